@@ -1,0 +1,68 @@
+// Reader for Outlook Express folder files (.dbx): header check, index walk, item records and
+// text block chains. Plain records and dbx_* functions; no platform code. Never throws:
+// failures are reported by return value and dbx_errno.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class DbxKind : std::uint8_t { Email = 0, List = 2 };
+
+// An open folder file with its table of item record offsets.
+struct DbxReader {
+    std::FILE* stream = nullptr;
+    std::int32_t item_count = 0;
+    std::vector<std::int32_t> item_offsets;  // slot item_count-1 is the first item in tree order
+    DbxKind kind = DbxKind::Email;
+    std::int64_t file_size = 0;  // every offset and size read from the file is checked against it
+};
+
+// Common head of both item records; dbx_get returns one of the two derived records.
+struct DbxItem {
+    std::int32_t index = 0;
+    DbxKind kind = DbxKind::Email;
+    virtual ~DbxItem() = default;
+};
+
+using DbxText = std::optional<std::string>;  // absent, or the bytes up to (not including) the zero byte
+
+struct DbxEmail : DbxItem {
+    DbxText message_text;
+    DbxText tag05_text;
+    DbxText subject;         // tag 0x08
+    DbxText tag07_text;
+    DbxText tag0a_text;
+    DbxText tag0d_text;
+    DbxText sender_address;  // tag 0x0E
+    DbxText tag13_text;
+    DbxText tag14_text;
+    std::uint64_t date = 0;  // FILETIME: 100 ns ticks since 1601-01-01 UTC (tag 0x12)
+    std::uint32_t tag00_value = 0;
+    std::int32_t text_offset = -1;  // -1: absent
+    std::uint32_t tag01_value = 0;
+    DbxText tag1a_text;
+    DbxText tag1b_text;
+    DbxText tag0c_text;
+};
+
+struct DbxListEntry : DbxItem {
+    DbxText tag02_text;
+    DbxText tag03_text;
+    std::uint32_t tag80_value = 0;
+    std::uint32_t tag81_value = 0;
+};
+
+// Last error code, 0..8; process-wide, as the reader is used by one conversion at a time.
+extern int dbx_errno;
+extern const char* const dbx_errors[9];
+
+DbxReader* dbx_open(const char* path);
+DbxReader* dbx_open_stream(std::FILE* stream);  // takes ownership of the stream on success
+void dbx_close(DbxReader* reader);
+DbxItem* dbx_get(DbxReader* reader, std::int32_t slot);
+std::int32_t dbx_read_text(DbxReader* reader, DbxEmail* email);
+int dbx_free(DbxItem* item);
+void dbx_perror(const char* prefix);

@@ -1,0 +1,31 @@
+// The conversion job: walks the source rows and hands each folder file to its exporter.
+#pragma once
+
+#include <string>
+
+#include "job/folder_export.h"
+#include "job/job_tally.h"
+
+class ConversionWindow;
+struct JobSettings;
+
+inline const char* const kCompletionText = "conversion process completed";
+
+// The exporter registered for a saving option, or an empty function when none exists.
+FolderExporter FindFolderExporter(const std::string& saving_option);
+// True when a saving option can be converted by this build.
+bool IsSavingOptionAvailable(const std::string& saving_option);
+
+// "Inbox.dbx" -> "Inbox": every exact-case ".dbx" removed.
+std::string FolderNameFromFileName(const std::string& file_name);
+
+// Runs one whole job on the calling thread; returns what it did.
+JobTally RunConversionJob(ConversionWindow& window, JobSettings& settings);
+
+// Thread entry: runs the job for the process-wide settings. Refuses (returns false) while
+// another job runs, so exactly one job runs at a time.
+bool StartConversionThread(ConversionWindow& window);
+// True while a job started by StartConversionThread is running.
+bool IsConversionRunning();
+// Waits for the running job, if any, to end.
+void JoinConversionThread();

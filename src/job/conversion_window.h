@@ -1,0 +1,33 @@
+// What a running conversion needs from the window (or terminal) that started it.
+#pragma once
+
+#include <string>
+
+struct JobSettings;
+
+// Message box style bits, as the Windows values the dialogs were designed with.
+namespace msgbox {
+constexpr unsigned kOk = 0x0000;
+constexpr unsigned kYesNo = 0x0004;
+constexpr unsigned kIconQuestion = 0x0020;
+constexpr unsigned kIconExclamation = 0x0030;
+constexpr unsigned kSystemModal = 0x1000;
+// Every message of the job and the exporters: OK button, question icon, system modal.
+constexpr unsigned kJobMessage = kSystemModal | kIconQuestion;
+}  // namespace msgbox
+
+inline const char* const kMessageTitle = "Corvanti Ombrik   ";
+
+class ConversionWindow {
+public:
+    virtual ~ConversionWindow() = default;
+    virtual int RowCount() = 0;
+    virtual std::string RowText(int row, int column) = 0;  // UTF-8; column 0 path, 1 file name
+    virtual void SetProgress(int position) = 0;             // 0..100
+    virtual void SetStatusText(const std::string& text) = 0;
+    virtual void ShowMessage(const std::string& text, const std::string& title, unsigned style) = 0;
+    virtual void RunPstOptionsDialog(JobSettings& settings) = 0;
+    // True once the user asked to leave: exporters stop at the next message boundary and close
+    // their files and stores cleanly.
+    virtual bool StopRequested() { return false; }
+};

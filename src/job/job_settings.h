@@ -1,0 +1,19 @@
+// The choices of the current conversion, shared by the window, the job and the exporters.
+#pragma once
+
+#include <string>
+
+struct JobSettings {
+    std::string saving_option;      // "eml", "mbox", "msg", "pst", "html", "rtf"
+    std::string destination_path;   // the chosen folder followed by "/ExportDBX"
+    std::string outlook_bitness;    // "32BITS" or "64BITS"
+    std::string program_bitness = sizeof(void*) == 8 ? "64BITS" : "32BITS";
+    std::string pst_mode;           // "seprate", "new" or "old"
+    std::string pst_path;
+    std::string existing_pst_path;
+    std::string pst_options_answer; // "yes" or "no"
+    std::string codepage;           // legacy code page for 8-bit subjects; empty: the locale's
+};
+
+// The one record of the running program.
+JobSettings& CurrentJobSettings();

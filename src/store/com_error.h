@@ -1,0 +1,33 @@
+// Failures of the messaging store component: an exception carrying a negative HRESULT.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace store {
+
+constexpr std::int32_t kE_POINTER = static_cast<std::int32_t>(0x80004003);
+constexpr std::int32_t kE_FAIL = static_cast<std::int32_t>(0x80004005);
+constexpr std::int32_t kE_INVALIDARG = static_cast<std::int32_t>(0x80070057);
+constexpr std::int32_t kE_NOTIMPL = static_cast<std::int32_t>(0x80004001);
+constexpr std::int32_t kE_ACCESSDENIED = static_cast<std::int32_t>(0x80070005);
+constexpr std::int32_t kE_OUTOFMEMORY = static_cast<std::int32_t>(0x8007000E);
+constexpr std::int32_t kSTG_E_WRITEFAULT = static_cast<std::int32_t>(0x8003001D);
+constexpr std::int32_t kSTG_E_MEDIUMFULL = static_cast<std::int32_t>(0x80030070);
+constexpr std::int32_t kMAPI_E_NOT_FOUND = static_cast<std::int32_t>(0x8004010F);
+constexpr std::int32_t kMAPI_E_CORRUPT_DATA = static_cast<std::int32_t>(0x8004011B);
+constexpr std::int32_t kMAPI_E_NO_SUPPORT = static_cast<std::int32_t>(0x80040102);
+constexpr std::int32_t kREGDB_E_CLASSNOTREG = static_cast<std::int32_t>(0x80040154);
+constexpr std::int32_t kCO_E_CLASSSTRING = static_cast<std::int32_t>(0x800401F3);
+
+class ComError : public std::runtime_error {
+public:
+    ComError(std::int32_t hresult, const std::string& what) : std::runtime_error(what), hresult_(hresult) {}
+    std::int32_t hresult() const { return hresult_; }
+
+private:
+    std::int32_t hresult_;
+};
+
+}  // namespace store

@@ -1,0 +1,78 @@
+// The messaging store component: a session and the objects reached from it. Our own native
+// implementation stands behind the ProgID the program was designed against, so no outside
+// library or installed mail program is needed. Objects are counted references (shared_ptr);
+// a failed operation throws store::ComError with a negative HRESULT.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "store/com_error.h"
+
+namespace store {
+
+inline const char* const kSessionProgId = "Redemption.RDOSession";
+
+// Formats of the operations below.
+constexpr int kOlRtf = 1;          // save as: RTF
+constexpr int kOlHtml = 5;         // save as: HTML
+constexpr int kOlMsgUnicode = 9;   // create message from MSG file: Unicode MSG
+constexpr int kOlRfc822 = 1024;    // import: an RFC 822 message file
+constexpr int kOlStoreUnicode = 2; // open PST store: Unicode PST
+constexpr int kOlFolderMail = 5;   // folder collection add: a mail folder
+constexpr int kOlMailItem = 0;     // item collection add: a mail item
+
+class RDOMail {
+public:
+    virtual ~RDOMail() = default;
+    virtual void Import(const std::string& path, int format) = 0;
+    virtual void Save() = 0;
+    virtual void SaveAs(const std::string& path, int format) = 0;
+};
+
+class RDOItems {
+public:
+    virtual ~RDOItems() = default;
+    virtual std::shared_ptr<RDOMail> Add(int item_type) = 0;
+};
+
+class RDOFolder;
+
+class RDOFolders {
+public:
+    virtual ~RDOFolders() = default;
+    virtual std::shared_ptr<RDOFolder> Add(const std::string& name, int folder_type) = 0;
+};
+
+class RDOFolder {
+public:
+    virtual ~RDOFolder() = default;
+    virtual std::shared_ptr<RDOItems> Items() = 0;
+    virtual std::shared_ptr<RDOFolders> Folders() = 0;
+};
+
+class RDOStore {
+public:
+    virtual ~RDOStore() = default;
+    virtual std::string DisplayName() = 0;
+};
+
+class RDOSession {
+public:
+    virtual ~RDOSession() = default;
+    // Opens the PST store at path, creating it when missing.
+    virtual std::shared_ptr<RDOStore> LogonPstStore(const std::string& path, int format) = 0;
+    // "\\Display name\Folder\Sub": the folder at that path; throws when none exists.
+    virtual std::shared_ptr<RDOFolder> GetFolderFromPath(const std::string& path) = 0;
+    // A new message item bound to the MSG file at path (written by its Save).
+    virtual std::shared_ptr<RDOMail> CreateMessageFromMsgFile(const std::string& path,
+                                                              const std::string& message_class,
+                                                              int format) = 0;
+    virtual void Logoff() = 0;
+};
+
+// The class factory: the session for a known ProgID; throws ComError (class not registered)
+// for any other.
+std::shared_ptr<RDOSession> CreateSessionFromProgId(const std::string& prog_id);
+
+}  // namespace store
