@@ -30,4 +30,6 @@ public:
     // True once the user asked to leave: exporters stop at the next message boundary and close
     // their files and stores cleanly.
     virtual bool StopRequested() { return false; }
+    // Called on the worker thread once the job has ended (after the completion message).
+    virtual void JobFinished() {}
 };

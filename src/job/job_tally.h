@@ -8,6 +8,10 @@
 
 class JobTally {
 public:
+    JobTally() = default;
+    JobTally(const JobTally& other);
+    JobTally& operator=(const JobTally& other);
+
     void CountFolder();
     void CountMessage();
     // One failure: what failed (a file, a folder) and why, in a few words.

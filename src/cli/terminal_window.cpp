@@ -1,0 +1,88 @@
+#include "cli/terminal_window.h"
+
+#include "cli/cli_options.h"
+#include "job/job_settings.h"
+#include "platform/paths.h"
+
+namespace {
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+constexpr int kBarWidth = 30;
+constexpr std::size_t kStatusWidth = 60;
+}  // namespace
+
+TerminalWindow::TerminalWindow(const SourceList& rows, const CliOptions& options, bool interactive)
+    : rows_(rows), options_(options), interactive_(interactive) {}
+
+int TerminalWindow::RowCount() { return rows_.size(); }
+
+std::string TerminalWindow::RowText(int row, int column) {
+    if (row < 0 || row >= rows_.size()) return {};
+    const SourceRow& source = rows_.rows()[static_cast<std::size_t>(row)];
+    if (column == 0 && row != last_row_announced_ && !options_.quiet) {
+        // The job reads a row's path when it reaches it: that is where a folder starts.
+        last_row_announced_ = row;
+        EndLiveLine();
+        std::printf("[%d/%d] %s\n", row + 1, rows_.size(), source.path.c_str());
+        std::fflush(stdout);
+    }
+    switch (column) {
+        case 0: return source.path;
+        case 1: return source.file_name;
+        case 2: return source.folder_name;
+        case 3: return source.type;
+        default: return {};
+    }
+}
+
+void TerminalWindow::SetProgress(int position) {
+    progress_ = position;
+    Redraw(false);
+}
+
+void TerminalWindow::SetStatusText(const std::string& text) {
+    status_ = text;
+    if (!interactive_ && options_.verbose && !options_.quiet) std::printf("%s\n", text.c_str());
+    Redraw(false);
+}
+
+void TerminalWindow::ShowMessage(const std::string& text, const std::string&, unsigned) {
+    EndLiveLine();
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
+}
+
+// The PST options come from the command line, checked as the options dialog checks them.
+void TerminalWindow::RunPstOptionsDialog(JobSettings& settings) {
+    if (!options_.pst_mode.empty()) settings.pst_mode = options_.pst_mode;
+    if (!options_.pst_folder.empty()) settings.pst_path = platform::JoinPath(options_.pst_folder, "NewPST.pst");
+    if (!options_.pst_file.empty()) settings.existing_pst_path = options_.pst_file;
+    settings.pst_options_answer = "yes";
+    const bool has_store = settings.pst_mode == "seprate" ||
+                           (settings.pst_mode == "new" && !settings.pst_path.empty()) ||
+                           (settings.pst_mode == "old" && !settings.existing_pst_path.empty());
+    if (!has_store) {
+        ShowMessage("Please select destination pst file path", "ombrik-cli", msgbox::kOk);
+        settings.pst_options_answer = "no";
+    }
+}
+
+void TerminalWindow::Redraw(bool force) {
+    if (!interactive_ || options_.quiet) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - last_draw_ < kRedrawInterval) return;
+    last_draw_ = now;
+    const int filled = progress_ * kBarWidth / 100;
+    std::string status = status_;
+    if (status.size() > kStatusWidth) status = "..." + status.substr(status.size() - (kStatusWidth - 3));
+    std::fprintf(stderr, "\r\033[K[%s%s] %s", std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                 std::string(static_cast<std::size_t>(kBarWidth - filled), ' ').c_str(), status.c_str());
+    std::fflush(stderr);
+    live_line_shown_ = true;
+}
+
+void TerminalWindow::EndLiveLine() {
+    if (!live_line_shown_) return;
+    std::fprintf(stderr, "\r\033[K");
+    std::fflush(stderr);
+    live_line_shown_ = false;
+}

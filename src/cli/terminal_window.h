@@ -1,0 +1,38 @@
+// The conversion window of ombrik-cli: rows from the command line, a live status line and
+// progress bar on a terminal, plain lines when piped, messages on standard error.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "job/conversion_window.h"
+#include "job/source_list.h"
+
+struct CliOptions;
+
+class TerminalWindow : public ConversionWindow {
+public:
+    TerminalWindow(const SourceList& rows, const CliOptions& options, bool interactive);
+
+    int RowCount() override;
+    std::string RowText(int row, int column) override;
+    void SetProgress(int position) override;
+    void SetStatusText(const std::string& text) override;
+    void ShowMessage(const std::string& text, const std::string& title, unsigned style) override;
+    void RunPstOptionsDialog(JobSettings& settings) override;
+
+    void EndLiveLine();
+
+private:
+    void Redraw(bool force);
+
+    const SourceList& rows_;
+    const CliOptions& options_;
+    bool interactive_;
+    int progress_ = 0;
+    int last_row_announced_ = -1;
+    std::string status_;
+    bool live_line_shown_ = false;
+    std::chrono::steady_clock::time_point last_draw_{};
+};

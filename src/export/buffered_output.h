@@ -1,0 +1,34 @@
+// A file written through one large buffer, remembering the first error so that a full disk or
+// a failed close is reported rather than lost.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class BufferedOutput {
+public:
+    explicit BufferedOutput(std::size_t buffer_size = 1 << 20);
+    ~BufferedOutput();
+    BufferedOutput(const BufferedOutput&) = delete;
+    BufferedOutput& operator=(const BufferedOutput&) = delete;
+
+    bool Open(const std::string& path);  // created, or emptied if it exists
+    void Write(std::string_view bytes);
+    void Put(char byte) {
+        if (used_ == buffer_.size()) Flush();
+        buffer_[used_++] = byte;
+    }
+    bool Close();  // true when every byte reached the file
+    bool is_open() const { return fd_ >= 0; }
+    bool failed() const { return error_ != 0; }
+    std::string error_text() const;
+
+private:
+    void Flush();
+    int fd_ = -1;
+    int error_ = 0;
+    std::vector<char> buffer_;
+    std::size_t used_ = 0;
+};

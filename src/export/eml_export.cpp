@@ -1,0 +1,54 @@
+#include "export/eml_export.h"
+
+#include "export/folder_session.h"
+#include "export/output_naming.h"
+#include "job/conversion_window.h"
+#include "job/job_settings.h"
+#include "job/job_tally.h"
+#include "msgfile/message_file.h"
+#include "platform/paths.h"
+
+void ExportFolderToEml(ExportContext& context, const std::string& dbx_path, const std::string& destination_path,
+                       const std::string& folder_name) {
+    ConversionWindow& window = context.window;
+    JobTally& tally = context.tally;
+    try {
+        const std::string directory = MakeFolderOutputDirectory(destination_path, folder_name);
+        if (!platform::CreateDirectory(directory)) tally.CountFailure(directory, "cannot create the folder");
+
+        FolderReader folder(dbx_path);
+        if (!folder.is_open()) {
+            tally.CountFailure(dbx_path, DbxErrorText());
+            window.ShowMessage(kUnableToOpenDbx, kMessageTitle, msgbox::kJobMessage);
+            return;
+        }
+        tally.CountFolder();
+        ProgressCounter progress;
+        for (std::int32_t slot = folder.item_count() - 1; slot >= 0; --slot) {
+            if (window.StopRequested()) return;
+            window.SetProgress(progress.Next());
+            if (!folder.Fetch(slot)) {
+                dbx_perror("dbx_get");
+                tally.CountFailure(dbx_path, "message " + std::to_string(slot) + ": " + DbxErrorText());
+                return;
+            }
+            DbxEmail* email = folder.email();
+            if (email == nullptr) continue;
+
+            const std::string path = platform::JoinPath(
+                directory, MakeMessageFileName(email->subject, slot, context.settings.codepage));
+            window.SetStatusText(path);
+            const bool text_complete = dbx_read_text(folder.reader(), email) >= 0;
+            const WriteResult written = WriteMessageFile(path, email->message_text);
+            if (!written)
+                tally.CountFailure(path, written.error);
+            else if (!text_complete)
+                tally.CountFailure(path, "message text damaged in the folder file");
+            else
+                tally.CountMessage();
+        }
+        window.SetProgress(0);
+    } catch (const std::exception& error) {
+        tally.CountFailure(dbx_path, error.what());
+    }
+}

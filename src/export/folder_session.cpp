@@ -1,0 +1,10 @@
+#include "export/folder_session.h"
+
+#include <cstring>
+
+std::string_view MessageTextView(const DbxText& text) {
+    if (!text) return {};
+    const void* zero = std::memchr(text->data(), '\0', text->size());
+    const std::size_t length = zero == nullptr ? text->size() : static_cast<std::size_t>(static_cast<const char*>(zero) - text->data());
+    return std::string_view(text->data(), length);
+}

@@ -1,0 +1,61 @@
+// What every folder exporter shares: the open reader with its current item, the progress step,
+// and the texts shown when a folder file fails.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "dbx/dbx.h"
+
+inline const char* const kUnableToOpenDbx = "Unable to open DBX File";
+
+// The progress bar position before each item: 1, 2, ..., 98, 1, 2, ... — it shows activity,
+// not a fraction of the folder.
+class ProgressCounter {
+public:
+    int Next() {
+        if (++position_ == 99) position_ = 1;
+        return position_;
+    }
+
+private:
+    int position_ = 0;
+};
+
+// An open folder file and the one item held from it; both are released whichever way the
+// folder ends.
+class FolderReader {
+public:
+    explicit FolderReader(const std::string& dbx_path) : reader_(dbx_open(dbx_path.c_str())) {}
+    ~FolderReader() {
+        dbx_free(item_);
+        if (reader_ != nullptr) dbx_close(reader_);
+    }
+    FolderReader(const FolderReader&) = delete;
+    FolderReader& operator=(const FolderReader&) = delete;
+
+    bool is_open() const { return reader_ != nullptr; }
+    DbxReader* reader() const { return reader_; }
+    std::int32_t item_count() const { return reader_->item_count; }
+    bool is_email_folder() const { return reader_->kind == DbxKind::Email; }
+
+    // Releases the previous item and fetches slot; false (with dbx_errno set) when the fetch failed.
+    bool Fetch(std::int32_t slot) {
+        dbx_free(item_);
+        item_ = dbx_get(reader_, slot);
+        return dbx_errno == 0 && item_ != nullptr;
+    }
+    DbxEmail* email() const { return dynamic_cast<DbxEmail*>(item_); }
+
+private:
+    DbxReader* reader_;
+    DbxItem* item_ = nullptr;
+};
+
+// The reader's current error message, for failure summaries.
+inline std::string DbxErrorText() {
+    return dbx_errno >= 0 && dbx_errno < 9 ? dbx_errors[dbx_errno] : "unknown error";
+}
+
+// "The message text" part of a message, up to its first zero byte.
+std::string_view MessageTextView(const DbxText& text);

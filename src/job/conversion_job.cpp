@@ -1,0 +1,123 @@
+#include "job/conversion_job.h"
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+#include "export/eml_export.h"
+#include "export/mbox_export.h"
+#include "export/output_naming.h"
+#include "job/conversion_window.h"
+#include "job/job_settings.h"
+#if __has_include("export/store_export.h")
+#include "export/store_export.h"
+#define OMBRIK_HAVE_STORE_EXPORT 1
+#endif
+#if __has_include("job/pst_export.h")
+#include "job/pst_export.h"
+#define OMBRIK_HAVE_PST_EXPORT 1
+#endif
+
+namespace {
+
+// The window of the running job; only one job runs at a time.
+ConversionWindow* conversion_window = nullptr;
+
+std::atomic<bool> job_running{false};
+std::mutex thread_mutex;
+std::thread worker;
+
+void ShowCompletion(ConversionWindow& window, const JobTally& tally) {
+    window.SetProgress(0);
+    window.SetStatusText(kCompletionText);
+    if (!window.StopRequested())
+        window.ShowMessage(std::string(kCompletionText) + tally.Summary(), kMessageTitle, msgbox::kJobMessage);
+}
+
+// Rows in list order, each to the exporter of the saving option. A later row whose folder name
+// an earlier row of this job already used gets a name of its own, so no output is replaced.
+void RunFolderLoop(ConversionWindow& window, const JobSettings& settings, JobTally& tally, int row_count) {
+    const FolderExporter exporter = FindFolderExporter(settings.saving_option);
+    if (!exporter) return;
+    FolderNameRegistry folder_names;
+    ExportContext context{window, settings, tally};
+    for (int row = 0; row < row_count && !window.StopRequested(); ++row) {
+        const std::string dbx_path = window.RowText(row, 0);
+        const std::string folder_name = folder_names.Claim(FolderNameFromFileName(window.RowText(row, 1)));
+        try {
+            exporter(context, dbx_path, settings.destination_path, folder_name);
+        } catch (const std::exception& error) {
+            // An exporter that lets a failure out ends the job; the completion step still runs.
+            tally.CountFailure(dbx_path, error.what());
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+FolderExporter FindFolderExporter(const std::string& saving_option) {
+    if (saving_option == "eml") return ExportFolderToEml;
+    if (saving_option == "mbox") return ExportFolderToMbox;
+#ifdef OMBRIK_HAVE_STORE_EXPORT
+    if (saving_option == "msg" || saving_option == "rtf" || saving_option == "html") return ExportFolderThroughStore;
+#endif
+    return {};
+}
+
+bool IsSavingOptionAvailable(const std::string& saving_option) {
+#ifdef OMBRIK_HAVE_PST_EXPORT
+    if (saving_option == "pst") return true;
+#endif
+    return static_cast<bool>(FindFolderExporter(saving_option));
+}
+
+std::string FolderNameFromFileName(const std::string& file_name) {
+    static constexpr std::string_view kSuffix = ".dbx";
+    std::string name = file_name;
+    for (auto at = name.find(kSuffix); at != std::string::npos; at = name.find(kSuffix, at)) name.erase(at, kSuffix.size());
+    return name;
+}
+
+JobTally RunConversionJob(ConversionWindow& window, JobSettings& settings) {
+    JobTally tally;
+    const int row_count = window.RowCount();
+    if (settings.saving_option == "pst") {
+#ifdef OMBRIK_HAVE_PST_EXPORT
+        if (!RunPstExport(window, settings, tally, row_count)) return tally;
+#endif
+    } else {
+        RunFolderLoop(window, settings, tally, row_count);
+    }
+    ShowCompletion(window, tally);
+    return tally;
+}
+
+void ConversionThreadProc(ConversionWindow* window) {
+    conversion_window = window;
+    RunConversionJob(*conversion_window, CurrentJobSettings());
+    conversion_window->JobFinished();
+    job_running = false;
+}
+
+bool StartConversionThread(ConversionWindow& window) {
+    bool expected = false;
+    if (!job_running.compare_exchange_strong(expected, true)) return false;
+    std::lock_guard<std::mutex> lock(thread_mutex);
+    if (worker.joinable()) worker.join();
+    try {
+        worker = std::thread(ConversionThreadProc, &window);
+    } catch (const std::system_error&) {
+        job_running = false;
+        return false;
+    }
+    return true;
+}
+
+bool IsConversionRunning() { return job_running; }
+
+void JoinConversionThread() {
+    std::lock_guard<std::mutex> lock(thread_mutex);
+    if (worker.joinable()) worker.join();
+}

@@ -1,0 +1,43 @@
+// Path joins and small file-system services with the platform's own separator.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+constexpr const char* kLineEnd = "\r\n";
+#else
+constexpr char kPathSeparator = '/';
+constexpr const char* kLineEnd = "\n";
+#endif
+
+// left + separator + right, by plain concatenation: a left part that already ends in a
+// separator gives two in a row, which every platform accepts.
+std::string JoinPath(const std::string& left, const std::string& right);
+
+// The last component of a path ("" when it ends in a separator or holds none).
+std::string LastPathComponent(const std::string& path);
+
+// Creates one directory (no parents); true when it exists afterwards.
+bool CreateDirectory(const std::string& path);
+bool FileExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+bool DeleteFile(const std::string& path);
+
+// A private temporary folder (mode 0700) for one job, removed with everything in it when the
+// object goes. Nobody else can pre-create or redirect the files we put there.
+class PrivateTempDir {
+public:
+    PrivateTempDir();  // throws std::runtime_error when no folder can be made
+    ~PrivateTempDir();
+    PrivateTempDir(const PrivateTempDir&) = delete;
+    PrivateTempDir& operator=(const PrivateTempDir&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+}  // namespace platform

@@ -1,0 +1,33 @@
+// Text conversions: UTF-8 inside the program, UTF-16 where a rule counts code units, and the
+// legacy 8-bit code pages that Outlook Express stored subjects in.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+std::u16string Utf8ToUtf16(std::string_view utf8);  // invalid sequences become U+FFFD
+std::string Utf16ToUtf8(std::u16string_view utf16);  // lone surrogates become U+FFFD
+
+// True when bytes are well-formed UTF-8 holding at least one multi-byte sequence: such a
+// subject was stored as UTF-8, not in a legacy code page.
+bool LooksLikeMultibyteUtf8(std::string_view bytes);
+
+// The code page Windows would use as the ANSI code page for the user's locale (from LC_ALL,
+// LC_CTYPE or LANG): "windows-1251" for Russian, "CP932" for Japanese, ...; "windows-1252" when
+// the locale says nothing.
+std::string DefaultLegacyCodepage();
+// The same for an explicit locale name such as "ru_RU.UTF-8".
+std::string LegacyCodepageForLocale(std::string_view locale);
+
+// True when iconv knows the code page.
+bool IsKnownCodepage(const std::string& codepage);
+
+// Decodes 8-bit text stored by a Windows program: UTF-8 when it looks like UTF-8 (see above),
+// else the code page (empty: the default one). Bytes the code page leaves undefined map to the
+// code point of the same value, as Windows does; nothing ever fails.
+std::u16string LegacyToUtf16(std::string_view bytes, const std::string& codepage);
+std::string LegacyToUtf8(std::string_view bytes, const std::string& codepage);
+
+}  // namespace platform
