@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@ struct DbxReader {
     std::vector<std::int32_t> item_offsets;  // slot item_count-1 is the first item in tree order
     DbxKind kind = DbxKind::Email;
     std::int64_t file_size = 0;  // every offset and size read from the file is checked against it
+    std::unique_ptr<char[]> stream_buffer;  // large stdio buffer of a stream opened by dbx_open
 };
 
 // Common head of both item records; dbx_get returns one of the two derived records.

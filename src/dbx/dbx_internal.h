@@ -1,0 +1,19 @@
+// Helpers shared by the reader's translation units.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "dbx/dbx.h"
+
+namespace dbx_internal {
+
+// Reads exactly size bytes at offset, or nothing: false when the range does not lie inside the
+// file or the stream delivers fewer bytes.
+bool ReadAt(DbxReader& reader, std::uint64_t offset, void* buffer, std::size_t size);
+
+// Replaces the email's message text with the chain of text blocks starting at offset.
+// Returns the text length, or -1 with dbx_errno 7.
+std::int32_t AssembleTextChain(DbxReader& reader, DbxEmail& email, std::uint32_t offset);
+
+}  // namespace dbx_internal

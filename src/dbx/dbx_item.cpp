@@ -1,0 +1,194 @@
+// Item records: fetching one by slot, decoding its property entries, releasing it.
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "dbx/dbx.h"
+#include "dbx/dbx_format.h"
+#include "dbx/dbx_internal.h"
+
+namespace {
+
+using dbx_format::LoadLe24;
+using dbx_format::LoadLe32;
+using dbx_format::RecordHeader;
+
+enum class FieldForm { Direct, String, Word32, Word64, Byte };
+
+// Where a property tag goes in a record, and in which form its data is stored.
+template <typename Record>
+struct FieldTarget {
+    FieldForm form;
+    DbxText Record::*text = nullptr;
+    std::uint32_t Record::*word = nullptr;
+    std::int32_t Record::*signed_word = nullptr;
+    std::uint64_t Record::*wide = nullptr;
+};
+
+using EmailTarget = FieldTarget<DbxEmail>;
+using ListTarget = FieldTarget<DbxListEntry>;
+
+bool FindEmailTarget(std::uint8_t tag, EmailTarget& target) {
+    switch (tag) {
+        case 0x01: target = {FieldForm::Byte, nullptr, &DbxEmail::tag01_value}; return true;
+        case 0x04: target = {FieldForm::Word32, nullptr, nullptr, &DbxEmail::text_offset}; return true;
+        case 0x05: target = {FieldForm::String, &DbxEmail::tag05_text}; return true;
+        case 0x07: target = {FieldForm::String, &DbxEmail::tag07_text}; return true;
+        case 0x08: target = {FieldForm::String, &DbxEmail::subject}; return true;
+        case 0x0A: target = {FieldForm::String, &DbxEmail::tag0a_text}; return true;
+        case 0x0C: target = {FieldForm::String, &DbxEmail::tag0c_text}; return true;
+        case 0x0D: target = {FieldForm::String, &DbxEmail::tag0d_text}; return true;
+        case 0x0E: target = {FieldForm::String, &DbxEmail::sender_address}; return true;
+        case 0x12: target = {FieldForm::Word64, nullptr, nullptr, nullptr, &DbxEmail::date}; return true;
+        case 0x13: target = {FieldForm::String, &DbxEmail::tag13_text}; return true;
+        case 0x14: target = {FieldForm::String, &DbxEmail::tag14_text}; return true;
+        case 0x1A: target = {FieldForm::String, &DbxEmail::tag1a_text}; return true;
+        case 0x1B: target = {FieldForm::String, &DbxEmail::tag1b_text}; return true;
+        case 0x80: target = {FieldForm::Direct, nullptr, &DbxEmail::tag00_value}; return true;
+        case 0x81: target = {FieldForm::Direct, nullptr, &DbxEmail::tag01_value}; return true;
+        case 0x84: target = {FieldForm::Direct, nullptr, nullptr, &DbxEmail::text_offset}; return true;
+        default: return false;
+    }
+}
+
+bool FindListTarget(std::uint8_t tag, ListTarget& target) {
+    switch (tag) {
+        case 0x02: target = {FieldForm::String, &DbxListEntry::tag02_text}; return true;
+        case 0x03: target = {FieldForm::String, &DbxListEntry::tag03_text}; return true;
+        case 0x80: target = {FieldForm::Direct, nullptr, &DbxListEntry::tag80_value}; return true;
+        case 0x81: target = {FieldForm::Direct, nullptr, &DbxListEntry::tag81_value}; return true;
+        default: return false;
+    }
+}
+
+template <typename Record>
+void StoreWord(Record& record, const FieldTarget<Record>& target, std::uint32_t value) {
+    if (target.word != nullptr) record.*target.word = value;
+    if (target.signed_word != nullptr) record.*target.signed_word = static_cast<std::int32_t>(value);
+}
+
+// Applies one property entry. Data of an indirect entry must lie wholly inside the body;
+// false stops the record's read.
+template <typename Record>
+bool ApplyProperty(Record& record, const FieldTarget<Record>& target, std::uint32_t value,
+                   const std::vector<std::uint8_t>& body, std::size_t data_area) {
+    if (target.form == FieldForm::Direct) {
+        StoreWord(record, target, value);
+        return true;
+    }
+    const std::size_t at = data_area + value;  // value is 24-bit: no overflow
+    if (at >= body.size()) return false;
+    const std::uint8_t* data = body.data() + at;
+    const std::size_t room = body.size() - at;
+    switch (target.form) {
+        case FieldForm::String: {
+            const void* end = std::memchr(data, 0, room);
+            if (end == nullptr) return false;
+            record.*target.text = std::string(reinterpret_cast<const char*>(data),
+                                              static_cast<const std::uint8_t*>(end) - data);
+            return true;
+        }
+        case FieldForm::Word32:
+            if (room < 4) return false;
+            StoreWord(record, target, LoadLe32(data));
+            return true;
+        case FieldForm::Word64:
+            if (room < 8) return false;
+            record.*target.wide = std::uint64_t{LoadLe32(data)} | (std::uint64_t{LoadLe32(data + 4)} << 32);
+            return true;
+        case FieldForm::Byte:
+            StoreWord(record, target, std::uint32_t{*data});
+            return true;
+        case FieldForm::Direct: break;
+    }
+    return false;
+}
+
+// Decodes the property entries in order; stops at the first entry that does not fit the
+// body or whose data does not. Fields set before that stay.
+template <typename Record, typename FindTarget>
+void ApplyProperties(Record& record, const std::vector<std::uint8_t>& body, std::size_t entry_count,
+                     FindTarget find_target) {
+    const std::size_t data_area = entry_count * 4;
+    for (std::size_t j = 0; j < entry_count; ++j) {
+        if (4 * j + 4 > body.size()) return;
+        const std::uint8_t* entry = body.data() + 4 * j;
+        FieldTarget<Record> target{FieldForm::Direct};
+        if (!find_target(entry[0], target)) continue;
+        if (!ApplyProperty(record, target, LoadLe24(entry + 1), body, data_area)) return;
+    }
+}
+
+// Reads the record header and body at offset; false when either is not wholly in the file.
+bool ReadRecordBody(DbxReader& reader, std::uint32_t offset, std::vector<std::uint8_t>& body,
+                    std::size_t& entry_count) {
+    std::array<std::uint8_t, sizeof(RecordHeader)> raw{};
+    if (!dbx_internal::ReadAt(reader, offset, raw.data(), raw.size())) return false;
+    const RecordHeader header = RecordHeader::Decode(raw.data());
+    const std::uint64_t body_at = std::uint64_t{offset} + sizeof(RecordHeader);
+    if (header.body_size < 0 || body_at + std::uint64_t(header.body_size) > std::uint64_t(reader.file_size)) {
+        return false;
+    }
+    body.resize(std::size_t(header.body_size));
+    if (!dbx_internal::ReadAt(reader, body_at, body.data(), body.size())) return false;
+    entry_count = header.entry_count;
+    return true;
+}
+
+// A damaged record still yields an item, with the fields read before the damage.
+DbxEmail* ReadEmail(DbxReader& reader, std::uint32_t offset) {
+    auto* email = new DbxEmail;
+    email->kind = DbxKind::Email;
+    std::size_t entry_count = 0;
+    {
+        std::vector<std::uint8_t> body;
+        if (!ReadRecordBody(reader, offset, body, entry_count)) return email;
+        email->text_offset = -1;
+        ApplyProperties(*email, body, entry_count, FindEmailTarget);
+    }
+    if (email->text_offset != -1) dbx_internal::AssembleTextChain(reader, *email, static_cast<std::uint32_t>(email->text_offset));
+    return email;
+}
+
+DbxListEntry* ReadListEntry(DbxReader& reader, std::uint32_t offset) {
+    auto* entry = new DbxListEntry;
+    entry->kind = DbxKind::List;
+    std::vector<std::uint8_t> body;
+    std::size_t entry_count = 0;
+    if (ReadRecordBody(reader, offset, body, entry_count)) ApplyProperties(*entry, body, entry_count, FindListTarget);
+    return entry;
+}
+
+}  // namespace
+
+DbxItem* dbx_get(DbxReader* reader, std::int32_t slot) {
+    if (reader == nullptr || reader->stream == nullptr) {
+        dbx_errno = 1;
+        return nullptr;
+    }
+    if (slot < 0 || slot >= reader->item_count || std::size_t(slot) >= reader->item_offsets.size()) {
+        dbx_errno = 6;
+        return nullptr;
+    }
+    const auto offset = static_cast<std::uint32_t>(reader->item_offsets[std::size_t(slot)]);
+    DbxItem* item = nullptr;
+    if (reader->kind == DbxKind::Email) {
+        item = ReadEmail(*reader, offset);
+    } else {
+        item = ReadListEntry(*reader, offset);
+    }
+    item->index = slot;
+    dbx_errno = 0;
+    return item;
+}
+
+int dbx_free(DbxItem* item) {
+    if (item == nullptr) return 1;
+    if (item->kind != DbxKind::Email && item->kind != DbxKind::List) {
+        std::printf("Aaarghhh. Cannot free an unknown type!\n");
+        return 0;
+    }
+    delete item;
+    return 0;
+}
