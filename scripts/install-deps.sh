@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Ombrik needs to build, run and test; skips apt when all are there.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake g++ make pkg-config libgmime-3.0-dev libwxgtk3.2-dev
+  # tests, fuzzing and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+  # the desktop program under a virtual display, screenshots
+  xvfb xauth imagemagick
+  # independent readers our output is checked against, and the peer extractor we measure against
+  pff-tools pst-utils libolecf-utils python3 python3-olefile undbx
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+"${sudo_cmd[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
