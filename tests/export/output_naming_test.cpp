@@ -1,0 +1,58 @@
+#include "export/output_naming.h"
+
+#include <gtest/gtest.h>
+
+TEST(OutputNaming, BuildsPathsUnderTheDestination) {
+    EXPECT_EQ(MakeFolderOutputDirectory("/out", "Inbox"), "/out/Inbox");
+    EXPECT_EQ(MakeMboxFilePath("/out", "Inbox"), "/out/Inbox.mbox");
+    EXPECT_EQ(MakeMboxFilePath("/out", "Inbox.DBX"), "/out/Inbox.DBX.mbox");
+    EXPECT_EQ(MakeStoreOutputPath("/out/Inbox/Hello12.eml", ".msg"), "/out/Inbox/Hello12.msg");
+    EXPECT_EQ(MakeStoreOutputPath("/out/a.eml/see.eml3.eml", ".html"), "/out/a.eml/see.eml3.html");
+}
+
+TEST(MessageFileName, RemovesForbiddenCharactersAndBlankPairs) {
+    EXPECT_EQ(MakeMessageFileName(std::string("Hello"), 12), "Hello12.eml");
+    EXPECT_EQ(MakeMessageFileName(std::string("Re: Meeting <today>?"), 7), "Re Meeting today7.eml");
+    EXPECT_EQ(MakeMessageFileName(std::string("A : B"), 3), "AB3.eml");
+    EXPECT_EQ(MakeMessageFileName(std::string("a   b"), 1), "a b1.eml");
+    EXPECT_EQ(MakeMessageFileName(std::string("a    b"), 1), "ab1.eml");
+    EXPECT_EQ(MakeMessageFileName(std::string("C:\\temp\\a.txt"), 5), "Ctempa.txt5.eml");
+    EXPECT_EQ(MakeMessageFileName(std::string("see.eml"), 3), "see.eml3.eml");
+    EXPECT_EQ(MakeMessageFileName(std::string(":*?/\\<>\"|"), 0), "0.eml");
+    EXPECT_EQ(MakeMessageFileName(std::nullopt, 0), "0.eml");
+    EXPECT_EQ(MakeMessageFileName(std::string(""), -4), "-4.eml");
+    EXPECT_EQ(MakeMessageFileName(std::string(" .tab\there. "), 9), " .tab\there. 9.eml");
+}
+
+TEST(MessageFileName, CutsTo50Utf16UnitsBeforeRemoving) {
+    const std::string sixty(60, 'x');
+    EXPECT_EQ(MakeMessageFileName(sixty, 1), std::string(50, 'x') + "1.eml");
+    const std::string with_forbidden = "a:b*c?" + std::string(54, 'y');
+    EXPECT_EQ(MakeMessageFileName(with_forbidden, 2), "abc" + std::string(44, 'y') + "2.eml");
+    // 49 units and then an emoji (two units): the pair is never split.
+    const std::string emoji = std::string(49, 'z') + "\U0001F600tail";
+    EXPECT_EQ(MakeMessageFileName(emoji, 0), std::string(49, 'z') + "0.eml");
+    const std::string fits = std::string(48, 'z') + "\U0001F600tail";
+    EXPECT_EQ(MakeMessageFileName(fits, 0), std::string(48, 'z') + "\U0001F600" + "0.eml");
+}
+
+TEST(MessageFileName, DecodesLegacySubjectsWithTheCodePage) {
+    EXPECT_EQ(MakeMessageFileName(std::string("\xCF\xF0\xE8\xE2\xE5\xF2"), 0, "windows-1251"), "Привет0.eml");
+    EXPECT_EQ(MakeMessageFileName(std::string("\xCF\xF0\xE8\xE2\xE5\xF2"), 0, "windows-1252"), "Ïðèâåò0.eml");
+    EXPECT_EQ(MakeMessageFileName(std::string("Привет"), 0, "windows-1252"), "Привет0.eml");
+    // 60 Cyrillic letters are 120 bytes of UTF-8 but 60 UTF-16 units: cut to 50 letters.
+    std::string cyrillic;
+    for (int i = 0; i < 60; ++i) cyrillic += "ж";
+    std::string expected;
+    for (int i = 0; i < 50; ++i) expected += "ж";
+    EXPECT_EQ(MakeMessageFileName(cyrillic, 1), expected + "1.eml");
+}
+
+TEST(FolderNameRegistry, GivesLaterUsesOfANameADistinctOne) {
+    FolderNameRegistry names;
+    EXPECT_EQ(names.Claim("Inbox"), "Inbox");
+    EXPECT_EQ(names.Claim("Sent Items"), "Sent Items");
+    EXPECT_EQ(names.Claim("Inbox"), "Inbox (2)");
+    EXPECT_EQ(names.Claim("inbox"), "inbox (3)");
+    EXPECT_EQ(names.Claim("Inbox (2)"), "Inbox (2) (2)");
+}
