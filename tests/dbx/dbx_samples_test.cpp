@@ -1,0 +1,83 @@
+// Real folder files written by Outlook Express.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include "dbx_test_support.h"
+
+namespace {
+
+using dbx_test::EmailPtr;
+using dbx_test::ListEntryPtr;
+
+class DbxSamples : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::filesystem::is_directory(Dir())) GTEST_SKIP() << "no sample folder files in " << Dir();
+    }
+    static std::string Dir() { return std::string(OMBRIK_SAMPLES_DIR) + "/dbx"; }
+    static std::string Path(const char* name) { return Dir() + "/" + name; }
+
+    struct Reader {
+        DbxReader* reader;
+        ~Reader() { dbx_close(reader); }
+    };
+};
+
+TEST_F(DbxSamples, InboxHoldsTheWelcomeMessage) {
+    Reader inbox{dbx_open(Path("Inbox.dbx").c_str())};
+    ASSERT_NE(inbox.reader, nullptr) << dbx_errno;
+    EXPECT_EQ(inbox.reader->kind, DbxKind::Email);
+    ASSERT_EQ(inbox.reader->item_count, 1);
+
+    EmailPtr email(static_cast<DbxEmail*>(dbx_get(inbox.reader, 0)));
+    ASSERT_NE(email, nullptr);
+    EXPECT_EQ(email->subject, "Welcome to Outlook Express 6");
+    EXPECT_EQ(email->sender_address, "msoe@microsoft.com");
+    ASSERT_TRUE(email->message_text.has_value());
+    EXPECT_EQ(email->message_text->rfind("From: \"Microsoft Outlook Express Team\" <msoe@microsoft.com>\r\n", 0), 0u);
+    EXPECT_NE(email->message_text->find("Subject: Welcome to Outlook Express 6\r\n"), std::string::npos);
+    // Its Date line says Sat, 11 Dec 2021 20:45:59 -0800, that is 2021-12-12 04:45:59 UTC.
+    const std::uint64_t sent = 132837579590000000ull;
+    EXPECT_NEAR(static_cast<double>(email->date), static_cast<double>(sent), 864000000000.0);
+
+    const std::string first_read = *email->message_text;
+    EXPECT_EQ(dbx_read_text(inbox.reader, email.get()), static_cast<std::int32_t>(first_read.size()));
+    EXPECT_EQ(email->message_text, first_read);
+}
+
+TEST_F(DbxSamples, OutboxIsEmpty) {
+    Reader outbox{dbx_open(Path("Outbox.dbx").c_str())};
+    ASSERT_NE(outbox.reader, nullptr) << dbx_errno;
+    EXPECT_EQ(outbox.reader->kind, DbxKind::Email);
+    EXPECT_EQ(outbox.reader->item_count, 0);
+}
+
+TEST_F(DbxSamples, FoldersListsEightFolders) {
+    Reader folders{dbx_open(Path("Folders.dbx").c_str())};
+    ASSERT_NE(folders.reader, nullptr) << dbx_errno;
+    EXPECT_EQ(folders.reader->kind, DbxKind::List);
+    ASSERT_EQ(folders.reader->item_count, 8);
+    std::vector<std::string> names;
+    for (int slot = 7; slot >= 0; --slot) {
+        ListEntryPtr entry(static_cast<DbxListEntry*>(dbx_get(folders.reader, slot)));
+        ASSERT_NE(entry, nullptr);
+        EXPECT_EQ(entry->kind, DbxKind::List);
+        names.push_back(entry->tag02_text.value_or(""));
+        if (entry->tag02_text == "Inbox") {
+            EXPECT_EQ(entry->tag03_text, "Inbox.dbx");
+        }
+    }
+    EXPECT_NE(std::find(names.begin(), names.end(), "Inbox"), names.end());
+    EXPECT_NE(std::find(names.begin(), names.end(), "Outbox"), names.end());
+}
+
+TEST_F(DbxSamples, OfflineIsNeitherKind) {
+    dbx_errno = 0;
+    EXPECT_EQ(dbx_open(Path("Offline.dbx").c_str()), nullptr);
+    EXPECT_EQ(dbx_errno, 1);
+}
+
+}  // namespace
