@@ -1,0 +1,381 @@
+#include "store/cfb/compound_file.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace cfb {
+namespace {
+
+constexpr std::uint32_t kSectorSize = 512;
+constexpr std::uint32_t kMiniSectorSize = 64;
+constexpr std::uint32_t kMiniStreamCutoff = 4096;
+constexpr std::uint32_t kEntriesPerSector = kSectorSize / 4;  // FAT, mini FAT
+constexpr std::uint32_t kDirEntriesPerSector = kSectorSize / 128;
+constexpr std::uint32_t kHeaderDifatEntries = 109;
+constexpr std::uint32_t kDifatEntriesPerSector = kEntriesPerSector - 1;  // last one chains
+
+constexpr std::uint32_t MAXREGSECT = 0xFFFFFFFA;
+constexpr std::uint32_t DIFSECT = 0xFFFFFFFC;
+constexpr std::uint32_t FATSECT = 0xFFFFFFFD;
+constexpr std::uint32_t ENDOFCHAIN = 0xFFFFFFFE;
+constexpr std::uint32_t FREESECT = 0xFFFFFFFF;
+constexpr std::uint32_t NOSTREAM = 0xFFFFFFFF;
+
+enum ObjectType : std::uint8_t { kUnallocated = 0, kStorageObject = 1, kStreamObject = 2, kRootStorage = 5 };
+enum Color : std::uint8_t { kRed = 0, kBlack = 1 };
+
+#pragma pack(push, 1)
+// Compound File Header
+struct CompoundFileHeader {
+    std::uint8_t signature[8];
+    std::uint8_t clsid[16];
+    std::uint16_t minor_version;
+    std::uint16_t major_version;
+    std::uint16_t byte_order;
+    std::uint16_t sector_shift;
+    std::uint16_t mini_sector_shift;
+    std::uint8_t reserved[6];
+    std::uint32_t number_of_directory_sectors;
+    std::uint32_t number_of_fat_sectors;
+    std::uint32_t first_directory_sector_location;
+    std::uint32_t transaction_signature_number;
+    std::uint32_t mini_stream_cutoff_size;
+    std::uint32_t first_mini_fat_sector_location;
+    std::uint32_t number_of_mini_fat_sectors;
+    std::uint32_t first_difat_sector_location;
+    std::uint32_t number_of_difat_sectors;
+    std::uint32_t difat[kHeaderDifatEntries];
+};
+static_assert(sizeof(CompoundFileHeader) == 512);
+
+// Compound File Directory Entry
+struct DirectoryEntry {
+    std::uint16_t name[32];
+    std::uint16_t name_length;  // bytes, with the terminating zero
+    std::uint8_t object_type;
+    std::uint8_t color_flag;
+    std::uint32_t left_sibling_id;
+    std::uint32_t right_sibling_id;
+    std::uint32_t child_id;
+    std::uint8_t clsid[16];
+    std::uint32_t state_bits;
+    std::uint64_t creation_time;
+    std::uint64_t modified_time;
+    std::uint32_t starting_sector_location;
+    std::uint64_t stream_size;
+};
+static_assert(sizeof(DirectoryEntry) == 128);
+#pragma pack(pop)
+
+static_assert(std::endian::native == std::endian::little, "the on-disk structures are written as they lie in memory");
+
+std::u16string Utf8NameToUtf16(const std::string& name) {
+    std::u16string out;
+    std::size_t i = 0;
+    while (i < name.size()) {
+        unsigned char c = static_cast<unsigned char>(name[i]);
+        char32_t cp = 0;
+        int extra = 0;
+        if (c < 0x80) { cp = c; }
+        else if ((c & 0xE0) == 0xC0) { cp = c & 0x1F; extra = 1; }
+        else if ((c & 0xF0) == 0xE0) { cp = c & 0x0F; extra = 2; }
+        else if ((c & 0xF8) == 0xF0) { cp = c & 0x07; extra = 3; }
+        else throw std::invalid_argument("compound file name is not UTF-8");
+        for (int k = 1; k <= extra; ++k) {
+            if (i + k >= name.size()) throw std::invalid_argument("compound file name is not UTF-8");
+            unsigned char cc = static_cast<unsigned char>(name[i + k]);
+            if ((cc & 0xC0) != 0x80) throw std::invalid_argument("compound file name is not UTF-8");
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        i += 1 + extra;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    return out;
+}
+
+char16_t UpperUnit(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
+
+// One directory entry in the making, with the object it stands for.
+struct FlatEntry {
+    FlatEntry() { entry.left_sibling_id = entry.right_sibling_id = entry.child_id = NOSTREAM; }
+    DirectoryEntry entry{};
+    const Storage* storage = nullptr;
+    const Storage::Stream* stream = nullptr;
+    std::vector<std::uint32_t> children;  // ids, sorted
+};
+
+std::uint32_t SectorsFor(std::uint64_t bytes, std::uint32_t unit) {
+    return static_cast<std::uint32_t>((bytes + unit - 1) / unit);
+}
+
+void FillName(DirectoryEntry& entry, const std::u16string& name) {
+    std::copy(name.begin(), name.end(), entry.name);
+    entry.name_length = static_cast<std::uint16_t>((name.size() + 1) * 2);
+}
+
+// Builds a balanced search tree over sorted ids [lo, hi) and returns its root. Nodes on the
+// deepest level are red, all others black, so every path holds the same number of black nodes
+// and no red node has a red child.
+std::uint32_t BuildSiblingTree(std::vector<FlatEntry>& flat, const std::vector<std::uint32_t>& ids,
+                               std::size_t lo, std::size_t hi, int depth, int deepest) {
+    if (lo >= hi) return NOSTREAM;
+    std::size_t mid = lo + (hi - lo) / 2;
+    DirectoryEntry& node = flat[ids[mid]].entry;
+    node.left_sibling_id = BuildSiblingTree(flat, ids, lo, mid, depth + 1, deepest);
+    node.right_sibling_id = BuildSiblingTree(flat, ids, mid + 1, hi, depth + 1, deepest);
+    node.color_flag = (depth == deepest && depth > 0) ? kRed : kBlack;
+    return ids[mid];
+}
+
+int TreeDepth(std::size_t count) {  // depth of the deepest node of the midpoint tree
+    int depth = -1;
+    while (count > 0) {
+        ++depth;
+        count /= 2;
+    }
+    return depth;
+}
+
+void Flatten(const Storage& storage, std::uint32_t id, std::vector<FlatEntry>& flat) {
+    std::vector<std::uint32_t> children;
+    for (const auto& sub : storage.storages()) {
+        FlatEntry e;
+        FillName(e.entry, sub->name());
+        e.entry.object_type = kStorageObject;
+        e.storage = sub.get();
+        children.push_back(static_cast<std::uint32_t>(flat.size()));
+        flat.push_back(std::move(e));
+    }
+    for (const auto& stream : storage.streams()) {
+        FlatEntry e;
+        FillName(e.entry, stream.name);
+        e.entry.object_type = kStreamObject;
+        e.stream = &stream;
+        children.push_back(static_cast<std::uint32_t>(flat.size()));
+        flat.push_back(std::move(e));
+    }
+    std::sort(children.begin(), children.end(), [&](std::uint32_t a, std::uint32_t b) {
+        const std::u16string na(flat[a].storage ? flat[a].storage->name() : flat[a].stream->name);
+        const std::u16string nb(flat[b].storage ? flat[b].storage->name() : flat[b].stream->name);
+        return CompareEntryNames(na, nb) < 0;
+    });
+    flat[id].entry.child_id =
+        BuildSiblingTree(flat, children, 0, children.size(), 0, TreeDepth(children.size()));
+    flat[id].children = children;
+    for (std::uint32_t child : children) {
+        if (flat[child].storage != nullptr) Flatten(*flat[child].storage, child, flat);
+    }
+}
+
+class SectorWriter {
+public:
+    explicit SectorWriter(std::FILE* out) : out_(out) {}
+    void Write(const void* data, std::size_t size) {
+        if (size != 0 && std::fwrite(data, 1, size, out_) != size) throw WriteError("write to compound file failed");
+        written_ += size;
+    }
+    void PadTo(std::uint64_t unit) {
+        static const std::array<std::uint8_t, kSectorSize> zeros{};
+        std::uint64_t rest = (unit - written_ % unit) % unit;
+        Write(zeros.data(), static_cast<std::size_t>(rest));
+    }
+    void WriteU32(std::uint32_t value) { Write(&value, 4); }
+
+private:
+    std::FILE* out_;
+    std::uint64_t written_ = 0;
+};
+
+}  // namespace
+
+int CompareEntryNames(const std::u16string& a, const std::u16string& b) {
+    if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char16_t ua = UpperUnit(a[i]), ub = UpperUnit(b[i]);
+        if (ua != ub) return ua < ub ? -1 : 1;
+    }
+    return 0;
+}
+
+void Storage::CheckNewName(const std::u16string& name) const {
+    if (name.empty() || name.size() > 31) throw std::invalid_argument("compound file name must have 1 to 31 units");
+    for (char16_t c : name) {
+        if (c == u'/' || c == u'\\' || c == u':' || c == u'!') throw std::invalid_argument("bad compound file name");
+    }
+    for (const auto& s : storages_) {
+        if (CompareEntryNames(s->name(), name) == 0) throw std::invalid_argument("duplicate compound file name");
+    }
+    for (const auto& s : streams_) {
+        if (CompareEntryNames(s.name, name) == 0) throw std::invalid_argument("duplicate compound file name");
+    }
+}
+
+Storage& Storage::AddStorage(const std::string& name) {
+    std::u16string wide = Utf8NameToUtf16(name);
+    CheckNewName(wide);
+    storages_.push_back(std::make_unique<Storage>(std::move(wide)));
+    return *storages_.back();
+}
+
+void Storage::AddStream(const std::string& name, std::vector<std::uint8_t> data) {
+    std::u16string wide = Utf8NameToUtf16(name);
+    CheckNewName(wide);
+    streams_.push_back(Stream{std::move(wide), std::move(data)});
+}
+
+Storage MakeRootStorage() { return Storage(u"Root Entry"); }
+
+void WriteCompoundFile(const Storage& root, std::FILE* out) {
+    // Directory.
+    std::vector<FlatEntry> flat(1);
+    FillName(flat[0].entry, root.name());
+    flat[0].entry.object_type = kRootStorage;
+    flat[0].entry.color_flag = kBlack;
+    flat[0].storage = &root;
+    Flatten(root, 0, flat);
+
+    // Place the streams: small ones in the mini stream, the others in sectors of their own.
+    std::vector<std::uint32_t> mini_fat;
+    std::vector<std::uint32_t> fat;
+    std::uint64_t mini_stream_size = 0;
+    std::vector<std::uint32_t> big_streams;
+    for (std::uint32_t id = 1; id < flat.size(); ++id) {
+        DirectoryEntry& entry = flat[id].entry;
+        if (flat[id].stream == nullptr) {
+            entry.starting_sector_location = 0;
+            entry.stream_size = 0;
+            continue;
+        }
+        std::uint64_t size = flat[id].stream->data.size();
+        if (size > 0xFFFFFFFFull) throw WriteError("stream too large for a version 3 compound file");
+        entry.stream_size = size;
+        if (size == 0) {
+            entry.starting_sector_location = ENDOFCHAIN;
+        } else if (size < kMiniStreamCutoff) {
+            std::uint32_t first = static_cast<std::uint32_t>(mini_fat.size());
+            std::uint32_t count = SectorsFor(size, kMiniSectorSize);
+            for (std::uint32_t k = 0; k < count; ++k) mini_fat.push_back(k + 1 < count ? first + k + 1 : ENDOFCHAIN);
+            entry.starting_sector_location = first;
+            mini_stream_size += std::uint64_t(count) * kMiniSectorSize;
+        } else {
+            big_streams.push_back(id);
+        }
+    }
+    auto chain = [&fat](std::uint32_t count) -> std::uint32_t {
+        if (count == 0) return ENDOFCHAIN;
+        std::uint32_t first = static_cast<std::uint32_t>(fat.size());
+        for (std::uint32_t k = 0; k < count; ++k) fat.push_back(k + 1 < count ? first + k + 1 : ENDOFCHAIN);
+        return first;
+    };
+    flat[0].entry.starting_sector_location = chain(SectorsFor(mini_stream_size, kSectorSize));
+    flat[0].entry.stream_size = mini_stream_size;
+    for (std::uint32_t id : big_streams) {
+        flat[id].entry.starting_sector_location =
+            chain(SectorsFor(flat[id].stream->data.size(), kSectorSize));
+    }
+    std::uint32_t directory_sectors = SectorsFor(flat.size(), kDirEntriesPerSector);
+    std::uint32_t first_directory_sector = chain(directory_sectors);
+    std::uint32_t mini_fat_sectors = SectorsFor(mini_fat.size(), kEntriesPerSector);
+    std::uint32_t first_mini_fat_sector = chain(mini_fat_sectors);
+
+    // The FAT covers itself and the DIFAT sectors too: grow both until they fit.
+    std::uint32_t data_sectors = static_cast<std::uint32_t>(fat.size());
+    std::uint32_t fat_sectors = 0, difat_sectors = 0;
+    for (;;) {
+        std::uint32_t need_fat = SectorsFor(std::uint64_t(data_sectors) + fat_sectors + difat_sectors, kEntriesPerSector);
+        std::uint32_t need_difat =
+            need_fat > kHeaderDifatEntries ? SectorsFor(need_fat - kHeaderDifatEntries, kDifatEntriesPerSector) : 0;
+        if (need_fat == fat_sectors && need_difat == difat_sectors) break;
+        fat_sectors = need_fat;
+        difat_sectors = need_difat;
+    }
+    if (std::uint64_t(data_sectors) + fat_sectors + difat_sectors > MAXREGSECT) throw WriteError("compound file too large");
+    std::uint32_t first_fat_sector = data_sectors;
+    for (std::uint32_t k = 0; k < fat_sectors; ++k) fat.push_back(FATSECT);
+    std::uint32_t first_difat_sector = static_cast<std::uint32_t>(fat.size());
+    for (std::uint32_t k = 0; k < difat_sectors; ++k) fat.push_back(DIFSECT);
+    fat.resize(std::size_t(fat_sectors) * kEntriesPerSector, FREESECT);
+    mini_fat.resize(std::size_t(mini_fat_sectors) * kEntriesPerSector, FREESECT);
+
+    CompoundFileHeader header{};
+    static constexpr std::uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    std::memcpy(header.signature, kSignature, 8);
+    header.minor_version = 0x003E;
+    header.major_version = 0x0003;
+    header.byte_order = 0xFFFE;
+    header.sector_shift = 9;
+    header.mini_sector_shift = 6;
+    header.number_of_fat_sectors = fat_sectors;
+    header.first_directory_sector_location = first_directory_sector;
+    header.mini_stream_cutoff_size = kMiniStreamCutoff;
+    header.first_mini_fat_sector_location = mini_fat_sectors ? first_mini_fat_sector : ENDOFCHAIN;
+    header.number_of_mini_fat_sectors = mini_fat_sectors;
+    header.first_difat_sector_location = difat_sectors ? first_difat_sector : ENDOFCHAIN;
+    header.number_of_difat_sectors = difat_sectors;
+    for (std::uint32_t k = 0; k < kHeaderDifatEntries; ++k) {
+        header.difat[k] = k < fat_sectors ? first_fat_sector + k : FREESECT;
+    }
+
+    SectorWriter writer(out);
+    writer.Write(&header, sizeof header);
+    // Mini stream: the small streams in directory order, each padded to a mini sector.
+    for (std::uint32_t id = 1; id < flat.size(); ++id) {
+        const FlatEntry& e = flat[id];
+        if (e.stream == nullptr || e.stream->data.empty() || e.stream->data.size() >= kMiniStreamCutoff) continue;
+        writer.Write(e.stream->data.data(), e.stream->data.size());
+        writer.PadTo(kMiniSectorSize);
+    }
+    writer.PadTo(kSectorSize);
+    for (std::uint32_t id : big_streams) {
+        writer.Write(flat[id].stream->data.data(), flat[id].stream->data.size());
+        writer.PadTo(kSectorSize);
+    }
+    for (const FlatEntry& e : flat) writer.Write(&e.entry, sizeof e.entry);
+    DirectoryEntry free_entry{};
+    free_entry.left_sibling_id = free_entry.right_sibling_id = free_entry.child_id = NOSTREAM;
+    for (std::size_t k = flat.size(); k < std::size_t(directory_sectors) * kDirEntriesPerSector; ++k) {
+        writer.Write(&free_entry, sizeof free_entry);
+    }
+    writer.Write(mini_fat.data(), mini_fat.size() * 4);
+    writer.Write(fat.data(), fat.size() * 4);
+    for (std::uint32_t d = 0; d < difat_sectors; ++d) {
+        for (std::uint32_t k = 0; k < kDifatEntriesPerSector; ++k) {
+            std::uint64_t index = kHeaderDifatEntries + std::uint64_t(d) * kDifatEntriesPerSector + k;
+            writer.WriteU32(index < fat_sectors ? first_fat_sector + static_cast<std::uint32_t>(index) : FREESECT);
+        }
+        writer.WriteU32(d + 1 < difat_sectors ? first_difat_sector + d + 1 : ENDOFCHAIN);
+    }
+    if (std::fflush(out) != 0 || std::ferror(out)) throw WriteError("write to compound file failed");
+}
+
+void WriteCompoundFile(const Storage& root, const std::string& path) {
+    // A file already there is replaced, never written through: unlink first so a link planted
+    // at the path is not followed, then create exclusively.
+    ::unlink(path.c_str());
+    std::FILE* out = std::fopen(path.c_str(), "wbx");
+    if (out == nullptr) throw WriteError("cannot create " + path + ": " + std::strerror(errno));
+    try {
+        WriteCompoundFile(root, out);
+    } catch (...) {
+        std::fclose(out);
+        ::unlink(path.c_str());
+        throw;
+    }
+    if (std::fclose(out) != 0) {
+        ::unlink(path.c_str());
+        throw WriteError("cannot close " + path);
+    }
+}
+
+}  // namespace cfb

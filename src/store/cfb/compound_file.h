@@ -1,0 +1,55 @@
+// A writer of compound files (version 3, 512-byte sectors): a tree of storages and streams built
+// in memory and written out in one pass, so no stream is ever open while another grows.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace cfb {
+
+class WriteError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Names are limited to 31 UTF-16 code units and may not hold '/', '\', ':' or '!'.
+class Storage {
+public:
+    explicit Storage(std::u16string name) : name_(std::move(name)) {}
+
+    // Both throw std::invalid_argument for a bad or duplicate name.
+    Storage& AddStorage(const std::string& name);
+    void AddStream(const std::string& name, std::vector<std::uint8_t> data);
+
+    struct Stream {
+        std::u16string name;
+        std::vector<std::uint8_t> data;
+    };
+    const std::u16string& name() const { return name_; }
+    const std::vector<std::unique_ptr<Storage>>& storages() const { return storages_; }
+    const std::vector<Stream>& streams() const { return streams_; }
+
+private:
+    void CheckNewName(const std::u16string& name) const;
+
+    std::u16string name_;
+    std::vector<std::unique_ptr<Storage>> storages_;
+    std::vector<Stream> streams_;
+};
+
+// The root storage of a new file ("Root Entry").
+Storage MakeRootStorage();
+
+// Writes the file; throws WriteError on any failed write (the caller removes the file).
+void WriteCompoundFile(const Storage& root, std::FILE* out);
+// Writes to path, replacing a file there; on failure removes what it wrote and throws WriteError.
+void WriteCompoundFile(const Storage& root, const std::string& path);
+
+// The order of siblings in a directory tree: shorter names first, then by upper-cased code units.
+int CompareEntryNames(const std::u16string& a, const std::u16string& b);
+
+}  // namespace cfb

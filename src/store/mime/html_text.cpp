@@ -1,0 +1,165 @@
+#include "store/mime/html_text.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+namespace mime {
+namespace {
+
+struct NamedReference {
+    const char* name;
+    char32_t cp;
+};
+constexpr NamedReference kNamed[] = {
+    {"amp", '&'},      {"lt", '<'},       {"gt", '>'},       {"quot", '"'},     {"apos", '\''},
+    {"nbsp", 0xA0},    {"copy", 0xA9},    {"reg", 0xAE},     {"trade", 0x2122}, {"euro", 0x20AC},
+    {"hellip", 0x2026}, {"mdash", 0x2014}, {"ndash", 0x2013}, {"lsquo", 0x2018}, {"rsquo", 0x2019},
+    {"ldquo", 0x201C}, {"rdquo", 0x201D}, {"bull", 0x2022},  {"middot", 0xB7},  {"laquo", 0xAB},
+    {"raquo", 0xBB},   {"auml", 0xE4},    {"ouml", 0xF6},    {"uuml", 0xFC},    {"Auml", 0xC4},
+    {"Ouml", 0xD6},    {"Uuml", 0xDC},    {"szlig", 0xDF},   {"eacute", 0xE9},  {"egrave", 0xE8},
+    {"agrave", 0xE0},  {"aacute", 0xE1},  {"ccedil", 0xE7},  {"ecirc", 0xEA},   {"oacute", 0xF3},
+    {"iacute", 0xED},  {"uacute", 0xFA},  {"ntilde", 0xF1},  {"deg", 0xB0},     {"pound", 0xA3},
+    {"yen", 0xA5},     {"cent", 0xA2},    {"sect", 0xA7},    {"times", 0xD7},   {"shy", 0xAD},
+};
+
+std::string LowerTagName(const std::string& html, std::size_t at) {
+    std::string name;
+    while (at < html.size() && (std::isalnum(static_cast<unsigned char>(html[at])) || html[at] == '!')) {
+        name.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(html[at]))));
+        ++at;
+    }
+    return name;
+}
+
+bool IsBlockTag(const std::string& name) {
+    static const char* const kBlocks[] = {"br", "p", "div", "tr", "li", "h1", "h2", "h3", "h4", "h5", "h6",
+                                          "table", "ul", "ol", "blockquote", "pre", "hr", "dd", "dt"};
+    return std::any_of(std::begin(kBlocks), std::end(kBlocks), [&](const char* b) { return name == b; });
+}
+
+}  // namespace
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+char32_t DecodeCharacterReference(const std::string& body) {
+    if (body.size() > 1 && body[0] == '#') {
+        const bool hex = body[1] == 'x' || body[1] == 'X';
+        const std::string digits = body.substr(hex ? 2 : 1);
+        if (digits.empty() || digits.size() > 8) return 0;
+        for (char c : digits) {
+            if (hex ? !std::isxdigit(static_cast<unsigned char>(c)) : !std::isdigit(static_cast<unsigned char>(c))) return 0;
+        }
+        unsigned long value = std::strtoul(digits.c_str(), nullptr, hex ? 16 : 10);
+        if (value == 0 || value > 0x10FFFF) return 0xFFFD;
+        return static_cast<char32_t>(value);
+    }
+    for (const auto& entry : kNamed) {
+        if (body == entry.name) return entry.cp;
+    }
+    return 0;
+}
+
+std::string HtmlToText(const std::string& html) {
+    std::string out;
+    out.reserve(html.size() / 2);
+    bool pending_space = false;
+    int pre_depth = 0;
+    auto emit = [&](const std::string& text) {
+        if (pending_space && !out.empty() && out.back() != '\n') out.push_back(' ');
+        pending_space = false;
+        out += text;
+    };
+    std::size_t i = 0;
+    while (i < html.size()) {
+        const char c = html[i];
+        if (c == '<') {
+            if (html.compare(i, 4, "<!--") == 0) {
+                std::size_t end = html.find("-->", i + 4);
+                i = end == std::string::npos ? html.size() : end + 3;
+                continue;
+            }
+            const bool closing = i + 1 < html.size() && html[i + 1] == '/';
+            const std::string name = LowerTagName(html, i + (closing ? 2 : 1));
+            std::size_t end = html.find('>', i);
+            if (end == std::string::npos) break;
+            i = end + 1;
+            if (!closing && (name == "script" || name == "style" || name == "head" || name == "title")) {
+                const std::string close = "</" + name;
+                std::size_t k = i;
+                for (;;) {
+                    k = html.find("</", k);
+                    if (k == std::string::npos) { i = html.size(); break; }
+                    if (LowerTagName(html, k + 2) == name) {
+                        std::size_t gt = html.find('>', k);
+                        i = gt == std::string::npos ? html.size() : gt + 1;
+                        break;
+                    }
+                    k += 2;
+                }
+                continue;
+            }
+            if (name == "pre") pre_depth = std::max(0, pre_depth + (closing ? -1 : 1));
+            if (IsBlockTag(name)) {
+                while (!out.empty() && out.back() == ' ') out.pop_back();
+                if (name == "br" || !out.empty()) out.push_back('\n');
+                pending_space = false;
+            } else if (name == "td" || name == "th") {
+                pending_space = true;
+            }
+            continue;
+        }
+        if (c == '&') {
+            std::size_t semi = html.find(';', i + 1);
+            if (semi != std::string::npos && semi - i <= 10) {
+                char32_t cp = DecodeCharacterReference(html.substr(i + 1, semi - i - 1));
+                if (cp != 0) {
+                    std::string ch;
+                    AppendUtf8(ch, cp == 0xA0 ? U' ' : cp);
+                    emit(ch);
+                    i = semi + 1;
+                    continue;
+                }
+            }
+            emit("&");
+            ++i;
+            continue;
+        }
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f') {
+            if (pre_depth > 0) {
+                if (c != '\r') out.push_back(c);
+            } else {
+                pending_space = true;
+            }
+            ++i;
+            continue;
+        }
+        std::size_t run = i;
+        while (run < html.size() && html[run] != '<' && html[run] != '&' && html[run] != ' ' && html[run] != '\t' &&
+               html[run] != '\r' && html[run] != '\n' && html[run] != '\f')
+            ++run;
+        emit(html.substr(i, run - i));
+        i = run;
+    }
+    while (!out.empty() && (out.back() == ' ' || out.back() == '\n')) out.pop_back();
+    return out;
+}
+
+}  // namespace mime

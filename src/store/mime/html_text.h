@@ -1,0 +1,17 @@
+// HTML reduced to plain text, for a text body where a message has only HTML.
+#pragma once
+
+#include <string>
+
+namespace mime {
+
+// Tags dropped, block ends turned into line breaks, script/style/head contents left out,
+// character references decoded; whitespace runs folded as a browser would. UTF-8 in and out.
+std::string HtmlToText(const std::string& html);
+
+// The code point of a character reference body ("amp", "#233", "#x20AC"), or 0 when unknown.
+char32_t DecodeCharacterReference(const std::string& body);
+
+void AppendUtf8(std::string& out, char32_t cp);
+
+}  // namespace mime

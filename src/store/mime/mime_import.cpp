@@ -1,0 +1,511 @@
+#include "store/mime/mime_import.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <gmime/gmime.h>
+
+#include "store/mapi/prop_tags.h"
+#include "store/mime/charsets.h"
+#include "store/mime/html_text.h"
+
+namespace mime {
+namespace {
+
+void InitGmimeOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        g_mime_init();
+        static const char* fallback[] = {"utf-8", "windows-1252", nullptr};
+        g_mime_parser_options_set_fallback_charsets(g_mime_parser_options_get_default(), fallback);
+    });
+}
+
+// Owns one GObject reference.
+template <typename T>
+class Ref {
+public:
+    explicit Ref(T* object = nullptr) : object_(object) {}
+    ~Ref() {
+        if (object_ != nullptr) g_object_unref(object_);
+    }
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    T* get() const { return object_; }
+    explicit operator bool() const { return object_ != nullptr; }
+
+private:
+    T* object_;
+};
+
+std::string Str(const char* text) { return text == nullptr ? std::string() : EnsureUtf8(text); }
+
+std::string Trim(const std::string& text) {
+    std::size_t b = 0, e = text.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
+    return text.substr(b, e - b);
+}
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+std::string ObjectBytes(GMimeObject* object) {
+    Ref<GMimeStream> stream(g_mime_stream_mem_new());
+    g_mime_object_write_to_stream(object, nullptr, stream.get());
+    GByteArray* array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream.get()));
+    return std::string(reinterpret_cast<const char*>(array->data), array->len);
+}
+
+// The content of a leaf part with its transfer encoding undone.
+std::string DecodedContent(GMimePart* part) {
+    GMimeDataWrapper* wrapper = g_mime_part_get_content(part);
+    if (wrapper == nullptr) return {};
+    Ref<GMimeStream> stream(g_mime_stream_mem_new());
+    g_mime_data_wrapper_write_to_stream(wrapper, stream.get());
+    GByteArray* array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream.get()));
+    return std::string(reinterpret_cast<const char*>(array->data), array->len);
+}
+
+std::string MimeType(GMimeObject* object) {
+    GMimeContentType* type = g_mime_object_get_content_type(object);
+    if (type == nullptr) return "application/octet-stream";
+    gchar* text = g_mime_content_type_get_mime_type(type);
+    std::string out = text == nullptr ? "application/octet-stream" : Lower(text);
+    g_free(text);
+    return out;
+}
+
+bool IsAttachmentDisposition(GMimeObject* object) {
+    GMimeContentDisposition* disposition = g_mime_object_get_content_disposition(object);
+    return disposition != nullptr && g_mime_content_disposition_is_attachment(disposition);
+}
+
+void SetString(mapi::PropertyBag& bag, mapi::PropTag tag, const std::string& value) {
+    if (!value.empty()) bag.Set(tag, value);
+}
+
+struct Mailbox {
+    std::string name;
+    std::string address;
+};
+
+void CollectMailboxes(InternetAddressList* list, std::vector<Mailbox>& out, int depth = 0) {
+    if (list == nullptr || depth > 4) return;
+    const int count = internet_address_list_length(list);
+    for (int i = 0; i < count && out.size() < 10000; ++i) {
+        InternetAddress* address = internet_address_list_get_address(list, i);
+        if (INTERNET_ADDRESS_IS_GROUP(address)) {
+            CollectMailboxes(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)), out, depth + 1);
+        } else if (INTERNET_ADDRESS_IS_MAILBOX(address)) {
+            out.push_back({Trim(Str(internet_address_get_name(address))),
+                           Trim(Str(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address))))});
+        }
+    }
+}
+
+std::optional<mapi::Filetime> ToFiletime(GDateTime* date) {
+    if (date == nullptr) return std::nullopt;
+    const std::int64_t seconds = g_date_time_to_unix(date);
+    if (seconds < -11644473600LL) return std::nullopt;
+    return FiletimeFromUnix(seconds);
+}
+
+// The date of the first (newest) Received header: the text after its last ';'.
+std::optional<mapi::Filetime> ReceivedDate(GMimeObject* message) {
+    GMimeHeaderList* headers = g_mime_object_get_header_list(message);
+    const int count = headers == nullptr ? 0 : g_mime_header_list_get_count(headers);
+    for (int i = 0; i < count; ++i) {
+        GMimeHeader* header = g_mime_header_list_get_header_at(headers, i);
+        const char* name = g_mime_header_get_name(header);
+        if (name == nullptr || g_ascii_strcasecmp(name, "Received") != 0) continue;
+        const char* raw = g_mime_header_get_raw_value(header);
+        if (raw == nullptr) return std::nullopt;
+        std::string value(raw);
+        std::size_t semi = value.rfind(';');
+        if (semi == std::string::npos) return std::nullopt;
+        GDateTime* date = g_mime_utils_header_decode_date(value.c_str() + semi + 1);
+        auto result = ToFiletime(date);
+        if (date != nullptr) g_date_time_unref(date);
+        return result;
+    }
+    return std::nullopt;
+}
+
+void SetPartyProps(mapi::PropertyBag& bag, const Mailbox& who, mapi::PropTag name_tag, mapi::PropTag address_tag,
+                   mapi::PropTag type_tag, mapi::PropTag smtp_tag) {
+    SetString(bag, name_tag, who.name.empty() ? who.address : who.name);
+    SetString(bag, address_tag, who.address);
+    if (!who.address.empty()) bag.Set(type_tag, std::string("SMTP"));
+    SetString(bag, smtp_tag, who.address);
+}
+
+void SetImportance(mapi::PropertyBag& bag, GMimeObject* object) {
+    std::int32_t importance = mapi::IMPORTANCE_NORMAL;
+    std::int32_t priority = 0;
+    if (const char* value = g_mime_object_get_header(object, "Importance")) {
+        std::string v = Lower(Trim(value));
+        if (v == "high") importance = mapi::IMPORTANCE_HIGH;
+        else if (v == "low") importance = mapi::IMPORTANCE_LOW;
+    } else if (const char* xp = g_mime_object_get_header(object, "X-Priority")) {
+        std::string v = Trim(xp);
+        if (!v.empty() && (v[0] == '1' || v[0] == '2')) importance = mapi::IMPORTANCE_HIGH;
+        else if (!v.empty() && (v[0] == '4' || v[0] == '5')) importance = mapi::IMPORTANCE_LOW;
+    }
+    if (const char* value = g_mime_object_get_header(object, "Priority")) {
+        std::string v = Lower(Trim(value));
+        if (v == "urgent") priority = 1;
+        else if (v == "non-urgent") priority = -1;
+    }
+    bag.Set(mapi::PR_IMPORTANCE, importance);
+    bag.Set(mapi::PR_PRIORITY, priority);
+}
+
+// "RE: " style prefixes: up to three letters, a colon and a blank.
+void SetSubject(mapi::PropertyBag& bag, const std::string& subject) {
+    bag.Set(mapi::PR_SUBJECT_W, subject);
+    std::string prefix;
+    std::size_t colon = subject.find(':');
+    if (colon != std::string::npos && colon >= 1 && colon <= 3 && colon + 1 < subject.size() && subject[colon + 1] == ' ' &&
+        std::all_of(subject.begin(), subject.begin() + static_cast<std::ptrdiff_t>(colon),
+                    [](unsigned char c) { return std::isalpha(c); })) {
+        prefix = subject.substr(0, colon + 2);
+    }
+    bag.Set(mapi::PR_SUBJECT_PREFIX_W, prefix);
+    bag.Set(mapi::PR_NORMALIZED_SUBJECT_W, subject.substr(prefix.size()));
+    bag.Set(mapi::PR_CONVERSATION_TOPIC_W, subject.substr(prefix.size()));
+}
+
+std::string JoinDisplayNames(const std::vector<Mailbox>& boxes) {
+    std::string out;
+    for (const Mailbox& m : boxes) {
+        if (!out.empty()) out += "; ";
+        out += m.name.empty() ? m.address : m.name;
+    }
+    return out;
+}
+
+std::string ExtensionOf(const std::string& name) {
+    std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0 || name.size() - dot > 16) return {};
+    return name.substr(dot);
+}
+
+std::string GuessExtension(const std::string& mime_type) {
+    if (mime_type == "text/plain") return ".txt";
+    if (mime_type == "text/html") return ".html";
+    if (mime_type == "message/rfc822") return ".eml";
+    if (mime_type == "image/jpeg") return ".jpg";
+    if (mime_type == "image/png") return ".png";
+    if (mime_type == "image/gif") return ".gif";
+    if (mime_type == "application/pdf") return ".pdf";
+    return ".bin";
+}
+
+class Importer {
+public:
+    explicit Importer(int embedded_depth) : embedded_depth_(embedded_depth) {}
+
+    void ImportMessage(GMimeMessage* message, mapi::Message& out) {
+        FillEnvelope(message, out.props);
+        if (GMimeObject* body = g_mime_message_get_mime_part(message)) Walk(body, out, 0, false);
+        FinishBodies(out);
+    }
+
+    // The whole input could not be parsed: keep it as one attachment.
+    static void KeepRawMessage(const std::string& raw, mapi::Message& out) {
+        mapi::Attachment attachment;
+        FillFileAttachment(attachment, "message.eml", "message/rfc822", raw);
+        out.attachments.push_back(std::move(attachment));
+    }
+
+private:
+    void FillEnvelope(GMimeMessage* message, mapi::PropertyBag& bag) {
+        GMimeObject* object = GMIME_OBJECT(message);
+        bag.Set(mapi::PR_MESSAGE_CLASS_W, std::string("IPM.Note"));
+        SetSubject(bag, Str(g_mime_message_get_subject(message)));
+
+        std::vector<Mailbox> from, sender;
+        CollectMailboxes(g_mime_message_get_from(message), from);
+        CollectMailboxes(g_mime_message_get_sender(message), sender);
+        if (!from.empty()) {
+            SetPartyProps(bag, from.front(), mapi::PR_SENT_REPRESENTING_NAME_W, mapi::PR_SENT_REPRESENTING_EMAIL_ADDRESS_W,
+                          mapi::PR_SENT_REPRESENTING_ADDRTYPE_W, mapi::PR_SENT_REPRESENTING_SMTP_ADDRESS_W);
+        }
+        const std::vector<Mailbox>& actual = sender.empty() ? from : sender;
+        if (!actual.empty()) {
+            SetPartyProps(bag, actual.front(), mapi::PR_SENDER_NAME_W, mapi::PR_SENDER_EMAIL_ADDRESS_W,
+                          mapi::PR_SENDER_ADDRTYPE_W, mapi::PR_SENDER_SMTP_ADDRESS_W);
+        }
+
+        GDateTime* date = g_mime_message_get_date(message);
+        std::optional<mapi::Filetime> sent = ToFiletime(date);
+        std::optional<mapi::Filetime> received = ReceivedDate(object);
+        if (!received) received = sent;
+        if (sent) bag.Set(mapi::PR_CLIENT_SUBMIT_TIME, *sent);
+        if (received) bag.Set(mapi::PR_MESSAGE_DELIVERY_TIME, *received);
+        if (sent) {
+            bag.Set(mapi::PR_CREATION_TIME, *sent);
+            bag.Set(mapi::PR_LAST_MODIFICATION_TIME, *sent);
+        }
+
+        if (const char* id = g_mime_message_get_message_id(message)) {
+            SetString(bag, mapi::PR_INTERNET_MESSAGE_ID_W, "<" + Str(id) + ">");
+        }
+        if (const char* v = g_mime_object_get_header(object, "In-Reply-To")) SetString(bag, mapi::PR_IN_REPLY_TO_ID_W, Trim(Str(v)));
+        if (const char* v = g_mime_object_get_header(object, "References")) SetString(bag, mapi::PR_INTERNET_REFERENCES_W, Trim(Str(v)));
+        SetImportance(bag, object);
+
+        if (GMimeHeaderList* headers = g_mime_object_get_header_list(object)) {
+            gchar* text = g_mime_header_list_to_string(headers, nullptr);
+            if (text != nullptr) {
+                SetString(bag, mapi::PR_TRANSPORT_MESSAGE_HEADERS_W, EnsureUtf8(text));
+                g_free(text);
+            }
+        }
+
+        static const struct {
+            GMimeAddressType type;
+            std::int32_t recipient_type;
+            mapi::PropTag display_tag;
+        } kKinds[] = {{GMIME_ADDRESS_TYPE_TO, mapi::MAPI_TO, mapi::PR_DISPLAY_TO_W},
+                      {GMIME_ADDRESS_TYPE_CC, mapi::MAPI_CC, mapi::PR_DISPLAY_CC_W},
+                      {GMIME_ADDRESS_TYPE_BCC, mapi::MAPI_BCC, mapi::PR_DISPLAY_BCC_W}};
+        for (const auto& kind : kKinds) {
+            std::vector<Mailbox> boxes;
+            CollectMailboxes(g_mime_message_get_addresses(message, kind.type), boxes);
+            bag.Set(kind.display_tag, JoinDisplayNames(boxes));
+            for (const Mailbox& box : boxes) recipients_.push_back({box, kind.recipient_type});
+        }
+    }
+
+    static void FillFileAttachment(mapi::Attachment& attachment, const std::string& name, const std::string& mime_type,
+                                   const std::string& bytes) {
+        mapi::PropertyBag& bag = attachment.props;
+        bag.Set(mapi::PR_ATTACH_METHOD, mapi::ATTACH_BY_VALUE);
+        bag.Set(mapi::PR_ATTACH_DATA_BIN, mapi::Binary(bytes.begin(), bytes.end()));
+        bag.Set(mapi::PR_ATTACH_SIZE, static_cast<std::int32_t>(std::min<std::size_t>(bytes.size(), 0x7FFFFFFF)));
+        bag.Set(mapi::PR_DISPLAY_NAME_W, name);
+        bag.Set(mapi::PR_ATTACH_FILENAME_W, name);
+        bag.Set(mapi::PR_ATTACH_LONG_FILENAME_W, name);
+        SetString(bag, mapi::PR_ATTACH_EXTENSION_W, ExtensionOf(name));
+        bag.Set(mapi::PR_ATTACH_MIME_TAG_W, mime_type);
+        bag.Set(mapi::PR_RENDERING_POSITION, static_cast<std::int32_t>(-1));
+    }
+
+    std::string AttachmentName(GMimeObject* object, const std::string& mime_type) {
+        std::string name;
+        if (GMIME_IS_PART(object)) name = Trim(Str(g_mime_part_get_filename(GMIME_PART(object))));
+        if (name.empty()) {
+            if (const char* n = g_mime_object_get_content_type_parameter(object, "name")) name = Trim(Str(n));
+        }
+        // A name is a file name here, never a path.
+        for (char& c : name) {
+            if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20) c = '_';
+        }
+        if (name.empty()) name = "attachment" + std::to_string(++unnamed_) + GuessExtension(mime_type);
+        return name;
+    }
+
+    void AddRawAttachment(GMimeObject* object, mapi::Message& out) {
+        const std::string mime_type = MimeType(object);
+        mapi::Attachment attachment;
+        FillFileAttachment(attachment, AttachmentName(object, mime_type), mime_type, ObjectBytes(object));
+        out.attachments.push_back(std::move(attachment));
+    }
+
+    void AddPartAttachment(GMimePart* part, mapi::Message& out) {
+        GMimeObject* object = GMIME_OBJECT(part);
+        const std::string mime_type = MimeType(object);
+        mapi::Attachment attachment;
+        FillFileAttachment(attachment, AttachmentName(object, mime_type), mime_type, DecodedContent(part));
+        mapi::PropertyBag& bag = attachment.props;
+        std::string content_id = Trim(Str(g_mime_object_get_content_id(object)));
+        SetString(bag, mapi::PR_ATTACH_CONTENT_ID_W, content_id);
+        SetString(bag, mapi::PR_ATTACH_CONTENT_LOCATION_W, Trim(Str(g_mime_part_get_content_location(part))));
+        if (!content_id.empty() && !IsAttachmentDisposition(object)) {
+            bag.Set(mapi::PR_ATTACH_FLAGS, mapi::ATTACH_MHTML_REF);
+            bag.Set(mapi::PR_ATTACHMENT_HIDDEN, true);
+        }
+        out.attachments.push_back(std::move(attachment));
+    }
+
+    void AddEmbeddedMessage(GMimeMessagePart* part, mapi::Message& out) {
+        GMimeObject* object = GMIME_OBJECT(part);
+        GMimeMessage* inner = g_mime_message_part_get_message(part);
+        if (inner == nullptr || embedded_depth_ + 1 >= kMaxEmbeddedDepth) {
+            mapi::Attachment attachment;
+            std::string bytes = inner != nullptr ? ObjectBytes(GMIME_OBJECT(inner)) : ObjectBytes(object);
+            FillFileAttachment(attachment, AttachmentName(object, "message/rfc822"), "message/rfc822", bytes);
+            out.attachments.push_back(std::move(attachment));
+            return;
+        }
+        mapi::Attachment attachment;
+        attachment.embedded = std::make_unique<mapi::Message>();
+        Importer nested(embedded_depth_ + 1);
+        nested.ImportMessage(inner, *attachment.embedded);
+        mapi::PropertyBag& bag = attachment.props;
+        bag.Set(mapi::PR_ATTACH_METHOD, mapi::ATTACH_EMBEDDED_MSG);
+        std::string subject = attachment.embedded->props.GetString(mapi::PR_SUBJECT_W).value_or("");
+        bag.Set(mapi::PR_DISPLAY_NAME_W, subject.empty() ? std::string("Untitled message") : subject);
+        bag.Set(mapi::PR_ATTACH_MIME_TAG_W, std::string("message/rfc822"));
+        bag.Set(mapi::PR_RENDERING_POSITION, static_cast<std::int32_t>(-1));
+        out.attachments.push_back(std::move(attachment));
+    }
+
+    void TakeTextBody(GMimePart* part, bool html) {
+        GMimeObject* object = GMIME_OBJECT(part);
+        const std::string raw = DecodedContent(part);
+        const char* charset_param = g_mime_object_get_content_type_parameter(object, "charset");
+        std::string charset = charset_param == nullptr ? "" : Lower(Trim(charset_param));
+        if (!charset.empty()) {
+            if (const char* canonical = g_mime_charset_iconv_name(charset.c_str())) {
+                if (CodePageOfCharset(charset) == std::nullopt) charset = Lower(canonical);
+            }
+        }
+        if (html) {
+            std::optional<std::int32_t> cp = CodePageOfCharset(charset);
+            if (cp && *cp != 1200 && *cp != 1201 && (*cp != mapi::CP_UTF8 ||
+                                                     g_utf8_validate(raw.data(), static_cast<gssize>(raw.size()), nullptr))) {
+                html_body_ = raw;  // kept in its own code page, as the HTML's own declarations say
+                html_code_page_ = *cp;
+            } else {
+                html_body_ = ToUtf8(raw, charset);
+                html_code_page_ = mapi::CP_UTF8;
+            }
+            has_html_ = true;
+        } else {
+            text_body_ = ToUtf8(raw, charset);
+            has_text_ = true;
+            if (auto cp = CodePageOfCharset(charset)) text_code_page_ = *cp;
+        }
+    }
+
+    void Walk(GMimeObject* object, mapi::Message& out, int depth, bool in_alternative) {
+        if (depth > kMaxMultipartDepth) {
+            AddRawAttachment(object, out);
+            return;
+        }
+        if (GMIME_IS_MESSAGE_PART(object)) {
+            AddEmbeddedMessage(GMIME_MESSAGE_PART(object), out);
+            return;
+        }
+        if (GMIME_IS_MULTIPART(object)) {
+            GMimeMultipart* multipart = GMIME_MULTIPART(object);
+            const std::string type = MimeType(object);
+            const bool alternative = type == "multipart/alternative";
+            const int count = g_mime_multipart_get_count(multipart);
+            for (int i = 0; i < count; ++i) {
+                if (GMimeObject* child = g_mime_multipart_get_part(multipart, i)) {
+                    Walk(child, out, depth + 1, alternative || in_alternative);
+                }
+            }
+            return;
+        }
+        if (GMIME_IS_PART(object)) {
+            GMimePart* part = GMIME_PART(object);
+            const std::string type = MimeType(object);
+            const bool attachment = IsAttachmentDisposition(object);
+            if (!attachment && type == "text/plain" && !has_text_) {
+                TakeTextBody(part, false);
+                return;
+            }
+            if (!attachment && type == "text/html" && !has_html_) {
+                TakeTextBody(part, true);
+                return;
+            }
+            if (in_alternative && !attachment && (type == "text/plain" || type == "text/html")) {
+                return;  // a further rendering of a body already taken
+            }
+            AddPartAttachment(part, out);
+            return;
+        }
+        AddRawAttachment(object, out);  // a part kind GMime gives no content for
+    }
+
+    void FinishBodies(mapi::Message& out) {
+        mapi::PropertyBag& bag = out.props;
+        if (has_html_) {
+            bag.Set(mapi::PR_HTML, mapi::Binary(html_body_.begin(), html_body_.end()));
+            bag.Set(mapi::PR_INTERNET_CPID, html_code_page_);
+        } else {
+            bag.Set(mapi::PR_INTERNET_CPID, text_code_page_);
+        }
+        if (has_text_) {
+            bag.Set(mapi::PR_BODY_W, text_body_);
+        } else if (has_html_) {
+            bag.Set(mapi::PR_BODY_W, HtmlToText(HtmlBodyUtf8(out)));
+        }
+        for (std::size_t i = 0; i < recipients_.size(); ++i) {
+            mapi::Recipient recipient;
+            mapi::PropertyBag& r = recipient.props;
+            const Mailbox& box = recipients_[i].box;
+            r.Set(mapi::PR_RECIPIENT_TYPE, recipients_[i].type);
+            SetString(r, mapi::PR_DISPLAY_NAME_W, box.name.empty() ? box.address : box.name);
+            SetString(r, mapi::PR_RECIPIENT_DISPLAY_NAME_W, box.name.empty() ? box.address : box.name);
+            SetString(r, mapi::PR_EMAIL_ADDRESS_W, box.address);
+            SetString(r, mapi::PR_SMTP_ADDRESS_W, box.address);
+            r.Set(mapi::PR_ADDRTYPE_W, std::string("SMTP"));
+            r.Set(mapi::PR_DISPLAY_TYPE, mapi::DT_MAILUSER);
+            r.Set(mapi::PR_OBJECT_TYPE, mapi::MAPI_MAILUSER);
+            r.Set(mapi::PR_ROWID, static_cast<std::int32_t>(i));
+            out.recipients.push_back(std::move(recipient));
+        }
+        bag.Set(mapi::PR_HASATTACH, !out.attachments.empty());
+        std::int32_t flags = mapi::MSGFLAG_READ | (out.attachments.empty() ? 0 : mapi::MSGFLAG_HASATTACH);
+        bag.Set(mapi::PR_MESSAGE_FLAGS, flags);
+    }
+
+    struct PendingRecipient {
+        Mailbox box;
+        std::int32_t type;
+    };
+
+    int embedded_depth_;
+    int unnamed_ = 0;
+    std::vector<PendingRecipient> recipients_;
+    bool has_text_ = false, has_html_ = false;
+    std::string text_body_, html_body_;
+    std::int32_t html_code_page_ = mapi::CP_UTF8;
+    std::int32_t text_code_page_ = mapi::CP_UTF8;
+};
+
+}  // namespace
+
+mapi::Filetime FiletimeFromUnix(std::int64_t seconds) {
+    return mapi::Filetime{static_cast<std::uint64_t>(seconds + 11644473600LL) * 10000000ULL};
+}
+
+mapi::Message ImportMessage(const char* data, std::size_t size) {
+    InitGmimeOnce();
+    mapi::Message out;
+    Ref<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(data, size));
+    Ref<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+    Ref<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), nullptr));
+    if (!message) {
+        out.props.Set(mapi::PR_MESSAGE_CLASS_W, std::string("IPM.Note"));
+        Importer::KeepRawMessage(std::string(data, size), out);
+        out.props.Set(mapi::PR_HASATTACH, true);
+        out.props.Set(mapi::PR_MESSAGE_FLAGS, mapi::MSGFLAG_READ | mapi::MSGFLAG_HASATTACH);
+        return out;
+    }
+    Importer importer(0);
+    importer.ImportMessage(message.get(), out);
+    return out;
+}
+
+mapi::Message ImportMessageFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw ImportError("cannot open " + path + ": " + std::strerror(errno));
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) throw ImportError("cannot read " + path);
+    return ImportMessage(bytes.data(), bytes.size());
+}
+
+}  // namespace mime

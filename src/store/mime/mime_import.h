@@ -1,0 +1,31 @@
+// RFC 822 / MIME messages turned into the message model with GMime.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "store/mapi/message.h"
+
+namespace mime {
+
+class ImportError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Deeper message/rfc822 nesting is kept as the raw bytes of the inner message.
+constexpr int kMaxEmbeddedDepth = 32;
+// Deeper multipart nesting is kept as the raw bytes of the part.
+constexpr int kMaxMultipartDepth = 64;
+
+// Never fails on damaged MIME: what cannot be understood is kept as an attachment of raw bytes.
+mapi::Message ImportMessage(const char* data, std::size_t size);
+// Throws ImportError when the file cannot be read.
+mapi::Message ImportMessageFile(const std::string& path);
+
+// A FILETIME from seconds since 1970.
+mapi::Filetime FiletimeFromUnix(std::int64_t seconds);
+
+}  // namespace mime

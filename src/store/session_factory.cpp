@@ -1,0 +1,10 @@
+#include "store/native_session.h"
+
+namespace store {
+
+std::shared_ptr<RDOSession> CreateSessionFromProgId(const std::string& prog_id) {
+    if (prog_id != kSessionProgId) throw ComError(kREGDB_E_CLASSNOTREG, "class not registered: " + prog_id);
+    return std::make_shared<NativeSession>();
+}
+
+}  // namespace store
