@@ -1,0 +1,145 @@
+#include "export/store_export.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "export/folder_session.h"
+#include "export/output_naming.h"
+#include "job/conversion_window.h"
+#include "job/job_settings.h"
+#include "job/job_tally.h"
+#include "msgfile/message_file.h"
+#include "platform/paths.h"
+#include "store/session.h"
+
+const char* const kSessionErrorText =
+    "Unable to create redemption session \n"
+    " Please Register Redemption DLL by following below steps- \n"
+    " 1) Go to software installation location. \n"
+    " 2) Click on Start button \xC2\xBB Run \n"
+    " 3) Type the below command- \n"
+    " regsvr32 C:\\Program Files\\Corvanti Ombrik\\Redemption.dll";
+
+namespace {
+
+struct StoreOutput {
+    const char* suffix;
+    int save_as_format;  // 0: save the MSG file itself
+};
+
+StoreOutput OutputFor(const std::string& saving_option) {
+    if (saving_option == "rtf") return {".rtf", store::kOlRtf};
+    if (saving_option == "html") return {".html", store::kOlHtml};
+    return {".msg", 0};
+}
+
+// Removes the files of one message whichever way it ends; the output too when the message failed.
+class MessageFiles {
+public:
+    MessageFiles(std::string temp_eml, std::string temp_msg, std::string output)
+        : temp_eml_(std::move(temp_eml)), temp_msg_(std::move(temp_msg)), output_(std::move(output)) {}
+    ~MessageFiles() {
+        platform::DeleteFile(temp_eml_);
+        if (!temp_msg_.empty()) platform::DeleteFile(temp_msg_);
+        if (!done_) platform::DeleteFile(output_);
+    }
+    MessageFiles(const MessageFiles&) = delete;
+    MessageFiles& operator=(const MessageFiles&) = delete;
+    void Done() { done_ = true; }
+
+private:
+    std::string temp_eml_, temp_msg_, output_;
+    bool done_ = false;
+};
+
+std::string FailureText(const std::exception& error) {
+    if (const auto* com = dynamic_cast<const store::ComError*>(&error)) {
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(com->hresult()));
+        return std::string(error.what()) + " (" + code + ")";
+    }
+    return error.what();
+}
+
+// One message through the component: temporary RFC 822 file, message item, import, save.
+void ConvertMessage(store::RDOSession& session, const DbxEmail& email, const std::string& temp_eml,
+                    const std::string& temp_msg, const std::string& final_path, const StoreOutput& output) {
+    const WriteResult written = WriteMessageFile(temp_eml, email.message_text);
+    if (!written) throw std::runtime_error("cannot write the temporary message file: " + written.error);
+    const std::string& msg_file = output.save_as_format == 0 ? final_path : temp_msg;
+    std::shared_ptr<store::RDOMail> item = session.CreateMessageFromMsgFile(msg_file, "IPM.Note", store::kOlMsgUnicode);
+    if (!item) throw store::ComError(store::kE_POINTER, "no message item");
+    item->Import(temp_eml, store::kOlRfc822);
+    if (output.save_as_format == 0)
+        item->Save();
+    else
+        item->SaveAs(final_path, output.save_as_format);
+}
+
+}  // namespace
+
+void ExportFolderThroughStore(ExportContext& context, const std::string& dbx_path, const std::string& destination_path,
+                              const std::string& folder_name) {
+    ConversionWindow& window = context.window;
+    JobTally& tally = context.tally;
+    try {
+        const std::string directory = MakeFolderOutputDirectory(destination_path, folder_name);
+        if (!platform::CreateDirectory(directory)) tally.CountFailure(directory, "cannot create the folder");
+
+        // Our own folder for the temporary files: nobody else can plant or read them there.
+        platform::PrivateTempDir temp_dir;
+        const std::string temp_eml = platform::JoinPath(temp_dir.path(), "temp.eml");
+        const std::string temp_msg = platform::JoinPath(temp_dir.path(), "temp.msg");
+        const StoreOutput output = OutputFor(context.settings.saving_option);
+
+        std::shared_ptr<store::RDOSession> session;
+        try {
+            session = store::CreateSessionFromProgId(store::kSessionProgId);
+        } catch (const std::exception& error) {
+            tally.CountFailure(dbx_path, FailureText(error));
+            window.ShowMessage(kSessionErrorText, kMessageTitle, msgbox::kJobMessage);
+            return;
+        }
+
+        FolderReader folder(dbx_path);
+        if (!folder.is_open()) {
+            tally.CountFailure(dbx_path, DbxErrorText());
+            window.ShowMessage(kUnableToOpenDbx, kMessageTitle, msgbox::kJobMessage);
+            return;
+        }
+        tally.CountFolder();
+        ProgressCounter progress;
+        for (std::int32_t slot = folder.item_count() - 1; slot >= 0; --slot) {
+            if (window.StopRequested()) return;
+            window.SetProgress(progress.Next());
+            if (!folder.Fetch(slot)) {
+                dbx_perror("dbx_get");
+                tally.CountFailure(dbx_path, "message " + std::to_string(slot) + ": " + DbxErrorText());
+                return;
+            }
+            DbxEmail* email = folder.email();
+            if (email == nullptr) continue;
+
+            const std::string name = MakeMessageFileName(email->subject, slot, context.settings.codepage);
+            const bool text_complete = dbx_read_text(folder.reader(), email) >= 0;
+            const std::string final_path = MakeStoreOutputPath(platform::JoinPath(directory, name), output.suffix);
+            window.SetStatusText(final_path);
+            MessageFiles files(temp_eml, output.save_as_format == 0 ? std::string() : temp_msg, final_path);
+            try {
+                ConvertMessage(*session, *email, temp_eml, temp_msg, final_path, output);
+                files.Done();
+            } catch (const std::exception& error) {
+                // One failed message does not cost the rest of the folder.
+                tally.CountFailure(final_path, FailureText(error));
+                continue;
+            }
+            if (text_complete)
+                tally.CountMessage();
+            else
+                tally.CountFailure(final_path, "message text damaged in the folder file");
+        }
+        window.SetProgress(0);
+    } catch (const std::exception& error) {
+        tally.CountFailure(dbx_path, error.what());
+    }
+}
