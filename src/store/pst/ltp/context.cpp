@@ -1,0 +1,343 @@
+#include "store/pst/ltp/context.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace pst::ltp {
+namespace {
+
+#pragma pack(push, 1)
+// TCINFO without its column descriptors.
+struct TCINFO {
+    std::uint8_t bType;
+    std::uint8_t cCols;
+    std::uint16_t rgib[4];
+    std::uint32_t hidRowIndex;
+    std::uint32_t hnidRows;
+    std::uint32_t hidIndex;
+};
+static_assert(sizeof(TCINFO) == 22);
+struct TCOLDESC {
+    std::uint32_t tag;
+    std::uint16_t ibData;
+    std::uint8_t cbData;
+    std::uint8_t iBit;
+};
+static_assert(sizeof(TCOLDESC) == 8);
+#pragma pack(pop)
+
+constexpr std::size_t kTci4b = 0, kTci2b = 1, kTci1b = 2, kTciBm = 3;
+
+std::uint16_t TypeOf(PropTag tag) { return static_cast<std::uint16_t>(tag & 0xFFFF); }
+
+// Where a variable-size value goes: the heap when small, a subnode otherwise.
+std::uint32_t StoreValue(HeapWriter& heap, BuiltNode& node, const Bytes& value, const NidSource& next_nid) {
+    if (value.empty()) return 0;
+    if (value.size() <= kMaxHeapAlloc) return heap.Allocate(value);
+    std::uint32_t nid = next_nid();
+    node.subnodes.emplace_back(nid, SplitBlocks(value, ndb::kMaxBlockData));
+    return nid;
+}
+
+// Size of a column's cell in a row.
+std::uint8_t CellSize(std::uint16_t type) {
+    std::size_t fixed = FixedSize(type);
+    if (fixed == 1 || fixed == 2 || fixed == 4 || fixed == 8) return static_cast<std::uint8_t>(fixed);
+    return 4;  // an HNID
+}
+
+}  // namespace
+
+std::size_t FixedSize(std::uint16_t type) {
+    switch (type) {
+        case 0x0002: return 2;
+        case 0x0003: case 0x0004: case 0x000A: return 4;
+        case 0x000B: return 1;
+        case 0x0005: case 0x0006: case 0x0007: case 0x0014: case 0x0040: return 8;
+        case 0x0048: return 16;
+        default: return 0;
+    }
+}
+
+BuiltNode BuildPropertyContext(const PropMap& props, const NidSource& next_nid) {
+    BuiltNode node;
+    HeapWriter heap(kClientSigPc);
+    std::vector<BthRecord> records;
+    for (const auto& [tag, value] : props) {
+        const std::uint16_t type = TypeOf(tag);
+        const std::size_t fixed = FixedSize(type);
+        std::uint32_t hnid = 0;
+        if (fixed != 0 && fixed <= 4) {
+            if (value.size() != fixed) throw PstError("property value of the wrong size");
+            hnid = static_cast<std::uint32_t>(LoadLe(value));
+        } else {
+            if (fixed != 0 && value.size() != fixed) throw PstError("property value of the wrong size");
+            hnid = StoreValue(heap, node, value, next_nid);
+        }
+        BthRecord r;
+        AppendLe(r.key, tag >> 16, 2);
+        AppendLe(r.data, type, 2);
+        AppendLe(r.data, hnid, 4);
+        records.push_back(std::move(r));
+    }
+    heap.SetUserRoot(WriteBth(heap, 2, 6, std::move(records)));
+    node.blocks = heap.Finish();
+    return node;
+}
+
+std::vector<TableColumn> LayoutColumns(std::vector<PropTag> tags, std::uint16_t* row_size) {
+    tags.erase(std::remove_if(tags.begin(), tags.end(),
+                              [](PropTag t) { return t == kTagLtpRowId || t == kTagLtpRowVer; }),
+               tags.end());
+    std::sort(tags.begin(), tags.end());
+    tags.erase(std::unique(tags.begin(), tags.end()), tags.end());
+    std::vector<TableColumn> cols;
+    std::uint16_t ib = 0;
+    std::uint8_t bit = 0;
+    auto place = [&](PropTag tag) {
+        std::uint8_t cb = CellSize(TypeOf(tag));
+        cols.push_back({tag, ib, cb, bit++});
+        ib = static_cast<std::uint16_t>(ib + cb);
+    };
+    place(kTagLtpRowId);
+    place(kTagLtpRowVer);
+    for (std::uint8_t size : {8, 4, 2, 1}) {
+        for (PropTag t : tags)
+            if (CellSize(TypeOf(t)) == size) place(t);
+    }
+    *row_size = static_cast<std::uint16_t>(ib + (cols.size() + 7) / 8);
+    return cols;
+}
+
+BuiltNode BuildTableContext(const std::vector<PropTag>& tags, const std::vector<TableRow>& rows,
+                            const NidSource& next_nid) {
+    return BuildTableContext(tags, rows.size(), [&](std::size_t i) { return rows[i]; }, next_nid);
+}
+
+Bytes PackValues(const PropMap& values) {
+    Bytes out;
+    for (const auto& [tag, v] : values) {
+        AppendLe(out, tag, 4);
+        AppendLe(out, v.size(), 4);
+        out.insert(out.end(), v.begin(), v.end());
+    }
+    return out;
+}
+
+PropMap UnpackValues(std::span<const std::uint8_t> packed) {
+    PropMap out;
+    std::size_t off = 0;
+    while (off + 8 <= packed.size()) {
+        auto tag = static_cast<PropTag>(LoadLe(packed.subspan(off, 4)));
+        std::size_t len = LoadLe(packed.subspan(off + 4, 4));
+        off += 8;
+        if (len > packed.size() - off) throw PstError("packed row truncated");
+        out[tag] = Bytes(packed.begin() + off, packed.begin() + off + len);
+        off += len;
+    }
+    return out;
+}
+
+BuiltNode BuildTableContext(const std::vector<PropTag>& tags, std::size_t row_count,
+                            const std::function<TableRow(std::size_t)>& row_at, const NidSource& next_nid) {
+    BuiltNode node;
+    HeapWriter heap(kClientSigTc);
+    std::uint16_t row_size = 0;
+    auto cols = LayoutColumns(tags, &row_size);
+    std::uint16_t end4 = 0, end2 = 0, end1 = 0;
+    for (const auto& c : cols) {
+        std::uint16_t end = static_cast<std::uint16_t>(c.ib + c.cb);
+        if (c.cb >= 4) end4 = std::max(end4, end);
+        if (c.cb == 2) end2 = std::max(end2, end);
+        if (c.cb == 1) end1 = std::max(end1, end);
+    }
+    end2 = std::max(end2, end4);
+    end1 = std::max(end1, end2);
+
+    // Rows: fixed cells in place, variable values in the heap, the cell existence bitmap last.
+    Bytes matrix;
+    matrix.reserve(row_count * row_size);
+    std::vector<BthRecord> index;
+    for (std::size_t r = 0; r < row_count; ++r) {
+        const TableRow current = row_at(r);
+        Bytes row(row_size, 0);
+        for (const auto& c : cols) {
+            const Bytes* value = nullptr;
+            Bytes id_bytes;
+            if (c.tag == kTagLtpRowId) {
+                AppendLe(id_bytes, current.row_id, 4);
+                value = &id_bytes;
+            } else {
+                auto it = current.values.find(c.tag);
+                if (it != current.values.end()) value = &it->second;
+                if (c.tag == kTagLtpRowVer && !value) {
+                    AppendLe(id_bytes, 0, 4);
+                    value = &id_bytes;
+                }
+            }
+            if (!value) continue;
+            const std::size_t fixed = FixedSize(TypeOf(c.tag));
+            if (fixed != 0 && fixed == c.cb) {
+                if (value->size() != fixed) throw PstError("table cell of the wrong size");
+                std::memcpy(row.data() + c.ib, value->data(), fixed);
+            } else {
+                std::uint32_t hnid = StoreValue(heap, node, *value, next_nid);
+                std::memcpy(row.data() + c.ib, &hnid, 4);
+            }
+            row[end1 + c.bit / 8] |= static_cast<std::uint8_t>(0x80 >> (c.bit % 8));
+        }
+        matrix.insert(matrix.end(), row.begin(), row.end());
+        BthRecord rec;
+        AppendLe(rec.key, current.row_id, 4);
+        AppendLe(rec.data, r, 4);
+        index.push_back(std::move(rec));
+    }
+    std::uint32_t hid_index = WriteBth(heap, 4, 4, std::move(index));
+    std::uint32_t hnid_rows = 0;
+    if (!matrix.empty()) {
+        if (matrix.size() <= kMaxHeapAlloc) {
+            hnid_rows = heap.Allocate(matrix);
+        } else {
+            // Rows never straddle a block: each block holds as many whole rows as fit.
+            const std::size_t per_block = ndb::kMaxBlockData / row_size * row_size;
+            hnid_rows = next_nid();
+            node.subnodes.emplace_back(hnid_rows, SplitBlocks(matrix, per_block));
+        }
+    }
+    Bytes info(sizeof(TCINFO) + cols.size() * sizeof(TCOLDESC));
+    TCINFO ti{kClientSigTc, static_cast<std::uint8_t>(cols.size()), {end4, end2, end1, row_size}, hid_index, hnid_rows, 0};
+    std::memcpy(info.data(), &ti, sizeof(ti));
+    auto sorted = cols;
+    std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.tag < b.tag; });
+    for (std::size_t i = 0; i < sorted.size(); ++i) {
+        TCOLDESC d{sorted[i].tag, sorted[i].ib, sorted[i].cb, sorted[i].bit};
+        std::memcpy(info.data() + sizeof(ti) + i * sizeof(d), &d, sizeof(d));
+    }
+    heap.SetUserRoot(heap.Allocate(info));
+    node.blocks = heap.Finish();
+    return node;
+}
+
+NodeReader::NodeReader(const ndb::Database& db, std::uint64_t bid_data, std::uint64_t bid_sub)
+    : db_(db), heap_(db.ReadDataTreeBlocks(bid_data)), subnodes_(db.ReadSubnodeTree(bid_sub)) {}
+
+const ndb::SubnodeInfo* NodeReader::FindSubnode(std::uint64_t nid) const {
+    auto it = std::lower_bound(subnodes_.begin(), subnodes_.end(), nid,
+                               [](const ndb::SubnodeInfo& s, std::uint64_t key) { return s.nid < key; });
+    if (it == subnodes_.end() || it->nid != nid) return nullptr;
+    return &*it;
+}
+
+std::vector<Bytes> NodeReader::SubnodeBlocks(std::uint64_t nid) const {
+    const auto* sub = FindSubnode(nid);
+    if (!sub) throw PstError("subnode missing");
+    return db_.ReadDataTreeBlocks(sub->bid_data);
+}
+
+std::vector<Bytes> SplitBlocks(const Bytes& data, std::size_t per_block) {
+    std::vector<Bytes> out;
+    for (std::size_t off = 0; off < data.size(); off += per_block)
+        out.emplace_back(data.begin() + off, data.begin() + std::min(data.size(), off + per_block));
+    if (out.empty()) out.emplace_back();
+    return out;
+}
+
+Bytes NodeReader::Resolve(std::uint32_t hnid) const {
+    if (hnid == 0) return {};
+    if (IsHid(hnid)) {
+        auto span = heap_.Get(hnid);
+        return Bytes(span.begin(), span.end());
+    }
+    const auto* sub = FindSubnode(hnid);
+    if (!sub) throw PstError("value subnode missing");
+    return db_.ReadDataTree(sub->bid_data);
+}
+
+PropMap ReadPropertyContext(const NodeReader& node) {
+    if (node.heap().client_sig() != kClientSigPc) throw PstError("not a property context");
+    std::uint8_t cb_key = 0, cb_ent = 0;
+    auto records = ReadBth(node.heap(), node.heap().user_root(), &cb_key, &cb_ent);
+    if (cb_key != 2 || cb_ent != 6) throw PstError("property context record size");
+    PropMap out;
+    for (const auto& r : records) {
+        auto id = static_cast<std::uint32_t>(LoadLe(r.key));
+        auto type = static_cast<std::uint16_t>(LoadLe({r.data.data(), 2}));
+        auto hnid = static_cast<std::uint32_t>(LoadLe({r.data.data() + 2, 4}));
+        const std::size_t fixed = FixedSize(type);
+        Bytes value;
+        if (fixed != 0 && fixed <= 4) {
+            AppendLe(value, hnid, fixed);
+        } else {
+            value = node.Resolve(hnid);
+        }
+        out[(id << 16) | type] = std::move(value);
+    }
+    return out;
+}
+
+Table ReadTableContext(const NodeReader& node) {
+    const auto& heap = node.heap();
+    if (heap.client_sig() != kClientSigTc) throw PstError("not a table context");
+    auto raw = heap.Get(heap.user_root());
+    if (raw.size() < sizeof(TCINFO)) throw PstError("short table header");
+    TCINFO ti;
+    std::memcpy(&ti, raw.data(), sizeof(ti));
+    if (ti.bType != kClientSigTc || raw.size() < sizeof(ti) + ti.cCols * sizeof(TCOLDESC))
+        throw PstError("bad table header");
+    if (ti.rgib[kTci4b] > ti.rgib[kTci2b] || ti.rgib[kTci2b] > ti.rgib[kTci1b] || ti.rgib[kTci1b] > ti.rgib[kTciBm] ||
+        ti.rgib[kTciBm] == 0 || ti.rgib[kTciBm] - ti.rgib[kTci1b] < (ti.cCols + 7) / 8)
+        throw PstError("bad table row layout");
+    Table table;
+    for (std::size_t i = 0; i < ti.cCols; ++i) {
+        TCOLDESC d;
+        std::memcpy(&d, raw.data() + sizeof(ti) + i * sizeof(d), sizeof(d));
+        if (d.ibData + d.cbData > ti.rgib[kTci1b] || d.iBit / 8 >= ti.rgib[kTciBm] - ti.rgib[kTci1b])
+            throw PstError("table column outside the row");
+        table.columns.push_back({d.tag, d.ibData, d.cbData, d.iBit});
+    }
+    const std::size_t row_size = ti.rgib[kTciBm];
+    auto index = ReadBth(heap, ti.hidRowIndex);
+    std::vector<Bytes> blocks;
+    if (ti.hnidRows != 0) {
+        if (IsHid(ti.hnidRows)) {
+            auto span = heap.Get(ti.hnidRows);
+            blocks.emplace_back(span.begin(), span.end());
+        } else {
+            blocks = node.SubnodeBlocks(ti.hnidRows);
+        }
+    }
+    // Rows never straddle blocks; a block's tail shorter than a row is padding.
+    std::vector<std::pair<const std::uint8_t*, std::size_t>> row_at;
+    for (const auto& b : blocks)
+        for (std::size_t off = 0; off + row_size <= b.size(); off += row_size) row_at.push_back({b.data(), off});
+    std::vector<const BthRecord*> by_index(row_at.size(), nullptr);
+    for (const auto& rec : index) {
+        if (rec.key.size() != 4 || rec.data.size() < 4) throw PstError("table row index record size");
+        auto r = static_cast<std::size_t>(LoadLe({rec.data.data(), 4}));
+        if (r >= row_at.size()) throw PstError("table row index points past the rows");
+        by_index[r] = &rec;
+    }
+    for (std::size_t r = 0; r < row_at.size(); ++r) {
+        if (!by_index[r]) continue;  // a row no index entry names is not part of the table
+        const std::uint8_t* row = row_at[r].first + row_at[r].second;
+        TableRow out;
+        out.row_id = static_cast<std::uint32_t>(LoadLe(by_index[r]->key));
+        for (const auto& c : table.columns) {
+            if (!(row[ti.rgib[kTci1b] + c.bit / 8] & (0x80 >> (c.bit % 8)))) continue;
+            const std::uint16_t type = TypeOf(c.tag);
+            const std::size_t fixed = FixedSize(type);
+            std::span<const std::uint8_t> cell(row + c.ib, c.cb);
+            if (fixed != 0 && fixed == c.cb) {
+                out.values[c.tag] = Bytes(cell.begin(), cell.end());
+            } else if (c.cb == 4) {
+                out.values[c.tag] = node.Resolve(static_cast<std::uint32_t>(LoadLe(cell)));
+            } else {
+                throw PstError("table cell size does not fit its type");
+            }
+        }
+        table.rows.push_back(std::move(out));
+    }
+    return table;
+}
+
+}  // namespace pst::ltp

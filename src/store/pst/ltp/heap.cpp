@@ -1,0 +1,213 @@
+#include "store/pst/ltp/heap.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace pst::ltp {
+namespace {
+
+using ndb::kMaxBlockData;
+
+constexpr std::size_t kMaxAllocsPerBlock = 2047;  // hidIndex has 11 bits
+constexpr int kMaxBthLevels = 8;
+
+bool IsBitmapBlock(std::size_t index) { return index >= 8 && (index - 8) % 128 == 0; }
+
+// The fill level nibble of a block from its free bytes.
+std::uint8_t FillLevel(std::size_t free) {
+    static constexpr std::size_t kLimits[] = {3584, 2560, 2048, 1792, 1536, 1280, 1024, 768,
+                                              512,  256,  128,  64,   32,   16,   8};
+    for (std::uint8_t i = 0; i < 15; ++i)
+        if (free >= kLimits[i]) return i;
+    return 15;
+}
+
+std::size_t PageMapSize(std::size_t allocs) { return 4 + (allocs + 1) * 2; }
+
+}  // namespace
+
+std::uint64_t LoadLe(std::span<const std::uint8_t> bytes) {
+    std::uint64_t v = 0;
+    for (std::size_t i = 0; i < bytes.size() && i < 8; ++i) v |= std::uint64_t{bytes[i]} << (8 * i);
+    return v;
+}
+
+void AppendLe(Bytes& out, std::uint64_t value, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+HeapWriter::HeapWriter(std::uint8_t client_sig) : client_sig_(client_sig) {
+    blocks_.push_back({{}, HeaderSize(0)});
+}
+
+std::size_t HeapWriter::HeaderSize(std::size_t index) {
+    if (index == 0) return sizeof(HNHDR);
+    return IsBitmapBlock(index) ? sizeof(HNBITMAPHDR) : 2;
+}
+
+std::uint32_t HeapWriter::Allocate(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() > kMaxHeapAlloc) throw PstError("heap allocation too large");
+    Block* block = &blocks_.back();
+    auto fits = [&](const Block& b) {
+        std::size_t end = b.used + bytes.size();
+        end += end & 1;
+        return b.allocs.size() < kMaxAllocsPerBlock && end + PageMapSize(b.allocs.size() + 1) <= kMaxBlockData;
+    };
+    if (!fits(*block)) {
+        if (blocks_.size() >= 0xFFFF) throw PstError("heap too large");
+        blocks_.push_back({{}, HeaderSize(blocks_.size())});
+        block = &blocks_.back();
+    }
+    block->allocs.emplace_back(bytes.begin(), bytes.end());
+    block->used += bytes.size();
+    const auto index = static_cast<std::uint32_t>(block->allocs.size());
+    const auto block_index = static_cast<std::uint32_t>(blocks_.size() - 1);
+    return (block_index << 16) | (index << 5);
+}
+
+std::vector<Bytes> HeapWriter::Finish() {
+    std::vector<Bytes> out;
+    std::vector<std::uint8_t> fill(blocks_.size(), 0);
+    for (std::size_t i = 0; i < blocks_.size(); ++i) {
+        const Block& b = blocks_[i];
+        Bytes data(HeaderSize(i), 0);
+        std::vector<std::uint16_t> offsets;
+        for (const auto& a : b.allocs) {
+            offsets.push_back(static_cast<std::uint16_t>(data.size()));
+            data.insert(data.end(), a.begin(), a.end());
+        }
+        offsets.push_back(static_cast<std::uint16_t>(data.size()));
+        if (data.size() & 1) data.push_back(0);
+        const auto ib_hnpm = static_cast<std::uint16_t>(data.size());
+        AppendLe(data, b.allocs.size(), 2);
+        AppendLe(data, 0, 2);
+        for (auto o : offsets) AppendLe(data, o, 2);
+        std::memcpy(data.data(), &ib_hnpm, 2);
+        fill[i] = FillLevel(kMaxBlockData - data.size());
+        out.push_back(std::move(data));
+    }
+    // Fill levels: the first eight blocks in the header, then 128 per bitmap block.
+    HNHDR hdr{};
+    std::memcpy(&hdr, out[0].data(), sizeof(hdr));
+    hdr.bSig = kHnSig;
+    hdr.bClientSig = client_sig_;
+    hdr.hidUserRoot = user_root_;
+    for (std::size_t i = 0; i < 8 && i < fill.size(); ++i)
+        hdr.rgbFillLevel[i / 2] |= static_cast<std::uint8_t>(fill[i] << (4 * (i % 2)));
+    std::memcpy(out[0].data(), &hdr, sizeof(hdr));
+    for (std::size_t i = 8; i < out.size(); i += 128) {
+        for (std::size_t k = 0; k < 128 && i + k < fill.size(); ++k)
+            out[i][2 + k / 2] |= static_cast<std::uint8_t>(fill[i + k] << (4 * (k % 2)));
+    }
+    return out;
+}
+
+HeapReader::HeapReader(std::vector<Bytes> blocks) : blocks_(std::move(blocks)) {
+    if (blocks_.empty() || blocks_[0].size() < sizeof(HNHDR)) throw PstError("empty heap");
+    HNHDR hdr;
+    std::memcpy(&hdr, blocks_[0].data(), sizeof(hdr));
+    if (hdr.bSig != kHnSig) throw PstError("heap signature mismatch");
+    client_sig_ = hdr.bClientSig;
+    user_root_ = hdr.hidUserRoot;
+    for (const auto& b : blocks_) {
+        if (b.size() < 2) throw PstError("short heap block");
+        std::size_t ib = LoadLe({b.data(), 2});
+        if (ib + 4 > b.size()) throw PstError("heap page map outside its block");
+        std::size_t count = LoadLe({b.data() + ib, 2});
+        if (ib + 4 + (count + 1) * 2 > b.size()) throw PstError("heap page map too long");
+        std::vector<std::uint16_t> offs;
+        for (std::size_t i = 0; i <= count; ++i) {
+            auto o = static_cast<std::uint16_t>(LoadLe({b.data() + ib + 4 + i * 2, 2}));
+            if (o > ib || (!offs.empty() && o < offs.back())) throw PstError("heap allocation offsets");
+            offs.push_back(o);
+        }
+        offsets_.push_back(std::move(offs));
+    }
+}
+
+std::span<const std::uint8_t> HeapReader::Get(std::uint32_t hid) const {
+    if (hid == 0) return {};
+    if (!IsHid(hid)) throw PstError("not a heap id");
+    std::size_t block = hid >> 16;
+    std::size_t index = (hid >> 5) & 0x7FF;
+    if (block >= blocks_.size() || index == 0 || index >= offsets_[block].size())
+        throw PstError("heap id out of range");
+    std::size_t begin = offsets_[block][index - 1], end = offsets_[block][index];
+    return {blocks_[block].data() + begin, end - begin};
+}
+
+std::uint32_t WriteBth(HeapWriter& heap, std::uint8_t cb_key, std::uint8_t cb_ent, std::vector<BthRecord> records) {
+    std::sort(records.begin(), records.end(),
+              [](const BthRecord& a, const BthRecord& b) { return LoadLe(a.key) < LoadLe(b.key); });
+    BTHHEADER header{kClientSigBth, cb_key, cb_ent, 0, 0};
+    if (!records.empty()) {
+        struct Node {
+            Bytes key;
+            std::uint32_t hid;
+        };
+        std::vector<Node> level;
+        std::size_t per = kMaxHeapAlloc / (cb_key + cb_ent);
+        for (std::size_t i = 0; i < records.size(); i += per) {
+            Bytes leaf;
+            for (std::size_t k = i; k < std::min(records.size(), i + per); ++k) {
+                if (records[k].key.size() != cb_key || records[k].data.size() != cb_ent)
+                    throw PstError("BTH record size");
+                leaf.insert(leaf.end(), records[k].key.begin(), records[k].key.end());
+                leaf.insert(leaf.end(), records[k].data.begin(), records[k].data.end());
+            }
+            level.push_back({records[i].key, heap.Allocate(leaf)});
+        }
+        std::uint8_t levels = 0;
+        per = kMaxHeapAlloc / (cb_key + 4u);
+        while (level.size() > 1) {
+            ++levels;
+            std::vector<Node> up;
+            for (std::size_t i = 0; i < level.size(); i += per) {
+                Bytes index;
+                for (std::size_t k = i; k < std::min(level.size(), i + per); ++k) {
+                    index.insert(index.end(), level[k].key.begin(), level[k].key.end());
+                    AppendLe(index, level[k].hid, 4);
+                }
+                up.push_back({level[i].key, heap.Allocate(index)});
+            }
+            level = std::move(up);
+        }
+        header.bIdxLevels = levels;
+        header.hidRoot = level[0].hid;
+    }
+    Bytes raw(sizeof(header));
+    std::memcpy(raw.data(), &header, sizeof(header));
+    return heap.Allocate(raw);
+}
+
+std::vector<BthRecord> ReadBth(const HeapReader& heap, std::uint32_t hid, std::uint8_t* cb_key, std::uint8_t* cb_ent) {
+    auto raw = heap.Get(hid);
+    if (raw.size() < sizeof(BTHHEADER)) throw PstError("short BTH header");
+    BTHHEADER h;
+    std::memcpy(&h, raw.data(), sizeof(h));
+    if (h.bType != kClientSigBth || h.cbKey == 0 || h.cbKey > 16 || h.cbEnt == 0 || h.cbEnt > 32 ||
+        h.bIdxLevels > kMaxBthLevels)
+        throw PstError("bad BTH header");
+    if (cb_key) *cb_key = h.cbKey;
+    if (cb_ent) *cb_ent = h.cbEnt;
+    std::vector<BthRecord> out;
+    if (h.hidRoot == 0) return out;
+    auto walk = [&](auto&& self, std::uint32_t node, int level) -> void {
+        auto data = heap.Get(node);
+        const std::size_t size = level > 0 ? h.cbKey + 4u : h.cbKey + h.cbEnt;
+        if (data.size() % size != 0) throw PstError("BTH node size");
+        for (std::size_t off = 0; off < data.size(); off += size) {
+            Bytes key(data.begin() + off, data.begin() + off + h.cbKey);
+            if (level > 0) {
+                self(self, static_cast<std::uint32_t>(LoadLe(data.subspan(off + h.cbKey, 4))), level - 1);
+            } else {
+                if (!out.empty() && LoadLe(out.back().key) >= LoadLe(key)) throw PstError("BTH keys out of order");
+                out.push_back({std::move(key), Bytes(data.begin() + off + h.cbKey, data.begin() + off + size)});
+            }
+        }
+    };
+    walk(walk, h.hidRoot, h.bIdxLevels);
+    return out;
+}
+
+}  // namespace pst::ltp

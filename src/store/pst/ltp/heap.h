@@ -1,0 +1,106 @@
+// Heap-on-node (HN) and the B-tree-on-heap (BTH) built inside it: the storage under every
+// property context and table context.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <span>
+#include <vector>
+
+#include "store/pst/ndb/format.h"
+
+namespace pst::ltp {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint8_t kHnSig = 0xEC;
+constexpr std::uint8_t kClientSigBth = 0xB5;
+constexpr std::uint8_t kClientSigTc = 0x7C;
+constexpr std::uint8_t kClientSigPc = 0xBC;
+constexpr std::size_t kMaxHeapAlloc = 3580;
+
+#pragma pack(push, 1)
+// HNHDR: the first block of a heap.
+struct HNHDR {
+    std::uint16_t ibHnpm;
+    std::uint8_t bSig;
+    std::uint8_t bClientSig;
+    std::uint32_t hidUserRoot;
+    std::uint8_t rgbFillLevel[4];
+};
+static_assert(sizeof(HNHDR) == 12);
+
+// HNBITMAPHDR: blocks 8, 136, 264, ... of a heap.
+struct HNBITMAPHDR {
+    std::uint16_t ibHnpm;
+    std::uint8_t rgbFillLevel[64];
+};
+static_assert(sizeof(HNBITMAPHDR) == 66);
+
+// BTHHEADER: the root allocation of a BTH.
+struct BTHHEADER {
+    std::uint8_t bType;
+    std::uint8_t cbKey;
+    std::uint8_t cbEnt;
+    std::uint8_t bIdxLevels;
+    std::uint32_t hidRoot;
+};
+static_assert(sizeof(BTHHEADER) == 8);
+#pragma pack(pop)
+
+constexpr bool IsHid(std::uint32_t hnid) { return (hnid & 0x1F) == 0; }
+
+// Builds a heap block by block; allocations never exceed kMaxHeapAlloc bytes.
+class HeapWriter {
+public:
+    explicit HeapWriter(std::uint8_t client_sig);
+    std::uint32_t Allocate(std::span<const std::uint8_t> bytes);
+    void SetUserRoot(std::uint32_t hid) { user_root_ = hid; }
+    // The heap's blocks, ready to become the node's data tree.
+    std::vector<Bytes> Finish();
+
+private:
+    struct Block {
+        std::vector<Bytes> allocs;
+        std::size_t used = 0;  // header plus allocations
+    };
+    static std::size_t HeaderSize(std::size_t index);
+    std::uint8_t client_sig_;
+    std::uint32_t user_root_ = 0;
+    std::vector<Block> blocks_;
+};
+
+// Reads a heap from its blocks; every access is bounds-checked.
+class HeapReader {
+public:
+    explicit HeapReader(std::vector<Bytes> blocks);
+    std::uint8_t client_sig() const { return client_sig_; }
+    std::uint32_t user_root() const { return user_root_; }
+    // The bytes of an allocation; an empty span for HID 0.
+    std::span<const std::uint8_t> Get(std::uint32_t hid) const;
+    std::size_t block_count() const { return blocks_.size(); }
+
+private:
+    std::vector<Bytes> blocks_;
+    std::vector<std::vector<std::uint16_t>> offsets_;  // per block: rgibAlloc
+    std::uint8_t client_sig_ = 0;
+    std::uint32_t user_root_ = 0;
+};
+
+// A BTH: records of fixed-size keys and data, sorted by key (compared as little-endian integers).
+struct BthRecord {
+    Bytes key;
+    Bytes data;
+};
+
+// Writes the records (sorted here) into the heap and returns the HID of the BTH header.
+std::uint32_t WriteBth(HeapWriter& heap, std::uint8_t cb_key, std::uint8_t cb_ent, std::vector<BthRecord> records);
+// Reads every record of the BTH whose header is at hid.
+std::vector<BthRecord> ReadBth(const HeapReader& heap, std::uint32_t hid, std::uint8_t* cb_key = nullptr,
+                               std::uint8_t* cb_ent = nullptr);
+
+// Little-endian integer of up to 8 bytes.
+std::uint64_t LoadLe(std::span<const std::uint8_t> bytes);
+void AppendLe(Bytes& out, std::uint64_t value, std::size_t size);
+
+}  // namespace pst::ltp

@@ -1,0 +1,746 @@
+#include "store/pst/ndb/database.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "store/pst/ndb/crc.h"
+
+namespace pst::ndb {
+namespace {
+
+constexpr int kMaxBTreeDepth = 8;
+constexpr int kMaxDataTreeDepth = 2;
+
+template <typename T>
+T Load(const std::uint8_t* p) {
+    T value;
+    std::memcpy(&value, p, sizeof(T));
+    return value;
+}
+
+template <typename T>
+void Store(std::uint8_t* p, const T& value) {
+    std::memcpy(p, &value, sizeof(T));
+}
+
+std::uint64_t SectionBase(std::uint64_t n) { return kFirstAMapOffset + n * kAMapCoverage; }
+
+// The map pages at the start of section n: the AMap, then a PMap, an FMap and an FPMap where due.
+std::uint64_t ReservedPages(std::uint64_t n) {
+    std::uint64_t pages = 1;
+    if (Database::PMapOffset(n)) ++pages;
+    if (Database::FMapOffset(n)) ++pages;
+    if (Database::FPMapOffset(n)) ++pages;
+    return pages;
+}
+
+std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+}  // namespace
+
+std::uint64_t Database::AMapOffset(std::uint64_t n) { return SectionBase(n); }
+
+std::uint64_t Database::PMapOffset(std::uint64_t n) {
+    return n % 8 == 0 ? SectionBase(n) + kPageSize : 0;
+}
+
+std::uint64_t Database::FMapOffset(std::uint64_t n) {
+    if (n < kHeaderFMapAMaps || (n - kHeaderFMapAMaps) % 496 != 0) return 0;
+    return SectionBase(n) + kPageSize * (PMapOffset(n) ? 2 : 1);
+}
+
+std::uint64_t Database::FPMapOffset(std::uint64_t n) {
+    const std::uint64_t first = kHeaderFPMapPMaps * 8;
+    if (n < first || (n - first) % (496 * 8) != 0) return 0;
+    return SectionBase(n) + kPageSize * (1 + (PMapOffset(n) ? 1 : 0) + (FMapOffset(n) ? 1 : 0));
+}
+
+Database::~Database() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::unique_ptr<Database> Database::Create(const std::string& path, CryptMethod method) {
+    std::unique_ptr<Database> db(new Database());
+    db->fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (db->fd_ < 0) throw PstError(ErrnoText(("cannot create " + path).c_str()));
+    db->writable_ = true;
+    db->InitNew(method);
+    return db;
+}
+
+std::unique_ptr<Database> Database::Open(const std::string& path, bool writable) {
+    std::unique_ptr<Database> db(new Database());
+    db->fd_ = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    if (db->fd_ < 0) throw PstError(ErrnoText(("cannot open " + path).c_str()));
+    db->writable_ = writable;
+    db->ReadHeader();
+    return db;
+}
+
+void Database::InitNew(CryptMethod method) {
+    crypt_ = method;
+    header_ = HEADER{};
+    header_.dwMagic = kHeaderMagic;
+    header_.wMagicClient = kMagicClient;
+    header_.wVer = kVersionUnicode;
+    header_.wVerClient = kVersionClient;
+    header_.bPlatformCreate = 0x01;
+    header_.bPlatformAccess = 0x01;
+    header_.bidNextP = 1;
+    header_.bidNextB = 4;
+    header_.dwUnique = 1;
+    for (auto& n : header_.rgnid) n = 0x400;
+    header_.rgnid[kNidTypeSearchFolder] = 0x4000;
+    header_.rgnid[kNidTypeNormalMessage] = 0x10000;
+    header_.rgnid[kNidTypeAssocMessage] = 0x8000;
+    std::memset(header_.rgbFM, 0xFF, sizeof(header_.rgbFM));
+    std::memset(header_.rgbFP, 0xFF, sizeof(header_.rgbFP));
+    header_.bSentinel = 0x80;
+    header_.bCryptMethod = static_cast<std::uint8_t>(method);
+    AddSection();
+    alloc_pos_ = SectionBase(0) + ReservedPages(0) * kPageSize;
+}
+
+void Database::ReadHeader() {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) throw PstError(ErrnoText("cannot read the store"));
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    if (size < kFirstAMapOffset + kPageSize) throw PstError("not a PST store: file too small");
+    auto raw = ReadAt(0, sizeof(HEADER));
+    std::memcpy(&header_, raw.data(), sizeof(HEADER));
+    if (header_.dwMagic != kHeaderMagic || header_.wMagicClient != kMagicClient)
+        throw PstError("not a PST store: bad magic");
+    if (header_.wVer < 23) throw PstError("only Unicode PST stores are supported");
+    if (header_.wVer >= 36) throw PstError("4K-page stores are not supported");
+    if (ComputeCrc({raw.data() + kHeaderPartialCrcStart, kHeaderPartialCrcLength}) != header_.dwCRCPartial ||
+        ComputeCrc({raw.data() + kHeaderPartialCrcStart, kHeaderFullCrcLength}) != header_.dwCRCFull)
+        throw PstError("PST header checksum mismatch");
+    if (header_.bCryptMethod > 1) throw PstError("unsupported PST encryption (high)");
+    crypt_ = static_cast<CryptMethod>(header_.bCryptMethod);
+    const ROOT& root = header_.root;
+    if (root.ibFileEof > size || root.ibFileEof < kFirstAMapOffset + kAMapCoverage ||
+        (root.ibFileEof - kFirstAMapOffset) % kAMapCoverage != 0)
+        throw PstError("PST header: bad end of file");
+    file_eof_ = root.ibFileEof;
+    amap_count_ = (file_eof_ - kFirstAMapOffset) / kAMapCoverage;
+    pages_read_ = 0;
+    ReadBTree(root.BREFNBT.bid, root.BREFNBT.ib, kPtypeNBT, 0, 0, true);
+    ReadBTree(root.BREFBBT.bid, root.BREFBBT.ib, kPtypeBBT, 0, 0, true);
+    LoadAMaps();
+    alloc_pos_ = file_eof_;
+}
+
+void Database::LoadAMaps() {
+    amap_bits_.assign(amap_count_ * kPageDataSize, 0);
+    if (header_.root.fAMapValid == 0) {
+        // The maps are not trusted: rebuild them from what the B-trees reference.
+        for (std::uint64_t n = 0; n < amap_count_; ++n) {
+            MarkRange(SectionBase(n), ReservedPages(n) * kPageSize, true);
+        }
+        for (auto ib : btree_pages_) MarkRange(ib, kPageSize, true);
+        for (const auto& b : blocks_) MarkRange(b.ib, BlockSize(b.cb), true);
+        return;
+    }
+    for (std::uint64_t n = 0; n < amap_count_; ++n) {
+        auto page = ReadAt(AMapOffset(n), kPageSize);
+        std::memcpy(amap_bits_.data() + n * kPageDataSize, page.data(), kPageDataSize);
+    }
+}
+
+void Database::ReadBTree(std::uint64_t bid, std::uint64_t ib, std::uint8_t ptype, int depth,
+                         std::uint64_t low_key, bool first) {
+    if (depth > kMaxBTreeDepth) throw PstError("B-tree too deep");
+    if (ib < kFirstAMapOffset || ib + kPageSize > file_eof_ || ib % kPageSize != 0)
+        throw PstError("B-tree page outside the file");
+    if (++pages_read_ > file_eof_ / kPageSize) throw PstError("B-tree has a cycle");
+    auto raw = ReadAt(ib, kPageSize);
+    BTPAGE page;
+    std::memcpy(&page, raw.data(), sizeof(page));
+    const auto& t = page.pageTrailer;
+    if (t.ptype != ptype || t.ptypeRepeat != ptype) throw PstError("B-tree page of the wrong type");
+    if (t.bid != bid) throw PstError("B-tree page BID mismatch");
+    if (t.dwCRC != ComputeCrc({raw.data(), kPageDataSize})) throw PstError("B-tree page checksum mismatch");
+    if (page.cbEnt == 0 || static_cast<std::size_t>(page.cEnt) * page.cbEnt > kBtEntriesSize)
+        throw PstError("B-tree page entry count");
+    btree_pages_.push_back(ib);
+    std::uint64_t prev = low_key;
+    for (std::size_t i = 0; i < page.cEnt; ++i) {
+        const std::uint8_t* e = page.rgentries + i * page.cbEnt;
+        if (page.cLevel > 0) {
+            if (page.cbEnt < sizeof(BTENTRY)) throw PstError("B-tree entry size");
+            auto entry = Load<BTENTRY>(e);
+            if ((!first || i > 0) && entry.btkey < prev) throw PstError("B-tree keys out of order");
+            prev = entry.btkey;
+            ReadBTree(entry.BREF_.bid, entry.BREF_.ib, ptype, depth + 1, entry.btkey, first && i == 0);
+        } else if (ptype == kPtypeNBT) {
+            if (page.cbEnt < sizeof(NBTENTRY)) throw PstError("NBT entry size");
+            auto entry = Load<NBTENTRY>(e);
+            if (!nodes_.empty() && entry.nid <= nodes_.back().nid) throw PstError("NBT keys out of order");
+            entry.nid &= 0xFFFFFFFFu;
+            nodes_.push_back({entry.nid, entry.bidData, entry.bidSub, entry.nidParent});
+        } else {
+            if (page.cbEnt < sizeof(BBTENTRY)) throw PstError("BBT entry size");
+            auto entry = Load<BBTENTRY>(e);
+            if (!blocks_.empty() && entry.BREF_.bid <= blocks_.back().bid) throw PstError("BBT keys out of order");
+            if (entry.BREF_.ib + BlockSize(entry.cb) > file_eof_ || entry.cb > kMaxBlockData)
+                throw PstError("BBT entry outside the file");
+            blocks_.push_back({entry.BREF_.bid, entry.BREF_.ib, entry.cb, entry.cRef});
+        }
+    }
+}
+
+std::vector<std::uint8_t> Database::ReadAt(std::uint64_t ib, std::size_t size) const {
+    std::vector<std::uint8_t> out(size);
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::pread(fd_, out.data() + done, size - done, static_cast<off_t>(ib + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw PstError("read past the end of the store");
+        done += static_cast<std::size_t>(n);
+    }
+    return out;
+}
+
+void Database::WriteAt(std::uint64_t ib, std::span<const std::uint8_t> data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(ib + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw PstError(ErrnoText("cannot write the store"));
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+// ---- nodes ----
+
+std::optional<NodeInfo> Database::FindNode(std::uint64_t nid) const {
+    auto it = std::lower_bound(nodes_.begin(), nodes_.end(), nid,
+                               [](const NodeInfo& n, std::uint64_t key) { return n.nid < key; });
+    if (it == nodes_.end() || it->nid != nid) return std::nullopt;
+    return *it;
+}
+
+void Database::SetNode(const NodeInfo& node) {
+    if (!nodes_.empty() && nodes_.back().nid < node.nid) {
+        nodes_.push_back(node);
+        return;
+    }
+    auto it = std::lower_bound(nodes_.begin(), nodes_.end(), node.nid,
+                               [](const NodeInfo& n, std::uint64_t key) { return n.nid < key; });
+    if (it != nodes_.end() && it->nid == node.nid) {
+        *it = node;
+    } else {
+        nodes_.insert(it, node);
+    }
+}
+
+void Database::RemoveNode(std::uint64_t nid) {
+    auto it = std::lower_bound(nodes_.begin(), nodes_.end(), nid,
+                               [](const NodeInfo& n, std::uint64_t key) { return n.nid < key; });
+    if (it != nodes_.end() && it->nid == nid) nodes_.erase(it);
+}
+
+std::uint32_t Database::NewNid(std::uint32_t type) {
+    if (type >= 32) throw PstError("bad NID type");
+    std::uint32_t index = header_.rgnid[type];
+    if (index >= (1u << 27) - 1) throw PstError("NID space exhausted");
+    header_.rgnid[type] = index + 1;
+    return MakeNid(type, index);
+}
+
+void Database::ReserveNids(std::uint32_t type, std::uint32_t next_index) {
+    if (type >= 32) throw PstError("bad NID type");
+    header_.rgnid[type] = std::max(header_.rgnid[type], next_index);
+}
+
+// ---- blocks ----
+
+std::optional<BlockInfo> Database::FindBlock(std::uint64_t bid) const {
+    bid &= ~std::uint64_t{1};
+    auto it = std::lower_bound(blocks_.begin(), blocks_.end(), bid,
+                               [](const BlockInfo& b, std::uint64_t key) { return b.bid < key; });
+    if (it == blocks_.end() || it->bid != bid) return std::nullopt;
+    return *it;
+}
+
+std::vector<std::uint8_t> Database::ReadBlock(std::uint64_t bid) const {
+    auto info = FindBlock(bid);
+    if (!info) throw PstError("block not in the block B-tree");
+    const std::uint64_t size = BlockSize(info->cb);
+    auto raw = ReadAt(info->ib, size);
+    BLOCKTRAILER trailer;
+    std::memcpy(&trailer, raw.data() + size - sizeof(BLOCKTRAILER), sizeof(trailer));
+    if (trailer.cb != info->cb || (trailer.bid & ~std::uint64_t{1}) != info->bid)
+        throw PstError("block trailer does not match the block B-tree");
+    if (trailer.wSig != ComputeSig(info->ib, info->bid)) throw PstError("block signature mismatch");
+    if (trailer.dwCRC != ComputeCrc({raw.data(), info->cb})) throw PstError("block checksum mismatch");
+    raw.resize(info->cb);
+    if (!IsInternalBid(info->bid)) DecodeBlockData(crypt_, raw);
+    return raw;
+}
+
+std::uint64_t Database::NextBlockBid(bool internal) {
+    std::uint64_t bid = header_.bidNextB;
+    header_.bidNextB += 4;
+    return internal ? (bid | 2) : bid;
+}
+
+std::uint64_t Database::WriteBlock(std::span<const std::uint8_t> data, bool internal) {
+    if (!writable_) throw PstError("store opened read-only");
+    if (data.size() > kMaxBlockData) throw PstError("block too large");
+    const std::uint64_t size = BlockSize(data.size());
+    const std::uint64_t bid = NextBlockBid(internal);
+    const std::uint64_t ib = Allocate(size, false);
+    std::vector<std::uint8_t> buf(size, 0);
+    std::memcpy(buf.data(), data.data(), data.size());
+    if (!internal) EncodeBlockData(crypt_, {buf.data(), data.size()});
+    BLOCKTRAILER trailer{};
+    trailer.cb = static_cast<std::uint16_t>(data.size());
+    trailer.wSig = ComputeSig(ib, bid);
+    trailer.dwCRC = ComputeCrc({buf.data(), data.size()});
+    trailer.bid = bid;
+    std::memcpy(buf.data() + size - sizeof(trailer), &trailer, sizeof(trailer));
+    WriteAt(ib, buf);
+    BlockInfo info{bid, ib, trailer.cb, 2};
+    if (blocks_.empty() || blocks_.back().bid < bid) {
+        blocks_.push_back(info);
+    } else {
+        auto it = std::lower_bound(blocks_.begin(), blocks_.end(), bid,
+                                   [](const BlockInfo& b, std::uint64_t key) { return b.bid < key; });
+        blocks_.insert(it, info);
+    }
+    return bid;
+}
+
+void Database::FreeBlock(std::uint64_t bid) {
+    bid &= ~std::uint64_t{1};
+    auto it = std::lower_bound(blocks_.begin(), blocks_.end(), bid,
+                               [](const BlockInfo& b, std::uint64_t key) { return b.bid < key; });
+    if (it == blocks_.end() || it->bid != bid) return;
+    if (it->ref > 2) {
+        --it->ref;
+        return;
+    }
+    MarkRange(it->ib, BlockSize(it->cb), false);
+    blocks_.erase(it);
+}
+
+// ---- data trees ----
+
+std::uint64_t Database::WriteDataTree(std::span<const std::uint8_t> data) {
+    if (data.size() <= kMaxBlockData) return WriteBlock(data, false);
+    if (data.size() > 0xFFFFFFFFull) throw PstError("value too large for a PST store");
+    std::vector<std::uint64_t> leaves, sizes;
+    for (std::size_t off = 0; off < data.size(); off += kMaxBlockData) {
+        std::size_t n = std::min<std::size_t>(kMaxBlockData, data.size() - off);
+        leaves.push_back(WriteBlock(data.subspan(off, n), false));
+        sizes.push_back(n);
+    }
+    return WriteXBlocks(leaves, sizes);
+}
+
+std::uint64_t Database::WriteDataTreeBlocks(const std::vector<std::vector<std::uint8_t>>& blocks) {
+    if (blocks.empty()) return WriteBlock({}, false);
+    if (blocks.size() == 1) return WriteBlock(blocks[0], false);
+    std::vector<std::uint64_t> leaves, sizes;
+    for (const auto& b : blocks) {
+        leaves.push_back(WriteBlock(b, false));
+        sizes.push_back(b.size());
+    }
+    return WriteXBlocks(leaves, sizes);
+}
+
+std::uint64_t Database::WriteXBlocks(const std::vector<std::uint64_t>& leaves, const std::vector<std::uint64_t>& sizes) {
+    auto write_x = [&](std::span<const std::uint64_t> bids, std::uint8_t level, std::uint64_t total) {
+        if (total > 0xFFFFFFFFull) throw PstError("value too large for a PST store");
+        std::vector<std::uint8_t> buf(sizeof(XBLOCKHEADER) + bids.size() * 8);
+        XBLOCKHEADER h{0x01, level, static_cast<std::uint16_t>(bids.size()), static_cast<std::uint32_t>(total)};
+        std::memcpy(buf.data(), &h, sizeof(h));
+        std::memcpy(buf.data() + sizeof(h), bids.data(), bids.size() * 8);
+        return WriteBlock(buf, true);
+    };
+    std::uint64_t total = 0;
+    for (auto s : sizes) total += s;
+    if (leaves.size() <= kXBlockMaxEntries) return write_x(leaves, 1, total);
+    std::vector<std::uint64_t> xblocks;
+    for (std::size_t i = 0; i < leaves.size(); i += kXBlockMaxEntries) {
+        std::size_t n = std::min(kXBlockMaxEntries, leaves.size() - i);
+        std::uint64_t bytes = 0;
+        for (std::size_t k = 0; k < n; ++k) bytes += sizes[i + k];
+        xblocks.push_back(write_x(std::span(leaves).subspan(i, n), 1, bytes));
+    }
+    if (xblocks.size() > kXBlockMaxEntries) throw PstError("value too large for a PST store");
+    return write_x(xblocks, 2, total);
+}
+
+std::vector<std::vector<std::uint8_t>> Database::ReadDataTreeBlocks(std::uint64_t bid) const {
+    std::vector<std::vector<std::uint8_t>> out;
+    if (bid == 0) return out;
+    std::uint64_t total = 0;
+    for (auto b : DataTreeBlocks(bid)) {
+        out.push_back(ReadBlock(b));
+        total += out.back().size();
+        if (total > file_eof_) throw PstError("data tree larger than the store");
+    }
+    return out;
+}
+
+std::vector<std::uint64_t> Database::DataTreeBlocks(std::uint64_t bid) const {
+    std::vector<std::uint64_t> out;
+    if (!IsInternalBid(bid)) {
+        out.push_back(bid);
+        return out;
+    }
+    auto walk = [&](auto&& self, std::uint64_t b, int depth) -> void {
+        if (!IsInternalBid(b)) {
+            out.push_back(b);
+            return;
+        }
+        if (depth >= kMaxDataTreeDepth) throw PstError("data tree too deep");
+        auto raw = ReadBlock(b);
+        if (raw.size() < sizeof(XBLOCKHEADER)) throw PstError("short XBLOCK");
+        auto h = Load<XBLOCKHEADER>(raw.data());
+        if (h.btype != 0x01 || h.cLevel == 0 || h.cLevel > 2 || sizeof(h) + h.cEnt * 8ull > raw.size())
+            throw PstError("bad XBLOCK");
+        if (h.cLevel != kMaxDataTreeDepth - depth && depth > 0) throw PstError("XBLOCK level mismatch");
+        for (std::size_t i = 0; i < h.cEnt; ++i) {
+            std::uint64_t child = Load<std::uint64_t>(raw.data() + sizeof(h) + i * 8);
+            if (h.cLevel == 1 && IsInternalBid(child)) throw PstError("XBLOCK child is internal");
+            if (h.cLevel == 2 && !IsInternalBid(child)) throw PstError("XXBLOCK child is external");
+            self(self, child, depth + 1);
+        }
+    };
+    walk(walk, bid, 0);
+    return out;
+}
+
+std::vector<std::uint8_t> Database::ReadDataTree(std::uint64_t bid) const {
+    if (bid == 0) return {};
+    if (!IsInternalBid(bid)) return ReadBlock(bid);
+    auto head = ReadBlock(bid);
+    if (head.size() < sizeof(XBLOCKHEADER)) throw PstError("short XBLOCK");
+    auto h = Load<XBLOCKHEADER>(head.data());
+    if (h.lcbTotal > file_eof_) throw PstError("XBLOCK total larger than the store");
+    std::vector<std::uint8_t> out;
+    out.reserve(h.lcbTotal);
+    for (auto b : DataTreeBlocks(bid)) {
+        auto part = ReadBlock(b);
+        out.insert(out.end(), part.begin(), part.end());
+        if (out.size() > h.lcbTotal) throw PstError("data tree longer than its total");
+    }
+    if (out.size() != h.lcbTotal) throw PstError("data tree shorter than its total");
+    return out;
+}
+
+void Database::FreeDataTree(std::uint64_t bid) {
+    if (bid == 0 || !FindBlock(bid)) return;
+    if (IsInternalBid(bid)) {
+        auto raw = ReadBlock(bid);
+        auto h = Load<XBLOCKHEADER>(raw.data());
+        for (std::size_t i = 0; i < h.cEnt && sizeof(h) + (i + 1) * 8 <= raw.size(); ++i)
+            FreeDataTree(Load<std::uint64_t>(raw.data() + sizeof(h) + i * 8));
+    }
+    FreeBlock(bid);
+}
+
+// ---- subnode trees ----
+
+std::uint64_t Database::WriteSubnodeTree(std::vector<SubnodeInfo> entries) {
+    if (entries.empty()) return 0;
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.nid < b.nid; });
+    auto write_sl = [&](std::span<const SubnodeInfo> part) {
+        std::vector<std::uint8_t> buf(sizeof(SLBLOCKHEADER) + part.size() * sizeof(SLENTRY));
+        SLBLOCKHEADER h{0x02, 0, static_cast<std::uint16_t>(part.size()), 0};
+        std::memcpy(buf.data(), &h, sizeof(h));
+        for (std::size_t i = 0; i < part.size(); ++i) {
+            SLENTRY e{part[i].nid, part[i].bid_data, part[i].bid_sub};
+            std::memcpy(buf.data() + sizeof(h) + i * sizeof(SLENTRY), &e, sizeof(e));
+        }
+        return WriteBlock(buf, true);
+    };
+    if (entries.size() <= kSLBlockMaxEntries) return write_sl(entries);
+    std::vector<SIENTRY> index;
+    for (std::size_t i = 0; i < entries.size(); i += kSLBlockMaxEntries) {
+        std::size_t n = std::min(kSLBlockMaxEntries, entries.size() - i);
+        index.push_back({entries[i].nid, write_sl(std::span(entries).subspan(i, n))});
+    }
+    if (index.size() > kSIBlockMaxEntries) throw PstError("too many subnodes");
+    std::vector<std::uint8_t> buf(sizeof(SLBLOCKHEADER) + index.size() * sizeof(SIENTRY));
+    SLBLOCKHEADER h{0x02, 1, static_cast<std::uint16_t>(index.size()), 0};
+    std::memcpy(buf.data(), &h, sizeof(h));
+    std::memcpy(buf.data() + sizeof(h), index.data(), index.size() * sizeof(SIENTRY));
+    return WriteBlock(buf, true);
+}
+
+std::vector<SubnodeInfo> Database::ReadSubnodeTree(std::uint64_t bid) const {
+    std::vector<SubnodeInfo> out;
+    if (bid == 0) return out;
+    auto walk = [&](auto&& self, std::uint64_t b, int depth) -> void {
+        if (!IsInternalBid(b)) throw PstError("subnode tree block is not internal");
+        auto raw = ReadBlock(b);
+        if (raw.size() < sizeof(SLBLOCKHEADER)) throw PstError("short SLBLOCK");
+        auto h = Load<SLBLOCKHEADER>(raw.data());
+        if (h.btype != 0x02 || h.cLevel > 1) throw PstError("bad SLBLOCK");
+        if (h.cLevel == 1) {
+            if (depth > 0) throw PstError("subnode tree too deep");
+            if (sizeof(h) + h.cEnt * sizeof(SIENTRY) > raw.size()) throw PstError("SIBLOCK entry count");
+            for (std::size_t i = 0; i < h.cEnt; ++i) {
+                auto e = Load<SIENTRY>(raw.data() + sizeof(h) + i * sizeof(SIENTRY));
+                self(self, e.bid, depth + 1);
+            }
+            return;
+        }
+        if (sizeof(h) + h.cEnt * sizeof(SLENTRY) > raw.size()) throw PstError("SLBLOCK entry count");
+        for (std::size_t i = 0; i < h.cEnt; ++i) {
+            auto e = Load<SLENTRY>(raw.data() + sizeof(h) + i * sizeof(SLENTRY));
+            e.nid &= 0xFFFFFFFFu;
+            if (!out.empty() && e.nid <= out.back().nid) throw PstError("subnode keys out of order");
+            out.push_back({e.nid & 0xFFFFFFFFu, e.bidData, e.bidSub});
+        }
+    };
+    walk(walk, bid, 0);
+    return out;
+}
+
+void Database::FreeSubnodeTree(std::uint64_t bid) {
+    if (bid == 0 || !FindBlock(bid)) return;
+    for (const auto& e : ReadSubnodeTree(bid)) {
+        FreeDataTree(e.bid_data);
+        FreeSubnodeTree(e.bid_sub);
+    }
+    auto raw = ReadBlock(bid);
+    auto h = Load<SLBLOCKHEADER>(raw.data());
+    if (h.cLevel == 1) {
+        for (std::size_t i = 0; i < h.cEnt && sizeof(h) + (i + 1) * sizeof(SIENTRY) <= raw.size(); ++i)
+            FreeBlock(Load<SIENTRY>(raw.data() + sizeof(h) + i * sizeof(SIENTRY)).bid);
+    }
+    FreeBlock(bid);
+}
+
+// ---- allocation ----
+
+bool Database::IsAllocated(std::uint64_t ib) const {
+    if (ib < kFirstAMapOffset) return true;
+    std::uint64_t slot = (ib - kFirstAMapOffset) / kBlockAlign;
+    if (slot / 8 >= amap_bits_.size()) return false;
+    return (amap_bits_[slot / 8] & (0x80 >> (slot % 8))) != 0;
+}
+
+void Database::MarkRange(std::uint64_t ib, std::uint64_t size, bool used) {
+    std::uint64_t first = (ib - kFirstAMapOffset) / kBlockAlign;
+    std::uint64_t count = (size + kBlockAlign - 1) / kBlockAlign;
+    for (std::uint64_t s = first; s < first + count; ++s) {
+        if (s / 8 >= amap_bits_.size()) throw PstError("allocation outside the mapped file");
+        auto mask = static_cast<std::uint8_t>(0x80 >> (s % 8));
+        if (used) {
+            amap_bits_[s / 8] |= mask;
+        } else {
+            amap_bits_[s / 8] &= static_cast<std::uint8_t>(~mask);
+        }
+    }
+}
+
+void Database::AddSection() {
+    const std::uint64_t n = amap_count_;
+    amap_bits_.resize((n + 1) * kPageDataSize, 0);
+    ++amap_count_;
+    file_eof_ = SectionBase(amap_count_);
+    MarkRange(SectionBase(n), ReservedPages(n) * kPageSize, true);
+}
+
+std::uint64_t Database::Allocate(std::uint64_t size, bool page) {
+    const std::uint64_t align = page ? kPageSize : kBlockAlign;
+    std::uint64_t pos = (alloc_pos_ + align - 1) / align * align;
+    for (;;) {
+        std::uint64_t n = (pos - kFirstAMapOffset) / kAMapCoverage;
+        std::uint64_t data_start = SectionBase(n) + ReservedPages(n) * kPageSize;
+        if (pos < data_start) pos = data_start;
+        if (pos + size <= SectionBase(n + 1)) {
+            while (n >= amap_count_) AddSection();
+            MarkRange(pos, size, true);
+            alloc_pos_ = pos + size;
+            return pos;
+        }
+        pos = SectionBase(n + 1);
+    }
+}
+
+// ---- flushing ----
+
+void Database::WritePage(std::uint64_t ib, std::uint8_t* page, std::uint8_t ptype, std::uint64_t bid,
+                         bool signed_page) {
+    PAGETRAILER t{};
+    t.ptype = ptype;
+    t.ptypeRepeat = ptype;
+    t.wSig = signed_page ? ComputeSig(ib, bid) : 0;
+    t.dwCRC = ComputeCrc({page, kPageDataSize});
+    t.bid = bid;
+    std::memcpy(page + kPageDataSize, &t, sizeof(t));
+    WriteAt(ib, {page, kPageSize});
+}
+
+std::uint64_t Database::WriteBTree(std::uint8_t ptype) {
+    struct Child {
+        std::uint64_t key, bid, ib;
+    };
+    const bool nbt = ptype == kPtypeNBT;
+    const std::size_t leaf_size = nbt ? sizeof(NBTENTRY) : sizeof(BBTENTRY);
+    const std::size_t leaf_max = kBtEntriesSize / leaf_size;
+    const std::size_t count = nbt ? nodes_.size() : blocks_.size();
+    std::vector<Child> level;
+    std::uint8_t page[kPageSize];
+    auto emit = [&](std::size_t n_entries, std::size_t entry_size, std::uint8_t c_level, auto&& fill) {
+        std::memset(page, 0, sizeof(page));
+        fill(page);
+        page[488] = static_cast<std::uint8_t>(n_entries);
+        page[489] = static_cast<std::uint8_t>(kBtEntriesSize / entry_size);
+        page[490] = static_cast<std::uint8_t>(entry_size);
+        page[491] = c_level;
+        std::uint64_t ib = Allocate(kPageSize, true);
+        std::uint64_t bid = header_.bidNextP++;
+        WritePage(ib, page, ptype, bid, true);
+        btree_pages_.push_back(ib);
+        return std::pair{bid, ib};
+    };
+    for (std::size_t i = 0; i < count || (i == 0 && count == 0); i += leaf_max) {
+        std::size_t n = std::min(leaf_max, count - i);
+        auto [bid, ib] = emit(n, leaf_size, 0, [&](std::uint8_t* p) {
+            for (std::size_t k = 0; k < n; ++k) {
+                if (nbt) {
+                    const auto& node = nodes_[i + k];
+                    NBTENTRY e{node.nid, node.bid_data, node.bid_sub, node.nid_parent, 0};
+                    Store(p + k * leaf_size, e);
+                } else {
+                    const auto& b = blocks_[i + k];
+                    BBTENTRY e{{b.bid, b.ib}, b.cb, b.ref, 0};
+                    Store(p + k * leaf_size, e);
+                }
+            }
+        });
+        std::uint64_t key = n == 0 ? 0 : (nbt ? nodes_[i].nid : blocks_[i].bid);
+        level.push_back({key, bid, ib});
+        if (count == 0) break;
+    }
+    std::uint8_t c_level = 0;
+    while (level.size() > 1) {
+        ++c_level;
+        std::vector<Child> up;
+        const std::size_t max = kBtEntriesSize / sizeof(BTENTRY);
+        for (std::size_t i = 0; i < level.size(); i += max) {
+            std::size_t n = std::min(max, level.size() - i);
+            auto [bid, ib] = emit(n, sizeof(BTENTRY), c_level, [&](std::uint8_t* p) {
+                for (std::size_t k = 0; k < n; ++k) {
+                    BTENTRY e{level[i + k].key, {level[i + k].bid, level[i + k].ib}};
+                    Store(p + k * sizeof(BTENTRY), e);
+                }
+            });
+            up.push_back({level[i].key, bid, ib});
+        }
+        level = std::move(up);
+    }
+    if (nbt) {
+        header_.root.BREFNBT = {level[0].bid, level[0].ib};
+    } else {
+        header_.root.BREFBBT = {level[0].bid, level[0].ib};
+    }
+    return level[0].ib;
+}
+
+void Database::WriteMaps() {
+    std::uint8_t page[kPageSize];
+    std::uint64_t free_bytes = 0;
+    std::vector<std::uint8_t> longest_free(amap_count_, 0);
+    for (std::uint64_t n = 0; n < amap_count_; ++n) {
+        const std::uint8_t* bits = amap_bits_.data() + n * kPageDataSize;
+        std::uint64_t run = 0, best = 0;
+        for (std::size_t s = 0; s < kPageDataSize * 8; ++s) {
+            if (bits[s / 8] & (0x80 >> (s % 8))) {
+                run = 0;
+            } else {
+                free_bytes += kBlockAlign;
+                best = std::max(best, ++run);
+            }
+        }
+        longest_free[n] = static_cast<std::uint8_t>(std::min<std::uint64_t>(best, 255));
+    }
+    for (std::uint64_t n = 0; n < amap_count_; ++n) {
+        std::memset(page, 0, sizeof(page));
+        std::memcpy(page, amap_bits_.data() + n * kPageDataSize, kPageDataSize);
+        WritePage(AMapOffset(n), page, kPtypeAMap, AMapOffset(n), false);
+        if (auto ib = PMapOffset(n)) {
+            std::memset(page, 0xFF, kPageDataSize);
+            WritePage(ib, page, kPtypePMap, ib, false);
+        }
+        if (auto ib = FMapOffset(n)) {
+            // An FMap stands for the 496 AMaps from its own section on.
+            std::memset(page, 0, sizeof(page));
+            for (std::uint64_t k = 0; k < 496 && n + k < amap_count_; ++k) page[k] = longest_free[n + k];
+            WritePage(ib, page, kPtypeFMap, ib, false);
+        }
+        if (auto ib = FPMapOffset(n)) {
+            std::memset(page, 0xFF, kPageDataSize);
+            WritePage(ib, page, kPtypeFPMap, ib, false);
+        }
+    }
+    header_.root.cbAMapFree = free_bytes;
+    header_.root.cbPMapFree = 0;
+    header_.root.ibAMapLast = AMapOffset(amap_count_ - 1);
+    header_.root.ibFileEof = file_eof_;
+    header_.root.fAMapValid = kAMapValid2;
+}
+
+void Database::WriteDensityList() {
+    DLISTPAGE page{};
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;  // free slots, page number
+    for (std::uint64_t n = 0; n < amap_count_; ++n) {
+        const std::uint8_t* bits = amap_bits_.data() + n * kPageDataSize;
+        std::uint32_t free_slots = 0;
+        for (std::size_t s = 0; s < kPageDataSize * 8; ++s)
+            if (!(bits[s / 8] & (0x80 >> (s % 8)))) ++free_slots;
+        entries.push_back({free_slots, static_cast<std::uint32_t>(n)});
+    }
+    // Fullest first, so that writers fill the densest maps before spreading out.
+    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    const std::size_t count = std::min<std::size_t>(entries.size(), 119);
+    page.bFlags = 0;
+    page.cEntDList = static_cast<std::uint8_t>(count);
+    page.ulCurrentPage = static_cast<std::uint32_t>(amap_count_ - 1);
+    for (std::size_t i = 0; i < count; ++i)
+        page.rgDListPageEnt[i] = (entries[i].second & 0xFFFFF) | (std::min<std::uint32_t>(entries[i].first, 0xFFF) << 20);
+    std::uint8_t raw[kPageSize];
+    std::memcpy(raw, &page, sizeof(page));
+    WritePage(kDensityListOffset, raw, kPtypeDL, header_.bidNextP++, true);
+}
+
+void Database::WriteHeader() {
+    ++header_.dwUnique;
+    std::uint8_t raw[sizeof(HEADER)];
+    std::memcpy(raw, &header_, sizeof(HEADER));
+    header_.dwCRCPartial = ComputeCrc({raw + kHeaderPartialCrcStart, kHeaderPartialCrcLength});
+    std::memcpy(raw, &header_, sizeof(HEADER));
+    header_.dwCRCFull = ComputeCrc({raw + kHeaderPartialCrcStart, kHeaderFullCrcLength});
+    std::memcpy(raw, &header_, sizeof(HEADER));
+    std::vector<std::uint8_t> first(kDensityListOffset, 0);
+    std::memcpy(first.data(), raw, sizeof(raw));
+    WriteAt(0, first);
+}
+
+void Database::Flush() {
+    if (!writable_) throw PstError("store opened read-only");
+    for (auto ib : btree_pages_) MarkRange(ib, kPageSize, false);
+    btree_pages_.clear();
+    WriteBTree(kPtypeNBT);
+    WriteBTree(kPtypeBBT);
+    WriteMaps();
+    if (::ftruncate(fd_, static_cast<off_t>(file_eof_)) != 0) throw PstError(ErrnoText("cannot size the store"));
+    WriteDensityList();
+    WriteHeader();
+    if (::fsync(fd_) != 0) throw PstError(ErrnoText("cannot flush the store"));
+}
+
+}  // namespace pst::ndb

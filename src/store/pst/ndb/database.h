@@ -1,0 +1,142 @@
+// The node database: a PST file's header, allocation maps, node and block B-trees, blocks,
+// data trees and subnode trees. Blocks are written to disk as soon as they are made; only the
+// two B-tree indexes (a few dozen bytes per node and block) and the allocation bitmap are
+// kept in memory while a store is open, and they are written back by Flush.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "store/pst/ndb/format.h"
+
+namespace pst::ndb {
+
+struct NodeInfo {
+    std::uint64_t nid = 0;
+    std::uint64_t bid_data = 0;
+    std::uint64_t bid_sub = 0;
+    std::uint32_t nid_parent = 0;
+};
+
+struct BlockInfo {
+    std::uint64_t bid = 0;
+    std::uint64_t ib = 0;
+    std::uint16_t cb = 0;
+    std::uint16_t ref = 0;
+};
+
+struct SubnodeInfo {
+    std::uint64_t nid = 0;
+    std::uint64_t bid_data = 0;
+    std::uint64_t bid_sub = 0;
+};
+
+class Database {
+public:
+    // A new, empty store file (an existing file at path is replaced).
+    static std::unique_ptr<Database> Create(const std::string& path, CryptMethod method);
+    // A store file that exists; writable opens it for adding nodes.
+    static std::unique_ptr<Database> Open(const std::string& path, bool writable);
+
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    CryptMethod crypt_method() const { return crypt_; }
+    std::uint64_t file_size() const { return file_eof_; }
+    const HEADER& header() const { return header_; }
+    bool writable() const { return writable_; }
+
+    // Node B-tree.
+    std::optional<NodeInfo> FindNode(std::uint64_t nid) const;
+    void SetNode(const NodeInfo& node);  // adds or replaces
+    void RemoveNode(std::uint64_t nid);
+    const std::vector<NodeInfo>& nodes() const { return nodes_; }
+    // The next unused NID of a type; reserve marks it used in the header's counters.
+    std::uint32_t NewNid(std::uint32_t type);
+    // Makes sure NIDs of a type are handed out from next_index on.
+    void ReserveNids(std::uint32_t type, std::uint32_t next_index);
+
+    // Block B-tree.
+    std::optional<BlockInfo> FindBlock(std::uint64_t bid) const;
+    const std::vector<BlockInfo>& blocks() const { return blocks_; }
+
+    // One block's data, decoded and with its trailer checked.
+    std::vector<std::uint8_t> ReadBlock(std::uint64_t bid) const;
+    // Writes one block (at most 8176 data bytes) and returns its BID.
+    std::uint64_t WriteBlock(std::span<const std::uint8_t> data, bool internal);
+
+    // A node's data stream of any size: one block, an XBLOCK or an XXBLOCK tree.
+    std::uint64_t WriteDataTree(std::span<const std::uint8_t> data);
+    // A data tree whose block boundaries the caller chose (a heap's pages, a table's rows).
+    std::uint64_t WriteDataTreeBlocks(const std::vector<std::vector<std::uint8_t>>& blocks);
+    std::vector<std::uint8_t> ReadDataTree(std::uint64_t bid) const;
+    // The data blocks of a data tree in order, without reading them.
+    std::vector<std::uint64_t> DataTreeBlocks(std::uint64_t bid) const;
+    // The decoded data blocks of a data tree, one vector per block.
+    std::vector<std::vector<std::uint8_t>> ReadDataTreeBlocks(std::uint64_t bid) const;
+
+    // A subnode tree: one SLBLOCK, or an SIBLOCK over SLBLOCKs. Entries any order.
+    std::uint64_t WriteSubnodeTree(std::vector<SubnodeInfo> entries);
+    std::vector<SubnodeInfo> ReadSubnodeTree(std::uint64_t bid) const;
+
+    // Frees the blocks of a data tree or a subnode tree (with every subnode's own trees).
+    void FreeDataTree(std::uint64_t bid);
+    void FreeSubnodeTree(std::uint64_t bid);
+
+    // Writes both B-trees, the allocation maps, the density list and the header (last).
+    void Flush();
+
+    // Raw access, for the structural checker.
+    std::vector<std::uint8_t> ReadAt(std::uint64_t ib, std::size_t size) const;
+    // Offsets of the B-tree pages of the file as read or last written.
+    const std::vector<std::uint64_t>& btree_pages() const { return btree_pages_; }
+    // Whether the 64-byte slot at a file offset is marked allocated in memory.
+    bool IsAllocated(std::uint64_t ib) const;
+    std::uint64_t amap_count() const { return amap_count_; }
+
+    // Where the map pages of the section starting at AMap n sit (0 when none).
+    static std::uint64_t AMapOffset(std::uint64_t n);
+    static std::uint64_t PMapOffset(std::uint64_t n);
+    static std::uint64_t FMapOffset(std::uint64_t n);
+    static std::uint64_t FPMapOffset(std::uint64_t n);
+
+private:
+    Database() = default;
+    void InitNew(CryptMethod method);
+    void ReadHeader();
+    void ReadBTree(std::uint64_t bid, std::uint64_t ib, std::uint8_t ptype, int depth,
+                   std::uint64_t low_key, bool first);
+    void LoadAMaps();
+    std::uint64_t Allocate(std::uint64_t size, bool page);
+    void AddSection();
+    void MarkRange(std::uint64_t ib, std::uint64_t size, bool used);
+    void FreeBlock(std::uint64_t bid);
+    void WriteAt(std::uint64_t ib, std::span<const std::uint8_t> data);
+    void WritePage(std::uint64_t ib, std::uint8_t* page, std::uint8_t ptype, std::uint64_t bid, bool signed_page);
+    std::uint64_t WriteBTree(std::uint8_t ptype);
+    void WriteMaps();
+    void WriteDensityList();
+    void WriteHeader();
+    std::uint64_t NextBlockBid(bool internal);
+    std::uint64_t WriteXBlocks(const std::vector<std::uint64_t>& leaves, const std::vector<std::uint64_t>& sizes);
+
+    int fd_ = -1;
+    bool writable_ = false;
+    CryptMethod crypt_ = CryptMethod::Permute;
+    HEADER header_{};
+    std::uint64_t file_eof_ = 0;
+    std::uint64_t amap_count_ = 0;
+    std::uint64_t alloc_pos_ = 0;          // where the next appended allocation may start
+    std::vector<std::uint8_t> amap_bits_;  // one bit per 64 bytes from the first AMap, MSB first
+    std::vector<NodeInfo> nodes_;          // sorted by nid
+    std::vector<BlockInfo> blocks_;        // sorted by bid
+    std::vector<std::uint64_t> btree_pages_;
+    std::uint64_t pages_read_ = 0;
+};
+
+}  // namespace pst::ndb

@@ -1,0 +1,20 @@
+#include <gtest/gtest.h>
+
+#include "pst_test_util.h"
+#include "store/pst/messaging/store.h"
+
+using namespace pst;
+using namespace pst_test;
+
+TEST(PstStore, MinimalStorePassesStrictCheck) {
+    auto dir = ScratchDir("minimal");
+    auto path = dir / "min.pst";
+    {
+        auto store = messaging::Store::Create(path.string(), "Minimal");
+        auto folder = store->AddFolder(store->ipm_subtree(), "Inbox.dbx");
+        store->AddMessage(folder, MakeMessage("Hello", "Body text\r\n"));
+        store->Close();
+    }
+    if (!HavePstCheck()) GTEST_SKIP() << "checker absent";
+    EXPECT_EQ(PstCheckFailure(path), "");
+}

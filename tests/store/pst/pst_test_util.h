@@ -1,0 +1,69 @@
+// Helpers shared by the PST tests: scratch folders, sample messages and the outside checkers.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "store/mapi/message.h"
+
+namespace pst_test {
+
+inline std::filesystem::path ScratchDir(const std::string& name) {
+    auto dir = std::filesystem::path(OMBRIK_BINARY_DIR) / "pst-test-scratch" / name;
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+// Runs a shell command and returns its exit status and standard output.
+inline int Run(const std::string& command, std::string* output = nullptr) {
+    FILE* p = ::popen(command.c_str(), "r");
+    if (!p) return -1;
+    std::string out;
+    char buf[4096];
+    while (std::size_t n = std::fread(buf, 1, sizeof(buf), p)) out.append(buf, n);
+    int status = ::pclose(p);
+    if (output) *output = out;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+inline bool HaveTool(const std::string& name) { return Run("command -v " + name + " >/dev/null 2>&1") == 0; }
+
+inline std::string PstCheckPath() { return std::string(OMBRIK_TOOLS_DIR) + "/pstcheck.py"; }
+inline bool HavePstCheck() { return std::filesystem::exists(PstCheckPath()); }
+
+// The strict outside checker's verdict; empty when it passes.
+inline std::string PstCheckFailure(const std::filesystem::path& file) {
+    std::string out;
+    int rc = Run("/usr/bin/python3 " + PstCheckPath() + " --strict '" + file.string() + "' 2>&1", &out);
+    return rc == 0 ? std::string() : out;
+}
+
+constexpr std::uint64_t kTicks2020 = 132223104000000000ull;  // 2020-01-01 00:00 UTC
+
+inline mapi::Message MakeMessage(const std::string& subject, const std::string& body, int n = 0) {
+    mapi::Message m;
+    m.props.Set(0x001A001F, std::string("IPM.Note"));
+    m.props.Set(0x0037001F, subject);
+    m.props.Set(0x1000001F, body);
+    m.props.Set(0x0C1A001F, std::string("Alice Sender"));
+    m.props.Set(0x0C1F001F, std::string("alice@example.com"));
+    m.props.Set(0x0C1E001F, std::string("SMTP"));
+    m.props.Set(0x0042001F, std::string("Alice Sender"));
+    m.props.Set(0x0065001F, std::string("alice@example.com"));
+    m.props.Set(0x0064001F, std::string("SMTP"));
+    m.props.Set(0x00390040, mapi::Filetime{kTicks2020 + static_cast<std::uint64_t>(n) * 600000000ull});
+    m.props.Set(0x0E060040, mapi::Filetime{kTicks2020 + static_cast<std::uint64_t>(n) * 600000000ull + 10000000});
+    m.props.Set(0x0E070003, std::int32_t{1});
+    mapi::Recipient to;
+    to.props.Set(0x3001001F, std::string("Bob Receiver"));
+    to.props.Set(0x3003001F, std::string("bob@example.com"));
+    to.props.Set(0x3002001F, std::string("SMTP"));
+    to.props.Set(0x0C150003, std::int32_t{1});
+    m.recipients.push_back(std::move(to));
+    return m;
+}
+
+}  // namespace pst_test
