@@ -67,3 +67,60 @@ inline mapi::Message MakeMessage(const std::string& subject, const std::string& 
 }
 
 }  // namespace pst_test
+
+namespace pst_test {
+
+inline mapi::Binary Pattern(std::size_t size, std::uint8_t seed) {
+    mapi::Binary b(size);
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (auto& c : b) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<std::uint8_t>(x >> 16);
+    }
+    return b;
+}
+
+inline mapi::Attachment FileAttachment(const std::string& name, mapi::Binary data) {
+    mapi::Attachment a;
+    a.props.Set(0x3704001F, name);
+    a.props.Set(0x3707001F, name);
+    a.props.Set(0x3001001F, name);
+    a.props.Set(0x37050003, std::int32_t{1});
+    a.props.Set(0x37010102, std::move(data));
+    return a;
+}
+
+// A message with an HTML body, two attachments (one larger than a block) and an embedded
+// message that has an attachment of its own.
+inline mapi::Message RichMessage() {
+    mapi::Message m = MakeMessage("Rich message \xC3\xA9t\xC3\xA9", "Plain body with accents: \xC3\xA0\xC3\xA9\xC3\xAE\r\n", 3);
+    std::string html = "<html><body><p>HTML body</p></body></html>";
+    m.props.Set(0x10130102, mapi::Binary(html.begin(), html.end()));
+    mapi::Recipient cc;
+    cc.props.Set(0x3001001F, std::string("Carol Copy"));
+    cc.props.Set(0x3003001F, std::string("carol@example.com"));
+    cc.props.Set(0x3002001F, std::string("SMTP"));
+    cc.props.Set(0x0C150003, std::int32_t{2});
+    m.recipients.push_back(std::move(cc));
+    m.attachments.push_back(FileAttachment("small.txt", Pattern(100, 1)));
+    m.attachments.push_back(FileAttachment("large.bin", Pattern(50000, 2)));
+    mapi::Attachment emb;
+    emb.props.Set(0x3001001F, std::string("Inner subject"));
+    emb.props.Set(0x37050003, std::int32_t{5});
+    emb.embedded = std::make_unique<mapi::Message>(MakeMessage("Inner subject", "Inner body\r\n", 4));
+    emb.embedded->attachments.push_back(FileAttachment("inner.dat", Pattern(5000, 3)));
+    m.attachments.push_back(std::move(emb));
+    mapi::NamedProperty np;
+    np.property_set = {0x29, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+    np.name = "x-ombrik-test";
+    np.type = mapi::PropType::Unicode;
+    m.props.SetNamed(np, std::string("named value"));
+    mapi::NamedProperty lid;
+    lid.property_set = {0x03, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+    lid.lid = 0x8233;
+    lid.type = mapi::PropType::Int32;
+    m.props.SetNamed(lid, std::int32_t{42});
+    return m;
+}
+
+}  // namespace pst_test

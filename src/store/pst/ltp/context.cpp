@@ -201,7 +201,10 @@ BuiltNode BuildTableContext(const std::vector<PropTag>& tags, std::size_t row_co
             // Rows never straddle a block: each block holds as many whole rows as fit.
             const std::size_t per_block = ndb::kMaxBlockData / row_size * row_size;
             hnid_rows = next_nid();
-            node.subnodes.emplace_back(hnid_rows, SplitBlocks(matrix, per_block));
+            auto blocks = SplitBlocks(matrix, per_block);
+            // Every block of a data tree but the last is full: rows, then padding.
+            for (std::size_t b = 0; b + 1 < blocks.size(); ++b) blocks[b].resize(ndb::kMaxBlockData, 0);
+            node.subnodes.emplace_back(hnid_rows, std::move(blocks));
         }
     }
     Bytes info(sizeof(TCINFO) + cols.size() * sizeof(TCOLDESC));

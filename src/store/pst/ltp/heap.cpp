@@ -84,6 +84,8 @@ std::vector<Bytes> HeapWriter::Finish() {
         for (auto o : offsets) AppendLe(data, o, 2);
         std::memcpy(data.data(), &ib_hnpm, 2);
         fill[i] = FillLevel(kMaxBlockData - data.size());
+        // Every block of a data tree but the last is full: pad after the page map.
+        if (i + 1 < blocks_.size()) data.resize(kMaxBlockData, 0);
         out.push_back(std::move(data));
     }
     // Fill levels: the first eight blocks in the header, then 128 per bitmap block.

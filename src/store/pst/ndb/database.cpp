@@ -704,8 +704,8 @@ void Database::WriteDensityList() {
             if (!(bits[s / 8] & (0x80 >> (s % 8)))) ++free_slots;
         entries.push_back({free_slots, static_cast<std::uint32_t>(n)});
     }
-    // Fullest first, so that writers fill the densest maps before spreading out.
-    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    // Most free space first, as readers expect.
+    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
     const std::size_t count = std::min<std::size_t>(entries.size(), 119);
     page.bFlags = 0;
     page.cEntDList = static_cast<std::uint8_t>(count);
