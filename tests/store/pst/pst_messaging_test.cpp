@@ -33,3 +33,81 @@ TEST(PstStore, RichAndManyMessages) {
     if (!HavePstCheck()) GTEST_SKIP() << "checker absent";
     EXPECT_EQ(PstCheckFailure(path), "");
 }
+
+namespace {
+
+std::string Str(const mapi::PropertyBag& bag, mapi::PropTag tag) { return bag.GetString(tag).value_or("<none>"); }
+
+// Our own reader gives back what the writer was given.
+void ExpectSameMessage(const mapi::Message& want, const mapi::Message& got) {
+    for (const auto& [tag, value] : want.props.all()) {
+        if (tag == 0x0E070003) continue;  // the store adds the has-attachments flag itself
+        const auto* v = got.props.Find(tag);
+        ASSERT_NE(v, nullptr) << std::hex << tag;
+        EXPECT_TRUE(*v == value) << std::hex << tag;
+    }
+    for (const auto& [name, value] : want.props.named()) {
+        const auto* v = got.props.FindNamed(name);
+        ASSERT_NE(v, nullptr) << name.name;
+        EXPECT_TRUE(*v == value) << name.name;
+    }
+    EXPECT_EQ((got.props.GetInt32(0x0E070003).value_or(0) & 0x10) != 0, !want.attachments.empty());
+    ASSERT_EQ(want.recipients.size(), got.recipients.size());
+    for (std::size_t i = 0; i < want.recipients.size(); ++i) {
+        EXPECT_EQ(Str(want.recipients[i].props, 0x3001001F), Str(got.recipients[i].props, 0x3001001F));
+        EXPECT_EQ(Str(want.recipients[i].props, 0x3003001F), Str(got.recipients[i].props, 0x3003001F));
+        EXPECT_EQ(want.recipients[i].props.GetInt32(0x0C150003), got.recipients[i].props.GetInt32(0x0C150003));
+    }
+    ASSERT_EQ(want.attachments.size(), got.attachments.size());
+    for (std::size_t i = 0; i < want.attachments.size(); ++i) {
+        const auto& wa = want.attachments[i];
+        const auto& ga = got.attachments[i];
+        EXPECT_EQ(Str(wa.props, 0x3704001F), Str(ga.props, 0x3704001F));
+        if (const auto* data = wa.props.GetBinary(0x37010102)) {
+            const auto* got_data = ga.props.GetBinary(0x37010102);
+            ASSERT_NE(got_data, nullptr);
+            EXPECT_TRUE(*data == *got_data);
+        }
+        ASSERT_EQ(wa.embedded != nullptr, ga.embedded != nullptr);
+        if (wa.embedded) ExpectSameMessage(*wa.embedded, *ga.embedded);
+    }
+}
+
+}  // namespace
+
+TEST(PstStore, ReadsBackWhatItWroteAndAppendsAfterReopening) {
+    auto dir = ScratchDir("reopen");
+    auto path = dir / "reopen.pst";
+    const mapi::Message rich = RichMessage();
+    {
+        auto store = messaging::Store::Create(path.string(), "Reopened");
+        auto folder = store->AddFolder(store->ipm_subtree(), "Inbox.dbx");
+        store->AddMessage(folder, rich);
+        store->Close();
+    }
+    {
+        auto store = messaging::Store::Open(path.string(), true);
+        EXPECT_EQ(store->display_name(), "Reopened");
+        auto folder = store->FindFolderByPath("Inbox.dbx");
+        ASSERT_TRUE(folder);
+        store->AddMessage(*folder, MakeMessage("Second run", "Appended\r\n", 9));
+        auto other = store->AddFolder(store->ipm_subtree(), "Sent.dbx");
+        store->AddMessage(other, MakeMessage("Other folder", "x\r\n", 10));
+        store->Close();
+    }
+    auto store = messaging::Store::Open(path.string(), false);
+    auto folder = store->FindFolderByPath("Inbox.dbx");
+    ASSERT_TRUE(folder);
+    auto ids = store->Messages(*folder);
+    ASSERT_EQ(ids.size(), 2u);
+    ExpectSameMessage(rich, store->ReadMessage(ids[0]));
+    EXPECT_EQ(store->ReadMessage(ids[1]).props.GetString(0x0037001F), "Second run");
+    EXPECT_EQ(store->GetFolder(*folder).content_count, 2);
+    auto top = store->GetFolder(store->ipm_subtree());
+    EXPECT_TRUE(top.has_subfolders);
+    EXPECT_EQ(store->Subfolders(store->ipm_subtree()).size(), 3u);
+    EXPECT_FALSE(store->FindFolderByPath("Missing.dbx"));
+    if (HavePstCheck()) {
+        EXPECT_EQ(PstCheckFailure(path), "");
+    }
+}
