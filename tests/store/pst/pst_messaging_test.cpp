@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "pst_test_util.h"
 #include "store/pst/messaging/store.h"
 
@@ -107,6 +109,37 @@ TEST(PstStore, ReadsBackWhatItWroteAndAppendsAfterReopening) {
     EXPECT_TRUE(top.has_subfolders);
     EXPECT_EQ(store->Subfolders(store->ipm_subtree()).size(), 3u);
     EXPECT_FALSE(store->FindFolderByPath("Missing.dbx"));
+    if (HavePstCheck()) {
+        EXPECT_EQ(PstCheckFailure(path), "");
+    }
+}
+
+// Stores past 32 MB carry FMap pages and past about 250 MB FPMap pages; OMBRIK_PST_LARGE_MB
+// sets the size written here (the default keeps the test quick but past the first FMap).
+TEST(PstStore, LargeStoreKeepsItsMapPages) {
+    std::size_t megabytes = 40;
+    if (const char* env = std::getenv("OMBRIK_PST_LARGE_MB")) megabytes = std::strtoul(env, nullptr, 10);
+    auto dir = ScratchDir("large");
+    auto path = dir / "large.pst";
+    const std::size_t per_message = 1 << 20;
+    {
+        auto store = messaging::Store::Create(path.string(), "Large");
+        auto folder = store->AddFolder(store->ipm_subtree(), "Large.dbx");
+        for (std::size_t i = 0; i < megabytes; ++i) {
+            auto m = MakeMessage("Large " + std::to_string(i), "Body\r\n", static_cast<int>(i));
+            m.attachments.push_back(FileAttachment("blob.bin", Pattern(per_message, static_cast<std::uint8_t>(i))));
+            store->AddMessage(folder, m);
+        }
+        store->Close();
+    }
+    EXPECT_GT(std::filesystem::file_size(path), megabytes * per_message);
+    auto store = messaging::Store::Open(path.string(), false);
+    auto ids = store->Messages(*store->FindFolderByPath("Large.dbx"));
+    ASSERT_EQ(ids.size(), megabytes);
+    auto last = store->ReadMessage(ids.back());
+    ASSERT_EQ(last.attachments.size(), 1u);
+    EXPECT_TRUE(*last.attachments[0].props.GetBinary(0x37010102) ==
+                Pattern(per_message, static_cast<std::uint8_t>(megabytes - 1)));
     if (HavePstCheck()) {
         EXPECT_EQ(PstCheckFailure(path), "");
     }

@@ -50,13 +50,14 @@ std::uint64_t Database::PMapOffset(std::uint64_t n) {
 }
 
 std::uint64_t Database::FMapOffset(std::uint64_t n) {
-    if (n < kHeaderFMapAMaps || (n - kHeaderFMapAMaps) % 496 != 0) return 0;
+    if (n < kHeaderFMapAMaps || (n - kHeaderFMapAMaps) % kFMapAMaps != 0) return 0;
     return SectionBase(n) + kPageSize * (PMapOffset(n) ? 2 : 1);
 }
 
 std::uint64_t Database::FPMapOffset(std::uint64_t n) {
+    // FPMaps start once the header's bits run out, past about 2 GB.
     const std::uint64_t first = kHeaderFPMapPMaps * 8;
-    if (n < first || (n - first) % (496 * 8) != 0) return 0;
+    if (n < first || (n - first) % (kFPMapPMaps * 8) != 0) return 0;
     return SectionBase(n) + kPageSize * (1 + (PMapOffset(n) ? 1 : 0) + (FMapOffset(n) ? 1 : 0));
 }
 
@@ -679,7 +680,7 @@ void Database::WriteMaps() {
         if (auto ib = FMapOffset(n)) {
             // An FMap stands for the 496 AMaps from its own section on.
             std::memset(page, 0, sizeof(page));
-            for (std::uint64_t k = 0; k < 496 && n + k < amap_count_; ++k) page[k] = longest_free[n + k];
+            for (std::uint64_t k = 0; k < kFMapAMaps && n + k < amap_count_; ++k) page[k] = longest_free[n + k];
             WritePage(ib, page, kPtypeFMap, ib, false);
         }
         if (auto ib = FPMapOffset(n)) {

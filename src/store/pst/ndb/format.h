@@ -31,9 +31,10 @@ constexpr std::uint64_t kFirstAMapOffset = 0x4400;
 constexpr std::uint64_t kAMapCoverage = 496 * 8 * 64;          // 253,952 bytes per AMap
 constexpr std::uint64_t kPMapCoverage = 8 * kAMapCoverage;     // one PMap per 8 AMaps
 constexpr std::uint64_t kFMapCoverage = 496 * kAMapCoverage;   // one FMap per 496 AMaps
-constexpr std::uint64_t kFPMapCoverage = 496 * kPMapCoverage;  // one FPMap per 496 PMaps
-constexpr std::uint64_t kHeaderFMapAMaps = 128;                // AMaps the header's rgbFM stands for
-constexpr std::uint64_t kHeaderFPMapPMaps = 128;               // PMaps the header's rgbFP stands for
+constexpr std::uint64_t kHeaderFMapAMaps = 128;         // rgbFM: one byte per AMap
+constexpr std::uint64_t kFMapAMaps = 496;               // an FMap page: one byte per AMap
+constexpr std::uint64_t kHeaderFPMapPMaps = 128 * 8;    // rgbFP: one bit per PMap (about 2 GB)
+constexpr std::uint64_t kFPMapPMaps = 496 * 8;          // an FPMap page: one bit per PMap
 
 constexpr std::uint16_t kMagicClient = 0x4D53;  // "SM"
 constexpr std::uint16_t kVersionUnicode = 23;
