@@ -108,4 +108,15 @@ constexpr Guid PS_PUBLIC_STRINGS = {0x29, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x
 constexpr Guid PS_INTERNET_HEADERS = {0x86, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
                                       0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
 
+// Envelope flags
+constexpr PropTag PR_ALTERNATE_RECIPIENT_ALLOWED = MakeTag(0x0002, PropType::Boolean);
+constexpr PropTag PR_ORIGINATOR_DELIVERY_REPORT_REQUESTED = MakeTag(0x0023, PropType::Boolean);
+constexpr PropTag PR_READ_RECEIPT_REQUESTED = MakeTag(0x0029, PropType::Boolean);
+constexpr PropTag PR_CONVERSATION_INDEX = MakeTag(0x0071, PropType::Binary);
+constexpr PropTag PR_ICON_INDEX = MakeTag(0x1080, PropType::Int32);
+constexpr std::int32_t SENSITIVITY_NONE = 0;
+constexpr std::int32_t SENSITIVITY_PERSONAL = 1;
+constexpr std::int32_t SENSITIVITY_PRIVATE = 2;
+constexpr std::int32_t SENSITIVITY_COMPANY_CONFIDENTIAL = 3;
+
 }  // namespace mapi

@@ -165,6 +165,62 @@ void SetImportance(mapi::PropertyBag& bag, GMimeObject* object) {
     }
     bag.Set(mapi::PR_IMPORTANCE, importance);
     bag.Set(mapi::PR_PRIORITY, priority);
+
+    std::int32_t sensitivity = mapi::SENSITIVITY_NONE;
+    if (const char* value = g_mime_object_get_header(object, "Sensitivity")) {
+        std::string v = Lower(Trim(value));
+        if (v == "personal") sensitivity = mapi::SENSITIVITY_PERSONAL;
+        else if (v == "private") sensitivity = mapi::SENSITIVITY_PRIVATE;
+        else if (v == "company-confidential") sensitivity = mapi::SENSITIVITY_COMPANY_CONFIDENTIAL;
+    }
+    bag.Set(mapi::PR_SENSITIVITY, sensitivity);
+}
+
+mapi::Binary Md5(const std::string& text) {
+    mapi::Binary digest(16);
+    gsize length = digest.size();
+    GChecksum* checksum = g_checksum_new(G_CHECKSUM_MD5);
+    g_checksum_update(checksum, reinterpret_cast<const guchar*>(text.data()), static_cast<gssize>(text.size()));
+    g_checksum_get_digest(checksum, digest.data(), &length);
+    g_checksum_free(checksum);
+    return digest;
+}
+
+// The thread a message belongs to: Outlook's Thread-Index header when there is one, else a
+// header block made from the sent time and a GUID taken from the thread's first message id, so
+// the same mail always converts to the same value.
+void SetConversationKeys(mapi::PropertyBag& bag, GMimeObject* object, const std::optional<mapi::Filetime>& sent) {
+    const std::string message_id = bag.GetString(mapi::PR_INTERNET_MESSAGE_ID_W).value_or("");
+    bag.Set(mapi::PR_SEARCH_KEY, Md5("search:" + message_id + std::to_string(sent ? sent->ticks : 0) +
+                                     bag.GetString(mapi::PR_SUBJECT_W).value_or("")));
+    if (const char* thread_index = g_mime_object_get_header(object, "Thread-Index")) {
+        gsize length = 0;
+        guchar* decoded = g_base64_decode(Trim(thread_index).c_str(), &length);
+        if (decoded != nullptr && length >= 22 && (length - 22) % 5 == 0) {
+            bag.Set(mapi::PR_CONVERSATION_INDEX, mapi::Binary(decoded, decoded + length));
+            g_free(decoded);
+            return;
+        }
+        g_free(decoded);
+    }
+    std::string root = bag.GetString(mapi::PR_INTERNET_REFERENCES_W).value_or("");
+    root = root.substr(0, root.find_first_of(" \t\r\n"));
+    if (root.empty()) root = message_id;
+    if (root.empty()) root = bag.GetString(mapi::PR_NORMALIZED_SUBJECT_W).value_or("");
+    mapi::Binary index{0x01};
+    const std::uint64_t ticks = sent ? sent->ticks : 0;
+    for (int shift = 56; shift >= 24; shift -= 8) index.push_back(static_cast<std::uint8_t>(ticks >> shift));
+    const mapi::Binary guid = Md5("thread:" + root);
+    index.insert(index.end(), guid.begin(), guid.end());
+    bag.Set(mapi::PR_CONVERSATION_INDEX, index);
+}
+
+// Receipts asked for by the sender, and the flags Outlook sets on every received message.
+void SetReceiptFlags(mapi::PropertyBag& bag, GMimeObject* object) {
+    bag.Set(mapi::PR_ALTERNATE_RECIPIENT_ALLOWED, true);
+    bag.Set(mapi::PR_READ_RECEIPT_REQUESTED, g_mime_object_get_header(object, "Disposition-Notification-To") != nullptr);
+    bag.Set(mapi::PR_ORIGINATOR_DELIVERY_REPORT_REQUESTED, g_mime_object_get_header(object, "Return-Receipt-To") != nullptr);
+    bag.Set(mapi::PR_ICON_INDEX, static_cast<std::int32_t>(-1));
 }
 
 // "RE: " style prefixes: up to three letters, a colon and a blank.
@@ -261,6 +317,8 @@ private:
         if (const char* v = g_mime_object_get_header(object, "In-Reply-To")) SetString(bag, mapi::PR_IN_REPLY_TO_ID_W, Trim(Str(v)));
         if (const char* v = g_mime_object_get_header(object, "References")) SetString(bag, mapi::PR_INTERNET_REFERENCES_W, Trim(Str(v)));
         SetImportance(bag, object);
+        SetReceiptFlags(bag, object);
+        SetConversationKeys(bag, object, sent);
 
         if (GMimeHeaderList* headers = g_mime_object_get_header_list(object)) {
             gchar* text = g_mime_header_list_to_string(headers, nullptr);

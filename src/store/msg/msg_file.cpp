@@ -75,13 +75,14 @@ private:
     std::vector<mapi::NamedProperty> names_;
 };
 
-std::uint32_t Crc32(const Bytes& data) {
-    std::uint32_t crc = 0xFFFFFFFFu;
+// The hash of string names in the mapping streams: CRC-32 with a zero start and no final inversion.
+std::uint32_t NameCrc32(const Bytes& data) {
+    std::uint32_t crc = 0;
     for (std::uint8_t b : data) {
         crc ^= b;
         for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
     }
-    return ~crc;
+    return crc;
 }
 
 void NameMap::WriteStorage(cfb::Storage& root) const {
@@ -115,7 +116,7 @@ void NameMap::WriteStorage(cfb::Storage& root) const {
             PutU32(strings, static_cast<std::uint32_t>(name_bytes.size()));
             strings.insert(strings.end(), name_bytes.begin(), name_bytes.end());
             while (strings.size() % 4 != 0) strings.push_back(0);
-            hash_id = Crc32(name_bytes);
+            hash_id = NameCrc32(name_bytes);
         } else {
             key = *name.lid;
             hash_id = *name.lid;

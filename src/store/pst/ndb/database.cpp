@@ -166,8 +166,12 @@ void Database::ReadBTree(std::uint64_t bid, std::uint64_t ib, std::uint8_t ptype
     if (t.ptype != ptype || t.ptypeRepeat != ptype) throw PstError("B-tree page of the wrong type");
     if (t.bid != bid) throw PstError("B-tree page BID mismatch");
     if (t.dwCRC != ComputeCrc({raw.data(), kPageDataSize})) throw PstError("B-tree page checksum mismatch");
-    if (page.cbEnt == 0 || static_cast<std::size_t>(page.cEnt) * page.cbEnt > kBtEntriesSize)
+    if (t.wSig != ComputeSig(ib, bid)) throw PstError("B-tree page signature mismatch");
+    if (page.cbEnt == 0 || static_cast<std::size_t>(page.cEnt) * page.cbEnt > kBtEntriesSize ||
+        page.cEntMax != kBtEntriesSize / page.cbEnt)
         throw PstError("B-tree page entry count");
+    if (depth == 0) root_level_ = page.cLevel;
+    if (page.cLevel != root_level_ - depth) throw PstError("B-tree leaves at different depths");
     btree_pages_.push_back(ib);
     std::uint64_t prev = low_key;
     for (std::size_t i = 0; i < page.cEnt; ++i) {

@@ -137,6 +137,7 @@ private:
     std::vector<BlockInfo> blocks_;        // sorted by bid
     std::vector<std::uint64_t> btree_pages_;
     std::uint64_t pages_read_ = 0;
+    int root_level_ = 0;
 };
 
 }  // namespace pst::ndb

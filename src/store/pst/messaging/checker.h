@@ -1,0 +1,30 @@
+// A structural check of a PST store: the invariants Outlook's repair tool looks at, from the
+// header and maps down to every folder's tables and every message's size.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pst {
+
+struct CheckFinding {
+    std::string code;    // short upper-case name of the broken rule
+    std::string detail;  // where and what
+};
+
+struct CheckReport {
+    std::vector<CheckFinding> errors;
+    std::uint64_t nodes = 0;
+    std::uint64_t blocks = 0;
+    std::uint64_t folders = 0;
+    std::uint64_t messages = 0;
+    bool ok() const { return errors.empty(); }
+    // One line per finding and a closing summary line.
+    std::string ToText() const;
+};
+
+// Checks the store file at path; never throws for a damaged file (that is a finding).
+CheckReport CheckPstFile(const std::string& path);
+
+}  // namespace pst
