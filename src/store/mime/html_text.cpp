@@ -119,7 +119,7 @@ std::string HtmlToText(const std::string& html) {
             if (name == "pre") pre_depth = std::max(0, pre_depth + (closing ? -1 : 1));
             if (IsBlockTag(name)) {
                 while (!out.empty() && out.back() == ' ') out.pop_back();
-                if (name == "br" || !out.empty()) out.push_back('\n');
+                if (name == "br" || (!out.empty() && out.back() != '\n')) out.push_back('\n');
                 pending_space = false;
             } else if (name == "td" || name == "th") {
                 pending_space = true;

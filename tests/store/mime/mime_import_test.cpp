@@ -1,0 +1,168 @@
+#include "store/mime/mime_import.h"
+
+#include <gtest/gtest.h>
+
+#include "fixtures/temp_folder.h"
+#include "store/mapi/prop_tags.h"
+#include "store/mime/charsets.h"
+#include "store/mime/html_text.h"
+
+using mapi::Message;
+
+namespace {
+
+Message Import(const std::string& text) { return mime::ImportMessage(text.data(), text.size()); }
+std::string Get(const mapi::PropertyBag& bag, mapi::PropTag tag) { return bag.GetString(tag).value_or("<absent>"); }
+
+// message/rfc822 parts nested depth times around a plain message.
+std::string Nested(int depth) {
+    std::string text = "Subject: level " + std::to_string(depth) + "\r\n\r\ncore\r\n";
+    for (int level = depth - 1; level >= 0; --level) {
+        text = "Subject: level " + std::to_string(level) + "\r\nMIME-Version: 1.0\r\nContent-Type: message/rfc822\r\n\r\n" + text;
+    }
+    return text;
+}
+
+int EmbeddedDepth(const Message& message) {
+    int depth = 0;
+    const Message* m = &message;
+    while (!m->attachments.empty() && m->attachments[0].embedded) {
+        m = m->attachments[0].embedded.get();
+        ++depth;
+    }
+    return depth;
+}
+
+}  // namespace
+
+TEST(MimeImport, RawEightBitHeadersAndDeclaredCharsetsAllBecomeUnicode) {
+    // Raw windows-1252 bytes in a header (no encoded word): the fallback reads them right.
+    EXPECT_EQ(Get(Import("Subject: Gr\xFC\xDF" "e\r\n\r\nx").props, mapi::PR_SUBJECT_W), "Grüße");
+    // Raw UTF-8 in a header stays UTF-8.
+    EXPECT_EQ(Get(Import("Subject: Gr\xC3\xBC\xC3\x9F" "e\r\n\r\nx").props, mapi::PR_SUBJECT_W), "Grüße");
+    // Encoded words in other charsets.
+    EXPECT_EQ(Get(Import("Subject: =?koi8-r?b?8NLJ18XU?=\r\n\r\nx").props, mapi::PR_SUBJECT_W), "Привет");
+    // Bodies in their declared charsets; windows-1252 never read as UTF-8.
+    auto m = Import("Content-Type: text/plain; charset=windows-1252\r\n\r\n\x93quoted\x94 \x80 5");
+    EXPECT_EQ(Get(m.props, mapi::PR_BODY_W), "\u201Cquoted\u201D \u20AC 5");
+    m = Import("Content-Type: text/plain; charset=koi8-r\r\n\r\n\xF0\xD2\xC9\xD7\xC5\xD4");
+    EXPECT_EQ(Get(m.props, mapi::PR_BODY_W), "Привет");
+    // An unknown charset or bytes that are not what the label says lose nothing either.
+    m = Import("Content-Type: text/plain; charset=x-unknown\r\n\r\ncaf\xE9");
+    EXPECT_EQ(Get(m.props, mapi::PR_BODY_W), "café");
+    m = Import("Content-Type: text/plain; charset=utf-8\r\n\r\ncaf\xE9");
+    EXPECT_EQ(Get(m.props, mapi::PR_BODY_W), "café");
+}
+
+TEST(MimeImport, HtmlKeepsItsCharsetAndTheCodePageSaysWhichOne) {
+    auto m = Import("Content-Type: text/html; charset=iso-2022-jp\r\n\r\n<p>\x1B$B$3$s$K$A$O\x1B(B</p>");
+    EXPECT_EQ(m.props.GetInt32(mapi::PR_INTERNET_CPID), 50220);
+    EXPECT_EQ(mime::HtmlBodyUtf8(m), "<p>こんにちは</p>");
+    EXPECT_EQ(Get(m.props, mapi::PR_BODY_W), "こんにちは");  // text body made from the HTML
+    m = Import("Content-Type: text/html; charset=x-unknown\r\n\r\n<b>caf\xE9</b>");
+    EXPECT_EQ(m.props.GetInt32(mapi::PR_INTERNET_CPID), mapi::CP_UTF8);
+    EXPECT_EQ(mime::HtmlBodyUtf8(m), "<b>café</b>");
+}
+
+TEST(MimeImport, DatesComeFromTheMessageNeverFromTheClock) {
+    auto m = Import("Subject: x\r\n\r\nbody");
+    EXPECT_FALSE(m.props.Has(mapi::PR_CLIENT_SUBMIT_TIME));
+    EXPECT_FALSE(m.props.Has(mapi::PR_MESSAGE_DELIVERY_TIME));
+    EXPECT_FALSE(m.props.Has(mapi::PR_CREATION_TIME));
+    m = Import("Received: by host; Sat, 01 Jan 2000 00:00:10 +0000\r\nSubject: x\r\n\r\nbody");
+    EXPECT_FALSE(m.props.Has(mapi::PR_CLIENT_SUBMIT_TIME));
+    EXPECT_EQ(m.props.GetTime(mapi::PR_MESSAGE_DELIVERY_TIME), mime::FiletimeFromUnix(946684810));
+    m = Import("Date: Sat, 01 Jan 2000 01:00:00 +0100\r\n\r\nbody");  // no Received: delivery = sent
+    EXPECT_EQ(m.props.GetTime(mapi::PR_CLIENT_SUBMIT_TIME), mime::FiletimeFromUnix(946684800));
+    EXPECT_EQ(m.props.GetTime(mapi::PR_MESSAGE_DELIVERY_TIME), mime::FiletimeFromUnix(946684800));
+    m = Import("Date: not a date at all\r\n\r\nbody");
+    EXPECT_FALSE(m.props.Has(mapi::PR_CLIENT_SUBMIT_TIME));
+}
+
+TEST(MimeImport, GroupsAreOpenedAndEmptyGroupsGiveNoRecipients) {
+    auto m = Import("To: undisclosed-recipients:;\r\nCc: Team: a@example.com, \"B\" <b@example.com>;\r\n\r\nx");
+    ASSERT_EQ(m.recipients.size(), 2u);
+    EXPECT_EQ(m.recipients[0].props.GetInt32(mapi::PR_RECIPIENT_TYPE), mapi::MAPI_CC);
+    EXPECT_EQ(Get(m.recipients[1].props, mapi::PR_DISPLAY_NAME_W), "B");
+    EXPECT_EQ(Get(m.recipients[1].props, mapi::PR_SMTP_ADDRESS_W), "b@example.com");
+}
+
+TEST(MimeImport, ImportanceAndPriorityHeaders) {
+    EXPECT_EQ(Import("X-Priority: 5 (Lowest)\r\n\r\nx").props.GetInt32(mapi::PR_IMPORTANCE), mapi::IMPORTANCE_LOW);
+    EXPECT_EQ(Import("X-Priority: 1\r\n\r\nx").props.GetInt32(mapi::PR_IMPORTANCE), mapi::IMPORTANCE_HIGH);
+    EXPECT_EQ(Import("Importance: Low\r\nX-Priority: 1\r\n\r\nx").props.GetInt32(mapi::PR_IMPORTANCE), mapi::IMPORTANCE_LOW);
+    EXPECT_EQ(Import("Priority: urgent\r\n\r\nx").props.GetInt32(mapi::PR_PRIORITY), 1);
+    EXPECT_EQ(Import("\r\nx").props.GetInt32(mapi::PR_IMPORTANCE), mapi::IMPORTANCE_NORMAL);
+}
+
+TEST(MimeImport, DamagedMimeKeepsEveryPart) {
+    // No closing boundary, a part with a broken base64 body, a part with no headers at all.
+    auto m = Import("Content-Type: multipart/mixed; boundary=b\r\n\r\n"
+                    "--b\r\nContent-Type: text/plain\r\n\r\nfirst\r\n"
+                    "--b\r\nContent-Type: application/pdf\r\nContent-Transfer-Encoding: base64\r\n\r\n%%%%JVBERi0=\r\n"
+                    "--b\r\n\r\nno headers here\r\n"
+                    "--b\r\nContent-Type: image/gif; name=\"../../etc/x.gif\"\r\n\r\nGIF89a");
+    EXPECT_EQ(Get(m.props, mapi::PR_BODY_W), "first");
+    ASSERT_EQ(m.attachments.size(), 3u);
+    EXPECT_EQ(Get(m.attachments[0].props, mapi::PR_ATTACH_LONG_FILENAME_W), "attachment1.pdf");
+    EXPECT_EQ(Get(m.attachments[1].props, mapi::PR_ATTACH_MIME_TAG_W), "text/plain");  // the default type
+    EXPECT_EQ(Get(m.attachments[2].props, mapi::PR_ATTACH_LONG_FILENAME_W), ".._.._etc_x.gif");  // never a path
+    const mapi::Binary* gif = m.attachments[2].props.GetBinary(mapi::PR_ATTACH_DATA_BIN);
+    ASSERT_NE(gif, nullptr);
+    EXPECT_EQ(std::string(gif->begin(), gif->end()), "GIF89a");
+}
+
+TEST(MimeImport, GarbageAndEmptyInputGiveAMessageNotACrash) {
+    EXPECT_EQ(Get(Import("").props, mapi::PR_MESSAGE_CLASS_W), "IPM.Note");
+    std::string garbage;
+    for (int i = 0; i < 5000; ++i) garbage.push_back(static_cast<char>((i * 7919) & 0xFF));
+    Message m = Import(garbage);
+    EXPECT_EQ(Get(m.props, mapi::PR_MESSAGE_CLASS_W), "IPM.Note");
+    EXPECT_THROW(mime::ImportMessageFile("/nonexistent/file.eml"), mime::ImportError);
+}
+
+TEST(MimeImport, EmbeddedMessagesNestUpToTheBoundThenStayRaw) {
+    EXPECT_EQ(EmbeddedDepth(Import(Nested(5))), 5);
+    const Message deep = Import(Nested(200));
+    EXPECT_EQ(EmbeddedDepth(deep), mime::kMaxEmbeddedDepth - 1);
+    // The level below the bound is kept whole as an .eml attachment: nothing is dropped.
+    const Message* m = &deep;
+    while (!m->attachments.empty() && m->attachments[0].embedded) m = m->attachments[0].embedded.get();
+    ASSERT_EQ(m->attachments.size(), 1u);
+    const mapi::Binary* raw = m->attachments[0].props.GetBinary(mapi::PR_ATTACH_DATA_BIN);
+    ASSERT_NE(raw, nullptr);
+    EXPECT_NE(std::string(raw->begin(), raw->end()).find("core"), std::string::npos);
+}
+
+TEST(MimeImport, DeepMultipartNestingDoesNotExhaustTheStack) {
+    std::string text = "Content-Type: multipart/mixed; boundary=b0\r\n\r\n";
+    const int depth = 300;
+    for (int i = 0; i < depth; ++i) {
+        text += "--b" + std::to_string(i) + "\r\nContent-Type: multipart/mixed; boundary=b" + std::to_string(i + 1) + "\r\n\r\n";
+    }
+    text += "--b" + std::to_string(depth) + "\r\nContent-Type: text/plain\r\n\r\ninnermost\r\n";
+    const Message m = Import(text);
+    EXPECT_EQ(m.attachments.size(), 1u);  // everything below the bound, raw
+}
+
+TEST(MimeImport, InlineImagesAreMarkedAndNamedAttachmentsAreNot) {
+    auto m = Import("Content-Type: multipart/related; boundary=r\r\n\r\n"
+                    "--r\r\nContent-Type: text/html\r\n\r\n<img src=\"cid:logo\">\r\n"
+                    "--r\r\nContent-Type: image/png\r\nContent-ID: <logo>\r\n\r\nPNG\r\n"
+                    "--r\r\nContent-Type: image/png\r\nContent-ID: <other>\r\nContent-Disposition: attachment; filename=a.png\r\n\r\nPNG\r\n--r--\r\n");
+    ASSERT_EQ(m.attachments.size(), 2u);
+    EXPECT_EQ(Get(m.attachments[0].props, mapi::PR_ATTACH_CONTENT_ID_W), "logo");
+    EXPECT_EQ(m.attachments[0].props.GetBool(mapi::PR_ATTACHMENT_HIDDEN), true);
+    EXPECT_EQ(m.attachments[0].props.GetInt32(mapi::PR_ATTACH_FLAGS), mapi::ATTACH_MHTML_REF);
+    EXPECT_FALSE(m.attachments[1].props.Has(mapi::PR_ATTACHMENT_HIDDEN));
+    EXPECT_EQ(Get(m.attachments[1].props, mapi::PR_ATTACH_LONG_FILENAME_W), "a.png");
+}
+
+TEST(HtmlToText, DropsTagsAndHiddenTextDecodesReferences) {
+    EXPECT_EQ(mime::HtmlToText("<html><head><title>T</title><style>p{}</style></head><body>"
+                               "<p>One &amp; two</p><script>bad()</script><p>caf&eacute;&#33;&#x263A;<br>next</p></body></html>"),
+              "One & two\ncafé!\u263A\nnext");
+    EXPECT_EQ(mime::HtmlToText("a\n   b<pre>x\n  y</pre>"), "a b\nx\n  y");
+    EXPECT_EQ(mime::HtmlToText("unclosed <b"), "unclosed");
+    EXPECT_EQ(mime::HtmlToText("&bogus; &"), "&bogus; &");
+}
