@@ -7,6 +7,7 @@
 #include <string>
 
 #include "store/mapi/message.h"
+#include "store/pst/messaging/checker.h"
 
 namespace pst_test {
 
@@ -39,6 +40,15 @@ inline std::string PstCheckFailure(const std::filesystem::path& file) {
     std::string out;
     int rc = Run("/usr/bin/python3 " + PstCheckPath() + " --strict '" + file.string() + "' 2>&1", &out);
     return rc == 0 ? std::string() : out;
+}
+
+// Our own structural checker and, when present, the strict outside one: both must pass.
+inline std::string StoreProblems(const std::filesystem::path& file) {
+    std::string problems;
+    auto report = pst::CheckPstFile(file.string());
+    if (!report.ok()) problems += report.ToText();
+    if (HavePstCheck()) problems += PstCheckFailure(file);
+    return problems;
 }
 
 constexpr std::uint64_t kTicks2020 = 132223104000000000ull;  // 2020-01-01 00:00 UTC

@@ -102,9 +102,9 @@ private:
     void CheckBlocksAndReferences() {
         used_.assign(db_->amap_count() * ndb::kPageDataSize * 8, false);
         for (std::uint64_t n = 0; n < db_->amap_count(); ++n) {
-            std::uint64_t pages = 1 + (Database::PMapOffset(n) ? 1 : 0) + (Database::FMapOffset(n) ? 1 : 0) +
-                                  (Database::FPMapOffset(n) ? 1 : 0);
-            Use(Database::AMapOffset(n), pages * ndb::kPageSize, "map pages");
+            for (auto ib : {Database::AMapOffset(n), Database::PMapOffset(n), Database::FMapOffset(n),
+                            Database::FPMapOffset(n)})
+                if (ib) Use(ib, ndb::kPageSize, "map page");
         }
         for (auto ib : db_->btree_pages()) Use(ib, ndb::kPageSize, "B-tree page");
         std::map<std::uint64_t, std::uint32_t> refs;

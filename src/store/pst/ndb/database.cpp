@@ -30,13 +30,12 @@ void Store(std::uint8_t* p, const T& value) {
 
 std::uint64_t SectionBase(std::uint64_t n) { return kFirstAMapOffset + n * kAMapCoverage; }
 
-// The map pages at the start of section n: the AMap, then a PMap, an FMap and an FPMap where due.
-std::uint64_t ReservedPages(std::uint64_t n) {
-    std::uint64_t pages = 1;
-    if (Database::PMapOffset(n)) ++pages;
-    if (Database::FMapOffset(n)) ++pages;
-    if (Database::FPMapOffset(n)) ++pages;
-    return pages;
+// Where the allocatable space of section n begins: after its last map page.
+std::uint64_t DataStart(std::uint64_t n) {
+    std::uint64_t end = Database::AMapOffset(n) + kPageSize;
+    for (auto ib : {Database::PMapOffset(n), Database::FMapOffset(n), Database::FPMapOffset(n)})
+        if (ib) end = std::max(end, ib + kPageSize);
+    return end;
 }
 
 std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
@@ -49,16 +48,17 @@ std::uint64_t Database::PMapOffset(std::uint64_t n) {
     return n % 8 == 0 ? SectionBase(n) + kPageSize : 0;
 }
 
+// Map pages keep fixed places in a section: AMap, PMap, FMap, FPMap, 512 bytes apart.
 std::uint64_t Database::FMapOffset(std::uint64_t n) {
     if (n < kHeaderFMapAMaps || (n - kHeaderFMapAMaps) % kFMapAMaps != 0) return 0;
-    return SectionBase(n) + kPageSize * (PMapOffset(n) ? 2 : 1);
+    return SectionBase(n) + 2 * kPageSize;
 }
 
 std::uint64_t Database::FPMapOffset(std::uint64_t n) {
     // FPMaps start once the header's bits run out, past about 2 GB.
     const std::uint64_t first = kHeaderFPMapPMaps * 8;
     if (n < first || (n - first) % (kFPMapPMaps * 8) != 0) return 0;
-    return SectionBase(n) + kPageSize * (1 + (PMapOffset(n) ? 1 : 0) + (FMapOffset(n) ? 1 : 0));
+    return SectionBase(n) + 3 * kPageSize;
 }
 
 Database::~Database() {
@@ -104,7 +104,7 @@ void Database::InitNew(CryptMethod method) {
     header_.bSentinel = 0x80;
     header_.bCryptMethod = static_cast<std::uint8_t>(method);
     AddSection();
-    alloc_pos_ = SectionBase(0) + ReservedPages(0) * kPageSize;
+    alloc_pos_ = DataStart(0);
 }
 
 void Database::ReadHeader() {
@@ -140,9 +140,7 @@ void Database::LoadAMaps() {
     amap_bits_.assign(amap_count_ * kPageDataSize, 0);
     if (header_.root.fAMapValid == 0) {
         // The maps are not trusted: rebuild them from what the B-trees reference.
-        for (std::uint64_t n = 0; n < amap_count_; ++n) {
-            MarkRange(SectionBase(n), ReservedPages(n) * kPageSize, true);
-        }
+        for (std::uint64_t n = 0; n < amap_count_; ++n) MarkMapPages(n);
         for (auto ib : btree_pages_) MarkRange(ib, kPageSize, true);
         for (const auto& b : blocks_) MarkRange(b.ib, BlockSize(b.cb), true);
         return;
@@ -550,12 +548,17 @@ void Database::MarkRange(std::uint64_t ib, std::uint64_t size, bool used) {
     }
 }
 
+void Database::MarkMapPages(std::uint64_t n) {
+    for (auto ib : {AMapOffset(n), PMapOffset(n), FMapOffset(n), FPMapOffset(n)})
+        if (ib) MarkRange(ib, kPageSize, true);
+}
+
 void Database::AddSection() {
     const std::uint64_t n = amap_count_;
     amap_bits_.resize((n + 1) * kPageDataSize, 0);
     ++amap_count_;
     file_eof_ = SectionBase(amap_count_);
-    MarkRange(SectionBase(n), ReservedPages(n) * kPageSize, true);
+    MarkMapPages(n);
 }
 
 std::uint64_t Database::Allocate(std::uint64_t size, bool page) {
@@ -563,7 +566,7 @@ std::uint64_t Database::Allocate(std::uint64_t size, bool page) {
     std::uint64_t pos = (alloc_pos_ + align - 1) / align * align;
     for (;;) {
         std::uint64_t n = (pos - kFirstAMapOffset) / kAMapCoverage;
-        std::uint64_t data_start = SectionBase(n) + ReservedPages(n) * kPageSize;
+        std::uint64_t data_start = DataStart(n);
         if (pos < data_start) pos = data_start;
         if (pos + size <= SectionBase(n + 1)) {
             while (n >= amap_count_) AddSection();

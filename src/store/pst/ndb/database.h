@@ -114,6 +114,7 @@ private:
     void LoadAMaps();
     std::uint64_t Allocate(std::uint64_t size, bool page);
     void AddSection();
+    void MarkMapPages(std::uint64_t n);
     void MarkRange(std::uint64_t ib, std::uint64_t size, bool used);
     void FreeBlock(std::uint64_t bid);
     void WriteAt(std::uint64_t ib, std::span<const std::uint8_t> data);
