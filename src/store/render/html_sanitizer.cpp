@@ -17,13 +17,13 @@ std::string Lower(std::string text) {
 // Elements dropped together with everything inside them.
 bool DropsContent(const std::string& name) {
     static const char* const kNames[] = {"script", "iframe", "frame",  "frameset", "object",   "applet",
-                                         "embed",  "select", "textarea", "button", "noembed", "template"};
+                                         "select", "textarea", "button", "noembed", "template"};
     return std::any_of(std::begin(kNames), std::end(kNames), [&](const char* n) { return name == n; });
 }
 
 // Elements dropped as tags, their content kept.
 bool DropsTag(const std::string& name) {
-    static const char* const kNames[] = {"form", "input", "option", "optgroup", "meta", "base", "link",
+    static const char* const kNames[] = {"form", "input", "option", "optgroup", "meta", "base", "link", "embed",
                                          "keygen", "param", "isindex", "portal"};
     return std::any_of(std::begin(kNames), std::end(kNames), [&](const char* n) { return name == n; });
 }

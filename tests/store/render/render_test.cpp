@@ -1,0 +1,131 @@
+#include "store/render/render.h"
+
+#include <algorithm>
+
+#include <gtest/gtest.h>
+
+#include "store/mapi/prop_tags.h"
+#include "store/mime/mime_import.h"
+
+using render::SanitizeHtml;
+
+namespace {
+
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
+mapi::Message Import(const std::string& text) { return mime::ImportMessage(text.data(), text.size()); }
+
+bool BracesBalance(const std::string& rtf) {
+    int depth = 0;
+    for (std::size_t i = 0; i < rtf.size(); ++i) {
+        if (rtf[i] == '\\') { ++i; continue; }
+        if (rtf[i] == '{') ++depth;
+        if (rtf[i] == '}' && --depth < 0) return false;
+    }
+    return depth == 0;
+}
+
+const char kHostile[] =
+    "<html><head><meta http-equiv=\"refresh\" content=\"0;url=http://evil\"><base href=\"http://evil/\">"
+    "<link rel=stylesheet href=\"http://evil/x.css\"><script>steal()</script>"
+    "<style>p { color: red } body { background: url(javascript:alert(1)) }</style></head>"
+    "<body onload=\"steal()\"><p ONCLICK = 'x()' style=\"color: blue\">Hello <b>world</b></p>"
+    "<a href=\"javascript:alert(1)\">a</a><a href=\" jav&#x61;script:alert(2)\">b</a>"
+    "<a href=\"java\tscript:alert(3)\">c</a><a href=\"vbscript:msgbox\">d</a><a href=\"data:text/html,<script>x</script>\">e</a>"
+    "<a href=\"https://example.com/\">safe link</a><img src=\"x\" onerror=\"steal()\">"
+    "<form action=\"http://evil/\"><input name=p type=password><button>Go</button>kept text</form>"
+    "<iframe src=\"http://evil/\">frame text</iframe><object data=\"x.swf\"><param name=a value=b>obj</object>"
+    "<embed src=\"x.swf\"><svg><script>alert(4)</script></svg><!--[if IE]><script>alert(5)</script><![endif]-->"
+    "<div style=\"width: expression(alert(6))\">styled</div><SCRIPT SRC=//evil/x.js></SCRIPT>"
+    "</body></html>";
+
+}  // namespace
+
+TEST(HtmlSanitizer, RemovesEveryKindOfActiveContent) {
+    const std::string out = Lower(SanitizeHtml(kHostile));
+    for (const char* gone : {"<script", "steal", "onload", "onclick", "onerror", "javascript", "vbscript", "data:text/html",
+                             "<form", "<input", "<button", "<iframe", "frame text", "<object", "<embed", "<param", "<svg",
+                             "alert", "<meta", "<base", "<link", "expression", "evil"}) {
+        EXPECT_EQ(out.find(gone), std::string::npos) << gone << " left in: " << out;
+    }
+}
+
+TEST(HtmlSanitizer, SplitTagsDoNotReassembleIntoScript) {
+    const std::string out = Lower(SanitizeHtml("<scr<script>ipt>alert(7)</script><<script>script>alert(8)<</script>/script>"));
+    EXPECT_EQ(out.find("<script"), std::string::npos) << out;
+    EXPECT_EQ(Lower(SanitizeHtml(out)).find("<script"), std::string::npos) << out;
+}
+
+TEST(HtmlSanitizer, KeepsTheMessageItself) {
+    const std::string out = SanitizeHtml(kHostile);
+    for (const char* kept : {"<p style=\"color: blue\">Hello <b>world</b></p>", "<a href=\"https://example.com/\">safe link</a>",
+                             "kept text", "<div>styled</div>", "<img src=\"x\">"}) {
+        EXPECT_NE(out.find(kept), std::string::npos) << kept << " missing in: " << out;
+    }
+    EXPECT_EQ(SanitizeHtml("a < b && c > d"), "a &lt; b && c > d");
+}
+
+TEST(HtmlRendering, StandsAloneWithHeaderBlockAndInlineImages) {
+    const std::string eml =
+        "From: \"Ann <boss>\" <ann@example.com>\r\nTo: Bob <bob@example.com>\r\nCc: cy@example.com\r\n"
+        "Subject: Pic & <stuff>\r\nDate: Sat, 01 Jan 2000 00:00:00 +0000\r\nMIME-Version: 1.0\r\n"
+        "Content-Type: multipart/mixed; boundary=m\r\n\r\n"
+        "--m\r\nContent-Type: multipart/related; boundary=r\r\n\r\n"
+        "--r\r\nContent-Type: text/html; charset=windows-1252\r\n\r\n"
+        "<html><head><style>b{color:red}</style></head><body onload=x()><b>Gr\xFC\xDF</b><img src=\"cid:pic1\"><script>x()</script></body></html>\r\n"
+        "--r\r\nContent-Type: image/png\r\nContent-ID: <pic1>\r\nContent-Transfer-Encoding: base64\r\n\r\niVBORw0KGgo=\r\n--r--\r\n"
+        "--m\r\nContent-Type: application/pdf\r\nContent-Disposition: attachment; filename=report.pdf\r\n\r\n%PDF\r\n--m--\r\n";
+    const std::string html = render::RenderHtml(Import(eml));
+    EXPECT_NE(html.find("<meta charset=\"utf-8\">"), std::string::npos);
+    EXPECT_NE(html.find("Content-Security-Policy"), std::string::npos);
+    EXPECT_NE(html.find("<td>Ann &lt;boss&gt; &lt;ann@example.com&gt;</td>"), std::string::npos);
+    EXPECT_NE(html.find("<td>Sat, 01 Jan 2000 00:00:00 UTC</td>"), std::string::npos);
+    EXPECT_NE(html.find("<td>Bob &lt;bob@example.com&gt;</td>"), std::string::npos);
+    EXPECT_NE(html.find("<td>cy@example.com</td>"), std::string::npos);
+    EXPECT_NE(html.find("<td>Pic &amp; &lt;stuff&gt;</td>"), std::string::npos);
+    EXPECT_NE(html.find("<td>report.pdf</td>"), std::string::npos);  // the inline image is not listed
+    EXPECT_NE(html.find("<b>Grüß</b>"), std::string::npos);          // windows-1252 body now UTF-8
+    EXPECT_NE(html.find("<img src=\"data:image/png;base64,iVBORw0KGgo=\">"), std::string::npos);
+    EXPECT_NE(html.find("<style>b{color:red}</style>"), std::string::npos);
+    EXPECT_EQ(Lower(html).find("<script"), std::string::npos);
+    EXPECT_EQ(html.find("onload"), std::string::npos);
+}
+
+TEST(HtmlRendering, TextBodiesAreEscaped) {
+    const std::string html = render::RenderHtml(Import("Subject: t\r\n\r\n<script>alert(1)</script> & more\r\n"));
+    EXPECT_NE(html.find("&lt;script&gt;alert(1)&lt;/script&gt; &amp; more"), std::string::npos);
+    EXPECT_EQ(html.find("<script>"), std::string::npos);
+}
+
+TEST(RtfRendering, UnicodeAndSpecialCharactersAreEscaped) {
+    const std::string rtf = render::RenderRtf(Import(
+        "From: a@example.com\r\nSubject: {braces} \\ back\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n"
+        "Gr\xC3\xBC\xC3\x9F\x65 \xF0\x9F\x98\x80\r\nline two\ttab\r\n"));
+    EXPECT_EQ(rtf.rfind("{\\rtf1", 0), 0u);
+    EXPECT_TRUE(BracesBalance(rtf));
+    EXPECT_TRUE(std::all_of(rtf.begin(), rtf.end(), [](unsigned char c) { return c < 0x80; }));
+    EXPECT_NE(rtf.find("\\{braces\\} \\\\ back"), std::string::npos);
+    EXPECT_NE(rtf.find("Gr\\u252?\\u223?e"), std::string::npos);
+    EXPECT_NE(rtf.find("\\u-10179?\\u-8704?"), std::string::npos);  // U+1F600 as a surrogate pair
+    EXPECT_NE(rtf.find("\\par\nline two\\tab tab"), std::string::npos);
+    EXPECT_NE(rtf.find("{\\b From:}\\tab a@example.com\\par"), std::string::npos);
+}
+
+TEST(RtfRendering, HtmlOnlyMessagesGiveTheirText) {
+    const std::string rtf = render::RenderRtf(Import("Content-Type: text/html\r\n\r\n<p>First</p><script>no()</script><p>Second &amp; last</p>"));
+    EXPECT_NE(rtf.find("First\\par\nSecond & last"), std::string::npos);
+    EXPECT_EQ(rtf.find("no()"), std::string::npos);
+}
+
+TEST(HtmlInRtf, WrapsTheHtmlSoBothKindsOfReaderGetTheirPart) {
+    const std::string rtf = render::EncapsulateHtmlInRtf("<html><head><style>p{}</style></head><body><p>Caf\xC3\xA9 {x} &amp; y</p>\r\n</body></html>");
+    EXPECT_EQ(rtf.rfind("{\\rtf1\\ansi\\ansicpg1252\\fromhtml1", 0), 0u);
+    EXPECT_TRUE(BracesBalance(rtf));
+    EXPECT_TRUE(std::all_of(rtf.begin(), rtf.end(), [](unsigned char c) { return c < 0x80; }));
+    EXPECT_NE(rtf.find("{\\*\\htmltag64 <head><style>p\\{\\}</style></head>}"), std::string::npos);
+    EXPECT_NE(rtf.find("Caf{\\*\\htmltag64 &#233;}\\htmlrtf \\u233?\\htmlrtf0 "), std::string::npos);
+    EXPECT_NE(rtf.find(" \\{x\\} {\\*\\htmltag64 &amp;}\\htmlrtf &\\htmlrtf0 "), std::string::npos);
+}
