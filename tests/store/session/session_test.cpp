@@ -1,0 +1,100 @@
+#include "store/session.h"
+
+#include <filesystem>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "fixtures/temp_folder.h"
+#include "store/msg/msg_test_support.h"
+
+using fixtures::ReadFile;
+using fixtures::WriteFile;
+
+namespace {
+
+const char kMessage[] =
+    "From: Ann <ann@example.com>\r\nTo: Bob <bob@example.com>\r\nSubject: Hello\r\n"
+    "Date: Sat, 01 Jan 2000 00:00:00 +0000\r\n\r\nThe body.\r\n";
+
+std::int32_t HresultOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const store::ComError& e) {
+        return e.hresult();
+    }
+    return 0;
+}
+
+std::shared_ptr<store::RDOSession> Session() { return store::CreateSessionFromProgId("Redemption.RDOSession"); }
+
+}  // namespace
+
+TEST(StoreSession, OnlyTheKnownProgIdMakesASession) {
+    EXPECT_NE(Session(), nullptr);
+    EXPECT_EQ(HresultOf([] { store::CreateSessionFromProgId("Outlook.Application"); }), store::kREGDB_E_CLASSNOTREG);
+    EXPECT_LT(store::kREGDB_E_CLASSNOTREG, 0);
+}
+
+TEST(StoreSession, PstOperationsAreRefusedWithAFailureCode) {
+    auto session = Session();
+    EXPECT_LT(HresultOf([&] { session->LogonPstStore("/tmp/x.pst", store::kOlStoreUnicode); }), 0);
+    EXPECT_LT(HresultOf([&] { session->GetFolderFromPath("\\\\Store\\Inbox"); }), 0);
+}
+
+TEST(StoreSession, CreatedItemIsBoundToAFileThatExistsAtOnce) {
+    fixtures::TempFolder dir;
+    auto session = Session();
+    const std::string path = dir / "new.msg";
+    auto item = session->CreateMessageFromMsgFile(path, "IPM.Note", store::kOlMsgUnicode);
+    ASSERT_NE(item, nullptr);
+    ASSERT_TRUE(std::filesystem::exists(path));
+    if (msgtest::HaveMsgCheck()) {
+        EXPECT_EQ(msgtest::MsgCheckStrict(path), "");
+    }
+    EXPECT_EQ(HresultOf([&] { session->CreateMessageFromMsgFile(dir / "ansi.msg", "IPM.Note", 3); }), store::kMAPI_E_NO_SUPPORT);
+    EXPECT_EQ(HresultOf([&] { session->CreateMessageFromMsgFile(dir / "no/such/dir.msg", "IPM.Note", 9); }),
+              store::kSTG_E_WRITEFAULT);
+}
+
+TEST(StoreSession, ImportThenSaveWritesTheMessage) {
+    if (!msgtest::HaveOlefile()) GTEST_SKIP() << "python3-olefile not installed";
+    fixtures::TempFolder dir;
+    WriteFile(dir / "m.eml", kMessage);
+    auto item = Session()->CreateMessageFromMsgFile(dir / "m.msg", "IPM.Note", store::kOlMsgUnicode);
+    item->Import(dir / "m.eml", store::kOlRfc822);
+    item->Save();
+    if (msgtest::HaveMsgCheck()) {
+        EXPECT_EQ(msgtest::MsgCheckStrict(dir / "m.msg"), "");
+    }
+    auto dump = msgtest::DumpMsg(dir / "m.msg");
+    EXPECT_EQ(dump["msg"]["0037001F"], "Hello");
+    EXPECT_EQ(dump["msg"]["1000001F"], "The body.\\r\\n");
+    EXPECT_EQ(dump["msg/recip0"]["3003001F"], "bob@example.com");
+}
+
+TEST(StoreSession, FailedCallsCarryNegativeResults) {
+    fixtures::TempFolder dir;
+    auto item = Session()->CreateMessageFromMsgFile(dir / "m.msg", "IPM.Note", store::kOlMsgUnicode);
+    EXPECT_LT(HresultOf([&] { item->Import(dir / "missing.eml", store::kOlRfc822); }), 0);
+    WriteFile(dir / "m.eml", kMessage);
+    EXPECT_EQ(HresultOf([&] { item->Import(dir / "m.eml", 3); }), store::kMAPI_E_NO_SUPPORT);
+    EXPECT_EQ(HresultOf([&] { item->SaveAs(dir / "m.doc", 4); }), store::kMAPI_E_NO_SUPPORT);
+    EXPECT_EQ(HresultOf([&] { item->SaveAs(dir / "no/dir/m.rtf", store::kOlRtf); }), store::kSTG_E_WRITEFAULT);
+    EXPECT_FALSE(std::filesystem::exists(dir / "no"));
+}
+
+TEST(StoreSession, SaveAsWritesRtfAndHtmlAndNeverFollowsALinkAtThePath) {
+    fixtures::TempFolder dir;
+    WriteFile(dir / "m.eml", kMessage);
+    WriteFile(dir / "victim.txt", "precious");
+    ASSERT_EQ(::symlink((dir / "victim.txt").c_str(), (dir / "out.rtf").c_str()), 0);
+    auto item = Session()->CreateMessageFromMsgFile(dir / "t.msg", "IPM.Note", store::kOlMsgUnicode);
+    item->Import(dir / "m.eml", store::kOlRfc822);
+    item->SaveAs(dir / "out.rtf", store::kOlRtf);
+    item->SaveAs(dir / "out.html", store::kOlHtml);
+    EXPECT_EQ(ReadFile(dir / "victim.txt"), "precious");
+    EXPECT_FALSE(std::filesystem::is_symlink(dir / "out.rtf"));
+    EXPECT_NE(ReadFile(dir / "out.rtf").find("The body."), std::string::npos);
+    EXPECT_NE(ReadFile(dir / "out.html").find("<td>Hello</td>"), std::string::npos);
+}
