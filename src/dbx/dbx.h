@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,7 +18,22 @@ struct DbxReader {
     std::vector<std::int32_t> item_offsets;  // slot item_count-1 is the first item in tree order
     DbxKind kind = DbxKind::Email;
     std::int64_t file_size = 0;  // every offset and size read from the file is checked against it
-    std::unique_ptr<char[]> stream_buffer;  // large stdio buffer of a stream opened by dbx_open
+    // A window of the file mapped into memory (or, where mapping fails, read with one
+    // positioned read): records and text blocks lie close together, so most reads are served
+    // from it without a system call or a second copy.
+    struct Window {
+        const char* data = nullptr;
+        std::uint64_t offset = 0;
+        std::size_t length = 0;
+        bool mapped = false;
+        std::vector<char> buffer;  // used when mapping fails
+        Window() = default;
+        Window(const Window&) = delete;
+        Window& operator=(const Window&) = delete;
+        ~Window();
+        void Release();
+    } window;
+    std::int64_t stream_position = -1;  // memory streams: where the next read starts, -1 if unknown
 };
 
 // Common head of both item records; dbx_get returns one of the two derived records.
@@ -48,6 +62,9 @@ struct DbxEmail : DbxItem {
     DbxText tag1a_text;
     DbxText tag1b_text;
     DbxText tag0c_text;
+    // True when message_text holds the whole chain its record points to (an empty chain
+    // included); false when the record has no text offset or the chain breaks off.
+    bool text_complete = false;
 };
 
 struct DbxListEntry : DbxItem {

@@ -12,6 +12,10 @@ namespace dbx_internal {
 // file or the stream delivers fewer bytes.
 bool ReadAt(DbxReader& reader, std::uint64_t offset, void* buffer, std::size_t size);
 
+// The size bytes at offset inside the reader's read window, valid until the next read; nullptr
+// when the range is not inside the file, or is too large for the window (then use ReadAt).
+const char* PeekAt(DbxReader& reader, std::uint64_t offset, std::size_t size);
+
 // Replaces the email's message text with the chain of text blocks starting at offset.
 // Returns the text length, or -1 with dbx_errno 7.
 std::int32_t AssembleTextChain(DbxReader& reader, DbxEmail& email, std::uint32_t offset);

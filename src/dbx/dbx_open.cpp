@@ -17,10 +17,6 @@ using dbx_format::IndexEntry;
 using dbx_format::IndexNodeHeader;
 using dbx_format::LoadLe32;
 
-// Large enough that the walk and the sequential reads of records and text blocks are served
-// from memory most of the time.
-constexpr std::size_t kStreamBufferSize = 256 * 1024;
-
 // Real folders need three or four levels; a deeper tree is damaged or hostile, and the bound
 // keeps the recursion off the end of the stack.
 constexpr int kMaxTreeDepth = 64;
@@ -180,15 +176,9 @@ DbxReader* dbx_open(const char* path) {
         dbx_errno = 1;
         return nullptr;
     }
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kStreamBufferSize]);
-    if (buffer != nullptr && std::setvbuf(stream, buffer.get(), _IOFBF, kStreamBufferSize) != 0) buffer.reset();
-    std::unique_ptr<DbxReader> reader = OpenReader(stream);
-    if (reader == nullptr) {
-        std::fclose(stream);  // before the buffer it uses goes away
-        return nullptr;
-    }
-    reader->stream_buffer = std::move(buffer);
-    return reader.release();
+    DbxReader* reader = OpenReader(stream).release();
+    if (reader == nullptr) std::fclose(stream);
+    return reader;
 }
 
 DbxReader* dbx_open_stream(std::FILE* stream) {

@@ -42,6 +42,7 @@ namespace dbx_internal {
 // break, if there is any: a truncated message is worth more to the user than none.
 std::int32_t AssembleTextChain(DbxReader& reader, DbxEmail& email, std::uint32_t offset) {
     email.message_text.reset();
+    email.text_complete = offset == 0;
     if (offset == 0) return 0;
 
     // Distinct blocks hold distinct bytes of the file, so a longer text can only come from
@@ -57,12 +58,18 @@ std::int32_t AssembleTextChain(DbxReader& reader, DbxEmail& email, std::uint32_t
         const TextBlockHeader header = TextBlockHeader::Decode(raw.data());
         if (header.data_length < 0 || text.size() + std::uint64_t(header.data_length) > max_length) break;
         const std::size_t length_so_far = text.size();
-        // resize grows the capacity geometrically, so a long chain costs amortised linear time.
-        text.resize(length_so_far + std::size_t(header.data_length));
-        if (!ReadAt(reader, std::uint64_t{block} + sizeof(TextBlockHeader), text.data() + length_so_far,
-                    std::size_t(header.data_length))) {
-            text.resize(length_so_far);
-            break;
+        const auto length = std::size_t(header.data_length);
+        const std::uint64_t data_at = std::uint64_t{block} + sizeof(TextBlockHeader);
+        // append and resize grow the capacity geometrically, so a long chain costs amortised
+        // linear time; most blocks are copied straight from the read window.
+        if (const char* data = PeekAt(reader, data_at, length)) {
+            text.append(data, length);
+        } else {
+            text.resize(length_so_far + length);
+            if (!ReadAt(reader, data_at, text.data() + length_so_far, length)) {
+                text.resize(length_so_far);
+                break;
+            }
         }
         complete = header.next_block == 0;
         block = header.next_block;
@@ -73,6 +80,7 @@ std::int32_t AssembleTextChain(DbxReader& reader, DbxEmail& email, std::uint32_t
         dbx_errno = 7;
         return -1;
     }
+    email.text_complete = true;
     return length;
 }
 

@@ -18,7 +18,7 @@ bool BufferedOutput::Open(const std::string& path) {
     return fd_ >= 0;
 }
 
-void BufferedOutput::Write(std::string_view bytes) {
+void BufferedOutput::WriteSlow(std::string_view bytes) {
     if (bytes.size() >= buffer_.size() - used_) {
         Flush();
         if (bytes.size() >= buffer_.size()) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,7 +16,14 @@ public:
     BufferedOutput& operator=(const BufferedOutput&) = delete;
 
     bool Open(const std::string& path);  // created, or emptied if it exists
-    void Write(std::string_view bytes);
+    void Write(std::string_view bytes) {
+        if (bytes.size() < buffer_.size() - used_) {  // the common case, kept inline
+            std::memcpy(buffer_.data() + used_, bytes.data(), bytes.size());
+            used_ += bytes.size();
+            return;
+        }
+        WriteSlow(bytes);
+    }
     void Put(char byte) {
         if (used_ == buffer_.size()) Flush();
         buffer_[used_++] = byte;
@@ -26,6 +34,7 @@ public:
     std::string error_text() const;
 
 private:
+    void WriteSlow(std::string_view bytes);
     void Flush();
     int fd_ = -1;
     int error_ = 0;

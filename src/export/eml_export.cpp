@@ -38,7 +38,9 @@ void ExportFolderToEml(ExportContext& context, const std::string& dbx_path, cons
             const std::string path = platform::JoinPath(
                 directory, MakeMessageFileName(email->subject, slot, context.settings.codepage));
             window.SetStatusText(path);
-            const bool text_complete = dbx_read_text(folder.reader(), email) >= 0;
+            // The text dbx_get assembled is the one written: reading the chain a second time
+            // would double the work on large folders and cannot give another result.
+            const bool text_complete = email->text_complete;
             const WriteResult written = WriteMessageFile(path, email->message_text);
             if (!written)
                 tally.CountFailure(path, written.error);

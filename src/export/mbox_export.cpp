@@ -105,8 +105,8 @@ void ExportFolderToMbox(ExportContext& context, const std::string& dbx_path, con
             WriteMboxBody(MessageTextView(email->message_text), out);
             out.Write(platform::kLineEnd);
             out.Write(platform::kLineEnd);
-            // Offset 0 is an empty message; anything else without a text is a damaged chain.
-            if (!email->message_text && email->text_offset != 0)
+            // A record without a text, or with a chain that breaks off, lost part of its message.
+            if (!email->text_complete)
                 tally.CountFailure(mbox_path, "message " + std::to_string(slot) + ": text damaged in the folder file");
             else
                 ++written_here;

@@ -1,0 +1,66 @@
+// The per-message hot paths, each on its own: naming a file, quoting a body into an MBOX
+// stream, fetching items from a folder file.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <string>
+
+#include "bench/bench_corpus.h"
+#include "dbx/dbx.h"
+#include "export/buffered_output.h"
+#include "export/mbox_export.h"
+#include "export/output_naming.h"
+#include "platform/paths.h"
+#include "tests/fixtures/dbx_builder.h"
+
+namespace {
+
+void BM_MessageFileNameAscii(benchmark::State& state) {
+    const std::optional<std::string> subject = bench::MessageSubject(12345);
+    for (auto _ : state) benchmark::DoNotOptimize(MakeMessageFileName(subject, 12345, "windows-1252"));
+}
+BENCHMARK(BM_MessageFileNameAscii);
+
+void BM_MessageFileNameLegacy(benchmark::State& state) {
+    const std::optional<std::string> subject = std::string("\xCF\xF0\xE8\xE2\xE5\xF2: \xEE\xF2\xF7\xE5\xF2 <Q3>");
+    for (auto _ : state) benchmark::DoNotOptimize(MakeMessageFileName(subject, 12345, "windows-1251"));
+}
+BENCHMARK(BM_MessageFileNameLegacy);
+
+void BM_WriteMboxBody(benchmark::State& state) {
+    const std::string text = bench::MessageText(bench::Corpus::Large, 7);
+    BufferedOutput out;
+    out.Open("/dev/null");
+    for (auto _ : state) WriteMboxBody(text, out);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_WriteMboxBody);
+
+void BM_DbxGetSmallMessages(benchmark::State& state) {
+    platform::PrivateTempDir dir;
+    const std::string path = platform::JoinPath(dir.path(), "bench.dbx");
+    const std::size_t count = 5000;
+    fixtures::WriteDbxFile(path, count, [](std::size_t i) {
+        fixtures::DbxEmailSpec spec;
+        spec.subject = bench::MessageSubject(i);
+        spec.text = bench::MessageText(bench::Corpus::Small, i);
+        return spec;
+    });
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        DbxReader* reader = dbx_open(path.c_str());
+        for (std::int32_t slot = reader->item_count - 1; slot >= 0; --slot) {
+            DbxItem* item = dbx_get(reader, slot);
+            bytes += static_cast<DbxEmail*>(item)->message_text->size();
+            dbx_free(item);
+        }
+        dbx_close(reader);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * count));
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+BENCHMARK(BM_DbxGetSmallMessages)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
