@@ -37,7 +37,7 @@ void AppendLe(Bytes& out, std::uint64_t value, std::size_t size) {
 }
 
 HeapWriter::HeapWriter(std::uint8_t client_sig) : client_sig_(client_sig) {
-    blocks_.push_back({{}, HeaderSize(0)});
+    blocks_.push_back({Bytes(HeaderSize(0), 0), {}});
 }
 
 std::size_t HeapWriter::HeaderSize(std::size_t index) {
@@ -49,18 +49,18 @@ std::uint32_t HeapWriter::Allocate(std::span<const std::uint8_t> bytes) {
     if (bytes.size() > kMaxHeapAlloc) throw PstError("heap allocation too large");
     Block* block = &blocks_.back();
     auto fits = [&](const Block& b) {
-        std::size_t end = b.used + bytes.size();
+        std::size_t end = b.data.size() + bytes.size();
         end += end & 1;
-        return b.allocs.size() < kMaxAllocsPerBlock && end + PageMapSize(b.allocs.size() + 1) <= kMaxBlockData;
+        return b.starts.size() < kMaxAllocsPerBlock && end + PageMapSize(b.starts.size() + 1) <= kMaxBlockData;
     };
     if (!fits(*block)) {
         if (blocks_.size() >= 0xFFFF) throw PstError("heap too large");
-        blocks_.push_back({{}, HeaderSize(blocks_.size())});
+        blocks_.push_back({Bytes(HeaderSize(blocks_.size()), 0), {}});
         block = &blocks_.back();
     }
-    block->allocs.emplace_back(bytes.begin(), bytes.end());
-    block->used += bytes.size();
-    const auto index = static_cast<std::uint32_t>(block->allocs.size());
+    block->starts.push_back(static_cast<std::uint16_t>(block->data.size()));
+    block->data.insert(block->data.end(), bytes.begin(), bytes.end());
+    const auto index = static_cast<std::uint32_t>(block->starts.size());
     const auto block_index = static_cast<std::uint32_t>(blocks_.size() - 1);
     return (block_index << 16) | (index << 5);
 }
@@ -69,17 +69,14 @@ std::vector<Bytes> HeapWriter::Finish() {
     std::vector<Bytes> out;
     std::vector<std::uint8_t> fill(blocks_.size(), 0);
     for (std::size_t i = 0; i < blocks_.size(); ++i) {
-        const Block& b = blocks_[i];
-        Bytes data(HeaderSize(i), 0);
-        std::vector<std::uint16_t> offsets;
-        for (const auto& a : b.allocs) {
-            offsets.push_back(static_cast<std::uint16_t>(data.size()));
-            data.insert(data.end(), a.begin(), a.end());
-        }
+        Block& b = blocks_[i];
+        Bytes data = std::move(b.data);
+        std::vector<std::uint16_t> offsets = std::move(b.starts);
+        const std::size_t count = offsets.size();
         offsets.push_back(static_cast<std::uint16_t>(data.size()));
         if (data.size() & 1) data.push_back(0);
         const auto ib_hnpm = static_cast<std::uint16_t>(data.size());
-        AppendLe(data, b.allocs.size(), 2);
+        AppendLe(data, count, 2);
         AppendLe(data, 0, 2);
         for (auto o : offsets) AppendLe(data, o, 2);
         std::memcpy(data.data(), &ib_hnpm, 2);
@@ -88,6 +85,7 @@ std::vector<Bytes> HeapWriter::Finish() {
         if (i + 1 < blocks_.size()) data.resize(kMaxBlockData, 0);
         out.push_back(std::move(data));
     }
+    blocks_.clear();
     // Fill levels: the first eight blocks in the header, then 128 per bitmap block.
     HNHDR hdr{};
     std::memcpy(&hdr, out[0].data(), sizeof(hdr));

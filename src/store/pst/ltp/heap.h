@@ -61,8 +61,8 @@ public:
 
 private:
     struct Block {
-        std::vector<Bytes> allocs;
-        std::size_t used = 0;  // header plus allocations
+        Bytes data;                        // header space, then the allocations back to back
+        std::vector<std::uint16_t> starts;  // where each allocation begins
     };
     static std::size_t HeaderSize(std::size_t index);
     std::uint8_t client_sig_;

@@ -108,13 +108,50 @@ std::vector<SubnodeBuild> ValueSubnodes(const ltp::BuiltNode& built) {
 }
 }  // namespace
 
+// Packed contents-table rows kept in an anonymous temporary file, so that a folder of
+// a hundred thousand messages costs a few bytes of memory per message.
+class Store::RowSpool {
+public:
+    RowSpool() : file_(std::tmpfile()) {
+        if (!file_) throw PstError("cannot create a temporary file for table rows");
+    }
+    ~RowSpool() { std::fclose(file_); }
+    RowSpool(const RowSpool&) = delete;
+    RowSpool& operator=(const RowSpool&) = delete;
+
+    std::pair<std::uint64_t, std::uint32_t> Append(const Bytes& row) {
+        const std::uint64_t at = size_;
+        if (std::fseek(file_, static_cast<long>(at), SEEK_SET) != 0 ||
+            std::fwrite(row.data(), 1, row.size(), file_) != row.size())
+            throw PstError("cannot write the temporary table rows");
+        size_ += row.size();
+        return {at, static_cast<std::uint32_t>(row.size())};
+    }
+    Bytes Read(std::uint64_t at, std::uint32_t size) {
+        Bytes out(size);
+        if (std::fseek(file_, static_cast<long>(at), SEEK_SET) != 0 || std::fread(out.data(), 1, size, file_) != size)
+            throw PstError("cannot read the temporary table rows");
+        return out;
+    }
+
+private:
+    std::FILE* file_;
+    std::uint64_t size_ = 0;
+};
+
+struct SpooledRow {
+    std::uint32_t row_id;
+    std::uint32_t size;
+    std::uint64_t at;
+};
+
 struct Store::Folder {
     std::uint32_t nid = 0;
     std::uint32_t parent = 0;
     PropMap props;
     std::vector<ltp::TableRow> hierarchy;
     bool contents_loaded = false;
-    std::vector<std::pair<std::uint32_t, Bytes>> contents;  // row id, packed values
+    std::vector<SpooledRow> contents;
     bool props_dirty = false;
     bool hierarchy_dirty = false;
     bool contents_dirty = false;
@@ -128,6 +165,11 @@ struct Store::BuiltMessage {
 };
 
 Store::~Store() = default;
+
+Store::RowSpool& Store::Spool() {
+    if (!spool_) spool_ = std::make_unique<RowSpool>();
+    return *spool_;
+}
 
 std::unique_ptr<Store> Store::Create(const std::string& path, const std::string& display_name,
                                      ndb::CryptMethod method) {
@@ -342,7 +384,10 @@ void Store::LoadContents(Folder& f) {
     auto node = db_->FindNode(ndb::MakeNid(ndb::kNidTypeContentsTable, ndb::NidIndex(f.nid)));
     if (!node) throw PstError("folder without a contents table");
     ltp::NodeReader tc(*db_, node->bid_data, node->bid_sub);
-    for (auto& row : ltp::ReadTableContext(tc).rows) f.contents.emplace_back(row.row_id, ltp::PackValues(row.values));
+    for (auto& row : ltp::ReadTableContext(tc).rows) {
+        auto [at, size] = Spool().Append(ltp::PackValues(row.values));
+        f.contents.push_back({row.row_id, size, at});
+    }
     f.contents_loaded = true;
 }
 
@@ -436,7 +481,8 @@ void Store::WriteFolder(Folder& f) {
         auto built = ltp::BuildTableContext(
             kContentsColumns, f.contents.size(),
             [&](std::size_t i) {
-                return ltp::TableRow{f.contents[i].first, ltp::UnpackValues(f.contents[i].second)};
+                const auto& r = f.contents[i];
+                return ltp::TableRow{r.row_id, ltp::UnpackValues(Spool().Read(r.at, r.size))};
             },
             next);
         WriteNode(ndb::MakeNid(ndb::kNidTypeContentsTable, index), built, 0);
@@ -770,7 +816,8 @@ std::uint32_t Store::AddMessage(std::uint32_t folder_nid, const mapi::Message& m
     db_->SetNode(info);
 
     row[tag::kLtpRowVer] = Int32Bytes(row_version_++);
-    folder.contents.emplace_back(message_nid, ltp::PackValues(row));
+    auto [at, size] = Spool().Append(ltp::PackValues(row));
+    folder.contents.push_back({message_nid, size, at});
     folder.contents_dirty = true;
     folder.props[tag::kContentCount] = Int32Bytes(GetInt32(folder.props, tag::kContentCount) + 1);
     if (!(GetInt32(row, tag::kMessageFlags) & kMsgFlagRead))
@@ -789,7 +836,7 @@ std::vector<std::uint32_t> Store::Messages(std::uint32_t folder_nid) {
     auto& f = LoadFolder(folder_nid);
     LoadContents(f);
     std::vector<std::uint32_t> out;
-    for (const auto& [id, packed] : f.contents) out.push_back(id);
+    for (const auto& r : f.contents) out.push_back(r.row_id);
     return out;
 }
 

@@ -64,6 +64,7 @@ public:
 private:
     struct Folder;
     struct BuiltMessage;
+    class RowSpool;
     Store() = default;
     void CreateMandatoryNodes(const std::string& display_name);
     void WriteNode(std::uint32_t nid, const ltp::BuiltNode& built, std::uint32_t parent);
@@ -80,7 +81,9 @@ private:
     void WriteNameMap();
     mapi::Message ReadMessageNode(const ltp::NodeReader& node, int depth);
     ltp::Bytes EntryId(std::uint32_t nid) const;
+    RowSpool& Spool();
 
+    std::unique_ptr<RowSpool> spool_;  // contents rows of open folders, outside memory
     std::unique_ptr<ndb::Database> db_;
     std::array<std::uint8_t, 16> uid_{};
     std::uint32_t ipm_subtree_ = 0;
