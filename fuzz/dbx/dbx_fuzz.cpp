@@ -1,34 +1,92 @@
 // Feeds arbitrary bytes to the folder-file reader the way the exporters use it: open, fetch
-// every slot from the top down, read each email's text again, free, close.
+// every slot from the top down, read each email's text again, free, close. The bytes are read
+// twice, once from a memory stream and once from a file descriptor (which the reader reads
+// through its own window), and both reads must report the same.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "dbx/dbx.h"
 
 namespace {
 
+void Append(std::string& out, const DbxText& text) {
+    out += text ? "[" + *text + "]" : std::string("-");
+}
+
+void AppendNumber(std::string& out, std::int64_t n) {
+    out += std::to_string(n);
+    out += ' ';
+}
+
 // A text is the data of distinct blocks of the file; more text than file is a reader fault.
 void CheckText(const DbxEmail& email, std::size_t file_size) {
     if (email.message_text && email.message_text->size() > file_size) __builtin_trap();
 }
 
-void VisitItems(DbxReader* reader, std::size_t file_size) {
+// Reads every item and returns what the reader reported, as text.
+std::string VisitItems(DbxReader* reader, std::size_t file_size) {
+    std::string seen;
+    AppendNumber(seen, reader->item_count);
+    AppendNumber(seen, static_cast<int>(reader->kind));
     for (std::int32_t slot = reader->item_count - 1; slot >= 0; --slot) {
         DbxItem* item = dbx_get(reader, slot);
         if (item == nullptr || dbx_errno != 0 || item->index != slot) __builtin_trap();
         if (item->kind == DbxKind::Email) {
             auto* email = static_cast<DbxEmail*>(item);
             CheckText(*email, file_size);
+            Append(seen, email->message_text);
+            Append(seen, email->subject);
+            Append(seen, email->sender_address);
+            AppendNumber(seen, static_cast<std::int64_t>(email->date));
             const std::int32_t length = dbx_read_text(reader, email);
             if (length >= 0 && (!email->message_text ? length != 0 : email->message_text->size() != std::size_t(length))) {
                 __builtin_trap();
             }
             CheckText(*email, file_size);
+            AppendNumber(seen, length);
+            Append(seen, email->message_text);
+        } else {
+            auto* entry = static_cast<DbxListEntry*>(item);
+            Append(seen, entry->tag02_text);
+            Append(seen, entry->tag03_text);
+            AppendNumber(seen, entry->tag80_value);
+            AppendNumber(seen, entry->tag81_value);
         }
         dbx_free(item);
     }
     if (dbx_get(reader, reader->item_count) != nullptr || dbx_get(reader, -1) != nullptr) __builtin_trap();
+    return seen;
+}
+
+std::string ReadFolder(std::FILE* stream, std::size_t file_size) {
+    if (stream == nullptr) return "no stream";
+    DbxReader* reader = dbx_open_stream(stream);
+    if (reader == nullptr) {
+        if (dbx_errno < 1 || dbx_errno > 5) __builtin_trap();
+        std::fclose(stream);
+        return "open failed " + std::to_string(dbx_errno);
+    }
+    if (reader->item_count < 0 || std::size_t(reader->item_count) != reader->item_offsets.size()) __builtin_trap();
+    std::string seen = VisitItems(reader, file_size);
+    dbx_close(reader);
+    return seen;
+}
+
+std::FILE* OpenAsFile(const std::uint8_t* data, std::size_t size) {
+    const int fd = memfd_create("dbx_fuzz", 0);
+    if (fd < 0) return nullptr;
+    if (::write(fd, data, size) != static_cast<ssize_t>(size)) {
+        ::close(fd);
+        return nullptr;
+    }
+    std::FILE* stream = fdopen(fd, "rb");
+    if (stream == nullptr) ::close(fd);
+    return stream;
 }
 
 }  // namespace
@@ -36,16 +94,8 @@ void VisitItems(DbxReader* reader, std::size_t file_size) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;  // fmemopen refuses an empty buffer
     std::vector<char> bytes(data, data + size);
-    std::FILE* stream = fmemopen(bytes.data(), bytes.size(), "rb");
-    if (stream == nullptr) return 0;
-    DbxReader* reader = dbx_open_stream(stream);
-    if (reader == nullptr) {
-        if (dbx_errno < 1 || dbx_errno > 5) __builtin_trap();
-        std::fclose(stream);
-        return 0;
-    }
-    if (reader->item_count < 0 || std::size_t(reader->item_count) != reader->item_offsets.size()) __builtin_trap();
-    VisitItems(reader, size);
-    dbx_close(reader);
+    const std::string from_memory = ReadFolder(fmemopen(bytes.data(), bytes.size(), "rb"), size);
+    const std::string from_file = ReadFolder(OpenAsFile(data, size), size);
+    if (from_memory != from_file && from_memory != "no stream" && from_file != "no stream") __builtin_trap();
     return 0;
 }
