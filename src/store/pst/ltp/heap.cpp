@@ -33,7 +33,9 @@ std::uint64_t LoadLe(std::span<const std::uint8_t> bytes) {
 }
 
 void AppendLe(Bytes& out, std::uint64_t value, std::size_t size) {
-    for (std::size_t i = 0; i < size; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    const std::size_t at = out.size();
+    out.resize(at + size);
+    std::memcpy(out.data() + at, &value, std::min<std::size_t>(size, 8));  // the host is little-endian
 }
 
 HeapWriter::HeapWriter(std::uint8_t client_sig) : client_sig_(client_sig) {

@@ -5,16 +5,19 @@
 namespace pst::ndb {
 namespace {
 
-constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
-    std::array<std::uint32_t, 256> table{};
+// Four tables for slicing by four bytes at a time; table 0 is the classic one.
+constexpr std::array<std::array<std::uint32_t, 256>, 4> MakeCrcTables() {
+    std::array<std::array<std::uint32_t, 256>, 4> t{};
     for (std::uint32_t i = 0; i < 256; ++i) {
         std::uint32_t c = i;
         for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
-        table[i] = c;
+        t[0][i] = c;
     }
-    return table;
+    for (std::uint32_t i = 0; i < 256; ++i)
+        for (int k = 1; k < 4; ++k) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
+    return t;
 }
-constexpr auto kCrcTable = MakeCrcTable();
+constexpr auto kCrcTables = MakeCrcTables();
 
 // The substitution of "compressible" encoding: byte b is stored as kPermute[b].
 #include "store/pst/ndb/permute_table.inc"
@@ -29,7 +32,15 @@ constexpr auto kUnpermute = Invert(kPermute);
 }  // namespace
 
 std::uint32_t ComputeCrc(std::span<const std::uint8_t> data, std::uint32_t crc) {
-    for (std::uint8_t b : data) crc = kCrcTable[(crc ^ b) & 0xFF] ^ (crc >> 8);
+    const std::uint8_t* p = data.data();
+    std::size_t n = data.size();
+    for (; n >= 4; n -= 4, p += 4) {
+        crc ^= static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+               (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+        crc = kCrcTables[3][crc & 0xFF] ^ kCrcTables[2][(crc >> 8) & 0xFF] ^ kCrcTables[1][(crc >> 16) & 0xFF] ^
+              kCrcTables[0][crc >> 24];
+    }
+    for (; n > 0; --n, ++p) crc = kCrcTables[0][(crc ^ *p) & 0xFF] ^ (crc >> 8);
     return crc;
 }
 
