@@ -104,6 +104,25 @@ TEST(EmlExport, DamagedItemsStillGiveTheirFileButCountAsFailures) {
     EXPECT_EQ(h.tally.failures(), 1u);
 }
 
+TEST(EmlExport, ABrokenTextChainKeepsWhatWasReadAndCountsAFailure) {
+    ExportHarness h;
+    fixtures::DbxEmailSpec spec = Email("broken", std::string(2000, 'a'));
+    spec.block_size = 500;
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(spec).AddEmail(Email("fine", "ok"));
+    fixtures::DbxLayout layout;
+    std::string bytes = builder.Build(layout);
+    // The second block of the first message points far past the end of the file.
+    const std::uint32_t second_block = layout.items[0].chain_blocks.at(0).at(1);
+    fixtures::PutLe32(bytes, second_block + fixtures::kDbxBlockNextAt, 0x7FFFFFF0);
+    fixtures::WriteFile(h.dir / "B.dbx", bytes);
+    ExportFolderToEml(h.context, h.dir / "B.dbx", h.Destination(), "B");
+    EXPECT_EQ(ReadFile(h.Destination() + "/B/broken1.eml"), std::string(1000, 'a'));
+    EXPECT_EQ(ReadFile(h.Destination() + "/B/fine0.eml"), "ok");
+    EXPECT_EQ(h.tally.messages(), 1u);
+    EXPECT_EQ(h.tally.failures(), 1u);
+}
+
 TEST(EmlExport, FilesThatCannotBeWrittenAreCounted) {
     ExportHarness h;
     fixtures::DbxFileBuilder builder;
