@@ -55,6 +55,8 @@ struct ReadResult {
     int code;
     std::optional<std::string> text;
     std::optional<std::string> text_from_get;
+    bool complete_from_get = false;
+    bool complete = false;
 };
 
 ReadResult ReadTextOf(const std::string& bytes) {
@@ -65,10 +67,12 @@ ReadResult ReadTextOf(const std::string& bytes) {
     EXPECT_EQ(dbx_errno, 0);  // a damaged chain is not reported by the fetch
     ReadResult result;
     result.text_from_get = email->message_text;
+    result.complete_from_get = email->text_complete;
     dbx_errno = 0;
     result.length = dbx_read_text(dbx.reader(), email.get());
     result.code = dbx_errno;
     result.text = email->message_text;
+    result.complete = email->text_complete;
     return result;
 }
 
@@ -83,6 +87,8 @@ TEST(DbxText, ChainsOfOneTwoAndManyBlocksJoinInOrder) {
         EXPECT_EQ(result.code, 0);
         EXPECT_EQ(result.text, text) << size << "/" << block_size;
         EXPECT_EQ(result.text_from_get, text);
+        EXPECT_TRUE(result.complete_from_get);
+        EXPECT_TRUE(result.complete);
     }
 }
 
@@ -90,6 +96,7 @@ TEST(DbxText, EmptyBlockGivesAnEmptyText) {
     const ReadResult result = ReadTextOf(BuildChain("", 512).bytes);
     EXPECT_EQ(result.length, 0);
     EXPECT_EQ(result.text, "");
+    EXPECT_TRUE(result.complete);
 }
 
 TEST(DbxText, OffsetZeroMeansNoText) {
@@ -99,6 +106,7 @@ TEST(DbxText, OffsetZeroMeansNoText) {
     auto email = dbx.Email(0);
     EXPECT_EQ(email->text_offset, 0);
     EXPECT_FALSE(email->message_text.has_value());
+    EXPECT_TRUE(email->text_complete);  // nothing stored, nothing lost
     email->message_text = "stale";
     dbx_errno = 0;
     EXPECT_EQ(dbx_read_text(dbx.reader(), email.get()), 0);
@@ -117,10 +125,12 @@ TEST(DbxText, ReadingAgainReplacesTheText) {
 TEST(DbxText, MissingTextOffsetFailsWithCodeSeven) {
     MemoryDbx dbx(DbxFileBuilder().AddEmail({}).Build());
     auto email = dbx.Email(0);
+    EXPECT_FALSE(email->text_complete);
     email->message_text = "stale";
     EXPECT_EQ(dbx_read_text(dbx.reader(), email.get()), -1);
     EXPECT_EQ(dbx_errno, 7);
     EXPECT_FALSE(email->message_text.has_value());
+    EXPECT_FALSE(email->text_complete);
     EXPECT_EQ(dbx_read_text(dbx.reader(), nullptr), -1);
 }
 
@@ -157,6 +167,8 @@ TEST(DbxText, BrokenChainKeepsTheBlocksBeforeTheBreak) {
         EXPECT_EQ(result.code, 7) << c.name;
         EXPECT_EQ(result.text, c.kept) << c.name;
         EXPECT_EQ(result.text_from_get, c.kept) << c.name;
+        EXPECT_FALSE(result.complete_from_get) << c.name;
+        EXPECT_FALSE(result.complete) << c.name;
     }
 }
 
@@ -168,6 +180,7 @@ TEST(DbxText, ChainThatLoopsFailsInsteadOfRunningForever) {
         const ReadResult result = ReadTextOf(file.bytes);
         EXPECT_EQ(result.length, -1) << from << "->" << to;
         EXPECT_EQ(result.code, 7);
+        EXPECT_FALSE(result.complete);
         ASSERT_TRUE(result.text.has_value());
         // The kept text starts with the chain as stored and stays within a few turns of the loop.
         EXPECT_EQ(result.text->substr(0, (from + 1) * 10), text.substr(0, (from + 1) * 10));
