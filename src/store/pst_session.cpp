@@ -1,0 +1,201 @@
+#include "store/pst_session.h"
+
+#include <filesystem>
+
+#include "store/mime/mime_import.h"
+#include "store/native_session.h"
+#include "store/pst/messaging/checker.h"
+#include "store/pst/messaging/store.h"
+#include "store/render/render.h"
+
+namespace store {
+
+// One open store, shared by the objects reached from it; closed by log-off or when the last
+// object goes away.
+struct PstStoreHandle {
+    std::unique_ptr<pst::messaging::Store> store;
+    std::string display_name;
+    bool open = true;
+
+    ~PstStoreHandle() {
+        try {
+            Close();
+        } catch (...) {
+            // A destructor cannot report; Logoff is where failures surface.
+        }
+    }
+    void Close() {
+        if (!open || !store) return;
+        open = false;
+        store->Close();
+    }
+    pst::messaging::Store& Get() {
+        if (!open || !store) throw ComError(kE_FAIL, "the PST store was logged off");
+        return *store;
+    }
+};
+
+namespace {
+
+// A failure of the engine becomes a COM-style error of the session.
+template <typename F>
+auto Guarded(const char* what, F&& f) -> decltype(f()) {
+    try {
+        return f();
+    } catch (const ComError&) {
+        throw;
+    } catch (const pst::PstError& e) {
+        throw ComError(kMAPI_E_CORRUPT_DATA, std::string(what) + ": " + e.what());
+    } catch (const std::exception& e) {
+        throw ComError(kE_FAIL, std::string(what) + ": " + e.what());
+    }
+}
+
+class PstStoreObject : public RDOStore {
+public:
+    explicit PstStoreObject(std::shared_ptr<PstStoreHandle> h) : handle_(std::move(h)) {}
+    std::string DisplayName() override { return handle_->display_name; }
+
+private:
+    std::shared_ptr<PstStoreHandle> handle_;
+};
+
+class PstMail : public RDOMail {
+public:
+    PstMail(std::shared_ptr<PstStoreHandle> h, std::uint32_t folder) : handle_(std::move(h)), folder_(folder) {
+        message_.props.Set(0x001A001F, std::string("IPM.Note"));
+        message_.props.Set(0x0E070003, std::int32_t{0x01 | 0x08});  // read, unsent
+    }
+    void Import(const std::string& path, int format) override {
+        if (format != kOlRfc822) throw ComError(kMAPI_E_NO_SUPPORT, "import format " + std::to_string(format) + " not supported");
+        try {
+            message_ = mime::ImportMessageFile(path);
+        } catch (const mime::ImportError& e) {
+            throw ComError(kMAPI_E_NOT_FOUND, e.what());
+        }
+        AddCompressedRtfFromHtml(message_);
+    }
+    void Save() override {
+        if (saved_) throw ComError(kMAPI_E_NO_SUPPORT, "the item was saved already");
+        Guarded("saving a message into the PST store", [&] { handle_->Get().AddMessage(folder_, message_); });
+        saved_ = true;
+    }
+    void SaveAs(const std::string& path, int format) override {
+        switch (format) {
+            case kOlRtf: WriteWholeFile(path, render::RenderRtf(message_)); return;
+            case kOlHtml: WriteWholeFile(path, render::RenderHtml(message_)); return;
+            default: throw ComError(kMAPI_E_NO_SUPPORT, "save format " + std::to_string(format) + " not supported");
+        }
+    }
+
+private:
+    std::shared_ptr<PstStoreHandle> handle_;
+    std::uint32_t folder_;
+    mapi::Message message_;
+    bool saved_ = false;
+};
+
+class PstItems : public RDOItems {
+public:
+    PstItems(std::shared_ptr<PstStoreHandle> h, std::uint32_t folder) : handle_(std::move(h)), folder_(folder) {}
+    std::shared_ptr<RDOMail> Add(int item_type) override {
+        if (item_type != kOlMailItem) throw ComError(kE_INVALIDARG, "item type " + std::to_string(item_type) + " not supported");
+        handle_->Get();
+        return std::make_shared<PstMail>(handle_, folder_);
+    }
+
+private:
+    std::shared_ptr<PstStoreHandle> handle_;
+    std::uint32_t folder_;
+};
+
+class PstFolder;
+
+class PstFolders : public RDOFolders {
+public:
+    PstFolders(std::shared_ptr<PstStoreHandle> h, std::uint32_t folder) : handle_(std::move(h)), folder_(folder) {}
+    std::shared_ptr<RDOFolder> Add(const std::string& name, int folder_type) override;
+
+private:
+    std::shared_ptr<PstStoreHandle> handle_;
+    std::uint32_t folder_;
+};
+
+class PstFolder : public RDOFolder {
+public:
+    PstFolder(std::shared_ptr<PstStoreHandle> h, std::uint32_t folder) : handle_(std::move(h)), folder_(folder) {}
+    std::shared_ptr<RDOItems> Items() override { return std::make_shared<PstItems>(handle_, folder_); }
+    std::shared_ptr<RDOFolders> Folders() override { return std::make_shared<PstFolders>(handle_, folder_); }
+
+private:
+    std::shared_ptr<PstStoreHandle> handle_;
+    std::uint32_t folder_;
+};
+
+std::shared_ptr<RDOFolder> PstFolders::Add(const std::string& name, int folder_type) {
+    if (folder_type != kOlFolderMail) throw ComError(kE_INVALIDARG, "folder type " + std::to_string(folder_type) + " not supported");
+    if (name.empty()) throw ComError(kE_INVALIDARG, "a folder needs a name");
+    auto nid = Guarded("adding a folder", [&] { return handle_->Get().AddFolder(folder_, name); });
+    return std::make_shared<PstFolder>(handle_, nid);
+}
+
+}  // namespace
+
+std::string PstStoreRefusal(const std::string& path) {
+    auto report = pst::CheckPstFile(path);
+    if (report.ok()) return {};
+    return "the PST store " + path + " cannot be extended safely (" + report.errors.front().code + ": " +
+           report.errors.front().detail + ")";
+}
+
+PstSession::PstSession() = default;
+PstSession::~PstSession() = default;
+
+std::shared_ptr<RDOStore> PstSession::LogonPstStore(const std::string& path, int format) {
+    if (format != kOlStoreUnicode) throw ComError(kMAPI_E_NO_SUPPORT, "only Unicode PST stores are supported");
+    if (path.empty()) throw ComError(kE_INVALIDARG, "no PST store path");
+    auto handle = std::make_shared<PstStoreHandle>();
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec)) {
+        const std::string refusal = PstStoreRefusal(path);
+        if (!refusal.empty()) throw ComError(kMAPI_E_CORRUPT_DATA, refusal);
+        handle->store = Guarded("opening the PST store", [&] { return pst::messaging::Store::Open(path, true); });
+    } else {
+        const std::string name = std::filesystem::path(path).stem().string();
+        handle->store = Guarded("creating the PST store", [&] {
+            try {
+                return pst::messaging::Store::Create(path, name.empty() ? "Personal Folders" : name);
+            } catch (...) {
+                std::filesystem::remove(path, ec);  // no half-made store stays behind
+                throw;
+            }
+        });
+    }
+    handle->display_name = Guarded("reading the store name", [&] { return handle->store->display_name(); });
+    stores_.push_back(handle);
+    return std::make_shared<PstStoreObject>(handle);
+}
+
+std::shared_ptr<RDOFolder> PstSession::GetFolderFromPath(const std::string& path) {
+    if (path.rfind("\\\\", 0) != 0) throw ComError(kMAPI_E_NOT_FOUND, "not a folder path: " + path);
+    const std::string rest = path.substr(2);
+    const std::size_t slash = rest.find('\\');
+    const std::string store_name = rest.substr(0, slash);
+    const std::string folder_path = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
+    for (auto it = stores_.rbegin(); it != stores_.rend(); ++it) {
+        auto& handle = *it;
+        if (!handle->open || handle->display_name != store_name) continue;
+        auto nid = Guarded("finding a folder", [&] { return handle->Get().FindFolderByPath(folder_path); });
+        if (!nid) throw ComError(kMAPI_E_NOT_FOUND, "no folder at " + path);
+        return std::make_shared<PstFolder>(handle, *nid);
+    }
+    throw ComError(kMAPI_E_NOT_FOUND, "no open store named " + store_name);
+}
+
+void PstSession::Logoff() {
+    auto stores = std::move(stores_);
+    stores_.clear();
+    for (auto& handle : stores) Guarded("closing the PST store", [&] { handle->Close(); });
+}
+
+}  // namespace store

@@ -1,0 +1,38 @@
+// The PST side of our session: stores opened by path, folders found by path, the folder and
+// item collections and message items that import an .eml file and save it into a store.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "store/session.h"
+
+namespace store {
+
+struct PstStoreHandle;
+
+class PstSession {
+public:
+    PstSession();
+    ~PstSession();
+    PstSession(const PstSession&) = delete;
+    PstSession& operator=(const PstSession&) = delete;
+
+    // Opens the Unicode PST store at path, creating it (named after the file) when missing. A store
+    // that exists is only extended when it passes the structural check; otherwise the call fails
+    // with MAPI_E_CORRUPT_DATA and the file is left untouched.
+    std::shared_ptr<RDOStore> LogonPstStore(const std::string& path, int format);
+    // "\\Display name" is the store's top folder; "\\Display name\A\B" a folder below it.
+    std::shared_ptr<RDOFolder> GetFolderFromPath(const std::string& path);
+    // Writes and closes every store this session opened.
+    void Logoff();
+
+private:
+    std::vector<std::shared_ptr<PstStoreHandle>> stores_;
+};
+
+// Why the store at path cannot be extended, or an empty text when it can.
+std::string PstStoreRefusal(const std::string& path);
+
+}  // namespace store

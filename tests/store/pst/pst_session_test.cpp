@@ -1,0 +1,120 @@
+// The session's PST operations as the export drives them: open or create a store, find or add
+// the target folder, import .eml files into new items and save them, log off, and run again.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "pst_test_util.h"
+#include "store/pst/messaging/store.h"
+#include "store/pst_session.h"
+
+using namespace store;
+using namespace pst_test;
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path WriteEml(const fs::path& dir, const std::string& name, const std::string& subject) {
+    auto path = dir / name;
+    std::ofstream(path, std::ios::binary) << "From: Alice <alice@example.com>\r\nTo: Bob <bob@example.com>\r\n"
+                                             "Subject: " << subject << "\r\nDate: Wed, 01 Jan 2020 10:00:00 +0000\r\n"
+                                             "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n"
+                                             "Body of " << subject << "\r\n";
+    return path;
+}
+
+// What the export does for one folder file: find or create the folder, then import each message.
+void ImportInto(PstSession& session, const std::string& root, const std::string& folder_name,
+                const std::vector<fs::path>& emls) {
+    std::shared_ptr<RDOFolder> folder;
+    try {
+        folder = session.GetFolderFromPath(root + "\\" + folder_name);
+    } catch (const ComError&) {
+        folder = session.GetFolderFromPath(root)->Folders()->Add(folder_name, kOlFolderMail);
+    }
+    auto items = folder->Items();
+    for (const auto& eml : emls) {
+        auto item = items->Add(kOlMailItem);
+        item->Import(eml.string(), kOlRfc822);
+        item->Save();
+    }
+}
+
+std::vector<std::string> Subjects(const fs::path& pst, const std::string& folder) {
+    auto store = pst::messaging::Store::Open(pst.string(), false);
+    std::vector<std::string> out;
+    auto nid = store->FindFolderByPath(folder);
+    if (!nid) return out;
+    for (auto id : store->Messages(*nid)) out.push_back(store->ReadMessage(id).props.GetString(0x0037001F).value_or(""));
+    return out;
+}
+
+}  // namespace
+
+TEST(PstSession, CreatesFillsAndExtendsAStoreAcrossRuns) {
+    auto dir = ScratchDir("session");
+    auto pst = dir / "NewPST.pst";
+    auto a = WriteEml(dir, "a.eml", "First");
+    auto b = WriteEml(dir, "b.eml", "Second");
+    {
+        PstSession session;
+        auto store = session.LogonPstStore(pst.string(), kOlStoreUnicode);
+        EXPECT_EQ(store->DisplayName(), "NewPST");
+        const std::string root = "\\\\" + store->DisplayName();
+        EXPECT_THROW(session.GetFolderFromPath(root + "\\Inbox.dbx"), ComError);
+        ImportInto(session, root, "Inbox.dbx", {a, b});
+        ImportInto(session, root, "Inbox.dbx", {a});  // a second file of the same name: same folder
+        session.Logoff();
+    }
+    EXPECT_EQ(Subjects(pst, "Inbox.dbx"), (std::vector<std::string>{"First", "Second", "First"}));
+    {
+        PstSession session;  // a later run into the same store
+        auto store = session.LogonPstStore(pst.string(), kOlStoreUnicode);
+        const std::string root = "\\\\" + store->DisplayName();
+        ImportInto(session, root, "Inbox.dbx", {b});
+        ImportInto(session, root, "Sent Items.dbx", {a});
+        session.Logoff();
+    }
+    EXPECT_EQ(Subjects(pst, "Inbox.dbx").size(), 4u);
+    EXPECT_EQ(Subjects(pst, "Sent Items.dbx"), std::vector<std::string>{"First"});
+    EXPECT_EQ(StoreProblems(pst), "");
+}
+
+TEST(PstSession, SeparateStoresPerFolderFile) {
+    auto dir = ScratchDir("session-separate");
+    auto eml = WriteEml(dir, "m.eml", "Only");
+    PstSession session;
+    for (const std::string name : {"Inbox.dbx", "Sent Items.dbx"}) {
+        auto store = session.LogonPstStore((dir / (name + ".pst")).string(), kOlStoreUnicode);
+        ImportInto(session, "\\\\" + store->DisplayName(), name, {eml});
+        session.Logoff();
+    }
+    EXPECT_EQ(Subjects(dir / "Inbox.dbx.pst", "Inbox.dbx"), std::vector<std::string>{"Only"});
+    EXPECT_EQ(Subjects(dir / "Sent Items.dbx.pst", "Sent Items.dbx"), std::vector<std::string>{"Only"});
+    EXPECT_EQ(StoreProblems(dir / "Sent Items.dbx.pst"), "");
+}
+
+TEST(PstSession, RefusesStoresItCannotExtendAndLeavesThemUntouched) {
+    auto dir = ScratchDir("session-refuse");
+    auto junk = dir / "junk.pst";
+    std::ofstream(junk, std::ios::binary) << std::string(70000, 'x');
+    PstSession session;
+    try {
+        session.LogonPstStore(junk.string(), kOlStoreUnicode);
+        FAIL() << "a file that is no store was opened";
+    } catch (const ComError& e) {
+        EXPECT_EQ(e.hresult(), kMAPI_E_CORRUPT_DATA);
+    }
+    EXPECT_EQ(fs::file_size(junk), 70000u);
+    const fs::path sample = fs::path(OMBRIK_SAMPLES_DIR) / "pst" / "attachAndInline.pst";
+    if (fs::exists(sample)) {
+        auto copy = dir / "outlook.pst";
+        fs::copy_file(sample, copy);
+        const auto before = fs::last_write_time(copy);
+        EXPECT_THROW(session.LogonPstStore(copy.string(), kOlStoreUnicode), ComError);
+        EXPECT_EQ(fs::last_write_time(copy), before);
+    }
+    EXPECT_THROW(session.LogonPstStore((dir / "missing" / "x.pst").string(), kOlStoreUnicode), ComError);
+    EXPECT_FALSE(fs::exists(dir / "missing" / "x.pst"));
+    EXPECT_THROW(session.LogonPstStore((dir / "ansi.pst").string(), 1), ComError);
+}
