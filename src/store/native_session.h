@@ -5,11 +5,13 @@
 #include <string>
 
 #include "store/mapi/message.h"
+#include "store/pst_session.h"
 #include "store/session.h"
 
 namespace store {
 
-// A message item bound to an MSG file: Save writes the file, SaveAs writes a rendering.
+// A message item bound to an MSG file: Save writes the file (replacing one already there),
+// SaveAs writes a rendering.
 class MsgFileMail : public RDOMail {
 public:
     MsgFileMail(std::string path, std::string message_class);
@@ -34,6 +36,9 @@ public:
 
     std::shared_ptr<RDOMail> CreateMessageFromMsgFile(const std::string& path, const std::string& message_class,
                                                       int format) override;
+
+private:
+    PstSession pst_;
 };
 
 // Adds what Outlook needs to show an HTML message in its reading pane (the HTML wrapped in

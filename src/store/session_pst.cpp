@@ -1,16 +1,16 @@
-// The session's PST operations. Not available in this build of the component.
+// The session's PST operations, carried out by its PST side (pst_session.h).
 #include "store/native_session.h"
 
 namespace store {
 
-std::shared_ptr<RDOStore> NativeSession::LogonPstStore(const std::string&, int) {
-    throw ComError(kMAPI_E_NO_SUPPORT, "PST stores are not supported");
+std::shared_ptr<RDOStore> NativeSession::LogonPstStore(const std::string& path, int format) {
+    return pst_.LogonPstStore(path, format);
 }
 
-std::shared_ptr<RDOFolder> NativeSession::GetFolderFromPath(const std::string&) {
-    throw ComError(kMAPI_E_NO_SUPPORT, "PST stores are not supported");
+std::shared_ptr<RDOFolder> NativeSession::GetFolderFromPath(const std::string& path) {
+    return pst_.GetFolderFromPath(path);
 }
 
-void NativeSession::Logoff() { throw ComError(kMAPI_E_NO_SUPPORT, "PST stores are not supported"); }
+void NativeSession::Logoff() { pst_.Logoff(); }
 
 }  // namespace store

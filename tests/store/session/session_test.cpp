@@ -36,25 +36,34 @@ TEST(StoreSession, OnlyTheKnownProgIdMakesASession) {
     EXPECT_LT(store::kREGDB_E_CLASSNOTREG, 0);
 }
 
-TEST(StoreSession, PstOperationsAreRefusedWithAFailureCode) {
+TEST(StoreSession, PstOperationsOpenStoresAndFailForMissingFolders) {
+    fixtures::TempFolder dir;
     auto session = Session();
-    EXPECT_LT(HresultOf([&] { session->LogonPstStore("/tmp/x.pst", store::kOlStoreUnicode); }), 0);
+    EXPECT_LT(HresultOf([&] { session->LogonPstStore(dir / "x.pst", 1); }), 0);  // ANSI stores: no
+    auto pst = session->LogonPstStore(dir / "x.pst", store::kOlStoreUnicode);
+    ASSERT_NE(pst, nullptr);
+    EXPECT_EQ(pst->DisplayName(), "x");
+    EXPECT_NE(session->GetFolderFromPath("\\\\x"), nullptr);
+    EXPECT_LT(HresultOf([&] { session->GetFolderFromPath("\\\\x\\Inbox"); }), 0);
     EXPECT_LT(HresultOf([&] { session->GetFolderFromPath("\\\\Store\\Inbox"); }), 0);
+    session->Logoff();
 }
 
-TEST(StoreSession, CreatedItemIsBoundToAFileThatExistsAtOnce) {
+TEST(StoreSession, CreatedItemIsBoundToItsFileAndSaveWritesIt) {
     fixtures::TempFolder dir;
     auto session = Session();
     const std::string path = dir / "new.msg";
+    WriteFile(path, "an older file");
     auto item = session->CreateMessageFromMsgFile(path, "IPM.Note", store::kOlMsgUnicode);
     ASSERT_NE(item, nullptr);
+    item->Save();  // an item never imported is an empty message
     ASSERT_TRUE(std::filesystem::exists(path));
     if (msgtest::HaveMsgCheck()) {
         EXPECT_EQ(msgtest::MsgCheckStrict(path), "");
     }
     EXPECT_EQ(HresultOf([&] { session->CreateMessageFromMsgFile(dir / "ansi.msg", "IPM.Note", 3); }), store::kMAPI_E_NO_SUPPORT);
-    EXPECT_EQ(HresultOf([&] { session->CreateMessageFromMsgFile(dir / "no/such/dir.msg", "IPM.Note", 9); }),
-              store::kSTG_E_WRITEFAULT);
+    auto lost = session->CreateMessageFromMsgFile(dir / "no/such/dir.msg", "IPM.Note", 9);
+    EXPECT_EQ(HresultOf([&] { lost->Save(); }), store::kSTG_E_WRITEFAULT);
 }
 
 TEST(StoreSession, ImportThenSaveWritesTheMessage) {
