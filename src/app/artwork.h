@@ -1,0 +1,12 @@
+// The program's pictures: application icon, main-window header and about-box picture.
+#pragma once
+
+#include <wx/bitmap.h>
+#include <wx/iconbndl.h>
+
+// Every size of the application icon (16 to 256 pixels).
+wxIconBundle ApplicationIcons();
+// The header picture (582 x 80), scaled to size when the layout asks for another size.
+wxBitmap HeaderBitmap(const wxSize& size);
+// The about-box picture (124 x 77), scaled the same way.
+wxBitmap AboutBitmap(const wxSize& size);

@@ -1,0 +1,40 @@
+// The main window as the conversion job sees it. The job runs on a worker thread, but GTK may
+// only be touched from the UI thread, so every call is carried to the UI thread and the worker
+// waits for its result: the same synchronous behaviour a cross-thread window message gives.
+#pragma once
+
+#include <atomic>
+#include <future>
+#include <string>
+#include <type_traits>
+
+#include <wx/thread.h>
+
+#include "job/conversion_window.h"
+
+class COmbrikDlg;
+
+class ConversionBridge : public ConversionWindow {
+public:
+    explicit ConversionBridge(COmbrikDlg& window) : window_(window) {}
+
+    int RowCount() override;
+    std::string RowText(int row, int column) override;
+    void SetProgress(int position) override;
+    void SetStatusText(const std::string& text) override;
+    void ShowMessage(const std::string& text, const std::string& title, unsigned style) override;
+    void RunPstOptionsDialog(JobSettings& settings) override;
+    bool StopRequested() override { return stop_requested_.load(); }
+    void JobFinished() override;
+
+    void RequestStop() { stop_requested_.store(true); }
+    void ClearStop() { stop_requested_.store(false); }
+
+private:
+    // Runs task on the UI thread and hands back its result (or its exception).
+    template <typename Task>
+    auto OnUiThread(Task task) -> std::invoke_result_t<Task>;
+
+    COmbrikDlg& window_;
+    std::atomic<bool> stop_requested_{false};
+};

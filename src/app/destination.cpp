@@ -1,0 +1,92 @@
+// Destination, saving option and the checks made before a conversion starts.
+#include <filesystem>
+#include <sys/stat.h>
+
+#include <wx/listctrl.h>
+#include <wx/textctrl.h>
+#include <wx/timer.h>
+
+#include "app/control_ids.h"
+#include "app/job_control.h"
+#include "app/ombrik_dlg.h"
+#include "app/prompter.h"
+#include "app/wx_text.h"
+#include "job/job_settings.h"
+#include "platform/outlook_probe.h"
+
+namespace {
+
+// How often the window looks whether the running job has ended.
+constexpr int kJobPollMilliseconds = 40;
+
+bool NeedsMessagingStore(const std::string& option) {
+    return option == "pst" || option == "msg" || option == "html" || option == "rtf";
+}
+
+const char* SavingOptionOf(int control_id) {
+    switch (control_id) {
+    case ids::kSaveAsEml: return "eml";
+    case ids::kSaveAsMbox: return "mbox";
+    case ids::kSaveAsMsg: return "msg";
+    case ids::kSaveAsPst: return "pst";
+    case ids::kSaveAsHtml: return "html";
+    case ids::kSaveAsRtf: return "rtf";
+    default: return nullptr;
+    }
+}
+
+}  // namespace
+
+void COmbrikDlg::OnBrowseDestination() {
+    if (RefuseWhileRunning()) return;
+    const auto chosen = prompter_.ChooseFolder(this, kBrowseTitle);
+    if (!chosen) return;
+    settings_.destination_path = *chosen;
+    if (chosen->empty()) return;
+    settings_.destination_path = *chosen + "/ExportDBX";
+    destination_box_->ChangeValue(Wx(settings_.destination_path));
+    // An existing folder is simply used; a failure shows up when the conversion writes.
+    ::mkdir(settings_.destination_path.c_str(), 0777);
+}
+
+void COmbrikDlg::OnSavingOption(int control_id) {
+    if (IsJobRunning()) return;
+    if (const char* option = SavingOptionOf(control_id)) settings_.saving_option = option;
+}
+
+std::string COmbrikDlg::ProbeOutlookBitness() const {
+    // A component that cannot be found has no bitness to disagree with.
+    return probe_.IsInstalled() ? probe_.Bitness() : settings_.program_bitness;
+}
+
+void COmbrikDlg::ShowPreflightMessage(const std::string& text) {
+    prompter_.ShowMessage(nullptr, text, kMessageTitle, msgbox::kJobMessage);
+}
+
+void COmbrikDlg::OnConvertMessages() {
+    if (RefuseWhileRunning()) return;
+    if (NeedsMessagingStore(settings_.saving_option)) {
+        if (!probe_.IsInstalled()) {
+            ShowPreflightMessage(kOutlookMissingText);
+            return;
+        }
+        settings_.outlook_bitness = ProbeOutlookBitness();
+        if (settings_.outlook_bitness != settings_.program_bitness) {
+            ShowPreflightMessage(kBitnessMismatchText);
+            return;
+        }
+    }
+    if (source_list_->GetItemCount() == 0) {
+        ShowPreflightMessage(kEmptyListText);
+        return;
+    }
+    if (settings_.destination_path.empty()) {
+        ShowPreflightMessage(kNoDestinationText);
+        return;
+    }
+    bridge_.ClearStop();
+    if (!jobs_.Start(bridge_)) return;
+    job_active_ = true;
+    EnableJobInputs(false);
+    job_timer_.Start(kJobPollMilliseconds);
+}

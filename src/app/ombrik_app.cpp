@@ -1,0 +1,55 @@
+#include "app/ombrik_app.h"
+
+#include <filesystem>
+
+#include <wx/image.h>
+#include <wx/stdpaths.h>
+
+#include "app/job_control.h"
+#include "app/ombrik_dlg.h"
+#include "app/prompter.h"
+#include "app/wx_text.h"
+#include "job/job_settings.h"
+#include "platform/outlook_probe.h"
+
+#ifndef OMBRIK_HELP_INSTALL_DIR
+#define OMBRIK_HELP_INSTALL_DIR ""
+#endif
+
+namespace {
+
+// The shipped help pages: installed next to the program's data, or beside the freshly built
+// program in the build tree.
+std::string FindHelpDirectory() {
+    namespace fs = std::filesystem;
+    const fs::path program = Utf8(wxStandardPaths::Get().GetExecutablePath());
+    std::error_code error;
+    for (const fs::path& candidate :
+         {program.parent_path() / "help", program.parent_path().parent_path() / "share/ombrik/help",
+          fs::path(OMBRIK_HELP_INSTALL_DIR)}) {
+        if (!candidate.empty() && fs::exists(candidate / "index.html", error)) return candidate.string();
+    }
+    return {};
+}
+
+}  // namespace
+
+COmbrikApp::COmbrikApp() = default;
+
+COmbrikApp::~COmbrikApp() = default;
+
+bool COmbrikApp::OnInit() {
+    SetAppName("ombrik");
+    SetAppDisplayName("Ombrik");
+    SetVendorName("Corvanti");
+    wxInitAllImageHandlers();
+    prompter_ = std::make_unique<WxPrompter>();
+    jobs_ = std::make_unique<WorkerJobControl>();
+    auto* window = new COmbrikDlg(CurrentJobSettings(), *prompter_, DefaultOutlookProbe(), *jobs_);
+    window->SetHelpDirectory(FindHelpDirectory());
+    SetTopWindow(window);
+    window->Show();
+    return true;
+}
+
+wxIMPLEMENT_APP(COmbrikApp);

@@ -1,0 +1,128 @@
+// The main window: source list, destination, saving options, status line and progress bar,
+// Convert Messages and Exit, and the menus.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <wx/frame.h>
+#include <wx/timer.h>
+
+#include "app/conversion_bridge.h"
+#include "job/source_list.h"
+
+class JobControl;
+class OutlookProbe;
+class Prompter;
+struct JobSettings;
+class wxButton;
+class wxGauge;
+class wxListCtrl;
+class wxPanel;
+class wxRadioButton;
+class wxStaticText;
+class wxTextCtrl;
+
+inline const char* const kMainCaption = "Ombrik: Full Version 2.0 (Outlook 32-bit Supported)";
+inline const char* const kExitQuestion = "Do you want to Exit ?       ";
+inline const char* const kExitTitle = " Corvanti Ombrik       ";
+inline const char* const kOutlookMissingText =
+    "MS Outlook is not installed !. Please Install MS- Outlook On your machine.";
+inline const char* const kBitnessMismatchText = "Mis Match Outlook Bitness & Software Bitness.";
+inline const char* const kEmptyListText = "Please add dbx file";
+inline const char* const kNoDestinationText = "Please Select Destination Path:";
+inline const char* const kBrowseTitle = "Select the Destination Path";
+inline const char* const kWebsiteAddress = "https://www.corvanti.example/";
+inline const char* const kOnlineHelpAddress = "https://www.corvanti.example/ombrik/help/";
+
+// The main window is a frame rather than a dialog because only frames carry a menu bar in
+// wxWidgets; it keeps the behaviour of a fixed-size dialog (no resizing, Enter converts,
+// Esc and the close box ask before leaving).
+class COmbrikDlg : public wxFrame {
+public:
+    COmbrikDlg(JobSettings& settings, Prompter& prompter, const OutlookProbe& probe,
+               JobControl& jobs);
+    ~COmbrikDlg() override;
+
+    // Commands, as the buttons and menus call them.
+    void OnConvertMessages();
+    void OnExit();
+    void OnAddFile();
+    void OnAddFolder();
+    void OnRemoveFile();
+    void OnClearList();
+    void OnBrowseDestination();
+    void OnSavingOption(int control_id);
+    void OnAbout();
+    void OnSoftwareHelp();
+    void OnOnlineHelp();
+
+    // Source list operations.
+    void AddSourceRow(const std::string& path, const std::string& folder_path);
+    static void FindDbxFiles(const std::string& directory, std::vector<std::string>& found,
+                             bool recurse);
+    void UpdateFileCountLabel();
+    // Files dropped on the list: .dbx files are added as Add File adds them.
+    void AddDroppedFiles(const std::vector<std::string>& paths);
+
+    std::string ProbeOutlookBitness() const;
+
+    // What ends the program once Exit is confirmed and no conversion is left running.
+    void SetEndProcessHandler(std::function<void()> handler) { end_process_ = std::move(handler); }
+    const std::string& start_directory() const { return start_directory_; }
+    // Where "Software Help" finds the shipped help pages when no Ombrik.chm is present.
+    void SetHelpDirectory(const std::string& directory) { help_directory_ = directory; }
+    bool IsJobRunning() const;
+    bool IsLeaving() const { return leaving_; }
+    ConversionBridge& conversion_window() { return bridge_; }
+
+    // The UI-thread side of the conversion window; the bridge calls them.
+    int RowCountNow() const;
+    std::string RowTextNow(int row, int column) const;
+    void SetProgressNow(int position);
+    void SetStatusTextNow(const std::string& text);
+    void ShowJobMessageNow(const std::string& text, const std::string& title, unsigned style);
+    void RunPstOptionsDialogNow(JobSettings& settings);
+    // Called from the worker once the job is over; picks up the end on the UI thread.
+    void NoteJobFinished();
+
+private:
+    void CreateMenus();
+    void CreateControls();
+    void CreateStatusArea();
+    void PlaceProgressBar();
+    void BindCommands();
+    wxRect Dlu(int x, int y, int width, int height) const;
+    void OnCharHook(wxKeyEvent& event);
+    void OnClose(wxCloseEvent& event);
+    void OnJobTimer(wxTimerEvent& event);
+    void OnJobEnded();
+    // Convert, the list commands, Browse and the saving options stay still while a job runs.
+    void EnableJobInputs(bool enable);
+    bool RefuseWhileRunning();
+    void ShowPreflightMessage(const std::string& text);
+    void EndProcess();
+
+    JobSettings& settings_;
+    Prompter& prompter_;
+    const OutlookProbe& probe_;
+    JobControl& jobs_;
+    ConversionBridge bridge_;
+    std::function<void()> end_process_;
+    std::string start_directory_;
+    std::string help_directory_;
+    bool leaving_ = false;
+    bool job_active_ = false;
+    wxTimer job_timer_;
+
+    wxPanel* panel_ = nullptr;
+    wxListCtrl* source_list_ = nullptr;
+    wxStaticText* status_line_ = nullptr;
+    wxStaticText* file_count_ = nullptr;
+    wxTextCtrl* destination_box_ = nullptr;
+    wxGauge* progress_bar_ = nullptr;
+    std::vector<wxWindow*> job_inputs_;
+    SourceList sources_;
+};

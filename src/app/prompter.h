@@ -1,0 +1,53 @@
+// Every modal question the desktop program asks goes through a Prompter, so that GUI tests can
+// script the answers instead of waiting for a person.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+class wxWindow;
+
+// Files chosen in an open-file dialog: the folder shown by the dialog and the full paths.
+struct FileSelection {
+    std::string folder;
+    std::vector<std::string> paths;
+};
+
+struct FileDialogRequest {
+    std::string wildcard;           // wx syntax: "Label|*.ext|Label|*.*"
+    std::string default_extension;  // without the dot
+    bool multiple = false;
+};
+
+class Prompter {
+public:
+    virtual ~Prompter() = default;
+    // A message box with a Windows style value (msgbox:: bits); returns wxID_OK, wxID_YES or wxID_NO.
+    virtual int ShowMessage(wxWindow* owner, const std::string& text, const std::string& title,
+                            unsigned style) = 0;
+    // The framework's plain message box: OK button, the application's name as title.
+    virtual void ShowAppMessage(wxWindow* owner, const std::string& text) = 0;
+    // A folder chooser; nullopt when cancelled. An empty text stands for a place with no path.
+    virtual std::optional<std::string> ChooseFolder(wxWindow* owner, const std::string& title) = 0;
+    // An open-file dialog; nullopt when cancelled.
+    virtual std::optional<FileSelection> ChooseFiles(wxWindow* owner,
+                                                     const FileDialogRequest& request) = 0;
+    // Hands a file or an address to the desktop's default handler.
+    virtual void OpenWithDesktop(const std::string& file_or_url) = 0;
+};
+
+// The prompter of a normal run: real wxWidgets dialogs and the desktop's launcher.
+class WxPrompter : public Prompter {
+public:
+    int ShowMessage(wxWindow* owner, const std::string& text, const std::string& title,
+                    unsigned style) override;
+    void ShowAppMessage(wxWindow* owner, const std::string& text) override;
+    std::optional<std::string> ChooseFolder(wxWindow* owner, const std::string& title) override;
+    std::optional<FileSelection> ChooseFiles(wxWindow* owner,
+                                             const FileDialogRequest& request) override;
+    void OpenWithDesktop(const std::string& file_or_url) override;
+};
+
+// wxMessageDialog style bits for a Windows message box style value.
+long MessageDialogStyle(unsigned style);

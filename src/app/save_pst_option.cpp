@@ -1,0 +1,155 @@
+#include "app/save_pst_option.h"
+
+#include <wx/button.h>
+#include <wx/radiobut.h>
+#include <wx/textctrl.h>
+
+#include "app/artwork.h"
+#include "app/control_ids.h"
+#include "app/dialog_units.h"
+#include "app/ombrik_dlg.h"
+#include "app/prompter.h"
+#include "app/wx_text.h"
+#include "job/job_settings.h"
+
+namespace {
+constexpr const char* kPstWildcard = "Outlook PST File (*pst)|*.pst;*.pst";
+}
+
+CSavePSTOption::CSavePSTOption(wxWindow* parent, JobSettings& settings, Prompter& prompter)
+    : wxDialog(parent, wxID_ANY, kSavePstCaption, wxDefaultPosition, wxDefaultSize,
+               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX),
+      settings_(settings),
+      prompter_(prompter) {
+    SetFont(wxFontInfo(8).Family(wxFONTFAMILY_SWISS));
+    SetIcons(ApplicationIcons());
+    CreateControls();
+    SetClientSize(DialogUnits(*this).Size(255, 155));
+    SetEscapeId(ids::kPstCancel);
+    SetAffirmativeId(ids::kPstConvert);
+    Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnSeparateStores(); }, ids::kPstSeparateStores);
+    Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnSingleNewStore(); }, ids::kPstSingleNewStore);
+    Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnExistingStore(); }, ids::kPstExistingStore);
+    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnBrowseNewStore(); }, ids::kPstNewStoreBrowse);
+    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnBrowseExistingStore(); }, ids::kPstExistingStoreBrowse);
+    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnConvert(); }, ids::kPstConvert);
+    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnCancelDialog(); }, ids::kPstCancel);
+    Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) { OnCancelDialog(); });
+    CentreOnParent();
+}
+
+wxRect CSavePSTOption::Dlu(int x, int y, int width, int height) const {
+    return DialogUnits(*this).Rect(x, y, width, height);
+}
+
+void CSavePSTOption::CreateControls() {
+    // GTK always keeps one button of a group checked; a hidden first member holds that check
+    // so that the three visible choices all start unchecked.
+    auto* unchecked = new wxRadioButton(this, wxID_ANY, wxEmptyString, wxDefaultPosition,
+                                        wxDefaultSize, wxRB_GROUP);
+    unchecked->SetValue(true);
+    unchecked->Hide();
+
+    // Created in tab order.
+    auto* convert = new wxButton(this, ids::kPstConvert, "Convert");
+    convert->SetSize(Dlu(66, 132, 50, 14));
+    convert->SetDefault();
+    new_store_path_ = new wxTextCtrl(this, ids::kPstNewStorePath, wxEmptyString, wxDefaultPosition,
+                                     wxDefaultSize, wxTE_READONLY);
+    new_store_path_->SetSize(Dlu(17, 63, 186, 13));
+    existing_store_path_ = new wxTextCtrl(this, ids::kPstExistingStorePath, wxEmptyString,
+                                          wxDefaultPosition, wxDefaultSize, wxTE_READONLY);
+    existing_store_path_->SetSize(Dlu(17, 110, 185, 15));
+    new_store_browse_ = new wxButton(this, ids::kPstNewStoreBrowse, "Browse");
+    new_store_browse_->SetSize(Dlu(204, 62, 49, 15));
+    existing_store_browse_ = new wxButton(this, ids::kPstExistingStoreBrowse, "Browse");
+    existing_store_browse_->SetSize(Dlu(204, 110, 50, 15));
+    (new wxButton(this, ids::kPstCancel, "Cancel"))->SetSize(Dlu(125, 132, 51, 15));
+
+    struct Choice {
+        int id;
+        const char* text;
+        wxRect rect;
+    };
+    const Choice choices[] = {
+        {ids::kPstSeparateStores, "Create Seperate Outlook PST file for Each (.dbx) file", Dlu(13, 20, 183, 10)},
+        {ids::kPstSingleNewStore, "Create Single Outlook PST file for All (.dbx) files", Dlu(13, 49, 168, 10)},
+        {ids::kPstExistingStore, "Save in Existing PST File", Dlu(13, 94, 93, 10)},
+    };
+    for (const Choice& choice : choices) {
+        auto* radio = new wxRadioButton(this, choice.id, choice.text);
+        wxRect rect = choice.rect;
+        rect.width = std::max(rect.width, radio->GetBestSize().x);
+        rect.height = std::max(rect.height, radio->GetBestSize().y);
+        radio->SetSize(rect);
+    }
+    EnableNewStore(false);
+    EnableExistingStore(false);
+}
+
+void CSavePSTOption::EnableNewStore(bool enable) {
+    new_store_path_->Enable(enable);
+    new_store_browse_->Enable(enable);
+}
+
+void CSavePSTOption::EnableExistingStore(bool enable) {
+    existing_store_path_->Enable(enable);
+    existing_store_browse_->Enable(enable);
+}
+
+void CSavePSTOption::OnSeparateStores() { settings_.pst_mode = "seprate"; }
+
+void CSavePSTOption::OnSingleNewStore() {
+    EnableNewStore(true);
+    EnableExistingStore(false);
+    settings_.pst_mode = "new";
+}
+
+void CSavePSTOption::OnExistingStore() {
+    EnableNewStore(false);
+    EnableExistingStore(true);
+    settings_.pst_mode = "old";
+}
+
+void CSavePSTOption::OnBrowseNewStore() {
+    const auto chosen = prompter_.ChooseFolder(this, kBrowseTitle);
+    if (!chosen) return;
+    settings_.pst_path = *chosen;
+    if (chosen->empty()) return;
+    settings_.pst_path = *chosen + "/NewPST.pst";
+    new_store_path_->ChangeValue(Wx(settings_.pst_path));
+}
+
+void CSavePSTOption::OnBrowseExistingStore() {
+    FileDialogRequest request;
+    request.wildcard = kPstWildcard;
+    request.default_extension = "pst";
+    const auto chosen = prompter_.ChooseFiles(this, request);
+    if (!chosen || chosen->paths.empty()) return;
+    existing_store_path_->ChangeValue(Wx(chosen->paths.front()));
+    settings_.existing_pst_path = chosen->paths.front();
+}
+
+void CSavePSTOption::OnConvert() {
+    settings_.pst_options_answer = "yes";
+    if (settings_.pst_mode == "seprate" || !settings_.pst_path.empty() ||
+        !settings_.existing_pst_path.empty()) {
+        EndDialog(wxID_OK);
+        return;
+    }
+    prompter_.ShowAppMessage(this, kSelectPstPathText);
+}
+
+void CSavePSTOption::OnCancelDialog() {
+    settings_.pst_options_answer = "no";
+    EndDialog(wxID_CANCEL);
+}
+
+void CSavePSTOption::EndDialog(int code) {
+    if (IsModal()) {
+        EndModal(code);
+    } else {
+        SetReturnCode(code);
+        Hide();
+    }
+}

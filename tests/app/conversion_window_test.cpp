@@ -1,0 +1,286 @@
+// The main window as the conversion job's window: calls carried to the UI thread, the inputs
+// held still while a job runs, whole conversions, and Exit in the middle of one.
+#include <condition_variable>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include <wx/gauge.h>
+#include <wx/menu.h>
+#include <wx/radiobut.h>
+#include <wx/toplevel.h>
+
+#include "app/save_pst_option.h"
+#include "fixtures/dbx_builder.h"
+#include "fixtures/temp_folder.h"
+#include "gui_test_support.h"
+#include "job/conversion_job.h"
+
+namespace guitest {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Latch {
+public:
+    void Open() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+    void Wait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return open_; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool open_ = false;
+};
+
+class ConversionWindowTest : public MainWindowTest {
+protected:
+    void PrepareJob() {
+        fixtures::WriteFile(folder_ / "Inbox.dbx", "x");
+        fixtures::WriteFile(folder_ / "Sent.dbx", "x");
+        AddFiles(folder_.path(), {folder_ / "Inbox.dbx", folder_ / "Sent.dbx"});
+        prompter_.folder_answers.push_back(folder_.path());
+        Click(ids::kBrowseDestination);
+    }
+    int Progress() { return static_cast<wxGauge*>(window_->FindWindow(ids::kProgressBar))->GetValue(); }
+
+    fixtures::TempFolder folder_;
+};
+
+TEST_F(ConversionWindowTest, WorkerCallsRunOnTheUiThreadAndWaitForTheirResult) {
+    PrepareJob();
+    Latch checked;
+    std::vector<std::string> rows;
+    std::atomic<bool> reported{false};
+    job_.body = [&](ConversionWindow& window) {
+        for (int row = 0; row < window.RowCount(); ++row) rows.push_back(window.RowText(row, 1));
+        window.SetProgress(42);
+        window.SetStatusText("/out/Inbox/hello.eml");
+        reported = true;
+        checked.Wait();
+        window.ShowMessage("conversion process completed", kMessageTitle, msgbox::kJobMessage);
+    };
+    Click(ids::kConvertMessages);
+    ASSERT_TRUE(PumpUntil([&] { return reported.load(); }));
+    Pump();
+    EXPECT_EQ(rows, (std::vector<std::string>{"Sent.dbx", "Inbox.dbx"}));
+    EXPECT_EQ(Progress(), 42);
+    EXPECT_EQ(StatusLine(), "/out/Inbox/hello.eml");
+
+    // While the job runs, everything it relies on stays still.
+    for (int id : {ids::kConvertMessages, ids::kAddFile, ids::kAddFolder, ids::kClearList, ids::kRemoveFile,
+                   ids::kBrowseDestination, ids::kSaveAsMbox}) {
+        EXPECT_FALSE(Enabled(id)) << id;
+    }
+    EXPECT_FALSE(window_->GetMenuBar()->IsEnabled(ids::WxMenuId(ids::kMenuExportFile)));
+    window_->OnConvertMessages();
+    window_->OnClearList();
+    window_->OnSavingOption(ids::kSaveAsMbox);
+    prompter_.folder_answers.push_back(std::string("/elsewhere"));
+    window_->OnBrowseDestination();
+    EXPECT_EQ(job_.starts, 1);
+    EXPECT_EQ(List().GetItemCount(), 2);
+    EXPECT_EQ(settings_.saving_option, "eml");
+    EXPECT_EQ(settings_.destination_path, folder_.path() + "/ExportDBX");
+
+    checked.Open();
+    ASSERT_TRUE(PumpUntil([&] { return !job_.IsRunning() && Enabled(ids::kConvertMessages); }));
+    ASSERT_EQ(prompter_.messages.size(), 1u);
+    EXPECT_EQ(prompter_.messages[0].text, "conversion process completed");
+    EXPECT_EQ(prompter_.messages[0].style, 0x1020u);
+    EXPECT_FALSE(prompter_.messages[0].has_owner);
+    EXPECT_TRUE(Enabled(ids::kAddFile));
+    EXPECT_TRUE(window_->GetMenuBar()->IsEnabled(ids::WxMenuId(ids::kMenuExportFile)));
+
+    // The same list converts again.
+    Click(ids::kConvertMessages);
+    ASSERT_TRUE(PumpUntil([&] { return job_.starts == 2 && !job_.IsRunning() && Enabled(ids::kAddFile); }));
+}
+
+TEST_F(ConversionWindowTest, PstOptionsDialogRunsModallyOnTheUiThreadForTheWorker) {
+    JobSettings asked;
+    std::atomic<bool> answered{false};
+    job_.body = [&](ConversionWindow& window) {
+        window.RunPstOptionsDialog(asked);
+        answered = true;
+    };
+    // Plays the user: once the dialog is up, choose separate stores and press Convert.
+    std::function<void()> play = [&] {
+        for (wxWindow* top : wxTopLevelWindows) {
+            if (auto* dialog = dynamic_cast<CSavePSTOption*>(top); dialog != nullptr && dialog->IsModal()) {
+                dialog->OnSeparateStores();
+                dialog->OnConvert();
+                return;
+            }
+        }
+        window_->CallAfter(play);
+    };
+    PrepareJob();
+    settings_.saving_option = "eml";
+    window_->CallAfter(play);
+    Click(ids::kConvertMessages);
+    ASSERT_TRUE(PumpUntil([&] { return answered.load(); }));
+    EXPECT_EQ(asked.pst_mode, "seprate");
+    EXPECT_EQ(asked.pst_options_answer, "yes");
+}
+
+// Exit during a job: the job is told to stop, ends at its next boundary, and only then does the
+// program end; no completion message appears.
+TEST_F(ConversionWindowTest, ConfirmedExitStopsTheJobBeforeEnding) {
+    PrepareJob();
+    std::atomic<int> written{0};
+    std::atomic<bool> saw_stop{false};
+    job_.body = [&](ConversionWindow& window) {
+        for (int i = 0; i < 100000 && !window.StopRequested(); ++i) {
+            window.SetProgress(i % 99 + 1);
+            window.SetStatusText("message " + std::to_string(i));
+            ++written;
+        }
+        saw_stop = window.StopRequested();
+        window.SetProgress(0);
+        window.ShowMessage("conversion process completed", kMessageTitle, msgbox::kJobMessage);
+    };
+    Click(ids::kConvertMessages);
+    ASSERT_TRUE(PumpUntil([&] { return written > 20; }));
+    prompter_.message_answers.push_back(wxID_YES);
+    Click(ids::kExit);
+    EXPECT_EQ(process_ends_, 0);  // not before the job has stopped
+    ASSERT_TRUE(PumpUntil([&] { return process_ends_ == 1; }, std::chrono::seconds(5)));
+    EXPECT_TRUE(saw_stop);
+    EXPECT_FALSE(job_.IsRunning());
+    EXPECT_EQ(prompter_.MessageTexts(), (std::vector<std::string>{"Do you want to Exit ?       "}));
+}
+
+// The real conversion job, started from the window.
+class RealJobWindow : public testing::Test {
+protected:
+    void SetUp() override {
+        CurrentJobSettings() = JobSettings{};
+        window_ = new COmbrikDlg(CurrentJobSettings(), prompter_, DefaultOutlookProbe(), jobs_);
+        window_->SetEndProcessHandler([this] {
+            ++process_ends_;
+            window_->Destroy();
+            window_ = nullptr;
+        });
+        window_->Show();
+        Pump();
+    }
+    void TearDown() override {
+        PumpUntil([this] { return !jobs_.IsRunning(); });
+        jobs_.Join();
+        if (window_ != nullptr) window_->Destroy();
+        Pump();
+    }
+    void AddAndBrowse(const std::vector<std::string>& paths) {
+        prompter_.file_answers.push_back(FileSelection{folder_.path(), paths});
+        window_->OnAddFile();
+        fs::create_directories(folder_ / "out");
+        prompter_.folder_answers.push_back(folder_ / "out");
+        window_->OnBrowseDestination();
+    }
+    // Every .eml file below folder, by file name, with its bytes.
+    std::map<std::string, std::string> EmlFiles(const std::string& folder) {
+        std::map<std::string, std::string> files;
+        std::error_code error;
+        for (const auto& entry : fs::recursive_directory_iterator(folder, error)) {
+            if (entry.path().extension() == ".eml") files[entry.path().string()] = fixtures::ReadFile(entry.path());
+        }
+        return files;
+    }
+
+    ScriptedPrompter prompter_;
+    WorkerJobControl jobs_;
+    fixtures::TempFolder folder_;
+    COmbrikDlg* window_ = nullptr;
+    int process_ends_ = 0;
+};
+
+std::string MessageText(std::size_t i, std::size_t body_bytes) {
+    std::string text = "From: sender" + std::to_string(i) + "@example.org\r\nSubject: Message " +
+                       std::to_string(i) + "\r\nX-Index: " + std::to_string(i) + "\r\n\r\n";
+    while (text.size() < body_bytes) text += "line of message " + std::to_string(i) + " body text\r\n";
+    return text + "END " + std::to_string(i) + "\r\n";
+}
+
+TEST_F(RealJobWindow, WholeEmlConversionShowsProgressAndCompletion) {
+    fixtures::DbxFileBuilder builder;
+    std::set<std::string> expected;
+    for (std::size_t i = 0; i < 5; ++i) {
+        fixtures::DbxEmailSpec email;
+        email.subject = "Message " + std::to_string(i);
+        email.sender_address = "sender@example.org";
+        email.text = MessageText(i, 700);
+        expected.insert(*email.text);
+        builder.AddEmail(email);
+    }
+    builder.WriteTo(folder_ / "Inbox.dbx");
+    AddAndBrowse({folder_ / "Inbox.dbx"});
+
+    std::atomic<int> status_seen_during_job{0};
+    prompter_.on_message = [&](const ShownMessage&) {
+        // The completion message shows once the bar is back at 0 and the status line says so.
+        EXPECT_EQ(static_cast<wxGauge*>(window_->FindWindow(ids::kProgressBar))->GetValue(), 0);
+        EXPECT_EQ(Utf8(static_cast<wxStaticText*>(window_->FindWindow(ids::kStatusLine))->GetLabel()),
+                  "conversion process completed");
+        ++status_seen_during_job;
+    };
+    window_->OnConvertMessages();
+    ASSERT_TRUE(PumpUntil([&] { return !prompter_.messages.empty() && !jobs_.IsRunning(); }));
+    ASSERT_EQ(prompter_.messages.size(), 1u);
+    EXPECT_EQ(prompter_.messages[0].text, "conversion process completed");
+    EXPECT_EQ(prompter_.messages[0].title, "Corvanti Ombrik   ");
+    EXPECT_EQ(status_seen_during_job, 1);
+
+    const auto files = EmlFiles(folder_ / "out/ExportDBX/Inbox");
+    std::set<std::string> contents;
+    for (const auto& [path, bytes] : files) contents.insert(bytes);
+    EXPECT_EQ(contents, expected);
+    ASSERT_TRUE(PumpUntil([&] { return window_->FindWindow(ids::kConvertMessages)->IsEnabled(); }));
+}
+
+TEST_F(RealJobWindow, ExitDuringAConversionLeavesOnlyCompleteFilesAndEndsQuickly) {
+    constexpr std::size_t kMessages = 4000;
+    constexpr std::size_t kBodyBytes = 16 * 1024;
+    fixtures::WriteDbxFile(folder_ / "Big.dbx", kMessages, [&](std::size_t i) {
+        fixtures::DbxEmailSpec email;
+        email.subject = "Message " + std::to_string(i);
+        email.text = MessageText(i, kBodyBytes);
+        return email;
+    });
+    AddAndBrowse({folder_ / "Big.dbx"});
+    const std::string output = folder_ / "out/ExportDBX/Big";
+    window_->OnConvertMessages();
+    ASSERT_TRUE(PumpUntil([&] {
+        std::error_code error;
+        return fs::exists(output, error) &&
+               std::distance(fs::directory_iterator(output, error), fs::directory_iterator()) > 50;
+    }));
+    prompter_.message_answers.push_back(wxID_YES);
+    const auto asked = std::chrono::steady_clock::now();
+    window_->OnExit();
+    ASSERT_TRUE(PumpUntil([&] { return process_ends_ == 1; }, std::chrono::seconds(10)));
+    const auto took = std::chrono::steady_clock::now() - asked;
+    EXPECT_LT(took, std::chrono::milliseconds(1000));
+    EXPECT_FALSE(jobs_.IsRunning());
+    // Only the exit question was asked: no completion message after a confirmed Exit.
+    EXPECT_EQ(prompter_.MessageTexts(), (std::vector<std::string>{"Do you want to Exit ?       "}));
+
+    const auto files = EmlFiles(output);
+    EXPECT_GT(files.size(), 50u);
+    EXPECT_LT(files.size(), kMessages) << "the job was not stopped";
+    for (const auto& [path, bytes] : files) {
+        const std::size_t at = bytes.find("X-Index: ");
+        ASSERT_NE(at, std::string::npos) << path;
+        const std::size_t index = std::stoul(bytes.substr(at + 9));
+        EXPECT_EQ(bytes, MessageText(index, kBodyBytes)) << path << " is not complete";
+    }
+}
+
+}  // namespace
+}  // namespace guitest

@@ -1,0 +1,214 @@
+// Destination, saving options, the checks before a conversion, and leaving the program.
+#include <filesystem>
+
+#include <wx/radiobut.h>
+
+#include "fixtures/temp_folder.h"
+#include "gui_test_support.h"
+
+namespace guitest {
+namespace {
+
+constexpr unsigned kPreflightStyle = 0x1020;
+
+class Preflight : public MainWindowTest {
+protected:
+    void ChooseOption(int id) {
+        auto* radio = static_cast<wxRadioButton*>(window_->FindWindow(id));
+        radio->SetValue(true);
+        wxCommandEvent event(wxEVT_RADIOBUTTON, id);
+        event.SetEventObject(radio);
+        event.SetInt(1);
+        window_->GetEventHandler()->ProcessEvent(event);
+    }
+    void AddOneFile() {
+        fixtures::WriteFile(folder_ / "Inbox.dbx", "x");
+        AddFiles(folder_.path(), {folder_ / "Inbox.dbx"});
+    }
+    void ChooseDestination() {
+        prompter_.folder_answers.push_back(folder_ / "out");
+        std::filesystem::create_directories(folder_ / "out");
+        Click(ids::kBrowseDestination);
+    }
+
+    fixtures::TempFolder folder_;
+};
+
+TEST_F(Preflight, StartsWithEmlChosenAndTheWindowTexts) {
+    EXPECT_EQ(settings_.saving_option, "eml");
+    EXPECT_TRUE(static_cast<wxRadioButton*>(window_->FindWindow(ids::kSaveAsEml))->GetValue());
+    EXPECT_EQ(StatusLine(), std::string(64, '-'));
+    EXPECT_EQ(Utf8(window_->GetTitle()), "Ombrik: Full Version 2.0 (Outlook 32-bit Supported)");
+    EXPECT_EQ(Utf8(window_->GetStatusBar()->GetStatusText(1)), "Corvanti: Ombrik");
+    EXPECT_FALSE(Enabled(ids::kDestinationBox));
+    EXPECT_EQ(List().GetColumnCount(), 4);
+    wxListItem column;
+    column.SetMask(wxLIST_MASK_TEXT | wxLIST_MASK_WIDTH);
+    const char* headings[] = {"Folder Path", "Count DBX", "Folder Name", "Type"};
+    const int widths[] = {255, 84, 84, 84};
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(List().GetColumn(i, column));
+        EXPECT_EQ(Utf8(column.GetText()), headings[i]);
+        EXPECT_EQ(column.GetWidth(), widths[i]);
+    }
+    EXPECT_FALSE(window_->GetWindowStyleFlag() & wxRESIZE_BORDER);
+    EXPECT_FALSE(window_->GetWindowStyleFlag() & wxMAXIMIZE_BOX);
+    EXPECT_EQ(window_->start_directory(), std::filesystem::current_path().string());
+}
+
+TEST_F(Preflight, OutlookChecksComeFirstForStoreBasedOptionsOnly) {
+    const FixedOutlookProbe missing(false, ProgramBitness());
+    ReplaceWindow(missing);
+    ChooseOption(ids::kSaveAsPst);
+    EXPECT_EQ(settings_.saving_option, "pst");
+    Click(ids::kConvertMessages);  // no Outlook, empty list, no destination
+    ASSERT_EQ(prompter_.messages.size(), 1u);
+    EXPECT_EQ(prompter_.messages[0].text,
+              "MS Outlook is not installed !. Please Install MS- Outlook On your machine.");
+    EXPECT_EQ(prompter_.messages[0].title, "Corvanti Ombrik   ");
+    EXPECT_EQ(prompter_.messages[0].style, kPreflightStyle);
+    EXPECT_FALSE(prompter_.messages[0].has_owner);
+
+    for (int id : {ids::kSaveAsMsg, ids::kSaveAsHtml, ids::kSaveAsRtf}) {
+        ChooseOption(id);
+        Click(ids::kConvertMessages);
+        EXPECT_EQ(prompter_.messages.back().text, prompter_.messages[0].text);
+    }
+    // EML and MBOX never ask for Outlook.
+    for (int id : {ids::kSaveAsEml, ids::kSaveAsMbox}) {
+        ChooseOption(id);
+        Click(ids::kConvertMessages);
+        EXPECT_EQ(prompter_.messages.back().text, "Please add dbx file");
+    }
+    EXPECT_EQ(job_.starts, 0);
+}
+
+TEST_F(Preflight, OtherBitnessIsRefusedAndRemembered) {
+    const FixedOutlookProbe other(true, OtherBitness());
+    ReplaceWindow(other);
+    ChooseOption(ids::kSaveAsMsg);
+    AddOneFile();
+    ChooseDestination();
+    Click(ids::kConvertMessages);
+    ASSERT_EQ(prompter_.messages.size(), 1u);
+    EXPECT_EQ(prompter_.messages[0].text, "Mis Match Outlook Bitness & Software Bitness.");
+    EXPECT_EQ(prompter_.messages[0].style, kPreflightStyle);
+    EXPECT_EQ(settings_.outlook_bitness, OtherBitness());
+    EXPECT_EQ(job_.starts, 0);
+
+    ChooseOption(ids::kSaveAsMbox);  // MBOX still converts
+    Click(ids::kConvertMessages);
+    EXPECT_EQ(prompter_.messages.size(), 1u);
+    EXPECT_EQ(job_.starts, 1);
+}
+
+TEST_F(Preflight, ListThenDestinationThenStart) {
+    ChooseOption(ids::kSaveAsPst);  // our own store component passes the Outlook checks
+    Click(ids::kConvertMessages);
+    AddOneFile();
+    Menu(ids::kMenuExportFile);  // the menu runs the same checks
+    EXPECT_EQ(prompter_.MessageTexts(),
+              (std::vector<std::string>{"Please add dbx file", "Please Select Destination Path:"}));
+    EXPECT_EQ(settings_.outlook_bitness, settings_.program_bitness);
+    EXPECT_EQ(job_.starts, 0);
+
+    ChooseDestination();
+    Click(ids::kConvertMessages);
+    EXPECT_EQ(prompter_.messages.size(), 2u);
+    EXPECT_EQ(job_.starts, 1);
+}
+
+TEST_F(Preflight, EnterConvertsUnlessAButtonHasTheFocus) {
+    wxKeyEvent enter(wxEVT_CHAR_HOOK);
+    enter.m_keyCode = WXK_RETURN;
+    List().SetFocus();
+    window_->GetEventHandler()->ProcessEvent(enter);
+    EXPECT_EQ(prompter_.MessageTexts(), (std::vector<std::string>{"Please add dbx file"}));
+}
+
+TEST_F(Preflight, BrowseBuildsAndCreatesTheDestination) {
+    prompter_.folder_answers.push_back(folder_.path());
+    Click(ids::kBrowseDestination);
+    const std::string destination = folder_.path() + "/ExportDBX";
+    EXPECT_EQ(settings_.destination_path, destination);
+    EXPECT_EQ(DestinationBox(), destination);
+    EXPECT_TRUE(std::filesystem::is_directory(destination));
+    ASSERT_EQ(prompter_.folder_titles.size(), 1u);
+    EXPECT_EQ(prompter_.folder_titles[0], "Select the Destination Path");
+
+    // An existing folder is simply used again.
+    prompter_.folder_answers.push_back(folder_.path());
+    Click(ids::kBrowseDestination);
+    EXPECT_EQ(settings_.destination_path, destination);
+
+    // Cancelling changes nothing.
+    Click(ids::kBrowseDestination);
+    EXPECT_EQ(settings_.destination_path, destination);
+
+    // A place without a path clears the destination but leaves the box as it was.
+    prompter_.folder_answers.push_back(std::string());
+    Click(ids::kBrowseDestination);
+    EXPECT_EQ(settings_.destination_path, "");
+    EXPECT_EQ(DestinationBox(), destination);
+
+    // A root folder is joined by plain concatenation.
+    prompter_.folder_answers.push_back(folder_.path() + "/");
+    Click(ids::kBrowseDestination);
+    EXPECT_EQ(settings_.destination_path, folder_.path() + "//ExportDBX");
+}
+
+TEST_F(Preflight, SavingOptionsChangeOnlyTheOption) {
+    AddOneFile();
+    ChooseDestination();
+    const std::string destination = settings_.destination_path;
+    const std::pair<int, const char*> options[] = {
+        {ids::kSaveAsMbox, "mbox"}, {ids::kSaveAsMsg, "msg"}, {ids::kSaveAsPst, "pst"},
+        {ids::kSaveAsHtml, "html"}, {ids::kSaveAsRtf, "rtf"}, {ids::kSaveAsEml, "eml"}};
+    for (const auto& [id, value] : options) {
+        ChooseOption(id);
+        EXPECT_EQ(settings_.saving_option, value);
+    }
+    EXPECT_EQ(settings_.destination_path, destination);
+    EXPECT_EQ(List().GetItemCount(), 1);
+}
+
+TEST_F(Preflight, ExitAsksAndNoKeepsTheWindow) {
+    prompter_.message_answers.push_back(wxID_NO);
+    Click(ids::kExit);
+    ASSERT_EQ(prompter_.messages.size(), 1u);
+    EXPECT_EQ(prompter_.messages[0].text, "Do you want to Exit ?       ");
+    EXPECT_EQ(prompter_.messages[0].title, " Corvanti Ombrik       ");
+    EXPECT_EQ(prompter_.messages[0].style, 0x1024u);
+    EXPECT_TRUE(prompter_.messages[0].has_owner);
+    EXPECT_EQ(process_ends_, 0);
+
+    // Esc, the close box and the menu ask the same question.
+    wxKeyEvent escape(wxEVT_CHAR_HOOK);
+    escape.m_keyCode = WXK_ESCAPE;
+    window_->GetEventHandler()->ProcessEvent(escape);
+    window_->Close();
+    Menu(ids::kMenuExit);
+    EXPECT_EQ(prompter_.messages.size(), 4u);
+    EXPECT_EQ(process_ends_, 0);
+    EXPECT_TRUE(window_->IsShown());
+
+    prompter_.message_answers.push_back(wxID_YES);
+    Menu(ids::kMenuExit);
+    EXPECT_EQ(process_ends_, 1);
+}
+
+TEST_F(Preflight, HelpCommandsOpenTheHelpThroughTheDesktop) {
+    Menu(ids::kMenuOnlineHelp);
+    ASSERT_EQ(prompter_.opened.size(), 1u);
+    EXPECT_EQ(prompter_.opened[0], "https://www.corvanti.example/ombrik/help/");
+
+    // Without a compiled help file in the start directory, the shipped pages open.
+    window_->SetHelpDirectory(folder_.path());
+    fixtures::WriteFile(folder_ / "index.html", "<html></html>");
+    Menu(ids::kMenuSoftwareHelp);
+    ASSERT_EQ(prompter_.opened.size(), 2u);
+    EXPECT_EQ(prompter_.opened[1], folder_ / "index.html");
+}
+
+}  // namespace
+}  // namespace guitest
