@@ -33,23 +33,20 @@ StoreOutput OutputFor(const std::string& saving_option) {
     return {".msg", 0};
 }
 
-// Removes the files of one message whichever way it ends; the output too when the message failed.
-class MessageFiles {
+// Removes the temporary files of one message whichever way it ends.
+class TemporaryFiles {
 public:
-    MessageFiles(std::string temp_eml, std::string temp_msg, std::string output)
-        : temp_eml_(std::move(temp_eml)), temp_msg_(std::move(temp_msg)), output_(std::move(output)) {}
-    ~MessageFiles() {
+    TemporaryFiles(std::string temp_eml, std::string temp_msg)
+        : temp_eml_(std::move(temp_eml)), temp_msg_(std::move(temp_msg)) {}
+    ~TemporaryFiles() {
         platform::DeleteFile(temp_eml_);
-        if (!temp_msg_.empty()) platform::DeleteFile(temp_msg_);
-        if (!done_) platform::DeleteFile(output_);
+        if (!temp_msg_.empty() && platform::FileExists(temp_msg_)) platform::DeleteFile(temp_msg_);
     }
-    MessageFiles(const MessageFiles&) = delete;
-    MessageFiles& operator=(const MessageFiles&) = delete;
-    void Done() { done_ = true; }
+    TemporaryFiles(const TemporaryFiles&) = delete;
+    TemporaryFiles& operator=(const TemporaryFiles&) = delete;
 
 private:
-    std::string temp_eml_, temp_msg_, output_;
-    bool done_ = false;
+    std::string temp_eml_, temp_msg_;
 };
 
 std::string FailureText(const std::exception& error) {
@@ -124,10 +121,9 @@ void ExportFolderThroughStore(ExportContext& context, const std::string& dbx_pat
             const bool text_complete = dbx_read_text(folder.reader(), email) >= 0;
             const std::string final_path = MakeStoreOutputPath(platform::JoinPath(directory, name), output.suffix);
             window.SetStatusText(final_path);
-            MessageFiles files(temp_eml, output.save_as_format == 0 ? std::string() : temp_msg, final_path);
+            TemporaryFiles temporary(temp_eml, output.save_as_format == 0 ? std::string() : temp_msg);
             try {
                 ConvertMessage(*session, *email, temp_eml, temp_msg, final_path, output);
-                files.Done();
             } catch (const std::exception& error) {
                 // One failed message does not cost the rest of the folder.
                 tally.CountFailure(final_path, FailureText(error));

@@ -94,10 +94,8 @@ std::shared_ptr<RDOMail> NativeSession::CreateMessageFromMsgFile(const std::stri
                                                                  int format) {
     if (format != kOlMsgUnicode) throw ComError(kMAPI_E_NO_SUPPORT, "MSG format " + std::to_string(format) + " not supported");
     if (path.empty()) throw ComError(kE_INVALIDARG, "no MSG file path");
-    auto mail = std::make_shared<MsgFileMail>(path, message_class.empty() ? std::string("IPM.Note") : message_class);
-    // The file exists from here on, as an empty message, so a path that cannot be written fails now.
-    WriteMsg(mail->message(), path);
-    return mail;
+    // The file is written by Save; an item that is only saved as RTF or HTML never needs it.
+    return std::make_shared<MsgFileMail>(path, message_class.empty() ? std::string("IPM.Note") : message_class);
 }
 
 }  // namespace store
