@@ -1,0 +1,159 @@
+// The PST export of the job: its modes, the target folder found or made, progress and counts,
+// and what ends up in the stores.
+#include <gtest/gtest.h>
+
+#include "fixtures/dbx_builder.h"
+#include "fixtures/recording_window.h"
+#include "fixtures/temp_folder.h"
+#include "job/job_tally.h"
+#include "job/pst_export.h"
+#include "pst_test_util.h"
+#include "store/pst/messaging/store.h"
+
+using namespace pst_test;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Rfc822(const std::string& subject, const std::string& body) {
+    return "From: Alice <alice@example.com>\r\nTo: Bob <bob@example.com>\r\nSubject: " + subject +
+           "\r\nDate: Wed, 01 Jan 2020 10:00:00 +0000\r\nMIME-Version: 1.0\r\n"
+           "Content-Type: text/plain; charset=us-ascii\r\n\r\n" + body + "\r\n";
+}
+
+// A folder file of n e-mails; slot i has subject prefix + i.
+std::string MakeDbx(const std::string& dir, const std::string& name, int n, const std::string& prefix) {
+    fixtures::DbxFileBuilder builder;
+    for (int i = n - 1; i >= 0; --i) {  // the first added is the highest slot
+        fixtures::DbxEmailSpec spec;
+        spec.subject = prefix + std::to_string(i);
+        spec.text = Rfc822(prefix + std::to_string(i), "Body " + std::to_string(i));
+        builder.AddEmail(spec);
+    }
+    fs::create_directories(dir);
+    const std::string path = dir + "/" + name;
+    builder.WriteTo(path);
+    return path;
+}
+
+std::vector<std::string> SubjectsIn(const std::string& pst, const std::string& folder) {
+    auto store = pst::messaging::Store::Open(pst, false);
+    std::vector<std::string> out;
+    auto nid = store->FindFolderByPath(folder);
+    if (!nid) return out;
+    for (auto id : store->Messages(*nid)) out.push_back(store->ReadMessage(id).props.GetString(0x0037001F).value_or(""));
+    return out;
+}
+
+struct ExportRun {
+    fixtures::RecordingWindow window;
+    JobSettings settings;
+    JobTally tally;
+    bool result = false;
+    void Go() { result = RunPstExport(window, settings, tally, window.RowCount()); }
+};
+
+}  // namespace
+
+TEST(PstExport, NewModePutsFilesOfTheSameNameIntoOneFolderNewestFirst) {
+    fixtures::TempFolder tmp;
+    const std::string a = MakeDbx(tmp / "a", "Inbox.dbx", 3, "A");
+    const std::string b = MakeDbx(tmp / "b", "Inbox.dbx", 2, "B");
+    ExportRun run;
+    run.settings.destination_path = tmp / "dest";
+    run.window.pst_answer.pst_mode = "new";
+    run.window.pst_answer.pst_path = tmp / "NewPST.pst";
+    run.window.pst_answer.pst_options_answer = "yes";
+    run.window.AddRow(a, "Inbox.dbx");
+    run.window.AddRow(b, "Inbox.dbx");
+    run.Go();
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(run.window.pst_dialog_runs, 1);
+    EXPECT_EQ(run.tally.messages(), 5u);
+    EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
+    EXPECT_EQ(SubjectsIn(tmp / "NewPST.pst", "Inbox.dbx"), (std::vector<std::string>{"A2", "A1", "A0", "B1", "B0"}));
+    EXPECT_EQ(run.window.progress, (std::vector<int>{1, 2, 3, 0, 1, 2, 0}));
+    // The temporary message files never went to the destination folder.
+    EXPECT_TRUE(fs::is_empty(tmp / "dest"));
+    EXPECT_EQ(StoreProblems(tmp / "NewPST.pst"), "");
+
+    // A second run into the same store adds to the same folder.
+    ExportRun again;
+    again.settings.destination_path = tmp / "dest";
+    again.window.pst_answer = run.window.pst_answer;
+    again.window.AddRow(b, "Inbox.dbx");
+    again.Go();
+    EXPECT_EQ(SubjectsIn(tmp / "NewPST.pst", "Inbox.dbx").size(), 7u);
+    EXPECT_EQ(StoreProblems(tmp / "NewPST.pst"), "");
+}
+
+TEST(PstExport, SeparateModeMakesOneStorePerFolderFile) {
+    fixtures::TempFolder tmp;
+    fs::create_directories(tmp / "dest");
+    ExportRun run;
+    run.settings.destination_path = tmp / "dest";
+    run.window.pst_answer.pst_mode = "seprate";
+    run.window.pst_answer.pst_options_answer = "yes";
+    run.window.AddRow(MakeDbx(tmp / "src", "Inbox.dbx", 2, "I"), "Inbox.dbx");
+    run.window.AddRow(MakeDbx(tmp / "src", "Sent Items.dbx", 1, "S"), "Sent Items.dbx");
+    run.Go();
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(SubjectsIn(tmp / "dest/Inbox.dbx.pst", "Inbox.dbx"), (std::vector<std::string>{"I1", "I0"}));
+    EXPECT_EQ(SubjectsIn(tmp / "dest/Sent Items.dbx.pst", "Sent Items.dbx"), std::vector<std::string>{"S0"});
+    EXPECT_EQ(run.settings.pst_path, tmp / "dest/Sent Items.dbx.pst");
+    EXPECT_EQ(StoreProblems(tmp / "dest/Inbox.dbx.pst"), "");
+}
+
+TEST(PstExport, CancelledDialogDoesNothing) {
+    fixtures::TempFolder tmp;
+    ExportRun run;
+    run.settings.destination_path = tmp / "dest";
+    run.window.pst_answer.pst_mode = "new";
+    run.window.pst_answer.pst_path = tmp / "NewPST.pst";
+    run.window.pst_answer.pst_options_answer = "no";
+    run.window.AddRow(MakeDbx(tmp / "src", "Inbox.dbx", 1, "X"), "Inbox.dbx");
+    run.Go();
+    EXPECT_FALSE(run.result);
+    EXPECT_FALSE(fs::exists(tmp / "NewPST.pst"));
+    EXPECT_TRUE(run.window.messages.empty());
+}
+
+TEST(PstExport, OldModeRefusesAStoreItCannotExtendAndCountsIt) {
+    fixtures::TempFolder tmp;
+    const std::string junk = tmp / "old.pst";
+    fixtures::WriteFile(junk, std::string(100000, 'j'));
+    ExportRun run;
+    run.settings.destination_path = tmp / "dest";
+    run.window.pst_answer.pst_mode = "old";
+    run.window.pst_answer.existing_pst_path = junk;
+    run.window.pst_answer.pst_options_answer = "yes";
+    run.window.AddRow(MakeDbx(tmp / "src", "Inbox.dbx", 1, "X"), "Inbox.dbx");
+    run.Go();
+    EXPECT_TRUE(run.result);  // the completion step still runs
+    EXPECT_EQ(run.settings.pst_path, junk);
+    EXPECT_EQ(run.tally.failures(), 1u);
+    EXPECT_EQ(fixtures::ReadFile(junk), std::string(100000, 'j'));
+}
+
+TEST(PstExport, ManyItemsWrapTheProgressAndAFileOfTheUserIsLeftAlone) {
+    fixtures::TempFolder tmp;
+    fs::create_directories(tmp / "dest");
+    // A file of the user's with the name a temporary file of slot 7 would have had.
+    fixtures::WriteFile(tmp / "dest/M7.eml", "mine");
+    ExportRun run;
+    run.settings.destination_path = tmp / "dest";
+    run.window.pst_answer.pst_mode = "new";
+    run.window.pst_answer.pst_path = tmp / "NewPST.pst";
+    run.window.pst_answer.pst_options_answer = "yes";
+    run.window.AddRow(MakeDbx(tmp / "src", "Inbox.dbx", 200, "M"), "Inbox.dbx");
+    run.Go();
+    ASSERT_EQ(run.window.progress.size(), 201u);
+    EXPECT_EQ(run.window.progress[97], 98);
+    EXPECT_EQ(run.window.progress[98], 1);
+    EXPECT_EQ(run.window.progress[199], 4);
+    EXPECT_EQ(run.window.progress[200], 0);
+    EXPECT_EQ(fixtures::ReadFile(tmp / "dest/M7.eml"), "mine");
+    EXPECT_EQ(SubjectsIn(tmp / "NewPST.pst", "Inbox.dbx").size(), 200u);
+    EXPECT_EQ(run.tally.messages(), 200u);
+    EXPECT_EQ(StoreProblems(tmp / "NewPST.pst"), "");
+}
