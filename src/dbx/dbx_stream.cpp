@@ -1,5 +1,6 @@
 // Bounded positioned reads on the reader's stream.
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,9 +56,14 @@ bool InsideFile(const DbxReader& reader, std::uint64_t offset, std::size_t size)
     return offset <= file_size && size <= file_size - offset;
 }
 
+// Maps a window of the file. A mapped page past the file's current end would raise SIGBUS when
+// touched, so a file that has shrunk since it was opened is read with pread instead, which
+// fails cleanly.
 bool MapWindow(DbxReader::Window& window, int fd, std::uint64_t file_size, std::uint64_t offset) {
     const std::uint64_t start = offset / kMapAlignment * kMapAlignment;
     const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kMapWindowSize, file_size - start));
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || static_cast<std::uint64_t>(info.st_size) < start + length) return false;
     void* data = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(start));
     if (data == MAP_FAILED) return false;
     ::madvise(data, length, MADV_SEQUENTIAL);

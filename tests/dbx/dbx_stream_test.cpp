@@ -2,7 +2,10 @@
 // stdio; both must see exactly the same folder, intact or damaged.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <sstream>
 #include <string>
@@ -104,3 +107,34 @@ TEST(DbxStreams, FileAndMemoryStreamsAgreeOnDamagedFiles) {
 }
 
 }  // namespace
+
+// A folder file that shrinks while it is open (another program truncating it, a disk that
+// goes away) must make reads fail, never bring the process down.
+TEST(DbxStream, AFileThatShrinksWhileOpenFailsReadsCleanly) {
+    char path[] = "/tmp/ombrik-shrink-XXXXXX";
+    const int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    fixtures::DbxFileBuilder builder;
+    for (int i = 0; i < 40; ++i) {
+        fixtures::DbxEmailSpec spec;
+        spec.subject = "m" + std::to_string(i);
+        spec.text = std::string(300000, static_cast<char>('a' + i % 26));
+        builder.AddEmail(spec);
+    }
+    builder.WriteTo(path);
+    DbxReader* reader = dbx_open(path);
+    ASSERT_NE(reader, nullptr);
+    ASSERT_EQ(::truncate(path, 1 << 20), 0);
+    for (std::int32_t slot = reader->item_count - 1; slot >= 0; --slot) {
+        DbxItem* item = dbx_get(reader, slot);
+        ASSERT_NE(item, nullptr);
+        auto* email = static_cast<DbxEmail*>(item);
+        if (slot < reader->item_count - 4) {
+            EXPECT_FALSE(email->text_complete) << slot;
+        }
+        dbx_free(item);
+    }
+    dbx_close(reader);
+    ::unlink(path);
+}
