@@ -232,7 +232,7 @@ std::string RenderHtml(const mapi::Message& message) {
 std::string RenderRtf(const mapi::Message& message) {
     const HeaderBlock h = MakeHeaderBlock(message);
     std::string out = "{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1{\\fonttbl{\\f0\\fswiss Arial;}{\\f1\\fmodern Courier New;}}\n"
-                      "\\pard\\plain\\f0\\fs20\n";
+                      "\\pard\\plain\\tx1800\\f0\\fs20\n";
     auto row = [&out](const char* label, const std::string& value, bool always) {
         if (!always && value.empty()) return;
         out += "{\\b ";
