@@ -5,13 +5,18 @@ namespace {
 
 using mapi::PropType;
 
+void PushUnit(Bytes& out, char32_t unit) {
+    out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    out.push_back(static_cast<std::uint8_t>(unit >> 8));
+}
+
 void AppendUtf16(Bytes& out, char32_t c) {
     if (c >= 0x10000) {
         c -= 0x10000;
-        AppendLe(out, 0xD800 + (c >> 10), 2);
-        AppendLe(out, 0xDC00 + (c & 0x3FF), 2);
+        PushUnit(out, 0xD800 + (c >> 10));
+        PushUnit(out, 0xDC00 + (c & 0x3FF));
     } else {
-        AppendLe(out, c, 2);
+        PushUnit(out, c);
     }
 }
 
@@ -69,7 +74,10 @@ Bytes Utf8ToUtf16(const std::string& s) {
         char32_t cp = 0xFFFD;
         std::size_t len = 1;
         if (c < 0x80) {
-            cp = c;
+            out.push_back(c);  // the common case: one byte, one code unit
+            out.push_back(0);
+            ++i;
+            continue;
         } else if ((c >> 5) == 6 && i + 1 < s.size()) {
             cp = ((c & 0x1F) << 6) | (s[i + 1] & 0x3F);
             len = 2;
