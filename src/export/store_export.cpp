@@ -11,6 +11,7 @@
 #include "msgfile/message_file.h"
 #include "platform/paths.h"
 #include "store/session.h"
+#include "store/store_objects.h"
 
 const char* const kSessionErrorText =
     "Unable to create redemption session \n"
@@ -64,7 +65,8 @@ void ConvertMessage(store::RDOSession& session, const DbxEmail& email, const std
     const WriteResult written = WriteMessageFile(temp_eml, email.message_text);
     if (!written) throw std::runtime_error("cannot write the temporary message file: " + written.error);
     const std::string& msg_file = output.save_as_format == 0 ? final_path : temp_msg;
-    std::shared_ptr<store::RDOMail> item = session.CreateMessageFromMsgFile(msg_file, "IPM.Note", store::kOlMsgUnicode);
+    std::shared_ptr<store::RDOMail>& item = CurrentStoreObjects().current_item;
+    item = session.CreateMessageFromMsgFile(msg_file, "IPM.Note", store::kOlMsgUnicode);
     if (!item) throw store::ComError(store::kE_POINTER, "no message item");
     item->Import(temp_eml, store::kOlRfc822);
     if (output.save_as_format == 0)

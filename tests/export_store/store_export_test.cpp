@@ -7,6 +7,7 @@
 
 #include "export/export_test_support.h"
 #include "store/msg/msg_test_support.h"
+#include "store/store_objects.h"
 
 using fixtures::ReadFile;
 using testsupport::Email;
@@ -139,6 +140,8 @@ TEST(StoreExport, StopsBetweenMessagesWhenAsked) {
     for (int i = 0; i < 5; ++i) builder.AddEmail(Email("m", Mail("m", "x")));
     const std::string folder = h.Run(builder);
     EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"m4.msg"});
+    // The last message item stays in its slot until the next export replaces it.
+    EXPECT_NE(CurrentStoreObjects().current_item, nullptr);
 }
 
 TEST(StoreExport, SessionErrorTextIsTheSixLines) {

@@ -1,0 +1,6 @@
+#include "store/store_objects.h"
+
+StoreObjects& CurrentStoreObjects() {
+    static StoreObjects objects;
+    return objects;
+}
