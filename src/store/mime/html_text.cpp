@@ -59,6 +59,15 @@ void AppendUtf8(std::string& out, char32_t cp) {
     }
 }
 
+std::size_t FindReferenceEnd(const std::string& text, std::size_t at) {
+    constexpr std::size_t kLongestReference = 12;  // "&#x0010FFFF;" and the longest names we know
+    const std::size_t stop = std::min(text.size(), at + kLongestReference);
+    for (std::size_t i = at + 1; i < stop; ++i) {
+        if (text[i] == ';') return i;
+    }
+    return std::string::npos;
+}
+
 char32_t DecodeCharacterReference(const std::string& body) {
     if (body.size() > 1 && body[0] == '#') {
         const bool hex = body[1] == 'x' || body[1] == 'X';
@@ -127,8 +136,8 @@ std::string HtmlToText(const std::string& html) {
             continue;
         }
         if (c == '&') {
-            std::size_t semi = html.find(';', i + 1);
-            if (semi != std::string::npos && semi - i <= 10) {
+            std::size_t semi = FindReferenceEnd(html, i);
+            if (semi != std::string::npos) {
                 char32_t cp = DecodeCharacterReference(html.substr(i + 1, semi - i - 1));
                 if (cp != 0) {
                     std::string ch;

@@ -14,4 +14,8 @@ char32_t DecodeCharacterReference(const std::string& body);
 
 void AppendUtf8(std::string& out, char32_t cp);
 
+// The ';' closing a character reference that starts with '&' at text[at], looked for only as
+// far as a reference can reach (so text full of '&' is not scanned again for each one), or npos.
+std::size_t FindReferenceEnd(const std::string& text, std::size_t at);
+
 }  // namespace mime

@@ -40,9 +40,9 @@ std::string NormalizedUrl(const std::string& value) {
     std::string decoded;
     for (std::size_t i = 0; i < value.size(); ++i) {
         if (value[i] == '&') {
-            std::size_t semi = value.find(';', i + 1);
+            std::size_t semi = mime::FindReferenceEnd(value, i);
             std::size_t stop = semi;
-            if (semi == std::string::npos || semi - i > 10) {
+            if (semi == std::string::npos) {
                 // References without ';' count too in URLs: take the longest run of name characters.
                 stop = i + 1;
                 while (stop < value.size() && (std::isalnum(static_cast<unsigned char>(value[stop])) || value[stop] == '#')) ++stop;
@@ -104,8 +104,11 @@ struct Tag {
     std::size_t end = 0;  // index after '>'
 };
 
-// Parses the tag starting at html[at] == '<'; false when this '<' starts no tag.
-bool ParseTag(const std::string& html, std::size_t at, Tag& tag) {
+enum class TagParse { kTag, kNotATag, kUnterminated };
+
+// Parses the tag starting at html[at] == '<'. A tag that never ends (no '>', or a quote that is
+// never closed) takes the rest of the text with it, as in a browser.
+TagParse ParseTag(const std::string& html, std::size_t at, Tag& tag) {
     std::size_t i = at + 1;
     if (i < html.size() && html[i] == '/') {
         tag.closing = true;
@@ -113,17 +116,17 @@ bool ParseTag(const std::string& html, std::size_t at, Tag& tag) {
     }
     std::size_t name_start = i;
     while (i < html.size() && (std::isalnum(static_cast<unsigned char>(html[i])) || html[i] == '-' || html[i] == ':' || html[i] == '_')) ++i;
-    if (i == name_start || !std::isalpha(static_cast<unsigned char>(html[name_start]))) return false;
+    if (i == name_start || !std::isalpha(static_cast<unsigned char>(html[name_start]))) return TagParse::kNotATag;
     tag.name = Lower(html.substr(name_start, i - name_start));
     for (;;) {
         while (i < html.size() && (std::isspace(static_cast<unsigned char>(html[i])) || html[i] == '/')) {
             if (html[i] == '/') tag.self_closing = true;
             ++i;
         }
-        if (i >= html.size()) return false;
+        if (i >= html.size()) return TagParse::kUnterminated;
         if (html[i] == '>') {
             tag.end = i + 1;
-            return true;
+            return TagParse::kTag;
         }
         tag.self_closing = false;
         Attribute attribute;
@@ -141,7 +144,7 @@ bool ParseTag(const std::string& html, std::size_t at, Tag& tag) {
             if (i < html.size() && (html[i] == '"' || html[i] == '\'')) {
                 const char quote = html[i];
                 std::size_t close = html.find(quote, i + 1);
-                if (close == std::string::npos) return false;
+                if (close == std::string::npos) return TagParse::kUnterminated;
                 attribute.value = html.substr(i + 1, close - i - 1);
                 i = close + 1;
             } else {
@@ -158,7 +161,9 @@ std::size_t FindClosing(const std::string& html, std::size_t from, const std::st
     std::size_t k = from;
     while ((k = html.find("</", k)) != std::string::npos) {
         Tag tag;
-        if (ParseTag(html, k, tag) && tag.name == name) return tag.end;
+        const TagParse parsed = ParseTag(html, k, tag);
+        if (parsed == TagParse::kUnterminated) return html.size();
+        if (parsed == TagParse::kTag && tag.name == name) return tag.end;
         k += 2;
     }
     return html.size();
@@ -189,7 +194,9 @@ std::string SanitizeHtml(const std::string& html, CidResolver resolve_cid, const
             continue;
         }
         Tag tag;
-        if (!ParseTag(html, i, tag)) {
+        const TagParse parsed = ParseTag(html, i, tag);
+        if (parsed == TagParse::kUnterminated) break;
+        if (parsed == TagParse::kNotATag) {
             out += "&lt;";
             ++i;
             continue;

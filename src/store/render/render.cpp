@@ -330,8 +330,8 @@ std::string EncapsulateHtmlInRtf(const std::string& html) {
             }
             i = end + 1;
         } else if (c == '&') {
-            std::size_t semi = html.find(';', i + 1);
-            if (semi != std::string::npos && semi - i <= 10) {
+            std::size_t semi = mime::FindReferenceEnd(html, i);
+            if (semi != std::string::npos) {
                 char32_t cp = mime::DecodeCharacterReference(html.substr(i + 1, semi - i - 1));
                 if (cp != 0) {
                     htmltag(html.substr(i, semi + 1 - i));

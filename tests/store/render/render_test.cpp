@@ -1,10 +1,12 @@
 #include "store/render/render.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include <gtest/gtest.h>
 
 #include "store/mapi/prop_tags.h"
+#include "store/mime/html_text.h"
 #include "store/mime/mime_import.h"
 
 using render::SanitizeHtml;
@@ -128,4 +130,25 @@ TEST(HtmlInRtf, WrapsTheHtmlSoBothKindsOfReaderGetTheirPart) {
     EXPECT_NE(rtf.find("{\\*\\htmltag64 <head><style>p\\{\\}</style></head>}"), std::string::npos);
     EXPECT_NE(rtf.find("Caf{\\*\\htmltag64 &#233;}\\htmlrtf \\u233?\\htmlrtf0 "), std::string::npos);
     EXPECT_NE(rtf.find(" \\{x\\} {\\*\\htmltag64 &amp;}\\htmlrtf &\\htmlrtf0 "), std::string::npos);
+}
+
+TEST(HtmlHandling, HostileShapesTakeLinearTime) {
+    // Each of these made an earlier search run to the end of the text once per character.
+    auto repeat = [](const std::string& unit, std::size_t bytes) {
+        std::string out;
+        while (out.size() < bytes) out += unit;
+        return out;
+    };
+    const std::vector<std::string> inputs = {repeat("&", 1 << 20), repeat("<a b=\"", 1 << 20), repeat("<a ", 1 << 20),
+                                             "<script>" + repeat("</a b='", 1 << 20), repeat("<p>&#", 1 << 20),
+                                             repeat("<style>x", 1 << 20), repeat("</", 1 << 20)};
+    for (const std::string& html : inputs) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::string safe = SanitizeHtml(html);
+        (void)mime::HtmlToText(html);
+        (void)render::EncapsulateHtmlInRtf(html);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_LT(seconds, 5.0) << html.substr(0, 12);
+        EXPECT_EQ(Lower(safe).find("<script"), std::string::npos);
+    }
 }
