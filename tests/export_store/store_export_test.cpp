@@ -150,3 +150,35 @@ TEST(StoreExport, SessionErrorTextIsTheSixLines) {
               " 1) Go to software installation location. \n 2) Click on Start button \xC2\xBB Run \n"
               " 3) Type the below command- \n regsvr32 C:\\Program Files\\Corvanti Ombrik\\Redemption.dll");
 }
+
+TEST(StoreExport, TheRealSampleFolderConvertsToAllThreeForms) {
+    const std::string sample = std::string(OMBRIK_SAMPLES_DIR) + "/dbx/Inbox.dbx";
+    if (!std::filesystem::exists(sample)) GTEST_SKIP() << "no sample folder files";
+    for (const std::string option : {"msg", "rtf", "html"}) {
+        StoreHarness h(option);
+        ScopedTmpDir tmp(h.dir / "tmp");
+        ExportFolderThroughStore(h.context, sample, h.Destination(), "Inbox");
+        EXPECT_TRUE(FilesIn(h.dir / "tmp").empty());
+        const std::string folder = h.Destination() + "/Inbox";
+        const std::string name = "Welcome to Outlook Express 60." + option;
+        ASSERT_EQ(FilesIn(folder), std::vector<std::string>{name});
+        EXPECT_EQ(h.tally.messages(), 1u);
+        const std::string path = folder + "/" + name;
+        if (option == "msg") {
+            if (msgtest::HaveMsgCheck()) {
+                EXPECT_EQ(msgtest::MsgCheckStrict(path), "");
+            }
+            if (msgtest::HaveOlefile()) {
+                auto dump = msgtest::DumpMsg(path);
+                EXPECT_EQ(dump["msg"]["0037001F"], "Welcome to Outlook Express 6");
+                EXPECT_EQ(dump["msg"]["0C1F001F"], "msoe@microsoft.com");
+                EXPECT_FALSE(dump["msg"]["10130102"].empty());  // the HTML body
+                EXPECT_FALSE(dump["msg"]["10090102"].empty());  // and its RTF wrapping
+            }
+        } else {
+            const std::string text = ReadFile(path);
+            EXPECT_NE(text.find("Welcome to Outlook Express 6"), std::string::npos);
+            EXPECT_NE(text.find("msoe@microsoft.com"), std::string::npos);
+        }
+    }
+}
