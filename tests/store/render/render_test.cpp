@@ -8,6 +8,7 @@
 #include "store/mapi/prop_tags.h"
 #include "store/mime/html_text.h"
 #include "store/mime/mime_import.h"
+#include "rtf_html_reader.h"
 
 using render::SanitizeHtml;
 
@@ -151,4 +152,28 @@ TEST(HtmlHandling, HostileShapesTakeLinearTime) {
         EXPECT_LT(seconds, 5.0) << html.substr(0, 12);
         EXPECT_EQ(Lower(safe).find("<script"), std::string::npos);
     }
+}
+
+TEST(HtmlInRtf, AReaderOfTheWrappingGetsTheHtmlBack) {
+    const std::string html =
+        "<!DOCTYPE html>\n<html><head><title>T {1}</title><style>p { color: red }</style></head>\n"
+        "<body bgcolor=\"#ffffff\"><p class='a'>Caf\xC3\xA9 &amp; cr\xC3\xA8me \\ {braces}</p>\n"
+        "<pre>line 1\nline 2</pre><table><tr><td>a</td><td>b</td></tr></table>"
+        "<a href=\"https://example.com/?q=1&amp;r=2\">link</a><!-- note --></body></html>";
+    // What comes back: the same HTML, with line ends as CRLF and non-ASCII as references.
+    std::string expected;
+    for (std::size_t i = 0; i < html.size();) {
+        const unsigned char c = static_cast<unsigned char>(html[i]);
+        if (c == '\n') {
+            expected += "\r\n";
+            ++i;
+        } else if (c >= 0x80) {  // the two-byte letters of this text
+            const char32_t cp = ((c & 0x1F) << 6) | (static_cast<unsigned char>(html[i + 1]) & 0x3F);
+            expected += "&#" + std::to_string(static_cast<std::uint32_t>(cp)) + ";";
+            i += 2;
+        } else {
+            expected.push_back(html[i++]);
+        }
+    }
+    EXPECT_EQ(rtftest::HtmlFromRtf(render::EncapsulateHtmlInRtf(html)), expected);
 }
