@@ -3,7 +3,7 @@
 #include <cstring>
 
 std::string_view MessageTextView(const DbxText& text) {
-    if (!text) return {};
+    if (!text || text->empty()) return {};
     const void* zero = std::memchr(text->data(), '\0', text->size());
     const std::size_t length = zero == nullptr ? text->size() : static_cast<std::size_t>(static_cast<const char*>(zero) - text->data());
     return std::string_view(text->data(), length);

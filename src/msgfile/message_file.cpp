@@ -49,7 +49,7 @@ bool CUTF16File::Close() {
 }
 
 WriteResult WriteMessageFile(const std::string& path, std::string_view text) {
-    const void* zero = std::memchr(text.data(), '\0', text.size());
+    const void* zero = text.empty() ? nullptr : std::memchr(text.data(), '\0', text.size());
     if (zero != nullptr) text = text.substr(0, static_cast<std::size_t>(static_cast<const char*>(zero) - text.data()));
     CUTF16File file;
     WriteResult result;
