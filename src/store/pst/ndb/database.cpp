@@ -95,7 +95,7 @@ void Database::InitNew(CryptMethod method) {
     header_.bidNextP = 1;
     header_.bidNextB = 4;
     header_.dwUnique = 1;
-    for (auto& n : header_.rgnid) n = 0x400;
+    for (std::size_t t = 0; t < 32; ++t) header_.rgnid[t] = 0x400;  // packed: no references into it
     header_.rgnid[kNidTypeSearchFolder] = 0x4000;
     header_.rgnid[kNidTypeNormalMessage] = 0x10000;
     header_.rgnid[kNidTypeAssocMessage] = 0x8000;
@@ -258,7 +258,8 @@ std::uint32_t Database::NewNid(std::uint32_t type) {
 
 void Database::ReserveNids(std::uint32_t type, std::uint32_t next_index) {
     if (type >= 32) throw PstError("bad NID type");
-    header_.rgnid[type] = std::max(header_.rgnid[type], next_index);
+    const std::uint32_t current = header_.rgnid[type];
+    if (next_index > current) header_.rgnid[type] = next_index;
 }
 
 // ---- blocks ----
@@ -300,7 +301,7 @@ std::uint64_t Database::WriteBlock(std::span<const std::uint8_t> data, bool inte
     const std::uint64_t bid = NextBlockBid(internal);
     const std::uint64_t ib = Allocate(size, false);
     std::vector<std::uint8_t> buf(size, 0);
-    std::memcpy(buf.data(), data.data(), data.size());
+    if (!data.empty()) std::memcpy(buf.data(), data.data(), data.size());
     if (!internal) EncodeBlockData(crypt_, {buf.data(), data.size()});
     BLOCKTRAILER trailer{};
     trailer.cb = static_cast<std::uint16_t>(data.size());
