@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 
 #include "pst_test_util.h"
 #include "store/pst/messaging/store.h"
@@ -117,4 +118,42 @@ TEST(PstSession, RefusesStoresItCannotExtendAndLeavesThemUntouched) {
     EXPECT_THROW(session.LogonPstStore((dir / "missing" / "x.pst").string(), kOlStoreUnicode), ComError);
     EXPECT_FALSE(fs::exists(dir / "missing" / "x.pst"));
     EXPECT_THROW(session.LogonPstStore((dir / "ansi.pst").string(), 1), ComError);
+}
+
+// A MIME message with an HTML body and an attachment, imported through the session, comes out of
+// an independent reader with its bodies and attachment bytes.
+TEST(PstSession, ImportedMimeMessageKeepsBodiesAndAttachments) {
+    if (!HaveTool("pffexport")) GTEST_SKIP() << "pffexport absent";
+    auto dir = ScratchDir("session-mime");
+    auto eml = dir / "m.eml";
+    std::ofstream(eml, std::ios::binary)
+        << "From: Alice <alice@example.com>\r\nTo: Bob <bob@example.com>\r\nSubject: With attachment\r\n"
+           "Date: Wed, 01 Jan 2020 10:00:00 +0000\r\nMIME-Version: 1.0\r\n"
+           "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
+           "--b1\r\nContent-Type: multipart/alternative; boundary=\"b2\"\r\n\r\n"
+           "--b2\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nPlain text\r\n"
+           "--b2\r\nContent-Type: text/html; charset=utf-8\r\n\r\n<p>HTML text</p>\r\n--b2--\r\n"
+           "--b1\r\nContent-Type: application/octet-stream; name=\"data.bin\"\r\n"
+           "Content-Disposition: attachment; filename=\"data.bin\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+           "AAECAwQFBgcICQ==\r\n--b1--\r\n";
+    auto pst = dir / "m.pst";
+    {
+        PstSession session;
+        auto store = session.LogonPstStore(pst.string(), kOlStoreUnicode);
+        ImportInto(session, "\\\\" + store->DisplayName(), "Inbox.dbx", {eml});
+        session.Logoff();
+    }
+    EXPECT_EQ(StoreProblems(pst), "");
+    std::string out;
+    ASSERT_EQ(pst_test::Run("cd '" + dir.string() + "' && pffexport -q -f all -t x m.pst 2>&1", &out), 0) << out;
+    const fs::path msg = dir / "x.export" / "Top of Personal Folders" / "Inbox.dbx" / "Message00001";
+    std::ifstream attachment(msg / "Attachments" / "1_data.bin", std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(attachment)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(bytes, std::string("\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09", 10));
+    std::ifstream text(msg / "Message.txt", std::ios::binary);
+    std::string body((std::istreambuf_iterator<char>(text)), std::istreambuf_iterator<char>());
+    EXPECT_NE(body.find("Plain text"), std::string::npos) << body;
+    std::ifstream html(msg / "Message.html", std::ios::binary);
+    std::string html_body((std::istreambuf_iterator<char>(html)), std::istreambuf_iterator<char>());
+    EXPECT_NE(html_body.find("<p>HTML text</p>"), std::string::npos) << html_body;
 }
