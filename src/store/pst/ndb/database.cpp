@@ -62,6 +62,11 @@ std::uint64_t Database::FPMapOffset(std::uint64_t n) {
 }
 
 Database::~Database() {
+    try {
+        FlushPending();
+    } catch (...) {
+        // Nothing to report to from a destructor; Flush is where writing fails visibly.
+    }
     if (fd_ >= 0) ::close(fd_);
 }
 
@@ -198,6 +203,7 @@ void Database::ReadBTree(std::uint64_t bid, std::uint64_t ib, std::uint8_t ptype
 }
 
 std::vector<std::uint8_t> Database::ReadAt(std::uint64_t ib, std::size_t size) const {
+    FlushPending();
     std::vector<std::uint8_t> out(size);
     std::size_t done = 0;
     while (done < size) {
@@ -209,7 +215,7 @@ std::vector<std::uint8_t> Database::ReadAt(std::uint64_t ib, std::size_t size) c
     return out;
 }
 
-void Database::WriteAt(std::uint64_t ib, std::span<const std::uint8_t> data) {
+void Database::WriteRaw(std::uint64_t ib, std::span<const std::uint8_t> data) const {
     std::size_t done = 0;
     while (done < data.size()) {
         ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(ib + done));
@@ -217,6 +223,24 @@ void Database::WriteAt(std::uint64_t ib, std::span<const std::uint8_t> data) {
         if (n <= 0) throw PstError(ErrnoText("cannot write the store"));
         done += static_cast<std::size_t>(n);
     }
+}
+
+// Writes that continue the previous one are gathered and go out in large pieces: blocks are
+// appended one after another, so a message costs a few memory copies instead of system calls.
+void Database::WriteAt(std::uint64_t ib, std::span<const std::uint8_t> data) {
+    constexpr std::size_t kPendingLimit = 1 << 20;
+    if (!pending_.empty() && ib != pending_at_ + pending_.size()) FlushPending();
+    if (pending_.empty()) pending_at_ = ib;
+    pending_.insert(pending_.end(), data.begin(), data.end());
+    if (pending_.size() >= kPendingLimit) FlushPending();
+}
+
+void Database::FlushPending() const {
+    if (pending_.empty()) return;
+    // Cleared first: a failed write is reported once and not retried by the next read.
+    std::vector<std::uint8_t> data;
+    data.swap(pending_);
+    WriteRaw(pending_at_, data);
 }
 
 // ---- nodes ----
@@ -748,7 +772,9 @@ void Database::Flush() {
     WriteMaps();
     if (::ftruncate(fd_, static_cast<off_t>(file_eof_)) != 0) throw PstError(ErrnoText("cannot size the store"));
     WriteDensityList();
+    FlushPending();
     WriteHeader();
+    FlushPending();
     if (::fsync(fd_) != 0) throw PstError(ErrnoText("cannot flush the store"));
 }
 

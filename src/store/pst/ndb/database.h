@@ -118,6 +118,8 @@ private:
     void MarkRange(std::uint64_t ib, std::uint64_t size, bool used);
     void FreeBlock(std::uint64_t bid);
     void WriteAt(std::uint64_t ib, std::span<const std::uint8_t> data);
+    void WriteRaw(std::uint64_t ib, std::span<const std::uint8_t> data) const;
+    void FlushPending() const;
     void WritePage(std::uint64_t ib, std::uint8_t* page, std::uint8_t ptype, std::uint64_t bid, bool signed_page);
     std::uint64_t WriteBTree(std::uint8_t ptype);
     void WriteMaps();
@@ -139,6 +141,8 @@ private:
     std::vector<std::uint64_t> btree_pages_;
     std::uint64_t pages_read_ = 0;
     int root_level_ = 0;
+    mutable std::vector<std::uint8_t> pending_;  // gathered writes not yet in the file
+    mutable std::uint64_t pending_at_ = 0;
 };
 
 }  // namespace pst::ndb
