@@ -30,6 +30,9 @@ int main(int argc, char** argv) {
         m.recipients.push_back(std::move(r));
         store->AddMessage(folder, m);
     }
+    rusage before_close{};
+    getrusage(RUSAGE_SELF, &before_close);
+    std::printf("peak RSS before closing: %ld MB\n", before_close.ru_maxrss / 1024);
     store->Close();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     rusage usage{};

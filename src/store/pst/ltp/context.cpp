@@ -155,12 +155,16 @@ BuiltNode BuildTableContext(const std::vector<PropTag>& tags, std::size_t row_co
     end1 = std::max(end1, end2);
 
     // Rows: fixed cells in place, variable values in the heap, the cell existence bitmap last.
-    Bytes matrix;
-    matrix.reserve(row_count * row_size);
-    std::vector<BthRecord> index;
+    // Rows go straight into the blocks they are stored in: each block holds as many whole rows
+    // as fit, and every block but the last is padded to full size.
+    const std::size_t rows_per_block = ndb::kMaxBlockData / row_size;
+    std::vector<Bytes> row_blocks;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> index;  // row id, row number
+    index.reserve(row_count);
+    Bytes row(row_size, 0);
     for (std::size_t r = 0; r < row_count; ++r) {
         const TableRow current = row_at(r);
-        Bytes row(row_size, 0);
+        std::fill(row.begin(), row.end(), 0);
         for (const auto& c : cols) {
             const Bytes* value = nullptr;
             Bytes id_bytes;
@@ -186,26 +190,29 @@ BuiltNode BuildTableContext(const std::vector<PropTag>& tags, std::size_t row_co
             }
             row[end1 + c.bit / 8] |= static_cast<std::uint8_t>(0x80 >> (c.bit % 8));
         }
-        matrix.insert(matrix.end(), row.begin(), row.end());
-        BthRecord rec;
-        AppendLe(rec.key, current.row_id, 4);
-        AppendLe(rec.data, r, 4);
-        index.push_back(std::move(rec));
-    }
-    std::uint32_t hid_index = WriteBth(heap, 4, 4, std::move(index));
-    std::uint32_t hnid_rows = 0;
-    if (!matrix.empty()) {
-        if (matrix.size() <= kMaxHeapAlloc) {
-            hnid_rows = heap.Allocate(matrix);
-        } else {
-            // Rows never straddle a block: each block holds as many whole rows as fit.
-            const std::size_t per_block = ndb::kMaxBlockData / row_size * row_size;
-            hnid_rows = next_nid();
-            auto blocks = SplitBlocks(matrix, per_block);
-            // Every block of a data tree but the last is full: rows, then padding.
-            for (std::size_t b = 0; b + 1 < blocks.size(); ++b) blocks[b].resize(ndb::kMaxBlockData, 0);
-            node.subnodes.emplace_back(hnid_rows, std::move(blocks));
+        if (r % rows_per_block == 0) {
+            if (!row_blocks.empty()) row_blocks.back().resize(ndb::kMaxBlockData, 0);
+            row_blocks.emplace_back();
+            row_blocks.back().reserve(ndb::kMaxBlockData);
         }
+        row_blocks.back().insert(row_blocks.back().end(), row.begin(), row.end());
+        index.emplace_back(current.row_id, static_cast<std::uint32_t>(r));
+    }
+    std::sort(index.begin(), index.end());
+    Bytes flat_index;
+    flat_index.reserve(index.size() * 8);
+    for (const auto& [id, r] : index) {
+        AppendLe(flat_index, id, 4);
+        AppendLe(flat_index, r, 4);
+    }
+    std::vector<std::pair<std::uint32_t, std::uint32_t>>().swap(index);
+    std::uint32_t hid_index = WriteSortedBth(heap, 4, 4, flat_index);
+    std::uint32_t hnid_rows = 0;
+    if (row_blocks.size() == 1 && row_blocks[0].size() <= kMaxHeapAlloc) {
+        hnid_rows = heap.Allocate(row_blocks[0]);
+    } else if (!row_blocks.empty()) {
+        hnid_rows = next_nid();
+        node.subnodes.emplace_back(hnid_rows, std::move(row_blocks));
     }
     Bytes info(sizeof(TCINFO) + cols.size() * sizeof(TCOLDESC));
     TCINFO ti{kClientSigTc, static_cast<std::uint8_t>(cols.size()), {end4, end2, end1, row_size}, hid_index, hnid_rows, 0};

@@ -141,33 +141,42 @@ std::span<const std::uint8_t> HeapReader::Get(std::uint32_t hid) const {
 std::uint32_t WriteBth(HeapWriter& heap, std::uint8_t cb_key, std::uint8_t cb_ent, std::vector<BthRecord> records) {
     std::sort(records.begin(), records.end(),
               [](const BthRecord& a, const BthRecord& b) { return LoadLe(a.key) < LoadLe(b.key); });
+    Bytes flat;
+    flat.reserve(records.size() * (cb_key + cb_ent));
+    for (const auto& r : records) {
+        if (r.key.size() != cb_key || r.data.size() != cb_ent) throw PstError("BTH record size");
+        flat.insert(flat.end(), r.key.begin(), r.key.end());
+        flat.insert(flat.end(), r.data.begin(), r.data.end());
+    }
+    return WriteSortedBth(heap, cb_key, cb_ent, flat);
+}
+
+std::uint32_t WriteSortedBth(HeapWriter& heap, std::uint8_t cb_key, std::uint8_t cb_ent, const Bytes& records) {
+    const std::size_t record_size = cb_key + cb_ent;
+    if (record_size == 0 || records.size() % record_size != 0) throw PstError("BTH record size");
     BTHHEADER header{kClientSigBth, cb_key, cb_ent, 0, 0};
     if (!records.empty()) {
         struct Node {
-            Bytes key;
+            std::uint64_t key;
             std::uint32_t hid;
         };
         std::vector<Node> level;
-        std::size_t per = kMaxHeapAlloc / (cb_key + cb_ent);
-        for (std::size_t i = 0; i < records.size(); i += per) {
-            Bytes leaf;
-            for (std::size_t k = i; k < std::min(records.size(), i + per); ++k) {
-                if (records[k].key.size() != cb_key || records[k].data.size() != cb_ent)
-                    throw PstError("BTH record size");
-                leaf.insert(leaf.end(), records[k].key.begin(), records[k].key.end());
-                leaf.insert(leaf.end(), records[k].data.begin(), records[k].data.end());
-            }
-            level.push_back({records[i].key, heap.Allocate(leaf)});
+        const std::size_t per_leaf = kMaxHeapAlloc / record_size;
+        const std::size_t bytes_per_leaf = per_leaf * record_size;
+        for (std::size_t off = 0; off < records.size(); off += bytes_per_leaf) {
+            const std::size_t n = std::min(bytes_per_leaf, records.size() - off);
+            std::span<const std::uint8_t> leaf(records.data() + off, n);
+            level.push_back({LoadLe(leaf.subspan(0, cb_key)), heap.Allocate(leaf)});
         }
         std::uint8_t levels = 0;
-        per = kMaxHeapAlloc / (cb_key + 4u);
+        const std::size_t per_index = kMaxHeapAlloc / (cb_key + 4u);
         while (level.size() > 1) {
             ++levels;
             std::vector<Node> up;
-            for (std::size_t i = 0; i < level.size(); i += per) {
+            for (std::size_t i = 0; i < level.size(); i += per_index) {
                 Bytes index;
-                for (std::size_t k = i; k < std::min(level.size(), i + per); ++k) {
-                    index.insert(index.end(), level[k].key.begin(), level[k].key.end());
+                for (std::size_t k = i; k < std::min(level.size(), i + per_index); ++k) {
+                    AppendLe(index, level[k].key, cb_key);
                     AppendLe(index, level[k].hid, 4);
                 }
                 up.push_back({level[i].key, heap.Allocate(index)});

@@ -95,6 +95,8 @@ struct BthRecord {
 
 // Writes the records (sorted here) into the heap and returns the HID of the BTH header.
 std::uint32_t WriteBth(HeapWriter& heap, std::uint8_t cb_key, std::uint8_t cb_ent, std::vector<BthRecord> records);
+// The same for records already sorted and laid end to end (key, data, key, data, ...).
+std::uint32_t WriteSortedBth(HeapWriter& heap, std::uint8_t cb_key, std::uint8_t cb_ent, const Bytes& records);
 // Reads every record of the BTH whose header is at hid.
 std::vector<BthRecord> ReadBth(const HeapReader& heap, std::uint32_t hid, std::uint8_t* cb_key = nullptr,
                                std::uint8_t* cb_ent = nullptr);
