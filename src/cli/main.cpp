@@ -13,10 +13,7 @@
 #include "job/source_list.h"
 #include "platform/paths.h"
 #include "platform/text_encoding.h"
-#if __has_include("store/pst/pst_check.h")
 #include "store/pst/pst_check.h"
-#define OMBRIK_HAVE_PST_CHECK 1
-#endif
 
 namespace {
 
@@ -27,15 +24,6 @@ constexpr int kExitUsage = 2;
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "ombrik-cli: %s\n\n%s", message.c_str(), kCliUsage);
     return kExitUsage;
-}
-
-int CheckPst(const std::string& path) {
-#ifdef OMBRIK_HAVE_PST_CHECK
-    return RunPstCheckCommand(path);
-#else
-    std::fprintf(stderr, "ombrik-cli: checking PST stores is not available yet in this build (%s)\n", path.c_str());
-    return kExitFailures;
-#endif
 }
 
 // Rows are added as the window's Add File and Add Folder add them: each on top.
@@ -79,7 +67,7 @@ int main(int argc, char** argv) {
         std::fputs(kCliUsage, stdout);
         return kExitOk;
     }
-    if (!options->check_pst.empty()) return CheckPst(options->check_pst);
+    if (!options->check_pst.empty()) return RunPstCheckCommand(options->check_pst);
     if (options->dest.empty()) return UsageError("--dest DIR is required");
     if (!platform::IsDirectory(options->dest)) return UsageError("destination folder " + options->dest + " does not exist");
     if (!IsSavingOptionAvailable(options->format))

@@ -9,15 +9,9 @@
 #include "export/mbox_export.h"
 #include "export/output_naming.h"
 #include "job/conversion_window.h"
-#include "job/job_settings.h"
-#if __has_include("export/store_export.h")
 #include "export/store_export.h"
-#define OMBRIK_HAVE_STORE_EXPORT 1
-#endif
-#if __has_include("job/pst_export.h")
+#include "job/job_settings.h"
 #include "job/pst_export.h"
-#define OMBRIK_HAVE_PST_EXPORT 1
-#endif
 
 namespace {
 
@@ -60,16 +54,12 @@ void RunFolderLoop(ConversionWindow& window, const JobSettings& settings, JobTal
 FolderExporter FindFolderExporter(const std::string& saving_option) {
     if (saving_option == "eml") return ExportFolderToEml;
     if (saving_option == "mbox") return ExportFolderToMbox;
-#ifdef OMBRIK_HAVE_STORE_EXPORT
     if (saving_option == "msg" || saving_option == "rtf" || saving_option == "html") return ExportFolderThroughStore;
-#endif
     return {};
 }
 
 bool IsSavingOptionAvailable(const std::string& saving_option) {
-#ifdef OMBRIK_HAVE_PST_EXPORT
     if (saving_option == "pst") return true;
-#endif
     return static_cast<bool>(FindFolderExporter(saving_option));
 }
 
@@ -84,9 +74,7 @@ JobTally RunConversionJob(ConversionWindow& window, JobSettings& settings) {
     JobTally tally;
     const int row_count = window.RowCount();
     if (settings.saving_option == "pst") {
-#ifdef OMBRIK_HAVE_PST_EXPORT
         if (!RunPstExport(window, settings, tally, row_count)) return tally;
-#endif
     } else {
         RunFolderLoop(window, settings, tally, row_count);
     }

@@ -141,5 +141,6 @@ TEST(ConversionThread, OnlyOneJobRunsAtATime) {
 TEST(ConversionJob, OptionsWithoutAnExporterAreNotAvailable) {
     EXPECT_TRUE(IsSavingOptionAvailable("eml"));
     EXPECT_TRUE(IsSavingOptionAvailable("mbox"));
+    for (const char* option : {"msg", "rtf", "html", "pst"}) EXPECT_TRUE(IsSavingOptionAvailable(option)) << option;
     EXPECT_FALSE(IsSavingOptionAvailable("bogus"));
 }

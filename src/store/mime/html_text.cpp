@@ -86,6 +86,30 @@ char32_t DecodeCharacterReference(const std::string& body) {
     return 0;
 }
 
+// Layout HTML (spacer rows, runs of <br>, cells holding only &nbsp;) turns into long runs of
+// empty lines; a reader of the text wants at most one blank line between paragraphs.
+std::string CollapseBlankLines(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    int blank_run = 0;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string_view line(text.data() + start, end - start);
+        const bool blank = line.find_first_not_of(" \t") == std::string_view::npos;
+        if (blank) {
+            ++blank_run;
+        } else {
+            if (!out.empty()) out += blank_run > 0 ? "\n\n" : "\n";
+            out += line;
+            blank_run = 0;
+        }
+        start = end + 1;
+    }
+    return out;
+}
+
 std::string HtmlToText(const std::string& html) {
     std::string out;
     out.reserve(html.size() / 2);
@@ -168,7 +192,7 @@ std::string HtmlToText(const std::string& html) {
         i = run;
     }
     while (!out.empty() && (out.back() == ' ' || out.back() == '\n')) out.pop_back();
-    return out;
+    return CollapseBlankLines(out);
 }
 
 }  // namespace mime

@@ -166,3 +166,10 @@ TEST(HtmlToText, DropsTagsAndHiddenTextDecodesReferences) {
     EXPECT_EQ(mime::HtmlToText("unclosed <b"), "unclosed");
     EXPECT_EQ(mime::HtmlToText("&bogus; &"), "&bogus; &");
 }
+
+TEST(HtmlToText, LayoutSpacingBecomesAtMostOneBlankLine) {
+    EXPECT_EQ(mime::HtmlToText("<p>Top</p><br><br><br><table><tr><td>&nbsp;</td></tr><tr><td> </td></tr></table>"
+                               "<br>\n<br><p>Bottom</p><p>Next</p>"),
+              "Top\n\nBottom\nNext");
+    EXPECT_EQ(mime::HtmlToText("<br><br>Start"), "Start");
+}
