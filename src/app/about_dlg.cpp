@@ -2,6 +2,7 @@
 
 #include <wx/button.h>
 #include <wx/hyperlink.h>
+#include <wx/generic/hyperlink.h>
 #include <wx/statbmp.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
@@ -25,6 +26,13 @@ CAboutDlg::CAboutDlg(wxWindow* parent)
         rect.width = std::max(rect.width, control->GetBestSize().x);
         control->SetSize(rect);
     };
+    // Links sit at the left of their place and take only the width of their text.
+    auto link = [this](int id, const wxString& label, const wxString& target, wxRect rect) {
+        auto* control = new wxGenericHyperlinkCtrl(this, id, label, target, wxDefaultPosition, wxDefaultSize,
+                                                   wxHL_ALIGN_LEFT | wxNO_BORDER | wxHL_CONTEXTMENU);
+        const wxSize best = control->GetBestSize();
+        control->SetSize(wxRect(rect.x, rect.y + (rect.height - best.y) / 2, best.x, best.y));
+    };
 
     auto* ok = new wxButton(this, ids::kAboutOk, "OK");
     place(ok, Dlu(179, 209, 50, 14));
@@ -44,17 +52,14 @@ CAboutDlg::CAboutDlg(wxWindow* parent)
     fitted(new wxStaticText(this, wxID_ANY, "Version- 2.0"), Dlu(192, 32, 40, 8));
     place(new wxStaticText(this, wxID_ANY, kNoticeLine), Dlu(121, 46, 217, 8));
 
-    place(new wxStaticBox(this, wxID_ANY, "Software Details & Help: "), Dlu(14, 63, 328, 68));
+    place(new wxStaticBox(this, wxID_ANY, "Software Details && Help: "), Dlu(14, 63, 328, 68));
     fitted(new wxStaticText(this, wxID_ANY, "Company URL: "), Dlu(50, 76, 52, 10));
-    fitted(new wxHyperlinkCtrl(this, ids::kAboutCompanyLink, "www.corvanti.example", kWebsiteAddress),
-           Dlu(109, 73, 103, 11));
+    link(ids::kAboutCompanyLink, "www.corvanti.example", kWebsiteAddress, Dlu(109, 73, 103, 11));
     fitted(new wxStaticText(this, ids::kAboutSoftwareLabel, "Software URL: "), Dlu(50, 93, 52, 10));
-    fitted(new wxHyperlinkCtrl(this, ids::kAboutProductLink, "www.corvanti.example/ombrik", kProductAddress),
-           Dlu(108, 91, 204, 14));
+    link(ids::kAboutProductLink, "www.corvanti.example/ombrik", kProductAddress, Dlu(108, 91, 204, 14));
     fitted(new wxStaticText(this, wxID_ANY, "Tech. Support: "), Dlu(49, 111, 54, 8));
-    fitted(new wxHyperlinkCtrl(this, ids::kAboutSupportLink, kSupportAddress,
-                               std::string("mailto:") + kSupportAddress),
-           Dlu(109, 110, 83, 10));
+    link(ids::kAboutSupportLink, kSupportAddress, std::string("mailto:") + kSupportAddress,
+         Dlu(109, 110, 83, 10));
 
     place(new wxStaticBox(this, wxID_ANY, "Warning: "), Dlu(15, 136, 325, 60));
     auto* warning = new wxStaticText(this, wxID_ANY,

@@ -168,7 +168,8 @@ void COmbrikDlg::CreateControls() {
     // The address must show in full: widen the line leftwards when the face needs more room.
     const wxSize link_size = link_sizer->GetMinSize();
     wxRect link_rect = Dlu(277, 339, 111, 8);
-    if (link_size.x > link_rect.width) link_rect.x -= link_size.x - link_rect.width;
+    const int right_limit = panel_->GetSize().x - Dlu(0, 0, 4, 0).width;
+    if (link_rect.x + link_size.x > right_limit) link_rect.x = right_limit - link_size.x;
     link_rect.width = std::max(link_rect.width, link_size.x);
     link_rect.height = std::max(link_rect.height, link_size.y);
     place(link_line, link_rect);

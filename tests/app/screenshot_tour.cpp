@@ -1,0 +1,143 @@
+// Walks the desktop program through the states shown in the documentation and takes a picture
+// of each: the empty main window, the window during a conversion, the PST options dialog and the
+// about box. Run by take-screenshots.sh under a virtual display with a window manager.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include <wx/app.h>
+#include <wx/image.h>
+#include <wx/radiobut.h>
+#include <wx/timer.h>
+#include <wx/utils.h>
+
+#include "app/about_dlg.h"
+#include "app/control_ids.h"
+#include "app/job_control.h"
+#include "app/ombrik_dlg.h"
+#include "app/prompter.h"
+#include "app/save_pst_option.h"
+#include "fixtures/dbx_builder.h"
+#include "job/job_settings.h"
+#include "platform/outlook_probe.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Real dialogs, except that the folder and file choosers answer from a script.
+class TourPrompter : public WxPrompter {
+public:
+    std::string folder;
+    std::optional<std::string> ChooseFolder(wxWindow*, const std::string&) override { return folder; }
+    int ShowMessage(wxWindow*, const std::string&, const std::string&, unsigned) override { return wxID_OK; }
+};
+
+void Settle(int milliseconds) {
+    const wxLongLong until = wxGetLocalTimeMillis() + milliseconds;
+    while (wxGetLocalTimeMillis() < until) {
+        wxTheApp->Yield(true);
+        wxMilliSleep(10);
+    }
+}
+
+// A picture of one top-level window with its frame, cut from the whole screen.
+void Shoot(wxWindow& window, const std::string& path) {
+    Settle(600);
+    const wxRect rect = window.GetRect().Inflate(1);
+    const std::string screen = path + ".screen.png";
+    const std::string command = "import -window root '" + screen + "' && convert '" + screen + "' -crop " +
+                                std::to_string(rect.width) + "x" + std::to_string(rect.height) + "+" +
+                                std::to_string(std::max(0, rect.x)) + "+" + std::to_string(std::max(0, rect.y)) +
+                                " +repage '" + path + "' && rm -f '" + screen + "'";
+    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "could not take %s\n", path.c_str());
+}
+
+std::string MessageText(std::size_t i) {
+    std::string text = "From: \"Ann Example\" <ann@example.org>\r\nTo: bob@example.org\r\nSubject: Weekly report " +
+                       std::to_string(i) + "\r\n\r\n";
+    while (text.size() < 6000) text += "The figures for this week are attached below.\r\n";
+    return text;
+}
+
+class TourApp : public wxApp {
+public:
+    bool OnInit() override {
+        if (argc < 3) {
+            std::fprintf(stderr, "usage: screenshot_tour OUTPUT_DIR WORK_DIR\n");
+            return false;
+        }
+        output_ = argv[1].ToStdString();
+        work_ = argv[2].ToStdString();
+        wxInitAllImageHandlers();
+        SetAppDisplayName("Ombrik");
+        fs::create_directories(output_);
+        MakeFolderFiles();
+        CallAfter([this] { RunTour(); });
+        return true;
+    }
+
+private:
+    void MakeFolderFiles() {
+        const std::string mail = work_ + "/Outlook Express";
+        fs::create_directories(mail);
+        fs::create_directories(work_ + "/Converted");
+        for (const char* name : {"Inbox", "Sent Items", "Drafts", "Deleted Items", "Archive 2004"}) {
+            const std::size_t count = std::string(name) == "Inbox" ? 6000 : 400;
+            fixtures::WriteDbxFile(mail + "/" + name + ".dbx", count, [](std::size_t i) {
+                fixtures::DbxEmailSpec email;
+                email.subject = "Weekly report " + std::to_string(i);
+                email.text = MessageText(i);
+                return email;
+            });
+        }
+    }
+
+    void RunTour() {
+        auto* window = new COmbrikDlg(CurrentJobSettings(), prompter_, DefaultOutlookProbe(), jobs_);
+        window->Move(40, 40);
+        window->Show();
+        Shoot(*window, output_ + "/main-window.png");
+
+        prompter_.folder = work_ + "/Outlook Express";
+        window->OnAddFolder();
+        prompter_.folder = work_ + "/Converted";
+        window->OnBrowseDestination();
+        window->OnConvertMessages();
+        Settle(900);
+        Shoot(*window, output_ + "/main-window-converting.png");
+        while (jobs_.IsRunning()) Settle(100);
+        Settle(200);
+
+        prompter_.folder = work_ + "/Converted";
+        CSavePSTOption pst(window, CurrentJobSettings(), prompter_);
+        pst.CallAfter([this, &pst] {
+            static_cast<wxRadioButton*>(pst.FindWindow(ids::kPstSingleNewStore))->SetValue(true);
+            pst.OnSingleNewStore();
+            pst.OnBrowseNewStore();
+            Shoot(pst, output_ + "/pst-options.png");
+            pst.OnCancelDialog();
+        });
+        pst.ShowModal();
+
+        CAboutDlg about(window);
+        about.CallAfter([this, &about] {
+            Shoot(about, output_ + "/about-box.png");
+            about.EndModal(wxID_OK);
+        });
+        about.ShowModal();
+
+        window->SetEndProcessHandler([window] { window->Destroy(); });
+        window->Destroy();
+    }
+
+    std::string output_;
+    std::string work_;
+    TourPrompter prompter_;
+    WorkerJobControl jobs_;
+};
+
+}  // namespace
+
+wxIMPLEMENT_APP_CONSOLE(TourApp);
