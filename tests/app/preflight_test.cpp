@@ -1,7 +1,10 @@
 // Destination, saving options, the checks before a conversion, and leaving the program.
 #include <filesystem>
 
+#include <wx/hyperlink.h>
 #include <wx/radiobut.h>
+
+#include "app/about_dlg.h"
 
 #include "fixtures/temp_folder.h"
 #include "gui_test_support.h"
@@ -208,6 +211,33 @@ TEST_F(Preflight, HelpCommandsOpenTheHelpThroughTheDesktop) {
     Menu(ids::kMenuSoftwareHelp);
     ASSERT_EQ(prompter_.opened.size(), 2u);
     EXPECT_EQ(prompter_.opened[1], folder_ / "index.html");
+}
+
+TEST_F(Preflight, SoftwareHelpPrefersACompiledHelpFileInTheStartDirectory) {
+    // The start directory is the one current when the window opened, not the program's own.
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(folder_.path());
+    ReplaceWindow(DefaultOutlookProbe());
+    std::filesystem::current_path(before);
+    fixtures::WriteFile(folder_ / "Ombrik.chm", "ITSF");
+    window_->SetHelpDirectory(before.string());
+    Menu(ids::kMenuSoftwareHelp);
+    EXPECT_EQ(prompter_.opened, (std::vector<std::string>{folder_ / "Ombrik.chm"}));
+}
+
+TEST_F(Preflight, AboutBoxShowsTheProductAndItsLinks) {
+    CAboutDlg about(window_);
+    EXPECT_EQ(Utf8(about.GetTitle()), "About Corvanti Ombrik");
+    const std::pair<int, const char*> links[] = {
+        {ids::kAboutCompanyLink, "https://www.corvanti.example/"},
+        {ids::kAboutProductLink, "https://www.corvanti.example/ombrik/"},
+        {ids::kAboutSupportLink, "mailto:support@corvanti.example"}};
+    for (const auto& [id, target] : links) {
+        auto* link = dynamic_cast<wxHyperlinkCtrlBase*>(about.FindWindow(id));
+        ASSERT_NE(link, nullptr) << id;
+        EXPECT_EQ(Utf8(link->GetURL()), target);
+    }
+    EXPECT_NE(about.FindWindow(ids::kAboutOk), nullptr);
 }
 
 }  // namespace

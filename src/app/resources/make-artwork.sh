@@ -7,6 +7,9 @@ out=$1
 fonts=${2:-/usr/share/fonts/truetype/dejavu}
 bold="$fonts/DejaVuSans-Bold.ttf"
 regular="$fonts/DejaVuSans.ttf"
+# Without the DejaVu faces, ImageMagick's default face draws the texts.
+[ -f "$bold" ] || bold=$(convert -list font 2>/dev/null | sed -n 's/^ *glyphs: //p' | head -n 1)
+[ -f "$regular" ] || regular=$bold
 mkdir -p "$out"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
