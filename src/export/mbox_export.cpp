@@ -53,18 +53,19 @@ std::string MboxSeparatorLine(const std::optional<std::string>& sender_address, 
 }
 
 void WriteMboxBody(std::string_view text, BufferedOutput& out) {
-    while (!text.empty()) {
-        const void* lf = std::memchr(text.data(), '\n', text.size());
-        if (text.size() >= 5 && std::memcmp(text.data(), "From ", 5) == 0) out.Put('>');
+    const char* line = text.data();
+    const char* const end = line + text.size();
+    while (line < end) {
+        if (end - line >= 5 && std::memcmp(line, "From ", 5) == 0) out.Put('>');
+        const auto* lf = static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
         if (lf == nullptr) {
-            out.Write(text);  // a last line without a line end stays without one
+            out.Write(std::string_view(line, static_cast<std::size_t>(end - line)));  // no line end: none added
             return;
         }
-        const std::size_t lf_at = static_cast<std::size_t>(static_cast<const char*>(lf) - text.data());
-        const std::size_t content = lf_at > 0 && text[lf_at - 1] == '\r' ? lf_at - 1 : lf_at;
-        out.Write(text.substr(0, content));
+        const char* content_end = lf > line && lf[-1] == '\r' ? lf - 1 : lf;
+        out.Write(std::string_view(line, static_cast<std::size_t>(content_end - line)));
         out.Write(platform::kLineEnd);
-        text.remove_prefix(lf_at + 1);
+        line = lf + 1;
     }
 }
 

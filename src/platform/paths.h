@@ -2,15 +2,16 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace platform {
 
 #ifdef _WIN32
 constexpr char kPathSeparator = '\\';
-constexpr const char* kLineEnd = "\r\n";
+constexpr std::string_view kLineEnd = "\r\n";
 #else
 constexpr char kPathSeparator = '/';
-constexpr const char* kLineEnd = "\n";
+constexpr std::string_view kLineEnd = "\n";
 #endif
 
 // left + separator + right, by plain concatenation: a left part that already ends in a
