@@ -10,25 +10,38 @@ jobs=$(nproc)
 echo "== build and test"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
-ctest --test-dir build --output-on-failure -j"$jobs" --timeout 600
+logs=$(mktemp -d)
+ctest --test-dir build --output-on-failure -j"$jobs" --timeout 600 | tee "$logs/main.log"
 
 echo "== unit tests under ASan+UBSan"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DOMBRIK_SANITIZE=ON -DOMBRIK_BUILD_GUI=OFF \
   -DOMBRIK_BUILD_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build-asan --output-on-failure -j"$jobs" -LE "gui|slow" --timeout 900
+  ctest --test-dir build-asan --output-on-failure -j"$jobs" -LE "gui|slow" --timeout 900 | tee "$logs/asan.log"
 
 echo "== fuzz targets, briefly"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOMBRIK_BUILD_FUZZ=ON \
   -DOMBRIK_BUILD_GUI=OFF -DOMBRIK_BUILD_TESTS=OFF -DOMBRIK_BUILD_BENCH=OFF >/dev/null
 cmake --build build-fuzz -j"$jobs"
-for target in build-fuzz/fuzz/*/*_fuzzer; do
-  [ -x "$target" ] || continue
-  name=$(basename "$target" _fuzzer)
+for corpus in fuzz/*/corpus; do
+  name=$(basename "$(dirname "$corpus")")
+  target="build-fuzz/fuzz/$name/fuzz_$name"
+  [ -x "$target" ] || { echo "missing fuzz target $target"; exit 1; }
   work=$(mktemp -d)
-  echo "-- $name"
-  "$target" -max_total_time="${OMBRIK_FUZZ_SECONDS:-30}" -rss_limit_mb=2048 "$work" "fuzz/$name/corpus" 2>&1 | tail -n 2
+  cp -r "$corpus"/. "$work"/
+  echo "-- fuzz_$name"
+  # libFuzzer exits non-zero on a crash, a leak or a sanitizer report, which fails this script.
+  status=0
+  "$target" -max_total_time="${OMBRIK_FUZZ_SECONDS:-30}" -rss_limit_mb=2048 -print_final_stats=1 "$work" \
+    > "$logs/fuzz_$name.log" 2>&1 || status=$?
+  grep -E "^stat::number_of_executed_units|^Done|ERROR|SUMMARY" "$logs/fuzz_$name.log" || true
   rm -rf "$work"
+  [ "$status" -eq 0 ] || { tail -n 40 "$logs/fuzz_$name.log"; echo "fuzz_$name failed"; exit 1; }
 done
-echo "all tests passed"
+
+# One closing line for the whole run: the tests of both ctest runs.
+count() { grep -Eo "tests passed, 0 tests failed out of [0-9]+" "$1" | grep -Eo "[0-9]+$"; }
+total=$(( $(count "$logs/main.log") + $(count "$logs/asan.log") ))
+rm -rf "$logs"
+echo "all: $total passed, 0 failed"
