@@ -23,33 +23,21 @@ void ExportFolderToEml(ExportContext& context, const std::string& dbx_path, cons
             return;
         }
         tally.CountFolder();
-        ProgressCounter progress;
-        for (std::int32_t slot = folder.item_count() - 1; slot >= 0; --slot) {
-            if (window.StopRequested()) return;
-            window.SetProgress(progress.Next());
-            if (!folder.Fetch(slot)) {
-                dbx_perror("dbx_get");
-                tally.CountFailure(dbx_path, "message " + std::to_string(slot) + ": " + DbxErrorText());
-                return;
-            }
-            DbxEmail* email = folder.email();
-            if (email == nullptr) continue;
-
+        const bool completed = ForEachEmail(folder, window, tally, dbx_path, [&](std::int32_t slot, DbxEmail& email) {
             const std::string path = platform::JoinPath(
-                directory, MakeMessageFileName(email->subject, slot, context.settings.codepage));
+                directory, MakeMessageFileName(email.subject, slot, context.settings.codepage));
             window.SetStatusText(path);
             // The text dbx_get assembled is the one written: reading the chain a second time
             // would double the work on large folders and cannot give another result.
-            const bool text_complete = email->text_complete;
-            const WriteResult written = WriteMessageFile(path, email->message_text);
+            const WriteResult written = WriteMessageFile(path, email.message_text);
             if (!written)
                 tally.CountFailure(path, written.error);
-            else if (!text_complete)
+            else if (!email.text_complete)
                 tally.CountFailure(path, "message text damaged in the folder file");
             else
                 tally.CountMessage();
-        }
-        window.SetProgress(0);
+        });
+        if (completed) window.SetProgress(0);
     } catch (const std::exception& error) {
         tally.CountFailure(dbx_path, error.what());
     }

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "dbx/dbx.h"
+#include "job/conversion_window.h"
+#include "job/job_tally.h"
 
 inline const char* const kUnableToOpenDbx = "Unable to open DBX File";
 
@@ -55,6 +57,27 @@ private:
 // The reader's current error message, for failure summaries.
 inline std::string DbxErrorText() {
     return dbx_errno >= 0 && dbx_errno < 9 ? dbx_errors[dbx_errno] : "unknown error";
+}
+
+// Walks the e-mails of an open folder file from the highest slot down (the folder's own order),
+// moving the progress bar one step before each item, and calls visit(slot, email) for each
+// e-mail. Returns true when every slot was visited; false when the user asked to stop or a
+// fetch failed (printed with the "dbx_get" prefix and counted as a failure).
+template <typename Visit>
+bool ForEachEmail(FolderReader& folder, ConversionWindow& window, JobTally& tally, const std::string& dbx_path,
+                  Visit&& visit) {
+    ProgressCounter progress;
+    for (std::int32_t slot = folder.item_count() - 1; slot >= 0; --slot) {
+        if (window.StopRequested()) return false;
+        window.SetProgress(progress.Next());
+        if (!folder.Fetch(slot)) {
+            dbx_perror("dbx_get");
+            tally.CountFailure(dbx_path, "message " + std::to_string(slot) + ": " + DbxErrorText());
+            return false;
+        }
+        if (DbxEmail* email = folder.email()) visit(slot, *email);
+    }
+    return true;
 }
 
 // "The message text" part of a message, up to its first zero byte.

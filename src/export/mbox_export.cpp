@@ -87,37 +87,25 @@ void ExportFolderToMbox(ExportContext& context, const std::string& dbx_path, con
             return;
         }
         tally.CountFolder();
-        ProgressCounter progress;
         std::size_t written_here = 0;
-        bool completed = true;
-        for (std::int32_t slot = folder.item_count() - 1; slot >= 0 && completed; --slot) {
-            if (window.StopRequested()) break;
-            window.SetProgress(progress.Next());
-            if (!folder.Fetch(slot)) {
-                dbx_perror("dbx_get");
-                tally.CountFailure(dbx_path, "message " + std::to_string(slot) + ": " + DbxErrorText());
-                completed = false;
-                break;
-            }
-            const DbxEmail* email = folder.email();
-            if (email == nullptr) continue;
-            out.Write(MboxSeparatorLine(email->sender_address, email->date));
-            window.SetStatusText(SubjectDisplayText(email->subject, context.settings.codepage));
-            WriteMboxBody(MessageTextView(email->message_text), out);
+        const bool completed = ForEachEmail(folder, window, tally, dbx_path, [&](std::int32_t slot, DbxEmail& email) {
+            out.Write(MboxSeparatorLine(email.sender_address, email.date));
+            window.SetStatusText(SubjectDisplayText(email.subject, context.settings.codepage));
+            WriteMboxBody(MessageTextView(email.message_text), out);
             out.Write(platform::kLineEnd);
             out.Write(platform::kLineEnd);
             // A record without a text, or with a chain that breaks off, lost part of its message.
-            if (!email->text_complete)
+            if (!email.text_complete)
                 tally.CountFailure(mbox_path, "message " + std::to_string(slot) + ": text damaged in the folder file");
             else
                 ++written_here;
-        }
+        });
         if (!out.Close()) {
             tally.CountFailure(mbox_path, out.error_text());
             return;
         }
         for (std::size_t i = 0; i < written_here; ++i) tally.CountMessage();
-        if (completed && !window.StopRequested()) window.SetProgress(0);
+        if (completed) window.SetProgress(0);
     } catch (const std::exception& error) {
         tally.CountFailure(mbox_path, error.what());
         window.SetProgress(0);

@@ -107,18 +107,8 @@ void ExportFolderThroughStore(ExportContext& context, const std::string& dbx_pat
             return;
         }
         tally.CountFolder();
-        ProgressCounter progress;
-        for (std::int32_t slot = folder.item_count() - 1; slot >= 0; --slot) {
-            if (window.StopRequested()) return;
-            window.SetProgress(progress.Next());
-            if (!folder.Fetch(slot)) {
-                dbx_perror("dbx_get");
-                tally.CountFailure(dbx_path, "message " + std::to_string(slot) + ": " + DbxErrorText());
-                return;
-            }
-            DbxEmail* email = folder.email();
-            if (email == nullptr) continue;
-
+        const bool completed = ForEachEmail(folder, window, tally, dbx_path, [&](std::int32_t slot, DbxEmail& message) {
+            DbxEmail* email = &message;
             const std::string name = MakeMessageFileName(email->subject, slot, context.settings.codepage);
             const bool text_complete = dbx_read_text(folder.reader(), email) >= 0;
             const std::string final_path = MakeStoreOutputPath(platform::JoinPath(directory, name), output.suffix);
@@ -129,14 +119,14 @@ void ExportFolderThroughStore(ExportContext& context, const std::string& dbx_pat
             } catch (const std::exception& error) {
                 // One failed message does not cost the rest of the folder.
                 tally.CountFailure(final_path, FailureText(error));
-                continue;
+                return;
             }
             if (text_complete)
                 tally.CountMessage();
             else
                 tally.CountFailure(final_path, "message text damaged in the folder file");
-        }
-        window.SetProgress(0);
+        });
+        if (completed) window.SetProgress(0);
     } catch (const std::exception& error) {
         tally.CountFailure(dbx_path, error.what());
     }

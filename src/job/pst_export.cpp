@@ -139,21 +139,12 @@ void ImportFolderIntoPst(ConversionWindow& window, const JobSettings& settings, 
         // The temporary message files go into a folder of our own, never beside the user's files.
         platform::PrivateTempDir temp_dir;
         std::shared_ptr<store::RDOItems> items;
-        ProgressCounter progress;
-        for (std::int32_t slot = reader.item_count() - 1; slot >= 0; --slot) {
-            if (window.StopRequested()) return;
-            window.SetProgress(progress.Next());
-            if (!reader.Fetch(slot)) {
-                dbx_perror("dbx_get");
-                tally.CountFailure(dbx_path, "message " + std::to_string(slot) + ": " + DbxErrorText());
-                return;
-            }
-            DbxEmail* email = reader.email();
-            if (email == nullptr) continue;
+        const bool completed = ForEachEmail(reader, window, tally, dbx_path, [&](std::int32_t slot, DbxEmail& message) {
+            DbxEmail* email = &message;
             const std::string temp_path =
                 platform::JoinPath(temp_dir.path(), MakeMessageFileName(email->subject, slot, settings.codepage));
             window.SetStatusText(temp_path);
-            const bool text_complete = dbx_read_text(reader.reader(), email) >= 0;
+            const bool text_complete = email->text_complete;
             try {
                 const WriteResult written = WriteMessageFile(temp_path, email->message_text);
                 if (!written) throw std::runtime_error("cannot write the temporary message file: " + written.error);
@@ -168,14 +159,14 @@ void ImportFolderIntoPst(ConversionWindow& window, const JobSettings& settings, 
                 platform::DeleteFile(temp_path);
                 // One failed message does not cost the rest of the folder.
                 tally.CountFailure(dbx_path, "message " + std::to_string(slot) + ": " + FailureText(error));
-                continue;
+                return;
             }
             if (text_complete)
                 tally.CountMessage();
             else
                 tally.CountFailure(dbx_path, "message " + std::to_string(slot) + ": message text damaged in the folder file");
-        }
-        window.SetProgress(0);
+        });
+        if (completed) window.SetProgress(0);
     } catch (const std::exception& error) {
         tally.CountFailure(dbx_path, FailureText(error));
     }

@@ -9,6 +9,9 @@ namespace platform {
 
 std::u16string Utf8ToUtf16(std::string_view utf8);  // invalid sequences become U+FFFD
 std::string Utf16ToUtf8(std::u16string_view utf16);  // lone surrogates become U+FFFD
+bool IsWellFormedUtf8(std::string_view bytes);
+// Appends one code point as UTF-8; surrogates and values past U+10FFFF become U+FFFD.
+void AppendUtf8(std::string& out, char32_t code_point);
 
 // True when bytes are well-formed UTF-8 holding at least one multi-byte sequence: such a
 // subject was stored as UTF-8, not in a legacy code page.

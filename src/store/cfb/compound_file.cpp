@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <unistd.h>
 
+#include "platform/text_encoding.h"
+
 namespace cfb {
 namespace {
 
@@ -75,33 +77,8 @@ static_assert(sizeof(DirectoryEntry) == 128);
 static_assert(std::endian::native == std::endian::little, "the on-disk structures are written as they lie in memory");
 
 std::u16string Utf8NameToUtf16(const std::string& name) {
-    std::u16string out;
-    std::size_t i = 0;
-    while (i < name.size()) {
-        unsigned char c = static_cast<unsigned char>(name[i]);
-        char32_t cp = 0;
-        int extra = 0;
-        if (c < 0x80) { cp = c; }
-        else if ((c & 0xE0) == 0xC0) { cp = c & 0x1F; extra = 1; }
-        else if ((c & 0xF0) == 0xE0) { cp = c & 0x0F; extra = 2; }
-        else if ((c & 0xF8) == 0xF0) { cp = c & 0x07; extra = 3; }
-        else throw std::invalid_argument("compound file name is not UTF-8");
-        for (int k = 1; k <= extra; ++k) {
-            if (i + k >= name.size()) throw std::invalid_argument("compound file name is not UTF-8");
-            unsigned char cc = static_cast<unsigned char>(name[i + k]);
-            if ((cc & 0xC0) != 0x80) throw std::invalid_argument("compound file name is not UTF-8");
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        i += 1 + extra;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-    }
-    return out;
+    if (!platform::IsWellFormedUtf8(name)) throw std::invalid_argument("compound file name is not UTF-8");
+    return platform::Utf8ToUtf16(name);
 }
 
 char16_t UpperUnit(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }

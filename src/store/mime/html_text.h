@@ -3,7 +3,11 @@
 
 #include <string>
 
+#include "platform/text_encoding.h"
+
 namespace mime {
+
+using platform::AppendUtf8;
 
 // Tags dropped, block ends turned into line breaks, script/style/head contents left out,
 // character references decoded; whitespace runs folded as a browser would. UTF-8 in and out.
@@ -11,8 +15,6 @@ std::string HtmlToText(const std::string& html);
 
 // The code point of a character reference body ("amp", "#233", "#x20AC"), or 0 when unknown.
 char32_t DecodeCharacterReference(const std::string& body);
-
-void AppendUtf8(std::string& out, char32_t cp);
 
 // The ';' closing a character reference that starts with '&' at text[at], looked for only as
 // far as a reference can reach (so text full of '&' is not scanned again for each one), or npos.

@@ -4,6 +4,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "platform/text_encoding.h"
 #include "store/mapi/prop_tags.h"
 
 namespace msg {
@@ -341,41 +342,7 @@ void WriteMessageObject(const mapi::Message& message, cfb::Storage& storage, Obj
 
 }  // namespace
 
-std::u16string Utf8ToUtf16(const std::string& text) {
-    std::u16string out;
-    out.reserve(text.size());
-    std::size_t i = 0;
-    const std::size_t n = text.size();
-    while (i < n) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        char32_t cp;
-        int extra;
-        if (c < 0x80) { cp = c; extra = 0; }
-        else if (c >= 0xC2 && c <= 0xDF) { cp = c & 0x1F; extra = 1; }
-        else if (c >= 0xE0 && c <= 0xEF) { cp = c & 0x0F; extra = 2; }
-        else if (c >= 0xF0 && c <= 0xF4) { cp = c & 0x07; extra = 3; }
-        else { out.push_back(u'\uFFFD'); ++i; continue; }
-        bool ok = true;
-        for (int k = 1; ok && k <= extra; ++k) {
-            if (i + k >= n) { ok = false; break; }
-            const auto cc = static_cast<unsigned char>(text[i + k]);
-            if ((cc & 0xC0) != 0x80) { ok = false; break; }
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        if (ok && extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
-        if (ok && extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ok = false;
-        if (!ok) { out.push_back(u'\uFFFD'); ++i; continue; }
-        i += 1 + extra;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-    }
-    return out;
-}
+std::u16string Utf8ToUtf16(const std::string& text) { return platform::Utf8ToUtf16(text); }
 
 void BuildMsgStorage(const mapi::Message& message, cfb::Storage& root) {
     NameMap names;
