@@ -5,6 +5,7 @@
 #include "store/mime/mime_import.h"
 #include "store/native_session.h"
 #include "store/pst/messaging/checker.h"
+#include "store/pst/messaging/extension.h"
 #include "store/pst/messaging/store.h"
 #include "store/render/render.h"
 
@@ -13,7 +14,8 @@ namespace store {
 // One open store, shared by the objects reached from it; closed by log-off or when the last
 // object goes away.
 struct PstStoreHandle {
-    std::unique_ptr<pst::messaging::Store> store;
+    std::unique_ptr<pst::messaging::Store> store;                 // a store this session created
+    std::unique_ptr<pst::messaging::StoreExtension> extension;    // or the working copy of one that exists
     std::string display_name;
     bool open = true;
 
@@ -25,11 +27,17 @@ struct PstStoreHandle {
         }
     }
     void Close() {
-        if (!open || !store) return;
+        if (!open) return;
         open = false;
-        store->Close();
+        if (extension) {
+            auto ext = std::move(extension);
+            ext->Commit();
+        } else if (store) {
+            store->Close();
+        }
     }
     pst::messaging::Store& Get() {
+        if (open && extension) return extension->store();
         if (!open || !store) throw ComError(kE_FAIL, "the PST store was logged off");
         return *store;
     }
@@ -141,12 +149,7 @@ std::shared_ptr<RDOFolder> PstFolders::Add(const std::string& name, int folder_t
 
 }  // namespace
 
-std::string PstStoreRefusal(const std::string& path) {
-    auto report = pst::CheckPstFile(path);
-    if (report.ok()) return {};
-    return "the PST store " + path + " cannot be extended safely (" + report.errors.front().code + ": " +
-           report.errors.front().detail + ")";
-}
+std::string PstStoreRefusal(const std::string& path) { return pst::messaging::ExtensionRefusal(path); }
 
 PstSession::PstSession() = default;
 PstSession::~PstSession() = default;
@@ -157,9 +160,10 @@ std::shared_ptr<RDOStore> PstSession::LogonPstStore(const std::string& path, int
     auto handle = std::make_shared<PstStoreHandle>();
     std::error_code ec;
     if (std::filesystem::exists(path, ec)) {
+        // The user's store is never written in place: a checked copy replaces it at log-off.
         const std::string refusal = PstStoreRefusal(path);
         if (!refusal.empty()) throw ComError(kMAPI_E_CORRUPT_DATA, refusal);
-        handle->store = Guarded("opening the PST store", [&] { return pst::messaging::Store::Open(path, true); });
+        handle->extension = Guarded("opening the PST store", [&] { return pst::messaging::StoreExtension::Begin(path); });
     } else {
         const std::string name = std::filesystem::path(path).stem().string();
         handle->store = Guarded("creating the PST store", [&] {
@@ -171,7 +175,7 @@ std::shared_ptr<RDOStore> PstSession::LogonPstStore(const std::string& path, int
             }
         });
     }
-    handle->display_name = Guarded("reading the store name", [&] { return handle->store->display_name(); });
+    handle->display_name = Guarded("reading the store name", [&] { return handle->Get().display_name(); });
     stores_.push_back(handle);
     return std::make_shared<PstStoreObject>(handle);
 }

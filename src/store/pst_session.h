@@ -20,8 +20,9 @@ public:
     PstSession& operator=(const PstSession&) = delete;
 
     // Opens the Unicode PST store at path, creating it (named after the file) when missing. A store
-    // that exists is only extended when it passes the structural check; otherwise the call fails
-    // with MAPI_E_CORRUPT_DATA and the file is left untouched.
+    // that exists is extended through a private copy that replaces it, checked, at log-off; an
+    // ANSI, 4K-page, password-protected or damaged store is refused with MAPI_E_CORRUPT_DATA and a
+    // text saying what to do, and the file is left untouched.
     std::shared_ptr<RDOStore> LogonPstStore(const std::string& path, int format);
     // "\\Display name" is the store's top folder; "\\Display name\A\B" a folder below it.
     std::shared_ptr<RDOFolder> GetFolderFromPath(const std::string& path);

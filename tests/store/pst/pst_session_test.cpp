@@ -107,12 +107,19 @@ TEST(PstSession, RefusesStoresItCannotExtendAndLeavesThemUntouched) {
         EXPECT_EQ(e.hresult(), kMAPI_E_CORRUPT_DATA);
     }
     EXPECT_EQ(fs::file_size(junk), 70000u);
-    const fs::path sample = fs::path(OMBRIK_SAMPLES_DIR) / "pst" / "attachAndInline.pst";
+    const fs::path sample = fs::path(OMBRIK_SAMPLES_DIR) / "pst" / "passworded.pst";
     if (fs::exists(sample)) {
         auto copy = dir / "outlook.pst";
         fs::copy_file(sample, copy);
+        fs::permissions(copy, fs::perms::owner_write, fs::perm_options::add);
         const auto before = fs::last_write_time(copy);
-        EXPECT_THROW(session.LogonPstStore(copy.string(), kOlStoreUnicode), ComError);
+        try {
+            session.LogonPstStore(copy.string(), kOlStoreUnicode);
+            FAIL() << "a store with a password was opened";
+        } catch (const ComError& e) {
+            EXPECT_EQ(e.hresult(), kMAPI_E_CORRUPT_DATA);
+            EXPECT_NE(std::string(e.what()).find("password"), std::string::npos) << e.what();
+        }
         EXPECT_EQ(fs::last_write_time(copy), before);
     }
     EXPECT_THROW(session.LogonPstStore((dir / "missing" / "x.pst").string(), kOlStoreUnicode), ComError);

@@ -10,6 +10,8 @@
 #include "store/pst/ndb/crc.h"
 
 namespace pst::messaging {
+
+constexpr std::uint32_t kPidTagPstPassword = 0x67FF0003;
 namespace {
 
 using ltp::AppendLe;
@@ -191,6 +193,9 @@ std::unique_ptr<Store> Store::Open(const std::string& path, bool writable) {
     auto props = ltp::ReadPropertyContext(reader);
     auto key = props.find(tag::kRecordKey);
     if (key != props.end() && key->second.size() == 16) std::copy(key->second.begin(), key->second.end(), store->uid_.begin());
+    auto password = props.find(kPidTagPstPassword);
+    if (password != props.end() && password->second.size() >= 4)
+        store->password_crc_ = static_cast<std::uint32_t>(LoadLe({password->second.data(), 4}));
     auto ipm = props.find(tag::kIpmSubTreeEntryId);
     if (ipm == props.end() || ipm->second.size() != 24) throw PstError("PST store without a top of personal folders");
     store->ipm_subtree_ = static_cast<std::uint32_t>(LoadLe({ipm->second.data() + 20, 4}));

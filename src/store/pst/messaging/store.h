@@ -38,6 +38,8 @@ public:
     Store& operator=(const Store&) = delete;
 
     std::string display_name() const;
+    // The checksum of the password the store's owner set, 0 when there is none.
+    std::uint32_t password_crc() const { return password_crc_; }
     std::uint32_t root_folder() const;
     // The top of the personal folders (the IPM subtree).
     std::uint32_t ipm_subtree() const { return ipm_subtree_; }
@@ -93,6 +95,7 @@ private:
     bool names_dirty_ = false;
     std::uint32_t row_version_ = 1;
     bool closed_ = false;
+    std::uint32_t password_crc_ = 0;
 };
 
 }  // namespace pst::messaging

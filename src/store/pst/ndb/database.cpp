@@ -1,5 +1,7 @@
 #include "store/pst/ndb/database.h"
 
+#include <functional>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -154,6 +156,34 @@ void Database::LoadAMaps() {
         auto page = ReadAt(AMapOffset(n), kPageSize);
         std::memcpy(amap_bits_.data() + n * kPageDataSize, page.data(), kPageDataSize);
     }
+    if (header_.root.cbPMapFree != 0) ReleasePageReserve();
+}
+
+// Older writers reserve pages in the AMap ahead of need and track them in the PMap (a clear bit
+// is a reserved page still free). We write PMaps with every page in use, so the reserve that
+// nothing references goes back to the AMap's free space; a referenced page is never released.
+void Database::ReleasePageReserve() {
+    const std::vector<std::uint8_t> marked = amap_bits_;
+    std::fill(amap_bits_.begin(), amap_bits_.end(), 0);
+    for (std::uint64_t n = 0; n < amap_count_; ++n) MarkMapPages(n);
+    for (auto ib : btree_pages_) MarkRange(ib, kPageSize, true);
+    for (const auto& b : blocks_) MarkRange(b.ib, BlockSize(b.cb), true);
+    const std::vector<std::uint8_t> referenced = std::move(amap_bits_);
+    amap_bits_ = marked;
+    for (std::uint64_t n = 0; n < amap_count_; n += 8) {
+        const std::uint64_t ib = PMapOffset(n);
+        if (ib == 0 || ib + kPageSize > file_eof_) continue;
+        auto pmap = ReadAt(ib, kPageSize);
+        const std::uint64_t section = AMapOffset(n);
+        for (std::uint64_t bit = 0; bit < kPageDataSize * 8; ++bit) {
+            if (pmap[bit / 8] & (0x80 >> (bit % 8))) continue;  // a page in use
+            const std::uint64_t page = section + bit * kPageSize;
+            if (page + kPageSize > file_eof_) break;
+            const std::uint64_t slot = (page - kFirstAMapOffset) / kBlockAlign;  // 8 slots, one byte
+            if (slot / 8 >= amap_bits_.size()) break;
+            if (referenced[slot / 8] == 0) amap_bits_[slot / 8] = 0;
+        }
+    }
 }
 
 void Database::ReadBTree(std::uint64_t bid, std::uint64_t ib, std::uint8_t ptype, int depth,
@@ -215,7 +245,14 @@ std::vector<std::uint8_t> Database::ReadAt(std::uint64_t ib, std::size_t size) c
     return out;
 }
 
+namespace {
+std::function<void()> g_write_hook;
+}
+
+void Database::SetWriteHookForTesting(std::function<void()> hook) { g_write_hook = std::move(hook); }
+
 void Database::WriteRaw(std::uint64_t ib, std::span<const std::uint8_t> data) const {
+    if (g_write_hook) g_write_hook();
     std::size_t done = 0;
     while (done < data.size()) {
         ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(ib + done));
@@ -275,9 +312,38 @@ void Database::RemoveNode(std::uint64_t nid) {
 std::uint32_t Database::NewNid(std::uint32_t type) {
     if (type >= 32) throw PstError("bad NID type");
     std::uint32_t index = header_.rgnid[type];
+    EnsureUsedIndices();
+    // Other writers do not always keep the header's counters ahead of the nodes they made, and
+    // a folder's tables share its index: an index any node already uses is never handed out.
+    while (std::binary_search(used_indices_.begin(), used_indices_.end(), index)) ++index;
     if (index >= (1u << 27) - 1) throw PstError("NID space exhausted");
     header_.rgnid[type] = index + 1;
     return MakeNid(type, index);
+}
+
+void Database::EnsureUsedIndices() {
+    if (used_indices_ready_) return;
+    for (const auto& n : nodes_) used_indices_.push_back(NidIndex(static_cast<std::uint32_t>(n.nid)));
+    std::sort(used_indices_.begin(), used_indices_.end());
+    used_indices_ready_ = true;
+}
+
+// Some readers look a subnode's NID up in the node B-tree before the subnode tree (an embedded
+// message's, for one), so no new node may take an index a subnode anywhere in the file uses.
+void Database::ReserveSubnodeIndices() {
+    EnsureUsedIndices();
+    std::vector<std::uint64_t> todo;
+    for (const auto& n : nodes_)
+        if (n.bid_sub != 0) todo.push_back(n.bid_sub);
+    const std::size_t limit = blocks_.size() + 1;  // each subnode tree is read once at most
+    for (std::size_t i = 0; i < todo.size() && i < limit; ++i) {
+        for (const auto& e : ReadSubnodeTree(todo[i])) {
+            used_indices_.push_back(NidIndex(static_cast<std::uint32_t>(e.nid)));
+            if (e.bid_sub != 0) todo.push_back(e.bid_sub);
+        }
+    }
+    std::sort(used_indices_.begin(), used_indices_.end());
+    used_indices_.erase(std::unique(used_indices_.begin(), used_indices_.end()), used_indices_.end());
 }
 
 void Database::ReserveNids(std::uint32_t type, std::uint32_t next_index) {

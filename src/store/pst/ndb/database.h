@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -58,6 +59,8 @@ public:
     const std::vector<NodeInfo>& nodes() const { return nodes_; }
     // The next unused NID of a type; reserve marks it used in the header's counters.
     std::uint32_t NewNid(std::uint32_t type);
+    // Keeps new NIDs clear of every index the file's subnode trees use (reads them all).
+    void ReserveSubnodeIndices();
     // Makes sure NIDs of a type are handed out from next_index on.
     void ReserveNids(std::uint32_t type, std::uint32_t next_index);
 
@@ -99,6 +102,9 @@ public:
     bool IsAllocated(std::uint64_t ib) const;
     std::uint64_t amap_count() const { return amap_count_; }
 
+    // Called before every write to the file, to fail or stop a test at a chosen write.
+    static void SetWriteHookForTesting(std::function<void()> hook);
+
     // Where the map pages of the section starting at AMap n sit (0 when none).
     static std::uint64_t AMapOffset(std::uint64_t n);
     static std::uint64_t PMapOffset(std::uint64_t n);
@@ -112,6 +118,8 @@ private:
     void ReadBTree(std::uint64_t bid, std::uint64_t ib, std::uint8_t ptype, int depth,
                    std::uint64_t low_key, bool first);
     void LoadAMaps();
+    void ReleasePageReserve();
+    void EnsureUsedIndices();
     std::uint64_t Allocate(std::uint64_t size, bool page);
     void AddSection();
     void MarkMapPages(std::uint64_t n);
@@ -141,6 +149,8 @@ private:
     std::vector<std::uint64_t> btree_pages_;
     std::uint64_t pages_read_ = 0;
     int root_level_ = 0;
+    std::vector<std::uint32_t> used_indices_;  // NID indices found in the file, sorted
+    bool used_indices_ready_ = false;
     mutable std::vector<std::uint8_t> pending_;  // gathered writes not yet in the file
     mutable std::uint64_t pending_at_ = 0;
 };

@@ -1,0 +1,231 @@
+#include "store/pst/messaging/extension.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "store/pst/messaging/checker.h"
+#include "store/pst/ndb/format.h"
+
+namespace pst::messaging {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kCopyPrefix = ".ombrik-extend-";
+constexpr const char* kCopySuffix = ".pst.tmp";
+
+std::string SysError(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+// Inconsistencies between a folder's tables and its messages, and space marked used that nothing
+// uses: stores Outlook made carry them, Outlook mends them itself, and they do not stop us from
+// adding folders and messages. The header's free-space total and the density list are hints we
+// recompute when we write. Every other finding is damage we will not build upon.
+bool IsTolerated(const std::string& code) {
+    static const char* const kTolerated[] = {"BLOCK_LEAK",   "AMAP_LEAK",     "MSG_SIZE",     "CT_ROW_STALE", "AMAP_FREE", "AMAP_LAST", "DLIST_FREE", "DLIST_ORDER",
+                                             "CT_ROW_ORPHAN", "SUBFOLDER_FLAG", "HT_ROW_STALE", "CONTENT_COUNT",
+                                             "UNREAD_COUNT", "MSG_UNLISTED",  "ATTACH_SIZE",  "ATTACH_PROPS"};
+    for (const char* c : kTolerated)
+        if (code == c) return true;
+    return false;
+}
+
+std::string FindingKey(const CheckFinding& f) { return f.code + ": " + f.detail; }
+
+struct FileHead {
+    bool pst = false;
+    std::uint16_t wVer = 0;
+};
+
+FileHead ReadFileHead(const std::string& path) {
+    FileHead head;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw PstError(SysError("cannot open " + path));
+    std::uint8_t buf[12] = {};
+    ssize_t n = ::pread(fd, buf, sizeof buf, 0);
+    ::close(fd);
+    if (n == static_cast<ssize_t>(sizeof buf) && std::memcmp(buf, "!BDN", 4) == 0) {
+        head.pst = true;
+        head.wVer = static_cast<std::uint16_t>(buf[10] | (buf[11] << 8));
+    }
+    return head;
+}
+
+void FsyncPath(const std::string& path, int flags) {
+    int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+    if (fd < 0) throw PstError(SysError("cannot open " + path));
+    int rc = ::fsync(fd);
+    int err = errno;
+    ::close(fd);
+    if (rc != 0) {
+        errno = err;
+        throw PstError(SysError("cannot flush " + path + " to disk"));
+    }
+}
+
+// Copies src into a new file dst (which must not exist), reporting a full disk as it happens.
+void CopyFileContents(const std::string& src, const std::string& dst) {
+    int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) throw PstError(SysError("cannot open " + src));
+    int out = ::open(dst.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0) {
+        int err = errno;
+        ::close(in);
+        errno = err;
+        throw PstError(SysError("cannot create the working copy " + dst));
+    }
+    std::vector<char> buf(1 << 20);
+    std::string failure;
+    for (;;) {
+        ssize_t n = ::read(in, buf.data(), buf.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            failure = SysError("cannot read " + src);
+            break;
+        }
+        if (n == 0) break;
+        ssize_t done = 0;
+        while (done < n) {
+            ssize_t w = ::write(out, buf.data() + done, static_cast<std::size_t>(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) {
+                failure = SysError("cannot write the working copy " + dst);
+                break;
+            }
+            done += w;
+        }
+        if (!failure.empty()) break;
+    }
+    ::close(in);
+    if (::close(out) != 0 && failure.empty()) failure = SysError("cannot write the working copy " + dst);
+    if (!failure.empty()) throw PstError(failure);
+}
+
+std::string NewCopyPath(const std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    fs::path dir = fs::path(path).parent_path();
+    std::string name = std::string(kCopyPrefix) + std::to_string(::getpid()) + "-" + std::to_string(counter++) + kCopySuffix;
+    return (dir.empty() ? fs::path(name) : dir / name).string();
+}
+
+}  // namespace
+
+std::string ExtensionRefusal(const std::string& path) {
+    const std::string what = "the PST store " + path;
+    FileHead head;
+    try {
+        head = ReadFileHead(path);
+    } catch (const PstError& e) {
+        return what + " cannot be read (" + e.what() + ")";
+    }
+    if (!head.pst) return what + " is not a PST file; choose an Outlook data file (.pst) or let the export create a new store";
+    if (head.wVer == 14 || head.wVer == 15)
+        return what + " is in the old ANSI format of Outlook 97-2002, which cannot be extended; convert it to a "
+                      "Unicode store in Outlook, or let the export create a new store";
+    if (head.wVer >= 36)
+        return what + " uses 4 KB pages, a layout that cannot be extended yet; choose a store with the usual "
+                      "512-byte pages, or let the export create a new store";
+    if (head.wVer < 23) return what + " has an unknown format version " + std::to_string(head.wVer) + " and is left alone";
+    try {
+        auto store = Store::Open(path, false);
+        if (store->password_crc() != 0)
+            return what + " is protected by a password, which we do not bypass; remove the password in Outlook "
+                          "(Data File Settings, Change Password) or let the export create a new store";
+    } catch (const std::exception& e) {
+        return what + " is damaged (" + e.what() +
+               "); repair it with Outlook's Inbox Repair Tool (scanpst.exe) or let the export create a new store";
+    }
+    auto report = CheckPstFile(path);
+    for (const auto& f : report.errors)
+        if (!IsTolerated(f.code))
+            return what + " is damaged (" + f.code + ": " + f.detail +
+                   "); repair it with Outlook's Inbox Repair Tool (scanpst.exe) or let the export create a new store";
+    return {};
+}
+
+std::unique_ptr<StoreExtension> StoreExtension::Begin(const std::string& path) {
+    const std::string refusal = ExtensionRefusal(path);
+    if (!refusal.empty()) throw PstError(refusal);
+    // The owner's read-only mark is respected even by a user who could write anyway.
+    struct stat mode{};
+    if (::stat(path.c_str(), &mode) != 0 || (mode.st_mode & S_IWUSR) == 0 || ::access(path.c_str(), W_OK) != 0)
+        throw PstError("the PST store " + path +
+                       " is read-only; allow writing to it, or let the export create a new store");
+    std::unique_ptr<StoreExtension> ext(new StoreExtension());
+    ext->path_ = path;
+    for (const auto& f : CheckPstFile(path).errors) ext->known_findings_.insert(FindingKey(f));
+    struct stat st{};
+    if (::stat(path.c_str(), &st) == 0) ext->original_mode_ = st.st_mode & 07777;
+    RemoveStaleCopies(fs::path(path).parent_path().string());
+    ext->copy_path_ = NewCopyPath(path);
+    try {
+        CopyFileContents(path, ext->copy_path_);
+        ext->store_ = Store::Open(ext->copy_path_, true);
+        ext->store_->database().ReserveSubnodeIndices();
+    } catch (...) {
+        ext->Discard();
+        throw;
+    }
+    return ext;
+}
+
+StoreExtension::~StoreExtension() { Discard(); }
+
+void StoreExtension::Discard() noexcept {
+    if (done_) return;
+    done_ = true;
+    store_.reset();
+    if (!copy_path_.empty()) ::unlink(copy_path_.c_str());
+}
+
+void StoreExtension::Commit() {
+    if (done_) throw PstError("the store extension has ended already");
+    try {
+        store_->Close();
+        store_.reset();
+        auto report = CheckPstFile(copy_path_);
+        for (const auto& f : report.errors)
+            if (!known_findings_.count(FindingKey(f)))
+                throw PstError("the extended store failed its check (" + FindingKey(f) + "); " + path_ +
+                               " was left as it was");
+        if (::chmod(copy_path_.c_str(), original_mode_) != 0) throw PstError(SysError("cannot set the mode of " + copy_path_));
+        FsyncPath(copy_path_, O_RDONLY);
+        if (::rename(copy_path_.c_str(), path_.c_str()) != 0) throw PstError(SysError("cannot replace " + path_));
+        done_ = true;
+        fs::path dir = fs::path(path_).parent_path();
+        FsyncPath(dir.empty() ? "." : dir.string(), O_RDONLY | O_DIRECTORY);
+    } catch (...) {
+        Discard();
+        throw;
+    }
+}
+
+void StoreExtension::RemoveStaleCopies(const std::string& directory) {
+    std::error_code ec;
+    const fs::path dir = directory.empty() ? fs::path(".") : fs::path(directory);
+    const std::string prefix = kCopyPrefix, suffix = kCopySuffix;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        const std::string middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+        const std::size_t dash = middle.find('-');
+        if (dash == std::string::npos || dash == 0 || middle.find_first_not_of("0123456789-") != std::string::npos) continue;
+        long pid = std::strtol(middle.substr(0, dash).c_str(), nullptr, 10);
+        if (pid <= 0 || pid == ::getpid()) continue;
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;  // its process still runs
+        if (!it->is_regular_file(ec) || it->is_symlink(ec)) continue;
+        fs::remove(it->path(), ec);
+    }
+}
+
+}  // namespace pst::messaging

@@ -1,0 +1,396 @@
+// Extending stores made by other programs, Outlook's among them: the work goes into a private
+// copy that replaces the original only once it is written and checked. The real stores of the
+// samples folder are the test bed; the user's file must come out byte-identical after every
+// refusal, failure and kill.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "pst_test_util.h"
+#include "store/pst/messaging/extension.h"
+#include "store/pst/messaging/store.h"
+
+namespace fs = std::filesystem;
+using namespace pst_test;
+using pst::messaging::ExtensionRefusal;
+using pst::messaging::Store;
+using pst::messaging::StoreExtension;
+
+namespace {
+
+fs::path Sample(const std::string& name) { return fs::path(OMBRIK_SAMPLES_DIR) / "pst" / name; }
+
+std::string ReadAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A writable copy of a sample in a fresh scratch folder.
+fs::path CopySample(const std::string& name, const std::string& scratch) {
+    auto dir = ScratchDir(scratch);
+    auto copy = dir / name;
+    fs::copy_file(Sample(name), copy);
+    fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write);
+    return copy;
+}
+
+std::vector<std::string> FilesIn(const fs::path& dir) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
+    return out;
+}
+
+int WorkingCopies(const fs::path& dir) {
+    int n = 0;
+    for (const auto& name : FilesIn(dir)) n += name.rfind(".ombrik-extend-", 0) == 0;
+    return n;
+}
+
+// Every folder below the top of the personal folders with its messages' subjects, as our reader sees it.
+std::map<std::string, std::vector<std::string>> Content(const fs::path& pst) {
+    auto store = Store::Open(pst.string(), false);
+    std::map<std::string, std::vector<std::string>> out;
+    std::vector<std::pair<std::uint32_t, std::string>> todo{{store->ipm_subtree(), ""}};
+    for (std::size_t i = 0; i < todo.size() && i < 1000; ++i) {
+        auto [nid, path] = todo[i];
+        auto& subjects = out[path];
+        for (auto m : store->Messages(nid)) subjects.push_back(store->ReadMessage(m).props.GetString(0x0037001F).value_or("?"));
+        for (const auto& f : store->Subfolders(nid)) todo.emplace_back(f.nid, path + "\\" + f.name);
+    }
+    return out;
+}
+
+// The strict outside checker's error lines (a real store may carry some before we touch it).
+std::set<std::string> PstCheckErrors(const fs::path& pst) {
+    std::string out;
+    Run("/usr/bin/python3 " + PstCheckPath() + " --strict '" + pst.string() + "' 2>&1", &out);
+    std::set<std::string> errors;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("ERROR", 0) == 0) errors.insert(line);
+    return errors;
+}
+
+// What after holds that before did not: the findings an extension added.
+std::set<std::string> Added(const std::set<std::string>& after, const std::set<std::string>& before) {
+    std::set<std::string> out;
+    for (const auto& f : after)
+        if (!before.count(f)) out.insert(f);
+    return out;
+}
+
+std::set<std::string> OurFindings(const fs::path& pst) {
+    std::set<std::string> out;
+    for (const auto& f : pst::CheckPstFile(pst.string()).errors) out.insert(f.code + ": " + f.detail);
+    return out;
+}
+
+// Every file pffexport writes, by relative path, with its bytes.
+std::map<std::string, std::string> PffExport(const fs::path& pst, const std::string& tag) {
+    auto target = pst.parent_path() / tag;
+    std::string out;
+    EXPECT_EQ(pst_test::Run("pffexport -q -m all -f all -t '" + target.string() + "' '" + pst.string() + "' 2>&1", &out), 0) << out;
+    std::map<std::string, std::string> files;
+    fs::path root = target.string() + ".export";
+    if (!fs::exists(root)) return files;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        if (e.is_regular_file()) files[fs::relative(e.path(), root).string()] = ReadAll(e.path());
+    return files;
+}
+
+constexpr int kNewMessages = 4;
+
+void AddImportedFolder(Store& store) {
+    auto folder = store.AddFolder(store.ipm_subtree(), "Imported.dbx");
+    for (int i = 0; i < kNewMessages - 1; ++i)
+        store.AddMessage(folder, MakeMessage("Imported " + std::to_string(i), "Imported body " + std::to_string(i), i));
+    auto rich = RichMessage();
+    rich.props.Set(0x0037001F, std::string("Imported rich"));
+    store.AddMessage(folder, rich);
+}
+
+void Extend(const fs::path& pst) {
+    auto ext = StoreExtension::Begin(pst.string());
+    AddImportedFolder(ext->store());
+    ext->Commit();
+}
+
+class PstExtendRealStore : public ::testing::TestWithParam<const char*> {};
+
+// The store gains the folder and its messages; what it held before stays as every reader saw it,
+// and no checker finds anything it did not find before.
+TEST_P(PstExtendRealStore, GainsAFolderAndKeepsEverythingElse) {
+    const std::string name = GetParam();
+    if (!fs::exists(Sample(name))) GTEST_SKIP() << "samples absent";
+    auto pst = CopySample(name, std::string("extend-") + name);
+    const auto content_before = Content(pst);
+    const auto ours_before = OurFindings(pst);
+    const bool pstcheck = HavePstCheck();
+    const auto strict_before = pstcheck ? PstCheckErrors(pst) : std::set<std::string>{};
+    const bool pff = HaveTool("pffexport");
+    const auto export_before = pff ? PffExport(pst, "before") : std::map<std::string, std::string>{};
+
+    ASSERT_NO_THROW(Extend(pst));
+
+    EXPECT_EQ(WorkingCopies(pst.parent_path()), 0) << "the working copy was left behind";
+    auto content_after = Content(pst);
+    ASSERT_EQ(content_after.count("\\Imported.dbx"), 1u);
+    std::vector<std::string> expected;
+    for (int i = 0; i < kNewMessages - 1; ++i) expected.push_back("Imported " + std::to_string(i));
+    expected.push_back("Imported rich");
+    EXPECT_EQ(content_after["\\Imported.dbx"], expected);
+    content_after.erase("\\Imported.dbx");
+    EXPECT_EQ(content_after, content_before);
+    EXPECT_EQ(Added(OurFindings(pst), ours_before), std::set<std::string>{});
+    if (pstcheck) {
+        EXPECT_EQ(Added(PstCheckErrors(pst), strict_before), std::set<std::string>{});
+    }
+    {
+        auto store = Store::Open(pst.string(), false);
+        auto folder = store->FindFolderByPath("Imported.dbx");
+        ASSERT_TRUE(folder);
+        auto ids = store->Messages(*folder);
+        ASSERT_EQ(ids.size(), static_cast<std::size_t>(kNewMessages));
+        auto rich = store->ReadMessage(ids.back());
+        ASSERT_EQ(rich.attachments.size(), 3u);
+        EXPECT_TRUE(*rich.attachments[1].props.GetBinary(0x37010102) == Pattern(50000, 2));
+    }
+    if (HaveTool("pffinfo")) {
+        std::string out;
+        EXPECT_EQ(pst_test::Run("pffinfo '" + pst.string() + "' 2>&1", &out), 0) << out;
+    }
+    if (pff) {
+        auto export_after = PffExport(pst, "after");
+        std::size_t new_files = 0;
+        for (const auto& [path, bytes] : export_after) {
+            auto old = export_before.find(path);
+            if (old != export_before.end()) {
+                EXPECT_EQ(bytes, old->second) << path << " changed";
+            } else {
+                EXPECT_NE(path.find("Imported.dbx"), std::string::npos) << path << " is new but outside the new folder";
+                ++new_files;
+            }
+        }
+        for (const auto& [path, bytes] : export_before) EXPECT_TRUE(export_after.count(path)) << path << " is gone";
+        std::string joined;
+        for (const auto& [path, bytes] : export_after)
+            if (path.find("Imported.dbx") != std::string::npos) joined += path + "\n" + bytes;
+        for (const auto& subject : expected) EXPECT_NE(joined.find(subject), std::string::npos) << subject;
+        EXPECT_NE(joined.find("alice@example.com"), std::string::npos);
+        EXPECT_NE(joined.find("Imported body 2"), std::string::npos);
+        EXPECT_NE(joined.find("large.bin"), std::string::npos);
+        EXPECT_GT(new_files, 0u);
+    }
+    if (HaveTool("readpst")) {
+        auto out_dir = pst.parent_path() / "readpst";
+        fs::create_directories(out_dir);
+        std::string out;
+        EXPECT_EQ(pst_test::Run("readpst -q -D -o '" + out_dir.string() + "' '" + pst.string() + "' 2>&1", &out), 0) << out;
+        std::string mbox;
+        for (const auto& e : fs::recursive_directory_iterator(out_dir))
+            if (e.is_regular_file() && e.path().string().find("Imported.dbx") != std::string::npos) mbox += ReadAll(e.path());
+        for (const auto& subject : expected) EXPECT_NE(mbox.find("Subject: " + subject), std::string::npos) << subject;
+        EXPECT_NE(mbox.find("large.bin"), std::string::npos);
+    }
+}
+
+// A second run into the same store finds the folder and adds to it.
+TEST_P(PstExtendRealStore, SecondRunAddsToTheSameFolder) {
+    const std::string name = GetParam();
+    if (!fs::exists(Sample(name))) GTEST_SKIP() << "samples absent";
+    auto pst = CopySample(name, std::string("extend-twice-") + name);
+    const auto ours_before = OurFindings(pst);
+    ASSERT_NO_THROW(Extend(pst));
+    {
+        auto ext = StoreExtension::Begin(pst.string());
+        auto folder = ext->store().FindFolderByPath("Imported.dbx");
+        ASSERT_TRUE(folder);
+        ext->store().AddMessage(*folder, MakeMessage("Second run", "again"));
+        ext->Commit();
+    }
+    auto content = Content(pst);
+    ASSERT_EQ(content["\\Imported.dbx"].size(), static_cast<std::size_t>(kNewMessages + 1));
+    EXPECT_EQ(content["\\Imported.dbx"].back(), "Second run");
+    EXPECT_EQ(Added(OurFindings(pst), ours_before), std::set<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, PstExtendRealStore,
+                         ::testing::Values("support.pst", "attachAndInline.pst", "msgInMsg.pst", "dist-list.pst"),
+                         [](const auto& info) {
+                             std::string n = info.param;
+                             for (auto& c : n)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return n;
+                         });
+
+// Stores we will not build upon are refused with a reason and what to do, and not touched.
+TEST(PstExtendRefusal, RefusedStoresStayByteIdentical) {
+    auto dir = ScratchDir("extend-refuse");
+    std::vector<std::pair<fs::path, std::string>> cases;  // file, word the reason must hold
+    auto add_copy = [&](const std::string& sample, const std::string& as, const std::string& word) {
+        if (!fs::exists(Sample(sample))) return fs::path();
+        auto p = dir / as;
+        fs::copy_file(Sample(sample), p);
+        fs::permissions(p, fs::perms::owner_read | fs::perms::owner_write);
+        cases.emplace_back(p, word);
+        return p;
+    };
+    add_copy("32-bit.pst", "ansi.pst", "ANSI");
+    add_copy("passworded.pst", "password.pst", "password");
+    // Our own store, marked as a 4K-page one.
+    auto big_pages = dir / "4k.pst";
+    Store::Create(big_pages.string(), "4K")->Close();
+    {
+        std::fstream f(big_pages, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(10);
+        f.put(36).put(0);
+    }
+    cases.emplace_back(big_pages, "4 KB pages");
+    // A real store with a B-tree page damaged.
+    if (auto damaged = add_copy("attachAndInline.pst", "damaged.pst", "damaged"); !damaged.empty()) {
+        auto store = Store::Open(damaged.string(), false);
+        const auto page = store->database().btree_pages().front();
+        store.reset();
+        std::fstream f(damaged, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(static_cast<std::streamoff>(page + 7));
+        f.put('\x5A');
+    }
+    auto junk = dir / "junk.pst";
+    std::ofstream(junk, std::ios::binary) << std::string(70000, 'x');
+    cases.emplace_back(junk, "not a PST");
+    auto read_only = add_copy("msgInMsg.pst", "readonly.pst", "read-only");
+    if (!read_only.empty()) fs::permissions(read_only, fs::perms::owner_read);
+
+    ASSERT_GE(cases.size(), 3u);
+    for (const auto& [file, word] : cases) {
+        const std::string before = ReadAll(file);
+        if (file.filename() != "readonly.pst") {
+            const std::string reason = ExtensionRefusal(file.string());
+            EXPECT_NE(reason.find(word), std::string::npos) << file << ": " << reason;
+            EXPECT_NE(reason.find(" or "), std::string::npos) << "no advice in: " << reason;
+        }
+        try {
+            StoreExtension::Begin(file.string());
+            ADD_FAILURE() << file << " was opened for extending";
+        } catch (const pst::PstError& e) {
+            EXPECT_NE(std::string(e.what()).find(word), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(ReadAll(file), before) << file;
+    }
+    EXPECT_EQ(FilesIn(dir).size(), cases.size()) << "a working copy was left behind";
+    EXPECT_EQ(ExtensionRefusal(Sample("attachAndInline.pst").string()), "");
+}
+
+struct WriteFault {};
+
+// Fails the Nth write of the engine (N counted from 1), or counts them when N is 0.
+struct WriteCounter {
+    int fail_at = 0;
+    bool kill = false;
+    int count = 0;
+};
+
+WriteCounter g_counter;
+
+void InstallWriteHook() {
+    pst::ndb::Database::SetWriteHookForTesting([] {
+        ++g_counter.count;
+        if (g_counter.fail_at != 0 && g_counter.count == g_counter.fail_at) {
+            if (g_counter.kill) ::raise(SIGKILL);
+            throw pst::PstError("injected write failure: No space left on device");
+        }
+    });
+}
+
+struct HookGuard {
+    ~HookGuard() { pst::ndb::Database::SetWriteHookForTesting(nullptr); }
+};
+
+// Every write of an extension failed in turn, and the process killed at every write in turn:
+// the original stays byte-identical and readable, and no working copy outlives the failure
+// (a killed run's copy is cleared by the next start).
+TEST(PstExtendFaults, FailedOrKilledExtensionsLeaveTheOriginalIntact) {
+    for (const char* name : {"attachAndInline.pst", "dist-list.pst"}) {
+        if (!fs::exists(Sample(name))) GTEST_SKIP() << "samples absent";
+        auto pst = CopySample(name, std::string("extend-faults-") + name);
+        const fs::path dir = pst.parent_path();
+        const std::string original = ReadAll(pst);
+        HookGuard guard;
+        InstallWriteHook();
+        g_counter = {};
+        {
+            auto probe = dir / "probe.pst";
+            fs::copy_file(pst, probe);
+            Extend(probe);
+            fs::remove(probe);
+        }
+        const int writes = g_counter.count;
+        ASSERT_GT(writes, 3) << name;
+        std::cout << name << ": " << writes << " writes, each failed and each killed in turn\n";
+        for (int n = 1; n <= writes; ++n) {
+            g_counter = {n, false, 0};
+            try {
+                Extend(pst);
+                ADD_FAILURE() << name << ": write " << n << " did not fail";
+            } catch (const pst::PstError& e) {
+                EXPECT_NE(std::string(e.what()).find("No space left"), std::string::npos) << e.what();
+            }
+            ASSERT_EQ(ReadAll(pst), original) << name << " changed after a failure at write " << n;
+            ASSERT_EQ(FilesIn(dir).size(), 1u) << "working copy left after a failure at write " << n;
+
+            g_counter = {n, true, 0};
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                try {
+                    Extend(pst);
+                } catch (...) {
+                }
+                ::_exit(3);
+            }
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "write " << n;
+            ASSERT_EQ(ReadAll(pst), original) << name << " changed after a kill at write " << n;
+            StoreExtension::RemoveStaleCopies(dir.string());
+            ASSERT_EQ(FilesIn(dir).size(), 1u) << "a killed run's copy was not cleared, write " << n;
+        }
+        g_counter = {};
+        if (HaveTool("pffinfo")) {
+            std::string out;
+            EXPECT_EQ(pst_test::Run("pffinfo '" + pst.string() + "' 2>&1", &out), 0) << out;
+        }
+        EXPECT_TRUE(pst::CheckPstFile(pst.string()).errors.size() == OurFindings(Sample(name)).size());
+        // And with no fault the same copy is extended.
+        ASSERT_NO_THROW(Extend(pst));
+        EXPECT_EQ(Content(pst)["\\Imported.dbx"].size(), static_cast<std::size_t>(kNewMessages));
+    }
+}
+
+// A copy is ours only by its name and a process that is gone; anything else stays.
+TEST(PstExtendFaults, StaleCopyCleanupTouchesOnlyOurDeadCopies) {
+    auto dir = ScratchDir("extend-stale");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) ::_exit(0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    const std::string dead = ".ombrik-extend-" + std::to_string(child) + "-0.pst.tmp";
+    const std::string alive = ".ombrik-extend-" + std::to_string(::getppid()) + "-0.pst.tmp";
+    for (const std::string& n : {dead, alive, std::string(".ombrik-extend-x.pst.tmp"), std::string("mine.pst")})
+        std::ofstream(dir / n) << "x";
+    StoreExtension::RemoveStaleCopies(dir.string());
+    EXPECT_FALSE(fs::exists(dir / dead));
+    EXPECT_TRUE(fs::exists(dir / alive));
+    EXPECT_TRUE(fs::exists(dir / ".ombrik-extend-x.pst.tmp"));
+    EXPECT_TRUE(fs::exists(dir / "mine.pst"));
+}
+
+}  // namespace
