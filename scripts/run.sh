@@ -12,7 +12,11 @@ echo "No display: converting the demo folder file with ombrik-cli instead."
 echo "(To see the window without a display: xvfb-run build/src/app/ombrik)"
 mkdir -p out
 build/demo/ombrik-make-demo out/Demo.dbx
-build/src/cli/ombrik-cli --dest out out/Demo.dbx
-build/src/cli/ombrik-cli --dest out --format mbox out/Demo.dbx
+# The demo's last message has a subject stored as 8-bit Russian text, as Outlook Express kept it
+# on a Russian system: name its code page, as such a user would (or their locale does).
+for format in eml mbox html; do
+  build/src/cli/ombrik-cli --dest out --format "$format" --codepage windows-1251 out/Demo.dbx
+done
 echo "Converted mail is in out/ExportDBX/"
 find out/ExportDBX -maxdepth 2 | sort | head -20
+echo "Open an .html file in a browser, the .eml files in any mail program, Demo.mbox with mutt -f."
