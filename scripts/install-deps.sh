@@ -7,8 +7,8 @@ packages=(
   cmake g++ make pkg-config libgmime-3.0-dev libwxgtk3.2-dev
   # tests, fuzzing and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-  # the desktop program under a virtual display, screenshots
-  xvfb xauth imagemagick
+  # the desktop program: its artwork (drawn at build time), its package, its tests on a virtual display
+  xvfb xauth imagemagick fonts-dejavu-core dpkg-dev
   # independent readers our output is checked against, and the peer extractor we measure against
   pff-tools pst-utils libolecf-utils python3 python3-olefile undbx
 )
