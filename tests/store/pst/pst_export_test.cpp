@@ -157,3 +157,108 @@ TEST(PstExport, ManyItemsWrapTheProgressAndAFileOfTheUserIsLeftAlone) {
     EXPECT_EQ(run.tally.messages(), 200u);
     EXPECT_EQ(StoreProblems(tmp / "NewPST.pst"), "");
 }
+
+namespace {
+
+std::string WritableSampleCopy(const std::string& name, const std::string& dir) {
+    const fs::path sample = fs::path(OMBRIK_SAMPLES_DIR) / "pst" / name;
+    if (!fs::exists(sample)) return {};
+    fs::create_directories(dir);
+    const fs::path copy = fs::path(dir) / name;
+    fs::copy_file(sample, copy, fs::copy_options::overwrite_existing);
+    fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write);
+    return copy.string();
+}
+
+bool WorkingCopyLeft(const std::string& dir) {
+    for (const auto& e : fs::directory_iterator(dir))
+        if (e.path().filename().string().rfind(".ombrik-extend-", 0) == 0) return true;
+    return false;
+}
+
+void SetUpOldMode(ExportRun& run, const std::string& store, const std::string& dbx, const std::string& dest) {
+    run.settings.destination_path = dest;
+    run.window.pst_answer.pst_mode = "old";
+    run.window.pst_answer.existing_pst_path = store;
+    run.window.pst_answer.pst_options_answer = "yes";
+    run.window.AddRow(dbx, "Inbox.dbx");
+}
+
+}  // namespace
+
+// "old" mode puts a folder file's messages into each real store Outlook made; a second run adds to
+// the same folder.
+TEST(PstExport, OldModeExtendsStoresMadeByOutlook) {
+    fixtures::TempFolder tmp;
+    const std::string dbx = MakeDbx(tmp / "src", "Inbox.dbx", 12, "O");
+    for (const char* name : {"support.pst", "attachAndInline.pst", "msgInMsg.pst", "dist-list.pst"}) {
+        const std::string store = WritableSampleCopy(name, tmp / name);
+        if (store.empty()) GTEST_SKIP() << "samples absent";
+        ExportRun run;
+        SetUpOldMode(run, store, dbx, tmp / "dest");
+        run.Go();
+        EXPECT_TRUE(run.result);
+        EXPECT_EQ(run.tally.messages(), 12u) << name;
+        EXPECT_EQ(run.tally.failures(), 0u) << name << ": " << run.tally.Summary();
+        auto subjects = SubjectsIn(store, "Inbox.dbx");
+        ASSERT_EQ(subjects.size(), 12u) << name;
+        EXPECT_EQ(subjects.front(), "O11");
+        EXPECT_FALSE(WorkingCopyLeft(tmp / name));
+
+        ExportRun again;
+        SetUpOldMode(again, store, dbx, tmp / "dest");
+        again.Go();
+        EXPECT_EQ(SubjectsIn(store, "Inbox.dbx").size(), 24u) << name;
+    }
+}
+
+// Stores we cannot extend are refused with the reason in the completion summary, byte for byte
+// as they were.
+TEST(PstExport, OldModeRefusalsReachTheSummaryAndLeaveTheStoreAlone) {
+    fixtures::TempFolder tmp;
+    const std::string dbx = MakeDbx(tmp / "src", "Inbox.dbx", 2, "R");
+    for (auto [name, word] : {std::pair{"passworded.pst", "password"}, std::pair{"32-bit.pst", "ANSI"}}) {
+        const std::string store = WritableSampleCopy(name, tmp / name);
+        if (store.empty()) GTEST_SKIP() << "samples absent";
+        const std::string before = fixtures::ReadFile(store);
+        ExportRun run;
+        SetUpOldMode(run, store, dbx, tmp / "dest");
+        run.Go();
+        EXPECT_TRUE(run.result);
+        EXPECT_EQ(run.tally.failures(), 1u);
+        EXPECT_EQ(run.tally.messages(), 0u);
+        EXPECT_NE(run.tally.Summary().find(word), std::string::npos) << run.tally.Summary();
+        EXPECT_EQ(fixtures::ReadFile(store), before) << name;
+        EXPECT_FALSE(WorkingCopyLeft(tmp / name));
+    }
+}
+
+// A write failing anywhere in an "old" mode job (a full disk, say) is counted, and the user's
+// store keeps every byte it had.
+TEST(PstExport, OldModeWriteFailuresAreCountedAndTheStoreKept) {
+    fixtures::TempFolder tmp;
+    const std::string dbx = MakeDbx(tmp / "src", "Inbox.dbx", 20, "F");
+    const std::string store = WritableSampleCopy("msgInMsg.pst", tmp / "store");
+    if (store.empty()) GTEST_SKIP() << "samples absent";
+    const std::string before = fixtures::ReadFile(store);
+    struct HookReset {
+        ~HookReset() { pst::ndb::Database::SetWriteHookForTesting(nullptr); }
+    } reset;
+    int exercised = 0;
+    for (int fail_at = 1; fail_at <= 12; ++fail_at) {
+        int writes = 0;
+        pst::ndb::Database::SetWriteHookForTesting([&] {
+            if (++writes == fail_at) throw pst::PstError("cannot write the store: No space left on device");
+        });
+        ExportRun run;
+        SetUpOldMode(run, store, dbx, tmp / "dest");
+        run.Go();
+        if (writes < fail_at) break;  // the job needs fewer writes than that
+        ++exercised;
+        EXPECT_GE(run.tally.failures(), 1u) << "write " << fail_at;
+        EXPECT_NE(run.tally.Summary().find("No space left on device"), std::string::npos) << run.tally.Summary();
+        ASSERT_EQ(fixtures::ReadFile(store), before) << "store changed after a failure at write " << fail_at;
+        EXPECT_FALSE(WorkingCopyLeft(tmp / "store"));
+    }
+    EXPECT_GE(exercised, 4);
+}
