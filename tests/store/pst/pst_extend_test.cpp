@@ -375,6 +375,21 @@ TEST(PstExtendFaults, FailedOrKilledExtensionsLeaveTheOriginalIntact) {
     }
 }
 
+// A store reached through a symbolic link is extended where it lies; the link stays a link.
+TEST(PstExtendFaults, SymbolicLinkKeepsPointingAtTheExtendedStore) {
+    if (!fs::exists(Sample("msgInMsg.pst"))) GTEST_SKIP() << "samples absent";
+    auto pst = CopySample("msgInMsg.pst", "extend-link");
+    auto link_dir = pst.parent_path() / "elsewhere";
+    fs::create_directories(link_dir);
+    auto link = link_dir / "link.pst";
+    fs::create_symlink(pst, link);
+    ASSERT_NO_THROW(Extend(link));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(Content(pst)["\\Imported.dbx"].size(), static_cast<std::size_t>(kNewMessages));
+    EXPECT_EQ(WorkingCopies(link_dir), 0);
+    EXPECT_EQ(WorkingCopies(pst.parent_path()), 0);
+}
+
 // A copy is ours only by its name and a process that is gone; anything else stays.
 TEST(PstExtendFaults, StaleCopyCleanupTouchesOnlyOurDeadCopies) {
     auto dir = ScratchDir("extend-stale");

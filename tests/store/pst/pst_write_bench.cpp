@@ -1,5 +1,6 @@
 // Writes N typical messages into one folder of a new store and reports the rate and peak memory:
-// pst_write_bench FILE [N].
+// pst_write_bench FILE [N]. With "extend" after N the store at FILE exists and gains the folder
+// through the checked working copy that replaces it.
 #include <sys/resource.h>
 
 #include <chrono>
@@ -7,13 +8,22 @@
 #include <cstdlib>
 #include <string>
 
+#include "store/pst/messaging/extension.h"
 #include "store/pst/messaging/store.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
     const long count = argc > 2 ? std::atol(argv[2]) : 100000;
     const auto start = std::chrono::steady_clock::now();
-    auto store = pst::messaging::Store::Create(argv[1], "Benchmark");
+    const bool extend = argc > 3 && std::string(argv[3]) == "extend";
+    std::unique_ptr<pst::messaging::StoreExtension> extension;
+    std::unique_ptr<pst::messaging::Store> created;
+    if (extend) {
+        extension = pst::messaging::StoreExtension::Begin(argv[1]);
+    } else {
+        created = pst::messaging::Store::Create(argv[1], "Benchmark");
+    }
+    auto* store = extend ? &extension->store() : created.get();
     auto folder = store->AddFolder(store->ipm_subtree(), "Inbox.dbx");
     std::string body(2000, 'x');
     for (long i = 0; i < count; ++i) {
@@ -33,7 +43,11 @@ int main(int argc, char** argv) {
     rusage before_close{};
     getrusage(RUSAGE_SELF, &before_close);
     std::printf("peak RSS before closing: %ld MB\n", before_close.ru_maxrss / 1024);
-    store->Close();
+    if (extend) {
+        extension->Commit();
+    } else {
+        store->Close();
+    }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

@@ -118,7 +118,10 @@ std::string NewCopyPath(const std::string& path) {
 
 }  // namespace
 
-std::string ExtensionRefusal(const std::string& path) {
+namespace {
+
+// The refusal text (empty when none) and, once the file got that far, the checker's report.
+std::string RefusalAndReport(const std::string& path, CheckReport* report_out) {
     const std::string what = "the PST store " + path;
     FileHead head;
     try {
@@ -148,11 +151,21 @@ std::string ExtensionRefusal(const std::string& path) {
         if (!IsTolerated(f.code))
             return what + " is damaged (" + f.code + ": " + f.detail +
                    "); repair it with Outlook's Inbox Repair Tool (scanpst.exe) or let the export create a new store";
+    if (report_out) *report_out = std::move(report);
     return {};
 }
 
+}  // namespace
+
+std::string ExtensionRefusal(const std::string& path) { return RefusalAndReport(path, nullptr); }
+
 std::unique_ptr<StoreExtension> StoreExtension::Begin(const std::string& path) {
-    const std::string refusal = ExtensionRefusal(path);
+    // The symbolic link's target is what gets checked, copied and replaced.
+    std::error_code ec;
+    const fs::path real = fs::canonical(path, ec);
+    const std::string target = ec ? path : real.string();
+    CheckReport report;
+    const std::string refusal = RefusalAndReport(target, &report);
     if (!refusal.empty()) throw PstError(refusal);
     // The owner's read-only mark is respected even by a user who could write anyway.
     struct stat mode{};
@@ -160,14 +173,14 @@ std::unique_ptr<StoreExtension> StoreExtension::Begin(const std::string& path) {
         throw PstError("the PST store " + path +
                        " is read-only; allow writing to it, or let the export create a new store");
     std::unique_ptr<StoreExtension> ext(new StoreExtension());
-    ext->path_ = path;
-    for (const auto& f : CheckPstFile(path).errors) ext->known_findings_.insert(FindingKey(f));
+    ext->path_ = target;
+    for (const auto& f : report.errors) ext->known_findings_.insert(FindingKey(f));
     struct stat st{};
-    if (::stat(path.c_str(), &st) == 0) ext->original_mode_ = st.st_mode & 07777;
-    RemoveStaleCopies(fs::path(path).parent_path().string());
-    ext->copy_path_ = NewCopyPath(path);
+    if (::stat(ext->path_.c_str(), &st) == 0) ext->original_mode_ = st.st_mode & 07777;
+    RemoveStaleCopies(fs::path(ext->path_).parent_path().string());
+    ext->copy_path_ = NewCopyPath(ext->path_);
     try {
-        CopyFileContents(path, ext->copy_path_);
+        CopyFileContents(ext->path_, ext->copy_path_);
         ext->store_ = Store::Open(ext->copy_path_, true);
         ext->store_->database().ReserveSubnodeIndices();
     } catch (...) {
