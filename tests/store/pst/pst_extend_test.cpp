@@ -254,6 +254,15 @@ TEST(PstExtendRefusal, RefusedStoresStayByteIdentical) {
         f.put(36).put(0);
     }
     cases.emplace_back(big_pages, "4 KB pages");
+    // Our own store, marked as using the "high" encoding.
+    auto high = dir / "high.pst";
+    Store::Create(high.string(), "High")->Close();
+    {
+        std::fstream f(high, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(513);
+        f.put(2);
+    }
+    cases.emplace_back(high, "\"high\" encoding");
     // A real store with a B-tree page damaged.
     if (auto damaged = add_copy("attachAndInline.pst", "damaged.pst", "damaged"); !damaged.empty()) {
         auto store = Store::Open(damaged.string(), false);

@@ -23,6 +23,8 @@ namespace fs = std::filesystem;
 constexpr const char* kCopyPrefix = ".ombrik-extend-";
 constexpr const char* kCopySuffix = ".pst.tmp";
 
+constexpr off_t kUnicodeCryptOffset = 513;  // bCryptMethod of a Unicode header
+
 std::string SysError(const std::string& what) { return what + ": " + std::strerror(errno); }
 
 // Inconsistencies between a folder's tables and its messages, and space marked used that nothing
@@ -43,6 +45,7 @@ std::string FindingKey(const CheckFinding& f) { return f.code + ": " + f.detail;
 struct FileHead {
     bool pst = false;
     std::uint16_t wVer = 0;
+    std::uint8_t bCryptMethod = 0;
 };
 
 FileHead ReadFileHead(const std::string& path) {
@@ -51,11 +54,13 @@ FileHead ReadFileHead(const std::string& path) {
     if (fd < 0) throw PstError(SysError("cannot open " + path));
     std::uint8_t buf[12] = {};
     ssize_t n = ::pread(fd, buf, sizeof buf, 0);
-    ::close(fd);
     if (n == static_cast<ssize_t>(sizeof buf) && std::memcmp(buf, "!BDN", 4) == 0) {
         head.pst = true;
         head.wVer = static_cast<std::uint16_t>(buf[10] | (buf[11] << 8));
+        std::uint8_t crypt = 0;
+        if (head.wVer >= 23 && ::pread(fd, &crypt, 1, kUnicodeCryptOffset) == 1) head.bCryptMethod = crypt;
     }
+    ::close(fd);
     return head;
 }
 
@@ -137,6 +142,9 @@ std::string RefusalAndReport(const std::string& path, CheckReport* report_out) {
         return what + " uses 4 KB pages, a layout that cannot be extended yet; choose a store with the usual "
                       "512-byte pages, or let the export create a new store";
     if (head.wVer < 23) return what + " has an unknown format version " + std::to_string(head.wVer) + " and is left alone";
+    if (head.bCryptMethod > 1)
+        return what + " uses the \"high\" encoding, which cannot be extended yet; set it to \"compressible\" "
+                      "in Outlook (export to a new data file), or let the export create a new store";
     try {
         auto store = Store::Open(path, false);
         if (store->password_crc() != 0)
