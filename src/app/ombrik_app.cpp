@@ -10,6 +10,7 @@
 #include "app/prompter.h"
 #include "app/wx_text.h"
 #include "job/job_settings.h"
+#include "platform/memory_tuning.h"
 #include "platform/outlook_probe.h"
 
 #ifndef OMBRIK_HELP_INSTALL_DIR
@@ -39,6 +40,7 @@ COmbrikApp::COmbrikApp() = default;
 COmbrikApp::~COmbrikApp() = default;
 
 bool COmbrikApp::OnInit() {
+    platform::KeepMessageBuffersInTheHeap();
     SetAppName("ombrik");
     SetAppDisplayName("Ombrik");
     SetVendorName("Corvanti");

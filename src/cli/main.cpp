@@ -1,5 +1,4 @@
 // ombrik-cli: the conversion job on a terminal, for batch users and scripts.
-#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,6 +10,7 @@
 #include "job/conversion_job.h"
 #include "job/job_settings.h"
 #include "job/source_list.h"
+#include "platform/memory_tuning.h"
 #include "platform/paths.h"
 #include "platform/text_encoding.h"
 #include "store/pst/pst_check.h"
@@ -47,19 +47,10 @@ SourceList BuildSourceList(const CliOptions& options, int& skipped) {
     return list;
 }
 
-// Each message's text is built in a fresh buffer of up to a few megabytes. Left to its
-// defaults, the allocator hands such buffers back to the system after every message and
-// faults fresh zeroed pages in for the next one, which costs more than reading the folder.
-// Keeping them in the heap bounds memory just the same: one message is held at a time.
-void KeepMessageBuffersInTheHeap() {
-    mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    mallopt(M_TRIM_THRESHOLD, 64 << 20);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    KeepMessageBuffersInTheHeap();
+    platform::KeepMessageBuffersInTheHeap();
     std::string error;
     const auto options = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!options) return UsageError(error);
