@@ -384,6 +384,56 @@ TEST(PstExtendFaults, FailedOrKilledExtensionsLeaveTheOriginalIntact) {
     }
 }
 
+// Every step of the swap failed and killed in turn: before the rename the original is untouched,
+// after it the extended store is whole.
+TEST(PstExtendFaults, FailuresAndKillsAroundTheSwap) {
+    if (!fs::exists(Sample("attachAndInline.pst"))) GTEST_SKIP() << "samples absent";
+    auto pst = CopySample("attachAndInline.pst", "extend-swap");
+    const fs::path dir = pst.parent_path();
+    const std::string original = ReadAll(pst);
+    struct Reset {
+        ~Reset() { StoreExtension::SetStepHookForTesting(nullptr); }
+    } reset;
+    for (const std::string step : {"copied", "closed", "checked", "synced", "renamed"}) {
+        const bool replaced = step == "renamed";
+        for (const bool kill : {false, true}) {
+            StoreExtension::SetStepHookForTesting([&](const std::string& at) {
+                if (at != step) return;
+                if (kill) ::raise(SIGKILL);
+                throw pst::PstError("injected failure after " + at);
+            });
+            if (kill) {
+                const pid_t child = ::fork();
+                ASSERT_GE(child, 0);
+                if (child == 0) {
+                    try {
+                        Extend(pst);
+                    } catch (...) {
+                    }
+                    ::_exit(3);
+                }
+                int status = 0;
+                ASSERT_EQ(::waitpid(child, &status, 0), child);
+                EXPECT_TRUE(WIFSIGNALED(status)) << step;
+                StoreExtension::RemoveStaleCopies(dir.string());
+            } else {
+                EXPECT_THROW(Extend(pst), pst::PstError) << step;
+            }
+            StoreExtension::SetStepHookForTesting(nullptr);
+            EXPECT_EQ(WorkingCopies(dir), 0) << step << (kill ? " (killed)" : "");
+            if (replaced) {
+                EXPECT_EQ(Content(pst)["\\Imported.dbx"].size(), static_cast<std::size_t>(kNewMessages)) << step;
+                EXPECT_EQ(Added(OurFindings(pst), OurFindings(Sample("attachAndInline.pst"))), std::set<std::string>{});
+                fs::remove(pst);
+                fs::copy_file(Sample("attachAndInline.pst"), pst);
+                fs::permissions(pst, fs::perms::owner_read | fs::perms::owner_write);
+            } else {
+                ASSERT_EQ(ReadAll(pst), original) << step << (kill ? " (killed)" : "");
+            }
+        }
+    }
+}
+
 // A store reached through a symbolic link is extended where it lies; the link stays a link.
 TEST(PstExtendFaults, SymbolicLinkKeepsPointingAtTheExtendedStore) {
     if (!fs::exists(Sample("msgInMsg.pst"))) GTEST_SKIP() << "samples absent";

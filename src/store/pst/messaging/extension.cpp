@@ -114,6 +114,12 @@ void CopyFileContents(const std::string& src, const std::string& dst) {
     if (!failure.empty()) throw PstError(failure);
 }
 
+std::function<void(const std::string&)> g_step_hook;
+
+void Step(const std::string& name) {
+    if (g_step_hook) g_step_hook(name);
+}
+
 std::string NewCopyPath(const std::string& path) {
     static std::atomic<unsigned> counter{0};
     fs::path dir = fs::path(path).parent_path();
@@ -189,6 +195,7 @@ std::unique_ptr<StoreExtension> StoreExtension::Begin(const std::string& path) {
     ext->copy_path_ = NewCopyPath(ext->path_);
     try {
         CopyFileContents(ext->path_, ext->copy_path_);
+        Step("copied");
         ext->store_ = Store::Open(ext->copy_path_, true);
         ext->store_->database().ReserveSubnodeIndices();
     } catch (...) {
@@ -212,21 +219,29 @@ void StoreExtension::Commit() {
     try {
         store_->Close();
         store_.reset();
+        Step("closed");
         auto report = CheckPstFile(copy_path_);
         for (const auto& f : report.errors)
             if (!known_findings_.count(FindingKey(f)))
                 throw PstError("the extended store failed its check (" + FindingKey(f) + "); " + path_ +
                                " was left as it was");
+        Step("checked");
         if (::chmod(copy_path_.c_str(), original_mode_) != 0) throw PstError(SysError("cannot set the mode of " + copy_path_));
         FsyncPath(copy_path_, O_RDONLY);
+        Step("synced");
         if (::rename(copy_path_.c_str(), path_.c_str()) != 0) throw PstError(SysError("cannot replace " + path_));
         done_ = true;
+        Step("renamed");
         fs::path dir = fs::path(path_).parent_path();
         FsyncPath(dir.empty() ? "." : dir.string(), O_RDONLY | O_DIRECTORY);
     } catch (...) {
         Discard();
         throw;
     }
+}
+
+void StoreExtension::SetStepHookForTesting(std::function<void(const std::string&)> hook) {
+    g_step_hook = std::move(hook);
 }
 
 void StoreExtension::RemoveStaleCopies(const std::string& directory) {

@@ -3,6 +3,7 @@
 // failure, a full disk or a killed process at any moment leaves the original as it was.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -29,6 +30,10 @@ public:
     // Writes the copy, checks that it gained no structural fault, makes it durable and puts it
     // in place of the original. On failure the original stays and the copy is removed.
     void Commit();
+
+    // Called at each step of the swap ("copied", "closed", "checked", "synced", "renamed"), to fail
+    // or stop a test there.
+    static void SetStepHookForTesting(std::function<void(const std::string&)> hook);
 
     // Copies left by a run that was killed: ours by their name, their process gone.
     static void RemoveStaleCopies(const std::string& directory);
