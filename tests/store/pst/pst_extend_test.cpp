@@ -138,8 +138,10 @@ TEST_P(PstExtendRealStore, GainsAFolderAndKeepsEverythingElse) {
     const bool pff = HaveTool("pffexport");
     const auto export_before = pff ? PffExport(pst, "before") : std::map<std::string, std::string>{};
 
+    fs::permissions(pst, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     ASSERT_NO_THROW(Extend(pst));
 
+    EXPECT_EQ(fs::status(pst).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_EQ(WorkingCopies(pst.parent_path()), 0) << "the working copy was left behind";
     auto content_after = Content(pst);
     ASSERT_EQ(content_after.count("\\Imported.dbx"), 1u);

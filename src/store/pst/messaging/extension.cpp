@@ -190,7 +190,11 @@ std::unique_ptr<StoreExtension> StoreExtension::Begin(const std::string& path) {
     ext->path_ = target;
     for (const auto& f : report.errors) ext->known_findings_.insert(FindingKey(f));
     struct stat st{};
-    if (::stat(ext->path_.c_str(), &st) == 0) ext->original_mode_ = st.st_mode & 07777;
+    if (::stat(ext->path_.c_str(), &st) == 0) {
+        ext->original_mode_ = st.st_mode & 07777;
+        ext->original_uid_ = st.st_uid;
+        ext->original_gid_ = st.st_gid;
+    }
     RemoveStaleCopies(fs::path(ext->path_).parent_path().string());
     ext->copy_path_ = NewCopyPath(ext->path_);
     try {
@@ -226,6 +230,10 @@ void StoreExtension::Commit() {
                 throw PstError("the extended store failed its check (" + FindingKey(f) + "); " + path_ +
                                " was left as it was");
         Step("checked");
+        // The replacement keeps the owner and mode of the original where we may set them.
+        if (original_uid_ >= 0 && ::chown(copy_path_.c_str(), static_cast<uid_t>(original_uid_),
+                                          static_cast<gid_t>(original_gid_)) != 0 && errno != EPERM)
+            throw PstError(SysError("cannot set the owner of " + copy_path_));
         if (::chmod(copy_path_.c_str(), original_mode_) != 0) throw PstError(SysError("cannot set the mode of " + copy_path_));
         FsyncPath(copy_path_, O_RDONLY);
         Step("synced");

@@ -45,6 +45,7 @@ private:
     std::string path_;
     std::string copy_path_;
     unsigned original_mode_ = 0600;
+    long original_uid_ = -1, original_gid_ = -1;
     std::set<std::string> known_findings_;  // what the original already had, not ours to mend
     std::unique_ptr<Store> store_;
     bool done_ = false;
