@@ -262,3 +262,35 @@ TEST(PstExport, OldModeWriteFailuresAreCountedAndTheStoreKept) {
     }
     EXPECT_GE(exercised, 4);
 }
+
+// "new" and "seprate" modes whose store file exists already (one Outlook made) extend it as well.
+TEST(PstExport, NewAndSeparateModesExtendAnExistingOutlookStore) {
+    fixtures::TempFolder tmp;
+    const std::string dbx = MakeDbx(tmp / "src", "Inbox.dbx", 3, "N");
+    const std::string existing = WritableSampleCopy("attachAndInline.pst", tmp / "chosen");
+    if (existing.empty()) GTEST_SKIP() << "samples absent";
+    fs::rename(existing, tmp / "chosen/NewPST.pst");
+    ExportRun run;
+    run.settings.destination_path = tmp / "dest";
+    run.window.pst_answer.pst_mode = "new";
+    run.window.pst_answer.pst_path = tmp / "chosen/NewPST.pst";
+    run.window.pst_answer.pst_options_answer = "yes";
+    run.window.AddRow(dbx, "Inbox.dbx");
+    run.Go();
+    EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
+    EXPECT_EQ(SubjectsIn(tmp / "chosen/NewPST.pst", "Inbox.dbx"), (std::vector<std::string>{"N2", "N1", "N0"}));
+
+    fs::create_directories(tmp / "dest");
+    ASSERT_FALSE(WritableSampleCopy("msgInMsg.pst", tmp / "dest").empty());
+    fs::rename(tmp / "dest/msgInMsg.pst", tmp / "dest/Inbox.dbx.pst");
+    ExportRun separate;
+    separate.settings.destination_path = tmp / "dest";
+    separate.window.pst_answer.pst_mode = "seprate";
+    separate.window.pst_answer.pst_options_answer = "yes";
+    separate.window.AddRow(dbx, "Inbox.dbx");
+    separate.Go();
+    EXPECT_EQ(separate.tally.failures(), 0u) << separate.tally.Summary();
+    EXPECT_EQ(SubjectsIn(tmp / "dest/Inbox.dbx.pst", "Inbox.dbx").size(), 3u);
+    auto store = pst::messaging::Store::Open(tmp / "dest/Inbox.dbx.pst", false);
+    EXPECT_GE(store->Subfolders(store->ipm_subtree()).size(), 2u);  // Outlook's folders are still there
+}
