@@ -436,6 +436,38 @@ TEST(PstExtendFaults, FailuresAndKillsAroundTheSwap) {
     }
 }
 
+// A working copy that comes out of the engine damaged never replaces the original.
+TEST(PstExtendFaults, DamagedCopyIsDiscarded) {
+    if (!fs::exists(Sample("dist-list.pst"))) GTEST_SKIP() << "samples absent";
+    auto pst = CopySample("dist-list.pst", "extend-damaged-copy");
+    const std::string original = ReadAll(pst);
+    struct Reset {
+        ~Reset() { StoreExtension::SetStepHookForTesting(nullptr); }
+    } reset;
+    auto ext = StoreExtension::Begin(pst.string());
+    AddImportedFolder(ext->store());
+    const std::string copy = ext->copy_path();
+    StoreExtension::SetStepHookForTesting([&](const std::string& at) {
+        if (at != "closed") return;
+        std::uint64_t ib = 0;
+        {
+            auto db = pst::ndb::Database::Open(copy, false);
+            ib = db->FindBlock(db->FindNode(0x21)->bid_data)->ib;  // the message store's properties
+        }
+        std::fstream f(copy, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(static_cast<std::streamoff>(ib + 8));
+        f.put('\x7E');
+    });
+    try {
+        ext->Commit();
+        ADD_FAILURE() << "a damaged copy replaced the store";
+    } catch (const pst::PstError& e) {
+        EXPECT_NE(std::string(e.what()).find("failed its check"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(ReadAll(pst), original);
+    EXPECT_EQ(WorkingCopies(pst.parent_path()), 0);
+}
+
 // A store reached through a symbolic link is extended where it lies; the link stays a link.
 TEST(PstExtendFaults, SymbolicLinkKeepsPointingAtTheExtendedStore) {
     if (!fs::exists(Sample("msgInMsg.pst"))) GTEST_SKIP() << "samples absent";

@@ -1,5 +1,7 @@
 #include "store/pst/messaging/checker.h"
 
+#include <functional>
+
 #include <algorithm>
 #include <cstring>
 #include <exception>
@@ -29,7 +31,8 @@ std::string Hex(std::uint64_t v) {
 
 class Checker {
 public:
-    explicit Checker(CheckReport& report) : report_(report) {}
+    Checker(CheckReport& report, const std::function<void(const CheckFinding&)>* each)
+        : report_(report), each_(each) {}
 
     void Run(const std::string& path) {
         try {
@@ -49,6 +52,7 @@ public:
 
 private:
     void Fail(const std::string& code, const std::string& detail) {
+        if (each_ && *each_) (*each_)(CheckFinding{code, detail});
         if (report_.errors.size() < kMaxFindings) report_.errors.push_back({code, detail});
     }
 
@@ -346,6 +350,7 @@ private:
     }
 
     CheckReport& report_;
+    const std::function<void(const CheckFinding&)>* each_ = nullptr;  // sees every finding, past the cap too
     std::unique_ptr<Database> db_;
     std::vector<std::uint8_t> amaps_;
     std::vector<bool> used_;
@@ -363,7 +368,13 @@ std::string CheckReport::ToText() const {
 
 CheckReport CheckPstFile(const std::string& path) {
     CheckReport report;
-    Checker(report).Run(path);
+    Checker(report, nullptr).Run(path);
+    return report;
+}
+
+CheckReport CheckPstFile(const std::string& path, const std::function<void(const CheckFinding&)>& each) {
+    CheckReport report;
+    Checker(report, &each).Run(path);
     return report;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,5 +27,8 @@ struct CheckReport {
 
 // Checks the store file at path; never throws for a damaged file (that is a finding).
 CheckReport CheckPstFile(const std::string& path);
+// The same, also handing every finding to each as it is found: the report keeps only the first
+// thousand, each sees them all.
+CheckReport CheckPstFile(const std::string& path, const std::function<void(const CheckFinding&)>& each);
 
 }  // namespace pst

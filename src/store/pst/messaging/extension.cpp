@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "store/pst/messaging/checker.h"
@@ -131,8 +133,11 @@ std::string NewCopyPath(const std::string& path) {
 
 namespace {
 
-// The refusal text (empty when none) and, once the file got that far, the checker's report.
-std::string RefusalAndReport(const std::string& path, CheckReport* report_out) {
+std::uint64_t FindingHash(const CheckFinding& f) { return std::hash<std::string>{}(FindingKey(f)); }
+
+// The refusal text (empty when none) and, once the file got that far, the fingerprints of every
+// finding the checker made, sorted.
+std::string RefusalAndFindings(const std::string& path, std::vector<std::uint64_t>* findings_out) {
     const std::string what = "the PST store " + path;
     FileHead head;
     try {
@@ -160,26 +165,31 @@ std::string RefusalAndReport(const std::string& path, CheckReport* report_out) {
         return what + " is damaged (" + e.what() +
                "); repair it with Outlook's Inbox Repair Tool (scanpst.exe) or let the export create a new store";
     }
-    auto report = CheckPstFile(path);
-    for (const auto& f : report.errors)
-        if (!IsTolerated(f.code))
-            return what + " is damaged (" + f.code + ": " + f.detail +
-                   "); repair it with Outlook's Inbox Repair Tool (scanpst.exe) or let the export create a new store";
-    if (report_out) *report_out = std::move(report);
+    std::optional<CheckFinding> damage;
+    std::vector<std::uint64_t> findings;
+    CheckPstFile(path, [&](const CheckFinding& f) {
+        if (!damage && !IsTolerated(f.code)) damage = f;
+        findings.push_back(FindingHash(f));
+    });
+    if (damage)
+        return what + " is damaged (" + damage->code + ": " + damage->detail +
+               "); repair it with Outlook's Inbox Repair Tool (scanpst.exe) or let the export create a new store";
+    std::sort(findings.begin(), findings.end());
+    if (findings_out) *findings_out = std::move(findings);
     return {};
 }
 
 }  // namespace
 
-std::string ExtensionRefusal(const std::string& path) { return RefusalAndReport(path, nullptr); }
+std::string ExtensionRefusal(const std::string& path) { return RefusalAndFindings(path, nullptr); }
 
 std::unique_ptr<StoreExtension> StoreExtension::Begin(const std::string& path) {
     // The symbolic link's target is what gets checked, copied and replaced.
     std::error_code ec;
     const fs::path real = fs::canonical(path, ec);
     const std::string target = ec ? path : real.string();
-    CheckReport report;
-    const std::string refusal = RefusalAndReport(target, &report);
+    std::vector<std::uint64_t> findings;
+    const std::string refusal = RefusalAndFindings(target, &findings);
     if (!refusal.empty()) throw PstError(refusal);
     // The owner's read-only mark is respected even by a user who could write anyway.
     struct stat mode{};
@@ -188,7 +198,7 @@ std::unique_ptr<StoreExtension> StoreExtension::Begin(const std::string& path) {
                        " is read-only; allow writing to it, or let the export create a new store");
     std::unique_ptr<StoreExtension> ext(new StoreExtension());
     ext->path_ = target;
-    for (const auto& f : report.errors) ext->known_findings_.insert(FindingKey(f));
+    ext->known_findings_ = std::move(findings);
     struct stat st{};
     if (::stat(ext->path_.c_str(), &st) == 0) {
         ext->original_mode_ = st.st_mode & 07777;
@@ -224,11 +234,14 @@ void StoreExtension::Commit() {
         store_->Close();
         store_.reset();
         Step("closed");
-        auto report = CheckPstFile(copy_path_);
-        for (const auto& f : report.errors)
-            if (!known_findings_.count(FindingKey(f)))
-                throw PstError("the extended store failed its check (" + FindingKey(f) + "); " + path_ +
-                               " was left as it was");
+        // Every finding is looked at, not only the first thousand a report keeps.
+        std::optional<CheckFinding> added;
+        CheckPstFile(copy_path_, [&](const CheckFinding& f) {
+            if (!added && !std::binary_search(known_findings_.begin(), known_findings_.end(), FindingHash(f))) added = f;
+        });
+        if (added)
+            throw PstError("the extended store failed its check (" + FindingKey(*added) + "); " + path_ +
+                           " was left as it was");
         Step("checked");
         // The replacement keeps the owner and mode of the original where we may set them.
         if (original_uid_ >= 0 && ::chown(copy_path_.c_str(), static_cast<uid_t>(original_uid_),

@@ -4,8 +4,9 @@
 #pragma once
 
 #include <functional>
+#include <cstdint>
 #include <memory>
-#include <set>
+#include <vector>
 #include <string>
 
 #include "store/pst/messaging/store.h"
@@ -46,7 +47,7 @@ private:
     std::string copy_path_;
     unsigned original_mode_ = 0600;
     long original_uid_ = -1, original_gid_ = -1;
-    std::set<std::string> known_findings_;  // what the original already had, not ours to mend
+    std::vector<std::uint64_t> known_findings_;  // fingerprints of what the original already had, sorted
     std::unique_ptr<Store> store_;
     bool done_ = false;
 };
