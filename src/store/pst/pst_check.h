@@ -4,5 +4,6 @@
 #include <string>
 
 // Prints what is wrong with the store at path (or that it is sound) and returns the exit code:
-// 0 for a sound store, 1 for one with errors or one that cannot be read.
+// 0 for a sound store or one with only minor inconsistencies (listed all the same), 1 for a
+// damaged store or one that cannot be read.
 int RunPstCheckCommand(const std::string& path);

@@ -358,6 +358,16 @@ private:
 
 }  // namespace
 
+bool IsMinorInconsistency(const std::string& code) {
+    static const char* const kMinor[] = {"BLOCK_LEAK",    "AMAP_LEAK",      "MSG_SIZE",     "CT_ROW_STALE",  "AMAP_FREE",
+                                         "AMAP_LAST",     "DLIST_FREE",     "DLIST_ORDER",  "CT_ROW_ORPHAN", "SUBFOLDER_FLAG",
+                                         "HT_ROW_STALE",  "CONTENT_COUNT",  "UNREAD_COUNT", "MSG_UNLISTED",  "ATTACH_SIZE",
+                                         "ATTACH_PROPS"};
+    for (const char* minor : kMinor)
+        if (code == minor) return true;
+    return false;
+}
+
 std::string CheckReport::ToText() const {
     std::ostringstream out;
     for (const auto& e : errors) out << "ERROR " << e.code << ": " << e.detail << "\n";

@@ -25,6 +25,11 @@ struct CheckReport {
     std::string ToText() const;
 };
 
+// True for the findings that stores made by Outlook commonly carry and that Outlook mends by
+// itself (tables lagging behind their messages, space marked used that nothing uses, hints such
+// as free-space totals): they are no damage to build upon. Every other finding is damage.
+bool IsMinorInconsistency(const std::string& code);
+
 // Checks the store file at path; never throws for a damaged file (that is a finding).
 CheckReport CheckPstFile(const std::string& path);
 // The same, also handing every finding to each as it is found: the report keeps only the first

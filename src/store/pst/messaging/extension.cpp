@@ -29,19 +29,6 @@ constexpr off_t kUnicodeCryptOffset = 513;  // bCryptMethod of a Unicode header
 
 std::string SysError(const std::string& what) { return what + ": " + std::strerror(errno); }
 
-// Inconsistencies between a folder's tables and its messages, and space marked used that nothing
-// uses: stores Outlook made carry them, Outlook mends them itself, and they do not stop us from
-// adding folders and messages. The header's free-space total and the density list are hints we
-// recompute when we write. Every other finding is damage we will not build upon.
-bool IsTolerated(const std::string& code) {
-    static const char* const kTolerated[] = {"BLOCK_LEAK",   "AMAP_LEAK",     "MSG_SIZE",     "CT_ROW_STALE", "AMAP_FREE", "AMAP_LAST", "DLIST_FREE", "DLIST_ORDER",
-                                             "CT_ROW_ORPHAN", "SUBFOLDER_FLAG", "HT_ROW_STALE", "CONTENT_COUNT",
-                                             "UNREAD_COUNT", "MSG_UNLISTED",  "ATTACH_SIZE",  "ATTACH_PROPS"};
-    for (const char* c : kTolerated)
-        if (code == c) return true;
-    return false;
-}
-
 std::string FindingKey(const CheckFinding& f) { return f.code + ": " + f.detail; }
 
 struct FileHead {
@@ -168,7 +155,7 @@ std::string RefusalAndFindings(const std::string& path, std::vector<std::uint64_
     std::optional<CheckFinding> damage;
     std::vector<std::uint64_t> findings;
     CheckPstFile(path, [&](const CheckFinding& f) {
-        if (!damage && !IsTolerated(f.code)) damage = f;
+        if (!damage && !IsMinorInconsistency(f.code)) damage = f;
         findings.push_back(FindingHash(f));
     });
     if (damage)
