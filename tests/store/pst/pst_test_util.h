@@ -1,22 +1,43 @@
 // Helpers shared by the PST tests: scratch folders, sample messages and the outside checkers.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "store/mapi/message.h"
 #include "store/pst/messaging/checker.h"
 
 namespace pst_test {
 
-inline std::filesystem::path ScratchDir(const std::string& name) {
-    auto dir = std::filesystem::path(OMBRIK_BINARY_DIR) / "pst-test-scratch" / name;
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir;
-}
+// One folder per process: CTest runs the tests of one suite as separate processes side by side,
+// and a suite that builds its store in SetUpTestSuite must not pull it away from another. The
+// folders go when the process ends.
+class ScratchFolders {
+public:
+    static std::filesystem::path Make(const std::string& name) {
+        static ScratchFolders folders;
+        auto dir = std::filesystem::path(OMBRIK_BINARY_DIR) / "pst-test-scratch" /
+                   (name + "-" + std::to_string(::getpid()));
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        folders.made_.push_back(dir);
+        return dir;
+    }
+    ~ScratchFolders() {
+        std::error_code ignored;
+        for (const auto& dir : made_) std::filesystem::remove_all(dir, ignored);
+    }
+
+private:
+    std::vector<std::filesystem::path> made_;
+};
+
+inline std::filesystem::path ScratchDir(const std::string& name) { return ScratchFolders::Make(name); }
 
 // Runs a shell command and returns its exit status and standard output.
 inline int Run(const std::string& command, std::string* output = nullptr) {
