@@ -112,6 +112,38 @@ TEST(PstStore, ReadsBackWhatItWroteAndAppendsAfterReopening) {
     EXPECT_EQ(StoreProblems(path), "");
 }
 
+// A contents table of many blocks of rows is written block by block while it is built; it must
+// read back in full, and be replaced cleanly when a later run adds to the folder.
+TEST(PstStore, ContentsTableOfManyRowBlocksIsReplacedOnAppend) {
+    auto dir = ScratchDir("rowblocks");
+    auto path = dir / "rowblocks.pst";
+    constexpr int kFirst = 700;
+    {
+        auto store = messaging::Store::Create(path.string(), "Rows");
+        auto folder = store->AddFolder(store->ipm_subtree(), "Inbox.dbx");
+        for (int i = 0; i < kFirst; ++i) store->AddMessage(folder, MakeMessage("Row " + std::to_string(i), "b\r\n", i));
+        store->Close();
+    }
+    EXPECT_EQ(StoreProblems(path), "");
+    {
+        auto store = messaging::Store::Open(path.string(), true);
+        auto folder = store->FindFolderByPath("Inbox.dbx");
+        ASSERT_TRUE(folder);
+        store->AddMessage(*folder, MakeMessage("Row last", "b\r\n", kFirst));
+        store->Close();
+    }
+    auto store = messaging::Store::Open(path.string(), false);
+    auto folder = store->FindFolderByPath("Inbox.dbx");
+    ASSERT_TRUE(folder);
+    auto ids = store->Messages(*folder);
+    ASSERT_EQ(ids.size(), static_cast<std::size_t>(kFirst + 1));
+    EXPECT_EQ(store->ReadMessage(ids[0]).props.GetString(0x0037001F), "Row 0");
+    EXPECT_EQ(store->ReadMessage(ids[kFirst - 1]).props.GetString(0x0037001F), "Row " + std::to_string(kFirst - 1));
+    EXPECT_EQ(store->ReadMessage(ids[kFirst]).props.GetString(0x0037001F), "Row last");
+    EXPECT_EQ(store->GetFolder(*folder).content_count, kFirst + 1);
+    EXPECT_EQ(StoreProblems(path), "");
+}
+
 // Stores past 32 MB carry FMap pages and past about 250 MB FPMap pages; OMBRIK_PST_LARGE_MB
 // sets the size written here (the default keeps the test quick but past the first FMap).
 TEST(PstStore, LargeStoreKeepsItsMapPages) {

@@ -139,7 +139,8 @@ PropMap UnpackValues(std::span<const std::uint8_t> packed) {
 }
 
 BuiltNode BuildTableContext(const std::vector<PropTag>& tags, std::size_t row_count,
-                            const std::function<TableRow(std::size_t)>& row_at, const NidSource& next_nid) {
+                            const std::function<TableRow(std::size_t)>& row_at, const NidSource& next_nid,
+                            ndb::Database* row_sink) {
     BuiltNode node;
     HeapWriter heap(kClientSigTc);
     std::uint16_t row_size = 0;
@@ -159,6 +160,12 @@ BuiltNode BuildTableContext(const std::vector<PropTag>& tags, std::size_t row_co
     // as fit, and every block but the last is padded to full size.
     const std::size_t rows_per_block = ndb::kMaxBlockData / row_size;
     std::vector<Bytes> row_blocks;
+    std::vector<std::uint64_t> written_bids, written_sizes;  // row blocks already in the file
+    auto write_out = [&](Bytes& block) {
+        written_bids.push_back(row_sink->WriteBlock(block, false));
+        written_sizes.push_back(block.size());
+        Bytes().swap(block);
+    };
     std::vector<std::pair<std::uint32_t, std::uint32_t>> index;  // row id, row number
     index.reserve(row_count);
     Bytes row(row_size, 0);
@@ -192,6 +199,10 @@ BuiltNode BuildTableContext(const std::vector<PropTag>& tags, std::size_t row_co
         }
         if (r % rows_per_block == 0) {
             if (!row_blocks.empty()) row_blocks.back().resize(ndb::kMaxBlockData, 0);
+            if (row_sink && !row_blocks.empty()) {
+                write_out(row_blocks.back());
+                row_blocks.pop_back();
+            }
             row_blocks.emplace_back();
             row_blocks.back().reserve(ndb::kMaxBlockData);
         }
@@ -208,7 +219,12 @@ BuiltNode BuildTableContext(const std::vector<PropTag>& tags, std::size_t row_co
     std::vector<std::pair<std::uint32_t, std::uint32_t>>().swap(index);
     std::uint32_t hid_index = WriteSortedBth(heap, 4, 4, flat_index);
     std::uint32_t hnid_rows = 0;
-    if (row_blocks.size() == 1 && row_blocks[0].size() <= kMaxHeapAlloc) {
+    if (!written_bids.empty()) {
+        for (auto& b : row_blocks) write_out(b);
+        row_blocks.clear();
+        hnid_rows = next_nid();
+        node.written_subnodes.emplace_back(hnid_rows, row_sink->LinkDataTree(written_bids, written_sizes));
+    } else if (row_blocks.size() == 1 && row_blocks[0].size() <= kMaxHeapAlloc) {
         hnid_rows = heap.Allocate(row_blocks[0]);
     } else if (!row_blocks.empty()) {
         hnid_rows = next_nid();

@@ -31,6 +31,8 @@ struct BuiltNode {
     std::vector<Bytes> blocks;
     // Subnode NID and its data, already cut into blocks.
     std::vector<std::pair<std::uint32_t, std::vector<Bytes>>> subnodes;
+    // Subnode NID and the data tree already written to the file for it.
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> written_subnodes;
 };
 
 using NidSource = std::function<std::uint32_t()>;
@@ -52,8 +54,11 @@ struct TableRow {
 BuiltNode BuildTableContext(const std::vector<PropTag>& columns, const std::vector<TableRow>& rows,
                             const NidSource& next_subnode_nid);
 // The same for rows produced one at a time (large tables are kept packed by their owner).
+// With a database, every full block of rows is written to it at once instead of being kept,
+// and the row matrix is returned among the written subnodes.
 BuiltNode BuildTableContext(const std::vector<PropTag>& columns, std::size_t row_count,
-                            const std::function<TableRow(std::size_t)>& row_at, const NidSource& next_subnode_nid);
+                            const std::function<TableRow(std::size_t)>& row_at, const NidSource& next_subnode_nid,
+                            ndb::Database* row_sink = nullptr);
 
 // A row packed into one buffer: tag, length, bytes for each value.
 Bytes PackValues(const PropMap& values);

@@ -229,7 +229,12 @@ void Store::WriteNode(std::uint32_t nid, const ltp::BuiltNode& built, std::uint3
     info.nid = nid;
     info.nid_parent = parent;
     info.bid_data = db_->WriteDataTreeBlocks(built.blocks);
-    info.bid_sub = WriteSubnodes(ValueSubnodes(built));
+    // The value subnodes are written from the built node itself: a large table's rows are
+    // not worth a copy.
+    std::vector<ndb::SubnodeInfo> entries;
+    for (const auto& [sub_nid, blocks] : built.subnodes) entries.push_back({sub_nid, db_->WriteDataTreeBlocks(blocks), 0});
+    for (const auto& [sub_nid, bid] : built.written_subnodes) entries.push_back({sub_nid, bid, 0});
+    info.bid_sub = entries.empty() ? 0 : db_->WriteSubnodeTree(std::move(entries));
     db_->SetNode(info);
 }
 
@@ -489,7 +494,7 @@ void Store::WriteFolder(Folder& f) {
                 const auto& r = f.contents[i];
                 return ltp::TableRow{r.row_id, ltp::UnpackValues(Spool().Read(r.at, r.size))};
             },
-            next);
+            next, db_.get());
         WriteNode(ndb::MakeNid(ndb::kNidTypeContentsTable, index), built, 0);
     }
     if (f.is_new) WriteTable(ndb::MakeNid(ndb::kNidTypeAssocContentsTable, index), kAssocContentsColumns, {});

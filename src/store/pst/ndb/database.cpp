@@ -449,6 +449,13 @@ std::uint64_t Database::WriteDataTreeBlocks(const std::vector<std::vector<std::u
     return WriteXBlocks(leaves, sizes);
 }
 
+std::uint64_t Database::LinkDataTree(const std::vector<std::uint64_t>& leaves,
+                                     const std::vector<std::uint64_t>& sizes) {
+    if (leaves.empty() || leaves.size() != sizes.size()) throw PstError("data tree without its blocks");
+    if (leaves.size() == 1) return leaves[0];
+    return WriteXBlocks(leaves, sizes);
+}
+
 std::uint64_t Database::WriteXBlocks(const std::vector<std::uint64_t>& leaves, const std::vector<std::uint64_t>& sizes) {
     auto write_x = [&](std::span<const std::uint64_t> bids, std::uint8_t level, std::uint64_t total) {
         if (total > 0xFFFFFFFFull) throw PstError("value too large for a PST store");

@@ -77,6 +77,8 @@ public:
     std::uint64_t WriteDataTree(std::span<const std::uint8_t> data);
     // A data tree whose block boundaries the caller chose (a heap's pages, a table's rows).
     std::uint64_t WriteDataTreeBlocks(const std::vector<std::vector<std::uint8_t>>& blocks);
+    // A data tree over data blocks already written, in order, with their sizes.
+    std::uint64_t LinkDataTree(const std::vector<std::uint64_t>& leaves, const std::vector<std::uint64_t>& sizes);
     std::vector<std::uint8_t> ReadDataTree(std::uint64_t bid) const;
     // The data blocks of a data tree in order, without reading them.
     std::vector<std::uint64_t> DataTreeBlocks(std::uint64_t bid) const;
