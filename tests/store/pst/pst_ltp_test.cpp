@@ -55,6 +55,28 @@ TEST(PstLtp, HeapSpansManyBlocksWithBitmapHeaders) {
     EXPECT_THROW(HeapWriter(kClientSigPc).Allocate(B(kMaxHeapAlloc + 1, 0)), PstError);
 }
 
+// A heap written block by block as it grows (first block and bitmap blocks last, with the fill
+// levels of the blocks after them) holds the same bytes as one built whole, past two bitmap blocks.
+TEST(PstLtp, HeapWrittenAsItGrowsEqualsHeapBuiltWhole) {
+    auto path = ScratchDir("heapsink") / "t.pst";
+    auto db = ndb::Database::Create(path.string(), ndb::CryptMethod::Permute);
+    HeapWriter whole(kClientSigTc);
+    HeapWriter spilled(kClientSigTc, db.get());
+    std::uint32_t last = 0;
+    for (std::size_t i = 0; i < 6000; ++i) {
+        const Bytes value = B(100 + (i * 37) % 900, static_cast<std::uint8_t>(i));
+        last = whole.Allocate(value);
+        ASSERT_EQ(spilled.Allocate(value), last);
+    }
+    ASSERT_GT(last >> 16, 136u + 128u);  // the second bitmap block is complete too
+    whole.SetUserRoot(last);
+    spilled.SetUserRoot(last);
+    const auto want = whole.Finish();
+    const auto got = db->ReadDataTreeBlocks(spilled.FinishInto());
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < want.size(); ++i) EXPECT_TRUE(got[i] == want[i]) << "block " << i;
+}
+
 TEST(PstLtp, BthWithIndexLevelsKeepsEveryRecord) {
     HeapWriter heap(kClientSigBth);
     std::vector<BthRecord> records;

@@ -142,7 +142,7 @@ BuiltNode BuildTableContext(const std::vector<PropTag>& tags, std::size_t row_co
                             const std::function<TableRow(std::size_t)>& row_at, const NidSource& next_nid,
                             ndb::Database* row_sink) {
     BuiltNode node;
-    HeapWriter heap(kClientSigTc);
+    HeapWriter heap(kClientSigTc, row_sink);
     std::uint16_t row_size = 0;
     auto cols = LayoutColumns(tags, &row_size);
     std::uint16_t end4 = 0, end2 = 0, end1 = 0;
@@ -240,7 +240,11 @@ BuiltNode BuildTableContext(const std::vector<PropTag>& tags, std::size_t row_co
         std::memcpy(info.data() + sizeof(ti) + i * sizeof(d), &d, sizeof(d));
     }
     heap.SetUserRoot(heap.Allocate(info));
-    node.blocks = heap.Finish();
+    if (row_sink) {
+        node.written_data = heap.FinishInto();
+    } else {
+        node.blocks = heap.Finish();
+    }
     return node;
 }
 

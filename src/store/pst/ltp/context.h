@@ -29,6 +29,8 @@ std::size_t FixedSize(std::uint16_t type);
 // large for the heap.
 struct BuiltNode {
     std::vector<Bytes> blocks;
+    // Or, when nonzero, the node's data tree already written to the file.
+    std::uint64_t written_data = 0;
     // Subnode NID and its data, already cut into blocks.
     std::vector<std::pair<std::uint32_t, std::vector<Bytes>>> subnodes;
     // Subnode NID and the data tree already written to the file for it.

@@ -1,5 +1,7 @@
 #include "store/pst/ltp/heap.h"
 
+#include "store/pst/ndb/database.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -38,7 +40,7 @@ void AppendLe(Bytes& out, std::uint64_t value, std::size_t size) {
     std::memcpy(out.data() + at, &value, std::min<std::size_t>(size, 8));  // the host is little-endian
 }
 
-HeapWriter::HeapWriter(std::uint8_t client_sig) : client_sig_(client_sig) {
+HeapWriter::HeapWriter(std::uint8_t client_sig, ndb::Database* sink) : client_sig_(client_sig), sink_(sink) {
     blocks_.push_back({Bytes(HeaderSize(0), 0), {}});
 }
 
@@ -57,6 +59,7 @@ std::uint32_t HeapWriter::Allocate(std::span<const std::uint8_t> bytes) {
     };
     if (!fits(*block)) {
         if (blocks_.size() >= 0xFFFF) throw PstError("heap too large");
+        if (sink_) SealAndSpill(blocks_.size() - 1, false);
         blocks_.push_back({Bytes(HeaderSize(blocks_.size()), 0), {}});
         block = &blocks_.back();
     }
@@ -67,41 +70,95 @@ std::uint32_t HeapWriter::Allocate(std::span<const std::uint8_t> bytes) {
     return (block_index << 16) | (index << 5);
 }
 
-std::vector<Bytes> HeapWriter::Finish() {
-    std::vector<Bytes> out;
-    std::vector<std::uint8_t> fill(blocks_.size(), 0);
-    for (std::size_t i = 0; i < blocks_.size(); ++i) {
-        Block& b = blocks_[i];
-        Bytes data = std::move(b.data);
-        std::vector<std::uint16_t> offsets = std::move(b.starts);
-        const std::size_t count = offsets.size();
-        offsets.push_back(static_cast<std::uint16_t>(data.size()));
-        if (data.size() & 1) data.push_back(0);
-        const auto ib_hnpm = static_cast<std::uint16_t>(data.size());
-        AppendLe(data, count, 2);
-        AppendLe(data, 0, 2);
-        for (auto o : offsets) AppendLe(data, o, 2);
-        std::memcpy(data.data(), &ib_hnpm, 2);
-        fill[i] = FillLevel(kMaxBlockData - data.size());
-        // Every block of a data tree but the last is full: pad after the page map.
-        if (i + 1 < blocks_.size()) data.resize(kMaxBlockData, 0);
-        out.push_back(std::move(data));
-    }
-    blocks_.clear();
-    // Fill levels: the first eight blocks in the header, then 128 per bitmap block.
+Bytes HeapWriter::Seal(std::size_t i, bool last) {
+    Block& b = blocks_[i];
+    Bytes data = std::move(b.data);
+    std::vector<std::uint16_t> offsets = std::move(b.starts);
+    b = Block{};
+    const std::size_t count = offsets.size();
+    offsets.push_back(static_cast<std::uint16_t>(data.size()));
+    if (data.size() & 1) data.push_back(0);
+    const auto ib_hnpm = static_cast<std::uint16_t>(data.size());
+    AppendLe(data, count, 2);
+    AppendLe(data, 0, 2);
+    for (auto o : offsets) AppendLe(data, o, 2);
+    std::memcpy(data.data(), &ib_hnpm, 2);
+    if (fill_.size() <= i) fill_.resize(i + 1, 0);
+    fill_[i] = FillLevel(kMaxBlockData - data.size());
+    // Every block of a data tree but the last is full: pad after the page map.
+    if (!last) data.resize(kMaxBlockData, 0);
+    return data;
+}
+
+// Fill levels: the first eight blocks in the header, then 128 per bitmap block.
+void HeapWriter::StampHeader(Bytes& first) const {
     HNHDR hdr{};
-    std::memcpy(&hdr, out[0].data(), sizeof(hdr));
+    std::memcpy(&hdr, first.data(), sizeof(hdr));
     hdr.bSig = kHnSig;
     hdr.bClientSig = client_sig_;
     hdr.hidUserRoot = user_root_;
-    for (std::size_t i = 0; i < 8 && i < fill.size(); ++i)
-        hdr.rgbFillLevel[i / 2] |= static_cast<std::uint8_t>(fill[i] << (4 * (i % 2)));
-    std::memcpy(out[0].data(), &hdr, sizeof(hdr));
-    for (std::size_t i = 8; i < out.size(); i += 128) {
-        for (std::size_t k = 0; k < 128 && i + k < fill.size(); ++k)
-            out[i][2 + k / 2] |= static_cast<std::uint8_t>(fill[i + k] << (4 * (k % 2)));
-    }
+    for (std::size_t i = 0; i < 8 && i < fill_.size(); ++i)
+        hdr.rgbFillLevel[i / 2] |= static_cast<std::uint8_t>(fill_[i] << (4 * (i % 2)));
+    std::memcpy(first.data(), &hdr, sizeof(hdr));
+}
+
+void HeapWriter::StampBitmap(Bytes& bitmap_block, std::size_t index) const {
+    for (std::size_t k = 0; k < 128 && index + k < fill_.size(); ++k)
+        bitmap_block[2 + k / 2] |= static_cast<std::uint8_t>(fill_[index + k] << (4 * (k % 2)));
+}
+
+std::vector<Bytes> HeapWriter::Finish() {
+    std::vector<Bytes> out;
+    for (std::size_t i = 0; i < blocks_.size(); ++i) out.push_back(Seal(i, i + 1 == blocks_.size()));
+    blocks_.clear();
+    StampHeader(out[0]);
+    for (std::size_t i = 8; i < out.size(); i += 128) StampBitmap(out[i], i);
     return out;
+}
+
+void HeapWriter::WriteLeaf(std::size_t index, const Bytes& data) {
+    if (leaf_bids_.size() <= index) {
+        leaf_bids_.resize(index + 1, 0);
+        leaf_sizes_.resize(index + 1, 0);
+    }
+    leaf_bids_[index] = sink_->WriteBlock(data, false);
+    leaf_sizes_[index] = data.size();
+}
+
+void HeapWriter::SealAndSpill(std::size_t index, bool last) {
+    Bytes data = Seal(index, last);
+    if (index == 0 || IsBitmapBlock(index)) {
+        held_[index] = std::move(data);
+    } else {
+        WriteLeaf(index, data);
+    }
+    // A bitmap block is complete once the last of the 128 blocks it describes is sealed.
+    if (index >= 8 && (index - 8) % 128 == 127) {
+        const std::size_t bitmap = index - 127;
+        auto it = held_.find(bitmap);
+        if (it == held_.end()) throw PstError("heap bitmap block lost");
+        StampBitmap(it->second, bitmap);
+        WriteLeaf(bitmap, it->second);
+        held_.erase(it);
+    }
+}
+
+std::uint64_t HeapWriter::FinishInto() {
+    if (!sink_ || blocks_.empty()) throw PstError("heap without a sink");
+    SealAndSpill(blocks_.size() - 1, true);
+    const std::size_t count = blocks_.size();
+    blocks_.clear();
+    for (auto& [index, data] : held_) {
+        if (index == 0) {
+            StampHeader(data);
+        } else {
+            StampBitmap(data, index);
+        }
+        WriteLeaf(index, data);
+    }
+    held_.clear();
+    if (leaf_bids_.size() != count) throw PstError("heap blocks missing");
+    return sink_->LinkDataTree(leaf_bids_, leaf_sizes_);
 }
 
 HeapReader::HeapReader(std::vector<Bytes> blocks) : blocks_(std::move(blocks)) {

@@ -9,6 +9,10 @@
 
 #include "store/pst/ndb/format.h"
 
+namespace pst::ndb {
+class Database;
+}
+
 namespace pst::ltp {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -53,11 +57,15 @@ constexpr bool IsHid(std::uint32_t hnid) { return (hnid & 0x1F) == 0; }
 // Builds a heap block by block; allocations never exceed kMaxHeapAlloc bytes.
 class HeapWriter {
 public:
-    explicit HeapWriter(std::uint8_t client_sig);
+    // With a sink, every block that can no longer change is written to it at once, so that
+    // a heap of any size holds only its first block, its current bitmap block and the open one.
+    explicit HeapWriter(std::uint8_t client_sig, ndb::Database* sink = nullptr);
     std::uint32_t Allocate(std::span<const std::uint8_t> bytes);
     void SetUserRoot(std::uint32_t hid) { user_root_ = hid; }
-    // The heap's blocks, ready to become the node's data tree.
+    // The heap's blocks, ready to become the node's data tree (without a sink).
     std::vector<Bytes> Finish();
+    // With a sink: writes the blocks still held and returns the BID of the heap's data tree.
+    std::uint64_t FinishInto();
 
 private:
     struct Block {
@@ -65,9 +73,19 @@ private:
         std::vector<std::uint16_t> starts;  // where each allocation begins
     };
     static std::size_t HeaderSize(std::size_t index);
+    // Closes a block with its page map and records its fill level; all but the last are padded.
+    Bytes Seal(std::size_t index, bool last);
+    void StampHeader(Bytes& first) const;
+    void StampBitmap(Bytes& bitmap_block, std::size_t index) const;
+    void SealAndSpill(std::size_t index, bool last);
+    void WriteLeaf(std::size_t index, const Bytes& data);
     std::uint8_t client_sig_;
     std::uint32_t user_root_ = 0;
     std::vector<Block> blocks_;
+    std::vector<std::uint8_t> fill_;  // fill level of every sealed block
+    ndb::Database* sink_ = nullptr;
+    std::map<std::size_t, Bytes> held_;  // sealed blocks that still take fill levels
+    std::vector<std::uint64_t> leaf_bids_, leaf_sizes_;
 };
 
 // Reads a heap from its blocks; every access is bounds-checked.

@@ -228,7 +228,7 @@ void Store::WriteNode(std::uint32_t nid, const ltp::BuiltNode& built, std::uint3
     ndb::NodeInfo info;
     info.nid = nid;
     info.nid_parent = parent;
-    info.bid_data = db_->WriteDataTreeBlocks(built.blocks);
+    info.bid_data = built.written_data != 0 ? built.written_data : db_->WriteDataTreeBlocks(built.blocks);
     // The value subnodes are written from the built node itself: a large table's rows are
     // not worth a copy.
     std::vector<ndb::SubnodeInfo> entries;
