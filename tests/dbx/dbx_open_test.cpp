@@ -1,4 +1,6 @@
 // Opening folder files: header checks, item count, and the walk of the index tree.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -119,7 +121,7 @@ TEST(DbxOpen, MissingFileFailsWithCodeOne) {
 }
 
 TEST(DbxOpen, OpensAFileOnDiskByPath) {
-    const std::string path = testing::TempDir() + "/dbx_open_by_path.dbx";
+    const std::string path = testing::TempDir() + "/dbx_open_by_path-" + std::to_string(::getpid()) + ".dbx";
     NumberedFolder(3).WriteTo(path);
     DbxReader* reader = dbx_open(path.c_str());
     ASSERT_NE(reader, nullptr);

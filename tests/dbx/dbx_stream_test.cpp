@@ -56,7 +56,7 @@ std::string DescribeThroughMemory(const std::string& bytes) {
 }
 
 std::string DescribeThroughFile(const std::string& bytes) {
-    const std::string path = testing::TempDir() + "/dbx_stream_test.dbx";
+    const std::string path = testing::TempDir() + "/dbx_stream_test-" + std::to_string(::getpid()) + ".dbx";
     std::FILE* f = std::fopen(path.c_str(), "wb");
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
