@@ -18,8 +18,7 @@ void ExportFolderToEml(ExportContext& context, const std::string& dbx_path, cons
 
         FolderReader folder(dbx_path);
         if (!folder.is_open()) {
-            tally.CountFailure(dbx_path, DbxErrorText());
-            window.ShowMessage(kUnableToOpenDbx, kMessageTitle, msgbox::kJobMessage);
+            ReportUnopenedFolder(window, tally, dbx_path);
             return;
         }
         tally.CountFolder();

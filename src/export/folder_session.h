@@ -59,6 +59,12 @@ inline std::string DbxErrorText() {
     return dbx_errno >= 0 && dbx_errno < 9 ? dbx_errors[dbx_errno] : "unknown error";
 }
 
+// A folder file that cannot be opened: counted, and told with the job's message box.
+inline void ReportUnopenedFolder(ConversionWindow& window, JobTally& tally, const std::string& dbx_path) {
+    tally.CountFailure(dbx_path, DbxErrorText());
+    window.ShowMessage(kUnableToOpenDbx, kMessageTitle, msgbox::kJobMessage);
+}
+
 // Walks the e-mails of an open folder file from the highest slot down (the folder's own order),
 // moving the progress bar one step before each item, and calls visit(slot, email) for each
 // e-mail. Returns true when every slot was visited; false when the user asked to stop or a

@@ -82,8 +82,7 @@ void ExportFolderToMbox(ExportContext& context, const std::string& dbx_path, con
             return;
         }
         if (!folder.is_open()) {
-            tally.CountFailure(dbx_path, DbxErrorText());
-            window.ShowMessage(kUnableToOpenDbx, kMessageTitle, msgbox::kJobMessage);
+            ReportUnopenedFolder(window, tally, dbx_path);
             return;
         }
         tally.CountFolder();

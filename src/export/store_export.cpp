@@ -50,15 +50,6 @@ private:
     std::string temp_eml_, temp_msg_;
 };
 
-std::string FailureText(const std::exception& error) {
-    if (const auto* com = dynamic_cast<const store::ComError*>(&error)) {
-        char code[16];
-        std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(com->hresult()));
-        return std::string(error.what()) + " (" + code + ")";
-    }
-    return error.what();
-}
-
 // One message through the component: temporary RFC 822 file, message item, import, save.
 void ConvertMessage(store::RDOSession& session, const DbxEmail& email, const std::string& temp_eml,
                     const std::string& temp_msg, const std::string& final_path, const StoreOutput& output) {
@@ -95,15 +86,14 @@ void ExportFolderThroughStore(ExportContext& context, const std::string& dbx_pat
         try {
             session = store::CreateSessionFromProgId(store::kSessionProgId);
         } catch (const std::exception& error) {
-            tally.CountFailure(dbx_path, FailureText(error));
+            tally.CountFailure(dbx_path, store::DescribeFailure(error));
             window.ShowMessage(kSessionErrorText, kMessageTitle, msgbox::kJobMessage);
             return;
         }
 
         FolderReader folder(dbx_path);
         if (!folder.is_open()) {
-            tally.CountFailure(dbx_path, DbxErrorText());
-            window.ShowMessage(kUnableToOpenDbx, kMessageTitle, msgbox::kJobMessage);
+            ReportUnopenedFolder(window, tally, dbx_path);
             return;
         }
         tally.CountFolder();
@@ -118,7 +108,7 @@ void ExportFolderThroughStore(ExportContext& context, const std::string& dbx_pat
                 ConvertMessage(*session, *email, temp_eml, temp_msg, final_path, output);
             } catch (const std::exception& error) {
                 // One failed message does not cost the rest of the folder.
-                tally.CountFailure(final_path, FailureText(error));
+                tally.CountFailure(final_path, store::DescribeFailure(error));
                 return;
             }
             if (text_complete)

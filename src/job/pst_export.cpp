@@ -13,16 +13,7 @@
 
 namespace {
 
-std::string FailureText(const std::exception& error) {
-    if (const auto* com = dynamic_cast<const store::ComError*>(&error)) {
-        char code[16];
-        std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(com->hresult()));
-        return std::string(error.what()) + " (" + code + ")";
-    }
-    return error.what();
-}
-
-// The values of a PST job (the process-wide store objects of the design, held per job here).
+// The values of a PST job (the process-wide store objects, held per job here).
 struct PstJob {
     ConversionWindow& window;
     JobSettings& settings;
@@ -62,7 +53,7 @@ void LogOff(PstJob& job) {
     try {
         job.session->Logoff();
     } catch (const std::exception& error) {
-        job.tally.CountFailure(job.settings.pst_path, FailureText(error));
+        job.tally.CountFailure(job.settings.pst_path, store::DescribeFailure(error));
     }
     job.root_folder.reset();
     job.store.reset();
@@ -81,7 +72,7 @@ void RunSingleStoreJob(PstJob& job, int row_count) {
         for (int row = 0; row < row_count && !job.window.StopRequested(); ++row) ImportRow(job, row);
     } catch (const std::exception& error) {
         // A failing store operation ends the job; the rows after it are skipped.
-        job.tally.CountFailure(job.settings.pst_path, FailureText(error));
+        job.tally.CountFailure(job.settings.pst_path, store::DescribeFailure(error));
     }
     LogOff(job);
 }
@@ -94,7 +85,7 @@ void RunSeparateStoresLoop(PstJob& job, int row_count) {
             OpenStoreAndRoot(job, job.settings.pst_path);
             ImportRow(job, row);
         } catch (const std::exception& error) {
-            job.tally.CountFailure(job.settings.pst_path, FailureText(error));
+            job.tally.CountFailure(job.settings.pst_path, store::DescribeFailure(error));
             LogOff(job);
             return;
         }
@@ -112,7 +103,7 @@ bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tal
         job.session = store::CreateSessionFromProgId(store::kSessionProgId);
         if (!job.session) throw store::ComError(store::kE_POINTER, "no session");
     } catch (const std::exception& error) {
-        tally.CountFailure("PST", FailureText(error));
+        tally.CountFailure("PST", store::DescribeFailure(error));
         window.ShowMessage(kSessionErrorText, kMessageTitle, msgbox::kJobMessage);
         return false;
     }
@@ -158,7 +149,7 @@ void ImportFolderIntoPst(ConversionWindow& window, const JobSettings& settings, 
             } catch (const std::exception& error) {
                 platform::DeleteFile(temp_path);
                 // One failed message does not cost the rest of the folder.
-                tally.CountFailure(dbx_path, "message " + std::to_string(slot) + ": " + FailureText(error));
+                tally.CountFailure(dbx_path, "message " + std::to_string(slot) + ": " + store::DescribeFailure(error));
                 return;
             }
             if (text_complete)
@@ -168,6 +159,6 @@ void ImportFolderIntoPst(ConversionWindow& window, const JobSettings& settings, 
         });
         if (completed) window.SetProgress(0);
     } catch (const std::exception& error) {
-        tally.CountFailure(dbx_path, FailureText(error));
+        tally.CountFailure(dbx_path, store::DescribeFailure(error));
     }
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 
@@ -29,5 +30,15 @@ public:
 private:
     std::int32_t hresult_;
 };
+
+// What went wrong, for failure summaries: the message, and the HRESULT where there is one.
+inline std::string DescribeFailure(const std::exception& error) {
+    if (const auto* com = dynamic_cast<const ComError*>(&error)) {
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(com->hresult()));
+        return std::string(error.what()) + " (" + code + ")";
+    }
+    return error.what();
+}
 
 }  // namespace store
