@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
     if (argc < 2) return 2;
     try {
         auto db = ndb::Database::Open(argv[1], false);
-        for (const auto& n : db->nodes()) {
+        db->ForEachNode([&](const ndb::NodeInfo& n) {
             std::printf("node %llx data %llx sub %llx parent %x\n", (unsigned long long)n.nid,
                         (unsigned long long)n.bid_data, (unsigned long long)n.bid_sub, n.nid_parent);
             if (n.bid_data) DumpHeap(*db, n.bid_data, n.bid_sub, "");
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
                             (unsigned long long)s.bid_data, (unsigned long long)s.bid_sub);
                 if ((s.nid & 0x1f) != 0x1f) DumpHeap(*db, s.bid_data, s.bid_sub, "  ");
             }
-        }
+        });
     } catch (const std::exception& e) {
         std::fprintf(stderr, "error: %s\n", e.what());
         return 1;

@@ -83,7 +83,7 @@ TEST(PstNdb, DataTreesOfEverySizeRoundTrip) {
         }
         EXPECT_EQ(db->DataTreeBlocks(written.back().first).size(), kXBlockMaxEntries + 1);
         auto report_db = Database::Open(path.string(), false);
-        EXPECT_EQ(report_db->nodes().size(), sizes.size());
+        EXPECT_EQ(report_db->node_count(), sizes.size());
     }
 }
 
@@ -112,38 +112,71 @@ TEST(PstNdb, SubnodeTreesSplitIntoIndexBlocks) {
     EXPECT_EQ(db->ReadBlock(big).at(1), 1);                          // an SIBLOCK at the top
 }
 
-TEST(PstNdb, BTreesGrowLevelsAndKeepTheirOrderAcrossReopening) {
-    auto dir = ScratchDir("ndb-btree");
+// Run with the default index memory and with one so small that the indexes spill to temporary
+// runs, merge and carry replacements and removals of entries already spilled.
+class PstNdbIndexMemory : public ::testing::TestWithParam<std::size_t> {
+protected:
+    void SetUp() override { Database::SetIndexMemoryLimitForTesting(GetParam()); }
+    void TearDown() override { Database::SetIndexMemoryLimitForTesting(0); }
+};
+
+TEST_P(PstNdbIndexMemory, BTreesGrowLevelsAndKeepTheirOrderAcrossReopening) {
+    auto dir = ScratchDir("ndb-btree-" + std::to_string(GetParam()));
     auto path = dir / "bt.pst";
     const std::uint32_t count = 5000;  // NBT leaves hold 15 entries: three levels
+    auto node_nids = [](const Database& db) {
+        std::vector<std::uint64_t> nids;
+        db.ForEachNode([&](const NodeInfo& n) { nids.push_back(n.nid); });
+        return nids;
+    };
     {
         auto db = Database::Create(path.string(), CryptMethod::Permute);
         for (std::uint32_t i = 0; i < count; ++i) {
             const std::uint32_t index = (i * 7919) % count;  // out of order on purpose
             db->SetNode({MakeNid(kNidTypeNormalMessage, 0x10000 + index), db->WriteDataTree(Bytes(4, 1)), 0, 0x8022});
         }
+        // Every tenth node goes again, and its block with it.
+        for (std::uint32_t index = 0; index < count; index += 10) {
+            auto node = db->FindNode(MakeNid(kNidTypeNormalMessage, 0x10000 + index));
+            ASSERT_TRUE(node) << index;
+            db->FreeDataTree(node->bid_data);
+            db->RemoveNode(node->nid);
+        }
+        EXPECT_EQ(db->node_count(), count - count / 10);
         db->Flush();
     }
     {
         auto db = Database::Open(path.string(), true);
-        ASSERT_EQ(db->nodes().size(), count);
-        EXPECT_TRUE(std::is_sorted(db->nodes().begin(), db->nodes().end(), [](auto& a, auto& b) { return a.nid < b.nid; }));
+        auto nids = node_nids(*db);
+        ASSERT_EQ(nids.size(), count - count / 10);
+        ASSERT_EQ(db->node_count(), nids.size());
+        EXPECT_TRUE(std::is_sorted(nids.begin(), nids.end()));
+        EXPECT_TRUE(std::adjacent_find(nids.begin(), nids.end()) == nids.end());
         EXPECT_GT(db->btree_pages().size(), count / 15);
+        std::size_t blocks = 0;
+        db->ForEachBlock([&](const BlockInfo&) { ++blocks; });
+        EXPECT_EQ(blocks, db->block_count());
+        EXPECT_EQ(blocks, nids.size());
         auto node = db->FindNode(MakeNid(kNidTypeNormalMessage, 0x10000 + 1234));
         ASSERT_TRUE(node);
         EXPECT_EQ(node->nid_parent, 0x8022u);
+        EXPECT_FALSE(db->FindNode(MakeNid(kNidTypeNormalMessage, 0x10000 + 1230)));
         EXPECT_FALSE(db->FindNode(MakeNid(kNidTypeNormalMessage, 0x10000 + count)));
         // Replacing a node's data frees the old block.
-        const std::size_t blocks_before = db->blocks().size();
+        const std::size_t blocks_before = db->block_count();
         db->FreeDataTree(node->bid_data);
         node->bid_data = db->WriteDataTree(Bytes(9, 2));
         db->SetNode(*node);
-        EXPECT_EQ(db->blocks().size(), blocks_before);
+        EXPECT_EQ(db->block_count(), blocks_before);
         db->Flush();
     }
     auto db = Database::Open(path.string(), false);
     EXPECT_EQ(db->ReadDataTree(db->FindNode(MakeNid(kNidTypeNormalMessage, 0x10000 + 1234))->bid_data), Bytes(9, 2));
+    EXPECT_EQ(node_nids(*db).size(), count - count / 10);
+    std::filesystem::remove_all(dir);
 }
+
+INSTANTIATE_TEST_SUITE_P(Memory, PstNdbIndexMemory, ::testing::Values(std::size_t{0}, std::size_t{48}));
 
 TEST(PstNdb, DamageIsReportedNotTrusted) {
     auto dir = ScratchDir("ndb-damage");

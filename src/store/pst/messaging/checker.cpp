@@ -41,8 +41,8 @@ public:
             Fail("UNREADABLE", e.what());
             return;
         }
-        report_.nodes = db_->nodes().size();
-        report_.blocks = db_->blocks().size();
+        report_.nodes = db_->node_count();
+        report_.blocks = db_->block_count();
         Guard("MAPS", [&] { CheckMapPages(); });
         Guard("BLOCKS", [&] { CheckBlocksAndReferences(); });
         Guard("ALLOCATION", [&] { CheckAllocation(); });
@@ -112,7 +112,7 @@ private:
         }
         for (auto ib : db_->btree_pages()) Use(ib, ndb::kPageSize, "B-tree page");
         std::map<std::uint64_t, std::uint32_t> refs;
-        for (const auto& b : db_->blocks()) {
+        db_->ForEachBlock([&](const ndb::BlockInfo& b) {
             const std::uint64_t size = ndb::BlockSize(b.cb);
             const std::uint64_t section_end =
                 Database::AMapOffset((b.ib - ndb::kFirstAMapOffset) / ndb::kAMapCoverage + 1);
@@ -125,7 +125,7 @@ private:
                 Fail("BLOCK", "block " + Hex(b.bid) + ": " + e.what());
             }
             refs[b.bid] = 0;
-        }
+        });
         auto ref = [&](std::uint64_t bid, const std::string& owner) {
             auto it = refs.find(bid & ~std::uint64_t{1});
             if (it == refs.end()) {
@@ -156,7 +156,7 @@ private:
                 self(self, s.bid_sub, owner + " subnode " + Hex(s.nid), depth + 1);
             }
         };
-        for (const auto& n : db_->nodes()) {
+        db_->ForEachNode([&](const ndb::NodeInfo& n) {
             const std::string owner = "node " + Hex(n.nid);
             try {
                 walk_data(n.bid_data, owner);
@@ -164,14 +164,14 @@ private:
             } catch (const std::exception& e) {
                 Fail("NODE", owner + ": " + e.what());
             }
-        }
-        for (const auto& b : db_->blocks()) {
+        });
+        db_->ForEachBlock([&](const ndb::BlockInfo& b) {
             const auto count = refs[b.bid];
             if (count == 0) Fail("BLOCK_LEAK", "block " + Hex(b.bid) + " is referenced by nothing");
             else if (b.ref != count + 1)
                 Fail("BLOCK_REFCOUNT", "block " + Hex(b.bid) + " has count " + std::to_string(b.ref) + " for " +
                                            std::to_string(count) + " references");
-        }
+        });
     }
 
     // The allocation maps mark exactly what pages and blocks occupy.
@@ -297,8 +297,11 @@ private:
 
     void CheckFolders() {
         std::map<std::uint64_t, std::vector<std::uint64_t>> messages_by_parent;
-        for (const auto& n : db_->nodes())
+        std::vector<ndb::NodeInfo> folders;
+        db_->ForEachNode([&](const ndb::NodeInfo& n) {
             if (ndb::NidType(n.nid) == ndb::kNidTypeNormalMessage) messages_by_parent[n.nid_parent].push_back(n.nid);
+            if (ndb::NidType(n.nid) == ndb::kNidTypeNormalFolder) folders.push_back(n);
+        });
         for (std::uint32_t required : {messaging::nid::kMessageStore, messaging::nid::kNameToIdMap,
                                        messaging::nid::kRootFolder, messaging::nid::kHierarchyTableTemplate,
                                        messaging::nid::kContentsTableTemplate, messaging::nid::kAssocContentsTableTemplate,
@@ -306,8 +309,7 @@ private:
                                        messaging::nid::kRecipientTable, messaging::nid::kSearchManagementQueue,
                                        messaging::nid::kSearchActivityList, messaging::nid::kSearchDomainObject})
             if (!db_->FindNode(required)) Fail("MANDATORY_NODE", "node " + Hex(required) + " is missing");
-        for (const auto& n : db_->nodes()) {
-            if (ndb::NidType(n.nid) != ndb::kNidTypeNormalFolder) continue;
+        for (const auto& n : folders) {
             ++report_.folders;
             const std::uint32_t index = ndb::NidIndex(n.nid);
             try {

@@ -110,8 +110,10 @@ std::vector<SubnodeBuild> ValueSubnodes(const ltp::BuiltNode& built) {
 }
 }  // namespace
 
-// Packed contents-table rows kept in an anonymous temporary file, so that a folder of
-// a hundred thousand messages costs a few bytes of memory per message.
+// Contents-table rows kept in an anonymous temporary file until the folder's table is written,
+// each as its row id, its length and its packed values. A folder remembers only the stretches
+// of the file that hold its rows (one while it is filled alone), so its memory does not grow
+// with the messages it receives.
 class Store::RowSpool {
 public:
     RowSpool() : file_(std::tmpfile()) {
@@ -121,19 +123,31 @@ public:
     RowSpool(const RowSpool&) = delete;
     RowSpool& operator=(const RowSpool&) = delete;
 
-    std::pair<std::uint64_t, std::uint32_t> Append(const Bytes& row) {
-        const std::uint64_t at = size_;
-        if (std::fseek(file_, static_cast<long>(at), SEEK_SET) != 0 ||
-            std::fwrite(row.data(), 1, row.size(), file_) != row.size())
+    std::uint64_t size() const { return size_; }
+
+    void Append(std::uint32_t row_id, const Bytes& packed) {
+        Bytes record;
+        ltp::AppendLe(record, row_id, 4);
+        ltp::AppendLe(record, packed.size(), 4);
+        record.insert(record.end(), packed.begin(), packed.end());
+        if (std::fseek(file_, static_cast<long>(size_), SEEK_SET) != 0 ||
+            std::fwrite(record.data(), 1, record.size(), file_) != record.size())
             throw PstError("cannot write the temporary table rows");
-        size_ += row.size();
-        return {at, static_cast<std::uint32_t>(row.size())};
+        size_ += record.size();
     }
-    Bytes Read(std::uint64_t at, std::uint32_t size) {
-        Bytes out(size);
-        if (std::fseek(file_, static_cast<long>(at), SEEK_SET) != 0 || std::fread(out.data(), 1, size, file_) != size)
+
+    // Reads the row at `at` and returns where the next one starts.
+    std::uint64_t Read(std::uint64_t at, ltp::TableRow* row) {
+        std::uint8_t head[8];
+        if (std::fseek(file_, static_cast<long>(at), SEEK_SET) != 0 || std::fread(head, 1, 8, file_) != 8)
             throw PstError("cannot read the temporary table rows");
-        return out;
+        const auto length = static_cast<std::uint32_t>(ltp::LoadLe({head + 4, 4}));
+        if (length > size_ - at - 8) throw PstError("temporary table row out of bounds");
+        Bytes packed(length);
+        if (std::fread(packed.data(), 1, length, file_) != length) throw PstError("cannot read the temporary table rows");
+        row->row_id = static_cast<std::uint32_t>(ltp::LoadLe({head, 4}));
+        row->values = ltp::UnpackValues(packed);
+        return at + 8 + length;
     }
 
 private:
@@ -141,10 +155,10 @@ private:
     std::uint64_t size_ = 0;
 };
 
-struct SpooledRow {
-    std::uint32_t row_id;
-    std::uint32_t size;
-    std::uint64_t at;
+// A folder's rows in the spool: stretches of the file, in row order.
+struct SpooledRows {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> stretches;  // begin, end
+    std::size_t count = 0;
 };
 
 struct Store::Folder {
@@ -153,7 +167,7 @@ struct Store::Folder {
     PropMap props;
     std::vector<ltp::TableRow> hierarchy;
     bool contents_loaded = false;
-    std::vector<SpooledRow> contents;
+    SpooledRows contents;
     bool props_dirty = false;
     bool hierarchy_dirty = false;
     bool contents_dirty = false;
@@ -172,6 +186,41 @@ Store::RowSpool& Store::Spool() {
     if (!spool_) spool_ = std::make_unique<RowSpool>();
     return *spool_;
 }
+
+void Store::AppendContentsRow(Folder& f, std::uint32_t row_id, const Bytes& packed) {
+    RowSpool& spool = Spool();
+    const std::uint64_t at = spool.size();
+    spool.Append(row_id, packed);
+    auto& stretches = f.contents.stretches;
+    if (!stretches.empty() && stretches.back().second == at) {
+        stretches.back().second = spool.size();
+    } else {
+        stretches.emplace_back(at, spool.size());
+    }
+    ++f.contents.count;
+}
+
+// Reads a folder's spooled rows one after another.
+class Store::ContentsCursor {
+public:
+    ContentsCursor(RowSpool& spool, const SpooledRows& rows) : spool_(spool), rows_(rows) {
+        if (!rows_.stretches.empty()) at_ = rows_.stretches.front().first;
+    }
+    ltp::TableRow Next() {
+        while (stretch_ < rows_.stretches.size() && at_ >= rows_.stretches[stretch_].second)
+            if (++stretch_ < rows_.stretches.size()) at_ = rows_.stretches[stretch_].first;
+        if (stretch_ >= rows_.stretches.size()) throw PstError("fewer spooled rows than counted");
+        ltp::TableRow row;
+        at_ = spool_.Read(at_, &row);
+        return row;
+    }
+
+private:
+    RowSpool& spool_;
+    const SpooledRows& rows_;
+    std::size_t stretch_ = 0;
+    std::uint64_t at_ = 0;
+};
 
 std::unique_ptr<Store> Store::Create(const std::string& path, const std::string& display_name,
                                      ndb::CryptMethod method) {
@@ -395,8 +444,7 @@ void Store::LoadContents(Folder& f) {
     if (!node) throw PstError("folder without a contents table");
     ltp::NodeReader tc(*db_, node->bid_data, node->bid_sub);
     for (auto& row : ltp::ReadTableContext(tc).rows) {
-        auto [at, size] = Spool().Append(ltp::PackValues(row.values));
-        f.contents.push_back({row.row_id, size, at});
+        AppendContentsRow(f, row.row_id, ltp::PackValues(row.values));
     }
     f.contents_loaded = true;
 }
@@ -489,11 +537,8 @@ void Store::WriteFolder(Folder& f) {
     if (f.contents_dirty) {
         counter = 0x400;
         auto built = ltp::BuildTableContext(
-            kContentsColumns, f.contents.size(),
-            [&](std::size_t i) {
-                const auto& r = f.contents[i];
-                return ltp::TableRow{r.row_id, ltp::UnpackValues(Spool().Read(r.at, r.size))};
-            },
+            kContentsColumns, f.contents.count,
+            [&, cursor = ContentsCursor(Spool(), f.contents)](std::size_t) mutable { return cursor.Next(); },
             next, db_.get());
         WriteNode(ndb::MakeNid(ndb::kNidTypeContentsTable, index), built, 0);
     }
@@ -826,8 +871,7 @@ std::uint32_t Store::AddMessage(std::uint32_t folder_nid, const mapi::Message& m
     db_->SetNode(info);
 
     row[tag::kLtpRowVer] = Int32Bytes(row_version_++);
-    auto [at, size] = Spool().Append(ltp::PackValues(row));
-    folder.contents.push_back({message_nid, size, at});
+    AppendContentsRow(folder, message_nid, ltp::PackValues(row));
     folder.contents_dirty = true;
     folder.props[tag::kContentCount] = Int32Bytes(GetInt32(folder.props, tag::kContentCount) + 1);
     if (!(GetInt32(row, tag::kMessageFlags) & kMsgFlagRead))
@@ -846,7 +890,8 @@ std::vector<std::uint32_t> Store::Messages(std::uint32_t folder_nid) {
     auto& f = LoadFolder(folder_nid);
     LoadContents(f);
     std::vector<std::uint32_t> out;
-    for (const auto& r : f.contents) out.push_back(r.row_id);
+    ContentsCursor cursor(Spool(), f.contents);
+    for (std::size_t i = 0; i < f.contents.count; ++i) out.push_back(cursor.Next().row_id);
     return out;
 }
 

@@ -67,6 +67,7 @@ private:
     struct Folder;
     struct BuiltMessage;
     class RowSpool;
+    class ContentsCursor;
     Store() = default;
     void CreateMandatoryNodes(const std::string& display_name);
     void WriteNode(std::uint32_t nid, const ltp::BuiltNode& built, std::uint32_t parent);
@@ -84,6 +85,7 @@ private:
     mapi::Message ReadMessageNode(const ltp::NodeReader& node, int depth);
     ltp::Bytes EntryId(std::uint32_t nid) const;
     RowSpool& Spool();
+    void AppendContentsRow(Folder& f, std::uint32_t row_id, const ltp::Bytes& packed);
 
     std::unique_ptr<RowSpool> spool_;  // contents rows of open folders, outside memory
     std::unique_ptr<ndb::Database> db_;

@@ -63,6 +63,20 @@ std::uint64_t Database::FPMapOffset(std::uint64_t n) {
     return SectionBase(n) + 3 * kPageSize;
 }
 
+namespace {
+std::size_t g_index_memory_limit = 0;
+
+std::size_t IndexMemoryLimit(std::size_t entry_size) {
+    if (g_index_memory_limit) return g_index_memory_limit;
+    return std::max<std::size_t>(1 << 20 / entry_size * 32, 1024);  // about 1 MiB of entries
+}
+}  // namespace
+
+void Database::SetIndexMemoryLimitForTesting(std::size_t entries) { g_index_memory_limit = entries; }
+
+Database::Database()
+    : nodes_(IndexMemoryLimit(sizeof(NodeInfo))), blocks_(IndexMemoryLimit(sizeof(BlockInfo))) {}
+
 Database::~Database() {
     try {
         FlushPending();
@@ -149,7 +163,7 @@ void Database::LoadAMaps() {
         // The maps are not trusted: rebuild them from what the B-trees reference.
         for (std::uint64_t n = 0; n < amap_count_; ++n) MarkMapPages(n);
         for (auto ib : btree_pages_) MarkRange(ib, kPageSize, true);
-        for (const auto& b : blocks_) MarkRange(b.ib, BlockSize(b.cb), true);
+        blocks_.ForEach([&](const BlockInfo& b) { MarkRange(b.ib, BlockSize(b.cb), true); });
         return;
     }
     for (std::uint64_t n = 0; n < amap_count_; ++n) {
@@ -167,7 +181,7 @@ void Database::ReleasePageReserve() {
     std::fill(amap_bits_.begin(), amap_bits_.end(), 0);
     for (std::uint64_t n = 0; n < amap_count_; ++n) MarkMapPages(n);
     for (auto ib : btree_pages_) MarkRange(ib, kPageSize, true);
-    for (const auto& b : blocks_) MarkRange(b.ib, BlockSize(b.cb), true);
+    blocks_.ForEach([&](const BlockInfo& b) { MarkRange(b.ib, BlockSize(b.cb), true); });
     const std::vector<std::uint8_t> referenced = std::move(amap_bits_);
     amap_bits_ = marked;
     for (std::uint64_t n = 0; n < amap_count_; n += 8) {
@@ -218,16 +232,18 @@ void Database::ReadBTree(std::uint64_t bid, std::uint64_t ib, std::uint8_t ptype
         } else if (ptype == kPtypeNBT) {
             if (page.cbEnt < sizeof(NBTENTRY)) throw PstError("NBT entry size");
             auto entry = Load<NBTENTRY>(e);
-            if (!nodes_.empty() && entry.nid <= nodes_.back().nid) throw PstError("NBT keys out of order");
             entry.nid &= 0xFFFFFFFFu;
-            nodes_.push_back({entry.nid, entry.bidData, entry.bidSub, entry.nidParent});
+            if (nodes_.size() > 0 && entry.nid <= last_read_key_) throw PstError("NBT keys out of order");
+            last_read_key_ = entry.nid;
+            nodes_.Put({entry.nid, entry.bidData, entry.bidSub, entry.nidParent});
         } else {
             if (page.cbEnt < sizeof(BBTENTRY)) throw PstError("BBT entry size");
             auto entry = Load<BBTENTRY>(e);
-            if (!blocks_.empty() && entry.BREF_.bid <= blocks_.back().bid) throw PstError("BBT keys out of order");
+            if (blocks_.size() > 0 && entry.BREF_.bid <= last_read_key_) throw PstError("BBT keys out of order");
+            last_read_key_ = entry.BREF_.bid;
             if (entry.BREF_.ib + BlockSize(entry.cb) > file_eof_ || entry.cb > kMaxBlockData)
                 throw PstError("BBT entry outside the file");
-            blocks_.push_back({entry.BREF_.bid, entry.BREF_.ib, entry.cb, entry.cRef});
+            blocks_.Put({entry.BREF_.bid, entry.BREF_.ib, entry.cb, entry.cRef});
         }
     }
 }
@@ -282,32 +298,11 @@ void Database::FlushPending() const {
 
 // ---- nodes ----
 
-std::optional<NodeInfo> Database::FindNode(std::uint64_t nid) const {
-    auto it = std::lower_bound(nodes_.begin(), nodes_.end(), nid,
-                               [](const NodeInfo& n, std::uint64_t key) { return n.nid < key; });
-    if (it == nodes_.end() || it->nid != nid) return std::nullopt;
-    return *it;
-}
+std::optional<NodeInfo> Database::FindNode(std::uint64_t nid) const { return nodes_.Find(nid); }
 
-void Database::SetNode(const NodeInfo& node) {
-    if (!nodes_.empty() && nodes_.back().nid < node.nid) {
-        nodes_.push_back(node);
-        return;
-    }
-    auto it = std::lower_bound(nodes_.begin(), nodes_.end(), node.nid,
-                               [](const NodeInfo& n, std::uint64_t key) { return n.nid < key; });
-    if (it != nodes_.end() && it->nid == node.nid) {
-        *it = node;
-    } else {
-        nodes_.insert(it, node);
-    }
-}
+void Database::SetNode(const NodeInfo& node) { nodes_.Put(node); }
 
-void Database::RemoveNode(std::uint64_t nid) {
-    auto it = std::lower_bound(nodes_.begin(), nodes_.end(), nid,
-                               [](const NodeInfo& n, std::uint64_t key) { return n.nid < key; });
-    if (it != nodes_.end() && it->nid == nid) nodes_.erase(it);
-}
+void Database::RemoveNode(std::uint64_t nid) { nodes_.Remove(nid); }
 
 std::uint32_t Database::NewNid(std::uint32_t type) {
     if (type >= 32) throw PstError("bad NID type");
@@ -323,7 +318,7 @@ std::uint32_t Database::NewNid(std::uint32_t type) {
 
 void Database::EnsureUsedIndices() {
     if (used_indices_ready_) return;
-    for (const auto& n : nodes_) used_indices_.push_back(NidIndex(static_cast<std::uint32_t>(n.nid)));
+    nodes_.ForEach([&](const NodeInfo& n) { used_indices_.push_back(NidIndex(static_cast<std::uint32_t>(n.nid))); });
     std::sort(used_indices_.begin(), used_indices_.end());
     used_indices_ready_ = true;
 }
@@ -333,8 +328,9 @@ void Database::EnsureUsedIndices() {
 void Database::ReserveSubnodeIndices() {
     EnsureUsedIndices();
     std::vector<std::uint64_t> todo;
-    for (const auto& n : nodes_)
+    nodes_.ForEach([&](const NodeInfo& n) {
         if (n.bid_sub != 0) todo.push_back(n.bid_sub);
+    });
     const std::size_t limit = blocks_.size() + 1;  // each subnode tree is read once at most
     for (std::size_t i = 0; i < todo.size() && i < limit; ++i) {
         for (const auto& e : ReadSubnodeTree(todo[i])) {
@@ -355,11 +351,7 @@ void Database::ReserveNids(std::uint32_t type, std::uint32_t next_index) {
 // ---- blocks ----
 
 std::optional<BlockInfo> Database::FindBlock(std::uint64_t bid) const {
-    bid &= ~std::uint64_t{1};
-    auto it = std::lower_bound(blocks_.begin(), blocks_.end(), bid,
-                               [](const BlockInfo& b, std::uint64_t key) { return b.bid < key; });
-    if (it == blocks_.end() || it->bid != bid) return std::nullopt;
-    return *it;
+    return blocks_.Find(bid & ~std::uint64_t{1});
 }
 
 std::vector<std::uint8_t> Database::ReadBlock(std::uint64_t bid) const {
@@ -400,28 +392,20 @@ std::uint64_t Database::WriteBlock(std::span<const std::uint8_t> data, bool inte
     trailer.bid = bid;
     std::memcpy(buf.data() + size - sizeof(trailer), &trailer, sizeof(trailer));
     WriteAt(ib, buf);
-    BlockInfo info{bid, ib, trailer.cb, 2};
-    if (blocks_.empty() || blocks_.back().bid < bid) {
-        blocks_.push_back(info);
-    } else {
-        auto it = std::lower_bound(blocks_.begin(), blocks_.end(), bid,
-                                   [](const BlockInfo& b, std::uint64_t key) { return b.bid < key; });
-        blocks_.insert(it, info);
-    }
+    blocks_.Put({bid, ib, trailer.cb, 2});
     return bid;
 }
 
 void Database::FreeBlock(std::uint64_t bid) {
-    bid &= ~std::uint64_t{1};
-    auto it = std::lower_bound(blocks_.begin(), blocks_.end(), bid,
-                               [](const BlockInfo& b, std::uint64_t key) { return b.bid < key; });
-    if (it == blocks_.end() || it->bid != bid) return;
-    if (it->ref > 2) {
-        --it->ref;
+    auto info = blocks_.Find(bid & ~std::uint64_t{1});
+    if (!info) return;
+    if (info->ref > 2) {
+        --info->ref;
+        blocks_.Put(*info);
         return;
     }
-    MarkRange(it->ib, BlockSize(it->cb), false);
-    blocks_.erase(it);
+    MarkRange(info->ib, BlockSize(info->cb), false);
+    blocks_.Remove(info->bid);
 }
 
 // ---- data trees ----
@@ -690,6 +674,9 @@ void Database::WritePage(std::uint64_t ib, std::uint8_t* page, std::uint8_t ptyp
     WriteAt(ib, {page, kPageSize});
 }
 
+// Builds a B-tree bottom-up while its entries stream past in key order: a leaf page fills, goes
+// to the file, and its first key becomes an entry of the level above, which fills in turn.
+// Only one page per level is ever waiting.
 std::uint64_t Database::WriteBTree(std::uint8_t ptype) {
     struct Child {
         std::uint64_t key, bid, ib;
@@ -697,12 +684,9 @@ std::uint64_t Database::WriteBTree(std::uint8_t ptype) {
     const bool nbt = ptype == kPtypeNBT;
     const std::size_t leaf_size = nbt ? sizeof(NBTENTRY) : sizeof(BBTENTRY);
     const std::size_t leaf_max = kBtEntriesSize / leaf_size;
-    const std::size_t count = nbt ? nodes_.size() : blocks_.size();
-    std::vector<Child> level;
+    const std::size_t index_max = kBtEntriesSize / sizeof(BTENTRY);
     std::uint8_t page[kPageSize];
-    auto emit = [&](std::size_t n_entries, std::size_t entry_size, std::uint8_t c_level, auto&& fill) {
-        std::memset(page, 0, sizeof(page));
-        fill(page);
+    auto emit = [&](std::size_t n_entries, std::size_t entry_size, std::uint8_t c_level) {
         page[488] = static_cast<std::uint8_t>(n_entries);
         page[489] = static_cast<std::uint8_t>(kBtEntriesSize / entry_size);
         page[490] = static_cast<std::uint8_t>(entry_size);
@@ -713,48 +697,65 @@ std::uint64_t Database::WriteBTree(std::uint8_t ptype) {
         btree_pages_.push_back(ib);
         return std::pair{bid, ib};
     };
-    for (std::size_t i = 0; i < count || (i == 0 && count == 0); i += leaf_max) {
-        std::size_t n = std::min(leaf_max, count - i);
-        auto [bid, ib] = emit(n, leaf_size, 0, [&](std::uint8_t* p) {
-            for (std::size_t k = 0; k < n; ++k) {
-                if (nbt) {
-                    const auto& node = nodes_[i + k];
-                    NBTENTRY e{node.nid, node.bid_data, node.bid_sub, node.nid_parent, 0};
-                    Store(p + k * leaf_size, e);
-                } else {
-                    const auto& b = blocks_[i + k];
-                    BBTENTRY e{{b.bid, b.ib}, b.cb, b.ref, 0};
-                    Store(p + k * leaf_size, e);
-                }
-            }
+    auto write_index = [&](const std::vector<Child>& children, std::size_t c_level) {
+        std::memset(page, 0, sizeof(page));
+        for (std::size_t k = 0; k < children.size(); ++k)
+            Store(page + k * sizeof(BTENTRY), BTENTRY{children[k].key, {children[k].bid, children[k].ib}});
+        auto [bid, ib] = emit(children.size(), sizeof(BTENTRY), static_cast<std::uint8_t>(c_level));
+        return Child{children[0].key, bid, ib};
+    };
+    std::vector<std::vector<Child>> waiting;  // waiting[l]: pages of level l not yet indexed above
+    auto add_child = [&](auto&& self, std::size_t level, const Child& child) -> void {
+        if (waiting.size() <= level) waiting.resize(level + 1);
+        waiting[level].push_back(child);
+        if (waiting[level].size() < index_max) return;
+        const Child up = write_index(waiting[level], level + 1);
+        waiting[level].clear();
+        self(self, level + 1, up);
+    };
+    std::uint8_t leaf[kBtEntriesSize] = {};
+    std::size_t in_leaf = 0;
+    std::uint64_t leaf_key = 0;
+    bool leaf_written = false;
+    auto write_leaf = [&] {
+        std::memset(page, 0, sizeof(page));
+        std::memcpy(page, leaf, in_leaf * leaf_size);
+        auto [bid, ib] = emit(in_leaf, leaf_size, 0);
+        add_child(add_child, 0, Child{in_leaf ? leaf_key : 0, bid, ib});
+        in_leaf = 0;
+        leaf_written = true;
+    };
+    auto add_entry = [&](std::uint64_t key, const auto& entry) {
+        if (in_leaf == 0) leaf_key = key;
+        Store(leaf + in_leaf * leaf_size, entry);
+        if (++in_leaf == leaf_max) write_leaf();
+    };
+    if (nbt) {
+        nodes_.ForEach([&](const NodeInfo& n) {
+            add_entry(n.nid, NBTENTRY{n.nid, n.bid_data, n.bid_sub, n.nid_parent, 0});
         });
-        std::uint64_t key = n == 0 ? 0 : (nbt ? nodes_[i].nid : blocks_[i].bid);
-        level.push_back({key, bid, ib});
-        if (count == 0) break;
+    } else {
+        blocks_.ForEach([&](const BlockInfo& b) { add_entry(b.bid, BBTENTRY{{b.bid, b.ib}, b.cb, b.ref, 0}); });
     }
-    std::uint8_t c_level = 0;
-    while (level.size() > 1) {
-        ++c_level;
-        std::vector<Child> up;
-        const std::size_t max = kBtEntriesSize / sizeof(BTENTRY);
-        for (std::size_t i = 0; i < level.size(); i += max) {
-            std::size_t n = std::min(max, level.size() - i);
-            auto [bid, ib] = emit(n, sizeof(BTENTRY), c_level, [&](std::uint8_t* p) {
-                for (std::size_t k = 0; k < n; ++k) {
-                    BTENTRY e{level[i + k].key, {level[i + k].bid, level[i + k].ib}};
-                    Store(p + k * sizeof(BTENTRY), e);
-                }
-            });
-            up.push_back({level[i].key, bid, ib});
+    if (in_leaf > 0 || !leaf_written) write_leaf();
+    // The partly filled pages left at each level get their parents, up to a single root.
+    Child root{};
+    for (std::size_t level = 0;; ++level) {
+        if (level + 1 == waiting.size() && waiting[level].size() == 1) {
+            root = waiting[level][0];
+            break;
         }
-        level = std::move(up);
+        if (waiting[level].empty()) continue;
+        const Child up = write_index(waiting[level], level + 1);
+        waiting[level].clear();
+        add_child(add_child, level + 1, up);
     }
     if (nbt) {
-        header_.root.BREFNBT = {level[0].bid, level[0].ib};
+        header_.root.BREFNBT = {root.bid, root.ib};
     } else {
-        header_.root.BREFBBT = {level[0].bid, level[0].ib};
+        header_.root.BREFBBT = {root.bid, root.ib};
     }
-    return level[0].ib;
+    return root.ib;
 }
 
 void Database::WriteMaps() {

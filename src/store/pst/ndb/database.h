@@ -1,7 +1,8 @@
 // The node database: a PST file's header, allocation maps, node and block B-trees, blocks,
-// data trees and subnode trees. Blocks are written to disk as soon as they are made; only the
-// two B-tree indexes (a few dozen bytes per node and block) and the allocation bitmap are
-// kept in memory while a store is open, and they are written back by Flush.
+// data trees and subnode trees. Blocks are written to disk as soon as they are made. The two
+// B-tree indexes are kept in EntryIndex objects, which hold only their newest entries in memory
+// and the rest in temporary files; with the allocation bitmap (one bit per 64 bytes of file)
+// they are written back by Flush.
 #pragma once
 
 #include <cstdint>
@@ -10,8 +11,10 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "store/pst/ndb/entry_index.h"
 #include "store/pst/ndb/format.h"
 
 namespace pst::ndb {
@@ -29,6 +32,11 @@ struct BlockInfo {
     std::uint16_t cb = 0;
     std::uint16_t ref = 0;
 };
+
+inline std::uint64_t IndexKey(const NodeInfo& n) { return n.nid; }
+inline void SetIndexKey(NodeInfo& n, std::uint64_t key) { n.nid = key; }
+inline std::uint64_t IndexKey(const BlockInfo& b) { return b.bid; }
+inline void SetIndexKey(BlockInfo& b, std::uint64_t key) { b.bid = key; }
 
 struct SubnodeInfo {
     std::uint64_t nid = 0;
@@ -56,7 +64,10 @@ public:
     std::optional<NodeInfo> FindNode(std::uint64_t nid) const;
     void SetNode(const NodeInfo& node);  // adds or replaces
     void RemoveNode(std::uint64_t nid);
-    const std::vector<NodeInfo>& nodes() const { return nodes_; }
+    std::size_t node_count() const { return nodes_.size(); }
+    // Visits every node in NID order; the store must not change during the visit.
+    template <typename Fn>
+    void ForEachNode(Fn&& fn) const { nodes_.ForEach(std::forward<Fn>(fn)); }
     // The next unused NID of a type; reserve marks it used in the header's counters.
     std::uint32_t NewNid(std::uint32_t type);
     // Keeps new NIDs clear of every index the file's subnode trees use (reads them all).
@@ -66,7 +77,10 @@ public:
 
     // Block B-tree.
     std::optional<BlockInfo> FindBlock(std::uint64_t bid) const;
-    const std::vector<BlockInfo>& blocks() const { return blocks_; }
+    std::size_t block_count() const { return blocks_.size(); }
+    // Visits every block in BID order; the store must not change during the visit.
+    template <typename Fn>
+    void ForEachBlock(Fn&& fn) const { blocks_.ForEach(std::forward<Fn>(fn)); }
 
     // One block's data, decoded and with its trailer checked.
     std::vector<std::uint8_t> ReadBlock(std::uint64_t bid) const;
@@ -106,6 +120,8 @@ public:
 
     // Called before every write to the file, to fail or stop a test at a chosen write.
     static void SetWriteHookForTesting(std::function<void()> hook);
+    // How many index entries databases opened from now on keep in memory (0: the default).
+    static void SetIndexMemoryLimitForTesting(std::size_t entries);
 
     // Where the map pages of the section starting at AMap n sit (0 when none).
     static std::uint64_t AMapOffset(std::uint64_t n);
@@ -114,7 +130,7 @@ public:
     static std::uint64_t FPMapOffset(std::uint64_t n);
 
 private:
-    Database() = default;
+    Database();
     void InitNew(CryptMethod method);
     void ReadHeader();
     void ReadBTree(std::uint64_t bid, std::uint64_t ib, std::uint8_t ptype, int depth,
@@ -146,8 +162,9 @@ private:
     std::uint64_t amap_count_ = 0;
     std::uint64_t alloc_pos_ = 0;          // where the next appended allocation may start
     std::vector<std::uint8_t> amap_bits_;  // one bit per 64 bytes from the first AMap, MSB first
-    std::vector<NodeInfo> nodes_;          // sorted by nid
-    std::vector<BlockInfo> blocks_;        // sorted by bid
+    EntryIndex<NodeInfo> nodes_;
+    EntryIndex<BlockInfo> blocks_;
+    std::uint64_t last_read_key_ = 0;      // while a B-tree is read, the last leaf key
     std::vector<std::uint64_t> btree_pages_;
     std::uint64_t pages_read_ = 0;
     int root_level_ = 0;
