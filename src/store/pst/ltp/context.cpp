@@ -6,6 +6,13 @@
 namespace pst::ltp {
 namespace {
 
+struct RowNumber {
+    std::uint64_t row_id;
+    std::uint64_t row;
+};
+std::uint64_t IndexKey(const RowNumber& r) { return r.row_id; }
+[[maybe_unused]] void SetIndexKey(RowNumber& r, std::uint64_t key) { r.row_id = key; }
+
 #pragma pack(push, 1)
 // TCINFO without its column descriptors.
 struct TCINFO {
@@ -166,8 +173,8 @@ BuiltNode BuildTableContext(const std::vector<PropTag>& tags, std::size_t row_co
         written_sizes.push_back(block.size());
         Bytes().swap(block);
     };
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> index;  // row id, row number
-    index.reserve(row_count);
+    // Row id to row number, in row id order; kept outside memory when the table is large.
+    ndb::EntryIndex<RowNumber> index(4096);
     Bytes row(row_size, 0);
     for (std::size_t r = 0; r < row_count; ++r) {
         const TableRow current = row_at(r);
@@ -207,17 +214,16 @@ BuiltNode BuildTableContext(const std::vector<PropTag>& tags, std::size_t row_co
             row_blocks.back().reserve(ndb::kMaxBlockData);
         }
         row_blocks.back().insert(row_blocks.back().end(), row.begin(), row.end());
-        index.emplace_back(current.row_id, static_cast<std::uint32_t>(r));
+        index.Put({current.row_id, r});
     }
-    std::sort(index.begin(), index.end());
-    Bytes flat_index;
-    flat_index.reserve(index.size() * 8);
-    for (const auto& [id, r] : index) {
-        AppendLe(flat_index, id, 4);
-        AppendLe(flat_index, r, 4);
-    }
-    std::vector<std::pair<std::uint32_t, std::uint32_t>>().swap(index);
-    std::uint32_t hid_index = WriteSortedBth(heap, 4, 4, flat_index);
+    SortedBthWriter row_index(heap, 4, 4);
+    index.ForEach([&](const RowNumber& entry) {
+        Bytes record;
+        AppendLe(record, entry.row_id, 4);
+        AppendLe(record, entry.row, 4);
+        row_index.Add(record);
+    });
+    const std::uint32_t hid_index = row_index.Finish();
     std::uint32_t hnid_rows = 0;
     if (!written_bids.empty()) {
         for (auto& b : row_blocks) write_out(b);

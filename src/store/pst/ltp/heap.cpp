@@ -211,32 +211,46 @@ std::uint32_t WriteBth(HeapWriter& heap, std::uint8_t cb_key, std::uint8_t cb_en
 std::uint32_t WriteSortedBth(HeapWriter& heap, std::uint8_t cb_key, std::uint8_t cb_ent, const Bytes& records) {
     const std::size_t record_size = cb_key + cb_ent;
     if (record_size == 0 || records.size() % record_size != 0) throw PstError("BTH record size");
-    BTHHEADER header{kClientSigBth, cb_key, cb_ent, 0, 0};
-    if (!records.empty()) {
-        struct Node {
-            std::uint64_t key;
-            std::uint32_t hid;
-        };
-        std::vector<Node> level;
-        const std::size_t per_leaf = kMaxHeapAlloc / record_size;
-        const std::size_t bytes_per_leaf = per_leaf * record_size;
-        for (std::size_t off = 0; off < records.size(); off += bytes_per_leaf) {
-            const std::size_t n = std::min(bytes_per_leaf, records.size() - off);
-            std::span<const std::uint8_t> leaf(records.data() + off, n);
-            level.push_back({LoadLe(leaf.subspan(0, cb_key)), heap.Allocate(leaf)});
-        }
+    SortedBthWriter writer(heap, cb_key, cb_ent);
+    for (std::size_t off = 0; off < records.size(); off += record_size)
+        writer.Add(std::span(records).subspan(off, record_size));
+    return writer.Finish();
+}
+
+SortedBthWriter::SortedBthWriter(HeapWriter& heap, std::uint8_t cb_key, std::uint8_t cb_ent)
+    : heap_(heap), cb_key_(cb_key), cb_ent_(cb_ent) {
+    if (cb_key == 0 || cb_key > 8 || cb_ent == 0) throw PstError("BTH record size");
+    per_leaf_ = kMaxHeapAlloc / (cb_key + cb_ent);
+}
+
+void SortedBthWriter::Add(std::span<const std::uint8_t> record) {
+    if (record.size() != std::size_t{cb_key_} + cb_ent_) throw PstError("BTH record size");
+    leaf_.insert(leaf_.end(), record.begin(), record.end());
+    if (leaf_.size() == per_leaf_ * record.size()) WriteLeaf();
+}
+
+void SortedBthWriter::WriteLeaf() {
+    leaves_.push_back({LoadLe(std::span(leaf_).subspan(0, cb_key_)), heap_.Allocate(leaf_)});
+    leaf_.clear();
+}
+
+std::uint32_t SortedBthWriter::Finish() {
+    if (!leaf_.empty()) WriteLeaf();
+    BTHHEADER header{kClientSigBth, cb_key_, cb_ent_, 0, 0};
+    if (!leaves_.empty()) {
+        std::vector<Node> level = std::move(leaves_);
         std::uint8_t levels = 0;
-        const std::size_t per_index = kMaxHeapAlloc / (cb_key + 4u);
+        const std::size_t per_index = kMaxHeapAlloc / (cb_key_ + 4u);
         while (level.size() > 1) {
             ++levels;
             std::vector<Node> up;
             for (std::size_t i = 0; i < level.size(); i += per_index) {
                 Bytes index;
                 for (std::size_t k = i; k < std::min(level.size(), i + per_index); ++k) {
-                    AppendLe(index, level[k].key, cb_key);
+                    AppendLe(index, level[k].key, cb_key_);
                     AppendLe(index, level[k].hid, 4);
                 }
-                up.push_back({level[i].key, heap.Allocate(index)});
+                up.push_back({level[i].key, heap_.Allocate(index)});
             }
             level = std::move(up);
         }
@@ -245,7 +259,7 @@ std::uint32_t WriteSortedBth(HeapWriter& heap, std::uint8_t cb_key, std::uint8_t
     }
     Bytes raw(sizeof(header));
     std::memcpy(raw.data(), &header, sizeof(header));
-    return heap.Allocate(raw);
+    return heap_.Allocate(raw);
 }
 
 std::vector<BthRecord> ReadBth(const HeapReader& heap, std::uint32_t hid, std::uint8_t* cb_key, std::uint8_t* cb_ent) {

@@ -115,6 +115,29 @@ struct BthRecord {
 std::uint32_t WriteBth(HeapWriter& heap, std::uint8_t cb_key, std::uint8_t cb_ent, std::vector<BthRecord> records);
 // The same for records already sorted and laid end to end (key, data, key, data, ...).
 std::uint32_t WriteSortedBth(HeapWriter& heap, std::uint8_t cb_key, std::uint8_t cb_ent, const Bytes& records);
+
+// Writes a BTH from records given one at a time in key order: each leaf goes into the heap as
+// soon as it is full, so only the leaves' first keys are kept until the index above is built.
+class SortedBthWriter {
+public:
+    SortedBthWriter(HeapWriter& heap, std::uint8_t cb_key, std::uint8_t cb_ent);
+    void Add(std::span<const std::uint8_t> record);
+    // Writes the index levels and the header; returns the header's HID.
+    std::uint32_t Finish();
+
+private:
+    struct Node {
+        std::uint64_t key;
+        std::uint32_t hid;
+    };
+    void WriteLeaf();
+
+    HeapWriter& heap_;
+    std::uint8_t cb_key_, cb_ent_;
+    std::size_t per_leaf_;
+    Bytes leaf_;
+    std::vector<Node> leaves_;
+};
 // Reads every record of the BTH whose header is at hid.
 std::vector<BthRecord> ReadBth(const HeapReader& heap, std::uint32_t hid, std::uint8_t* cb_key = nullptr,
                                std::uint8_t* cb_ent = nullptr);

@@ -68,7 +68,7 @@ std::size_t g_index_memory_limit = 0;
 
 std::size_t IndexMemoryLimit(std::size_t entry_size) {
     if (g_index_memory_limit) return g_index_memory_limit;
-    return std::max<std::size_t>(1 << 20 / entry_size * 32, 1024);  // about 1 MiB of entries
+    return (std::size_t{256} << 10) / entry_size;  // about 256 KiB of entries
 }
 }  // namespace
 
@@ -158,32 +158,39 @@ void Database::ReadHeader() {
 }
 
 void Database::LoadAMaps() {
-    amap_bits_.assign(amap_count_ * kPageDataSize, 0);
-    if (header_.root.fAMapValid == 0) {
-        // The maps are not trusted: rebuild them from what the B-trees reference.
-        for (std::uint64_t n = 0; n < amap_count_; ++n) MarkMapPages(n);
-        for (auto ib : btree_pages_) MarkRange(ib, kPageSize, true);
-        blocks_.ForEach([&](const BlockInfo& b) { MarkRange(b.ib, BlockSize(b.cb), true); });
-        return;
-    }
+    amap_ = AllocationBits();
+    const bool trusted = header_.root.fAMapValid != 0;
     for (std::uint64_t n = 0; n < amap_count_; ++n) {
-        auto page = ReadAt(AMapOffset(n), kPageSize);
-        std::memcpy(amap_bits_.data() + n * kPageDataSize, page.data(), kPageDataSize);
+        if (trusted) {
+            amap_.AddSection(ReadAt(AMapOffset(n), kPageSize).data());
+        } else {
+            amap_.AddSection();
+        }
     }
-    if (header_.root.cbPMapFree != 0) ReleasePageReserve();
+    // Maps that are not trusted are rebuilt from what the B-trees reference. Before writing,
+    // whatever is referenced is marked in use even where trusted maps say free: new data must
+    // never go where live data is.
+    if (!trusted || writable_) MarkReferenced(amap_);
+    if (trusted && header_.root.cbPMapFree != 0) ReleasePageReserve();
+    if (writable_) CollectFreeSpace();
+}
+
+void Database::MarkReferenced(AllocationBits& bits) const {
+    auto mark = [&](std::uint64_t ib, std::uint64_t size) { MarkSlots(bits, ib, size, true); };
+    for (std::uint64_t n = 0; n < bits.section_count(); ++n)
+        for (auto ib : {AMapOffset(n), PMapOffset(n), FMapOffset(n), FPMapOffset(n)})
+            if (ib) mark(ib, kPageSize);
+    for (auto ib : btree_pages_) mark(ib, kPageSize);
+    blocks_.ForEach([&](const BlockInfo& b) { mark(b.ib, BlockSize(b.cb)); });
 }
 
 // Older writers reserve pages in the AMap ahead of need and track them in the PMap (a clear bit
 // is a reserved page still free). We write PMaps with every page in use, so the reserve that
 // nothing references goes back to the AMap's free space; a referenced page is never released.
 void Database::ReleasePageReserve() {
-    const std::vector<std::uint8_t> marked = amap_bits_;
-    std::fill(amap_bits_.begin(), amap_bits_.end(), 0);
-    for (std::uint64_t n = 0; n < amap_count_; ++n) MarkMapPages(n);
-    for (auto ib : btree_pages_) MarkRange(ib, kPageSize, true);
-    blocks_.ForEach([&](const BlockInfo& b) { MarkRange(b.ib, BlockSize(b.cb), true); });
-    const std::vector<std::uint8_t> referenced = std::move(amap_bits_);
-    amap_bits_ = marked;
+    AllocationBits referenced;
+    for (std::uint64_t n = 0; n < amap_count_; ++n) referenced.AddSection();
+    MarkReferenced(referenced);
     for (std::uint64_t n = 0; n < amap_count_; n += 8) {
         const std::uint64_t ib = PMapOffset(n);
         if (ib == 0 || ib + kPageSize > file_eof_) continue;
@@ -193,9 +200,27 @@ void Database::ReleasePageReserve() {
             if (pmap[bit / 8] & (0x80 >> (bit % 8))) continue;  // a page in use
             const std::uint64_t page = section + bit * kPageSize;
             if (page + kPageSize > file_eof_) break;
-            const std::uint64_t slot = (page - kFirstAMapOffset) / kBlockAlign;  // 8 slots, one byte
-            if (slot / 8 >= amap_bits_.size()) break;
-            if (referenced[slot / 8] == 0) amap_bits_[slot / 8] = 0;
+            const std::uint64_t slot = (page - kFirstAMapOffset) / kBlockAlign;
+            if (!referenced.AnyUsed(slot, kPageSize / kBlockAlign)) amap_.Mark(slot, kPageSize / kBlockAlign, false);
+        }
+    }
+}
+
+// Every free run the maps show becomes space for new blocks and pages.
+void Database::CollectFreeSpace() {
+    std::uint8_t bits[AllocationBits::kSectionBytes];
+    for (std::uint64_t n = 0; n < amap_count_; ++n) {
+        amap_.CopySection(n, bits);
+        const std::uint64_t base = AMapOffset(n);
+        std::uint64_t run_start = 0, run_length = 0;
+        for (std::uint64_t s = 0; s <= AllocationBits::kSectionSlots; ++s) {
+            const bool used = s == AllocationBits::kSectionSlots || (bits[s / 8] & (0x80 >> (s % 8)));
+            if (!used) {
+                if (run_length++ == 0) run_start = s;
+                continue;
+            }
+            if (run_length) free_.Add(base + run_start * kBlockAlign, run_length * kBlockAlign);
+            run_length = 0;
         }
     }
 }
@@ -404,7 +429,7 @@ void Database::FreeBlock(std::uint64_t bid) {
         blocks_.Put(*info);
         return;
     }
-    MarkRange(info->ib, BlockSize(info->cb), false);
+    Release(info->ib, BlockSize(info->cb));
     blocks_.Remove(info->bid);
 }
 
@@ -611,23 +636,19 @@ void Database::FreeSubnodeTree(std::uint64_t bid) {
 
 bool Database::IsAllocated(std::uint64_t ib) const {
     if (ib < kFirstAMapOffset) return true;
-    std::uint64_t slot = (ib - kFirstAMapOffset) / kBlockAlign;
-    if (slot / 8 >= amap_bits_.size()) return false;
-    return (amap_bits_[slot / 8] & (0x80 >> (slot % 8))) != 0;
+    return amap_.IsUsed((ib - kFirstAMapOffset) / kBlockAlign);
 }
 
-void Database::MarkRange(std::uint64_t ib, std::uint64_t size, bool used) {
-    std::uint64_t first = (ib - kFirstAMapOffset) / kBlockAlign;
-    std::uint64_t count = (size + kBlockAlign - 1) / kBlockAlign;
-    for (std::uint64_t s = first; s < first + count; ++s) {
-        if (s / 8 >= amap_bits_.size()) throw PstError("allocation outside the mapped file");
-        auto mask = static_cast<std::uint8_t>(0x80 >> (s % 8));
-        if (used) {
-            amap_bits_[s / 8] |= mask;
-        } else {
-            amap_bits_[s / 8] &= static_cast<std::uint8_t>(~mask);
-        }
-    }
+void Database::MarkSlots(AllocationBits& bits, std::uint64_t ib, std::uint64_t size, bool used) {
+    if (ib < kFirstAMapOffset) throw PstError("allocation before the first allocation map");
+    bits.Mark((ib - kFirstAMapOffset) / kBlockAlign, (size + kBlockAlign - 1) / kBlockAlign, used);
+}
+
+void Database::MarkRange(std::uint64_t ib, std::uint64_t size, bool used) { MarkSlots(amap_, ib, size, used); }
+
+void Database::Release(std::uint64_t ib, std::uint64_t size) {
+    MarkRange(ib, size, false);
+    free_.Add(ib, (size + kBlockAlign - 1) / kBlockAlign * kBlockAlign);
 }
 
 void Database::MarkMapPages(std::uint64_t n) {
@@ -637,25 +658,33 @@ void Database::MarkMapPages(std::uint64_t n) {
 
 void Database::AddSection() {
     const std::uint64_t n = amap_count_;
-    amap_bits_.resize((n + 1) * kPageDataSize, 0);
+    amap_.AddSection();
     ++amap_count_;
     file_eof_ = SectionBase(amap_count_);
     MarkMapPages(n);
 }
 
+// Free space inside the file first (the smallest run that fits), then the end of the file,
+// where the space skipped to align or to stay within one section is kept for later.
 std::uint64_t Database::Allocate(std::uint64_t size, bool page) {
     const std::uint64_t align = page ? kPageSize : kBlockAlign;
-    std::uint64_t pos = (alloc_pos_ + align - 1) / align * align;
+    if (auto ib = free_.Take(size, align)) {
+        MarkRange(*ib, size, true);
+        return *ib;
+    }
+    std::uint64_t pos = alloc_pos_;
     for (;;) {
-        std::uint64_t n = (pos - kFirstAMapOffset) / kAMapCoverage;
-        std::uint64_t data_start = DataStart(n);
-        if (pos < data_start) pos = data_start;
-        if (pos + size <= SectionBase(n + 1)) {
+        const std::uint64_t n = (pos - kFirstAMapOffset) / kAMapCoverage;
+        pos = std::max(pos, DataStart(n));
+        const std::uint64_t start = (pos + align - 1) / align * align;
+        if (start + size <= SectionBase(n + 1)) {
             while (n >= amap_count_) AddSection();
-            MarkRange(pos, size, true);
-            alloc_pos_ = pos + size;
-            return pos;
+            if (start > pos) free_.Add(pos, start - pos);
+            MarkRange(start, size, true);
+            alloc_pos_ = start + size;
+            return start;
         }
+        if (n < amap_count_) free_.Add(pos, SectionBase(n + 1) - pos);
         pos = SectionBase(n + 1);
     }
 }
@@ -762,8 +791,9 @@ void Database::WriteMaps() {
     std::uint8_t page[kPageSize];
     std::uint64_t free_bytes = 0;
     std::vector<std::uint8_t> longest_free(amap_count_, 0);
+    std::uint8_t bits[AllocationBits::kSectionBytes];
     for (std::uint64_t n = 0; n < amap_count_; ++n) {
-        const std::uint8_t* bits = amap_bits_.data() + n * kPageDataSize;
+        amap_.CopySection(n, bits);
         std::uint64_t run = 0, best = 0;
         for (std::size_t s = 0; s < kPageDataSize * 8; ++s) {
             if (bits[s / 8] & (0x80 >> (s % 8))) {
@@ -777,7 +807,7 @@ void Database::WriteMaps() {
     }
     for (std::uint64_t n = 0; n < amap_count_; ++n) {
         std::memset(page, 0, sizeof(page));
-        std::memcpy(page, amap_bits_.data() + n * kPageDataSize, kPageDataSize);
+        amap_.CopySection(n, page);
         WritePage(AMapOffset(n), page, kPtypeAMap, AMapOffset(n), false);
         if (auto ib = PMapOffset(n)) {
             std::memset(page, 0xFF, kPageDataSize);
@@ -804,8 +834,9 @@ void Database::WriteMaps() {
 void Database::WriteDensityList() {
     DLISTPAGE page{};
     std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;  // free slots, page number
+    std::uint8_t bits[AllocationBits::kSectionBytes];
     for (std::uint64_t n = 0; n < amap_count_; ++n) {
-        const std::uint8_t* bits = amap_bits_.data() + n * kPageDataSize;
+        amap_.CopySection(n, bits);
         std::uint32_t free_slots = 0;
         for (std::size_t s = 0; s < kPageDataSize * 8; ++s)
             if (!(bits[s / 8] & (0x80 >> (s % 8)))) ++free_slots;
@@ -839,7 +870,7 @@ void Database::WriteHeader() {
 
 void Database::Flush() {
     if (!writable_) throw PstError("store opened read-only");
-    for (auto ib : btree_pages_) MarkRange(ib, kPageSize, false);
+    for (auto ib : btree_pages_) Release(ib, kPageSize);
     btree_pages_.clear();
     WriteBTree(kPtypeNBT);
     WriteBTree(kPtypeBBT);

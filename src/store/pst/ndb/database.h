@@ -14,8 +14,10 @@
 #include <utility>
 #include <vector>
 
+#include "store/pst/ndb/allocation_bits.h"
 #include "store/pst/ndb/entry_index.h"
 #include "store/pst/ndb/format.h"
+#include "store/pst/ndb/free_space.h"
 
 namespace pst::ndb {
 
@@ -117,6 +119,8 @@ public:
     // Whether the 64-byte slot at a file offset is marked allocated in memory.
     bool IsAllocated(std::uint64_t ib) const;
     std::uint64_t amap_count() const { return amap_count_; }
+    // Bytes inside the file free for new blocks and pages (known to a writable store only).
+    std::uint64_t reusable_space() const { return free_.total(); }
 
     // Called before every write to the file, to fail or stop a test at a chosen write.
     static void SetWriteHookForTesting(std::function<void()> hook);
@@ -136,12 +140,16 @@ private:
     void ReadBTree(std::uint64_t bid, std::uint64_t ib, std::uint8_t ptype, int depth,
                    std::uint64_t low_key, bool first);
     void LoadAMaps();
+    void MarkReferenced(AllocationBits& bits) const;
     void ReleasePageReserve();
+    void CollectFreeSpace();
     void EnsureUsedIndices();
     std::uint64_t Allocate(std::uint64_t size, bool page);
     void AddSection();
     void MarkMapPages(std::uint64_t n);
+    static void MarkSlots(AllocationBits& bits, std::uint64_t ib, std::uint64_t size, bool used);
     void MarkRange(std::uint64_t ib, std::uint64_t size, bool used);
+    void Release(std::uint64_t ib, std::uint64_t size);
     void FreeBlock(std::uint64_t bid);
     void WriteAt(std::uint64_t ib, std::span<const std::uint8_t> data);
     void WriteRaw(std::uint64_t ib, std::span<const std::uint8_t> data) const;
@@ -161,7 +169,8 @@ private:
     std::uint64_t file_eof_ = 0;
     std::uint64_t amap_count_ = 0;
     std::uint64_t alloc_pos_ = 0;          // where the next appended allocation may start
-    std::vector<std::uint8_t> amap_bits_;  // one bit per 64 bytes from the first AMap, MSB first
+    AllocationBits amap_;                  // one bit per 64 bytes from the first AMap, MSB first
+    FreeSpace free_;                       // free runs below alloc_pos_, for new blocks and pages
     EntryIndex<NodeInfo> nodes_;
     EntryIndex<BlockInfo> blocks_;
     std::uint64_t last_read_key_ = 0;      // while a B-tree is read, the last leaf key

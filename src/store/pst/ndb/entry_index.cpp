@@ -24,16 +24,16 @@ RunFile::~RunFile() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-void RunFile::Append(const void* data, std::size_t size) {
+void RunFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
     const auto* p = static_cast<const std::uint8_t*>(data);
     std::size_t done = 0;
     while (done < size) {
-        ssize_t n = ::pwrite(fd_, p + done, size - done, static_cast<off_t>(size_ + done));
+        ssize_t n = ::pwrite(fd_, p + done, size - done, static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) throw PstError(std::string("cannot write a temporary index file: ") + std::strerror(errno));
         done += static_cast<std::size_t>(n);
     }
-    size_ += size;
+    size_ = std::max(size_, offset + size);
 }
 
 void RunFile::ReadAt(std::uint64_t offset, void* data, std::size_t size) const {

@@ -19,7 +19,7 @@
 
 namespace pst::ndb {
 
-// An unnamed temporary file of records that only grows; closed and gone with the object.
+// An unnamed temporary file; closed and gone with the object.
 class RunFile {
 public:
     RunFile();
@@ -27,7 +27,8 @@ public:
     RunFile(const RunFile&) = delete;
     RunFile& operator=(const RunFile&) = delete;
 
-    void Append(const void* data, std::size_t size);
+    void Append(const void* data, std::size_t size) { WriteAt(size_, data, size); }
+    void WriteAt(std::uint64_t offset, const void* data, std::size_t size);
     void ReadAt(std::uint64_t offset, void* data, std::size_t size) const;
     std::uint64_t size() const { return size_; }
 
