@@ -1,5 +1,6 @@
 #include "store/pst_session.h"
 
+#include <cerrno>
 #include <filesystem>
 
 #include "store/mime/mime_import.h"
@@ -52,6 +53,10 @@ auto Guarded(const char* what, F&& f) -> decltype(f()) {
         return f();
     } catch (const ComError&) {
         throw;
+    } catch (const pst::PstSystemError& e) {
+        // A full disk is not a damaged store: the user frees space and runs again.
+        const bool full = e.error() == ENOSPC || e.error() == EDQUOT || e.error() == EFBIG;
+        throw ComError(full ? kMAPI_E_NOT_ENOUGH_DISK : kMAPI_E_DISK_ERROR, std::string(what) + ": " + e.what());
     } catch (const pst::PstError& e) {
         throw ComError(kMAPI_E_CORRUPT_DATA, std::string(what) + ": " + e.what());
     } catch (const std::exception& e) {

@@ -1,6 +1,11 @@
 // The session's PST operations as the export drives them: open or create a store, find or add
 // the target folder, import .eml files into new items and save them, log off, and run again.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <fstream>
 #include <iterator>
@@ -125,6 +130,61 @@ TEST(PstSession, RefusesStoresItCannotExtendAndLeavesThemUntouched) {
     EXPECT_THROW(session.LogonPstStore((dir / "missing" / "x.pst").string(), kOlStoreUnicode), ComError);
     EXPECT_FALSE(fs::exists(dir / "missing" / "x.pst"));
     EXPECT_THROW(session.LogonPstStore((dir / "ansi.pst").string(), 1), ComError);
+}
+
+// A disk that fills up (here: a file size limit, which fails writes the same way) is reported as
+// lack of space, not as a damaged store, both for a new store and for one being extended, and
+// the existing store stays as it was.
+TEST(PstSession, AFullDiskIsReportedAsSuch) {
+    auto dir = ScratchDir("session-full");
+    const auto eml = dir / "big.eml";
+    {
+        std::ofstream out(eml, std::ios::binary);
+        out << "From: a@example.com\r\nSubject: big\r\nMIME-Version: 1.0\r\n"
+               "Content-Type: text/plain; charset=us-ascii\r\n\r\n";
+        for (int i = 0; i < 3000; ++i) out << "A line of a long message body, number " << i << "\r\n";
+    }
+    const auto existing = dir / "existing.pst";
+    {
+        PstSession session;
+        auto store = session.LogonPstStore(existing.string(), kOlStoreUnicode);
+        ImportInto(session, "\\\\" + store->DisplayName(), "Old", {WriteEml(dir, "old.eml", "Old message")});
+        session.Logoff();
+    }
+    const auto before = fs::file_size(existing);
+    // In a child, so that the limit stays there: 0 when the failure came as lack of space.
+    auto outcome = [&](const fs::path& pst) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{before + 64 * 1024, before + 64 * 1024};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            try {
+                PstSession session;
+                auto store = session.LogonPstStore(pst.string(), kOlStoreUnicode);
+                ImportInto(session, "\\\\" + store->DisplayName(), "Full", std::vector<fs::path>(40, eml));
+                session.Logoff();
+            } catch (const ComError& e) {
+                const bool as_space = e.hresult() == kMAPI_E_NOT_ENOUGH_DISK &&
+                                      std::string(e.what()).find("too large") != std::string::npos;
+                if (!as_space) std::fprintf(stderr, "reported as %08X: %s\n", static_cast<unsigned>(e.hresult()), e.what());
+                ::_exit(as_space ? 0 : 1);
+            }
+            ::_exit(2);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+    };
+    EXPECT_EQ(outcome(dir / "new.pst"), 0);
+    const std::string original = [&] {
+        std::ifstream in(existing, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }();
+    EXPECT_EQ(outcome(existing), 0);
+    std::ifstream in(existing, std::ios::binary);
+    EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), {}) == original);
+    EXPECT_EQ(Subjects(existing, "Old"), std::vector<std::string>{"Old message"});
 }
 
 // A MIME message with an HTML body and an attachment, imported through the session, comes out of

@@ -1,8 +1,12 @@
 #include "store/pst/messaging/extension.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/fs.h>
+#endif
 
 #include <atomic>
 #include <cerrno>
@@ -27,7 +31,6 @@ constexpr const char* kCopySuffix = ".pst.tmp";
 
 constexpr off_t kUnicodeCryptOffset = 513;  // bCryptMethod of a Unicode header
 
-std::string SysError(const std::string& what) { return what + ": " + std::strerror(errno); }
 
 std::string FindingKey(const CheckFinding& f) { return f.code + ": " + f.detail; }
 
@@ -40,7 +43,7 @@ struct FileHead {
 FileHead ReadFileHead(const std::string& path) {
     FileHead head;
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw PstError(SysError("cannot open " + path));
+    if (fd < 0) throw PstSystemError("cannot open " + path, errno);
     std::uint8_t buf[12] = {};
     ssize_t n = ::pread(fd, buf, sizeof buf, 0);
     if (n == static_cast<ssize_t>(sizeof buf) && std::memcmp(buf, "!BDN", 4) == 0) {
@@ -55,52 +58,64 @@ FileHead ReadFileHead(const std::string& path) {
 
 void FsyncPath(const std::string& path, int flags) {
     int fd = ::open(path.c_str(), flags | O_CLOEXEC);
-    if (fd < 0) throw PstError(SysError("cannot open " + path));
+    if (fd < 0) throw PstSystemError("cannot open " + path, errno);
     int rc = ::fsync(fd);
     int err = errno;
     ::close(fd);
     if (rc != 0) {
         errno = err;
-        throw PstError(SysError("cannot flush " + path + " to disk"));
+        throw PstSystemError("cannot flush " + path + " to disk", errno);
+    }
+}
+
+// Copies the bytes of in to out: shared with the original where the file system can (the copy is
+// then made in an instant and takes no space until a part of it changes), else copied inside the
+// kernel, else through a buffer. Returns an errno, 0 on success.
+int CopyBytes(int in, int out) {
+#ifdef FICLONE
+    if (::ioctl(out, FICLONE, in) == 0) return 0;
+#endif
+#ifdef __linux__
+    for (bool first = true;; first = false) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, std::size_t{1} << 30, 0);
+        if (n > 0) continue;
+        if (n == 0) return 0;
+        if (errno == EINTR) continue;
+        // Not offered between these files: copy through user space, from the start.
+        if (first && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) break;
+        return errno;
+    }
+#endif
+    std::vector<char> buf(1 << 20);
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(in, buf.data(), buf.size(), at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) return 0;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::pwrite(out, buf.data() + done, static_cast<std::size_t>(n - done), at + done);
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) return w < 0 ? errno : EIO;
+            done += w;
+        }
+        at += n;
     }
 }
 
 // Copies src into a new file dst (which must not exist), reporting a full disk as it happens.
 void CopyFileContents(const std::string& src, const std::string& dst) {
     int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) throw PstError(SysError("cannot open " + src));
-    int out = ::open(dst.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (in < 0) throw PstSystemError("cannot open " + src, errno);
+    int out = ::open(dst.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (out < 0) {
         int err = errno;
         ::close(in);
-        errno = err;
-        throw PstError(SysError("cannot create the working copy " + dst));
+        throw PstSystemError("cannot create the working copy " + dst, err);
     }
-    std::vector<char> buf(1 << 20);
-    std::string failure;
-    for (;;) {
-        ssize_t n = ::read(in, buf.data(), buf.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            failure = SysError("cannot read " + src);
-            break;
-        }
-        if (n == 0) break;
-        ssize_t done = 0;
-        while (done < n) {
-            ssize_t w = ::write(out, buf.data() + done, static_cast<std::size_t>(n - done));
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) {
-                failure = SysError("cannot write the working copy " + dst);
-                break;
-            }
-            done += w;
-        }
-        if (!failure.empty()) break;
-    }
+    int err = CopyBytes(in, out);
     ::close(in);
-    if (::close(out) != 0 && failure.empty()) failure = SysError("cannot write the working copy " + dst);
-    if (!failure.empty()) throw PstError(failure);
+    if (::close(out) != 0 && err == 0) err = errno;
+    if (err != 0) throw PstSystemError("cannot write the working copy " + dst, err);
 }
 
 std::function<void(const std::string&)> g_step_hook;
@@ -233,11 +248,11 @@ void StoreExtension::Commit() {
         // The replacement keeps the owner and mode of the original where we may set them.
         if (original_uid_ >= 0 && ::chown(copy_path_.c_str(), static_cast<uid_t>(original_uid_),
                                           static_cast<gid_t>(original_gid_)) != 0 && errno != EPERM)
-            throw PstError(SysError("cannot set the owner of " + copy_path_));
-        if (::chmod(copy_path_.c_str(), original_mode_) != 0) throw PstError(SysError("cannot set the mode of " + copy_path_));
+            throw PstSystemError("cannot set the owner of " + copy_path_, errno);
+        if (::chmod(copy_path_.c_str(), original_mode_) != 0) throw PstSystemError("cannot set the mode of " + copy_path_, errno);
         FsyncPath(copy_path_, O_RDONLY);
         Step("synced");
-        if (::rename(copy_path_.c_str(), path_.c_str()) != 0) throw PstError(SysError("cannot replace " + path_));
+        if (::rename(copy_path_.c_str(), path_.c_str()) != 0) throw PstSystemError("cannot replace " + path_, errno);
         done_ = true;
         Step("renamed");
         fs::path dir = fs::path(path_).parent_path();

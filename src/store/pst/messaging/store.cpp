@@ -1,6 +1,7 @@
 #include "store/pst/messaging/store.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <random>
@@ -132,7 +133,7 @@ public:
         record.insert(record.end(), packed.begin(), packed.end());
         if (std::fseek(file_, static_cast<long>(size_), SEEK_SET) != 0 ||
             std::fwrite(record.data(), 1, record.size(), file_) != record.size())
-            throw PstError("cannot write the temporary table rows");
+            throw PstSystemError("cannot write the temporary table rows", errno);
         size_ += record.size();
     }
 

@@ -40,7 +40,6 @@ std::uint64_t DataStart(std::uint64_t n) {
     return end;
 }
 
-std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
 }  // namespace
 
@@ -89,7 +88,7 @@ Database::~Database() {
 std::unique_ptr<Database> Database::Create(const std::string& path, CryptMethod method) {
     std::unique_ptr<Database> db(new Database());
     db->fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (db->fd_ < 0) throw PstError(ErrnoText(("cannot create " + path).c_str()));
+    if (db->fd_ < 0) throw PstSystemError("cannot create " + path, errno);
     db->writable_ = true;
     db->InitNew(method);
     return db;
@@ -98,7 +97,7 @@ std::unique_ptr<Database> Database::Create(const std::string& path, CryptMethod 
 std::unique_ptr<Database> Database::Open(const std::string& path, bool writable) {
     std::unique_ptr<Database> db(new Database());
     db->fd_ = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-    if (db->fd_ < 0) throw PstError(ErrnoText(("cannot open " + path).c_str()));
+    if (db->fd_ < 0) throw PstSystemError("cannot open " + path, errno);
     db->writable_ = writable;
     db->ReadHeader();
     return db;
@@ -130,7 +129,7 @@ void Database::InitNew(CryptMethod method) {
 
 void Database::ReadHeader() {
     struct stat st {};
-    if (::fstat(fd_, &st) != 0) throw PstError(ErrnoText("cannot read the store"));
+    if (::fstat(fd_, &st) != 0) throw PstSystemError("cannot read the store", errno);
     const auto size = static_cast<std::uint64_t>(st.st_size);
     if (size < kFirstAMapOffset + kPageSize) throw PstError("not a PST store: file too small");
     auto raw = ReadAt(0, sizeof(HEADER));
@@ -298,7 +297,7 @@ void Database::WriteRaw(std::uint64_t ib, std::span<const std::uint8_t> data) co
     while (done < data.size()) {
         ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(ib + done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw PstError(ErrnoText("cannot write the store"));
+        if (n <= 0) throw PstSystemError("cannot write the store", n < 0 ? errno : EIO);
         done += static_cast<std::size_t>(n);
     }
 }
@@ -875,12 +874,12 @@ void Database::Flush() {
     WriteBTree(kPtypeNBT);
     WriteBTree(kPtypeBBT);
     WriteMaps();
-    if (::ftruncate(fd_, static_cast<off_t>(file_eof_)) != 0) throw PstError(ErrnoText("cannot size the store"));
+    if (::ftruncate(fd_, static_cast<off_t>(file_eof_)) != 0) throw PstSystemError("cannot size the store", errno);
     WriteDensityList();
     FlushPending();
     WriteHeader();
     FlushPending();
-    if (::fsync(fd_) != 0) throw PstError(ErrnoText("cannot flush the store"));
+    if (::fsync(fd_) != 0) throw PstSystemError("cannot flush the store", errno);
 }
 
 }  // namespace pst::ndb

@@ -14,10 +14,10 @@ namespace pst::ndb {
 RunFile::RunFile() {
     // tmpfile gives a file that is already unlinked: nothing is left behind, however we end.
     std::FILE* f = std::tmpfile();
-    if (!f) throw PstError(std::string("cannot create a temporary index file: ") + std::strerror(errno));
+    if (!f) throw PstSystemError("cannot create a temporary index file", errno);
     fd_ = ::dup(::fileno(f));
     std::fclose(f);
-    if (fd_ < 0) throw PstError(std::string("cannot create a temporary index file: ") + std::strerror(errno));
+    if (fd_ < 0) throw PstSystemError("cannot create a temporary index file", errno);
 }
 
 RunFile::~RunFile() {
@@ -30,7 +30,7 @@ void RunFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size) 
     while (done < size) {
         ssize_t n = ::pwrite(fd_, p + done, size - done, static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw PstError(std::string("cannot write a temporary index file: ") + std::strerror(errno));
+        if (n <= 0) throw PstSystemError("cannot write a temporary index file", n < 0 ? errno : EIO);
         done += static_cast<std::size_t>(n);
     }
     size_ = std::max(size_, offset + size);
@@ -43,7 +43,7 @@ void RunFile::ReadAt(std::uint64_t offset, void* data, std::size_t size) const {
     while (done < size) {
         ssize_t n = ::pread(fd_, p + done, size - done, static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw PstError(std::string("cannot read a temporary index file: ") + std::strerror(errno));
+        if (n <= 0) throw PstSystemError("cannot read a temporary index file", n < 0 ? errno : EIO);
         done += static_cast<std::size_t>(n);
     }
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
+#include <cstring>
 #include <string>
 
 namespace pst {
@@ -15,6 +16,17 @@ namespace pst {
 class PstError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// A failure of the system underneath (a full disk, an input/output error, a file that cannot be
+// opened), with its errno, so that callers can tell a full disk from a damaged store.
+class PstSystemError : public PstError {
+public:
+    PstSystemError(const std::string& what, int error) : PstError(what + ": " + std::strerror(error)), error_(error) {}
+    int error() const { return error_; }
+
+private:
+    int error_;
 };
 
 namespace ndb {
