@@ -312,6 +312,12 @@ PropMap ReadPropertyContext(const NodeReader& node) {
 }
 
 Table ReadTableContext(const NodeReader& node) {
+    Table table;
+    table.columns = ForEachTableRow(node, [&](TableRow&& row) { table.rows.push_back(std::move(row)); });
+    return table;
+}
+
+std::vector<TableColumn> ForEachTableRow(const NodeReader& node, const std::function<void(TableRow&&)>& visit) {
     const auto& heap = node.heap();
     if (heap.client_sig() != kClientSigTc) throw PstError("not a table context");
     auto raw = heap.Get(heap.user_root());
@@ -323,16 +329,15 @@ Table ReadTableContext(const NodeReader& node) {
     if (ti.rgib[kTci4b] > ti.rgib[kTci2b] || ti.rgib[kTci2b] > ti.rgib[kTci1b] || ti.rgib[kTci1b] > ti.rgib[kTciBm] ||
         ti.rgib[kTciBm] == 0 || ti.rgib[kTciBm] - ti.rgib[kTci1b] < (ti.cCols + 7) / 8)
         throw PstError("bad table row layout");
-    Table table;
+    std::vector<TableColumn> columns;
     for (std::size_t i = 0; i < ti.cCols; ++i) {
         TCOLDESC d;
         std::memcpy(&d, raw.data() + sizeof(ti) + i * sizeof(d), sizeof(d));
         if (d.ibData + d.cbData > ti.rgib[kTci1b] || d.iBit / 8 >= ti.rgib[kTciBm] - ti.rgib[kTci1b])
             throw PstError("table column outside the row");
-        table.columns.push_back({d.tag, d.ibData, d.cbData, d.iBit});
+        columns.push_back({d.tag, d.ibData, d.cbData, d.iBit});
     }
     const std::size_t row_size = ti.rgib[kTciBm];
-    auto index = ReadBth(heap, ti.hidRowIndex);
     std::vector<Bytes> blocks;
     if (ti.hnidRows != 0) {
         if (IsHid(ti.hnidRows)) {
@@ -346,19 +351,21 @@ Table ReadTableContext(const NodeReader& node) {
     std::vector<std::pair<const std::uint8_t*, std::size_t>> row_at;
     for (const auto& b : blocks)
         for (std::size_t off = 0; off + row_size <= b.size(); off += row_size) row_at.push_back({b.data(), off});
-    std::vector<const BthRecord*> by_index(row_at.size(), nullptr);
-    for (const auto& rec : index) {
-        if (rec.key.size() != 4 || rec.data.size() < 4) throw PstError("table row index record size");
-        auto r = static_cast<std::size_t>(LoadLe({rec.data.data(), 4}));
+    // The row id of every row, from the row index; a row no index entry names is not part of the table.
+    constexpr std::uint64_t kNoRow = ~std::uint64_t{0};
+    std::vector<std::uint64_t> row_ids(row_at.size(), kNoRow);
+    ForEachBthRecord(heap, ti.hidRowIndex, [&](std::span<const std::uint8_t> key, std::span<const std::uint8_t> data) {
+        if (key.size() != 4 || data.size() < 4) throw PstError("table row index record size");
+        auto r = static_cast<std::size_t>(LoadLe(data.subspan(0, 4)));
         if (r >= row_at.size()) throw PstError("table row index points past the rows");
-        by_index[r] = &rec;
-    }
+        row_ids[r] = LoadLe(key);
+    });
     for (std::size_t r = 0; r < row_at.size(); ++r) {
-        if (!by_index[r]) continue;  // a row no index entry names is not part of the table
+        if (row_ids[r] == kNoRow) continue;
         const std::uint8_t* row = row_at[r].first + row_at[r].second;
         TableRow out;
-        out.row_id = static_cast<std::uint32_t>(LoadLe(by_index[r]->key));
-        for (const auto& c : table.columns) {
+        out.row_id = static_cast<std::uint32_t>(row_ids[r]);
+        for (const auto& c : columns) {
             if (!(row[ti.rgib[kTci1b] + c.bit / 8] & (0x80 >> (c.bit % 8)))) continue;
             const std::uint16_t type = TypeOf(c.tag);
             const std::size_t fixed = FixedSize(type);
@@ -371,9 +378,9 @@ Table ReadTableContext(const NodeReader& node) {
                 throw PstError("table cell size does not fit its type");
             }
         }
-        table.rows.push_back(std::move(out));
+        visit(std::move(out));
     }
-    return table;
+    return columns;
 }
 
 }  // namespace pst::ltp

@@ -91,6 +91,8 @@ struct Table {
     std::vector<TableRow> rows;  // in row order
 };
 Table ReadTableContext(const NodeReader& node);
+// The same one row at a time, in row order, for tables too large to hold; returns the columns.
+std::vector<TableColumn> ForEachTableRow(const NodeReader& node, const std::function<void(TableRow&&)>& visit);
 
 // Layout of the row of a table with these columns (row id and version included).
 std::vector<TableColumn> LayoutColumns(std::vector<PropTag> tags, std::uint16_t* row_size);

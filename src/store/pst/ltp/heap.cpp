@@ -263,6 +263,16 @@ std::uint32_t SortedBthWriter::Finish() {
 }
 
 std::vector<BthRecord> ReadBth(const HeapReader& heap, std::uint32_t hid, std::uint8_t* cb_key, std::uint8_t* cb_ent) {
+    std::vector<BthRecord> out;
+    ForEachBthRecord(heap, hid, [&](std::span<const std::uint8_t> key, std::span<const std::uint8_t> data) {
+        out.push_back({Bytes(key.begin(), key.end()), Bytes(data.begin(), data.end())});
+    }, cb_key, cb_ent);
+    return out;
+}
+
+void ForEachBthRecord(const HeapReader& heap, std::uint32_t hid,
+                      const std::function<void(std::span<const std::uint8_t>, std::span<const std::uint8_t>)>& visit,
+                      std::uint8_t* cb_key, std::uint8_t* cb_ent) {
     auto raw = heap.Get(hid);
     if (raw.size() < sizeof(BTHHEADER)) throw PstError("short BTH header");
     BTHHEADER h;
@@ -272,24 +282,27 @@ std::vector<BthRecord> ReadBth(const HeapReader& heap, std::uint32_t hid, std::u
         throw PstError("bad BTH header");
     if (cb_key) *cb_key = h.cbKey;
     if (cb_ent) *cb_ent = h.cbEnt;
-    std::vector<BthRecord> out;
-    if (h.hidRoot == 0) return out;
+    if (h.hidRoot == 0) return;
+    bool any = false;
+    std::uint64_t last = 0;
     auto walk = [&](auto&& self, std::uint32_t node, int level) -> void {
         auto data = heap.Get(node);
         const std::size_t size = level > 0 ? h.cbKey + 4u : h.cbKey + h.cbEnt;
         if (data.size() % size != 0) throw PstError("BTH node size");
         for (std::size_t off = 0; off < data.size(); off += size) {
-            Bytes key(data.begin() + off, data.begin() + off + h.cbKey);
+            auto key = data.subspan(off, h.cbKey);
             if (level > 0) {
                 self(self, static_cast<std::uint32_t>(LoadLe(data.subspan(off + h.cbKey, 4))), level - 1);
             } else {
-                if (!out.empty() && LoadLe(out.back().key) >= LoadLe(key)) throw PstError("BTH keys out of order");
-                out.push_back({std::move(key), Bytes(data.begin() + off + h.cbKey, data.begin() + off + size)});
+                const std::uint64_t k = LoadLe(key);
+                if (any && last >= k) throw PstError("BTH keys out of order");
+                any = true;
+                last = k;
+                visit(key, data.subspan(off + h.cbKey, h.cbEnt));
             }
         }
     };
     walk(walk, h.hidRoot, h.bIdxLevels);
-    return out;
 }
 
 }  // namespace pst::ltp

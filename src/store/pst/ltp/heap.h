@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <span>
 #include <vector>
@@ -141,6 +142,10 @@ private:
 // Reads every record of the BTH whose header is at hid.
 std::vector<BthRecord> ReadBth(const HeapReader& heap, std::uint32_t hid, std::uint8_t* cb_key = nullptr,
                                std::uint8_t* cb_ent = nullptr);
+// The same one record at a time, in key order, without copying.
+void ForEachBthRecord(const HeapReader& heap, std::uint32_t hid,
+                      const std::function<void(std::span<const std::uint8_t>, std::span<const std::uint8_t>)>& visit,
+                      std::uint8_t* cb_key = nullptr, std::uint8_t* cb_ent = nullptr);
 
 // Little-endian integer of up to 8 bytes.
 std::uint64_t LoadLe(std::span<const std::uint8_t> bytes);

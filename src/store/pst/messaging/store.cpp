@@ -444,9 +444,7 @@ void Store::LoadContents(Folder& f) {
     auto node = db_->FindNode(ndb::MakeNid(ndb::kNidTypeContentsTable, ndb::NidIndex(f.nid)));
     if (!node) throw PstError("folder without a contents table");
     ltp::NodeReader tc(*db_, node->bid_data, node->bid_sub);
-    for (auto& row : ltp::ReadTableContext(tc).rows) {
-        AppendContentsRow(f, row.row_id, ltp::PackValues(row.values));
-    }
+    ltp::ForEachTableRow(tc, [&](ltp::TableRow&& row) { AppendContentsRow(f, row.row_id, ltp::PackValues(row.values)); });
     f.contents_loaded = true;
 }
 
