@@ -17,6 +17,8 @@
 #include "pst_test_util.h"
 #include "store/pst/messaging/extension.h"
 #include "store/pst/messaging/store.h"
+#include "store/pst/ndb/crc.h"
+#include "store/pst/ndb/database.h"
 
 namespace fs = std::filesystem;
 using namespace pst_test;
@@ -437,6 +439,42 @@ TEST(PstExtendFaults, FailuresAndKillsAroundTheSwap) {
                 ASSERT_EQ(ReadAll(pst), original) << step << (kill ? " (killed)" : "");
             }
         }
+    }
+}
+
+// A store whose header says its allocation maps are not to be trusted (a writer stopped while
+// changing them) has its maps rebuilt from what the B-trees reference before anything is added:
+// live data is never taken for free space, and the space nothing references is used.
+TEST(PstExtendRealStore, MapsMarkedInvalidAreRebuiltBeforeAdding) {
+    if (!fs::exists(Sample("support.pst"))) GTEST_SKIP() << "samples absent";
+    auto pst = CopySample("support.pst", "extend-invalid-maps");
+    {
+        std::fstream file(pst, std::ios::binary | std::ios::in | std::ios::out);
+        pst::ndb::HEADER header;
+        file.read(reinterpret_cast<char*>(&header), sizeof header);
+        ASSERT_NE(header.root.fAMapValid, 0);
+        header.root.fAMapValid = 0;
+        std::uint8_t raw[sizeof header];
+        std::memcpy(raw, &header, sizeof header);
+        header.dwCRCPartial = pst::ndb::ComputeCrc({raw + pst::ndb::kHeaderPartialCrcStart, pst::ndb::kHeaderPartialCrcLength});
+        std::memcpy(raw, &header, sizeof header);
+        header.dwCRCFull = pst::ndb::ComputeCrc({raw + pst::ndb::kHeaderPartialCrcStart, pst::ndb::kHeaderFullCrcLength});
+        file.seekp(0);
+        file.write(reinterpret_cast<const char*>(&header), sizeof header);
+    }
+    const auto content_before = Content(pst);
+    const auto size_before = fs::file_size(pst);
+    ASSERT_NO_THROW(Extend(pst));
+    auto content_after = Content(pst);
+    EXPECT_EQ(content_after["\\Imported.dbx"].size(), static_cast<std::size_t>(kNewMessages));
+    content_after.erase("\\Imported.dbx");
+    EXPECT_EQ(content_after, content_before);
+    EXPECT_EQ(fs::file_size(pst), size_before);
+    auto db = pst::ndb::Database::Open(pst.string(), false);
+    EXPECT_EQ(db->header().root.fAMapValid, pst::ndb::kAMapValid2);
+    EXPECT_EQ(Added(OurFindings(pst), OurFindings(Sample("support.pst"))), std::set<std::string>{});
+    if (HavePstCheck()) {
+        EXPECT_EQ(Added(PstCheckErrors(pst), PstCheckErrors(Sample("support.pst"))), std::set<std::string>{});
     }
 }
 
