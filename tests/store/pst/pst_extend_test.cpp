@@ -335,7 +335,7 @@ struct HookGuard {
 // the original stays byte-identical and readable, and no working copy outlives the failure
 // (a killed run's copy is cleared by the next start).
 TEST(PstExtendFaults, FailedOrKilledExtensionsLeaveTheOriginalIntact) {
-    for (const char* name : {"attachAndInline.pst", "dist-list.pst"}) {
+    for (const char* name : {"support.pst", "attachAndInline.pst", "msgInMsg.pst", "dist-list.pst"}) {
         if (!fs::exists(Sample(name))) GTEST_SKIP() << "samples absent";
         auto pst = CopySample(name, std::string("extend-faults-") + name);
         const fs::path dir = pst.parent_path();
