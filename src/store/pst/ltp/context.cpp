@@ -255,7 +255,7 @@ BuiltNode BuildTableContext(const std::vector<PropTag>& tags, std::size_t row_co
 }
 
 NodeReader::NodeReader(const ndb::Database& db, std::uint64_t bid_data, std::uint64_t bid_sub)
-    : db_(db), heap_(db.ReadDataTreeBlocks(bid_data)), subnodes_(db.ReadSubnodeTree(bid_sub)) {}
+    : db_(db), heap_(db, bid_data), subnodes_(db.ReadSubnodeTree(bid_sub)) {}
 
 const ndb::SubnodeInfo* NodeReader::FindSubnode(std::uint64_t nid) const {
     auto it = std::lower_bound(subnodes_.begin(), subnodes_.end(), nid,
@@ -264,10 +264,10 @@ const ndb::SubnodeInfo* NodeReader::FindSubnode(std::uint64_t nid) const {
     return &*it;
 }
 
-std::vector<Bytes> NodeReader::SubnodeBlocks(std::uint64_t nid) const {
+std::vector<std::uint64_t> NodeReader::SubnodeBlockIds(std::uint64_t nid) const {
     const auto* sub = FindSubnode(nid);
     if (!sub) throw PstError("subnode missing");
-    return db_.ReadDataTreeBlocks(sub->bid_data);
+    return db_.DataTreeBlocks(sub->bid_data);
 }
 
 std::vector<Bytes> SplitBlocks(const Bytes& data, std::size_t per_block) {
@@ -338,31 +338,51 @@ std::vector<TableColumn> ForEachTableRow(const NodeReader& node, const std::func
         columns.push_back({d.tag, d.ibData, d.cbData, d.iBit});
     }
     const std::size_t row_size = ti.rgib[kTciBm];
-    std::vector<Bytes> blocks;
+    // The row matrix: in the heap for a small table, else in a subnode's blocks, read one at a
+    // time. Rows never straddle blocks; a block's tail shorter than a row is padding.
+    Bytes in_heap;
+    std::vector<std::uint64_t> row_blocks;
+    std::vector<std::uint64_t> first_row{0};  // first row of each block, then the row count
     if (ti.hnidRows != 0) {
         if (IsHid(ti.hnidRows)) {
             auto span = heap.Get(ti.hnidRows);
-            blocks.emplace_back(span.begin(), span.end());
+            in_heap.assign(span.begin(), span.end());
+            first_row.push_back(in_heap.size() / row_size);
         } else {
-            blocks = node.SubnodeBlocks(ti.hnidRows);
+            row_blocks = node.SubnodeBlockIds(ti.hnidRows);
+            for (auto bid : row_blocks) {
+                auto info = node.database().FindBlock(bid);
+                if (!info) throw PstError("table row block not in the block B-tree");
+                first_row.push_back(first_row.back() + info->cb / row_size);
+            }
         }
     }
-    // Rows never straddle blocks; a block's tail shorter than a row is padding.
-    std::vector<std::pair<const std::uint8_t*, std::size_t>> row_at;
-    for (const auto& b : blocks)
-        for (std::size_t off = 0; off + row_size <= b.size(); off += row_size) row_at.push_back({b.data(), off});
+    const std::uint64_t row_count = first_row.back();
     // The row id of every row, from the row index; a row no index entry names is not part of the table.
     constexpr std::uint64_t kNoRow = ~std::uint64_t{0};
-    std::vector<std::uint64_t> row_ids(row_at.size(), kNoRow);
+    std::vector<std::uint64_t> row_ids(row_count, kNoRow);
     ForEachBthRecord(heap, ti.hidRowIndex, [&](std::span<const std::uint8_t> key, std::span<const std::uint8_t> data) {
         if (key.size() != 4 || data.size() < 4) throw PstError("table row index record size");
         auto r = static_cast<std::size_t>(LoadLe(data.subspan(0, 4)));
-        if (r >= row_at.size()) throw PstError("table row index points past the rows");
+        if (r >= row_count) throw PstError("table row index points past the rows");
         row_ids[r] = LoadLe(key);
     });
-    for (std::size_t r = 0; r < row_at.size(); ++r) {
+    std::size_t block = 0;
+    Bytes current = std::move(in_heap);
+    bool loaded = row_blocks.empty();
+    for (std::size_t r = 0; r < row_count; ++r) {
+        while (r >= first_row[block + 1]) {
+            ++block;
+            loaded = false;
+        }
         if (row_ids[r] == kNoRow) continue;
-        const std::uint8_t* row = row_at[r].first + row_at[r].second;
+        if (!loaded) {
+            current = node.database().ReadBlock(row_blocks[block]);
+            loaded = true;
+        }
+        const std::size_t at = (r - first_row[block]) * row_size;
+        if (at + row_size > current.size()) throw PstError("table row outside its block");
+        const std::uint8_t* row = current.data() + at;
         TableRow out;
         out.row_id = static_cast<std::uint32_t>(row_ids[r]);
         for (const auto& c : columns) {

@@ -73,8 +73,9 @@ public:
     const HeapReader& heap() const { return heap_; }
     // The bytes behind an HNID: a heap allocation or a subnode's data.
     Bytes Resolve(std::uint32_t hnid) const;
-    // The blocks of a subnode's data tree.
-    std::vector<Bytes> SubnodeBlocks(std::uint64_t nid) const;
+    // The data blocks of a subnode's data tree, by BID, in order.
+    std::vector<std::uint64_t> SubnodeBlockIds(std::uint64_t nid) const;
+    const ndb::Database& database() const { return db_; }
     const std::vector<ndb::SubnodeInfo>& subnodes() const { return subnodes_; }
     const ndb::SubnodeInfo* FindSubnode(std::uint64_t nid) const;
 

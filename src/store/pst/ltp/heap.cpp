@@ -161,27 +161,65 @@ std::uint64_t HeapWriter::FinishInto() {
     return sink_->LinkDataTree(leaf_bids_, leaf_sizes_);
 }
 
-HeapReader::HeapReader(std::vector<Bytes> blocks) : blocks_(std::move(blocks)) {
-    if (blocks_.empty() || blocks_[0].size() < sizeof(HNHDR)) throw PstError("empty heap");
+HeapReader::HeapReader(std::vector<Bytes> blocks) : block_count_(blocks.size()) {
+    for (std::size_t i = 0; i < blocks.size(); ++i) loaded_.push_back(Parse(i, std::move(blocks[i])));
+    ReadHeader();
+}
+
+HeapReader::HeapReader(const ndb::Database& db, std::uint64_t bid_data) : db_(&db) {
+    if (bid_data == 0) throw PstError("empty heap");
+    bids_ = db.DataTreeBlocks(bid_data);
+    block_count_ = bids_.size();
+    loaded_.reserve(kBlocksKept);
+    ReadHeader();
+}
+
+void HeapReader::ReadHeader() {
+    if (block_count_ == 0) throw PstError("empty heap");
+    const Loaded& first = Block(0);
+    if (first.data.size() < sizeof(HNHDR)) throw PstError("empty heap");
     HNHDR hdr;
-    std::memcpy(&hdr, blocks_[0].data(), sizeof(hdr));
+    std::memcpy(&hdr, first.data.data(), sizeof(hdr));
     if (hdr.bSig != kHnSig) throw PstError("heap signature mismatch");
     client_sig_ = hdr.bClientSig;
     user_root_ = hdr.hidUserRoot;
-    for (const auto& b : blocks_) {
-        if (b.size() < 2) throw PstError("short heap block");
-        std::size_t ib = LoadLe({b.data(), 2});
-        if (ib + 4 > b.size()) throw PstError("heap page map outside its block");
-        std::size_t count = LoadLe({b.data() + ib, 2});
-        if (ib + 4 + (count + 1) * 2 > b.size()) throw PstError("heap page map too long");
-        std::vector<std::uint16_t> offs;
-        for (std::size_t i = 0; i <= count; ++i) {
-            auto o = static_cast<std::uint16_t>(LoadLe({b.data() + ib + 4 + i * 2, 2}));
-            if (o > ib || (!offs.empty() && o < offs.back())) throw PstError("heap allocation offsets");
-            offs.push_back(o);
-        }
-        offsets_.push_back(std::move(offs));
+}
+
+HeapReader::Loaded HeapReader::Parse(std::size_t index, Bytes data) {
+    Loaded out;
+    out.index = index;
+    if (data.size() < 2) throw PstError("short heap block");
+    std::size_t ib = LoadLe({data.data(), 2});
+    if (ib + 4 > data.size()) throw PstError("heap page map outside its block");
+    std::size_t count = LoadLe({data.data() + ib, 2});
+    if (ib + 4 + (count + 1) * 2 > data.size()) throw PstError("heap page map too long");
+    for (std::size_t i = 0; i <= count; ++i) {
+        auto o = static_cast<std::uint16_t>(LoadLe({data.data() + ib + 4 + i * 2, 2}));
+        if (o > ib || (!out.offsets.empty() && o < out.offsets.back())) throw PstError("heap allocation offsets");
+        out.offsets.push_back(o);
     }
+    out.data = std::move(data);
+    return out;
+}
+
+const HeapReader::Loaded& HeapReader::Block(std::size_t index) const {
+    if (!db_) return loaded_.at(index);
+    Loaded* oldest = nullptr;
+    for (auto& l : loaded_) {
+        if (l.index == index) {
+            l.used = ++clock_;
+            return l;
+        }
+        if (!oldest || l.used < oldest->used) oldest = &l;
+    }
+    Loaded fresh = Parse(index, db_->ReadBlock(bids_[index]));
+    fresh.used = ++clock_;
+    if (loaded_.size() < kBlocksKept) {
+        loaded_.push_back(std::move(fresh));
+        return loaded_.back();
+    }
+    *oldest = std::move(fresh);
+    return *oldest;
 }
 
 std::span<const std::uint8_t> HeapReader::Get(std::uint32_t hid) const {
@@ -189,10 +227,11 @@ std::span<const std::uint8_t> HeapReader::Get(std::uint32_t hid) const {
     if (!IsHid(hid)) throw PstError("not a heap id");
     std::size_t block = hid >> 16;
     std::size_t index = (hid >> 5) & 0x7FF;
-    if (block >= blocks_.size() || index == 0 || index >= offsets_[block].size())
-        throw PstError("heap id out of range");
-    std::size_t begin = offsets_[block][index - 1], end = offsets_[block][index];
-    return {blocks_[block].data() + begin, end - begin};
+    if (block >= block_count_) throw PstError("heap id out of range");
+    const Loaded& b = Block(block);
+    if (index == 0 || index >= b.offsets.size()) throw PstError("heap id out of range");
+    std::size_t begin = b.offsets[index - 1], end = b.offsets[index];
+    return {b.data.data() + begin, end - begin};
 }
 
 std::uint32_t WriteBth(HeapWriter& heap, std::uint8_t cb_key, std::uint8_t cb_ent, std::vector<BthRecord> records) {
@@ -286,7 +325,13 @@ void ForEachBthRecord(const HeapReader& heap, std::uint32_t hid,
     bool any = false;
     std::uint64_t last = 0;
     auto walk = [&](auto&& self, std::uint32_t node, int level) -> void {
+        // An index node is copied: reading its children may take its block out of memory.
+        Bytes copy;
         auto data = heap.Get(node);
+        if (level > 0) {
+            copy.assign(data.begin(), data.end());
+            data = copy;
+        }
         const std::size_t size = level > 0 ? h.cbKey + 4u : h.cbKey + h.cbEnt;
         if (data.size() % size != 0) throw PstError("BTH node size");
         for (std::size_t off = 0; off < data.size(); off += size) {

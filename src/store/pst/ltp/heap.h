@@ -89,19 +89,37 @@ private:
     std::vector<std::uint64_t> leaf_bids_, leaf_sizes_;
 };
 
-// Reads a heap from its blocks; every access is bounds-checked.
+// Reads a heap from its blocks; every access is bounds-checked. A heap given by its data tree
+// is read a block at a time when an allocation in it is asked for, and only the blocks used
+// last stay in memory: a folder's contents table may span thousands of blocks. A span returned
+// by Get stays valid until the next Get.
 class HeapReader {
 public:
     explicit HeapReader(std::vector<Bytes> blocks);
+    HeapReader(const ndb::Database& db, std::uint64_t bid_data);
     std::uint8_t client_sig() const { return client_sig_; }
     std::uint32_t user_root() const { return user_root_; }
     // The bytes of an allocation; an empty span for HID 0.
     std::span<const std::uint8_t> Get(std::uint32_t hid) const;
-    std::size_t block_count() const { return blocks_.size(); }
+    std::size_t block_count() const { return block_count_; }
 
 private:
-    std::vector<Bytes> blocks_;
-    std::vector<std::vector<std::uint16_t>> offsets_;  // per block: rgibAlloc
+    struct Loaded {
+        std::size_t index = 0;
+        Bytes data;
+        std::vector<std::uint16_t> offsets;  // rgibAlloc
+        std::uint64_t used = 0;
+    };
+    static constexpr std::size_t kBlocksKept = 16;
+    const Loaded& Block(std::size_t index) const;
+    static Loaded Parse(std::size_t index, Bytes data);
+    void ReadHeader();
+
+    const ndb::Database* db_ = nullptr;
+    std::vector<std::uint64_t> bids_;  // the data blocks, when read from the file
+    std::size_t block_count_ = 0;
+    mutable std::vector<Loaded> loaded_;  // all blocks when given in memory, else the last used
+    mutable std::uint64_t clock_ = 0;
     std::uint8_t client_sig_ = 0;
     std::uint32_t user_root_ = 0;
 };
