@@ -193,6 +193,9 @@ TEST_P(PstExtendRealStore, GainsAFolderAndKeepsEverythingElse) {
             if (path.find("Imported.dbx") != std::string::npos) joined += path + "\n" + bytes;
         for (const auto& subject : expected) EXPECT_NE(joined.find(subject), std::string::npos) << subject;
         EXPECT_NE(joined.find("alice@example.com"), std::string::npos);
+        EXPECT_NE(joined.find("bob@example.com"), std::string::npos);    // recipients
+        EXPECT_NE(joined.find("carol@example.com"), std::string::npos);
+        EXPECT_NE(joined.find("Client submit time:\t\t\tJan 01, 2020 00:00:00"), std::string::npos);  // dates
         EXPECT_NE(joined.find("Imported body 2"), std::string::npos);
         EXPECT_NE(joined.find("large.bin"), std::string::npos);
         EXPECT_GT(new_files, 0u);
