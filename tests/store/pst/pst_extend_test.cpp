@@ -274,6 +274,14 @@ TEST(PstExtendRefusal, RefusedStoresStayByteIdentical) {
         f.put(2);
     }
     cases.emplace_back(high, "\"high\" encoding");
+    for (const auto& [value, word] : {std::pair{'\x10', "Windows Information Protection"}, std::pair{'\x07', "unknown encoding"}}) {
+        auto other = dir / ("encoding-" + std::to_string(value) + ".pst");
+        fs::copy_file(high, other);
+        std::fstream f(other, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(513);
+        f.put(value);
+        cases.emplace_back(other, word);
+    }
     // A real store with a B-tree page damaged.
     if (auto damaged = add_copy("attachAndInline.pst", "damaged.pst", "damaged"); !damaged.empty()) {
         auto store = Store::Open(damaged.string(), false);

@@ -155,9 +155,15 @@ std::string RefusalAndFindings(const std::string& path, std::vector<std::uint64_
         return what + " uses 4 KB pages, a layout that cannot be extended yet; choose a store with the usual "
                       "512-byte pages, or let the export create a new store";
     if (head.wVer < 23) return what + " has an unknown format version " + std::to_string(head.wVer) + " and is left alone";
-    if (head.bCryptMethod > 1)
+    if (head.bCryptMethod == 0x02)
         return what + " uses the \"high\" encoding, which cannot be extended yet; set it to \"compressible\" "
                       "in Outlook (export to a new data file), or let the export create a new store";
+    if (head.bCryptMethod == 0x10)
+        return what + " is protected by Windows Information Protection, which only Outlook on a machine of its "
+                      "organisation can open; choose another store, or let the export create a new store";
+    if (head.bCryptMethod > 1)
+        return what + " uses an unknown encoding (" + std::to_string(head.bCryptMethod) +
+               ") and is left alone; choose another store, or let the export create a new store";
     try {
         auto store = Store::Open(path, false);
         if (store->password_crc() != 0)

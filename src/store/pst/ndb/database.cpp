@@ -141,7 +141,9 @@ void Database::ReadHeader() {
     if (ComputeCrc({raw.data() + kHeaderPartialCrcStart, kHeaderPartialCrcLength}) != header_.dwCRCPartial ||
         ComputeCrc({raw.data() + kHeaderPartialCrcStart, kHeaderFullCrcLength}) != header_.dwCRCFull)
         throw PstError("PST header checksum mismatch");
-    if (header_.bCryptMethod > 1) throw PstError("unsupported PST encryption (high)");
+    if (header_.bCryptMethod == 0x02) throw PstError("unsupported PST encoding (high)");
+    if (header_.bCryptMethod > 1)
+        throw PstError("unsupported PST encoding (" + std::to_string(header_.bCryptMethod) + ")");
     crypt_ = static_cast<CryptMethod>(header_.bCryptMethod);
     const ROOT& root = header_.root;
     if (root.ibFileEof > size || root.ibFileEof < kFirstAMapOffset + kAMapCoverage ||
