@@ -125,6 +125,21 @@ void Extend(const fs::path& pst) {
     ext->Commit();
 }
 
+// Extends in a child process, which the injected fault is to kill; its wait status (-1: no child).
+int ExtendInChild(const fs::path& pst) {
+    const pid_t child = ::fork();
+    if (child < 0) return -1;
+    if (child == 0) {
+        try {
+            Extend(pst);
+        } catch (...) {
+        }
+        ::_exit(3);
+    }
+    int status = 0;
+    return ::waitpid(child, &status, 0) == child ? status : -1;
+}
+
 class PstExtendRealStore : public ::testing::TestWithParam<const char*> {};
 
 // The store gains the folder and its messages; what it held before stays as every reader saw it,
@@ -375,17 +390,8 @@ TEST(PstExtendFaults, FailedOrKilledExtensionsLeaveTheOriginalIntact) {
             ASSERT_EQ(FilesIn(dir).size(), 1u) << "working copy left after a failure at write " << n;
 
             g_counter = {n, true, 0};
-            const pid_t child = ::fork();
-            ASSERT_GE(child, 0);
-            if (child == 0) {
-                try {
-                    Extend(pst);
-                } catch (...) {
-                }
-                ::_exit(3);
-            }
-            int status = 0;
-            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            const int status = ExtendInChild(pst);
+            ASSERT_NE(status, -1);
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "write " << n;
             ASSERT_EQ(ReadAll(pst), original) << name << " changed after a kill at write " << n;
             StoreExtension::RemoveStaleCopies(dir.string());
@@ -422,17 +428,8 @@ TEST(PstExtendFaults, FailuresAndKillsAroundTheSwap) {
                 throw pst::PstError("injected failure after " + at);
             });
             if (kill) {
-                const pid_t child = ::fork();
-                ASSERT_GE(child, 0);
-                if (child == 0) {
-                    try {
-                        Extend(pst);
-                    } catch (...) {
-                    }
-                    ::_exit(3);
-                }
-                int status = 0;
-                ASSERT_EQ(::waitpid(child, &status, 0), child);
+                const int status = ExtendInChild(pst);
+                ASSERT_NE(status, -1);
                 EXPECT_TRUE(WIFSIGNALED(status)) << step;
                 StoreExtension::RemoveStaleCopies(dir.string());
             } else {

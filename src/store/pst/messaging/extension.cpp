@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "store/pst/messaging/checker.h"
+#include "store/pst/ndb/file_io.h"
 #include "store/pst/ndb/format.h"
 
 namespace pst::messaging {
@@ -87,18 +88,12 @@ int CopyBytes(int in, int out) {
     }
 #endif
     std::vector<char> buf(1 << 20);
-    for (off_t at = 0;;) {
-        const ssize_t n = ::pread(in, buf.data(), buf.size(), at);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
+    for (std::uint64_t at = 0;;) {
+        const std::int64_t n = ndb::ReadFully(in, buf.data(), buf.size(), at);
+        if (n < 0) return static_cast<int>(-n);
         if (n == 0) return 0;
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::pwrite(out, buf.data() + done, static_cast<std::size_t>(n - done), at + done);
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) return w < 0 ? errno : EIO;
-            done += w;
-        }
-        at += n;
+        if (int err = ndb::WriteFully(out, buf.data(), static_cast<std::size_t>(n), at)) return err;
+        at += static_cast<std::uint64_t>(n);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "store/pst/ndb/crc.h"
+#include "store/pst/ndb/file_io.h"
 
 namespace pst::ndb {
 namespace {
@@ -277,13 +278,8 @@ void Database::ReadBTree(std::uint64_t bid, std::uint64_t ib, std::uint8_t ptype
 std::vector<std::uint8_t> Database::ReadAt(std::uint64_t ib, std::size_t size) const {
     FlushPending();
     std::vector<std::uint8_t> out(size);
-    std::size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::pread(fd_, out.data() + done, size - done, static_cast<off_t>(ib + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw PstError("read past the end of the store");
-        done += static_cast<std::size_t>(n);
-    }
+    if (ReadFully(fd_, out.data(), size, ib) != static_cast<std::int64_t>(size))
+        throw PstError("read past the end of the store");
     return out;
 }
 
@@ -295,13 +291,7 @@ void Database::SetWriteHookForTesting(std::function<void()> hook) { g_write_hook
 
 void Database::WriteRaw(std::uint64_t ib, std::span<const std::uint8_t> data) const {
     if (g_write_hook) g_write_hook();
-    std::size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(ib + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw PstSystemError("cannot write the store", n < 0 ? errno : EIO);
-        done += static_cast<std::size_t>(n);
-    }
+    if (int err = WriteFully(fd_, data.data(), data.size(), ib)) throw PstSystemError("cannot write the store", err);
 }
 
 // Writes that continue the previous one are gathered and go out in large pieces: blocks are

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "store/pst/ndb/file_io.h"
 #include "store/pst/ndb/format.h"
 
 namespace pst::ndb {
@@ -25,27 +26,15 @@ RunFile::~RunFile() {
 }
 
 void RunFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
-    const auto* p = static_cast<const std::uint8_t*>(data);
-    std::size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::pwrite(fd_, p + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw PstSystemError("cannot write a temporary index file", n < 0 ? errno : EIO);
-        done += static_cast<std::size_t>(n);
-    }
+    if (int err = WriteFully(fd_, data, size, offset)) throw PstSystemError("cannot write a temporary index file", err);
     size_ = std::max(size_, offset + size);
 }
 
 void RunFile::ReadAt(std::uint64_t offset, void* data, std::size_t size) const {
     if (offset + size > size_) throw PstError("read past the end of a temporary index file");
-    auto* p = static_cast<std::uint8_t*>(data);
-    std::size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::pread(fd_, p + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw PstSystemError("cannot read a temporary index file", n < 0 ? errno : EIO);
-        done += static_cast<std::size_t>(n);
-    }
+    const std::int64_t n = ReadFully(fd_, data, size, offset);
+    if (n != static_cast<std::int64_t>(size))
+        throw PstSystemError("cannot read a temporary index file", n < 0 ? static_cast<int>(-n) : EIO);
 }
 
 }  // namespace pst::ndb
