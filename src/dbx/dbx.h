@@ -11,10 +11,23 @@
 
 enum class DbxKind : std::uint8_t { Email = 0, List = 2 };
 
+// How an open weighs the header's item count against the index tree.
+enum class DbxCountCheck : std::uint8_t {
+    // The tree must list exactly the header's count: fewer, more, or an unreadable root fail
+    // the open (codes 3, 4, 5).
+    Exact,
+    // The tree is the truth and the count only a hint: the open lists every item the tree
+    // reaches, records the header's count beside it, and fails only when the file is not a
+    // folder file at all. A damaged tree opens with what could be reached.
+    TreeIsTruth,
+};
+
 // An open folder file with its table of item record offsets.
 struct DbxReader {
     std::FILE* stream = nullptr;
     std::int32_t item_count = 0;
+    std::int32_t header_item_count = 0;  // the count the header states; may differ from item_count
+    bool index_damaged = false;           // some node of the tree could not be read or came twice
     std::vector<std::int32_t> item_offsets;  // slot item_count-1 is the first item in tree order
     DbxKind kind = DbxKind::Email;
     std::int64_t file_size = 0;  // every offset and size read from the file is checked against it
@@ -80,6 +93,8 @@ extern const char* const dbx_errors[9];
 
 DbxReader* dbx_open(const char* path);
 DbxReader* dbx_open_stream(std::FILE* stream);  // takes ownership of the stream on success
+DbxReader* dbx_open_with(const char* path, DbxCountCheck check);  // dbx_open is Exact
+DbxReader* dbx_open_stream_with(std::FILE* stream, DbxCountCheck check);
 void dbx_close(DbxReader* reader);
 DbxItem* dbx_get(DbxReader* reader, std::int32_t slot);
 std::int32_t dbx_read_text(DbxReader* reader, DbxEmail* email);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 #include <unordered_set>
+#include <vector>
 
 #include "dbx/dbx.h"
 #include "dbx/dbx_format.h"
@@ -25,28 +26,37 @@ constexpr std::int32_t kMaxEntriesPerNode = std::numeric_limits<std::int8_t>::ma
 
 enum class WalkResult { Ok, Unreadable, Overflow };
 
+// Collects the item record offsets of the tree in tree order, at most `limit` of them.
 class IndexWalk {
 public:
-    explicit IndexWalk(DbxReader& reader) : reader_(reader) {}
+    IndexWalk(DbxReader& reader, std::size_t limit, std::vector<std::int32_t>& found)
+        : reader_(reader), limit_(limit), found_(found) {}
 
-    // Walks the sub-tree at offset, filling slots from the fill position (item_count) down.
+    // Walks the sub-tree at offset.
     WalkResult WalkNode(std::uint32_t offset, int depth) {
         if (depth > kMaxTreeDepth || !visited_.insert(offset).second) {
             // Too deep, or a node reached twice: a cycle would never end, and a shared
             // sub-tree would list its items twice. Treated like a node that cannot be read.
+            damaged_ = true;
             return WalkResult::Unreadable;
         }
         std::array<std::uint8_t, sizeof(IndexNodeHeader)> raw{};
-        if (!dbx_internal::ReadAt(reader_, offset, raw.data(), raw.size())) return WalkResult::Unreadable;
+        if (!dbx_internal::ReadAt(reader_, offset, raw.data(), raw.size())) {
+            damaged_ = true;
+            return WalkResult::Unreadable;
+        }
         const IndexNodeHeader header = IndexNodeHeader::Decode(raw.data());
 
         if (header.first_child_count > 0) {
-            // A sub-tree that cannot be read leaves its slots empty; the count check at the
-            // end of the open reports them.
+            // A sub-tree that cannot be read leaves its items out; the caller compares what
+            // was found with the header's count.
             if (WalkNode(header.first_child, depth + 1) == WalkResult::Overflow) return WalkResult::Overflow;
         }
         return WalkEntries(offset, header.entry_count, depth);
     }
+
+    // True when some node could not be read, was too deep or was reached twice.
+    bool damaged() const { return damaged_; }
 
 private:
     WalkResult WalkEntries(std::uint32_t node_offset, std::int32_t entry_count, int depth) {
@@ -67,11 +77,13 @@ private:
             readable = 0;
         }
         for (std::int32_t k = 0; k < entry_count; ++k) {
-            if (k >= readable) return WalkResult::Unreadable;
+            if (k >= readable) {
+                damaged_ = true;
+                return WalkResult::Unreadable;
+            }
             const IndexEntry entry = IndexEntry::Decode(raw.data() + std::size_t(k) * sizeof(IndexEntry));
-            if (reader_.item_count <= 0) return WalkResult::Overflow;
-            --reader_.item_count;
-            reader_.item_offsets[std::size_t(reader_.item_count)] = static_cast<std::int32_t>(entry.record_offset);
+            if (found_.size() >= limit_) return WalkResult::Overflow;
+            found_.push_back(static_cast<std::int32_t>(entry.record_offset));
             if (entry.child_count > 0) {
                 if (WalkNode(entry.child, depth + 1) == WalkResult::Overflow) return WalkResult::Overflow;
             }
@@ -80,7 +92,10 @@ private:
     }
 
     DbxReader& reader_;
+    std::size_t limit_;
+    std::vector<std::int32_t>& found_;
     std::unordered_set<std::uint32_t> visited_;
+    bool damaged_ = false;
 };
 
 bool MeasureFileSize(std::FILE* stream, std::int64_t& size) {
@@ -118,8 +133,19 @@ bool ItemCountFitsFile(std::int32_t count, std::int64_t file_size) {
     return count >= 0 && std::int64_t{count} * std::int64_t{sizeof(IndexEntry)} <= file_size;
 }
 
+// Every item needs its own 12-byte index entry, so no tree lists more items than this.
+std::size_t MostItemsTheFileHolds(std::int64_t file_size) {
+    return static_cast<std::size_t>(file_size) / sizeof(IndexEntry);
+}
+
+// The slots hold the tree order from the top slot down.
+void FillSlots(DbxReader& reader, const std::vector<std::int32_t>& tree_order) {
+    reader.item_offsets.assign(tree_order.rbegin(), tree_order.rend());
+    reader.item_count = static_cast<std::int32_t>(tree_order.size());
+}
+
 // Builds the reader; on failure sets dbx_errno and returns nothing, leaving the stream open.
-std::unique_ptr<DbxReader> OpenReader(std::FILE* stream) {
+std::unique_ptr<DbxReader> OpenReader(std::FILE* stream, DbxCountCheck check) {
     auto reader = std::make_unique<DbxReader>();
     reader->stream = stream;
     if (!MeasureFileSize(stream, reader->file_size) || !ReadKind(*reader)) {
@@ -136,37 +162,39 @@ std::unique_ptr<DbxReader> OpenReader(std::FILE* stream) {
         dbx_errno = 2;
         return nullptr;
     }
-    const auto item_count = static_cast<std::int32_t>(count_word);
-    if (!ItemCountFitsFile(item_count, reader->file_size)) {
+    const auto header_count = static_cast<std::int32_t>(count_word);
+    reader->header_item_count = header_count;
+    const bool exact = check == DbxCountCheck::Exact;
+    if (exact && !ItemCountFitsFile(header_count, reader->file_size)) {
         dbx_errno = 2;
         return nullptr;
     }
+
+    std::vector<std::int32_t> tree_order;
+    const std::size_t limit = exact ? std::size_t(header_count) : MostItemsTheFileHolds(reader->file_size);
     try {
-        reader->item_offsets.assign(std::size_t(item_count), 0);
+        if (exact) tree_order.reserve(limit);
+        IndexWalk walk(*reader, limit, tree_order);
+        const WalkResult result = walk.WalkNode(root, 0);
+        reader->index_damaged = walk.damaged();
+        if (exact && result != WalkResult::Ok) {
+            dbx_errno = result == WalkResult::Overflow ? 5 : 3;
+            return nullptr;
+        }
+        if (exact && tree_order.size() != limit) {
+            dbx_errno = 4;
+            return nullptr;
+        }
+        FillSlots(*reader, tree_order);
     } catch (const std::bad_alloc&) {
         dbx_errno = 2;
         return nullptr;
     }
-
-    reader->item_count = item_count;  // fill position during the walk
-    IndexWalk walk(*reader);
-    const WalkResult result = walk.WalkNode(root, 0);
-    if (result != WalkResult::Ok) {
-        dbx_errno = result == WalkResult::Overflow ? 5 : 3;
-        return nullptr;
-    }
-    if (reader->item_count != 0) {
-        dbx_errno = 4;
-        return nullptr;
-    }
-    reader->item_count = item_count;
     dbx_errno = 0;
     return reader;
 }
 
-}  // namespace
-
-DbxReader* dbx_open(const char* path) {
+DbxReader* OpenPath(const char* path, DbxCountCheck check) {
     if (path == nullptr) {
         dbx_errno = 1;
         return nullptr;
@@ -176,18 +204,28 @@ DbxReader* dbx_open(const char* path) {
         dbx_errno = 1;
         return nullptr;
     }
-    DbxReader* reader = OpenReader(stream).release();
+    DbxReader* reader = OpenReader(stream, check).release();
     if (reader == nullptr) std::fclose(stream);
     return reader;
 }
 
-DbxReader* dbx_open_stream(std::FILE* stream) {
+DbxReader* OpenStream(std::FILE* stream, DbxCountCheck check) {
     if (stream == nullptr) {
         dbx_errno = 1;
         return nullptr;
     }
-    return OpenReader(stream).release();
+    return OpenReader(stream, check).release();
 }
+
+}  // namespace
+
+DbxReader* dbx_open(const char* path) { return OpenPath(path, DbxCountCheck::Exact); }
+
+DbxReader* dbx_open_stream(std::FILE* stream) { return OpenStream(stream, DbxCountCheck::Exact); }
+
+DbxReader* dbx_open_with(const char* path, DbxCountCheck check) { return OpenPath(path, check); }
+
+DbxReader* dbx_open_stream_with(std::FILE* stream, DbxCountCheck check) { return OpenStream(stream, check); }
 
 void dbx_close(DbxReader* reader) {
     if (reader == nullptr) return;

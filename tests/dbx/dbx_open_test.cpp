@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -315,3 +316,95 @@ TEST(DbxOpen, RootAtOffsetZeroReadsTheFileHeaderAsANode) {
 }
 
 }  // namespace
+
+// With the tree as the truth, the header's count is only recorded: every item the tree
+// reaches is listed, in the same slots an exact open gives.
+TEST(DbxOpenTreeIsTruth, WrongHeaderCountsListWhatTheTreeHolds) {
+    const std::int32_t most_the_file_holds =
+        static_cast<std::int32_t>(NumberedFolder(5, 2).Build().size() / fixtures::kDbxEntrySize);
+    for (std::int32_t header_count : {0, 1, 4, 6, 1000, -1, INT32_MIN, INT32_MAX, most_the_file_holds + 1}) {
+        MemoryDbx dbx(NumberedFolder(5, 2).SetHeaderItemCount(header_count).Build(), DbxCountCheck::TreeIsTruth);
+        ASSERT_NE(dbx.reader(), nullptr) << header_count;
+        EXPECT_EQ(dbx_errno, 0);
+        EXPECT_EQ(dbx.reader()->header_item_count, header_count);
+        EXPECT_FALSE(dbx.reader()->index_damaged);
+        EXPECT_EQ(SubjectsInTreeOrder(dbx), NumberedSubjects(5)) << header_count;
+    }
+    MemoryDbx exact(NumberedFolder(5, 2).Build());
+    ASSERT_NE(exact.reader(), nullptr);
+    MemoryDbx lenient(NumberedFolder(5, 2).Build(), DbxCountCheck::TreeIsTruth);
+    EXPECT_EQ(lenient.reader()->item_offsets, exact.reader()->item_offsets);
+    EXPECT_EQ(lenient.reader()->header_item_count, 5);
+}
+
+TEST(DbxOpenTreeIsTruth, DamagedTreesOpenWithWhatCanBeReached) {
+    DbxLayout layout;
+    const std::string good = NumberedFolder(40, 3).Build(layout);
+    const DbxCountCheck lenient = DbxCountCheck::TreeIsTruth;
+
+    // The root overwritten with zeros: a node without entries or children.
+    std::string zeroed = good;
+    zeroed.replace(layout.root_offset, 64, 64, '\0');
+    MemoryDbx zeroed_dbx(zeroed, lenient);
+    ASSERT_NE(zeroed_dbx.reader(), nullptr);
+    EXPECT_EQ(zeroed_dbx.reader()->item_count, 0);
+    EXPECT_EQ(zeroed_dbx.reader()->header_item_count, 40);
+
+    // The root outside the file, and the file cut inside the root's entries.
+    for (const std::string& bytes : {[&] {
+                                         std::string b = good;
+                                         PutLe32(b, fixtures::kDbxRootNodeAt, 0xFFFFFFF0u);
+                                         return b;
+                                     }(),
+                                     good.substr(0, good.size() - 1)}) {
+        MemoryDbx dbx(bytes, lenient);
+        ASSERT_NE(dbx.reader(), nullptr);
+        EXPECT_TRUE(dbx.reader()->index_damaged);
+        EXPECT_LT(dbx.reader()->item_count, 40);
+        for (int slot = 0; slot < dbx.reader()->item_count; ++slot) EXPECT_NE(dbx.Email(slot), nullptr);
+    }
+
+    // A child node overwritten: its sub-tree is left out, every other item stays in order.
+    std::string child_lost = good;
+    const auto& leaf = layout.nodes.front();
+    ASSERT_GT(leaf.depth, 0);
+    child_lost.replace(leaf.offset, fixtures::kDbxNodeHeaderSize, fixtures::kDbxNodeHeaderSize, '\xFF');
+    MemoryDbx child_dbx(child_lost, lenient);
+    ASSERT_NE(child_dbx.reader(), nullptr);
+    const std::vector<std::string> subjects = SubjectsInTreeOrder(child_dbx);
+    EXPECT_EQ(subjects.size(), std::size_t(40 - leaf.entry_count));
+    EXPECT_TRUE(std::is_sorted(subjects.begin(), subjects.end(), [](const std::string& a, const std::string& b) {
+        return std::stoi(a.substr(8)) < std::stoi(b.substr(8));
+    }));
+    EXPECT_EQ(OpenFailureCode(child_lost), 4);
+}
+
+TEST(DbxOpenTreeIsTruth, CyclesAndSharedNodesListEachItemOnce) {
+    DbxLayout layout;
+    std::string bytes = NumberedFolder(40, 2).Build(layout);
+    const auto& leaf = layout.nodes.front();
+    PutLe32(bytes, fixtures::DbxEntryOffset(leaf.offset, 0) + 4, layout.root_offset);
+    PutLe32(bytes, fixtures::DbxEntryOffset(leaf.offset, 0) + 8, 40);
+    MemoryDbx dbx(bytes, DbxCountCheck::TreeIsTruth);
+    ASSERT_NE(dbx.reader(), nullptr);
+    EXPECT_EQ(SubjectsInTreeOrder(dbx), NumberedSubjects(40));
+    EXPECT_TRUE(dbx.reader()->index_damaged);
+
+    // Deeper than the bound: the part above it is listed.
+    MemoryDbx deep(FirstChildChain(200), DbxCountCheck::TreeIsTruth);
+    ASSERT_NE(deep.reader(), nullptr);
+    EXPECT_GT(deep.reader()->item_count, 0);
+    EXPECT_LT(deep.reader()->item_count, 200);
+}
+
+TEST(DbxOpenTreeIsTruth, FilesThatAreNoFolderFilesStillFail) {
+    std::string bytes = NumberedFolder(1).Build();
+    PutByte(bytes, 4, 0xC7);
+    dbx_errno = 0;
+    EXPECT_EQ(MemoryDbx(bytes, DbxCountCheck::TreeIsTruth).reader(), nullptr);
+    EXPECT_EQ(dbx_errno, 1);
+    EXPECT_EQ(MemoryDbx(NumberedFolder(1).Build().substr(0, 0xE7), DbxCountCheck::TreeIsTruth).reader(), nullptr);
+    EXPECT_EQ(dbx_errno, 3);
+    EXPECT_EQ(dbx_open_with("/nonexistent/Inbox.dbx", DbxCountCheck::TreeIsTruth), nullptr);
+    EXPECT_EQ(dbx_errno, 1);
+}
