@@ -20,4 +20,8 @@ const char* PeekAt(DbxReader& reader, std::uint64_t offset, std::size_t size);
 // Returns the text length, or -1 with dbx_errno 7.
 std::int32_t AssembleTextChain(DbxReader& reader, DbxEmail& email, std::uint32_t offset);
 
+// The text offset of the email record at record_offset as dbx_get would find it (-1 when the
+// record has none or is unreadable), without reading the text.
+std::int32_t ReadTextOffset(DbxReader& reader, std::uint32_t record_offset);
+
 }  // namespace dbx_internal

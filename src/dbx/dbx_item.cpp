@@ -136,17 +136,20 @@ bool ReadRecordBody(DbxReader& reader, std::uint32_t offset, std::vector<std::ui
     return true;
 }
 
+// The record's fields without its text; fields read before any damage stay.
+void ReadEmailFields(DbxReader& reader, std::uint32_t offset, DbxEmail& email) {
+    std::size_t entry_count = 0;
+    std::vector<std::uint8_t> body;
+    if (!ReadRecordBody(reader, offset, body, entry_count)) return;
+    email.text_offset = -1;
+    ApplyProperties(email, body, entry_count, FindEmailTarget);
+}
+
 // A damaged record still yields an item, with the fields read before the damage.
 DbxEmail* ReadEmail(DbxReader& reader, std::uint32_t offset) {
     auto* email = new DbxEmail;
     email->kind = DbxKind::Email;
-    std::size_t entry_count = 0;
-    {
-        std::vector<std::uint8_t> body;
-        if (!ReadRecordBody(reader, offset, body, entry_count)) return email;
-        email->text_offset = -1;
-        ApplyProperties(*email, body, entry_count, FindEmailTarget);
-    }
+    ReadEmailFields(reader, offset, *email);
     if (email->text_offset != -1) dbx_internal::AssembleTextChain(reader, *email, static_cast<std::uint32_t>(email->text_offset));
     return email;
 }
@@ -161,6 +164,16 @@ DbxListEntry* ReadListEntry(DbxReader& reader, std::uint32_t offset) {
 }
 
 }  // namespace
+
+namespace dbx_internal {
+
+std::int32_t ReadTextOffset(DbxReader& reader, std::uint32_t record_offset) {
+    DbxEmail email;
+    ReadEmailFields(reader, record_offset, email);
+    return email.text_offset;
+}
+
+}  // namespace dbx_internal
 
 DbxItem* dbx_get(DbxReader* reader, std::int32_t slot) {
     if (reader == nullptr || reader->stream == nullptr) {

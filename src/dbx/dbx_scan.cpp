@@ -1,0 +1,291 @@
+// The scan for message texts. A text block starts with its own file offset and its size, so
+// blocks can be told from other bytes without the index; chains are put together again from
+// the blocks' next offsets. The scan keeps 13 bytes per block found and reads each message's
+// text only when it is asked for.
+#include "dbx/dbx_scan.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <new>
+#include <vector>
+
+#include "dbx/dbx_format.h"
+#include "dbx/dbx_internal.h"
+
+namespace {
+
+using dbx_format::LoadLe16;
+using dbx_format::LoadLe32;
+using dbx_format::TextBlockHeader;
+
+// Mail folders keep message texts in blocks of this many data bytes.
+constexpr std::uint32_t kMailBlockSize = 0x200;
+constexpr std::size_t kBlockHeaderSize = sizeof(TextBlockHeader);
+// Every block we have met lies on a 4-byte boundary; looking only there keeps the scan at
+// memory speed.
+constexpr std::uint64_t kBlockAlignment = 4;
+// Read in pieces well inside the reader's window, so the window serves them without copying.
+constexpr std::size_t kScanPiece = 64 * 1024;
+// A header field name is at most this long before its colon in any message we would recover.
+constexpr std::size_t kMaxFieldNameLength = 76;
+
+constexpr std::uint32_t kNoBlock = std::numeric_limits<std::uint32_t>::max();  // end of chain, or no owner
+constexpr std::uint32_t kNotABlock = kNoBlock - 1;                             // next offset leads nowhere
+
+enum BlockFlag : std::uint8_t { kKnown = 1, kVisited = 2, kProbed = 4 };
+
+struct Block {
+    std::uint32_t offset;
+    std::uint32_t next;  // while collecting the next block's offset; then its index, kNoBlock or kNotABlock
+};
+
+}  // namespace
+
+struct DbxScan {
+    DbxReader* reader = nullptr;
+    std::vector<Block> blocks;         // in file order
+    std::vector<std::uint32_t> owner;  // the one block whose chain continues into this block
+    std::vector<std::uint8_t> flags;
+    std::vector<std::uint32_t> heads;  // first blocks of the found messages, in file order
+    std::size_t position = 0;
+    DbxScanStats stats;
+};
+
+namespace {
+
+bool IsBlockHeader(const std::uint8_t* p, std::uint64_t offset, std::uint64_t file_size) {
+    if (LoadLe32(p + 4) != kMailBlockSize) return false;
+    const std::uint32_t length = LoadLe16(p + 8);
+    if (length > kMailBlockSize || offset + kBlockHeaderSize + length > file_size) return false;
+    const std::uint32_t next = LoadLe32(p + 12);
+    return next == 0 || (next % kBlockAlignment == 0 && next != offset && next + kBlockHeaderSize <= file_size);
+}
+
+// Pass over the whole file: every aligned word that equals its own offset is looked at. A
+// file that stops reading part way (it shrank under us) keeps the blocks found before.
+void CollectBlocks(DbxScan& scan) {
+    DbxReader& reader = *scan.reader;
+    const auto file_size = static_cast<std::uint64_t>(reader.file_size);
+    std::vector<char> buffer;
+    for (std::uint64_t piece = 0; piece + kBlockHeaderSize <= file_size; piece += kScanPiece) {
+        // Each piece reaches one block header past its end, so a header across the seam is seen.
+        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kScanPiece + kBlockHeaderSize, file_size - piece));
+        const char* data = dbx_internal::PeekAt(reader, piece, length);
+        if (data == nullptr) {
+            buffer.resize(length);
+            if (!dbx_internal::ReadAt(reader, piece, buffer.data(), length)) return;
+            data = buffer.data();
+        }
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
+        const std::size_t last_start = std::min(kScanPiece, length - kBlockHeaderSize);
+        for (std::size_t at = piece == 0 ? kBlockAlignment : 0; at <= last_start; at += kBlockAlignment) {
+            const std::uint64_t offset = piece + at;
+            if (LoadLe32(bytes + at) != offset || !IsBlockHeader(bytes + at, offset, file_size)) continue;
+            scan.blocks.push_back({static_cast<std::uint32_t>(offset), LoadLe32(bytes + at + 12)});
+        }
+    }
+}
+
+std::uint32_t FindBlock(const DbxScan& scan, std::uint32_t offset) {
+    const auto it = std::lower_bound(scan.blocks.begin(), scan.blocks.end(), offset,
+                                     [](const Block& b, std::uint32_t o) { return b.offset < o; });
+    if (it == scan.blocks.end() || it->offset != offset) return kNotABlock;
+    return static_cast<std::uint32_t>(it - scan.blocks.begin());
+}
+
+// Turns next offsets into block indices and gives every block one owner. Where several blocks
+// lead into the same block, the one right before it in the file wins (chains are written in
+// runs), else the first.
+void LinkBlocks(DbxScan& scan) {
+    const std::size_t n = scan.blocks.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint32_t next = scan.blocks[i].next;
+        if (next == 0) {
+            scan.blocks[i].next = kNoBlock;
+        } else if (i + 1 < n && scan.blocks[i + 1].offset == next) {
+            scan.blocks[i].next = static_cast<std::uint32_t>(i + 1);
+        } else {
+            scan.blocks[i].next = FindBlock(scan, next);
+        }
+    }
+    scan.owner.assign(n, kNoBlock);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint32_t j = scan.blocks[i].next;
+        if (j >= n) continue;
+        const bool adjacent = std::uint64_t{scan.blocks[i].offset} + kBlockHeaderSize + kMailBlockSize == scan.blocks[j].offset;
+        if (scan.owner[j] == kNoBlock || adjacent) scan.owner[j] = static_cast<std::uint32_t>(i);
+    }
+}
+
+// The blocks an index entry leads to are known: they belong to the live message and take
+// precedence over any other chain that leads into them.
+void MarkIndexChains(DbxScan& scan) {
+    DbxReader& reader = *scan.reader;
+    if (reader.kind != DbxKind::Email) return;
+    for (std::int32_t slot = 0; slot < reader.item_count && std::size_t(slot) < reader.item_offsets.size(); ++slot) {
+        const std::int32_t text_offset =
+            dbx_internal::ReadTextOffset(reader, static_cast<std::uint32_t>(reader.item_offsets[std::size_t(slot)]));
+        if (text_offset <= 0) continue;
+        std::uint32_t block = FindBlock(scan, static_cast<std::uint32_t>(text_offset));
+        if (block == kNotABlock || (scan.flags[block] & kKnown) != 0) continue;
+        ++scan.stats.index_messages;
+        scan.flags[block] |= kKnown;
+        for (std::size_t steps = 0; steps < scan.blocks.size(); ++steps) {
+            const std::uint32_t next = scan.blocks[block].next;
+            if (next >= scan.blocks.size() || (scan.flags[next] & kKnown) != 0) break;
+            scan.owner[next] = block;
+            scan.flags[next] |= kKnown;
+            block = next;
+        }
+    }
+}
+
+// Follows a chain from its head through the blocks it owns, calling visit for each; false from
+// visit stops it. Returns true when the chain ends properly (next offset 0).
+template <typename Visit>
+bool FollowChain(const DbxScan& scan, std::uint32_t head, Visit visit) {
+    std::uint32_t block = head;
+    for (std::size_t steps = 0; steps <= scan.blocks.size(); ++steps) {
+        if (!visit(block)) return false;
+        const std::uint32_t next = scan.blocks[block].next;
+        if (next == kNoBlock) return true;
+        if (next == kNotABlock || next == head || scan.owner[next] != block) return false;
+        block = next;
+    }
+    return false;
+}
+
+// Does the block's data begin with a header field name and its colon?
+bool BeginsLikeHeader(DbxScan& scan, std::uint32_t block) {
+    std::array<std::uint8_t, kBlockHeaderSize + kMaxFieldNameLength + 1> raw{};
+    const std::uint64_t offset = scan.blocks[block].offset;
+    std::array<std::uint8_t, kBlockHeaderSize> header{};
+    if (!dbx_internal::ReadAt(*scan.reader, offset, header.data(), header.size())) return false;
+    const std::size_t length = std::min<std::size_t>(LoadLe16(header.data() + 8), raw.size() - kBlockHeaderSize);
+    if (!dbx_internal::ReadAt(*scan.reader, offset + kBlockHeaderSize, raw.data(), length)) return false;
+    for (std::size_t i = 0; i < length; ++i) {
+        const std::uint8_t c = raw[i];
+        if (c == ':') return i > 0;
+        if (c < 33 || c > 126) return false;
+    }
+    return false;
+}
+
+void AddMessage(DbxScan& scan, std::uint32_t head) {
+    const bool complete = FollowChain(scan, head, [&](std::uint32_t block) {
+        scan.flags[block] |= kVisited;
+        return true;
+    });
+    scan.heads.push_back(head);
+    if (!complete) ++scan.stats.partial;
+}
+
+// Is the block on a loop of chain links that no head leads into? Such a loop has no head of its
+// own, so a block on it that begins like a message stands in as one.
+bool OnHeadlessLoop(DbxScan& scan, std::uint32_t block) {
+    std::vector<std::uint32_t> probed;
+    std::uint32_t at = block;
+    bool loop = false;
+    for (std::size_t steps = 0; steps <= scan.blocks.size(); ++steps) {
+        const std::uint32_t owner = scan.owner[at];
+        if (owner == block) {
+            loop = true;
+            break;
+        }
+        if (owner == kNoBlock || (scan.flags[owner] & (kVisited | kKnown | kProbed)) != 0) break;
+        scan.flags[owner] |= kProbed;
+        probed.push_back(owner);
+        at = owner;
+    }
+    // A block whose owners lead to a head that is no message is on no loop; it is never
+    // walked back again.
+    for (std::uint32_t p : probed) {
+        scan.flags[p] = static_cast<std::uint8_t>((scan.flags[p] & ~kProbed) | (loop ? 0 : kVisited));
+    }
+    return loop;
+}
+
+void FindMessages(DbxScan& scan) {
+    const auto n = static_cast<std::uint32_t>(scan.blocks.size());
+    for (std::uint32_t i = 0; i < n; ++i) {
+        if (scan.owner[i] == kNoBlock && (scan.flags[i] & kKnown) == 0 && BeginsLikeHeader(scan, i)) AddMessage(scan, i);
+    }
+    const std::size_t with_heads = scan.heads.size();
+    for (std::uint32_t i = 0; i < n; ++i) {
+        if ((scan.flags[i] & (kKnown | kVisited)) == 0 && BeginsLikeHeader(scan, i) && OnHeadlessLoop(scan, i)) {
+            AddMessage(scan, i);
+        }
+    }
+    std::inplace_merge(scan.heads.begin(), scan.heads.begin() + static_cast<std::ptrdiff_t>(with_heads),
+                       scan.heads.end());
+    scan.stats.found = scan.heads.size();
+}
+
+// Appends one block's data to text; false when the block can no longer be read as it was.
+bool AppendBlockData(DbxReader& reader, std::uint32_t offset, std::string& text) {
+    std::array<std::uint8_t, kBlockHeaderSize> raw{};
+    if (!dbx_internal::ReadAt(reader, offset, raw.data(), raw.size())) return false;
+    const std::size_t length = LoadLe16(raw.data() + 8);
+    if (LoadLe32(raw.data()) != offset || length > kMailBlockSize) return false;
+    const std::uint64_t data_at = std::uint64_t{offset} + kBlockHeaderSize;
+    if (const char* data = dbx_internal::PeekAt(reader, data_at, length)) {
+        text.append(data, length);
+        return true;
+    }
+    const std::size_t before = text.size();
+    text.resize(before + length);
+    if (dbx_internal::ReadAt(reader, data_at, text.data() + before, length)) return true;
+    text.resize(before);
+    return false;
+}
+
+}  // namespace
+
+DbxScan* dbx_scan(DbxReader* reader) {
+    if (reader == nullptr || reader->stream == nullptr) {
+        dbx_errno = 1;
+        return nullptr;
+    }
+    auto* scan = new (std::nothrow) DbxScan;
+    if (scan == nullptr) return nullptr;
+    scan->reader = reader;
+    if (reader->kind != DbxKind::Email) return scan;  // folder lists hold no message texts
+    try {
+        CollectBlocks(*scan);
+        LinkBlocks(*scan);
+        scan->flags.assign(scan->blocks.size(), 0);
+        MarkIndexChains(*scan);
+        FindMessages(*scan);
+    } catch (const std::bad_alloc&) {
+        // Too many blocks for the memory at hand: nothing is offered rather than a part.
+        scan->blocks = {};
+        scan->owner = {};
+        scan->flags = {};
+        scan->heads = {};
+        scan->stats = {};
+    }
+    scan->stats.blocks = scan->blocks.size();
+    return scan;
+}
+
+std::size_t dbx_scan_count(const DbxScan* scan) { return scan == nullptr ? 0 : scan->heads.size(); }
+
+DbxScanStats dbx_scan_stats(const DbxScan* scan) { return scan == nullptr ? DbxScanStats{} : scan->stats; }
+
+bool dbx_scan_next(DbxScan* scan, DbxFoundMessage& message) {
+    if (scan == nullptr || scan->position >= scan->heads.size()) return false;
+    const std::uint32_t head = scan->heads[scan->position++];
+    message = DbxFoundMessage{};
+    message.head_offset = scan->blocks[head].offset;
+    DbxReader& reader = *scan->reader;
+    const bool complete = FollowChain(*scan, head, [&](std::uint32_t block) {
+        return AppendBlockData(reader, scan->blocks[block].offset, message.text);
+    });
+    message.partial = !complete;
+    message.subject = dbx_header_value(message.text, "Subject");
+    if (const DbxText date = dbx_header_value(message.text, "Date")) message.date = dbx_parse_date(*date);
+    return true;
+}
+
+void dbx_scan_free(DbxScan* scan) { delete scan; }

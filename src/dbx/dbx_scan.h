@@ -1,0 +1,50 @@
+// Finding message texts by scanning a folder file for text blocks instead of trusting its index:
+// messages of a damaged index, and deleted messages whose blocks have not been reused. Plain
+// functions over plain records, like the rest of the reader; no platform code.
+//
+// A folder loop uses it as:
+//   DbxScan* scan = dbx_scan(reader);        // one pass over the file, compact per-block data
+//   dbx_scan_count(scan)                     // how many messages the index does not reach
+//   DbxFoundMessage m;
+//   while (dbx_scan_next(scan, m)) { ... }   // one message's text at a time, in file order
+//   dbx_scan_free(scan);                     // before dbx_close(reader)
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "dbx/dbx.h"
+
+// A message text that no index entry leads to.
+struct DbxFoundMessage {
+    std::uint32_t head_offset = 0;  // file offset of the chain's first block
+    std::string text;               // the blocks' data in chain order; every byte, zeros included
+    bool partial = false;           // the chain broke off: text holds the blocks before the break
+    DbxText subject;                // the Subject header as stored (unfolded, not decoded)
+    std::uint64_t date = 0;         // the Date header as FILETIME ticks; 0 when absent or unreadable
+};
+
+// What one scan saw, for notes and measurements.
+struct DbxScanStats {
+    std::size_t blocks = 0;          // text blocks found by their own header
+    std::size_t index_messages = 0;  // chains an index entry leads to
+    std::size_t found = 0;           // messages only the scan reaches
+    std::size_t partial = 0;         // of those, chains that break off
+};
+
+struct DbxScan;
+
+// Scans the reader's file. The reader must stay open until dbx_scan_free. Returns no scan with
+// dbx_errno 1 for no reader; a folder-list file gives a scan that finds nothing.
+DbxScan* dbx_scan(DbxReader* reader);
+std::size_t dbx_scan_count(const DbxScan* scan);
+DbxScanStats dbx_scan_stats(const DbxScan* scan);
+// Fills message with the next found message and returns true, or returns false at the end.
+bool dbx_scan_next(DbxScan* scan, DbxFoundMessage& message);
+void dbx_scan_free(DbxScan* scan);
+
+// The Subject and Date headers of a message text, as the scan fills them in; exposed for the
+// callers that name or date a message from its text alone.
+DbxText dbx_header_value(const std::string& text, const char* name);
+std::uint64_t dbx_parse_date(const std::string& value);  // 0 when not a date
