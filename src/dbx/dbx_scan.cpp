@@ -35,6 +35,9 @@ constexpr std::uint32_t kNotABlock = kNoBlock - 1;                             /
 
 enum BlockFlag : std::uint8_t { kKnown = 1, kVisited = 2, kProbed = 4 };
 
+// Block indices stay far below 2^31 (a block takes 16 bytes of a file of 32-bit offsets).
+constexpr std::uint32_t kFragmentBit = 0x80000000u;
+
 struct Block {
     std::uint32_t offset;
     std::uint32_t next;  // while collecting the next block's offset; then its index, kNoBlock or kNotABlock
@@ -47,7 +50,7 @@ struct DbxScan {
     std::vector<Block> blocks;         // in file order
     std::vector<std::uint32_t> owner;  // the one block whose chain continues into this block
     std::vector<std::uint8_t> flags;
-    std::vector<std::uint32_t> heads;  // first blocks of the found messages, in file order
+    std::vector<std::uint32_t> heads;  // first blocks of the found chains, in file order; kFragmentBit marks fragments
     std::size_t position = 0;
     DbxScanStats stats;
 };
@@ -156,29 +159,43 @@ bool FollowChain(const DbxScan& scan, std::uint32_t head, Visit visit) {
     return false;
 }
 
-// Does the block's data begin with a header field name and its colon?
-bool BeginsLikeHeader(DbxScan& scan, std::uint32_t block) {
-    std::array<std::uint8_t, kBlockHeaderSize + kMaxFieldNameLength + 1> raw{};
+// The block's data length and up to a field name's worth of its first bytes.
+bool PeekBlockStart(DbxScan& scan, std::uint32_t block, std::array<std::uint8_t, kMaxFieldNameLength + 1>& start,
+                    std::size_t& length) {
     const std::uint64_t offset = scan.blocks[block].offset;
     std::array<std::uint8_t, kBlockHeaderSize> header{};
     if (!dbx_internal::ReadAt(*scan.reader, offset, header.data(), header.size())) return false;
-    const std::size_t length = std::min<std::size_t>(LoadLe16(header.data() + 8), raw.size() - kBlockHeaderSize);
-    if (!dbx_internal::ReadAt(*scan.reader, offset + kBlockHeaderSize, raw.data(), length)) return false;
-    for (std::size_t i = 0; i < length; ++i) {
-        const std::uint8_t c = raw[i];
+    length = LoadLe16(header.data() + 8);
+    return dbx_internal::ReadAt(*scan.reader, offset + kBlockHeaderSize, start.data(), std::min(length, start.size()));
+}
+
+// Does the block's data begin with a header field name and its colon?
+bool BeginsLikeHeader(DbxScan& scan, std::uint32_t block) {
+    std::array<std::uint8_t, kMaxFieldNameLength + 1> start{};
+    std::size_t length = 0;
+    if (!PeekBlockStart(scan, block, start, length)) return false;
+    for (std::size_t i = 0; i < std::min(length, start.size()); ++i) {
+        const std::uint8_t c = start[i];
         if (c == ':') return i > 0;
         if (c < 33 || c > 126) return false;
     }
     return false;
 }
 
-void AddMessage(DbxScan& scan, std::uint32_t head) {
+bool HoldsText(DbxScan& scan, std::uint32_t block) {
+    std::array<std::uint8_t, kMaxFieldNameLength + 1> start{};
+    std::size_t length = 0;
+    return PeekBlockStart(scan, block, start, length) && length > 0;
+}
+
+void AddChain(DbxScan& scan, std::uint32_t head, bool fragment) {
     const bool complete = FollowChain(scan, head, [&](std::uint32_t block) {
         scan.flags[block] |= kVisited;
         return true;
     });
-    scan.heads.push_back(head);
+    scan.heads.push_back(head | (fragment ? kFragmentBit : 0));
     if (!complete) ++scan.stats.partial;
+    ++(fragment ? scan.stats.fragments : scan.stats.found);
 }
 
 // Is the block on a loop of chain links that no head leads into? Such a loop has no head of its
@@ -206,20 +223,30 @@ bool OnHeadlessLoop(DbxScan& scan, std::uint32_t block) {
     return loop;
 }
 
-void FindMessages(DbxScan& scan) {
+bool Unclaimed(const DbxScan& scan, std::uint32_t block) { return (scan.flags[block] & (kKnown | kVisited)) == 0; }
+
+// Chains from their heads first, then loops that no head leads into; messages before fragments,
+// so that a loop holding a message's first block is found from that block.
+void FindChains(DbxScan& scan, bool with_fragments) {
     const auto n = static_cast<std::uint32_t>(scan.blocks.size());
     for (std::uint32_t i = 0; i < n; ++i) {
-        if (scan.owner[i] == kNoBlock && (scan.flags[i] & kKnown) == 0 && BeginsLikeHeader(scan, i)) AddMessage(scan, i);
-    }
-    const std::size_t with_heads = scan.heads.size();
-    for (std::uint32_t i = 0; i < n; ++i) {
-        if ((scan.flags[i] & (kKnown | kVisited)) == 0 && BeginsLikeHeader(scan, i) && OnHeadlessLoop(scan, i)) {
-            AddMessage(scan, i);
+        if (scan.owner[i] != kNoBlock || !Unclaimed(scan, i)) continue;
+        if (BeginsLikeHeader(scan, i)) {
+            AddChain(scan, i, false);
+        } else if (with_fragments && HoldsText(scan, i)) {
+            AddChain(scan, i, true);
         }
     }
-    std::inplace_merge(scan.heads.begin(), scan.heads.begin() + static_cast<std::ptrdiff_t>(with_heads),
-                       scan.heads.end());
-    scan.stats.found = scan.heads.size();
+    for (std::uint32_t i = 0; i < n; ++i) {
+        if (Unclaimed(scan, i) && BeginsLikeHeader(scan, i) && OnHeadlessLoop(scan, i)) AddChain(scan, i, false);
+    }
+    if (with_fragments) {
+        for (std::uint32_t i = 0; i < n; ++i) {
+            if (Unclaimed(scan, i) && HoldsText(scan, i) && OnHeadlessLoop(scan, i)) AddChain(scan, i, true);
+        }
+    }
+    std::sort(scan.heads.begin(), scan.heads.end(),
+              [](std::uint32_t a, std::uint32_t b) { return (a & ~kFragmentBit) < (b & ~kFragmentBit); });
 }
 
 // Appends one block's data to text; false when the block can no longer be read as it was.
@@ -242,7 +269,7 @@ bool AppendBlockData(DbxReader& reader, std::uint32_t offset, std::string& text)
 
 }  // namespace
 
-DbxScan* dbx_scan(DbxReader* reader) {
+DbxScan* dbx_scan(DbxReader* reader, bool with_fragments) {
     if (reader == nullptr || reader->stream == nullptr) {
         dbx_errno = 1;
         return nullptr;
@@ -256,7 +283,7 @@ DbxScan* dbx_scan(DbxReader* reader) {
         LinkBlocks(*scan);
         scan->flags.assign(scan->blocks.size(), 0);
         MarkIndexChains(*scan);
-        FindMessages(*scan);
+        FindChains(*scan, with_fragments);
     } catch (const std::bad_alloc&) {
         // Too many blocks for the memory at hand: nothing is offered rather than a part.
         scan->blocks = {};
@@ -275,14 +302,17 @@ DbxScanStats dbx_scan_stats(const DbxScan* scan) { return scan == nullptr ? DbxS
 
 bool dbx_scan_next(DbxScan* scan, DbxFoundMessage& message) {
     if (scan == nullptr || scan->position >= scan->heads.size()) return false;
-    const std::uint32_t head = scan->heads[scan->position++];
+    const std::uint32_t entry = scan->heads[scan->position++];
+    const std::uint32_t head = entry & ~kFragmentBit;
     message = DbxFoundMessage{};
     message.head_offset = scan->blocks[head].offset;
+    message.fragment = (entry & kFragmentBit) != 0;
     DbxReader& reader = *scan->reader;
     const bool complete = FollowChain(*scan, head, [&](std::uint32_t block) {
         return AppendBlockData(reader, scan->blocks[block].offset, message.text);
     });
     message.partial = !complete;
+    if (message.fragment) return true;  // its first bytes are no header
     message.subject = dbx_header_value(message.text, "Subject");
     if (const DbxText date = dbx_header_value(message.text, "Date")) message.date = dbx_parse_date(*date);
     return true;

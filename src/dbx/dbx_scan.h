@@ -21,6 +21,7 @@ struct DbxFoundMessage {
     std::uint32_t head_offset = 0;  // file offset of the chain's first block
     std::string text;               // the blocks' data in chain order; every byte, zeros included
     bool partial = false;           // the chain broke off: text holds the blocks before the break
+    bool fragment = false;          // the chain does not begin like a message: a tail whose head is gone
     DbxText subject;                // the Subject header as stored (unfolded, not decoded)
     std::uint64_t date = 0;         // the Date header as FILETIME ticks; 0 when absent or unreadable
 };
@@ -30,15 +31,18 @@ struct DbxScanStats {
     std::size_t blocks = 0;          // text blocks found by their own header
     std::size_t index_messages = 0;  // chains an index entry leads to
     std::size_t found = 0;           // messages only the scan reaches
-    std::size_t partial = 0;         // of those, chains that break off
+    std::size_t fragments = 0;       // chains only the scan reaches that do not begin like a message
+    std::size_t partial = 0;         // of messages and fragments, chains that break off
 };
 
 struct DbxScan;
 
 // Scans the reader's file. The reader must stay open until dbx_scan_free. Returns no scan with
-// dbx_errno 1 for no reader; a folder-list file gives a scan that finds nothing.
-DbxScan* dbx_scan(DbxReader* reader);
-std::size_t dbx_scan_count(const DbxScan* scan);
+// dbx_errno 1 for no reader; a folder-list file gives a scan that finds nothing. A chain is a
+// message when it begins like a message header; with_fragments adds the other chains that hold
+// text (the tails of messages whose first block is lost), flagged as fragments.
+DbxScan* dbx_scan(DbxReader* reader, bool with_fragments = false);
+std::size_t dbx_scan_count(const DbxScan* scan);  // what dbx_scan_next gives: messages and fragments
 DbxScanStats dbx_scan_stats(const DbxScan* scan);
 // Fills message with the next found message and returns true, or returns false at the end.
 bool dbx_scan_next(DbxScan* scan, DbxFoundMessage& message);

@@ -43,9 +43,9 @@ struct Found {
     }
 };
 
-Found Scan(DbxReader* reader) {
+Found Scan(DbxReader* reader, bool with_fragments = false) {
     Found found;
-    DbxScan* scan = dbx_scan(reader);
+    DbxScan* scan = dbx_scan(reader, with_fragments);
     if (scan == nullptr) return found;
     found.stats = dbx_scan_stats(scan);
     DbxFoundMessage message;
@@ -217,6 +217,31 @@ TEST(DbxScan, LoopsCrossingsAndSharedBlocksGiveEachBlockOnce) {
     EXPECT_EQ(found.stats.partial, 2u);
 }
 
+TEST(DbxScan, FragmentsAreTheTextsOfChainsWithoutAMessageStart) {
+    BentChains chains;
+    // Message 1's head leads elsewhere: its tail has no head; message 2's tail loops on itself.
+    fixtures::SetBlockNext(chains.bytes, chains.Block(1, 0), 0);
+    fixtures::SetBlockNext(chains.bytes, chains.Block(2, 2), chains.Block(2, 1));
+    fixtures::SetBlockNext(chains.bytes, chains.Block(2, 0), 0);
+    MemoryDbx dbx(chains.bytes, DbxCountCheck::TreeIsTruth);
+    const Found messages = Scan(dbx.reader());
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>({MessageText(0), chains.Data(1, 0), chains.Data(2, 0), MessageText(3)}));
+    EXPECT_EQ(messages.stats.fragments, 0u);
+
+    const Found all = Scan(dbx.reader(), true);
+    ASSERT_EQ(all.messages.size(), 6u);
+    EXPECT_EQ(all.messages[2].text, chains.Data(1, 1) + chains.Data(1, 2));
+    EXPECT_TRUE(all.messages[2].fragment);
+    EXPECT_FALSE(all.messages[2].partial);
+    EXPECT_FALSE(all.messages[2].subject.has_value());
+    EXPECT_EQ(all.messages[4].text, chains.Data(2, 1) + chains.Data(2, 2));
+    EXPECT_TRUE(all.messages[4].fragment);
+    EXPECT_TRUE(all.messages[4].partial);
+    EXPECT_EQ(all.stats.found, 4u);
+    EXPECT_EQ(all.stats.fragments, 2u);
+    for (int i : {0, 1, 3, 5}) EXPECT_FALSE(all.messages[std::size_t(i)].fragment) << i;
+}
+
 TEST(DbxScan, ChainThatLoopsToItsHeadStillComesBackOnce) {
     BentChains chains;
     fixtures::SetBlockNext(chains.bytes, chains.Block(2, 2), chains.Block(2, 0));
@@ -265,6 +290,9 @@ TEST(DbxScan, OnlyChainsThatBeginLikeAMessageCount) {
     MemoryDbx dbx(builder.Build());
     ASSERT_NE(dbx.reader(), nullptr);
     EXPECT_EQ(Scan(dbx.reader()).Texts(), Texts({3}));
+    // As fragments the prose comes too; the empty text has nothing to give, and blocks of
+    // another size are not looked for.
+    EXPECT_EQ(Scan(dbx.reader(), true).Texts(), std::vector<std::string>({*prose.text, MessageText(3)}));
 
     MemoryDbx list(DbxFileBuilder(DbxKind::List).AddListEntry({"Inbox", "Inbox.dbx", 1, 2}).Build());
     ASSERT_NE(list.reader(), nullptr);
