@@ -3,10 +3,13 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "bench/bench_corpus.h"
 #include "dbx/dbx.h"
+#include "dbx/dbx_scan.h"
 #include "export/buffered_output.h"
 #include "export/mbox_export.h"
 #include "export/output_naming.h"
@@ -60,6 +63,39 @@ void BM_DbxGetSmallMessages(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
 }
 BENCHMARK(BM_DbxGetSmallMessages)->Unit(benchmark::kMillisecond);
+
+// The scan for message texts over a whole folder file: the large benchmark folder named by
+// OMBRIK_BENCH_DBX (made by ombrik-bench-make-dbx, best on a tmpfs), else 200 of its messages
+// (53 MB) written to a temporary folder. Every message is reachable through the index, so this
+// is what a recovery pass costs on an intact folder: the read of every byte plus the chains.
+void BM_DbxScanFolder(benchmark::State& state) {
+    platform::PrivateTempDir dir;
+    std::string path;
+    if (const char* given = std::getenv("OMBRIK_BENCH_DBX")) {
+        path = given;
+    } else {
+        path = platform::JoinPath(dir.path(), "bench.dbx");
+        fixtures::WriteDbxFile(path, 200, [](std::size_t i) {
+            fixtures::DbxEmailSpec spec;
+            spec.subject = bench::MessageSubject(i);
+            spec.text = bench::MessageText(bench::Corpus::Large, i);
+            return spec;
+        });
+    }
+    const auto file_size = static_cast<std::int64_t>(std::filesystem::file_size(path));
+    std::size_t blocks = 0;
+    for (auto _ : state) {
+        DbxReader* reader = dbx_open_with(path.c_str(), DbxCountCheck::TreeIsTruth);
+        DbxScan* scan = dbx_scan(reader, true);
+        blocks = dbx_scan_stats(scan).blocks;
+        benchmark::DoNotOptimize(dbx_scan_count(scan));
+        dbx_scan_free(scan);
+        dbx_close(reader);
+    }
+    state.counters["blocks"] = static_cast<double>(blocks);
+    state.SetBytesProcessed(state.iterations() * file_size);
+}
+BENCHMARK(BM_DbxScanFolder)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

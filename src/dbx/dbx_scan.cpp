@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <vector>
@@ -27,6 +29,7 @@ constexpr std::size_t kBlockHeaderSize = sizeof(TextBlockHeader);
 constexpr std::uint64_t kBlockAlignment = 4;
 // Read in pieces well inside the reader's window, so the window serves them without copying.
 constexpr std::size_t kScanPiece = 64 * 1024;
+constexpr std::size_t kGroupBytes = 64;  // sixteen words, compared together
 // A header field name is at most this long before its colon in any message we would recover.
 constexpr std::size_t kMaxFieldNameLength = 76;
 
@@ -65,12 +68,32 @@ bool IsBlockHeader(const std::uint8_t* p, std::uint64_t offset, std::uint64_t fi
     return next == 0 || (next % kBlockAlignment == 0 && next != offset && next + kBlockHeaderSize <= file_size);
 }
 
+using Words = std::uint32_t __attribute__((vector_size(16)));
+
+// Does any of the sixteen words at p equal its own offset (first for the first word)? Offsets
+// are compared modulo 2^32; the caller checks a hit in full.
+bool GroupHasOwnOffset(const std::uint8_t* p, std::uint32_t first) {
+    Words offsets = {first, first + 4, first + 8, first + 12};
+    constexpr Words kStep = {16, 16, 16, 16};
+    Words hits = {0, 0, 0, 0};
+    for (std::size_t quarter = 0; quarter < kGroupBytes; quarter += sizeof(Words)) {
+        Words words;
+        std::memcpy(&words, p + quarter, sizeof words);
+        hits |= reinterpret_cast<Words>(words == offsets);
+        offsets += kStep;
+    }
+    return (hits[0] | hits[1] | hits[2] | hits[3]) != 0;
+}
+
 // Pass over the whole file: every aligned word that equals its own offset is looked at. A
 // file that stops reading part way (it shrank under us) keeps the blocks found before.
 void CollectBlocks(DbxScan& scan) {
     DbxReader& reader = *scan.reader;
     const auto file_size = static_cast<std::uint64_t>(reader.file_size);
     std::vector<char> buffer;
+    // Blocks do not overlap in a sound file, so this many is room for all of them; a file of
+    // overlapping look-alikes grows the table past it.
+    scan.blocks.reserve(static_cast<std::size_t>(file_size / (kBlockHeaderSize + kMailBlockSize)) + 1);
     for (std::uint64_t piece = 0; piece + kBlockHeaderSize <= file_size; piece += kScanPiece) {
         // Each piece reaches one block header past its end, so a header across the seam is seen.
         const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kScanPiece + kBlockHeaderSize, file_size - piece));
@@ -81,12 +104,25 @@ void CollectBlocks(DbxScan& scan) {
             data = buffer.data();
         }
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
-        const std::size_t last_start = std::min(kScanPiece, length - kBlockHeaderSize);
-        for (std::size_t at = piece == 0 ? kBlockAlignment : 0; at <= last_start; at += kBlockAlignment) {
+        // Starts up to the piece's end; the next piece begins where this one's starts end.
+        const std::size_t starts_end = std::min(kScanPiece, length - kBlockHeaderSize + 1);
+        auto look_at = [&](std::size_t at) {
             const std::uint64_t offset = piece + at;
-            if (LoadLe32(bytes + at) != offset || !IsBlockHeader(bytes + at, offset, file_size)) continue;
+            if (LoadLe32(bytes + at) != offset || !IsBlockHeader(bytes + at, offset, file_size)) return;
             scan.blocks.push_back({static_cast<std::uint32_t>(offset), LoadLe32(bytes + at + 12)});
+        };
+        std::size_t at = piece == 0 ? kBlockAlignment : 0;
+        // Sixteen words at a time with vector compares; the rare hits are then looked at one
+        // by one. The words are taken as they lie in memory, which is their file order only on
+        // a little-endian machine; elsewhere every word is looked at.
+        if constexpr (std::endian::native == std::endian::little) {
+            for (; at + kGroupBytes <= starts_end; at += kGroupBytes) {
+                if (GroupHasOwnOffset(bytes + at, static_cast<std::uint32_t>(piece + at))) {
+                    for (std::size_t k = 0; k < kGroupBytes; k += kBlockAlignment) look_at(at + k);
+                }
+            }
         }
+        for (; at < starts_end; at += kBlockAlignment) look_at(at);
     }
 }
 

@@ -303,6 +303,26 @@ TEST(DbxScan, OnlyChainsThatBeginLikeAMessageCount) {
     EXPECT_EQ(dbx_errno, 1);
 }
 
+TEST(DbxScan, BlocksOnTheScansReadingSeamsAreSeenOnce) {
+    // The scan reads the file in 64 KiB pieces: put a head exactly on a seam and others around it.
+    for (std::size_t header : {std::size_t(0x10000), std::size_t(0x10000 - 4), std::size_t(0x10000 - 12),
+                               std::size_t(0x20000 - 528)}) {
+        DbxFileBuilder builder;
+        builder.SetHeaderSize(header).AddDeletedEmail(Email(0)).AddDeletedEmail(Email(1));
+        const std::string bytes = builder.Build();
+        fixtures::TempFolder dir;
+        fixtures::WriteFile(dir / "Inbox.dbx", bytes);
+        DbxReader* on_disk = dbx_open_with((dir / "Inbox.dbx").c_str(), DbxCountCheck::TreeIsTruth);
+        ASSERT_NE(on_disk, nullptr);
+        const Found found = Scan(on_disk, true);
+        dbx_close(on_disk);
+        EXPECT_EQ(found.Texts(), Texts({0, 1})) << header;
+        EXPECT_EQ(found.stats.blocks, 6u) << header;
+        MemoryDbx in_memory(bytes, DbxCountCheck::TreeIsTruth);
+        EXPECT_EQ(Scan(in_memory.reader(), true).Texts(), Texts({0, 1})) << header;
+    }
+}
+
 TEST(DbxScan, FileOnDiskAndMemoryStreamAgree) {
     DbxFileBuilder builder;
     // Enough messages for the scan to cross many of its reading pieces.
