@@ -162,9 +162,11 @@ void LinkBlocks(DbxScan& scan) {
 void MarkIndexChains(DbxScan& scan) {
     DbxReader& reader = *scan.reader;
     if (reader.kind != DbxKind::Email) return;
-    for (std::int32_t slot = 0; slot < reader.item_count && std::size_t(slot) < reader.item_offsets.size(); ++slot) {
+    // Tree order, from the top slot down, is file order in folders that grew by appending:
+    // the reads then move forward through the reader's window.
+    for (std::size_t slot = reader.item_offsets.size(); slot-- > 0;) {
         const std::int32_t text_offset =
-            dbx_internal::ReadTextOffset(reader, static_cast<std::uint32_t>(reader.item_offsets[std::size_t(slot)]));
+            dbx_internal::ReadTextOffset(reader, static_cast<std::uint32_t>(reader.item_offsets[slot]));
         if (text_offset <= 0) continue;
         std::uint32_t block = FindBlock(scan, static_cast<std::uint32_t>(text_offset));
         if (block == kNotABlock || (scan.flags[block] & kKnown) != 0) continue;
