@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <string>
 
+#include "dbx/dbx_scan.h"
 #include "dbx_test_support.h"
+#include "fixtures/temp_folder.h"
 
 namespace {
 
@@ -72,6 +74,43 @@ TEST_F(DbxSamples, FoldersListsEightFolders) {
     }
     EXPECT_NE(std::find(names.begin(), names.end(), "Inbox"), names.end());
     EXPECT_NE(std::find(names.begin(), names.end(), "Outbox"), names.end());
+}
+
+// The welcome message, found again by the scan once the index's root is gone: the same bytes,
+// named and dated from its own header lines. While the index holds it, the scan leaves it be.
+TEST_F(DbxSamples, ScanFindsTheWelcomeMessageWithoutTheIndex) {
+    std::string bytes = fixtures::ReadFile(Path("Inbox.dbx"));
+    dbx_test::MemoryDbx intact(bytes, DbxCountCheck::TreeIsTruth);
+    ASSERT_NE(intact.reader(), nullptr);
+    const std::string stored = intact.Email(0)->message_text.value_or("");
+    DbxScan* scan = dbx_scan(intact.reader(), true);
+    EXPECT_EQ(dbx_scan_count(scan), 0u);
+    EXPECT_EQ(dbx_scan_stats(scan).index_messages, 1u);
+    dbx_scan_free(scan);
+
+    fixtures::OverwriteWithZeros(bytes, fixtures::GetLe32(bytes, fixtures::kDbxRootNodeAt), 64);
+    dbx_test::MemoryDbx rootless(bytes, DbxCountCheck::TreeIsTruth);
+    ASSERT_NE(rootless.reader(), nullptr);
+    EXPECT_EQ(rootless.reader()->item_count, 0);
+    EXPECT_EQ(rootless.reader()->header_item_count, 1);
+    scan = dbx_scan(rootless.reader(), true);
+    DbxFoundMessage found;
+    ASSERT_TRUE(dbx_scan_next(scan, found));
+    EXPECT_EQ(found.text, stored);
+    EXPECT_FALSE(found.partial);
+    EXPECT_FALSE(found.fragment);
+    EXPECT_EQ(found.subject, "Welcome to Outlook Express 6");
+    EXPECT_EQ(found.date, 132837579590000000ull);  // Sat, 11 Dec 2021 20:45:59 -0800
+    EXPECT_FALSE(dbx_scan_next(scan, found));
+    dbx_scan_free(scan);
+}
+
+TEST_F(DbxSamples, FolderListsHoldNoMessageTexts) {
+    Reader folders{dbx_open(Path("Folders.dbx").c_str())};
+    ASSERT_NE(folders.reader, nullptr);
+    DbxScan* scan = dbx_scan(folders.reader, true);
+    EXPECT_EQ(dbx_scan_count(scan), 0u);
+    dbx_scan_free(scan);
 }
 
 TEST_F(DbxSamples, OfflineIsNeitherKind) {
