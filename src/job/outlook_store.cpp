@@ -89,6 +89,9 @@ public:
             store_.folder_list_path = list->second.path;
             store_.folder_list_read = ReadTree(list->second, tree);
         }
+        if (list == files_.end() && !files_.empty())
+            store_.notes.push_back("there is no folder list (Folders.dbx) in " + store_.directory +
+                                   "; every folder file is placed at the top level under its file name");
         if (store_.folder_list_read) AddTree(tree);
         AddUnlistedFiles();
         for (auto& [key, file] : files_) {
@@ -128,13 +131,19 @@ private:
             stack.pop_back();
             const DbxFolderNode& n = tree.nodes[static_cast<std::size_t>(node)];
             for (auto c = n.children.rbegin(); c != n.children.rend(); ++c) stack.push_back(*c);
-            if (node == tree.top) continue;
+            if (IsContainerOfTheTop(tree, node)) continue;
             const auto parent = folder_of_node.find(n.parent);
             const int parent_folder = parent == folder_of_node.end() ? -1 : parent->second;
             folder_of_node[node] = AddListedFolder(n, parent_folder);
         }
-        const auto top_level = folder_of_node.find(tree.top_level);
-        top_level_ = top_level == folder_of_node.end() ? -1 : top_level->second;
+    }
+
+    // The top folder stands for the store itself, and "Local Folders" for the mail kept on
+    // this disk, which is what the user converts: the local folders become the top of the
+    // tree and every other account (an IMAP or HTTP mail account) a folder beside them.
+    static bool IsContainerOfTheTop(const DbxFolderTree& tree, int node) {
+        if (node == tree.top) return true;
+        return node == tree.top_level && tree.nodes[static_cast<std::size_t>(node)].record.file_name.empty();
     }
 
     int AddListedFolder(const DbxFolderNode& node, int parent) {
@@ -147,6 +156,9 @@ private:
             if (file == files_.end()) {
                 store_.notes.push_back("the folder \"" + folder.name + "\" keeps its mail in " + file_name +
                                        ", which is not in the store");
+            } else if (file->second.used && dbx_kind_holds_mail(file->second.kind)) {
+                store_.notes.push_back("the folder \"" + folder.name + "\" names " + file_name +
+                                       ", the file of another folder; it is shown without messages");
             } else if (dbx_kind_holds_mail(file->second.kind)) {
                 file->second.used = true;
                 folder.file_path = file->second.path;
@@ -163,8 +175,8 @@ private:
         return index;
     }
 
-    // Mail files the list does not name go to the top level, as Outlook Express itself
-    // places them when it rebuilds its folder list; in file-name order.
+    // Mail files the list does not name go to the top level, among the local folders, as
+    // Outlook Express itself places them when it rebuilds its folder list; in file-name order.
     void AddUnlistedFiles() {
         for (auto& [key, file] : files_) {
             if (file.used || !dbx_kind_holds_mail(file.kind)) continue;
@@ -173,7 +185,7 @@ private:
             folder.name = Stem(file.name);
             folder.file_path = file.path;
             folder.listed = false;
-            Append(std::move(folder), top_level_);
+            Append(std::move(folder), -1);
         }
     }
 
@@ -195,7 +207,6 @@ private:
     OutlookStore& store_;
     const std::string& codepage_;
     std::map<std::u16string, DiskFile> files_;
-    int top_level_ = -1;
 };
 
 }  // namespace
@@ -209,17 +220,6 @@ std::size_t OutlookStore::MessageCount() const {
     std::size_t total = 0;
     for (const auto& folder : folders) total += folder.message_count;
     return total;
-}
-
-bool HoldsFolderList(const std::string& directory) {
-    std::error_code ec;
-    fs::directory_iterator it(directory, ec), end;
-    for (std::size_t seen = 0; !ec && it != end && seen < kMaxStoreFiles; it.increment(ec), ++seen) {
-        std::error_code status_ec;
-        if (FileKey(it->path().filename().string()) == FileKey(kFolderListName) && it->is_regular_file(status_ec))
-            return true;
-    }
-    return false;
 }
 
 OutlookStore LoadOutlookStore(const std::string& directory, const std::string& codepage) {

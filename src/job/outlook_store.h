@@ -12,7 +12,9 @@
 
 struct StoreFolder {
     std::string name;               // display name, UTF-8
-    std::vector<std::string> path;  // display names from the store's top down to this folder
+    // Display names from the top down to this folder. The local folders are the top; the
+    // folders of another account lie below the account's name ("Hotmail > Inbox").
+    std::vector<std::string> path;
     std::string display_path;       // path joined with kStorePathSeparator
     int parent = -1;                // index in OutlookStore::folders; -1 at the top
     std::vector<int> children;
@@ -41,9 +43,6 @@ struct OutlookStore {
     std::size_t MailFolderCount() const;
     std::size_t MessageCount() const;
 };
-
-// True when directory holds a folder list (Folders.dbx, in any letter case) as a regular file.
-bool HoldsFolderList(const std::string& directory);
 
 // Reads the store in directory. Folder names are decoded with codepage (empty: the locale's).
 // Folder files the list does not name are placed at the top level under their file name; a

@@ -11,7 +11,7 @@ struct SourceRow {
     std::string folder_name;  // "Folder Name": the folder the row was added from
     std::string type = "FILES";
     // Rows added from a whole store know their place in its tree: folder_name then holds the
-    // display path ("Local Folders > Lists > hal"), store_path the names from the top down.
+    // display path ("Lists > hal"), store_path the names from the top down.
     std::string store_directory;          // empty for a row added as a single file
     std::vector<std::string> store_path;
 };

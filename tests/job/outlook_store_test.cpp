@@ -34,21 +34,21 @@ TEST(OutlookStore, FoldersComeOutNestedNamedAndMatchedToTheirFiles) {
     fixtures::WriteExampleStore(dir.path(), "Gel\xF6schte Objekte");
     const OutlookStore store = LoadOutlookStore(dir.path(), "windows-1252");
     EXPECT_TRUE(store.folder_list_read);
-    EXPECT_EQ(FileOf(store, "Local Folders > Inbox"), "INBOX.DBX");  // listed as Inbox.dbx
-    EXPECT_EQ(FileOf(store, "Local Folders > Mailinglists"), "");    // a folder without mail of its own
-    EXPECT_EQ(FileOf(store, "Local Folders > Mailinglists > hal"), "hal.dbx");
-    EXPECT_EQ(FileOf(store, "Local Folders > Mailinglists > hal > hal-commit"), "hal-commit.dbx");
-    EXPECT_EQ(FileOf(store, "Local Folders > Projekte 2003"), "Neuer Ordner.dbx");
-    EXPECT_EQ(FileOf(store, "Local Folders > Gel\u00f6schte Objekte"), "Deleted Items.dbx");
-    EXPECT_EQ(FileOf(store, "Local Folders > Old stuff"), "Old stuff.dbx");
-    EXPECT_FALSE(FindByPath(store, "Local Folders > Old stuff")->listed);
-    EXPECT_EQ(FileOf(store, "Local Folders > ring a"), "ring a.dbx");
-    EXPECT_EQ(FileOf(store, "Local Folders > ring a > ring b"), "ring b.dbx");
-    EXPECT_EQ(FileOf(store, "Local Folders > Gone"), "");
+    EXPECT_EQ(FileOf(store, "Inbox"), "INBOX.DBX");  // listed as Inbox.dbx
+    EXPECT_EQ(FileOf(store, "Mailinglists"), "");    // a folder without mail of its own
+    EXPECT_EQ(FileOf(store, "Mailinglists > hal"), "hal.dbx");
+    EXPECT_EQ(FileOf(store, "Mailinglists > hal > hal-commit"), "hal-commit.dbx");
+    EXPECT_EQ(FileOf(store, "Projekte 2003"), "Neuer Ordner.dbx");
+    EXPECT_EQ(FileOf(store, "Gel\u00f6schte Objekte"), "Deleted Items.dbx");
+    EXPECT_EQ(FileOf(store, "Old stuff"), "Old stuff.dbx");
+    EXPECT_FALSE(FindByPath(store, "Old stuff")->listed);
+    EXPECT_EQ(FileOf(store, "ring a"), "ring a.dbx");
+    EXPECT_EQ(FileOf(store, "ring a > ring b"), "ring b.dbx");
+    EXPECT_EQ(FileOf(store, "Gone"), "");
 
-    const StoreFolder* commit = FindByPath(store, "Local Folders > Mailinglists > hal > hal-commit");
+    const StoreFolder* commit = FindByPath(store, "Mailinglists > hal > hal-commit");
     ASSERT_NE(commit, nullptr);
-    EXPECT_EQ(commit->path, (std::vector<std::string>{"Local Folders", "Mailinglists", "hal", "hal-commit"}));
+    EXPECT_EQ(commit->path, (std::vector<std::string>{"Mailinglists", "hal", "hal-commit"}));
     EXPECT_EQ(commit->message_count, 2u);
     // Parents come before their children, and each knows the other.
     for (std::size_t i = 0; i < store.folders.size(); ++i) {
@@ -74,7 +74,27 @@ TEST(OutlookStore, FilesWithoutMailAreNamedAndOddPlacesAreNoted) {
                                                            {"notes.dbx", DbxFileKind::Text}}));
     EXPECT_TRUE(HasNoteWith(store, "\"ring a\" has parent folders that lead back to itself"));
     EXPECT_TRUE(HasNoteWith(store, "Gone.dbx, which is not in the store"));
+    EXPECT_FALSE(HasNoteWith(store, "no folder list"));
     EXPECT_FALSE(HasNoteWith(store, "hal"));
+}
+
+TEST(OutlookStore, AFileNamedByTwoFoldersBelongsToTheFirst) {
+    fixtures::TempFolder dir;
+    std::vector<fixtures::DbxFolderSpec> folders = fixtures::StoreTopFolders();
+    for (const char* name : {"Inbox", "Inbox copy"}) {
+        fixtures::DbxFolderSpec f;
+        f.id = name[5] == 0 ? 4 : 5;
+        f.parent_id = fixtures::kLocalFoldersId;
+        f.name = name;
+        f.file_name = name[5] == 0 ? "Inbox.dbx" : "INBOX.dbx";
+        folders.push_back(f);
+    }
+    fixtures::WriteStore(dir.path(), folders, {{"Inbox.dbx", 2}});
+    const OutlookStore store = LoadOutlookStore(dir.path(), "");
+    EXPECT_EQ(FileOf(store, "Inbox"), "Inbox.dbx");
+    EXPECT_EQ(FileOf(store, "Inbox copy"), "");
+    EXPECT_EQ(store.MessageCount(), 2u);
+    EXPECT_TRUE(HasNoteWith(store, "\"Inbox copy\" names INBOX.dbx, the file of another folder"));
 }
 
 TEST(OutlookStore, NamesAreDecodedWithTheCodePageGiven) {
@@ -82,9 +102,9 @@ TEST(OutlookStore, NamesAreDecodedWithTheCodePageGiven) {
     const std::string inbox_1251 = "\xC2\xF5\xEE\xE4\xFF\xF9\xE8\xE5";  // "Входящие"
     fixtures::WriteExampleStore(dir.path(), inbox_1251);
     const OutlookStore russian = LoadOutlookStore(dir.path(), "windows-1251");
-    EXPECT_EQ(FileOf(russian, "Local Folders > \u0412\u0445\u043e\u0434\u044f\u0449\u0438\u0435"), "Deleted Items.dbx");
+    EXPECT_EQ(FileOf(russian, "\u0412\u0445\u043e\u0434\u044f\u0449\u0438\u0435"), "Deleted Items.dbx");
     const OutlookStore western = LoadOutlookStore(dir.path(), "windows-1252");
-    EXPECT_EQ(FileOf(western, "Local Folders > \u00c2\u00f5\u00ee\u00e4\u00ff\u00f9\u00e8\u00e5"), "Deleted Items.dbx");
+    EXPECT_EQ(FileOf(western, "\u00c2\u00f5\u00ee\u00e4\u00ff\u00f9\u00e8\u00e5"), "Deleted Items.dbx");
 }
 
 TEST(OutlookStore, WithoutAReadableFolderListEveryMailFileIsATopFolder) {
@@ -96,6 +116,7 @@ TEST(OutlookStore, WithoutAReadableFolderListEveryMailFileIsATopFolder) {
     EXPECT_EQ(bare.folders[0].display_path, "Inbox");
     EXPECT_EQ(bare.folders[1].display_path, "Sent Items");
     EXPECT_EQ(bare.MessageCount(), 3u);
+    EXPECT_TRUE(HasNoteWith(bare, "there is no folder list (Folders.dbx)"));
 
     // A folder list whose index is damaged: the same, with a note saying why.
     std::string list = fixtures::BuildFolderList(fixtures::StoreTopFolders());
@@ -125,10 +146,11 @@ TEST(OutlookStore, RealFolderListBesideItsFiles) {
         std::filesystem::copy_file(samples + "/" + name, dir / name);
     const OutlookStore store = LoadOutlookStore(dir.path(), "windows-1252");
     EXPECT_TRUE(store.folder_list_read);
-    EXPECT_EQ(FileOf(store, "Local Folders > Inbox"), "Inbox.dbx");
-    EXPECT_EQ(FileOf(store, "Local Folders > Outbox"), "Outbox.dbx");
-    EXPECT_NE(FindByPath(store, "Local Folders > Sent Items"), nullptr);
+    EXPECT_EQ(FileOf(store, "Inbox"), "Inbox.dbx");
+    EXPECT_EQ(FileOf(store, "Outbox"), "Outbox.dbx");
+    EXPECT_NE(FindByPath(store, "Sent Items"), nullptr);
     EXPECT_NE(FindByPath(store, "Hotmail"), nullptr);
+    EXPECT_EQ(FindByPath(store, "Local Folders"), nullptr);  // the container is the top itself
     EXPECT_EQ(store.MailFolderCount(), 2u);
     EXPECT_EQ(store.MessageCount(), 1u);
     EXPECT_EQ(store.other_files.size(), 2u);  // the list and the offline-actions file

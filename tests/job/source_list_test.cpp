@@ -82,16 +82,16 @@ TEST(SourceListStore, OneRowPerMailFolderInTreeOrderWithItsDisplayPath) {
     std::vector<std::string> paths;
     for (int i = 0; i < static_cast<int>(fixtures::kExampleStoreFolders); ++i) paths.push_back(list.rows()[std::size_t(i)].folder_name);
     EXPECT_EQ(paths, (std::vector<std::string>{
-                         "Local Folders > Inbox", "Local Folders > Mailinglists > hal",
-                         "Local Folders > Mailinglists > hal > hal-commit", "Local Folders > Projekte 2003",
-                         "Local Folders > Gel\u00f6schte Objekte", "Local Folders > ring a",
-                         "Local Folders > ring a > ring b", "Local Folders > Old stuff"}));
+                         "Inbox", "Mailinglists > hal",
+                         "Mailinglists > hal > hal-commit", "Projekte 2003",
+                         "Gel\u00f6schte Objekte", "ring a",
+                         "ring a > ring b", "Old stuff"}));
     const SourceRow& inbox = list.rows()[0];
     EXPECT_EQ(inbox.path, dir / "store/INBOX.DBX");
     EXPECT_EQ(inbox.file_name, "INBOX.DBX");
     EXPECT_EQ(inbox.type, "FILES");
     EXPECT_EQ(inbox.store_directory, dir / "store");
-    EXPECT_EQ(inbox.store_path, (std::vector<std::string>{"Local Folders", "Inbox"}));
+    EXPECT_EQ(inbox.store_path, std::vector<std::string>{"Inbox"});
     // The row added before stays below the store's rows, and stays a plain row.
     EXPECT_EQ(list.rows().back().file_name, "Earlier.dbx");
     EXPECT_TRUE(list.rows().back().store_directory.empty());
