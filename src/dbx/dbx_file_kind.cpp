@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "dbx/dbx_format.h"
@@ -26,11 +25,6 @@ constexpr std::size_t kFileInfoLengthAt = 0x1C;
 constexpr std::size_t kFileInfoAt = 0x24BC;
 constexpr std::size_t kSourceTypeAt = kFileInfoAt + 4;
 constexpr std::uint8_t kSourceNews = 0x00;
-
-bool StartsWith(const std::uint8_t* head, std::size_t size, const char* prefix) {
-    const std::size_t n = std::strlen(prefix);
-    return size >= n && std::memcmp(head, prefix, n) == 0;
-}
 
 // Text: no zero bytes and almost only printable or white-space bytes (8-bit text allowed).
 bool LooksLikeText(const std::uint8_t* head, std::size_t size) {

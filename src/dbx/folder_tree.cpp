@@ -124,10 +124,14 @@ private:
     // Top down from the roots; a node past the depth limit moves, with its sub-tree, to the
     // top level, whose depth is at most one.
     void LimitDepth() {
+        // Depth counts the folders of a chain: the top folder, which no chain holds, is 0.
         std::vector<int> depth(Index(Count()), 0);
         std::deque<int> queue;
-        for (int i = 0; i < Count(); ++i)
-            if (Node(i).parent == -1) queue.push_back(i);
+        for (int i = 0; i < Count(); ++i) {
+            if (Node(i).parent != -1) continue;
+            depth[Index(i)] = i == tree_.top ? 0 : 1;
+            queue.push_back(i);
+        }
         while (!queue.empty()) {
             const int at = queue.front();
             queue.pop_front();
@@ -138,7 +142,7 @@ private:
                     children.erase(children.begin() + static_cast<std::ptrdiff_t>(c));
                     MoveToTopLevel(child, DbxPlacement::TooDeep);
                     const int parent = Node(child).parent;
-                    depth[Index(child)] = parent == -1 ? 0 : depth[Index(parent)] + 1;
+                    depth[Index(child)] = parent == -1 ? 1 : depth[Index(parent)] + 1;
                     if (parent >= 0) Node(parent).children.push_back(child);
                     queue.push_back(child);
                     continue;

@@ -44,8 +44,8 @@ struct DiskFile {
 };
 
 // The regular files named *.dbx in the store folder, by folded name.
-std::map<std::u16string, DiskFile> ListStoreFiles(const std::string& directory, std::vector<std::string>& notes) {
-    std::map<std::u16string, DiskFile> files;
+std::multimap<std::u16string, DiskFile> ListStoreFiles(const std::string& directory, std::vector<std::string>& notes) {
+    std::multimap<std::u16string, DiskFile> files;  // a copy to a case-sensitive disk may hold both Inbox.dbx and INBOX.DBX
     std::error_code ec;
     fs::directory_iterator it(directory, ec), end;
     if (ec) {
@@ -152,7 +152,7 @@ private:
         folder.placement = node.placement;
         const std::string file_name = platform::LegacyToUtf8(node.record.file_name, codepage_);
         if (!file_name.empty()) {
-            const auto file = files_.find(FileKey(file_name));
+            const auto file = FindFile(file_name);
             if (file == files_.end()) {
                 store_.notes.push_back("the folder \"" + folder.name + "\" keeps its mail in " + file_name +
                                        ", which is not in the store");
@@ -173,6 +173,17 @@ private:
         if (why != nullptr)
             store_.notes.push_back("the folder \"" + Folder(index).name + "\" " + why + "; it is shown at the top level");
         return index;
+    }
+
+    // The disk file a listed name stands for: the one of exactly that name, else the first
+    // not yet taken whose name differs in letter case only.
+    std::multimap<std::u16string, DiskFile>::iterator FindFile(const std::string& file_name) {
+        const auto [first, last] = files_.equal_range(FileKey(file_name));
+        for (auto it = first; it != last; ++it)
+            if (it->second.name == file_name) return it;
+        for (auto it = first; it != last; ++it)
+            if (!it->second.used) return it;
+        return first == last ? files_.end() : first;
     }
 
     // Mail files the list does not name go to the top level, among the local folders, as
@@ -206,7 +217,7 @@ private:
 
     OutlookStore& store_;
     const std::string& codepage_;
-    std::map<std::u16string, DiskFile> files_;
+    std::multimap<std::u16string, DiskFile> files_;
 };
 
 }  // namespace

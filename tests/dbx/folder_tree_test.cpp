@@ -180,6 +180,13 @@ TEST(FolderTree, AListWithoutTopOrLocalFolders) {
     EXPECT_EQ(tree.top_level, tree.top);
     EXPECT_EQ(PathOf(tree, "lost"), "lost");
     EXPECT_TRUE(dbx_build_folder_tree({}).roots.empty());
+    // Without a top folder a chain counts its root too, and is still bounded.
+    std::vector<DbxFolderSpec> chain;
+    for (std::uint32_t i = 0; i < 70; ++i) chain.push_back(Folder(i + 1, i, "c" + std::to_string(i)));
+    const DbxFolderTree deep = TreeOf(chain, false);
+    for (std::size_t i = 0; i < deep.nodes.size(); ++i)
+        EXPECT_LE(dbx_folder_chain(deep, static_cast<int>(i)).size(), std::size_t(kDbxMaxFolderDepth));
+    EXPECT_EQ(PathOf(deep, "c64"), "c64");
 }
 
 TEST(FolderTree, RealFolderListOfAFreshStore) {

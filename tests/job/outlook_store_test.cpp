@@ -78,7 +78,7 @@ TEST(OutlookStore, FilesWithoutMailAreNamedAndOddPlacesAreNoted) {
     EXPECT_FALSE(HasNoteWith(store, "hal"));
 }
 
-TEST(OutlookStore, AFileNamedByTwoFoldersBelongsToTheFirst) {
+TEST(OutlookStore, EachListedNameTakesOneFile) {
     fixtures::TempFolder dir;
     std::vector<fixtures::DbxFolderSpec> folders = fixtures::StoreTopFolders();
     for (const char* name : {"Inbox", "Inbox copy"}) {
@@ -95,6 +95,15 @@ TEST(OutlookStore, AFileNamedByTwoFoldersBelongsToTheFirst) {
     EXPECT_EQ(FileOf(store, "Inbox copy"), "");
     EXPECT_EQ(store.MessageCount(), 2u);
     EXPECT_TRUE(HasNoteWith(store, "\"Inbox copy\" names INBOX.dbx, the file of another folder"));
+
+    // Copied to a disk that tells letter case apart, both spellings may be there: each name
+    // takes its own file first, and a file no name takes is still converted.
+    fixtures::WriteStore(dir.path(), {}, {{"INBOX.dbx", 3}, {"inbox.DBX", 4}});
+    const OutlookStore both = LoadOutlookStore(dir.path(), "");
+    EXPECT_EQ(FileOf(both, "Inbox"), "Inbox.dbx");
+    EXPECT_EQ(FileOf(both, "Inbox copy"), "INBOX.dbx");
+    EXPECT_EQ(FileOf(both, "inbox"), "inbox.DBX");
+    EXPECT_EQ(both.MessageCount(), 9u);
 }
 
 TEST(OutlookStore, NamesAreDecodedWithTheCodePageGiven) {
