@@ -78,8 +78,11 @@ int SourceList::AddStore(const std::string& directory, const std::string& codepa
     }
     if (notes != nullptr) {
         *notes = store.notes;
-        for (const StoreFile& file : store.other_files)
-            notes->push_back(platform::LastPathComponent(file.path) + " is " + dbx_kind_description(file.kind) + "; passed over");
+        for (const StoreFile& file : store.other_files) {
+            // The folder list that gave the rows their names goes without saying.
+            if (store.folder_list_read && file.path == store.folder_list_path) continue;
+            notes->push_back("passed over " + platform::LastPathComponent(file.path) + ": " + dbx_kind_description(file.kind));
+        }
     }
     rows_.insert(rows_.begin(), std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
     return static_cast<int>(added.size());

@@ -97,9 +97,12 @@ TEST(SourceListStore, OneRowPerMailFolderInTreeOrderWithItsDisplayPath) {
     EXPECT_TRUE(list.rows().back().store_directory.empty());
     for (const auto& row : list.rows())
         for (const char* not_mail : {"Folders.dbx", "Offline.dbx", "Pop3uidl.dbx", "notes.dbx"}) EXPECT_NE(row.file_name, not_mail);
-    bool offline_noted = false;
-    for (const auto& note : notes) offline_noted |= note.find("Offline.dbx is the list of actions") != std::string::npos;
-    EXPECT_TRUE(offline_noted);
+    auto noted = [&](const std::string& words) {
+        return std::any_of(notes.begin(), notes.end(), [&](const std::string& n) { return n.find(words) != std::string::npos; });
+    };
+    EXPECT_TRUE(noted("passed over Offline.dbx: the list of actions"));
+    EXPECT_TRUE(noted("passed over notes.dbx: a text file"));
+    EXPECT_FALSE(noted("passed over Folders.dbx"));
 
     // Adding the store again adds nothing; a file of it added alone before is not listed twice.
     EXPECT_EQ(list.AddStore(dir / "store", "windows-1252"), 0);
