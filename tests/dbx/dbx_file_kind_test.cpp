@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <set>
 #include <string>
 
 #include "dbx/dbx_file_kind.h"
@@ -69,21 +68,6 @@ TEST(DbxFileKind, FilesOfOtherFormatsAreNotFolderFiles) {
     EXPECT_EQ(Classify(std::string("JMF6\x03\x00\x10\x00", 8) + std::string(100, '\0')), DbxFileKind::OutlookExpress4);
     // The magic word alone in the middle of a file does not make it one.
     EXPECT_EQ(Classify(std::string(100, '\x01') + std::string("\xCF\xAD\x12\xFE", 4)), DbxFileKind::OtherFormat);
-}
-
-TEST(DbxFileKind, OnlyMailFoldersHoldMailAndEveryKindHasItsOwnWords) {
-    const DbxFileKind all[] = {DbxFileKind::MailFolder, DbxFileKind::NewsFolder,     DbxFileKind::FolderList,
-                               DbxFileKind::Pop3Uidl,   DbxFileKind::OfflineActions, DbxFileKind::OtherOutlookExpress,
-                               DbxFileKind::OutlookExpress4, DbxFileKind::Empty,     DbxFileKind::Text,
-                               DbxFileKind::OtherFormat,     DbxFileKind::Unreadable};
-    std::set<std::string> descriptions;
-    for (DbxFileKind kind : all) {
-        EXPECT_EQ(dbx_kind_holds_mail(kind), kind == DbxFileKind::MailFolder);
-        descriptions.insert(dbx_kind_description(kind));
-    }
-    EXPECT_EQ(descriptions.size(), std::size(all));
-    EXPECT_NE(std::string(dbx_kind_description(DbxFileKind::FolderList)).find("Folders.dbx"), std::string::npos);
-    EXPECT_NE(std::string(dbx_kind_description(DbxFileKind::OfflineActions)).find("Offline.dbx"), std::string::npos);
 }
 
 TEST(DbxFileKind, FilesOnDiskAndThingsThatAreNotFiles) {
