@@ -5,8 +5,9 @@
 const char* const kCliUsage =
     "Usage: ombrik-cli --dest DIR [--format eml|mbox|msg|rtf|html|pst] [--add-folder DIR]...\n"
     "                  [--codepage NAME] [--pst-mode seprate|new|old] [--pst-folder DIR]\n"
-    "                  [--pst-file FILE] [--quiet|--verbose] [FILE.dbx]...\n"
+    "                  [--pst-file FILE] [--add-store DIR]... [--quiet|--verbose] [FILE.dbx]...\n"
     "       ombrik-cli --check-pst FILE.pst\n"
+    "       ombrik-cli --find-stores ROOT [--codepage NAME]\n"
     "\n"
     "Converts Outlook Express folder files (.dbx) into e-mail files.\n"
     "\n"
@@ -16,6 +17,11 @@ const char* const kCliUsage =
     "  FILE.dbx            a folder file to convert; each one goes on top of the list, so the\n"
     "                      last one named is converted first, as in the window\n"
     "  --add-folder DIR    every *.dbx file in DIR (and in sub-folders named *.dbx)\n"
+    "  --add-store DIR     a whole Outlook Express store (the folder holding Folders.dbx):\n"
+    "                      one row per mail folder, named by its place in the folder tree;\n"
+    "                      files that hold no mail (Folders.dbx, Offline.dbx, ...) are passed over\n"
+    "  --find-stores ROOT  list every Outlook Express store below ROOT (an old Windows disk or\n"
+    "                      a copied profile) with its user, identity, folders and messages\n"
     "  --codepage NAME     code page of 8-bit subjects (default: the one of your locale,\n"
     "                      windows-1252 when it says nothing), e.g. windows-1251, CP932\n"
     "  --pst-mode MODE     seprate: one store per folder file; new: one new store for all;\n"
@@ -58,6 +64,12 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
             std::string folder;
             if (!value(folder)) return std::nullopt;
             options.sources.push_back({true, folder});
+        } else if (arg == "--add-store") {
+            std::string store;
+            if (!value(store)) return std::nullopt;
+            options.sources.push_back({false, store, true});
+        } else if (arg == "--find-stores") {
+            if (!value(options.find_stores)) return std::nullopt;
         } else if (arg == "--codepage") {
             if (!value(options.codepage)) return std::nullopt;
         } else if (arg == "--pst-mode") {

@@ -8,6 +8,7 @@
 struct SourceArgument {
     bool is_folder = false;  // --add-folder DIR, else a FILE.dbx
     std::string path;
+    bool is_store = false;  // --add-store DIR
 };
 
 struct CliOptions {
@@ -19,6 +20,7 @@ struct CliOptions {
     std::string pst_folder;
     std::string pst_file;
     std::string check_pst;
+    std::string find_stores;  // --find-stores ROOT
     bool quiet = false;
     bool verbose = false;
     bool help = false;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/store_listing.h"
 #include "cli/terminal_window.h"
 #include "job/conversion_job.h"
 #include "job/job_settings.h"
@@ -31,7 +32,13 @@ SourceList BuildSourceList(const CliOptions& options, int& skipped) {
     SourceList list;
     skipped = 0;
     for (const auto& source : options.sources) {
-        if (source.is_folder) {
+        if (source.is_store) {
+            std::vector<std::string> notes;
+            const int added = list.AddStore(source.path, options.codepage, &notes);
+            for (const auto& note : notes) std::fprintf(stderr, "ombrik-cli: note: %s\n", note.c_str());
+            if (added == 0 && ++skipped)
+                std::fprintf(stderr, "ombrik-cli: no mail folder found in the store %s\n", source.path.c_str());
+        } else if (source.is_folder) {
             if (list.AddFolder(source.path) == 0 && ++skipped)
                 std::fprintf(stderr, "ombrik-cli: no readable .dbx file found in %s\n", source.path.c_str());
         } else {
@@ -59,12 +66,13 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     if (!options->check_pst.empty()) return RunPstCheckCommand(options->check_pst);
+    if (!options->codepage.empty() && !platform::IsKnownCodepage(options->codepage))
+        return UsageError("unknown code page " + options->codepage);
+    if (!options->find_stores.empty()) return RunFindStoresCommand(options->find_stores, options->codepage);
     if (options->dest.empty()) return UsageError("--dest DIR is required");
     if (!platform::IsDirectory(options->dest)) return UsageError("destination folder " + options->dest + " does not exist");
     if (!IsSavingOptionAvailable(options->format))
         return UsageError("the " + options->format + " format is not available yet in this build");
-    if (!options->codepage.empty() && !platform::IsKnownCodepage(options->codepage))
-        return UsageError("unknown code page " + options->codepage);
 
     int skipped_sources = 0;
     const SourceList rows = BuildSourceList(*options, skipped_sources);

@@ -78,14 +78,62 @@ struct DbxEmail : DbxItem {
     // True when message_text holds the whole chain its record points to (an empty chain
     // included); false when the record has no text offset or the chain breaks off.
     bool text_complete = false;
+
+    // The message's state as Outlook Express showed it. tag01_value keeps only the low byte
+    // of the flags word, which loses replied and forwarded; these come from the whole word.
+    std::uint32_t state_flags = 0;  // tag 0x01 as a 32-bit word, or 0x81
+    bool read = false;
+    bool flagged = false;
+    bool replied = false;
+    bool forwarded = false;
+    bool draft = false;           // saved while being written, never sent
+    bool has_attachment = false;
+    bool signed_message = false;  // digitally signed
+    bool watched = false;         // its thread is watched
+    bool ignored = false;         // its thread is ignored
+    bool body_downloaded = false; // false: only the headers were fetched from the server
+    std::uint32_t priority = 0;   // tag 0x10 / 0x90: 1 high, 3 normal, 5 low; 0 when not stored
 };
+
+// Bits of the message flags word.
+inline constexpr std::uint32_t kDbxMessageBodyDownloaded = 0x00000001;
+inline constexpr std::uint32_t kDbxMessageDraft = 0x00000008;
+inline constexpr std::uint32_t kDbxMessageFlagged = 0x00000020;
+inline constexpr std::uint32_t kDbxMessageRead = 0x00000080;
+inline constexpr std::uint32_t kDbxMessageSigned = 0x00001000;
+inline constexpr std::uint32_t kDbxMessageHasAttachment = 0x00004000;
+inline constexpr std::uint32_t kDbxMessageReplied = 0x00080000;
+inline constexpr std::uint32_t kDbxMessageForwarded = 0x00100000;
+inline constexpr std::uint32_t kDbxMessageWatched = 0x00400000;
+inline constexpr std::uint32_t kDbxMessageIgnored = 0x00800000;
+inline constexpr std::uint32_t kDbxPriorityHigh = 1;
+inline constexpr std::uint32_t kDbxPriorityNormal = 3;
+inline constexpr std::uint32_t kDbxPriorityLow = 5;
 
 struct DbxListEntry : DbxItem {
     DbxText tag02_text;
     DbxText tag03_text;
     std::uint32_t tag80_value = 0;
     std::uint32_t tag81_value = 0;
+
+    // The record read as a folder of the folder list. Numbers may be stored in either form
+    // (the top folder's parent, 0xFFFFFFFF, does not fit the 24 bits of the direct form), so
+    // these take both; a property that does not fit the body is left out, never stopping
+    // the read of the fields above.
+    std::optional<std::uint32_t> folder_id;      // tag 0x00 / 0x80
+    std::optional<std::uint32_t> parent_id;      // tag 0x01 / 0x81
+    DbxText account_key;                         // tag 0x05: the account the folder belongs to
+    std::uint32_t folder_flags = 0;              // tag 0x06 / 0x86
+    std::optional<std::uint32_t> message_count;  // tag 0x07 / 0x87
+    std::optional<std::uint32_t> unread_count;   // tag 0x08 / 0x88
+    std::uint32_t special_folder = 0;            // tag 0x09 / 0x89: DbxSpecialFolder
+    std::optional<std::uint32_t> store_type;     // tag 0x0A / 0x8A: DbxStoreType
 };
+
+// Which of the standard folders a folder of the list is.
+enum class DbxSpecialFolder : std::uint32_t { None = 0, Inbox = 1, Outbox = 2, SentItems = 3, DeletedItems = 4, Drafts = 5 };
+// Where the folders of a branch of the list live.
+enum class DbxStoreType : std::uint32_t { News = 0, Imap = 1, HttpMail = 2, Local = 3 };
 
 // Last error code, 0..8; process-wide, as the reader is used by one conversion at a time.
 extern int dbx_errno;

@@ -1,5 +1,8 @@
 // Item records: fetching one by slot, decoding its property entries, releasing it.
+#include <algorithm>
 #include <array>
+#include <optional>
+#include <string>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -120,6 +123,89 @@ void ApplyProperties(Record& record, const std::vector<std::uint8_t>& body, std:
     }
 }
 
+// A number property in whichever form it is stored: the 24-bit value itself (direct form), or
+// up to four bytes at its data offset, zero-extended when the body ends sooner. Nothing when
+// its data lies outside the body.
+std::optional<std::uint32_t> NumberProperty(const std::uint8_t* entry, const std::vector<std::uint8_t>& body,
+                                            std::size_t data_area) {
+    const std::uint32_t value = LoadLe24(entry + 1);
+    if ((entry[0] & dbx_format::kDirectTagBit) != 0) return value;
+    const std::size_t at = data_area + value;
+    if (at >= body.size()) return std::nullopt;
+    std::uint32_t number = 0;
+    const std::size_t width = std::min<std::size_t>(4, body.size() - at);
+    for (std::size_t i = 0; i < width; ++i) number |= std::uint32_t{body[at + i]} << (8 * i);
+    return number;
+}
+
+DbxText StringProperty(const std::uint8_t* entry, const std::vector<std::uint8_t>& body, std::size_t data_area) {
+    if ((entry[0] & dbx_format::kDirectTagBit) != 0) return std::nullopt;
+    const std::size_t at = data_area + LoadLe24(entry + 1);
+    if (at >= body.size()) return std::nullopt;
+    const void* end = std::memchr(body.data() + at, 0, body.size() - at);
+    if (end == nullptr) return std::nullopt;
+    return std::string(reinterpret_cast<const char*>(body.data() + at),
+                       static_cast<const std::uint8_t*>(end) - (body.data() + at));
+}
+
+// Calls visit(tag without the form bit, entry) for every property entry inside the body.
+template <typename Visit>
+void ForEachEntry(const std::vector<std::uint8_t>& body, std::size_t entry_count, Visit visit) {
+    for (std::size_t j = 0; j < entry_count && 4 * j + 4 <= body.size(); ++j) {
+        const std::uint8_t* entry = body.data() + 4 * j;
+        visit(static_cast<std::uint8_t>(entry[0] & ~dbx_format::kDirectTagBit), entry);
+    }
+}
+
+// The message state, read apart from the fields above so that a damaged state property
+// never changes what they hold.
+void ReadMessageState(DbxEmail& email, const std::vector<std::uint8_t>& body, std::size_t entry_count) {
+    const std::size_t data_area = entry_count * 4;
+    ForEachEntry(body, entry_count, [&](std::uint8_t tag, const std::uint8_t* entry) {
+        if (tag != 0x01 && tag != 0x10) return;
+        const auto number = NumberProperty(entry, body, data_area);
+        if (!number) return;
+        if (tag == 0x01)
+            email.state_flags = *number;
+        else
+            email.priority = *number;
+    });
+    const std::uint32_t f = email.state_flags;
+    email.read = (f & kDbxMessageRead) != 0;
+    email.flagged = (f & kDbxMessageFlagged) != 0;
+    email.replied = (f & kDbxMessageReplied) != 0;
+    email.forwarded = (f & kDbxMessageForwarded) != 0;
+    email.draft = (f & kDbxMessageDraft) != 0;
+    email.has_attachment = (f & kDbxMessageHasAttachment) != 0;
+    email.signed_message = (f & kDbxMessageSigned) != 0;
+    email.watched = (f & kDbxMessageWatched) != 0;
+    email.ignored = (f & kDbxMessageIgnored) != 0;
+    email.body_downloaded = (f & kDbxMessageBodyDownloaded) != 0;
+}
+
+// The record as a folder of the folder list, in a pass of its own for the same reason.
+void ReadFolderProperties(DbxListEntry& entry, const std::vector<std::uint8_t>& body, std::size_t entry_count) {
+    const std::size_t data_area = entry_count * 4;
+    ForEachEntry(body, entry_count, [&](std::uint8_t tag, const std::uint8_t* raw) {
+        if (tag == 0x05) {
+            if (auto text = StringProperty(raw, body, data_area)) entry.account_key = std::move(text);
+            return;
+        }
+        const auto number = NumberProperty(raw, body, data_area);
+        if (!number) return;
+        switch (tag) {
+            case 0x00: entry.folder_id = number; break;
+            case 0x01: entry.parent_id = number; break;
+            case 0x06: entry.folder_flags = *number; break;
+            case 0x07: entry.message_count = number; break;
+            case 0x08: entry.unread_count = number; break;
+            case 0x09: entry.special_folder = *number; break;
+            case 0x0A: entry.store_type = number; break;
+            default: break;
+        }
+    });
+}
+
 // Reads the record header and body at offset; false when either is not wholly in the file.
 bool ReadRecordBody(DbxReader& reader, std::uint32_t offset, std::vector<std::uint8_t>& body,
                     std::size_t& entry_count) {
@@ -143,6 +229,7 @@ void ReadEmailFields(DbxReader& reader, std::uint32_t offset, DbxEmail& email) {
     if (!ReadRecordBody(reader, offset, body, entry_count)) return;
     email.text_offset = -1;
     ApplyProperties(email, body, entry_count, FindEmailTarget);
+    ReadMessageState(email, body, entry_count);
 }
 
 // A damaged record still yields an item, with the fields read before the damage.
@@ -159,7 +246,10 @@ DbxListEntry* ReadListEntry(DbxReader& reader, std::uint32_t offset) {
     entry->kind = DbxKind::List;
     std::vector<std::uint8_t> body;
     std::size_t entry_count = 0;
-    if (ReadRecordBody(reader, offset, body, entry_count)) ApplyProperties(*entry, body, entry_count, FindListTarget);
+    if (ReadRecordBody(reader, offset, body, entry_count)) {
+        ApplyProperties(*entry, body, entry_count, FindListTarget);
+        ReadFolderProperties(*entry, body, entry_count);
+    }
     return entry;
 }
 

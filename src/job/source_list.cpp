@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <iterator>
 #include <set>
 #include <utility>
 
+#include "job/outlook_store.h"
 #include "platform/paths.h"
 
 namespace {
@@ -42,15 +44,14 @@ void FindDbxFiles(const std::string& directory, std::vector<std::string>& found,
 
 bool SourceList::AddSourceRow(const std::string& path, const std::string& folder_path) {
     const std::string folder_name = folder_path.empty() ? std::string() : platform::LastPathComponent(folder_path);
-    for (const auto& row : rows_)
-        if (row.path == path) return false;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return false;
-    std::fclose(file);
-    if (platform::IsDirectory(path)) return false;
+    if (IsListed(path) || !IsReadableFile(path)) return false;
     std::string file_name = platform::LastPathComponent(path);
     if (file_name.empty() && path.find(platform::kPathSeparator) == std::string::npos) file_name = path;
-    rows_.insert(rows_.begin(), SourceRow{path, file_name, folder_name, "FILES"});
+    SourceRow row;
+    row.path = path;
+    row.file_name = file_name;
+    row.folder_name = folder_name;
+    rows_.insert(rows_.begin(), std::move(row));
     return true;
 }
 
@@ -60,6 +61,44 @@ int SourceList::AddFolder(const std::string& folder_path) {
     int added = 0;
     for (const auto& path : found) added += AddSourceRow(path, folder_path) ? 1 : 0;
     return added;
+}
+
+int SourceList::AddStore(const std::string& directory, const std::string& codepage, std::vector<std::string>* notes) {
+    const OutlookStore store = LoadOutlookStore(directory, codepage);
+    std::vector<SourceRow> added;
+    for (const StoreFolder& folder : store.folders) {
+        if (folder.file_path.empty() || IsListed(folder.file_path) || !IsReadableFile(folder.file_path)) continue;
+        SourceRow row;
+        row.path = folder.file_path;
+        row.file_name = platform::LastPathComponent(folder.file_path);
+        row.folder_name = folder.display_path;
+        row.store_directory = directory;
+        row.store_path = folder.path;
+        added.push_back(std::move(row));
+    }
+    if (notes != nullptr) {
+        *notes = store.notes;
+        for (const StoreFile& file : store.other_files) {
+            // The folder list that gave the rows their names goes without saying.
+            if (store.folder_list_read && file.path == store.folder_list_path) continue;
+            notes->push_back("passed over " + platform::LastPathComponent(file.path) + ": " + dbx_kind_description(file.kind));
+        }
+    }
+    rows_.insert(rows_.begin(), std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
+    return static_cast<int>(added.size());
+}
+
+bool SourceList::IsListed(const std::string& path) const {
+    for (const auto& row : rows_)
+        if (row.path == path) return true;
+    return false;
+}
+
+bool SourceList::IsReadableFile(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    std::fclose(file);
+    return !platform::IsDirectory(path);
 }
 
 void SourceList::RemoveRow(int row) {

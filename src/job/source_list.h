@@ -10,6 +10,10 @@ struct SourceRow {
     std::string file_name;    // "Count DBX": the file's name with its extension
     std::string folder_name;  // "Folder Name": the folder the row was added from
     std::string type = "FILES";
+    // Rows added from a whole store know their place in its tree: folder_name then holds the
+    // display path ("Lists > hal"), store_path the names from the top down.
+    std::string store_directory;          // empty for a row added as a single file
+    std::vector<std::string> store_path;
 };
 
 // Appends the full paths of the files matching "*.dbx" (any case, as on the disks these files
@@ -24,6 +28,11 @@ public:
     bool AddSourceRow(const std::string& path, const std::string& folder_path);
     // Add Folder: every folder file FindDbxFiles finds, each with the chosen folder's name.
     int AddFolder(const std::string& folder_path);
+    // Add Outlook Express Store: one row per mail folder file of the store in directory, on
+    // top of the list in the store's tree order; the files that hold no mail are no rows.
+    // Names are decoded with codepage (empty: the locale's). Returns the rows added; notes
+    // gets what the user should know (files passed over, folders moved to the top level).
+    int AddStore(const std::string& directory, const std::string& codepage, std::vector<std::string>* notes = nullptr);
     void RemoveRow(int row);
     void Clear() { rows_.clear(); }
     const std::vector<SourceRow>& rows() const { return rows_; }
@@ -32,5 +41,8 @@ public:
     std::string CountText() const;
 
 private:
+    bool IsListed(const std::string& path) const;
+    static bool IsReadableFile(const std::string& path);
+
     std::vector<SourceRow> rows_;
 };

@@ -91,3 +91,49 @@ TEST(Cli, CodePageOptionNamesLegacySubjects) {
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_TRUE(std::filesystem::exists(dir / "ExportDBX/Ru/Привет0.eml"));
 }
+
+#include "fixtures/store_builder.h"
+
+TEST(Cli, AddStoreConvertsEveryMailFolderAndPassesOverTheRest) {
+    fixtures::TempFolder dir;
+    std::filesystem::create_directories(dir / "store");
+    fixtures::WriteExampleStore(dir / "store", "Gel\xF6schte Objekte");
+    std::filesystem::create_directories(dir / "out");
+    const CliRun run = RunCli("--dest " + Quote(dir / "out") + " --codepage windows-1252 --add-store " + Quote(dir / "store"));
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("folders: 8, messages written: 12, failures: 0"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("note: passed over Pop3uidl.dbx: the record of messages fetched from a POP3 server"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("note: the folder \"ring a\" has parent folders that lead back to itself"), std::string::npos);
+    // For now the rows convert as plain rows, under their file names.
+    const std::string commit = dir / "out/ExportDBX/hal-commit";
+    ASSERT_TRUE(std::filesystem::is_directory(commit)) << run.out;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(commit), std::filesystem::directory_iterator()), 2);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out/ExportDBX/Folders")) << run.out;
+
+    const CliRun empty = RunCli("--dest " + Quote(dir / "out") + " --add-store " + Quote(dir / "out"));
+    EXPECT_EQ(empty.status, 2) << empty.out;
+    EXPECT_NE(empty.out.find("no mail folder found in the store"), std::string::npos) << empty.out;
+}
+
+TEST(Cli, FindStoresListsUserIdentityFoldersAndMessages) {
+    fixtures::TempFolder disk;
+    const std::string store = disk.path() +
+                              "/Documents and Settings/alice/Local Settings/Application Data/Identities/"
+                              "{1A2B3C4D-0000-1111-2222-333344445555}/Microsoft/Outlook Express";
+    std::filesystem::create_directories(store);
+    fixtures::WriteExampleStore(store, "x");
+    const CliRun run = RunCli("--find-stores " + Quote(disk.path()));
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find(store + "\n  user: alice, identity: {1A2B3C4D-0000-1111-2222-333344445555}, folders: 8, "
+                                   "messages: 12\n1 Outlook Express store found\n"),
+              std::string::npos)
+        << run.out;
+
+    const CliRun none = RunCli("--find-stores " + Quote(disk / "Documents and Settings/alice/Local Settings"
+                                                                "/Application Data/Identities/nothing"));
+    EXPECT_EQ(none.status, 1) << none.out;
+    EXPECT_NE(none.out.find("0 Outlook Express stores found"), std::string::npos) << none.out;
+    EXPECT_EQ(RunCli("--find-stores").status, 2);
+    EXPECT_NE(RunCli("--help").out.find("--find-stores ROOT"), std::string::npos);
+}

@@ -66,3 +66,59 @@ TEST(FindDbxFiles, EntersOnlySubFoldersNamedLikeFolderFiles) {
     const std::string chosen = std::filesystem::path(dir.path()).filename();
     for (const auto& row : list.rows()) EXPECT_EQ(row.folder_name, chosen);
 }
+
+#include "fixtures/store_builder.h"
+
+TEST(SourceListStore, OneRowPerMailFolderInTreeOrderWithItsDisplayPath) {
+    fixtures::TempFolder dir;
+    fixtures::WriteFile(dir / "Earlier.dbx", "x");
+    std::filesystem::create_directories(dir / "store");
+    fixtures::WriteExampleStore(dir / "store", "Gel\xF6schte Objekte");
+    SourceList list;
+    ASSERT_TRUE(list.AddSourceRow(dir / "Earlier.dbx", dir.path()));
+    std::vector<std::string> notes;
+    EXPECT_EQ(list.AddStore(dir / "store", "windows-1252", &notes), static_cast<int>(fixtures::kExampleStoreFolders));
+    ASSERT_EQ(list.size(), static_cast<int>(fixtures::kExampleStoreFolders) + 1);
+    std::vector<std::string> paths;
+    for (int i = 0; i < static_cast<int>(fixtures::kExampleStoreFolders); ++i) paths.push_back(list.rows()[std::size_t(i)].folder_name);
+    EXPECT_EQ(paths, (std::vector<std::string>{
+                         "Inbox", "Mailinglists > hal",
+                         "Mailinglists > hal > hal-commit", "Projekte 2003",
+                         "Gel\u00f6schte Objekte", "ring a",
+                         "ring a > ring b", "Old stuff"}));
+    const SourceRow& inbox = list.rows()[0];
+    EXPECT_EQ(inbox.path, dir / "store/INBOX.DBX");
+    EXPECT_EQ(inbox.file_name, "INBOX.DBX");
+    EXPECT_EQ(inbox.type, "FILES");
+    EXPECT_EQ(inbox.store_directory, dir / "store");
+    EXPECT_EQ(inbox.store_path, std::vector<std::string>{"Inbox"});
+    // The row added before stays below the store's rows, and stays a plain row.
+    EXPECT_EQ(list.rows().back().file_name, "Earlier.dbx");
+    EXPECT_TRUE(list.rows().back().store_directory.empty());
+    for (const auto& row : list.rows())
+        for (const char* not_mail : {"Folders.dbx", "Offline.dbx", "Pop3uidl.dbx", "notes.dbx"}) EXPECT_NE(row.file_name, not_mail);
+    auto noted = [&](const std::string& words) {
+        return std::any_of(notes.begin(), notes.end(), [&](const std::string& n) { return n.find(words) != std::string::npos; });
+    };
+    EXPECT_TRUE(noted("passed over Offline.dbx: the list of actions"));
+    EXPECT_TRUE(noted("passed over notes.dbx: a text file"));
+    EXPECT_FALSE(noted("passed over Folders.dbx"));
+
+    // Adding the store again adds nothing; a file of it added alone before is not listed twice.
+    EXPECT_EQ(list.AddStore(dir / "store", "windows-1252"), 0);
+    SourceList other;
+    ASSERT_TRUE(other.AddSourceRow(dir / "store/hal.dbx", dir / "store"));
+    EXPECT_EQ(other.AddStore(dir / "store", "windows-1252"), static_cast<int>(fixtures::kExampleStoreFolders) - 1);
+}
+
+TEST(SourceListStore, AddFolderKeepsItsOwnRuleInsideAStore) {
+    fixtures::TempFolder dir;
+    fixtures::WriteExampleStore(dir.path(), "x");
+    SourceList list;
+    // Every *.dbx file is a row, the folder list included, named after the chosen folder.
+    EXPECT_EQ(list.AddFolder(dir.path()), 12);
+    for (const auto& row : list.rows()) {
+        EXPECT_EQ(row.folder_name, std::filesystem::path(dir.path()).filename().string());
+        EXPECT_TRUE(row.store_path.empty());
+    }
+}

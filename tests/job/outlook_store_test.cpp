@@ -1,0 +1,168 @@
+// A whole store read from disk: folders nested and named as the folder pane shows them, the
+// mail file of each, and the files that hold no mail.
+#include "job/outlook_store.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+
+#include "fixtures/store_builder.h"
+#include "fixtures/temp_folder.h"
+
+namespace {
+
+const StoreFolder* FindByPath(const OutlookStore& store, const std::string& display_path) {
+    for (const auto& folder : store.folders)
+        if (folder.display_path == display_path) return &folder;
+    return nullptr;
+}
+
+std::string FileOf(const OutlookStore& store, const std::string& display_path) {
+    const StoreFolder* folder = FindByPath(store, display_path);
+    return folder == nullptr ? "(no folder)" : std::filesystem::path(folder->file_path).filename().string();
+}
+
+bool HasNoteWith(const OutlookStore& store, const std::string& words) {
+    return std::any_of(store.notes.begin(), store.notes.end(),
+                       [&](const std::string& note) { return note.find(words) != std::string::npos; });
+}
+
+TEST(OutlookStore, FoldersComeOutNestedNamedAndMatchedToTheirFiles) {
+    fixtures::TempFolder dir;
+    fixtures::WriteExampleStore(dir.path(), "Gel\xF6schte Objekte");
+    const OutlookStore store = LoadOutlookStore(dir.path(), "windows-1252");
+    EXPECT_TRUE(store.folder_list_read);
+    EXPECT_EQ(FileOf(store, "Inbox"), "INBOX.DBX");  // listed as Inbox.dbx
+    EXPECT_EQ(FileOf(store, "Mailinglists"), "");    // a folder without mail of its own
+    EXPECT_EQ(FileOf(store, "Mailinglists > hal"), "hal.dbx");
+    EXPECT_EQ(FileOf(store, "Mailinglists > hal > hal-commit"), "hal-commit.dbx");
+    EXPECT_EQ(FileOf(store, "Projekte 2003"), "Neuer Ordner.dbx");
+    EXPECT_EQ(FileOf(store, "Gel\u00f6schte Objekte"), "Deleted Items.dbx");
+    EXPECT_EQ(FileOf(store, "Old stuff"), "Old stuff.dbx");
+    EXPECT_FALSE(FindByPath(store, "Old stuff")->listed);
+    EXPECT_EQ(FileOf(store, "ring a"), "ring a.dbx");
+    EXPECT_EQ(FileOf(store, "ring a > ring b"), "ring b.dbx");
+    EXPECT_EQ(FileOf(store, "Gone"), "");
+
+    const StoreFolder* commit = FindByPath(store, "Mailinglists > hal > hal-commit");
+    ASSERT_NE(commit, nullptr);
+    EXPECT_EQ(commit->path, (std::vector<std::string>{"Mailinglists", "hal", "hal-commit"}));
+    EXPECT_EQ(commit->message_count, 2u);
+    // Parents come before their children, and each knows the other.
+    for (std::size_t i = 0; i < store.folders.size(); ++i) {
+        const StoreFolder& f = store.folders[i];
+        if (f.parent < 0) continue;
+        EXPECT_LT(static_cast<std::size_t>(f.parent), i) << f.display_path;
+        const auto& siblings = store.folders[static_cast<std::size_t>(f.parent)].children;
+        EXPECT_NE(std::find(siblings.begin(), siblings.end(), static_cast<int>(i)), siblings.end());
+    }
+    EXPECT_EQ(store.MailFolderCount(), fixtures::kExampleStoreFolders);
+    EXPECT_EQ(store.MessageCount(), fixtures::kExampleStoreMessages);
+}
+
+TEST(OutlookStore, FilesWithoutMailAreNamedAndOddPlacesAreNoted) {
+    fixtures::TempFolder dir;
+    fixtures::WriteExampleStore(dir.path(), "Deleted");
+    const OutlookStore store = LoadOutlookStore(dir.path(), "windows-1252");
+    std::map<std::string, DbxFileKind> others;
+    for (const auto& file : store.other_files) others[std::filesystem::path(file.path).filename().string()] = file.kind;
+    EXPECT_EQ(others, (std::map<std::string, DbxFileKind>{{"Folders.dbx", DbxFileKind::FolderList},
+                                                           {"Offline.dbx", DbxFileKind::OfflineActions},
+                                                           {"Pop3uidl.dbx", DbxFileKind::Pop3Uidl},
+                                                           {"notes.dbx", DbxFileKind::Text}}));
+    EXPECT_TRUE(HasNoteWith(store, "\"ring a\" has parent folders that lead back to itself"));
+    EXPECT_TRUE(HasNoteWith(store, "Gone.dbx, which is not in the store"));
+    EXPECT_FALSE(HasNoteWith(store, "no folder list"));
+    EXPECT_FALSE(HasNoteWith(store, "hal"));
+}
+
+TEST(OutlookStore, EachListedNameTakesOneFile) {
+    fixtures::TempFolder dir;
+    std::vector<fixtures::DbxFolderSpec> folders = fixtures::StoreTopFolders();
+    for (const char* name : {"Inbox", "Inbox copy"}) {
+        fixtures::DbxFolderSpec f;
+        f.id = name[5] == 0 ? 4 : 5;
+        f.parent_id = fixtures::kLocalFoldersId;
+        f.name = name;
+        f.file_name = name[5] == 0 ? "Inbox.dbx" : "INBOX.dbx";
+        folders.push_back(f);
+    }
+    fixtures::WriteStore(dir.path(), folders, {{"Inbox.dbx", 2}});
+    const OutlookStore store = LoadOutlookStore(dir.path(), "");
+    EXPECT_EQ(FileOf(store, "Inbox"), "Inbox.dbx");
+    EXPECT_EQ(FileOf(store, "Inbox copy"), "");
+    EXPECT_EQ(store.MessageCount(), 2u);
+    EXPECT_TRUE(HasNoteWith(store, "\"Inbox copy\" names INBOX.dbx, the file of another folder"));
+
+    // Copied to a disk that tells letter case apart, both spellings may be there: each name
+    // takes its own file first, and a file no name takes is still converted.
+    fixtures::WriteStore(dir.path(), {}, {{"INBOX.dbx", 3}, {"inbox.DBX", 4}});
+    const OutlookStore both = LoadOutlookStore(dir.path(), "");
+    EXPECT_EQ(FileOf(both, "Inbox"), "Inbox.dbx");
+    EXPECT_EQ(FileOf(both, "Inbox copy"), "INBOX.dbx");
+    EXPECT_EQ(FileOf(both, "inbox"), "inbox.DBX");
+    EXPECT_EQ(both.MessageCount(), 9u);
+}
+
+TEST(OutlookStore, NamesAreDecodedWithTheCodePageGiven) {
+    fixtures::TempFolder dir;
+    const std::string inbox_1251 = "\xC2\xF5\xEE\xE4\xFF\xF9\xE8\xE5";  // "Входящие"
+    fixtures::WriteExampleStore(dir.path(), inbox_1251);
+    const OutlookStore russian = LoadOutlookStore(dir.path(), "windows-1251");
+    EXPECT_EQ(FileOf(russian, "\u0412\u0445\u043e\u0434\u044f\u0449\u0438\u0435"), "Deleted Items.dbx");
+    const OutlookStore western = LoadOutlookStore(dir.path(), "windows-1252");
+    EXPECT_EQ(FileOf(western, "\u00c2\u00f5\u00ee\u00e4\u00ff\u00f9\u00e8\u00e5"), "Deleted Items.dbx");
+}
+
+TEST(OutlookStore, WithoutAReadableFolderListEveryMailFileIsATopFolder) {
+    fixtures::TempFolder dir;
+    fixtures::WriteStore(dir.path(), {}, {{"Inbox.dbx", 2}, {"Sent Items.dbx", 1}});
+    const OutlookStore bare = LoadOutlookStore(dir.path(), "");
+    EXPECT_TRUE(bare.folder_list_path.empty());
+    ASSERT_EQ(bare.folders.size(), 2u);
+    EXPECT_EQ(bare.folders[0].display_path, "Inbox");
+    EXPECT_EQ(bare.folders[1].display_path, "Sent Items");
+    EXPECT_EQ(bare.MessageCount(), 3u);
+    EXPECT_TRUE(HasNoteWith(bare, "there is no folder list (Folders.dbx)"));
+
+    // A folder list whose index is damaged: the same, with a note saying why.
+    std::string list = fixtures::BuildFolderList(fixtures::StoreTopFolders());
+    fixtures::PutLe32(list, fixtures::kDbxItemCountAt, 9);
+    fixtures::WriteFile(dir / "Folders.dbx", list);
+    const OutlookStore damaged = LoadOutlookStore(dir.path(), "");
+    EXPECT_FALSE(damaged.folder_list_read);
+    EXPECT_EQ(damaged.folders.size(), 2u);
+    EXPECT_TRUE(HasNoteWith(damaged, "cannot be read (Number of indexes read from dbx file is less than expected)"));
+
+    // A text file in the folder list's place is passed over as what it is.
+    fixtures::WriteFile(dir / "Folders.dbx", "not a list");
+    const OutlookStore text = LoadOutlookStore(dir.path(), "");
+    EXPECT_TRUE(HasNoteWith(text, "a text file"));
+    EXPECT_EQ(text.folders.size(), 2u);
+
+    const OutlookStore missing = LoadOutlookStore(dir / "nowhere", "");
+    EXPECT_TRUE(missing.folders.empty());
+    EXPECT_TRUE(HasNoteWith(missing, "cannot read the folder"));
+}
+
+TEST(OutlookStore, RealFolderListBesideItsFiles) {
+    const std::string samples = std::string(OMBRIK_SAMPLES_DIR) + "/dbx";
+    if (!std::filesystem::is_directory(samples)) GTEST_SKIP() << "no sample folder files in " << samples;
+    fixtures::TempFolder dir;
+    for (const char* name : {"Folders.dbx", "Inbox.dbx", "Outbox.dbx", "Offline.dbx"})
+        std::filesystem::copy_file(samples + "/" + name, dir / name);
+    const OutlookStore store = LoadOutlookStore(dir.path(), "windows-1252");
+    EXPECT_TRUE(store.folder_list_read);
+    EXPECT_EQ(FileOf(store, "Inbox"), "Inbox.dbx");
+    EXPECT_EQ(FileOf(store, "Outbox"), "Outbox.dbx");
+    EXPECT_NE(FindByPath(store, "Sent Items"), nullptr);
+    EXPECT_NE(FindByPath(store, "Hotmail"), nullptr);
+    EXPECT_EQ(FindByPath(store, "Local Folders"), nullptr);  // the container is the top itself
+    EXPECT_EQ(store.MailFolderCount(), 2u);
+    EXPECT_EQ(store.MessageCount(), 1u);
+    EXPECT_EQ(store.other_files.size(), 2u);  // the list and the offline-actions file
+}
+
+}  // namespace
