@@ -183,10 +183,16 @@ PstSession::~PstSession() = default;
 std::shared_ptr<RDOStore> PstSession::LogonPstStore(const std::string& path, int format) {
     if (format != kOlStoreUnicode) throw ComError(kMAPI_E_NO_SUPPORT, "only Unicode PST stores are supported");
     if (path.empty()) throw ComError(kE_INVALIDARG, "no PST store path");
+    const std::string lock_path = PstStoreLockPath(path);
+    // Our own lock would be waited for in vain, and two working copies of one store would
+    // replace each other.
+    for (const auto& open : stores_)
+        if (open->open && open->lock && open->lock->path() == lock_path)
+            throw ComError(kMAPI_E_NO_SUPPORT, "the PST store " + path + " is open in this session already");
     auto handle = std::make_shared<PstStoreHandle>();
     try {
         handle->lock = platform::FileLock::Acquire(
-            PstStoreLockPath(path), [&] { if (waiting_) waiting_(path); }, give_up_);
+            lock_path, [&] { if (waiting_) waiting_(path); }, give_up_);
     } catch (const std::runtime_error& e) {
         throw ComError(kMAPI_E_DISK_ERROR, "the PST store " + path + " cannot be locked against other programs (" +
                                                e.what() + ")");

@@ -116,6 +116,7 @@ TEST(PstSession, ASecondSessionOnOneStoreWaitsForTheFirstsLogoff) {
     auto store = first.LogonPstStore(pst, kOlStoreUnicode);
     ImportInto(first, "\\\\" + store->DisplayName(), "Inbox.dbx", {a});
     EXPECT_TRUE(fs::exists(PstStoreLockPath(pst)));
+    EXPECT_THROW(first.LogonPstStore(pst, kOlStoreUnicode), ComError);  // not twice in one session
 
     std::vector<std::string> told;
     int asks = 0;
