@@ -15,6 +15,7 @@
 #include <iterator>
 
 #include "pst_test_util.h"
+#include "store/pst/messaging/extension.h"
 #include "store/pst/messaging/store.h"
 #include "store/pst_session.h"
 
@@ -112,6 +113,12 @@ TEST(PstSession, ASecondSessionOnOneStoreWaitsForTheFirstsLogoff) {
     auto a = WriteEml(dir, "a.eml", "From the first");
     auto b = WriteEml(dir, "b.eml", "From the second");
 
+    {
+        PstSession seed;  // the store exists: the runs below extend it through working copies
+        auto made = seed.LogonPstStore(pst, kOlStoreUnicode);
+        ImportInto(seed, "\\\\" + made->DisplayName(), "Seed.dbx", {a});
+        seed.Logoff();
+    }
     PstSession first;
     auto store = first.LogonPstStore(pst, kOlStoreUnicode);
     ImportInto(first, "\\\\" + store->DisplayName(), "Inbox.dbx", {a});
@@ -142,8 +149,16 @@ TEST(PstSession, ASecondSessionOnOneStoreWaitsForTheFirstsLogoff) {
         patient.Logoff();
     });
     while (!waiting) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // The first lingers just before its copy replaces the store: a lock let go any earlier would
+    // let the second copy the store without the first's messages and put that back over them.
+    std::atomic<int> lingered{0};
+    pst::messaging::StoreExtension::SetStepHookForTesting([&](const std::string& step) {
+        if (step == "synced" && lingered++ == 0) std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    });
     first.Logoff();
     second.join();
+    pst::messaging::StoreExtension::SetStepHookForTesting({});
+    EXPECT_EQ(Subjects(pst, "Seed.dbx"), std::vector<std::string>{"From the first"});
     EXPECT_EQ(Subjects(pst, "Inbox.dbx"), std::vector<std::string>{"From the first"});
     EXPECT_EQ(Subjects(pst, "Sent.dbx"), std::vector<std::string>{"From the second"});
     EXPECT_FALSE(fs::exists(PstStoreLockPath(pst)));
