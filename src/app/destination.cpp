@@ -12,7 +12,9 @@
 #include "app/prompter.h"
 #include "app/wx_text.h"
 #include "job/job_settings.h"
+#include "platform/file_checks.h"
 #include "platform/outlook_probe.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -36,6 +38,27 @@ const char* SavingOptionOf(int control_id) {
 }
 
 }  // namespace
+
+std::string DestinationGoneText(const std::string& path) {
+    return "The destination folder " + path + " does not exist any more. Choose it again with Browse.";
+}
+
+std::string DestinationNotWritableText(const std::string& path, const std::string& reason) {
+    return "The destination folder " + path + " cannot be written to (" + reason +
+           "). Choose another one with Browse.";
+}
+
+bool COmbrikDlg::CheckDestinationStillThere() {
+    // Browse made the ExportDBX folder; when only that one went, it is made again as Browse
+    // would. A chosen folder that is gone is not: that is the user's to choose again.
+    if (!platform::IsDirectory(settings_.destination_path)) platform::CreateDirectory(settings_.destination_path);
+    const std::string refusal = platform::WritableFolderRefusal(settings_.destination_path);
+    if (refusal.empty()) return true;
+    const bool gone = !platform::FileExists(settings_.destination_path);
+    ShowPreflightMessage(gone ? DestinationGoneText(settings_.destination_path)
+                              : DestinationNotWritableText(settings_.destination_path, refusal));
+    return false;
+}
 
 void COmbrikDlg::OnBrowseDestination() {
     if (RefuseWhileRunning()) return;
@@ -84,6 +107,7 @@ void COmbrikDlg::OnConvertMessages() {
         ShowPreflightMessage(kNoDestinationText);
         return;
     }
+    if (!CheckDestinationStillThere()) return;
     bridge_.ClearStop();
     if (!jobs_.Start(bridge_)) return;
     job_active_ = true;

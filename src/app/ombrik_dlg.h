@@ -33,6 +33,9 @@ inline const char* const kOutlookMissingText =
 inline const char* const kBitnessMismatchText = "Mis Match Outlook Bitness & Software Bitness.";
 inline const char* const kEmptyListText = "Please add dbx file";
 inline const char* const kNoDestinationText = "Please Select Destination Path:";
+// The destination chosen earlier is gone (a removed folder, an unplugged disk) or closed to us.
+std::string DestinationGoneText(const std::string& path);
+std::string DestinationNotWritableText(const std::string& path, const std::string& reason);
 inline const char* const kBrowseTitle = "Select the Destination Path";
 inline const char* const kWebsiteAddress = "https://www.corvanti.example/";
 inline const char* const kOnlineHelpAddress = "https://www.corvanti.example/ombrik/help/";
@@ -103,6 +106,8 @@ private:
     void EnableJobInputs(bool enable);
     bool RefuseWhileRunning();
     void ShowPreflightMessage(const std::string& text);
+    // After the other checks: the destination still exists and takes files; says why not.
+    bool CheckDestinationStillThere();
     void EndProcess();
 
     JobSettings& settings_;

@@ -132,8 +132,12 @@ void CSavePSTOption::OnBrowseExistingStore() {
 
 void CSavePSTOption::OnConvert() {
     settings_.pst_options_answer = "yes";
-    if (settings_.pst_mode == "seprate" || !settings_.pst_path.empty() ||
-        !settings_.existing_pst_path.empty()) {
+    // Each mode needs its own path: the other mode's path left from an earlier choice would be
+    // accepted here and then give the export nothing to write to.
+    const bool has_store = settings_.pst_mode == "seprate" ||
+                           (settings_.pst_mode == "old" ? !settings_.existing_pst_path.empty()
+                                                        : !settings_.pst_path.empty());
+    if (has_store) {
         EndDialog(wxID_OK);
         return;
     }

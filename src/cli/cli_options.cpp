@@ -4,7 +4,7 @@
 
 const char* const kCliUsage =
     "Usage: ombrik-cli --dest DIR [--format eml|mbox|msg|rtf|html|pst] [--add-folder DIR]...\n"
-    "                  [--codepage NAME] [--pst-mode seprate|new|old] [--pst-folder DIR]\n"
+    "                  [--codepage NAME] [--pst-mode separate|new|old] [--pst-folder DIR]\n"
     "                  [--pst-file FILE] [--add-store DIR]... [--quiet|--verbose] [FILE.dbx]...\n"
     "       ombrik-cli --check-pst FILE.pst\n"
     "       ombrik-cli --find-stores ROOT [--codepage NAME]\n"
@@ -24,8 +24,8 @@ const char* const kCliUsage =
     "                      a copied profile) with its user, identity, folders and messages\n"
     "  --codepage NAME     code page of 8-bit subjects (default: the one of your locale,\n"
     "                      windows-1252 when it says nothing), e.g. windows-1251, CP932\n"
-    "  --pst-mode MODE     seprate: one store per folder file; new: one new store for all;\n"
-    "                      old: add to an existing store\n"
+    "  --pst-mode MODE     separate (or seprate): one store per folder file; new: one new\n"
+    "                      store for all; old: add to an existing store (needed with pst)\n"
     "  --pst-folder DIR    folder of the new store (DIR/NewPST.pst) for --pst-mode new\n"
     "  --pst-file FILE     the existing store for --pst-mode old\n"
     "  --check-pst FILE    check the structure of a PST store and report what is wrong\n"
@@ -33,12 +33,13 @@ const char* const kCliUsage =
     "  --verbose           print every status line (each output file) when not on a terminal\n"
     "  --help              this text\n"
     "\n"
-    "Exit status: 0 when every message of every listed file was converted; 1 when anything\n"
-    "failed or was skipped for an error; 2 for a usage error.\n";
+    "Exit status: 0 when every message of every listed file was converted (a file named twice\n"
+    "is converted once, with a note); 1 when anything failed, was skipped for an error, or the\n"
+    "run was interrupted; 2 for a usage error (nothing is written then).\n";
 
 std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string& error) {
     static const std::set<std::string> kFormats = {"eml", "mbox", "msg", "rtf", "html", "pst"};
-    static const std::set<std::string> kPstModes = {"seprate", "new", "old"};
+    static const std::set<std::string> kPstModes = {"seprate", "separate", "new", "old"};
     CliOptions options;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -75,9 +76,11 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
         } else if (arg == "--pst-mode") {
             if (!value(options.pst_mode)) return std::nullopt;
             if (!kPstModes.count(options.pst_mode)) {
-                error = "unknown PST mode \"" + options.pst_mode + "\" (seprate, new or old)";
+                error = "unknown PST mode \"" + options.pst_mode + "\" (separate, new or old)";
                 return std::nullopt;
             }
+            // The job knows the mode by the spelling the options dialog has always stored.
+            if (options.pst_mode == "separate") options.pst_mode = "seprate";
         } else if (arg == "--pst-folder") {
             if (!value(options.pst_folder)) return std::nullopt;
         } else if (arg == "--pst-file") {
@@ -96,4 +99,14 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
         }
     }
     return options;
+}
+
+std::string PstOptionsError(const CliOptions& options) {
+    if (options.format != "pst") return {};
+    if (options.pst_mode.empty()) return "--format pst needs --pst-mode separate, new or old";
+    if (options.pst_mode == "new" && options.pst_folder.empty())
+        return "--pst-mode new needs --pst-folder DIR, the folder of the new store";
+    if (options.pst_mode == "old" && options.pst_file.empty())
+        return "--pst-mode old needs --pst-file FILE, the existing store";
+    return {};
 }

@@ -29,4 +29,7 @@ struct CliOptions {
 // Parses argv; returns the options or sets error to a usage message.
 std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string& error);
 
+// What is missing from the PST options for the chosen mode; empty when nothing is.
+std::string PstOptionsError(const CliOptions& options);
+
 extern const char* const kCliUsage;

@@ -1,6 +1,7 @@
 // ombrik-cli: the conversion job on a terminal, for batch users and scripts.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "job/conversion_job.h"
 #include "job/job_settings.h"
 #include "job/source_list.h"
+#include "platform/file_checks.h"
 #include "platform/memory_tuning.h"
 #include "platform/paths.h"
 #include "platform/text_encoding.h"
@@ -27,7 +29,16 @@ int UsageError(const std::string& message) {
     return kExitUsage;
 }
 
-// Rows are added as the window's Add File and Add Folder add them: each on top.
+void PrintSkipped(const std::string& path, const std::string& reason) {
+    std::fprintf(stderr, "ombrik-cli: skipped %s: %s\n", path.c_str(), reason.c_str());
+}
+
+void PrintListedTwice(const std::string& path) {
+    std::fprintf(stderr, "ombrik-cli: note: %s is named more than once; it is converted once\n", path.c_str());
+}
+
+// Rows are added as the window's Add File and Add Folder add them: each on top. A file named
+// twice is listed once and is no failure; every file left out is named with the reason.
 SourceList BuildSourceList(const CliOptions& options, int& skipped) {
     SourceList list;
     skipped = 0;
@@ -39,19 +50,49 @@ SourceList BuildSourceList(const CliOptions& options, int& skipped) {
             if (added == 0 && ++skipped)
                 std::fprintf(stderr, "ombrik-cli: no mail folder found in the store %s\n", source.path.c_str());
         } else if (source.is_folder) {
-            if (list.AddFolder(source.path) == 0 && ++skipped)
-                std::fprintf(stderr, "ombrik-cli: no readable .dbx file found in %s\n", source.path.c_str());
+            if (!platform::IsDirectory(source.path)) {
+                const std::string reason = platform::ReadableFileRefusal(source.path);
+                PrintSkipped(source.path, reason.empty() ? "is not a folder" : reason);
+                ++skipped;
+                continue;
+            }
+            bool any = false;
+            const int added = list.AddFolder(source.path, [&](const std::string& path, const SourceAddResult& result) {
+                any = true;
+                if (result.outcome == SourceAddResult::kAlreadyListed) {
+                    PrintListedTwice(path);
+                } else {
+                    PrintSkipped(path, result.reason);
+                    ++skipped;
+                }
+            });
+            if (added == 0 && !any && ++skipped)
+                std::fprintf(stderr, "ombrik-cli: no .dbx file found in %s\n", source.path.c_str());
         } else {
             const std::string folder = source.path.find('/') == std::string::npos
                                            ? std::string()
                                            : source.path.substr(0, source.path.find_last_of('/'));
-            const int before = list.size();
-            list.AddSourceRow(source.path, folder);
-            if (list.size() == before && ++skipped)
-                std::fprintf(stderr, "ombrik-cli: skipped %s (cannot be read, or listed twice)\n", source.path.c_str());
+            const SourceAddResult result = list.AddSourceRow(source.path, folder);
+            if (result.outcome == SourceAddResult::kAlreadyListed) {
+                PrintListedTwice(source.path);
+            } else if (!result) {
+                PrintSkipped(source.path, result.reason);
+                ++skipped;
+            }
         }
     }
     return list;
+}
+
+// The first Ctrl-C (or a polite kill) asks the job to stop at the next message and close its
+// files and stores cleanly; a second one ends the program at once.
+void ListenForInterruption() {
+    struct sigaction action {};
+    action.sa_handler = [](int) { TerminalWindow::RequestStop(); };
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 }
 
 }  // namespace
@@ -65,7 +106,14 @@ int main(int argc, char** argv) {
         std::fputs(kCliUsage, stdout);
         return kExitOk;
     }
-    if (!options->check_pst.empty()) return RunPstCheckCommand(options->check_pst);
+    if (!options->check_pst.empty()) {
+        const std::string refusal = platform::ReadableFileRefusal(options->check_pst);
+        if (!refusal.empty()) {
+            std::fprintf(stderr, "ombrik-cli: cannot check %s: %s\n", options->check_pst.c_str(), refusal.c_str());
+            return kExitFailures;
+        }
+        return RunPstCheckCommand(options->check_pst);
+    }
     if (!options->codepage.empty() && !platform::IsKnownCodepage(options->codepage))
         return UsageError("unknown code page " + options->codepage);
     if (!options->find_stores.empty()) return RunFindStoresCommand(options->find_stores, options->codepage);
@@ -73,6 +121,13 @@ int main(int argc, char** argv) {
     if (!platform::IsDirectory(options->dest)) return UsageError("destination folder " + options->dest + " does not exist");
     if (!IsSavingOptionAvailable(options->format))
         return UsageError("the " + options->format + " format is not available yet in this build");
+    if (const std::string pst_error = PstOptionsError(*options); !pst_error.empty()) return UsageError(pst_error);
+    if (options->format == "pst" && options->pst_mode == "new" && !platform::IsDirectory(options->pst_folder))
+        return UsageError("PST folder " + options->pst_folder + " does not exist");
+    if (options->format == "pst" && options->pst_mode == "old") {
+        const std::string refusal = platform::ReadableFileRefusal(options->pst_file);
+        if (!refusal.empty()) return UsageError("PST store " + options->pst_file + ": " + refusal);
+    }
 
     int skipped_sources = 0;
     const SourceList rows = BuildSourceList(*options, skipped_sources);
@@ -89,10 +144,17 @@ int main(int argc, char** argv) {
     platform::CreateDirectory(settings.destination_path);
 
     TerminalWindow window(rows, *options, isatty(STDERR_FILENO) != 0);
+    ListenForInterruption();
     const JobTally tally = RunConversionJob(window, settings);
     window.EndLiveLine();
 
+    const bool stopped = window.StopRequested();
+    if (stopped) {
+        // The job shows no completion message when stopped; what failed is still told.
+        std::fprintf(stderr, "ombrik-cli: interrupted; the files and stores written so far are complete\n");
+        for (const auto& line : tally.failure_lines()) std::fprintf(stderr, "%s\n", line.c_str());
+    }
     std::printf("folders: %zu, messages written: %zu, failures: %zu\n", tally.folders(), tally.messages(),
                 tally.failures());
-    return tally.failures() == 0 && skipped_sources == 0 ? kExitOk : kExitFailures;
+    return tally.failures() == 0 && skipped_sources == 0 && !stopped ? kExitOk : kExitFailures;
 }

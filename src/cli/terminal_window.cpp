@@ -2,9 +2,15 @@
 
 #include "cli/cli_options.h"
 #include "job/job_settings.h"
+#include "job/pst_export.h"
 #include "platform/paths.h"
 
+#include <atomic>
+
 namespace {
+std::atomic<bool> stop_requested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set from a signal handler");
+
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr int kBarWidth = 30;
 constexpr std::size_t kStatusWidth = 60;
@@ -41,7 +47,12 @@ void TerminalWindow::SetProgress(int position) {
 
 void TerminalWindow::SetStatusText(const std::string& text) {
     status_ = text;
-    if (!interactive_ && options_.verbose && !options_.quiet) std::printf("%s\n", text.c_str());
+    // A wait for another program is worth a line even when the output files are not.
+    const bool waiting = text.rfind(kStoreBusyText, 0) == 0;
+    if (!interactive_ && (options_.verbose || waiting) && !options_.quiet) {
+        std::printf("%s\n", text.c_str());
+        std::fflush(stdout);
+    }
     Redraw(false);
 }
 
@@ -65,6 +76,10 @@ void TerminalWindow::RunPstOptionsDialog(JobSettings& settings) {
         settings.pst_options_answer = "no";
     }
 }
+
+bool TerminalWindow::StopRequested() { return stop_requested; }
+
+void TerminalWindow::RequestStop() { stop_requested = true; }
 
 void TerminalWindow::Redraw(bool force) {
     if (!interactive_ || options_.quiet) return;

@@ -21,8 +21,11 @@ public:
     void SetStatusText(const std::string& text) override;
     void ShowMessage(const std::string& text, const std::string& title, unsigned style) override;
     void RunPstOptionsDialog(JobSettings& settings) override;
+    bool StopRequested() override;
 
     void EndLiveLine();
+    // Safe in a signal handler: the job stops at the next message.
+    static void RequestStop();
 
 private:
     void Redraw(bool force);

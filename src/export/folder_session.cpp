@@ -2,6 +2,16 @@
 
 #include <cstring>
 
+#include "platform/file_checks.h"
+
+DbxReader* OpenFolderFile(const std::string& path) {
+    if (!platform::ReadableFileRefusal(path).empty()) {
+        dbx_errno = 1;
+        return nullptr;
+    }
+    return dbx_open(path.c_str());
+}
+
 std::string_view MessageTextView(const DbxText& text) {
     if (!text || text->empty()) return {};
     const void* zero = std::memchr(text->data(), '\0', text->size());

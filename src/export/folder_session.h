@@ -24,11 +24,15 @@ private:
     int position_ = 0;
 };
 
+// dbx_open on the file at path, when it is a plain file we may read; otherwise nullptr with
+// dbx_errno 1, without opening anything (a FIFO would block the whole job).
+DbxReader* OpenFolderFile(const std::string& path);
+
 // An open folder file and the one item held from it; both are released whichever way the
 // folder ends.
 class FolderReader {
 public:
-    explicit FolderReader(const std::string& dbx_path) : reader_(dbx_open(dbx_path.c_str())) {}
+    explicit FolderReader(const std::string& dbx_path) : reader_(OpenFolderFile(dbx_path)) {}
     ~FolderReader() {
         dbx_free(item_);
         if (reader_ != nullptr) dbx_close(reader_);

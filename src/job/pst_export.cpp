@@ -102,6 +102,12 @@ bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tal
     try {
         job.session = store::CreateSessionFromProgId(store::kSessionProgId);
         if (!job.session) throw store::ComError(store::kE_POINTER, "no session");
+        // Another program adding to the same store goes first; the status line says why nothing moves.
+        job.session->SetStoreWait(
+            [&window](const std::string& path) {
+                window.SetStatusText(kStoreBusyText + path + " ...");
+            },
+            [&window] { return window.StopRequested(); });
     } catch (const std::exception& error) {
         tally.CountFailure("PST", store::DescribeFailure(error));
         window.ShowMessage(kSessionErrorText, kMessageTitle, msgbox::kJobMessage);

@@ -4,12 +4,15 @@
 #include <fnmatch.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <set>
 #include <utility>
 
 #include "job/outlook_store.h"
+#include "platform/file_checks.h"
 #include "platform/paths.h"
 
 namespace {
@@ -42,9 +45,16 @@ void FindDbxFiles(const std::string& directory, std::vector<std::string>& found,
     FindDbxFilesBelow(directory, found, recurse, 0, visited);
 }
 
-bool SourceList::AddSourceRow(const std::string& path, const std::string& folder_path) {
+SourceAddResult SourceList::AddSourceRow(const std::string& path, const std::string& folder_path) {
     const std::string folder_name = folder_path.empty() ? std::string() : platform::LastPathComponent(folder_path);
-    if (IsListed(path) || !IsReadableFile(path)) return false;
+    for (const auto& row : rows_)
+        if (row.path == path) return {SourceAddResult::kAlreadyListed, {}};
+    std::string refusal = platform::ReadableFileRefusal(path);
+    if (!refusal.empty()) return {SourceAddResult::kRefused, refusal};
+    // The file is opened once, as the conversion will open it, in case the system says no there.
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return {SourceAddResult::kRefused, errno == EACCES ? "permission denied" : std::strerror(errno)};
+    std::fclose(file);
     std::string file_name = platform::LastPathComponent(path);
     if (file_name.empty() && path.find(platform::kPathSeparator) == std::string::npos) file_name = path;
     SourceRow row;
@@ -52,14 +62,21 @@ bool SourceList::AddSourceRow(const std::string& path, const std::string& folder
     row.file_name = file_name;
     row.folder_name = folder_name;
     rows_.insert(rows_.begin(), std::move(row));
-    return true;
+    return {SourceAddResult::kAdded, {}};
 }
 
-int SourceList::AddFolder(const std::string& folder_path) {
+int SourceList::AddFolder(const std::string& folder_path,
+                          const std::function<void(const std::string&, const SourceAddResult&)>& skipped) {
     std::vector<std::string> found;
     FindDbxFiles(folder_path, found, true);
     int added = 0;
-    for (const auto& path : found) added += AddSourceRow(path, folder_path) ? 1 : 0;
+    for (const auto& path : found) {
+        const SourceAddResult result = AddSourceRow(path, folder_path);
+        if (result)
+            ++added;
+        else if (skipped)
+            skipped(path, result);
+    }
     return added;
 }
 
@@ -95,6 +112,8 @@ bool SourceList::IsListed(const std::string& path) const {
 }
 
 bool SourceList::IsReadableFile(const std::string& path) {
+    // Checked before the open: opening a FIFO for reading would block.
+    if (!platform::ReadableFileRefusal(path).empty()) return false;
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) return false;
     std::fclose(file);

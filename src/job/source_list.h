@@ -2,6 +2,7 @@
 // it: newest row on top, no path twice, unreadable files left out.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,13 +22,23 @@ struct SourceRow {
 // depth first. Bounded in depth, and never follows a directory link back into itself.
 void FindDbxFiles(const std::string& directory, std::vector<std::string>& found, bool recurse);
 
+// What became of a file offered to the list; true when a row was added.
+struct SourceAddResult {
+    enum Outcome { kAdded, kAlreadyListed, kRefused };
+    Outcome outcome = kRefused;
+    std::string reason;  // why a file was refused, in the system's words ("permission denied")
+    explicit operator bool() const { return outcome == kAdded; }
+};
+
 class SourceList {
 public:
-    // Adds one row at the top; false (and nothing added) for a path already listed or a file
-    // that cannot be opened for reading.
-    bool AddSourceRow(const std::string& path, const std::string& folder_path);
-    // Add Folder: every folder file FindDbxFiles finds, each with the chosen folder's name.
-    int AddFolder(const std::string& folder_path);
+    // Adds one row at the top. A path already listed adds nothing; a file that is not a plain
+    // file we may read is refused without being opened (a FIFO would block).
+    SourceAddResult AddSourceRow(const std::string& path, const std::string& folder_path);
+    // Add Folder: every folder file FindDbxFiles finds, each with the chosen folder's name;
+    // skipped(path, result) hears of each one not added. Returns the number added.
+    int AddFolder(const std::string& folder_path,
+                  const std::function<void(const std::string&, const SourceAddResult&)>& skipped = {});
     // Add Outlook Express Store: one row per mail folder file of the store in directory, on
     // top of the list in the store's tree order; the files that hold no mail are no rows.
     // Names are decoded with codepage (empty: the locale's). Returns the rows added; notes

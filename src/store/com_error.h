@@ -21,6 +21,7 @@ constexpr std::int32_t kMAPI_E_CORRUPT_DATA = static_cast<std::int32_t>(0x800401
 constexpr std::int32_t kMAPI_E_NOT_ENOUGH_DISK = static_cast<std::int32_t>(0x8004010D);
 constexpr std::int32_t kMAPI_E_DISK_ERROR = static_cast<std::int32_t>(0x80040116);
 constexpr std::int32_t kMAPI_E_NO_SUPPORT = static_cast<std::int32_t>(0x80040102);
+constexpr std::int32_t kMAPI_E_USER_CANCEL = static_cast<std::int32_t>(0x80040501);
 constexpr std::int32_t kREGDB_E_CLASSNOTREG = static_cast<std::int32_t>(0x80040154);
 constexpr std::int32_t kCO_E_CLASSSTRING = static_cast<std::int32_t>(0x800401F3);
 

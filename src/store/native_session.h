@@ -33,6 +33,7 @@ public:
     std::shared_ptr<RDOStore> LogonPstStore(const std::string& path, int format) override;
     std::shared_ptr<RDOFolder> GetFolderFromPath(const std::string& path) override;
     void Logoff() override;
+    void SetStoreWait(std::function<void(const std::string& path)> waiting, std::function<bool()> give_up) override;
 
     std::shared_ptr<RDOMail> CreateMessageFromMsgFile(const std::string& path, const std::string& message_class,
                                                       int format) override;

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "platform/file_checks.h"
+#include "platform/file_lock.h"
 #include "store/mime/mime_import.h"
 #include "store/native_session.h"
 #include "store/pst/messaging/checker.h"
@@ -15,6 +17,9 @@ namespace store {
 // One open store, shared by the objects reached from it; closed by log-off or when the last
 // object goes away.
 struct PstStoreHandle {
+    // First member, so that it goes last: the lock is held until the store is closed or its
+    // extended copy has replaced the original.
+    std::unique_ptr<platform::FileLock> lock;
     std::unique_ptr<pst::messaging::Store> store;                 // a store this session created
     std::unique_ptr<pst::messaging::StoreExtension> extension;    // or the working copy of one that exists
     std::string display_name;
@@ -30,6 +35,10 @@ struct PstStoreHandle {
     void Close() {
         if (!open) return;
         open = false;
+        struct Unlock {
+            std::unique_ptr<platform::FileLock>& lock;
+            ~Unlock() { lock.reset(); }
+        } unlock{lock};
         if (extension) {
             auto ext = std::move(extension);
             ext->Commit();
@@ -156,15 +165,50 @@ std::shared_ptr<RDOFolder> PstFolders::Add(const std::string& name, int folder_t
 
 std::string PstStoreRefusal(const std::string& path) { return pst::messaging::ExtensionRefusal(path); }
 
+std::string PstStoreLockPath(const std::string& path) {
+    // Two names of one store (a link, a relative path) must meet at one lock.
+    std::error_code ec;
+    const std::filesystem::path real = std::filesystem::weakly_canonical(path, ec);
+    return (ec ? path : real.string()) + ".ombrik-lock";
+}
+
+void PstSession::SetStoreWait(std::function<void(const std::string& path)> waiting, std::function<bool()> give_up) {
+    waiting_ = std::move(waiting);
+    give_up_ = std::move(give_up);
+}
+
 PstSession::PstSession() = default;
 PstSession::~PstSession() = default;
 
 std::shared_ptr<RDOStore> PstSession::LogonPstStore(const std::string& path, int format) {
     if (format != kOlStoreUnicode) throw ComError(kMAPI_E_NO_SUPPORT, "only Unicode PST stores are supported");
     if (path.empty()) throw ComError(kE_INVALIDARG, "no PST store path");
+    const std::string lock_path = PstStoreLockPath(path);
+    // Our own lock would be waited for in vain, and two working copies of one store would
+    // replace each other.
+    for (const auto& open : stores_)
+        if (open->open && open->lock && open->lock->path() == lock_path)
+            throw ComError(kMAPI_E_NO_SUPPORT, "the PST store " + path + " is open in this session already");
     auto handle = std::make_shared<PstStoreHandle>();
+    try {
+        handle->lock = platform::FileLock::Acquire(
+            lock_path, [&] { if (waiting_) waiting_(path); }, give_up_);
+    } catch (const std::runtime_error& e) {
+        throw ComError(kMAPI_E_DISK_ERROR, "the PST store " + path + " cannot be locked against other programs (" +
+                                               e.what() + ")");
+    }
+    if (!handle->lock)
+        throw ComError(kMAPI_E_USER_CANCEL, "another conversion is still adding to the PST store " + path +
+                                                "; the wait for it was interrupted and nothing was written to the "
+                                                "store. Run this conversion again when the other one has finished");
     std::error_code ec;
     if (std::filesystem::exists(path, ec)) {
+        // Never opened unless it is a plain file: a FIFO or a device would block the reader.
+        const std::string not_readable = platform::ReadableFileRefusal(path);
+        if (!not_readable.empty())
+            throw ComError(kMAPI_E_NOT_FOUND, "the PST store " + path + " " + not_readable +
+                                                  "; choose an Outlook data file (.pst) or let the export create a "
+                                                  "new store");
         // The user's store is never written in place: a checked copy replaces it at log-off.
         const std::string refusal = PstStoreRefusal(path);
         if (!refusal.empty()) throw ComError(kMAPI_E_CORRUPT_DATA, refusal);

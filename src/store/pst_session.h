@@ -2,6 +2,7 @@
 // item collections and message items that import an .eml file and save it into a store.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,7 +20,9 @@ public:
     PstSession(const PstSession&) = delete;
     PstSession& operator=(const PstSession&) = delete;
 
-    // Opens the Unicode PST store at path, creating it (named after the file) when missing. A store
+    // Opens the Unicode PST store at path, creating it (named after the file) when missing. The
+    // store is locked against other programs doing the same (a lock file beside it) from here to
+    // its log-off, so two runs into one store add to it one after the other. A store
     // that exists is extended through a private copy that replaces it, checked, at log-off; an
     // ANSI, 4K-page, password-protected or damaged store is refused with MAPI_E_CORRUPT_DATA and a
     // text saying what to do, and the file is left untouched.
@@ -28,10 +31,17 @@ public:
     std::shared_ptr<RDOFolder> GetFolderFromPath(const std::string& path);
     // Writes and closes every store this session opened.
     void Logoff();
+    // See RDOSession::SetStoreWait.
+    void SetStoreWait(std::function<void(const std::string& path)> waiting, std::function<bool()> give_up);
 
 private:
     std::vector<std::shared_ptr<PstStoreHandle>> stores_;
+    std::function<void(const std::string&)> waiting_;
+    std::function<bool()> give_up_;
 };
+
+// The lock file that guards the store at path: beside the file the path leads to.
+std::string PstStoreLockPath(const std::string& path);
 
 // Why the store at path cannot be extended, or an empty text when it can.
 std::string PstStoreRefusal(const std::string& path);

@@ -4,6 +4,7 @@
 // a failed operation throws store::ComError with a negative HRESULT.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -69,6 +70,10 @@ public:
                                                               const std::string& message_class,
                                                               int format) = 0;
     virtual void Logoff() = 0;
+    // How LogonPstStore waits while another program is adding to the same store: waiting(path) is
+    // told once as the wait begins; give_up() is asked between tries and ends the wait with a
+    // failure when it answers true. Without them the wait lasts until the store is free.
+    virtual void SetStoreWait(std::function<void(const std::string& path)>, std::function<bool()>) {}
 };
 
 // The class factory: the session for a known ProgID; throws ComError (class not registered)

@@ -13,4 +13,8 @@ std::shared_ptr<RDOFolder> NativeSession::GetFolderFromPath(const std::string& p
 
 void NativeSession::Logoff() { pst_.Logoff(); }
 
+void NativeSession::SetStoreWait(std::function<void(const std::string& path)> waiting, std::function<bool()> give_up) {
+    pst_.SetStoreWait(std::move(waiting), std::move(give_up));
+}
+
 }  // namespace store

@@ -1,4 +1,6 @@
 // Destination, saving options, the checks before a conversion, and leaving the program.
+#include <unistd.h>
+
 #include <filesystem>
 
 #include <wx/hyperlink.h>
@@ -119,6 +121,54 @@ TEST_F(Preflight, ListThenDestinationThenStart) {
     Click(ids::kConvertMessages);
     EXPECT_EQ(prompter_.messages.size(), 2u);
     EXPECT_EQ(job_.starts, 1);
+}
+
+TEST_F(Preflight, ADestinationThatWentAwayIsChosenAgainNotConvertedInto) {
+    AddOneFile();
+    ChooseDestination();
+    const std::string destination = folder_ / "out/ExportDBX";
+
+    // Only the ExportDBX folder went: it is made again, as Browse made it, and the job starts.
+    std::filesystem::remove_all(destination);
+    Click(ids::kConvertMessages);
+    EXPECT_TRUE(std::filesystem::is_directory(destination));
+    EXPECT_EQ(job_.starts, 1);
+    PumpUntil([this] { return !job_.IsRunning(); });
+
+    // The chosen folder itself went (a removed folder, an unplugged disk): nothing starts.
+    std::filesystem::remove_all(folder_ / "out");
+    Click(ids::kConvertMessages);
+    EXPECT_EQ(prompter_.MessageTexts(),
+              (std::vector<std::string>{"The destination folder " + destination +
+                                        " does not exist any more. Choose it again with Browse."}));
+    ASSERT_EQ(prompter_.messages.size(), 1u);
+    EXPECT_EQ(prompter_.messages.back().style, kPreflightStyle);
+    EXPECT_FALSE(std::filesystem::exists(folder_ / "out"));
+    EXPECT_EQ(job_.starts, 1);
+
+    // The earlier checks still come first.
+    Click(ids::kClearList);
+    Click(ids::kConvertMessages);
+    EXPECT_EQ(prompter_.MessageTexts().back(), "Please add dbx file");
+
+    // A destination we may not write to is refused with its reason.
+    if (::geteuid() != 0) {
+        AddOneFile();
+        std::filesystem::create_directories(destination);
+        std::filesystem::permissions(destination, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+        Click(ids::kConvertMessages);
+        std::filesystem::permissions(destination, std::filesystem::perms::owner_all);
+        EXPECT_EQ(prompter_.MessageTexts().back(), "The destination folder " + destination +
+                                                       " cannot be written to (permission denied). Choose another "
+                                                       "one with Browse.");
+        EXPECT_EQ(job_.starts, 1);
+    }
+
+    // Chosen again with Browse, it is converted into.
+    ChooseDestination();
+    AddOneFile();
+    Click(ids::kConvertMessages);
+    EXPECT_EQ(job_.starts, 2);
 }
 
 TEST_F(Preflight, EnterConvertsUnlessAButtonHasTheFocus) {

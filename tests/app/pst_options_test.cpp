@@ -119,6 +119,31 @@ TEST_F(PstOptions, EarlierPathsAreKeptAndAcceptTheDialog) {
     EXPECT_EQ(dialog_->GetReturnCode(), wxID_OK);
 }
 
+TEST_F(PstOptions, EachModeNeedsItsOwnPath) {
+    // A new store's folder chosen earlier does not stand in for the existing store...
+    settings_.pst_path = "/data/NewPST.pst";
+    Choose(ids::kPstExistingStore);
+    Click(ids::kPstConvert);
+    EXPECT_EQ(prompter_.app_messages, (std::vector<std::string>{"Please select destination pst file path"}));
+    EXPECT_TRUE(dialog_->IsShown());
+
+    // ...nor the other way round.
+    settings_.pst_path.clear();
+    settings_.existing_pst_path = "/data/Outlook.pst";
+    Choose(ids::kPstSingleNewStore);
+    Click(ids::kPstConvert);
+    EXPECT_EQ(prompter_.app_messages.size(), 2u);
+    EXPECT_TRUE(dialog_->IsShown());
+
+    // Each with its own path is accepted.
+    Choose(ids::kPstExistingStore);
+    Click(ids::kPstConvert);
+    EXPECT_EQ(prompter_.app_messages.size(), 2u);
+    EXPECT_EQ(settings_.pst_mode, "old");
+    EXPECT_EQ(dialog_->GetReturnCode(), wxID_OK);
+    EXPECT_FALSE(dialog_->IsShown());
+}
+
 TEST_F(PstOptions, SeparateStoresNeedNoPath) {
     Choose(ids::kPstSeparateStores);
     Click(ids::kPstConvert);

@@ -1,5 +1,7 @@
 // ombrik-cli as a script would use it: arguments in, files, output and exit status out.
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -19,7 +21,8 @@ struct CliRun {
 
 CliRun RunCli(const std::string& arguments) {
     CliRun run;
-    const std::string command = std::string(OMBRIK_CLI) + " " + arguments + " 2>&1";
+    // A run that blocks is ended by timeout (status 124) instead of holding up the suite.
+    const std::string command = "timeout 60 " + std::string(OMBRIK_CLI) + " " + arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     char buffer[4096];
     std::size_t n;
@@ -136,4 +139,113 @@ TEST(Cli, FindStoresListsUserIdentityFoldersAndMessages) {
     EXPECT_NE(none.out.find("0 Outlook Express stores found"), std::string::npos) << none.out;
     EXPECT_EQ(RunCli("--find-stores").status, 2);
     EXPECT_NE(RunCli("--help").out.find("--find-stores ROOT"), std::string::npos);
+TEST(Cli, PstOptionsMissingForTheModeAreUsageErrorsBeforeAnythingIsWritten) {
+    fixtures::TempFolder dir;
+    fixtures::DbxFileBuilder inbox;
+    inbox.AddEmail(Email("one", "Subject: one\r\n\r\nbody\r\n"));
+    inbox.WriteTo(dir / "Inbox.dbx");
+    const std::string common = "--dest " + Quote(dir.path()) + " --format pst " + Quote(dir / "Inbox.dbx");
+    struct Case {
+        std::string options, says;
+    };
+    const Case cases[] = {
+        {"", "--pst-mode"},
+        {"--pst-mode new", "--pst-folder"},
+        {"--pst-mode new --pst-file " + Quote(dir / "x.pst"), "--pst-folder"},
+        {"--pst-mode new --pst-folder " + Quote(dir / "nowhere"), "does not exist"},
+        {"--pst-mode old", "--pst-file"},
+        {"--pst-mode old --pst-folder " + Quote(dir.path()), "--pst-file"},
+        {"--pst-mode old --pst-file " + Quote(dir / "absent.pst"), "does not exist"},
+        {"--pst-mode separated", "unknown PST mode"},
+    };
+    for (const Case& c : cases) {
+        const CliRun run = RunCli(common + " " + c.options);
+        EXPECT_EQ(run.status, 2) << c.options << "\n" << run.out;
+        EXPECT_NE(run.out.find(c.says), std::string::npos) << c.options << "\n" << run.out;
+        EXPECT_EQ(run.out.find("failures:"), std::string::npos) << c.options;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "ExportDBX"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "NewPST.pst"));
+
+    // "separate" is the same mode as the options dialog's "seprate".
+    for (const char* spelling : {"separate", "seprate"}) {
+        std::filesystem::remove_all(dir / "ExportDBX");
+        const CliRun run = RunCli(common + " --pst-mode " + spelling);
+        EXPECT_EQ(run.status, 0) << spelling << "\n" << run.out;
+        EXPECT_NE(run.out.find("messages written: 1, failures: 0"), std::string::npos) << run.out;
+        EXPECT_TRUE(std::filesystem::is_regular_file(dir / "ExportDBX/Inbox.dbx.pst")) << spelling;
+    }
+}
+
+TEST(Cli, AFileNamedTwiceIsConvertedOnceWithANote) {
+    fixtures::TempFolder dir;
+    std::filesystem::create_directories(dir / "mail");
+    fixtures::DbxFileBuilder inbox;
+    inbox.AddEmail(Email("one", "A")).AddEmail(Email("two", "B"));
+    inbox.WriteTo(dir / "mail/Inbox.dbx");
+    const CliRun run = RunCli("--dest " + Quote(dir.path()) + " " + Quote(dir / "mail/Inbox.dbx") + " --add-folder " +
+                              Quote(dir / "mail") + " " + Quote(dir / "mail/Inbox.dbx"));
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("note: " + dir / "mail/Inbox.dbx" + " is named more than once"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("skipped"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("folders: 1, messages written: 2, failures: 0"), std::string::npos) << run.out;
+    EXPECT_FALSE(std::filesystem::exists(dir / "ExportDBX/Inbox (2)"));
+}
+
+TEST(Cli, SkippedFilesAreNamedWithTheSystemsReason) {
+    fixtures::TempFolder dir;
+    fixtures::DbxFileBuilder inbox;
+    inbox.AddEmail(Email("one", "A"));
+    inbox.WriteTo(dir / "Inbox.dbx");
+    std::filesystem::create_directories(dir / "Folder.dbx");
+    ASSERT_EQ(::mkfifo((dir / "Pipe.dbx").c_str(), 0600), 0);
+    std::string arguments = "--dest " + Quote(dir.path()) + " " + Quote(dir / "Inbox.dbx") + " " +
+                            Quote(dir / "Gone.dbx") + " " + Quote(dir / "Folder.dbx") + " " + Quote(dir / "Pipe.dbx") +
+                            " --add-folder " + Quote(dir / "no-such-folder");
+    const bool as_user = ::geteuid() != 0;
+    if (as_user) {
+        fixtures::WriteFile(dir / "Locked.dbx", "x");
+        ::chmod((dir / "Locked.dbx").c_str(), 0);
+        arguments += " " + Quote(dir / "Locked.dbx");
+    }
+    const CliRun run = RunCli(arguments);
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.out.find("skipped " + dir / "Gone.dbx" + ": does not exist"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("skipped " + dir / "Folder.dbx" + ": is a folder"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("skipped " + dir / "Pipe.dbx" + ": is not a regular file"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("skipped " + dir / "no-such-folder" + ": does not exist"), std::string::npos) << run.out;
+    if (as_user) {
+        EXPECT_NE(run.out.find("skipped " + dir / "Locked.dbx" + ": permission denied"), std::string::npos) << run.out;
+    }
+    EXPECT_NE(run.out.find("folders: 1, messages written: 1, failures: 0"), std::string::npos) << run.out;
+}
+
+TEST(Cli, FifosNeverBlockAnyPlaceAFileIsRead) {
+    fixtures::TempFolder dir;
+    std::filesystem::create_directories(dir / "mail");
+    fixtures::DbxFileBuilder inbox;
+    inbox.AddEmail(Email("one", "A"));
+    inbox.WriteTo(dir / "mail/Inbox.dbx");
+    ASSERT_EQ(::mkfifo((dir / "mail/Pipe.dbx").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((dir / "store.pst").c_str(), 0600), 0);
+
+    // Inside a searched folder: passed over with its reason, the rest converted.
+    const CliRun folder = RunCli("--dest " + Quote(dir.path()) + " --add-folder " + Quote(dir / "mail"));
+    EXPECT_EQ(folder.status, 1) << folder.out;
+    EXPECT_NE(folder.out.find("skipped " + dir / "mail/Pipe.dbx" + ": is not a regular file"), std::string::npos)
+        << folder.out;
+    EXPECT_EQ(fixtures::ReadFile(dir / "ExportDBX/Inbox/one0.eml"), "A");
+
+    // As the existing store: a usage error, nothing written.
+    const CliRun old_store = RunCli("--dest " + Quote(dir / "mail") + " --format pst --pst-mode old --pst-file " +
+                                    Quote(dir / "store.pst") + " " + Quote(dir / "mail/Inbox.dbx"));
+    EXPECT_EQ(old_store.status, 2) << old_store.out;
+    EXPECT_NE(old_store.out.find("is not a regular file"), std::string::npos) << old_store.out;
+    EXPECT_FALSE(std::filesystem::exists(dir / "mail/ExportDBX"));
+
+    // As the store to check: refused, a failure.
+    const CliRun check = RunCli("--check-pst " + Quote(dir / "store.pst"));
+    EXPECT_EQ(check.status, 1) << check.out;
+    EXPECT_NE(check.out.find("cannot check " + dir / "store.pst" + ": is not a regular file"), std::string::npos)
+        << check.out;
 }

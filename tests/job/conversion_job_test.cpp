@@ -1,5 +1,8 @@
 #include "job/conversion_job.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -143,4 +146,28 @@ TEST(ConversionJob, OptionsWithoutAnExporterAreNotAvailable) {
     EXPECT_TRUE(IsSavingOptionAvailable("mbox"));
     for (const char* option : {"msg", "rtf", "html", "pst"}) EXPECT_TRUE(IsSavingOptionAvailable(option)) << option;
     EXPECT_FALSE(IsSavingOptionAvailable("bogus"));
+}
+
+// A folder file that turned into a FIFO (or was one all along) after it was listed: every form
+// passes it over as a failure instead of waiting for a writer that never comes.
+TEST(ConversionJob, AFifoInTheListNeverBlocksAnyForm) {
+    for (const std::string option : {"eml", "mbox", "msg", "pst"}) {
+        ExportHarness h;
+        ASSERT_EQ(::mkfifo((h.dir / "Pipe.dbx").c_str(), 0600), 0);
+        fixtures::DbxFileBuilder inbox;
+        inbox.AddEmail(Email("kept", "Subject: kept\r\n\r\nbody\r\n"));
+        h.window.AddRow(h.dir / "Pipe.dbx", "Pipe.dbx");
+        h.window.AddRow(h.WriteDbx("Inbox.dbx", inbox), "Inbox.dbx");
+        h.settings.saving_option = option;
+        h.settings.destination_path = h.Destination();
+        h.window.pst_answer.pst_mode = "seprate";
+        h.window.pst_answer.pst_options_answer = "yes";
+        ::alarm(30);
+        const JobTally tally = RunConversionJob(h.window, h.settings);
+        ::alarm(0);
+        EXPECT_EQ(tally.messages(), 1u) << option;
+        EXPECT_EQ(tally.failures(), 1u) << option;
+        ASSERT_FALSE(tally.failure_lines().empty()) << option;
+        EXPECT_EQ(tally.failure_lines()[0].rfind(h.dir / "Pipe.dbx", 0), 0u) << tally.failure_lines()[0];
+    }
 }

@@ -1,6 +1,7 @@
 #include "job/source_list.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -16,7 +17,9 @@ TEST(SourceList, NewRowsGoOnTopAndDuplicatesAreSkipped) {
     SourceList list;
     EXPECT_TRUE(list.AddSourceRow(dir / "a.dbx", dir.path()));
     EXPECT_TRUE(list.AddSourceRow(dir / "b.dbx", dir.path()));
-    EXPECT_FALSE(list.AddSourceRow(dir / "a.dbx", dir.path()));
+    const SourceAddResult again = list.AddSourceRow(dir / "a.dbx", dir.path());
+    EXPECT_FALSE(again);
+    EXPECT_EQ(again.outcome, SourceAddResult::kAlreadyListed);
     ASSERT_EQ(list.size(), 2);
     EXPECT_EQ(list.rows()[0].file_name, "b.dbx");
     EXPECT_EQ(list.rows()[1].path, dir / "a.dbx");
@@ -29,15 +32,18 @@ TEST(SourceList, NewRowsGoOnTopAndDuplicatesAreSkipped) {
     EXPECT_EQ(list.CountText(), "0  files");
 }
 
-TEST(SourceList, UnreadableFilesAreLeftOut) {
+TEST(SourceList, UnreadableFilesAreLeftOutWithTheSystemsReason) {
     fixtures::TempFolder dir;
     SourceList list;
-    EXPECT_FALSE(list.AddSourceRow(dir / "missing.dbx", dir.path()));
-    EXPECT_FALSE(list.AddSourceRow(dir.path(), dir.path()));  // a folder is not a file
+    const SourceAddResult missing = list.AddSourceRow(dir / "missing.dbx", dir.path());
+    EXPECT_FALSE(missing);
+    EXPECT_EQ(missing.outcome, SourceAddResult::kRefused);
+    EXPECT_EQ(missing.reason, "does not exist");
+    EXPECT_EQ(list.AddSourceRow(dir.path(), dir.path()).reason, "is a folder");
     if (::geteuid() != 0) {
         fixtures::WriteFile(dir / "locked.dbx", "x");
         ::chmod((dir / "locked.dbx").c_str(), 0);
-        EXPECT_FALSE(list.AddSourceRow(dir / "locked.dbx", dir.path()));
+        EXPECT_EQ(list.AddSourceRow(dir / "locked.dbx", dir.path()).reason, "permission denied");
     }
     EXPECT_EQ(list.size(), 0);
     fixtures::WriteFile(dir / "x.dbx", "x");
@@ -121,4 +127,35 @@ TEST(SourceListStore, AddFolderKeepsItsOwnRuleInsideAStore) {
         EXPECT_EQ(row.folder_name, std::filesystem::path(dir.path()).filename().string());
         EXPECT_TRUE(row.store_path.empty());
     }
+}
+
+// A FIFO opened for reading waits for a writer that never comes; the alarm turns such a hang
+// into a failure instead of a stuck test run.
+TEST(SourceList, FifosAndOtherSpecialFilesAreRefusedWithoutBlocking) {
+    fixtures::TempFolder dir;
+    ASSERT_EQ(::mkfifo((dir / "Pipe.dbx").c_str(), 0600), 0);
+    fixtures::WriteFile(dir / "Inbox.dbx", "x");
+    ::alarm(20);
+    SourceList list;
+    const SourceAddResult fifo = list.AddSourceRow(dir / "Pipe.dbx", dir.path());
+    EXPECT_EQ(fifo.outcome, SourceAddResult::kRefused);
+    EXPECT_EQ(fifo.reason, "is not a regular file");
+    EXPECT_EQ(list.AddSourceRow("/dev/zero", "/dev").reason, "is not a regular file");
+
+    std::vector<std::pair<std::string, std::string>> skipped;
+    EXPECT_EQ(list.AddFolder(dir.path(), [&](const std::string& path, const SourceAddResult& result) {
+        skipped.emplace_back(path, result.reason);
+    }), 1);
+    ::alarm(0);
+    EXPECT_EQ(skipped, (std::vector<std::pair<std::string, std::string>>{{dir / "Pipe.dbx", "is not a regular file"}}));
+    ASSERT_EQ(list.size(), 1);
+    EXPECT_EQ(list.rows()[0].file_name, "Inbox.dbx");
+
+    // Named again through the folder: one row, told as listed already.
+    skipped.clear();
+    EXPECT_EQ(list.AddFolder(dir.path(), [&](const std::string& path, const SourceAddResult& result) {
+        if (result.outcome == SourceAddResult::kAlreadyListed) skipped.emplace_back(path, "listed");
+    }), 0);
+    EXPECT_EQ(skipped, (std::vector<std::pair<std::string, std::string>>{{dir / "Inbox.dbx", "listed"}}));
+    EXPECT_EQ(list.size(), 1);
 }

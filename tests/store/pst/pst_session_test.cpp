@@ -2,15 +2,20 @@
 // the target folder, import .eml files into new items and save them, log off, and run again.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <thread>
 
 #include <fstream>
 #include <iterator>
 
 #include "pst_test_util.h"
+#include "store/pst/messaging/extension.h"
 #include "store/pst/messaging/store.h"
 #include "store/pst_session.h"
 
@@ -98,6 +103,83 @@ TEST(PstSession, SeparateStoresPerFolderFile) {
     EXPECT_EQ(Subjects(dir / "Inbox.dbx.pst", "Inbox.dbx"), std::vector<std::string>{"Only"});
     EXPECT_EQ(Subjects(dir / "Sent Items.dbx.pst", "Sent Items.dbx"), std::vector<std::string>{"Only"});
     EXPECT_EQ(StoreProblems(dir / "Sent Items.dbx.pst"), "");
+}
+
+// A store is held from its opening to its log-off: a second session waits (told once), gives up
+// when asked to with a failure that wrote nothing, or goes on from the first one's result.
+TEST(PstSession, ASecondSessionOnOneStoreWaitsForTheFirstsLogoff) {
+    auto dir = ScratchDir("session-lock");
+    const std::string pst = (dir / "Shared.pst").string();
+    auto a = WriteEml(dir, "a.eml", "From the first");
+    auto b = WriteEml(dir, "b.eml", "From the second");
+
+    {
+        PstSession seed;  // the store exists: the runs below extend it through working copies
+        auto made = seed.LogonPstStore(pst, kOlStoreUnicode);
+        ImportInto(seed, "\\\\" + made->DisplayName(), "Seed.dbx", {a});
+        seed.Logoff();
+    }
+    PstSession first;
+    auto store = first.LogonPstStore(pst, kOlStoreUnicode);
+    ImportInto(first, "\\\\" + store->DisplayName(), "Inbox.dbx", {a});
+    EXPECT_TRUE(fs::exists(PstStoreLockPath(pst)));
+    EXPECT_THROW(first.LogonPstStore(pst, kOlStoreUnicode), ComError);  // not twice in one session
+
+    std::vector<std::string> told;
+    int asks = 0;
+    PstSession impatient;
+    impatient.SetStoreWait([&](const std::string& path) { told.push_back(path); }, [&] { return ++asks == 2; });
+    try {
+        impatient.LogonPstStore(pst, kOlStoreUnicode);
+        ADD_FAILURE() << "the store was opened twice at once";
+    } catch (const ComError& e) {
+        EXPECT_EQ(e.hresult(), kMAPI_E_USER_CANCEL);
+        EXPECT_NE(std::string(e.what()).find("another conversion is still adding to the PST store " + pst),
+                  std::string::npos) << e.what();
+    }
+    EXPECT_EQ(told, std::vector<std::string>{pst});
+
+    // A patient one goes on as soon as the first has put its result in place, and adds to it.
+    std::atomic<bool> waiting{false};
+    std::thread second([&] {
+        PstSession patient;
+        patient.SetStoreWait([&](const std::string&) { waiting = true; }, {});
+        auto again = patient.LogonPstStore(pst, kOlStoreUnicode);
+        ImportInto(patient, "\\\\" + again->DisplayName(), "Sent.dbx", {b});
+        patient.Logoff();
+    });
+    while (!waiting) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // The first lingers just before its copy replaces the store: a lock let go any earlier would
+    // let the second copy the store without the first's messages and put that back over them.
+    std::atomic<int> lingered{0};
+    pst::messaging::StoreExtension::SetStepHookForTesting([&](const std::string& step) {
+        if (step == "synced" && lingered++ == 0) std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    });
+    first.Logoff();
+    second.join();
+    pst::messaging::StoreExtension::SetStepHookForTesting({});
+    EXPECT_EQ(Subjects(pst, "Seed.dbx"), std::vector<std::string>{"From the first"});
+    EXPECT_EQ(Subjects(pst, "Inbox.dbx"), std::vector<std::string>{"From the first"});
+    EXPECT_EQ(Subjects(pst, "Sent.dbx"), std::vector<std::string>{"From the second"});
+    EXPECT_FALSE(fs::exists(PstStoreLockPath(pst)));
+    EXPECT_EQ(StoreProblems(pst), "");
+}
+
+TEST(PstSession, AStorePathThatIsNoPlainFileIsRefusedWithoutBlocking) {
+    auto dir = ScratchDir("session-fifo");
+    const std::string fifo = (dir / "Pipe.pst").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    PstSession session;
+    ::alarm(30);  // a FIFO opened for reading would wait here for ever
+    try {
+        session.LogonPstStore(fifo, kOlStoreUnicode);
+        ADD_FAILURE() << "a FIFO was taken for a store";
+    } catch (const ComError& e) {
+        EXPECT_NE(std::string(e.what()).find("the PST store " + fifo + " is not a regular file"), std::string::npos)
+            << e.what();
+    }
+    ::alarm(0);
+    EXPECT_FALSE(fs::exists(PstStoreLockPath(fifo)));
 }
 
 TEST(PstSession, RefusesStoresItCannotExtendAndLeavesThemUntouched) {

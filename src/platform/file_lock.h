@@ -1,0 +1,34 @@
+// An exclusive advisory lock held on a small lock file, for work that spans several file
+// operations (a copy written, checked and renamed over an original) and must not interleave with
+// the same work of another process. Advisory: it binds the programs that take it, no others.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+class FileLock {
+public:
+    // Takes the lock on lock_path, creating the file when missing. While another process holds
+    // it, calls waiting() once and tries again a few times a second until the lock is ours or
+    // give_up() answers true; then returns nullptr. Throws std::runtime_error when the lock file
+    // cannot be made or locked at all.
+    static std::unique_ptr<FileLock> Acquire(const std::string& lock_path, const std::function<void()>& waiting,
+                                             const std::function<bool()>& give_up);
+    // Removes the lock file, then lets the lock go.
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    const std::string& path() const { return path_; }
+
+private:
+    FileLock(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+
+    std::string path_;
+    int fd_;
+};
+
+}  // namespace platform
