@@ -16,7 +16,7 @@
 #include "platform/memory_tuning.h"
 #include "platform/paths.h"
 #include "platform/text_encoding.h"
-#include "store/pst/pst_check.h"
+#include "cli/pst_check_command.h"
 
 namespace {
 
@@ -156,5 +156,7 @@ int main(int argc, char** argv) {
     }
     std::printf("folders: %zu, messages written: %zu, failures: %zu\n", tally.folders(), tally.messages(),
                 tally.failures());
+    if (tally.already_there() != 0)
+        std::printf("messages already in the store, not added again: %zu\n", tally.already_there());
     return tally.failures() == 0 && skipped_sources == 0 && !stopped ? kExitOk : kExitFailures;
 }

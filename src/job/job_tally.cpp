@@ -8,6 +8,7 @@ JobTally& JobTally::operator=(const JobTally& other) {
     folders_ = other.folders_;
     messages_ = other.messages_;
     failures_ = other.failures_;
+    already_there_ = other.already_there_;
     lines_ = other.lines_;
     return *this;
 }
@@ -26,6 +27,16 @@ void JobTally::CountFailure(const std::string& what, const std::string& why) {
     std::lock_guard<std::mutex> lock(mutex_);
     ++failures_;
     if (lines_.size() < kKeptLines) lines_.push_back(what + ": " + why);
+}
+
+void JobTally::CountAlreadyThere() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++already_there_;
+}
+
+std::size_t JobTally::already_there() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return already_there_;
 }
 
 std::size_t JobTally::folders() const {
@@ -50,9 +61,13 @@ std::vector<std::string> JobTally::failure_lines() const {
 
 std::string JobTally::Summary() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (failures_ == 0) return {};
-    std::string text = "\n\n" + std::to_string(failures_) + (failures_ == 1 ? " failure" : " failures") + " (" +
-                       std::to_string(messages_) + " messages written):";
+    std::string text;
+    if (already_there_ != 0)
+        text += "\n\n" + std::to_string(already_there_) + (already_there_ == 1 ? " message" : " messages") +
+                " already in the store, not added again.";
+    if (failures_ == 0) return text;
+    text += "\n\n" + std::to_string(failures_) + (failures_ == 1 ? " failure" : " failures") + " (" +
+            std::to_string(messages_) + " messages written):";
     for (const auto& line : lines_) text += "\n" + line;
     if (failures_ > lines_.size()) text += "\n... and " + std::to_string(failures_ - lines_.size()) + " more";
     return text;

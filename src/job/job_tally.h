@@ -16,12 +16,16 @@ public:
     void CountMessage();
     // One failure: what failed (a file, a folder) and why, in a few words.
     void CountFailure(const std::string& what, const std::string& why);
+    // A message skipped because identical output or store content exists already.
+    void CountAlreadyThere();
 
     std::size_t folders() const;
     std::size_t messages() const;
     std::size_t failures() const;
+    std::size_t already_there() const;
     std::vector<std::string> failure_lines() const;  // "what: why", the first ones only
-    // Text added after "conversion process completed" when anything failed; empty otherwise.
+    // Text added after "conversion process completed" when anything failed or was found in the
+    // store already; empty otherwise.
     std::string Summary() const;
 
 private:
@@ -30,5 +34,6 @@ private:
     std::size_t folders_ = 0;
     std::size_t messages_ = 0;
     std::size_t failures_ = 0;
+    std::size_t already_there_ = 0;
     std::vector<std::string> lines_;
 };

@@ -150,8 +150,12 @@ void ImportFolderIntoPst(ConversionWindow& window, const JobSettings& settings, 
                 auto item = items->Add(store::kOlMailItem);
                 if (!item) throw store::ComError(store::kE_POINTER, "no message item");
                 item->Import(temp_path, store::kOlRfc822);
-                item->Save();
+                const bool added = item->Save();
                 platform::DeleteFile(temp_path);
+                if (!added) {
+                    tally.CountAlreadyThere();
+                    return;
+                }
             } catch (const std::exception& error) {
                 platform::DeleteFile(temp_path);
                 // One failed message does not cost the rest of the folder.

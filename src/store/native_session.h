@@ -16,7 +16,7 @@ class MsgFileMail : public RDOMail {
 public:
     MsgFileMail(std::string path, std::string message_class);
     void Import(const std::string& path, int format) override;
-    void Save() override;
+    bool Save() override;
     void SaveAs(const std::string& path, int format) override;
 
     const mapi::Message& message() const { return message_; }

@@ -97,10 +97,14 @@ public:
         }
         AddCompressedRtfFromHtml(message_);
     }
-    void Save() override {
+    // A message the folder holds already (by Message-ID, date and subject, or by content) is
+    // not added a second time, whoever imports it.
+    bool Save() override {
         if (saved_) throw ComError(kMAPI_E_NO_SUPPORT, "the item was saved already");
-        Guarded("saving a message into the PST store", [&] { handle_->Get().AddMessage(folder_, message_); });
+        const auto outcome = Guarded("saving a message into the PST store",
+                                     [&] { return handle_->Get().AddMessageUnlessPresent(folder_, message_); });
         saved_ = true;
+        return !outcome.already_there;
     }
     void SaveAs(const std::string& path, int format) override {
         switch (format) {

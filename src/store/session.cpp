@@ -79,7 +79,10 @@ void MsgFileMail::Import(const std::string& path, int format) {
     AddCompressedRtfFromHtml(message_);
 }
 
-void MsgFileMail::Save() { WriteMsg(message_, path_); }
+bool MsgFileMail::Save() {
+    WriteMsg(message_, path_);
+    return true;
+}
 
 void MsgFileMail::SaveAs(const std::string& path, int format) {
     switch (format) {

@@ -27,7 +27,8 @@ class RDOMail {
 public:
     virtual ~RDOMail() = default;
     virtual void Import(const std::string& path, int format) = 0;
-    virtual void Save() = 0;
+    // Stores the item; false when its folder held the same message already and nothing was added.
+    virtual bool Save() = 0;
     virtual void SaveAs(const std::string& path, int format) = 0;
 };
 

@@ -5,10 +5,12 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
 #include "export/export_test_support.h"
+#include "store/pst/messaging/store.h"
 
 using testsupport::Email;
 
@@ -139,6 +141,8 @@ TEST(Cli, FindStoresListsUserIdentityFoldersAndMessages) {
     EXPECT_NE(none.out.find("0 Outlook Express stores found"), std::string::npos) << none.out;
     EXPECT_EQ(RunCli("--find-stores").status, 2);
     EXPECT_NE(RunCli("--help").out.find("--find-stores ROOT"), std::string::npos);
+}
+
 TEST(Cli, PstOptionsMissingForTheModeAreUsageErrorsBeforeAnythingIsWritten) {
     fixtures::TempFolder dir;
     fixtures::DbxFileBuilder inbox;
@@ -248,4 +252,66 @@ TEST(Cli, FifosNeverBlockAnyPlaceAFileIsRead) {
     EXPECT_EQ(check.status, 1) << check.out;
     EXPECT_NE(check.out.find("cannot check " + dir / "store.pst" + ": is not a regular file"), std::string::npos)
         << check.out;
+}
+
+namespace {
+
+void PatchFile(const std::string& file, std::uint64_t at, const std::string& bytes) {
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(at));
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace
+
+// --check-pst says one thing about a store, first, and its exit status agrees with it.
+TEST(Cli, CheckPstGivesOneVerdictThatMatchesItsExitStatus) {
+    fixtures::TempFolder dir;
+    const std::string sound = dir / "sound.pst";
+    {
+        auto store = pst::messaging::Store::Create(sound, "Sound");
+        auto folder = store->AddFolder(store->ipm_subtree(), "Inbox.dbx");
+        mapi::Message m;
+        m.props.Set(0x0037001F, std::string("Hello"));
+        store->AddMessage(folder, m);
+        store->Close();
+    }
+    auto copy = [&](const std::string& name) {
+        const std::string path = dir / name;
+        std::filesystem::copy_file(sound, path);
+        return path;
+    };
+    const std::string no_dlist = copy("no-dlist.pst");
+    PatchFile(no_dlist, 0x4200, std::string(512, '\0'));  // as Outlook 2003 leaves it
+    const std::string damaged = copy("damaged.pst");
+    PatchFile(damaged, 0x4400 + 3, "\x5A");  // an allocation map page torn
+    const std::string ost = copy("offline.ost");
+    PatchFile(ost, 8, "SO");
+    const std::string junk = dir / "junk.pst";
+    std::ofstream(junk) << "not a store";
+
+    struct Case {
+        std::string file;
+        int status;
+        std::string verdict;  // how the first line goes on after "FILE: "
+        std::string also;
+    };
+    const std::vector<Case> cases = {
+        {sound, 0, "sound, no damage (", "1 messages"},
+        {no_dlist, 0, "no damage; 1 inconsistencies that Outlook itself leaves and mends", "  note DLIST_ABSENT: "},
+        {damaged, 1, "DAMAGED: ", "  damage MAP_CRC: "},
+        {ost, 1, "is an offline store (OST)", "export it to a .pst in Outlook"},
+        {junk, 1, "is not an Outlook data file (.pst)", ""},
+    };
+    for (const auto& c : cases) {
+        const CliRun run = RunCli("--check-pst " + Quote(c.file));
+        EXPECT_EQ(run.status, c.status) << run.out;
+        EXPECT_EQ(run.out.rfind(c.file + ": " + c.verdict, 0), 0u) << run.out;
+        EXPECT_NE(run.out.find(c.also), std::string::npos) << run.out;
+        // Never two verdicts at once.
+        const bool says_sound = run.out.find("no damage") != std::string::npos;
+        EXPECT_EQ(says_sound, c.status == 0) << run.out;
+        EXPECT_EQ(run.out.find("DAMAGED") != std::string::npos, c.file == damaged) << run.out;
+    }
+    EXPECT_NE(RunCli("--help").out.find("not added again"), std::string::npos);
 }

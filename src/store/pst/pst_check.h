@@ -1,9 +1,32 @@
-// `ombrik-cli --check-pst FILE`: the structural check of a PST store on a terminal.
+// The verdict on a PST store's structure, for `ombrik-cli --check-pst FILE` and any other front
+// end: the store layer decides, the front end prints.
 #pragma once
 
 #include <string>
+#include <vector>
 
-// Prints what is wrong with the store at path (or that it is sound) and returns the exit code:
-// 0 for a sound store or one with only minor inconsistencies (listed all the same), 1 for a
-// damaged store or one that cannot be read.
-int RunPstCheckCommand(const std::string& path);
+#include "store/pst/messaging/checker.h"
+
+namespace pst {
+
+struct PstCheckVerdict {
+    enum class Kind {
+        kSound,      // nothing found
+        kNotesOnly,  // only inconsistencies Outlook itself leaves and mends: no damage
+        kDamaged,    // at least one finding is damage
+        kNotAStore,  // not a PST store we can check (an OST, another file, an unreadable one)
+    };
+    Kind kind = Kind::kSound;
+    std::string reason;                 // for kNotAStore: what the file is, and what to do instead
+    std::vector<CheckFinding> damage;   // findings that are damage
+    std::vector<CheckFinding> notes;    // Outlook's own inconsistencies
+    std::uint64_t folders = 0, messages = 0, nodes = 0, blocks = 0;
+    // 0 for a store to build upon (sound, or with notes only), 1 otherwise.
+    int exit_code() const { return kind == Kind::kSound || kind == Kind::kNotesOnly ? 0 : 1; }
+};
+
+// Checks the store at path and sorts its findings into damage and notes. Never throws for a
+// damaged or foreign file; that is the verdict.
+PstCheckVerdict CheckPstStore(const std::string& path);
+
+}  // namespace pst

@@ -77,14 +77,65 @@ TEST(PstExport, NewModePutsFilesOfTheSameNameIntoOneFolderNewestFirst) {
     EXPECT_TRUE(fs::is_empty(tmp / "dest"));
     EXPECT_EQ(StoreProblems(tmp / "NewPST.pst"), "");
 
-    // A second run into the same store adds to the same folder.
+    // A second run into the same store finds the folder, and in it the messages it would add.
     ExportRun again;
     again.settings.destination_path = tmp / "dest";
     again.window.pst_answer = run.window.pst_answer;
     again.window.AddRow(b, "Inbox.dbx");
     again.Go();
-    EXPECT_EQ(SubjectsIn(tmp / "NewPST.pst", "Inbox.dbx").size(), 7u);
+    EXPECT_EQ(SubjectsIn(tmp / "NewPST.pst", "Inbox.dbx").size(), 5u);
+    EXPECT_EQ(again.tally.already_there(), 2u);
+    EXPECT_EQ(again.tally.messages(), 0u);
+    EXPECT_NE(again.tally.Summary().find("2 messages already in the store"), std::string::npos) << again.tally.Summary();
     EXPECT_EQ(StoreProblems(tmp / "NewPST.pst"), "");
+}
+
+// Converting the same folder files again into the store of any mode adds nothing: messages with
+// a Message-ID are known by it, the others by their content. A new message is still added.
+TEST(PstExport, SecondRunIntoEachModesStoreAddsNothing) {
+    fixtures::TempFolder tmp;
+    fixtures::DbxFileBuilder builder;
+    for (int i = 0; i < 4; ++i) {
+        fixtures::DbxEmailSpec spec;
+        spec.subject = "M" + std::to_string(i);
+        spec.text = Rfc822("M" + std::to_string(i), "Body " + std::to_string(i));
+        if (i % 2 == 0) spec.text = "Message-ID: <m" + std::to_string(i) + "@example.com>\r\n" + *spec.text;
+        builder.AddEmail(spec);
+    }
+    fs::create_directories(tmp / "src");
+    builder.WriteTo(tmp / "src/Inbox.dbx");
+    fs::create_directories(tmp / "dest");
+    auto run_mode = [&](const std::string& mode, const fs::path& store, const std::string& dbx) {
+        ExportRun run;
+        run.settings.destination_path = tmp / "dest";
+        run.window.pst_answer.pst_mode = mode;
+        run.window.pst_answer.pst_path = store;
+        run.window.pst_answer.existing_pst_path = store;
+        run.window.pst_answer.pst_options_answer = "yes";
+        run.window.AddRow(dbx, "Inbox.dbx");
+        run.Go();
+        EXPECT_EQ(run.tally.failures(), 0u) << mode << run.tally.Summary();
+        return std::pair{run.tally.messages(), run.tally.already_there()};
+    };
+    const std::string dbx = tmp / "src/Inbox.dbx";
+    for (const std::string mode : {"seprate", "new", "old"}) {
+        const fs::path store = mode == "seprate" ? tmp / "dest/Inbox.dbx.pst" : tmp / (mode + ".pst");
+        if (mode == "old") fs::copy_file(tmp / "new.pst", store);  // an existing store that holds them
+        if (mode != "old") {
+            EXPECT_EQ(run_mode(mode, store, dbx), (std::pair<std::size_t, std::size_t>{4, 0})) << mode;
+        }
+        EXPECT_EQ(run_mode(mode, store, dbx), (std::pair<std::size_t, std::size_t>{0, 4})) << mode;
+        EXPECT_EQ(SubjectsIn(store, "Inbox.dbx"), (std::vector<std::string>{"M0", "M1", "M2", "M3"})) << mode;
+        EXPECT_EQ(StoreProblems(store), "") << mode;
+    }
+    // One more message in the folder file: only it is added.
+    fixtures::DbxEmailSpec fifth;
+    fifth.subject = "M4";
+    fifth.text = Rfc822("M4", "Body 4");
+    builder.AddEmail(fifth);
+    builder.WriteTo(tmp / "src/Inbox2.dbx");
+    EXPECT_EQ(run_mode("old", tmp / "old.pst", tmp / "src/Inbox2.dbx"), (std::pair<std::size_t, std::size_t>{1, 4}));
+    EXPECT_EQ(SubjectsIn(tmp / "old.pst", "Inbox.dbx").size(), 5u);
 }
 
 TEST(PstExport, SeparateModeMakesOneStorePerFolderFile) {
@@ -186,8 +237,8 @@ void SetUpOldMode(ExportRun& run, const std::string& store, const std::string& d
 
 }  // namespace
 
-// "old" mode puts a folder file's messages into each real store Outlook made; a second run adds to
-// the same folder.
+// "old" mode puts a folder file's messages into each real store Outlook made; a second run finds
+// them in that folder and adds none again.
 TEST(PstExport, OldModeExtendsStoresMadeByOutlook) {
     fixtures::TempFolder tmp;
     const std::string dbx = MakeDbx(tmp / "src", "Inbox.dbx", 12, "O");
@@ -208,7 +259,8 @@ TEST(PstExport, OldModeExtendsStoresMadeByOutlook) {
         ExportRun again;
         SetUpOldMode(again, store, dbx, tmp / "dest");
         again.Go();
-        EXPECT_EQ(SubjectsIn(store, "Inbox.dbx").size(), 24u) << name;
+        EXPECT_EQ(again.tally.already_there(), 12u) << name;
+        EXPECT_EQ(SubjectsIn(store, "Inbox.dbx").size(), 12u) << name;
     }
 }
 

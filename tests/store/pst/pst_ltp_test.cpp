@@ -168,3 +168,68 @@ TEST(PstLtp, ValuesConvertBothWays) {
     EXPECT_THROW(DecodeValue(0x00170003, Bytes{1, 2}), PstError);
     EXPECT_THROW(DecodeValue(0x8001101F, Bytes{9, 0, 0, 0}), PstError);  // count past the data
 }
+
+TEST(PstLtp, LateFilledAllocationKeepsItsPlaceAndSize) {
+    for (bool spilled : {false, true}) {
+        auto path = ScratchDir(spilled ? "late-fill-spilled" : "late-fill") / "t.pst";
+        auto db = ndb::Database::Create(path.string(), ndb::CryptMethod::Permute);
+        HeapWriter heap(kClientSigTc, spilled ? db.get() : nullptr);
+        const std::uint32_t first = heap.Reserve(12);
+        EXPECT_EQ(first, 0x20u);
+        std::vector<std::pair<std::uint32_t, Bytes>> later;
+        for (std::uint8_t i = 0; i < 20; ++i) later.push_back({heap.Allocate(B(3000, i)), B(3000, i)});
+        // By now the first block is sealed (and, with a sink, held back from the file).
+        EXPECT_THROW(heap.Fill(first, B(11, 9)), PstError);
+        EXPECT_THROW(heap.Fill(later.back().first, B(3000, 1)), PstError);  // not in the first block
+        heap.Fill(first, B(12, 7));
+        heap.SetUserRoot(first);
+        std::unique_ptr<HeapReader> reader;
+        if (spilled) {
+            reader = std::make_unique<HeapReader>(*db, heap.FinishInto());
+        } else {
+            reader = std::make_unique<HeapReader>(heap.Finish());
+        }
+        const auto root = reader->Get(first);
+        EXPECT_EQ(Bytes(root.begin(), root.end()), B(12, 7)) << spilled;
+        for (const auto& [hid, bytes] : later) {
+            const auto got = reader->Get(hid);
+            EXPECT_EQ(Bytes(got.begin(), got.end()), bytes) << spilled;
+        }
+    }
+}
+
+// Readers such as pst-extractor take the first allocation of a heap for its BTH header: that of
+// a property context, and that of a table's row index, with the table header right after. So
+// does Outlook.
+TEST(PstLtp, RootStructuresComeFirstInTheHeap) {
+    std::uint32_t c = 0x400;
+    PropMap props;
+    props[0x0037001F] = B(300, 1);    // in the heap
+    props[0x1000001F] = B(9000, 2);   // in a subnode
+    props[0x0E070003] = Bytes{1, 0, 0, 0};
+    for (std::uint32_t id = 0x6000; id < 0x6000 + 600; ++id) props[(id << 16) | 0x001F] = B(20, 3);  // an index level
+    BuiltNode pc = BuildPropertyContext(props, Counter(c));
+    Roundtrip pc_trip("layout-pc", pc);
+    EXPECT_EQ(pc_trip.reader->heap().user_root(), 0x20u);
+    EXPECT_EQ(ReadPropertyContext(*pc_trip.reader), props);
+
+    std::vector<TableRow> rows;
+    for (std::uint32_t r = 0; r < 40; ++r) {
+        TableRow row;
+        row.row_id = 0x200000 + r * 32;
+        row.values[0x0037001F] = B(40 + r, static_cast<std::uint8_t>(r));
+        row.values[0x0E080003] = Bytes{static_cast<std::uint8_t>(r), 0, 0, 0};
+        rows.push_back(row);
+    }
+    c = 0x400;
+    BuiltNode tc = BuildTableContext({0x0037001F, 0x0E080003}, rows, Counter(c));
+    Roundtrip tc_trip("layout-tc", tc);
+    const auto& heap = tc_trip.reader->heap();
+    EXPECT_EQ(heap.user_root(), 0x40u);
+    const auto info = heap.Get(0x40);
+    ASSERT_GE(info.size(), 22u);
+    EXPECT_EQ(LoadLe(info.subspan(10, 4)), 0x20u);  // hidRowIndex
+    const Table table = ReadTableContext(*tc_trip.reader);
+    ASSERT_EQ(table.rows.size(), rows.size());
+    EXPECT_EQ(table.rows[7].values.at(0x0037001F), rows[7].values.at(0x0037001F));
+}

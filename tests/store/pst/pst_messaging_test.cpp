@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "pst_test_util.h"
+#include "store/pst/messaging/message_identity.h"
 #include "store/pst/messaging/store.h"
 
 using namespace pst;
@@ -216,4 +217,91 @@ TEST(PstStore, DamagedStoresFailCleanly) {
         }
     }
     EXPECT_GT(failures_seen, 100);
+}
+
+namespace {
+
+mapi::Message WithMessageId(mapi::Message m, const std::string& id) {
+    m.props.Set(0x1035001F, id);
+    return m;
+}
+
+}  // namespace
+
+// The same message (by Message-ID, date and subject; without a Message-ID by content) is not
+// added twice to a folder, in one session or in a later one that finds it in the file.
+TEST(PstStore, MessageAlreadyInTheFolderIsNotAddedAgain) {
+    auto path = ScratchDir("duplicates") / "dup.pst";
+    auto one = [] { return WithMessageId(MakeMessage("One", "first body\r\n", 1), "<1@example.com>"); };
+    const mapi::Message with_id = one();
+    const mapi::Message without_id = RichMessage();
+    std::uint32_t inbox = 0, other = 0;
+    {
+        auto store = messaging::Store::Create(path.string(), "Duplicates");
+        inbox = store->AddFolder(store->ipm_subtree(), "Inbox.dbx");
+        other = store->AddFolder(store->ipm_subtree(), "Other.dbx");
+        EXPECT_FALSE(store->AddMessageUnlessPresent(inbox, with_id).already_there);
+        const auto again = store->AddMessageUnlessPresent(inbox, with_id);
+        EXPECT_TRUE(again.already_there);
+        EXPECT_EQ(again.nid, 0u);
+        // The Message-ID, date and subject decide; a body that differs does not make another message.
+        mapi::Message edited = one();
+        edited.props.Set(0x1000001F, std::string("edited body\r\n"));
+        EXPECT_TRUE(store->AddMessageUnlessPresent(inbox, edited).already_there);
+        mapi::Message resubjected = one();
+        resubjected.props.Set(0x0037001F, std::string("One, again"));
+        EXPECT_FALSE(store->AddMessageUnlessPresent(inbox, resubjected).already_there);
+        mapi::Message redated = one();
+        redated.props.Set(0x00390040, mapi::Filetime{kTicks2020 + 1});
+        EXPECT_FALSE(store->AddMessageUnlessPresent(inbox, redated).already_there);
+        EXPECT_FALSE(store->AddMessageUnlessPresent(other, with_id).already_there);  // another folder
+
+        // Without a Message-ID the whole content decides, attachments included.
+        store->AddMessage(inbox, without_id);  // added the plain way: still known afterwards
+        EXPECT_TRUE(store->AddMessageUnlessPresent(inbox, without_id).already_there);
+        mapi::Message other_attachment = RichMessage();
+        other_attachment.attachments[0].props.Set(0x37010102, Pattern(100, 9));
+        EXPECT_FALSE(store->AddMessageUnlessPresent(inbox, other_attachment).already_there);
+        EXPECT_EQ(store->Messages(inbox).size(), 5u);
+        store->Close();
+    }
+    EXPECT_EQ(StoreProblems(path), "");
+    auto store = messaging::Store::Open(path.string(), true);
+    for (const auto* m : {&with_id, &without_id}) EXPECT_TRUE(store->AddMessageUnlessPresent(inbox, *m).already_there);
+    EXPECT_EQ(store->Messages(inbox).size(), 5u);
+    EXPECT_EQ(store->GetFolder(inbox).content_count, 5);
+    // The content digest is what the message keeps as its search key.
+    std::size_t keyed = 0;
+    for (auto id : store->Messages(inbox)) {
+        const mapi::Message m = store->ReadMessage(id);
+        const auto* key = m.props.GetBinary(0x300B0102);
+        ASSERT_NE(key, nullptr);
+        if (*key == messaging::ContentDigest(without_id)) ++keyed;
+    }
+    EXPECT_EQ(keyed, 1u);
+    store->Close();
+}
+
+// Outlook's own messages are looked at too: a store it made is read for what it holds without
+// a failure, and a copy of one of its messages is recognised.
+TEST(PstStore, MessagesOfAnOutlookStoreAreKnown) {
+    const auto samples = std::filesystem::path(OMBRIK_SAMPLES_DIR) / "pst";
+    if (!std::filesystem::exists(samples / "support.pst")) GTEST_SKIP() << "samples absent";
+    auto path = ScratchDir("duplicates-outlook") / "support.pst";
+    std::filesystem::copy_file(samples / "support.pst", path);
+    auto store = messaging::Store::Open(path.string(), true);
+    std::optional<std::uint32_t> folder;
+    std::vector<std::uint32_t> pending = {store->ipm_subtree()};
+    for (std::size_t guard = 0; !pending.empty() && !folder && guard < 100; ++guard) {
+        auto f = pending.back();
+        pending.pop_back();
+        if (!store->Messages(f).empty()) folder = f;
+        for (const auto& sub : store->Subfolders(f))
+            if ((sub.nid & 0x1F) == 2) pending.push_back(sub.nid);
+    }
+    ASSERT_TRUE(folder);
+    const auto before = store->Messages(*folder).size();
+    const mapi::Message copy = store->ReadMessage(store->Messages(*folder).front());
+    EXPECT_TRUE(store->AddMessageUnlessPresent(*folder, copy).already_there);
+    EXPECT_EQ(store->Messages(*folder).size(), before);
 }

@@ -35,8 +35,10 @@ fs::path WriteEml(const fs::path& dir, const std::string& name, const std::strin
 }
 
 // What the export does for one folder file: find or create the folder, then import each message.
-void ImportInto(PstSession& session, const std::string& root, const std::string& folder_name,
-                const std::vector<fs::path>& emls) {
+// Returns how many the folder held already.
+int ImportInto(PstSession& session, const std::string& root, const std::string& folder_name,
+               const std::vector<fs::path>& emls) {
+    int already_there = 0;
     std::shared_ptr<RDOFolder> folder;
     try {
         folder = session.GetFolderFromPath(root + "\\" + folder_name);
@@ -47,8 +49,9 @@ void ImportInto(PstSession& session, const std::string& root, const std::string&
     for (const auto& eml : emls) {
         auto item = items->Add(kOlMailItem);
         item->Import(eml.string(), kOlRfc822);
-        item->Save();
+        already_there += item->Save() ? 0 : 1;
     }
+    return already_there;
 }
 
 std::vector<std::string> Subjects(const fs::path& pst, const std::string& folder) {
@@ -73,20 +76,22 @@ TEST(PstSession, CreatesFillsAndExtendsAStoreAcrossRuns) {
         EXPECT_EQ(store->DisplayName(), "NewPST");
         const std::string root = "\\\\" + store->DisplayName();
         EXPECT_THROW(session.GetFolderFromPath(root + "\\Inbox.dbx"), ComError);
-        ImportInto(session, root, "Inbox.dbx", {a, b});
-        ImportInto(session, root, "Inbox.dbx", {a});  // a second file of the same name: same folder
+        EXPECT_EQ(ImportInto(session, root, "Inbox.dbx", {a, b}), 0);
+        // A second file of the same name goes into the same folder, where its message is already.
+        EXPECT_EQ(ImportInto(session, root, "Inbox.dbx", {a}), 1);
         session.Logoff();
     }
-    EXPECT_EQ(Subjects(pst, "Inbox.dbx"), (std::vector<std::string>{"First", "Second", "First"}));
+    EXPECT_EQ(Subjects(pst, "Inbox.dbx"), (std::vector<std::string>{"First", "Second"}));
+    auto c = WriteEml(dir, "c.eml", "Third");
     {
         PstSession session;  // a later run into the same store
         auto store = session.LogonPstStore(pst.string(), kOlStoreUnicode);
         const std::string root = "\\\\" + store->DisplayName();
-        ImportInto(session, root, "Inbox.dbx", {b});
-        ImportInto(session, root, "Sent Items.dbx", {a});
+        EXPECT_EQ(ImportInto(session, root, "Inbox.dbx", {b, c}), 1);
+        EXPECT_EQ(ImportInto(session, root, "Sent Items.dbx", {a}), 0);
         session.Logoff();
     }
-    EXPECT_EQ(Subjects(pst, "Inbox.dbx").size(), 4u);
+    EXPECT_EQ(Subjects(pst, "Inbox.dbx"), (std::vector<std::string>{"First", "Second", "Third"}));
     EXPECT_EQ(Subjects(pst, "Sent Items.dbx"), std::vector<std::string>{"First"});
     EXPECT_EQ(StoreProblems(pst), "");
 }
@@ -219,10 +224,12 @@ TEST(PstSession, RefusesStoresItCannotExtendAndLeavesThemUntouched) {
 // the existing store stays as it was.
 TEST(PstSession, AFullDiskIsReportedAsSuch) {
     auto dir = ScratchDir("session-full");
-    const auto eml = dir / "big.eml";
-    {
-        std::ofstream out(eml, std::ios::binary);
-        out << "From: a@example.com\r\nSubject: big\r\nMIME-Version: 1.0\r\n"
+    // Forty messages that differ (the same one twice would not be stored twice).
+    std::vector<fs::path> emls;
+    for (int n = 0; n < 40; ++n) {
+        emls.push_back(dir / ("big" + std::to_string(n) + ".eml"));
+        std::ofstream out(emls.back(), std::ios::binary);
+        out << "From: a@example.com\r\nSubject: big " << n << "\r\nMIME-Version: 1.0\r\n"
                "Content-Type: text/plain; charset=us-ascii\r\n\r\n";
         for (int i = 0; i < 3000; ++i) out << "A line of a long message body, number " << i << "\r\n";
     }
@@ -244,7 +251,7 @@ TEST(PstSession, AFullDiskIsReportedAsSuch) {
             try {
                 PstSession session;
                 auto store = session.LogonPstStore(pst.string(), kOlStoreUnicode);
-                ImportInto(session, "\\\\" + store->DisplayName(), "Full", std::vector<fs::path>(40, eml));
+                ImportInto(session, "\\\\" + store->DisplayName(), "Full", emls);
                 session.Logoff();
             } catch (const ComError& e) {
                 const bool as_space = e.hresult() == kMAPI_E_NOT_ENOUGH_DISK &&

@@ -69,8 +69,12 @@ std::size_t FixedSize(std::uint16_t type) {
 BuiltNode BuildPropertyContext(const PropMap& props, const NidSource& next_nid) {
     BuiltNode node;
     HeapWriter heap(kClientSigPc);
-    std::vector<BthRecord> records;
+    // The BTH header comes first (HID 0x20), as in Outlook's stores: some readers look for it there.
+    SortedBthWriter bth(heap, 2, 6);
+    std::uint32_t last_id = 0x10000;
     for (const auto& [tag, value] : props) {
+        if (last_id != 0x10000 && (tag >> 16) == last_id) throw PstError("property stored twice with two types");
+        last_id = tag >> 16;
         const std::uint16_t type = TypeOf(tag);
         const std::size_t fixed = FixedSize(type);
         std::uint32_t hnid = 0;
@@ -81,13 +85,13 @@ BuiltNode BuildPropertyContext(const PropMap& props, const NidSource& next_nid) 
             if (fixed != 0 && value.size() != fixed) throw PstError("property value of the wrong size");
             hnid = StoreValue(heap, node, value, next_nid);
         }
-        BthRecord r;
-        AppendLe(r.key, tag >> 16, 2);
-        AppendLe(r.data, type, 2);
-        AppendLe(r.data, hnid, 4);
-        records.push_back(std::move(r));
+        Bytes record;
+        AppendLe(record, tag >> 16, 2);
+        AppendLe(record, type, 2);
+        AppendLe(record, hnid, 4);
+        bth.Add(record);  // the map is in tag order, so in property id order
     }
-    heap.SetUserRoot(WriteBth(heap, 2, 6, std::move(records)));
+    heap.SetUserRoot(bth.Finish());
     node.blocks = heap.Finish();
     return node;
 }
@@ -152,6 +156,10 @@ BuiltNode BuildTableContext(const std::vector<PropTag>& tags, std::size_t row_co
     HeapWriter heap(kClientSigTc, row_sink);
     std::uint16_t row_size = 0;
     auto cols = LayoutColumns(tags, &row_size);
+    // As in Outlook's stores, the row index's BTH header comes first (HID 0x20), where some
+    // readers look for it, and the table header next (0x40), filled in once the rows are placed.
+    SortedBthWriter row_index(heap, 4, 4);
+    const std::uint32_t hid_info = heap.Reserve(sizeof(TCINFO) + cols.size() * sizeof(TCOLDESC));
     std::uint16_t end4 = 0, end2 = 0, end1 = 0;
     for (const auto& c : cols) {
         std::uint16_t end = static_cast<std::uint16_t>(c.ib + c.cb);
@@ -216,7 +224,6 @@ BuiltNode BuildTableContext(const std::vector<PropTag>& tags, std::size_t row_co
         row_blocks.back().insert(row_blocks.back().end(), row.begin(), row.end());
         index.Put({current.row_id, r});
     }
-    SortedBthWriter row_index(heap, 4, 4);
     index.ForEach([&](const RowNumber& entry) {
         Bytes record;
         AppendLe(record, entry.row_id, 4);
@@ -245,7 +252,8 @@ BuiltNode BuildTableContext(const std::vector<PropTag>& tags, std::size_t row_co
         TCOLDESC d{sorted[i].tag, sorted[i].ib, sorted[i].cb, sorted[i].bit};
         std::memcpy(info.data() + sizeof(ti) + i * sizeof(d), &d, sizeof(d));
     }
-    heap.SetUserRoot(heap.Allocate(info));
+    heap.Fill(hid_info, info);
+    heap.SetUserRoot(hid_info);
     if (row_sink) {
         node.written_data = heap.FinishInto();
     } else {

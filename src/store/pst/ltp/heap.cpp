@@ -70,6 +70,38 @@ std::uint32_t HeapWriter::Allocate(std::span<const std::uint8_t> bytes) {
     return (block_index << 16) | (index << 5);
 }
 
+std::uint32_t HeapWriter::Reserve(std::size_t size) { return Allocate(Bytes(size, 0)); }
+
+void HeapWriter::Fill(std::uint32_t hid, std::span<const std::uint8_t> bytes) {
+    const std::size_t block = hid >> 16, index = (hid >> 5) & 0x7FF;
+    if (!IsHid(hid) || block != 0 || index == 0) throw PstError("only the first heap block is filled late");
+    std::uint8_t* at = nullptr;
+    std::size_t room = 0;
+    if (!blocks_.empty() && !blocks_[0].data.empty()) {
+        // Still open: the allocation ends where the next begins, or at the end of the data.
+        const Block& b = blocks_[0];
+        if (index > b.starts.size()) throw PstError("heap id out of range");
+        const std::size_t begin = b.starts[index - 1];
+        const std::size_t end = index < b.starts.size() ? b.starts[index] : b.data.size();
+        at = blocks_[0].data.data() + begin;
+        room = end - begin;
+    } else if (auto it = held_.find(0); it != held_.end()) {
+        // Sealed and held: find the allocation through the block's page map.
+        Bytes& data = it->second;
+        const std::size_t ib = LoadLe({data.data(), 2});
+        const std::size_t count = LoadLe({data.data() + ib, 2});
+        if (index > count) throw PstError("heap id out of range");
+        const std::size_t begin = LoadLe({data.data() + ib + 4 + (index - 1) * 2, 2});
+        const std::size_t end = LoadLe({data.data() + ib + 4 + index * 2, 2});
+        at = data.data() + begin;
+        room = end - begin;
+    } else {
+        throw PstError("the first heap block is no longer held");
+    }
+    if (room != bytes.size()) throw PstError("late heap allocation of another size");
+    std::memcpy(at, bytes.data(), bytes.size());
+}
+
 Bytes HeapWriter::Seal(std::size_t i, bool last) {
     Block& b = blocks_[i];
     Bytes data = std::move(b.data);
@@ -260,6 +292,7 @@ SortedBthWriter::SortedBthWriter(HeapWriter& heap, std::uint8_t cb_key, std::uin
     : heap_(heap), cb_key_(cb_key), cb_ent_(cb_ent) {
     if (cb_key == 0 || cb_key > 8 || cb_ent == 0) throw PstError("BTH record size");
     per_leaf_ = kMaxHeapAlloc / (cb_key + cb_ent);
+    header_hid_ = heap_.Reserve(sizeof(BTHHEADER));
 }
 
 void SortedBthWriter::Add(std::span<const std::uint8_t> record) {
@@ -298,7 +331,8 @@ std::uint32_t SortedBthWriter::Finish() {
     }
     Bytes raw(sizeof(header));
     std::memcpy(raw.data(), &header, sizeof(header));
-    return heap_.Allocate(raw);
+    heap_.Fill(header_hid_, raw);
+    return header_hid_;
 }
 
 std::vector<BthRecord> ReadBth(const HeapReader& heap, std::uint32_t hid, std::uint8_t* cb_key, std::uint8_t* cb_ent) {

@@ -62,6 +62,11 @@ public:
     // a heap of any size holds only its first block, its current bitmap block and the open one.
     explicit HeapWriter(std::uint8_t client_sig, ndb::Database* sink = nullptr);
     std::uint32_t Allocate(std::span<const std::uint8_t> bytes);
+    // Takes room for an allocation whose bytes are known only later (a root structure that
+    // readers expect first in the heap); Fill writes them. Only the first block can be filled
+    // late, as it is the one block kept until the heap is finished.
+    std::uint32_t Reserve(std::size_t size);
+    void Fill(std::uint32_t hid, std::span<const std::uint8_t> bytes);
     void SetUserRoot(std::uint32_t hid) { user_root_ = hid; }
     // The heap's blocks, ready to become the node's data tree (without a sink).
     std::vector<Bytes> Finish();
@@ -130,7 +135,8 @@ struct BthRecord {
     Bytes data;
 };
 
-// Writes the records (sorted here) into the heap and returns the HID of the BTH header.
+// Writes the records (sorted here) into the heap and returns the HID of the BTH header, which is
+// taken before the records: in a fresh heap it is the first allocation (HID 0x20).
 std::uint32_t WriteBth(HeapWriter& heap, std::uint8_t cb_key, std::uint8_t cb_ent, std::vector<BthRecord> records);
 // The same for records already sorted and laid end to end (key, data, key, data, ...).
 std::uint32_t WriteSortedBth(HeapWriter& heap, std::uint8_t cb_key, std::uint8_t cb_ent, const Bytes& records);
@@ -139,7 +145,9 @@ std::uint32_t WriteSortedBth(HeapWriter& heap, std::uint8_t cb_key, std::uint8_t
 // soon as it is full, so only the leaves' first keys are kept until the index above is built.
 class SortedBthWriter {
 public:
+    // Reserves the BTH header at once, so that a BTH begun first in its heap has it at HID 0x20.
     SortedBthWriter(HeapWriter& heap, std::uint8_t cb_key, std::uint8_t cb_ent);
+    std::uint32_t header_hid() const { return header_hid_; }
     void Add(std::span<const std::uint8_t> record);
     // Writes the index levels and the header; returns the header's HID.
     std::uint32_t Finish();
@@ -154,6 +162,7 @@ private:
     HeapWriter& heap_;
     std::uint8_t cb_key_, cb_ent_;
     std::size_t per_leaf_;
+    std::uint32_t header_hid_ = 0;
     Bytes leaf_;
     std::vector<Node> leaves_;
 };

@@ -172,7 +172,12 @@ private:
         std::size_t at = 0;
         db_->ForEachBlock([&](const ndb::BlockInfo& b) {
             const auto count = at < refs.size() ? refs[at++] : 0;
+            // A count above the references only keeps a block longer than needed (space that
+            // Outlook reclaims in time); one below them would let a block in use be freed.
             if (count == 0) Fail("BLOCK_LEAK", "block " + Hex(b.bid) + " is referenced by nothing");
+            else if (b.ref > count + 1)
+                Fail("BLOCK_REFCOUNT_HIGH", "block " + Hex(b.bid) + " has count " + std::to_string(b.ref) + " for " +
+                                                std::to_string(count) + " references");
             else if (b.ref != count + 1)
                 Fail("BLOCK_REFCOUNT", "block " + Hex(b.bid) + " has count " + std::to_string(b.ref) + " for " +
                                            std::to_string(count) + " references");
@@ -205,6 +210,11 @@ private:
         auto raw = db_->ReadAt(ndb::kDensityListOffset, ndb::kPageSize);
         ndb::DLISTPAGE page;
         std::memcpy(&page, raw.data(), sizeof(page));
+        // Outlook versions before 2007 SP2 write no density list: the page stays all zeros.
+        if (std::all_of(raw.begin(), raw.end(), [](std::uint8_t b) { return b == 0; })) {
+            Fail("DLIST_ABSENT", "no density list at 0x4200 (as written by Outlook 2003 and 2007)");
+            return;
+        }
         if (page.pageTrailer.ptype != ndb::kPtypeDL || page.pageTrailer.ptypeRepeat != ndb::kPtypeDL)
             Fail("DLIST_TYPE", "no density list at 0x4200");
         if (page.pageTrailer.dwCRC != ndb::ComputeCrc({raw.data(), ndb::kPageDataSize})) Fail("DLIST_CRC", "density list checksum");
@@ -377,7 +387,7 @@ bool IsMinorInconsistency(const std::string& code) {
     static const char* const kMinor[] = {"BLOCK_LEAK",    "AMAP_LEAK",      "MSG_SIZE",     "CT_ROW_STALE",  "AMAP_FREE",
                                          "AMAP_LAST",     "DLIST_FREE",     "DLIST_ORDER",  "CT_ROW_ORPHAN", "SUBFOLDER_FLAG",
                                          "HT_ROW_STALE",  "CONTENT_COUNT",  "UNREAD_COUNT", "MSG_UNLISTED",  "ATTACH_SIZE",
-                                         "ATTACH_PROPS"};
+                                         "ATTACH_PROPS",  "DLIST_ABSENT",   "DLIST_CRC",    "BLOCK_REFCOUNT_HIGH"};
     for (const char* minor : kMinor)
         if (code == minor) return true;
     return false;

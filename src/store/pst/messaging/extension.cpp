@@ -37,6 +37,7 @@ std::string FindingKey(const CheckFinding& f) { return f.code + ": " + f.detail;
 
 struct FileHead {
     bool pst = false;
+    bool ost = false;
     std::uint16_t wVer = 0;
     std::uint8_t bCryptMethod = 0;
 };
@@ -47,7 +48,9 @@ FileHead ReadFileHead(const std::string& path) {
     if (fd < 0) throw PstSystemError("cannot open " + path, errno);
     std::uint8_t buf[12] = {};
     ssize_t n = ::pread(fd, buf, sizeof buf, 0);
-    if (n == static_cast<ssize_t>(sizeof buf) && std::memcmp(buf, "!BDN", 4) == 0) {
+    if (n == static_cast<ssize_t>(sizeof buf) && std::memcmp(buf, "!BDN", 4) == 0 && std::memcmp(buf + 8, "SO", 2) == 0) {
+        head.ost = true;
+    } else if (n == static_cast<ssize_t>(sizeof buf) && std::memcmp(buf, "!BDN", 4) == 0) {
         head.pst = true;
         head.wVer = static_cast<std::uint16_t>(buf[10] | (buf[11] << 8));
         std::uint8_t crypt = 0;
@@ -142,6 +145,11 @@ std::string RefusalAndFindings(const std::string& path, std::vector<std::uint64_
     } catch (const PstError& e) {
         return what + " cannot be read (" + e.what() + ")";
     }
+    if (head.ost)
+        return "the store " + path + " is an offline store (OST): Outlook's local copy of a mail server account, "
+                                     "kept for that account alone, which cannot be extended; choose a .pst file or "
+                                     "let the export create a new store (to keep its mail in a .pst, export it in "
+                                     "Outlook with File, Open & Export, Import/Export)";
     if (!head.pst) return what + " is not a PST file; choose an Outlook data file (.pst) or let the export create a new store";
     if (head.wVer == 14 || head.wVer == 15)
         return what + " is in the old ANSI format of Outlook 97-2002, which cannot be extended; convert it to a "

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "store/pst/ltp/value_codec.h"
+#include "store/pst/messaging/message_identity.h"
 #include "store/pst/messaging/tags.h"
 #include "store/pst/ndb/crc.h"
 
@@ -173,6 +174,8 @@ struct Store::Folder {
     bool hierarchy_dirty = false;
     bool contents_dirty = false;
     bool is_new = false;
+    // Who the folder's messages are, once asked for: built from the store once, then kept up.
+    std::optional<MessageIdentitySet> identities;
 };
 
 struct Store::BuiltMessage {
@@ -655,7 +658,8 @@ void Store::WriteNameMap() {
 
 // ---- messages ----
 
-Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* row_values, int depth) {
+Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* row_values, int depth,
+                                        const Bytes* search_key) {
     if (depth > kMaxEmbeddingDepth) throw PstError("embedded messages nested too deep");
     BuiltMessage out;
     std::uint32_t value_counter = 0x400;
@@ -826,7 +830,9 @@ Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* r
     if (!props.count(tag::kDisplayTo)) props[tag::kDisplayTo] = StringBytes(to);
     if (!props.count(tag::kDisplayCc)) props[tag::kDisplayCc] = StringBytes(cc);
     if (!props.count(tag::kDisplayBcc)) props[tag::kDisplayBcc] = StringBytes(bcc);
-    if (!props.count(tag::kSearchKey)) {
+    if (!props.count(tag::kSearchKey) && search_key) {
+        props[tag::kSearchKey] = *search_key;
+    } else if (!props.count(tag::kSearchKey)) {
         Bytes key(uid_.begin(), uid_.end());
         std::uint64_t seed = now ^ (static_cast<std::uint64_t>(names_.size()) << 32) ^ row_version_;
         for (int k = 0; k < 8; ++k) key[k] ^= static_cast<std::uint8_t>(seed >> (8 * k));
@@ -853,12 +859,79 @@ Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* r
     return out;
 }
 
-std::uint32_t Store::AddMessage(std::uint32_t folder_nid, const mapi::Message& message) {
+namespace {
+
+// The search key a message is stored with: its own, or its content digest.
+Bytes SearchKeyFor(const mapi::Message& message) {
+    if (const auto* own = message.props.GetBinary(tag::kSearchKey); own && !own->empty()) return *own;
+    return ContentDigest(message);
+}
+
+// The identity of a message about to be stored with this search key.
+std::optional<MessageIdentity> IdentityOfNew(const mapi::Message& message, const Bytes& search_key) {
+    PropMap props;
+    for (const auto& [t, v] : message.props.all()) {
+        mapi::PropTag stored = 0;
+        Bytes b = ltp::EncodeValue(t, v, &stored);
+        if (IsIdentityTag(stored)) props[stored] = std::move(b);
+    }
+    props[tag::kSearchKey] = search_key;
+    return IdentityOfStored(props);
+}
+
+}  // namespace
+
+void Store::LoadIdentities(Folder& f) {
+    if (f.identities) return;
+    LoadContents(f);
+    MessageIdentitySet set;
+    set.reserve(f.contents.count);
+    ContentsCursor cursor(Spool(), f.contents);
+    for (std::size_t i = 0; i < f.contents.count; ++i) {
+        const std::uint32_t message_nid = cursor.Next().row_id;
+        // Only the few identity values are read, not the bodies and attachments. A message that
+        // cannot be read is no reason to refuse new ones: it simply matches nothing.
+        try {
+            auto node = db_->FindNode(message_nid);
+            if (!node || node->bid_data == 0) continue;
+            ltp::NodeReader reader(*db_, node->bid_data, node->bid_sub);
+            if (reader.heap().client_sig() != ltp::kClientSigPc) continue;
+            PropMap props;
+            ltp::ForEachBthRecord(reader.heap(), reader.heap().user_root(),
+                                  [&](std::span<const std::uint8_t> key, std::span<const std::uint8_t> data) {
+                                      if (key.size() != 2 || data.size() != 6) throw PstError("property context record size");
+                                      const auto stored = static_cast<std::uint32_t>((LoadLe(key) << 16) | LoadLe(data.subspan(0, 2)));
+                                      if (!IsIdentityTag(stored)) return;
+                                      const auto hnid = static_cast<std::uint32_t>(LoadLe(data.subspan(2, 4)));
+                                      props[stored] = reader.Resolve(hnid);
+                                  });
+            if (auto identity = IdentityOfStored(props)) set.insert(*identity);
+        } catch (const PstError&) {
+        }
+    }
+    f.identities = std::move(set);
+}
+
+Store::AddOutcome Store::AddMessageUnlessPresent(std::uint32_t folder_nid, const mapi::Message& message) {
     if (!db_->writable()) throw PstError("store opened read-only");
     auto& folder = LoadFolder(folder_nid);
+    LoadIdentities(folder);
+    const Bytes search_key = SearchKeyFor(message);
+    if (auto identity = IdentityOfNew(message, search_key); identity && folder.identities->count(*identity))
+        return {0, true};
+    return {StoreMessage(folder, message, search_key), false};
+}
+
+std::uint32_t Store::AddMessage(std::uint32_t folder_nid, const mapi::Message& message) {
+    if (!db_->writable()) throw PstError("store opened read-only");
+    return StoreMessage(LoadFolder(folder_nid), message, SearchKeyFor(message));
+}
+
+std::uint32_t Store::StoreMessage(Folder& folder, const mapi::Message& message, const Bytes& search_key) {
+    const std::uint32_t folder_nid = folder.nid;
     LoadContents(folder);
     PropMap row;
-    BuiltMessage built = BuildMessage(message, &row, 0);
+    BuiltMessage built = BuildMessage(message, &row, 0, &search_key);
     const std::uint32_t message_nid = db_->NewNid(ndb::kNidTypeNormalMessage);
     ndb::NodeInfo info;
     info.nid = message_nid;
@@ -882,6 +955,8 @@ std::uint32_t Store::AddMessage(std::uint32_t folder_nid, const mapi::Message& m
             if (r.row_id == folder.nid) r.values = FolderHierarchyRow(folder);
         parent.hierarchy_dirty = true;
     }
+    if (folder.identities)
+        if (auto identity = IdentityOfNew(message, search_key)) folder.identities->insert(*identity);
     return message_nid;
 }
 

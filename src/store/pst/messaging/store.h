@@ -52,8 +52,16 @@ public:
                             const std::string& container_class = "IPF.Note");
     FolderInfo GetFolder(std::uint32_t folder);
 
-    // Stores a message in a folder and returns its node id.
+    // Stores a message in a folder and returns its node id. A message without a search key gets
+    // its content digest as one.
     std::uint32_t AddMessage(std::uint32_t folder, const mapi::Message& message);
+    struct AddOutcome {
+        std::uint32_t nid = 0;       // the new message; 0 when nothing was added
+        bool already_there = false;  // the folder holds the same message (see message_identity.h)
+    };
+    // The same, unless the folder holds the same message already. The folder's messages are
+    // looked at once, at the first call for that folder; later calls look only in memory.
+    AddOutcome AddMessageUnlessPresent(std::uint32_t folder, const mapi::Message& message);
     std::vector<std::uint32_t> Messages(std::uint32_t folder);
     mapi::Message ReadMessage(std::uint32_t message);
 
@@ -77,7 +85,10 @@ private:
     void LoadContents(Folder& f);
     void WriteFolder(Folder& f);
     ltp::PropMap FolderHierarchyRow(const Folder& f) const;
-    BuiltMessage BuildMessage(const mapi::Message& message, ltp::PropMap* row_values, int depth);
+    BuiltMessage BuildMessage(const mapi::Message& message, ltp::PropMap* row_values, int depth,
+                              const ltp::Bytes* search_key = nullptr);
+    void LoadIdentities(Folder& f);
+    std::uint32_t StoreMessage(Folder& folder, const mapi::Message& message, const ltp::Bytes& search_key);
     std::uint64_t WriteSubnodes(const std::vector<struct SubnodeBuild>& subnodes);
     std::uint32_t NamedId(const mapi::NamedProperty& name);
     void LoadNameMap();

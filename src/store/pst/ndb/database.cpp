@@ -135,6 +135,8 @@ void Database::ReadHeader() {
     if (size < kFirstAMapOffset + kPageSize) throw PstError("not a PST store: file too small");
     auto raw = ReadAt(0, sizeof(HEADER));
     std::memcpy(&header_, raw.data(), sizeof(HEADER));
+    if (header_.dwMagic == kHeaderMagic && header_.wMagicClient == kMagicClientOst)
+        throw PstError("an offline store (OST) of Outlook, not a PST store");
     if (header_.dwMagic != kHeaderMagic || header_.wMagicClient != kMagicClient)
         throw PstError("not a PST store: bad magic");
     if (header_.wVer < 23) throw PstError("only Unicode PST stores are supported");

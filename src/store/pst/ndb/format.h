@@ -49,6 +49,7 @@ constexpr std::uint64_t kHeaderFPMapPMaps = 128 * 8;    // rgbFP: one bit per PM
 constexpr std::uint64_t kFPMapPMaps = 496 * 8;          // an FPMap page: one bit per PMap
 
 constexpr std::uint16_t kMagicClient = 0x4D53;  // "SM"
+constexpr std::uint16_t kMagicClientOst = 0x4F53;  // "SO": an offline store of a server account
 constexpr std::uint16_t kVersionUnicode = 23;
 constexpr std::uint16_t kVersionClient = 19;
 
