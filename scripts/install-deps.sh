@@ -10,18 +10,32 @@ packages=(
   # the desktop program: its artwork (drawn at build time), its package, its tests on a virtual display
   xvfb xauth imagemagick fonts-dejavu-core dpkg-dev
   # independent readers our output is checked against, and the peer extractor we measure against
-  pff-tools pst-utils libolecf-utils python3 python3-olefile undbx
+  pff-tools pst-utils libolecf-utils python3 python3-olefile undbx nodejs npm
 )
 
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
 done
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
+if [ ${#missing[@]} -ne 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
-echo "Installing: ${missing[*]}"
-sudo_cmd=()
-[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-"${sudo_cmd[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+cd "$(dirname "$0")/.."
+# Independent readers from the npm registry, for tests only; tests that need them skip when absent.
+npm_root="${OMBRIK_NPM_DIR:-$HOME/.cache/ombrik/npm}"
+for lock in tests/npm/*/package-lock.json; do
+  [ -e "$lock" ] || continue
+  set_dir=$(dirname "$lock")
+  target="$npm_root/$(basename "$set_dir")"
+  mkdir -p "$target"
+  cp "$set_dir/package.json" "$lock" "$target/"
+  if command -v npm >/dev/null 2>&1; then
+    (cd "$target" && npm ci --no-audit --no-fund --silent) ||
+      echo "note: npm readers of $set_dir not installed; the tests that need them are skipped"
+  fi
+done

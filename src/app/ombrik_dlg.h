@@ -58,6 +58,7 @@ public:
     void OnAbout();
     void OnSoftwareHelp();
     void OnOnlineHelp();
+    void OnCodePageOfOldMessages();
 
     // Source list operations.
     void AddSourceRow(const std::string& path, const std::string& folder_path);
@@ -90,6 +91,7 @@ public:
 
 private:
     void CreateMenus();
+    void ShowCodePage();
     void CreateControls();
     void CreateStatusArea();
     void PlaceProgressBar();

@@ -102,6 +102,7 @@ bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tal
     try {
         job.session = store::CreateSessionFromProgId(store::kSessionProgId);
         if (!job.session) throw store::ComError(store::kE_POINTER, "no session");
+        job.session->SetLegacyCodepage(settings.codepage);
     } catch (const std::exception& error) {
         tally.CountFailure("PST", store::DescribeFailure(error));
         window.ShowMessage(kSessionErrorText, kMessageTitle, msgbox::kJobMessage);
@@ -133,7 +134,7 @@ void ImportFolderIntoPst(ConversionWindow& window, const JobSettings& settings, 
         const bool completed = ForEachEmail(reader, window, tally, dbx_path, [&](std::int32_t slot, DbxEmail& message) {
             DbxEmail* email = &message;
             const std::string temp_path =
-                platform::JoinPath(temp_dir.path(), MakeMessageFileName(email->subject, slot, settings.codepage));
+                platform::JoinPath(temp_dir.path(), MakeMessageFileName(email->subject, slot, MessageCodepage(*email, settings.codepage)));
             window.SetStatusText(temp_path);
             const bool text_complete = email->text_complete;
             try {

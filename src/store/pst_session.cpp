@@ -18,6 +18,7 @@ struct PstStoreHandle {
     std::unique_ptr<pst::messaging::Store> store;                 // a store this session created
     std::unique_ptr<pst::messaging::StoreExtension> extension;    // or the working copy of one that exists
     std::string display_name;
+    std::string legacy_codepage;  // for the messages imported into this store
     bool open = true;
 
     ~PstStoreHandle() {
@@ -82,7 +83,7 @@ public:
     void Import(const std::string& path, int format) override {
         if (format != kOlRfc822) throw ComError(kMAPI_E_NO_SUPPORT, "import format " + std::to_string(format) + " not supported");
         try {
-            message_ = mime::ImportMessageFile(path);
+            message_ = mime::ImportMessageFile(path, handle_->legacy_codepage);
         } catch (const mime::ImportError& e) {
             throw ComError(kMAPI_E_NOT_FOUND, e.what());
         }
@@ -163,6 +164,7 @@ std::shared_ptr<RDOStore> PstSession::LogonPstStore(const std::string& path, int
     if (format != kOlStoreUnicode) throw ComError(kMAPI_E_NO_SUPPORT, "only Unicode PST stores are supported");
     if (path.empty()) throw ComError(kE_INVALIDARG, "no PST store path");
     auto handle = std::make_shared<PstStoreHandle>();
+    handle->legacy_codepage = legacy_codepage_;
     std::error_code ec;
     if (std::filesystem::exists(path, ec)) {
         // The user's store is never written in place: a checked copy replaces it at log-off.

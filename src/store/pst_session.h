@@ -28,8 +28,11 @@ public:
     std::shared_ptr<RDOFolder> GetFolderFromPath(const std::string& path);
     // Writes and closes every store this session opened.
     void Logoff();
+    // For 8-bit text without a charset in the messages imported from now on (empty: this system's).
+    void SetLegacyCodepage(const std::string& codepage) { legacy_codepage_ = codepage; }
 
 private:
+    std::string legacy_codepage_;
     std::vector<std::shared_ptr<PstStoreHandle>> stores_;
 };
 

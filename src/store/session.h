@@ -69,6 +69,9 @@ public:
                                                               const std::string& message_class,
                                                               int format) = 0;
     virtual void Logoff() = 0;
+    // The code page for 8-bit text that names no charset in the messages this session imports,
+    // when a message gives no hint of its own (empty: this system's).
+    virtual void SetLegacyCodepage(const std::string& codepage) { (void)codepage; }
 };
 
 // The class factory: the session for a known ProgID; throws ComError (class not registered)
