@@ -133,6 +133,41 @@ Mailbox MailboxOf(std::string name, std::string address) {
     return {std::move(name), std::move(address)};
 }
 
+// The elements of an address header split at its top-level commas; false when it holds a group
+// (a top-level colon), which GMime reads as it is.
+bool SplitAddressList(const std::string& raw, std::vector<std::string>& out) {
+    std::string current;
+    bool quoted = false;
+    int angle = 0, comment = 0;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        const char c = raw[i];
+        if (quoted) {
+            if (c == '\\' && i + 1 < raw.size()) current += raw[i++];
+            else if (c == '"') quoted = false;
+        } else if (comment > 0) {
+            if (c == '(') ++comment;
+            else if (c == ')') --comment;
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == '(') {
+            ++comment;
+        } else if (c == '<') {
+            ++angle;
+        } else if (c == '>' && angle > 0) {
+            --angle;
+        } else if (c == ':' && angle == 0) {
+            return false;
+        } else if (c == ',' && angle == 0) {
+            if (!Trim(current).empty()) out.push_back(Trim(current));
+            current.clear();
+            continue;
+        }
+        current += c;
+    }
+    if (!Trim(current).empty()) out.push_back(Trim(current));
+    return true;
+}
+
 void CollectMailboxes(InternetAddressList* list, std::vector<Mailbox>& out, const std::string& code_page, int depth = 0) {
     if (list == nullptr || depth > 4) return;
     const int count = internet_address_list_length(list);
@@ -307,8 +342,11 @@ bool ImportBytes(std::string_view bytes, const std::string& job_codepage, int em
 class Importer {
 public:
     // job_codepage: the code page the user chose for old messages (empty: this system's).
-    Importer(int embedded_depth, std::string job_codepage, std::string code_page)
-        : embedded_depth_(embedded_depth), job_codepage_(std::move(job_codepage)), code_page_(std::move(code_page)) {}
+    Importer(int embedded_depth, std::string job_codepage, std::string code_page, GMimeParserOptions* options)
+        : embedded_depth_(embedded_depth),
+          job_codepage_(std::move(job_codepage)),
+          code_page_(std::move(code_page)),
+          options_(options) {}
 
     void ImportMessage(GMimeMessage* message, mapi::Message& out) {
         FillEnvelope(message, out.props);
@@ -326,14 +364,47 @@ public:
 private:
     std::string Text(const char* text) const { return Str(text, code_page_); }
 
+    // The mailboxes of an address header. GMime drops what is no address at all, but Outlook
+    // Express wrote a recipient it had no address for as a bare name ("New Outlook Express
+    // User", quoted or not, at times with empty angle brackets): such an element is a name.
+    std::vector<Mailbox> Mailboxes(GMimeObject* object, InternetAddressList* parsed, const char* header) const {
+        std::vector<Mailbox> boxes;
+        CollectMailboxes(parsed, boxes, code_page_);
+        const char* raw = g_mime_object_get_header(object, header);
+        std::vector<std::string> elements;
+        if (raw == nullptr || !SplitAddressList(raw, elements)) return boxes;
+        const bool all_addresses = std::all_of(boxes.begin(), boxes.end(), [](const Mailbox& box) {
+            return box.address.find('@') != std::string::npos;
+        });
+        if (all_addresses && boxes.size() == elements.size()) return boxes;
+        std::vector<Mailbox> out;
+        for (std::size_t i = 0; i < elements.size() && i < 10000; ++i) {
+            std::string element = elements[i];
+            std::vector<Mailbox> one;
+            InternetAddressList* list = internet_address_list_parse(options_, element.c_str());
+            CollectMailboxes(list, one, code_page_);
+            if (list != nullptr) g_object_unref(list);
+            if (one.size() == 1 && one.front().address.find('@') != std::string::npos) {
+                out.push_back(std::move(one.front()));
+                continue;
+            }
+            if (element.size() >= 2 && element.compare(element.size() - 2, 2, "<>") == 0) element = Trim(element.substr(0, element.size() - 2));
+            gchar* decoded = g_mime_utils_header_decode_phrase(options_, element.c_str());
+            Mailbox box = MailboxOf(Trim(Text(decoded)), {});
+            g_free(decoded);
+            if (!box.name.empty()) out.push_back(std::move(box));
+        }
+        return out;
+    }
+
     void FillEnvelope(GMimeMessage* message, mapi::PropertyBag& bag) {
         GMimeObject* object = GMIME_OBJECT(message);
         bag.Set(mapi::PR_MESSAGE_CLASS_W, std::string("IPM.Note"));
         SetSubject(bag, Text(g_mime_message_get_subject(message)));
 
         std::vector<Mailbox> from, sender;
-        CollectMailboxes(g_mime_message_get_from(message), from, code_page_);
-        CollectMailboxes(g_mime_message_get_sender(message), sender, code_page_);
+        from = Mailboxes(object, g_mime_message_get_from(message), "From");
+        sender = Mailboxes(object, g_mime_message_get_sender(message), "Sender");
         if (!from.empty()) {
             SetPartyProps(bag, from.front(), mapi::PR_SENT_REPRESENTING_NAME_W, mapi::PR_SENT_REPRESENTING_EMAIL_ADDRESS_W,
                           mapi::PR_SENT_REPRESENTING_ADDRTYPE_W, mapi::PR_SENT_REPRESENTING_SMTP_ADDRESS_W);
@@ -374,14 +445,14 @@ private:
 
         static const struct {
             GMimeAddressType type;
+            const char* header;
             std::int32_t recipient_type;
             mapi::PropTag display_tag;
-        } kKinds[] = {{GMIME_ADDRESS_TYPE_TO, mapi::MAPI_TO, mapi::PR_DISPLAY_TO_W},
-                      {GMIME_ADDRESS_TYPE_CC, mapi::MAPI_CC, mapi::PR_DISPLAY_CC_W},
-                      {GMIME_ADDRESS_TYPE_BCC, mapi::MAPI_BCC, mapi::PR_DISPLAY_BCC_W}};
+        } kKinds[] = {{GMIME_ADDRESS_TYPE_TO, "To", mapi::MAPI_TO, mapi::PR_DISPLAY_TO_W},
+                      {GMIME_ADDRESS_TYPE_CC, "Cc", mapi::MAPI_CC, mapi::PR_DISPLAY_CC_W},
+                      {GMIME_ADDRESS_TYPE_BCC, "Bcc", mapi::MAPI_BCC, mapi::PR_DISPLAY_BCC_W}};
         for (const auto& kind : kKinds) {
-            std::vector<Mailbox> boxes;
-            CollectMailboxes(g_mime_message_get_addresses(message, kind.type), boxes, code_page_);
+            const std::vector<Mailbox> boxes = Mailboxes(object, g_mime_message_get_addresses(message, kind.type), kind.header);
             bag.Set(kind.display_tag, JoinDisplayNames(boxes));
             for (const Mailbox& box : boxes) recipients_.push_back({box, kind.recipient_type});
         }
@@ -454,7 +525,7 @@ private:
         // not the one of the message that forwards it.
         const std::string inner_bytes = ObjectBytes(GMIME_OBJECT(inner));
         if (!ImportBytes(inner_bytes, job_codepage_, embedded_depth_ + 1, *attachment.embedded)) {
-            Importer nested(embedded_depth_ + 1, job_codepage_, code_page_);
+            Importer nested(embedded_depth_ + 1, job_codepage_, code_page_, options_);
             nested.ImportMessage(inner, *attachment.embedded);
         }
         mapi::PropertyBag& bag = attachment.props;
@@ -593,6 +664,7 @@ private:
     int embedded_depth_;
     std::string job_codepage_;
     std::string code_page_;  // for this message's unlabelled 8-bit text
+    GMimeParserOptions* options_;
     int unnamed_ = 0;
     std::vector<PendingRecipient> recipients_;
     bool has_text_ = false, has_html_ = false;
@@ -609,7 +681,7 @@ bool ImportBytes(std::string_view bytes, const std::string& job_codepage, int em
     Ref<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
     Ref<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options.get()));
     if (!message) return false;
-    Importer importer(embedded_depth, job_codepage, code_page);
+    Importer importer(embedded_depth, job_codepage, code_page, options.get());
     importer.ImportMessage(message.get(), out);
     return true;
 }

@@ -185,6 +185,18 @@ TEST(NationalText, RecipientsWithANameAloneGetNoMadeUpAddress) {
     EXPECT_EQ(Get(m.recipients[3].props, mapi::PR_SMTP_ADDRESS_W), "a@example.com");
     EXPECT_EQ(m.recipients[3].props.GetInt32(mapi::PR_RECIPIENT_TYPE), mapi::MAPI_CC);
     EXPECT_EQ(Get(m.props, mapi::PR_DISPLAY_TO_W), "New Outlook Express User; plain@example.com; Ann");
+
+    // Bare names without quotes, with empty angle brackets, encoded or in raw 8-bit text are
+    // names too, and the addresses beside them stay.
+    m = Import("To: Only Name, \"Ann, Smith\" <ann@example.com>, \"Quoted\" <>\r\n"
+               "Cc: =?utf-8?B?0JjQstCw0L0=?=, \xCE\xEB\xFC\xE3\xE0\r\n\r\nx", "windows-1251");
+    ASSERT_EQ(m.recipients.size(), 5u);
+    const char* names[] = {"Only Name", "Ann, Smith", "Quoted", "Иван", "Ольга"};
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(Get(m.recipients[i].props, mapi::PR_DISPLAY_NAME_W), names[i]);
+        EXPECT_EQ(m.recipients[i].props.Has(mapi::PR_SMTP_ADDRESS_W), i == 1) << names[i];
+    }
+    EXPECT_EQ(Get(m.props, mapi::PR_DISPLAY_CC_W), "Иван; Ольга");
 }
 
 TEST(NationalText, InvalidUtf8InAUtf8PartCostsOnlyTheBadBytes) {
