@@ -66,6 +66,20 @@ std::string MsgReaderJson(const std::string& modules, const std::string& path) {
 
 bool Contains(const std::string& haystack, const std::string& needle) { return haystack.find(needle) != std::string::npos; }
 
+// Outlook Express's way of writing a recipient it had no address for.
+const char* const kNameOnlyMail =
+    "From: \"New Outlook Express User\"\r\nTo: \"New Outlook Express User\", Only Name <>\r\n"
+    "Subject: names only\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\nbody\r\n";
+
+std::string PstCheckStrict(const std::string& path) {
+    const std::string checker = std::string(OMBRIK_TOOLS_DIR) + "/pstcheck.py";
+    if (!fs::exists(checker)) return {};
+    fixtures::TempFolder dir;
+    const std::string out = dir / "check.txt";
+    const std::string command = "python3 " + QuotedShell(checker) + " --strict " + QuotedShell(path) + " > " + out + " 2>&1";
+    return std::system(command.c_str()) == 0 ? std::string() : "pstcheck: " + ReadFile(out);
+}
+
 struct FormCase {
     const char* option;
     const char* suffix;
@@ -122,6 +136,21 @@ TEST(NationalTextExport, AnIndependentMsgReaderSeesTheSameCharacters) {
             EXPECT_EQ(msgtest::MsgCheckStrict(path), "");
         }
     }
+    // Recipients with a name and no address: no address is made up, and the file stays valid.
+    testsupport::ExportHarness names;
+    names.settings.saving_option = "msg";
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(testsupport::Email("names only", kNameOnlyMail));
+    ExportFolderThroughStore(names.context, names.WriteDbx("Names.dbx", builder), names.Destination(), "Names");
+    const std::string path = names.Destination() + "/Names/names only0.msg";
+    const std::string json = MsgReaderJson(modules, path);
+    EXPECT_TRUE(Contains(json, "\"recipients\":[{\"name\":\"New Outlook Express User\",\"email\":\"\"},"
+                               "{\"name\":\"Only Name\",\"email\":\"\"}]")) << json;
+    EXPECT_TRUE(Contains(json, "\"senderName\":\"New Outlook Express User\"")) << json;
+    EXPECT_FALSE(Contains(json, "\\\"New Outlook")) << json;  // the quoted name taken for an address
+    if (msgtest::HaveMsgCheck()) {
+        EXPECT_EQ(msgtest::MsgCheckStrict(path), "");
+    }
 }
 
 TEST(NationalTextExport, PstReadersSeeTheSendersCharacters) {
@@ -131,6 +160,9 @@ TEST(NationalTextExport, PstReadersSeeTheSendersCharacters) {
     testsupport::ExportHarness h;
     fixtures::RecordingWindow& window = h.window;
     window.AddRow(WriteSamplesDbx(h, true), "Inbox.dbx");
+    fixtures::DbxFileBuilder names;
+    names.AddEmail(testsupport::Email("names only", kNameOnlyMail));
+    window.AddRow(h.WriteDbx("Names.dbx", names), "Names.dbx");
     window.pst_answer.pst_mode = "new";
     window.pst_answer.pst_path = h.dir / "National.pst";
     window.pst_answer.pst_options_answer = "yes";
@@ -138,6 +170,7 @@ TEST(NationalTextExport, PstReadersSeeTheSendersCharacters) {
     ASSERT_TRUE(RunPstExport(window, h.settings, h.tally, window.RowCount()));
     ASSERT_EQ(h.tally.failures(), 0u) << h.tally.Summary();
     const std::string pst = h.dir / "National.pst";
+    EXPECT_EQ(PstCheckStrict(pst), "");
     if (pffexport) {
         std::string command = "cd " + QuotedShell(h.dir.path()) + " && pffexport -q -f all -t pff National.pst >/dev/null 2>&1";
         ASSERT_EQ(std::system(command.c_str()), 0);
