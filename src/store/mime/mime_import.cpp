@@ -547,8 +547,9 @@ private:
                 if (CodePageOfCharset(charset) == std::nullopt) charset = Lower(canonical);
             }
         }
-        if (charset.empty() || !IsKnownCharset(charset)) {
-            // No label (or one nobody knows): the message's decision, as for its headers.
+        if (charset.empty() || charset == "us-ascii" || charset == "ascii" || !IsKnownCharset(charset)) {
+            // No label, one nobody knows, or ASCII (which 8-bit text cannot be, whatever the
+            // sender's program claimed): the message's decision, as for its headers.
             raw = DecodeUnlabelled(raw, code_page_);
             charset = "utf-8";
         }

@@ -11,7 +11,8 @@ using mapi::Message;
 
 namespace {
 
-Message Import(const std::string& text) { return mime::ImportMessage(text.data(), text.size()); }
+// Unlabelled 8-bit text read as windows-1252 whatever the locale the tests run in.
+Message Import(const std::string& text) { return mime::ImportMessage(text.data(), text.size(), "windows-1252"); }
 std::string Get(const mapi::PropertyBag& bag, mapi::PropTag tag) { return bag.GetString(tag).value_or("<absent>"); }
 
 // message/rfc822 parts nested depth times around a plain message.

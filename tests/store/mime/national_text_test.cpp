@@ -132,6 +132,9 @@ TEST(NationalText, Utf8HeadersStayUtf8WhateverTheMessageDeclares) {
     EXPECT_EQ(Get(m.props, mapi::PR_SUBJECT_W), "Grüße aus Köln");
     EXPECT_EQ(Get(m.props, mapi::PR_SENDER_NAME_W), "Jürgen");
     EXPECT_EQ(Get(m.props, mapi::PR_BODY_W), "Привет");
+    // A part that claims ASCII but holds 8-bit text is read as if it had no label.
+    m = Import("Content-Type: text/plain; charset=us-ascii\r\n\r\n\xCF\xF0\xE8\xE2\xE5\xF2", "windows-1251");
+    EXPECT_EQ(Get(m.props, mapi::PR_BODY_W), "Привет");
 }
 
 TEST(NationalText, TheDeclaredCharsetIsTheFirstTextPartsThatNamesOne) {
