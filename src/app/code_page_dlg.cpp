@@ -48,10 +48,8 @@ const std::vector<CodePageChoice>& CodePageChoices() {
 }
 
 std::string CodePageStatusText(const std::string& codepage) {
-    if (codepage.empty()) return "Old messages: automatic, else " + platform::DefaultLegacyCodepage();
-    for (const CodePageChoice& choice : CodePageChoices())
-        if (codepage == choice.codepage) return std::string("Old messages: ") + choice.label;
-    return "Old messages: " + codepage;
+    if (codepage.empty()) return "Code page: automatic (" + platform::DefaultLegacyCodepage() + ")";
+    return "Code page: " + codepage;
 }
 
 CCodePageDlg::CCodePageDlg(wxWindow* parent, const std::string& codepage)

@@ -20,8 +20,8 @@ struct CodePageChoice {
 // Automatic first, then the code pages of the Windows systems Outlook Express ran on, then
 // KOI8 and ISO-8859.
 const std::vector<CodePageChoice>& CodePageChoices();
-// What the status bar says for a code page: its label, and for automatic the code page the
-// system's locale gives.
+// What the status bar says for a code page: its name, and for automatic the code page the
+// system's locale gives where the message says nothing.
 std::string CodePageStatusText(const std::string& codepage);
 
 class CCodePageDlg : public wxDialog {

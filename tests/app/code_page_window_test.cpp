@@ -71,7 +71,7 @@ protected:
 
 TEST_F(CodePageWindow, TheChoiceReachesTheJobTheStatusBarAndTheNextRun) {
     EXPECT_EQ(settings_.codepage, "");
-    EXPECT_EQ(CodePageStatus().rfind("Old messages: automatic, else ", 0), 0u) << CodePageStatus();
+    EXPECT_EQ(CodePageStatus().rfind("Code page: automatic (", 0), 0u) << CodePageStatus();
 
     ChooseFromMenu("Cyrillic (KOI8-R)");
     EXPECT_EQ(shown_selection_, "Automatic (from each message, else this system's)");
@@ -80,7 +80,7 @@ TEST_F(CodePageWindow, TheChoiceReachesTheJobTheStatusBarAndTheNextRun) {
                                  "Chinese Traditional (Big5, 950)", "Ukrainian (KOI8-U)", "Greek (ISO-8859-7)"})
         EXPECT_NE(std::find(offered_.begin(), offered_.end(), expected), offered_.end()) << expected;
     EXPECT_EQ(settings_.codepage, "KOI8-R");
-    EXPECT_EQ(CodePageStatus(), "Old messages: Cyrillic (KOI8-R)");
+    EXPECT_EQ(CodePageStatus(), "Code page: KOI8-R");
     EXPECT_EQ(Saved(), "KOI8-R");
     // Cancel changes nothing, and the dialog opens on the current choice.
     ChooseFromMenu("");
@@ -91,12 +91,13 @@ TEST_F(CodePageWindow, TheChoiceReachesTheJobTheStatusBarAndTheNextRun) {
     settings_ = JobSettings{};
     ReplaceWindow(DefaultOutlookProbe());
     EXPECT_EQ(settings_.codepage, "KOI8-R");
-    EXPECT_EQ(CodePageStatus(), "Old messages: Cyrillic (KOI8-R)");
+    EXPECT_EQ(CodePageStatus(), "Code page: KOI8-R");
 
     // Back to automatic; a remembered name this system cannot read is not taken.
     ChooseFromMenu("Automatic (from each message, else this system's)");
     EXPECT_EQ(settings_.codepage, "");
     EXPECT_EQ(Saved(), "");
+    EXPECT_EQ(CodePageStatus().rfind("Code page: automatic (", 0), 0u) << CodePageStatus();
     wxConfigBase::Get()->Write(kCodePageConfigKey, "no-such-codepage");
     settings_ = JobSettings{};
     ReplaceWindow(DefaultOutlookProbe());
