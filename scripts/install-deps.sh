@@ -33,6 +33,8 @@ if ! command -v npm >/dev/null 2>&1; then
     echo "note: npm not installed; the tests that need npm readers are skipped"
 fi
 
+
+cd "$(dirname "$0")/.."
 # Independent readers from the npm registry, for tests only; tests that need them skip when absent.
 npm_root="${OMBRIK_NPM_DIR:-$HOME/.cache/ombrik/npm}"
 for lock in tests/npm/*/package-lock.json; do

@@ -3,16 +3,21 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string_view>
 
 #include "store/cfb/compound_file.h"
 #include "store/mime/charsets.h"
+#include "store/mime/flowed.h"
 #include "store/mime/mime_import.h"
 #include "store/msg/msg_file.h"
 #include "store/render/render.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size > (1u << 20)) return 0;
-    mapi::Message message = mime::ImportMessage(reinterpret_cast<const char*>(data), size);
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    // The code page read from the job's settings: the same bytes must import under any of them.
+    mapi::Message message = mime::ImportMessage(text.data(), text.size(), size % 2 == 0 ? "" : "CP932");
+    (void)mime::UnwrapFlowed(text, size % 3 == 0);
 
     cfb::Storage root = cfb::MakeRootStorage();
     msg::BuildMsgStorage(message, root);  // throws only for models the import never makes

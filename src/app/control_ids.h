@@ -34,6 +34,9 @@ constexpr int kMenuExit = 32773;
 constexpr int kMenuAbout = 32774;
 constexpr int kMenuSoftwareHelp = 32775;
 constexpr int kMenuOnlineHelp = 32776;
+constexpr int kMenuCodePage = 32777;
+// The code page dialog's list.
+constexpr int kCodePageChoice = 1040;
 constexpr int WxMenuId(int command) { return command & 0x7FFF; }
 // The about command of the window menu.
 constexpr int kAboutCommand = 0x0010;

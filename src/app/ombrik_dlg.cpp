@@ -5,6 +5,7 @@
 
 #include <wx/app.h>
 #include <wx/button.h>
+#include <wx/config.h>
 #include <wx/dnd.h>
 #include <wx/filename.h>
 #include <wx/gauge.h>
@@ -24,6 +25,7 @@
 
 #include "app/about_dlg.h"
 #include "app/artwork.h"
+#include "app/code_page_dlg.h"
 #include "app/control_ids.h"
 #include "app/dialog_units.h"
 #include "app/job_control.h"
@@ -31,11 +33,13 @@
 #include "app/save_pst_option.h"
 #include "app/wx_text.h"
 #include "job/job_settings.h"
+#include "platform/text_encoding.h"
 
 namespace {
 
 const wxColour kBackground(240, 240, 240);
 constexpr int kStatusFieldEdge = 250;
+constexpr int kCodePageFieldWidth = 300;
 
 // .dbx files dropped on the source list.
 class DbxDropTarget : public wxFileDropTarget {
@@ -72,6 +76,11 @@ COmbrikDlg::COmbrikDlg(JobSettings& settings, Prompter& prompter, const OutlookP
     BindCommands();
 
     settings_.saving_option = "eml";
+    // The code page chosen in an earlier run, unless it is one this system cannot read.
+    wxString saved;
+    if (wxConfigBase::Get()->Read(kCodePageConfigKey, &saved) && platform::IsKnownCodepage(Utf8(saved)))
+        settings_.codepage = Utf8(saved);
+    ShowCodePage();
     std::error_code error;
     start_directory_ = std::filesystem::current_path(error).string();
     SetTitle(Wx(kMainCaption));
@@ -95,6 +104,7 @@ void COmbrikDlg::CreateMenus() {
     auto* file_menu = new wxMenu;
     file_menu->Append(ids::WxMenuId(ids::kMenuOpenFile), "&Open Outlook Express File");
     file_menu->Append(ids::WxMenuId(ids::kMenuExportFile), "&Export File");
+    file_menu->Append(ids::WxMenuId(ids::kMenuCodePage), "Code &Page of Old Messages...");
     file_menu->Append(ids::WxMenuId(ids::kMenuExit), "&Exit");
     auto* help_menu = new wxMenu;
     help_menu->Append(ids::WxMenuId(ids::kMenuAbout), "About");
@@ -228,10 +238,10 @@ void COmbrikDlg::CreateControls() {
 }
 
 void COmbrikDlg::CreateStatusArea() {
-    wxStatusBar* bar = CreateStatusBar(2, wxSTB_SHOW_TIPS | wxSTB_ELLIPSIZE_END | wxFULL_REPAINT_ON_RESIZE,
+    wxStatusBar* bar = CreateStatusBar(3, wxSTB_SHOW_TIPS | wxSTB_ELLIPSIZE_END | wxFULL_REPAINT_ON_RESIZE,
                                        ids::kStatusBar);
-    const int widths[] = {kStatusFieldEdge, -1};
-    bar->SetStatusWidths(2, widths);
+    const int widths[] = {kStatusFieldEdge, -1, kCodePageFieldWidth};
+    bar->SetStatusWidths(3, widths);
     bar->SetStatusText("Corvanti: Ombrik", 1);
     progress_bar_ = new wxGauge(bar, ids::kProgressBar, 100, wxDefaultPosition, wxDefaultSize,
                                 wxGA_HORIZONTAL | wxGA_SMOOTH);
@@ -273,6 +283,7 @@ void COmbrikDlg::BindCommands() {
     on(ids::kAboutCommand, &COmbrikDlg::OnAbout);
     on(ids::kMenuSoftwareHelp, &COmbrikDlg::OnSoftwareHelp);
     on(ids::kMenuOnlineHelp, &COmbrikDlg::OnOnlineHelp);
+    on(ids::kMenuCodePage, &COmbrikDlg::OnCodePageOfOldMessages);
     for (int id : {ids::kSaveAsEml, ids::kSaveAsMbox, ids::kSaveAsMsg, ids::kSaveAsPst,
                    ids::kSaveAsHtml, ids::kSaveAsRtf}) {
         Bind(wxEVT_RADIOBUTTON, [this, id](wxCommandEvent&) { OnSavingOption(id); }, id);
@@ -432,4 +443,19 @@ void COmbrikDlg::ShowJobMessageNow(const std::string& text, const std::string& t
 void COmbrikDlg::RunPstOptionsDialogNow(JobSettings& settings) {
     CSavePSTOption dialog(this, settings, prompter_);
     dialog.ShowModal();
+}
+
+void COmbrikDlg::OnCodePageOfOldMessages() {
+    if (RefuseWhileRunning()) return;
+    wxConfigBase* config = wxConfigBase::Get();
+    CCodePageDlg dialog(this, settings_.codepage);
+    if (dialog.ShowModal() != wxID_OK) return;
+    settings_.codepage = dialog.codepage();
+    config->Write(kCodePageConfigKey, Wx(settings_.codepage));
+    config->Flush();
+    ShowCodePage();
+}
+
+void COmbrikDlg::ShowCodePage() {
+    if (wxStatusBar* bar = GetStatusBar()) bar->SetStatusText(Wx(CodePageStatusText(settings_.codepage)), 2);
 }

@@ -61,6 +61,7 @@ public:
     void OnAbout();
     void OnSoftwareHelp();
     void OnOnlineHelp();
+    void OnCodePageOfOldMessages();
 
     // Source list operations.
     void AddSourceRow(const std::string& path, const std::string& folder_path);
@@ -93,6 +94,7 @@ public:
 
 private:
     void CreateMenus();
+    void ShowCodePage();
     void CreateControls();
     void CreateStatusArea();
     void PlaceProgressBar();

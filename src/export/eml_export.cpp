@@ -24,7 +24,7 @@ void ExportFolderToEml(ExportContext& context, const std::string& dbx_path, cons
         tally.CountFolder();
         const bool completed = ForEachEmail(folder, window, tally, dbx_path, [&](std::int32_t slot, DbxEmail& email) {
             const std::string path = platform::JoinPath(
-                directory, MakeMessageFileName(email.subject, slot, context.settings.codepage));
+                directory, MakeMessageFileName(email.subject, slot, MessageCodepage(email, context.settings.codepage)));
             window.SetStatusText(path);
             // The text dbx_get assembled is the one written: reading the chain a second time
             // would double the work on large folders and cannot give another result.

@@ -89,7 +89,7 @@ void ExportFolderToMbox(ExportContext& context, const std::string& dbx_path, con
         std::size_t written_here = 0;
         const bool completed = ForEachEmail(folder, window, tally, dbx_path, [&](std::int32_t slot, DbxEmail& email) {
             out.Write(MboxSeparatorLine(email.sender_address, email.date));
-            window.SetStatusText(SubjectDisplayText(email.subject, context.settings.codepage));
+            window.SetStatusText(SubjectDisplayText(email.subject, MessageCodepage(email, context.settings.codepage)));
             WriteMboxBody(MessageTextView(email.message_text), out);
             out.Write(platform::kLineEnd);
             out.Write(platform::kLineEnd);

@@ -6,6 +6,8 @@
 #include <set>
 #include <string>
 
+#include "dbx/dbx.h"
+
 // destination + separator + folder name.
 std::string MakeFolderOutputDirectory(const std::string& destination_path, const std::string& folder_name);
 
@@ -13,6 +15,11 @@ std::string MakeFolderOutputDirectory(const std::string& destination_path, const
 // units, forbidden characters and pairs of blanks removed), the slot number, ".eml".
 std::string MakeMessageFileName(const std::optional<std::string>& subject, std::int32_t slot,
                                 const std::string& codepage = std::string());
+
+// The code page for the 8-bit subject of one message: the one its first text part declares when
+// that is a legacy charset (as the store reads the message's own headers, so the file name and
+// the text inside the file agree), else the job's (empty: this system's).
+std::string MessageCodepage(const DbxEmail& email, const std::string& job_codepage);
 
 // A message output path with its final ".eml" replaced by suffix (".msg", ".rtf", ".html").
 std::string MakeStoreOutputPath(const std::string& message_output_path, const std::string& suffix);

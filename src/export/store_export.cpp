@@ -85,6 +85,7 @@ void ExportFolderThroughStore(ExportContext& context, const std::string& dbx_pat
         std::shared_ptr<store::RDOSession> session;
         try {
             session = store::CreateSessionFromProgId(store::kSessionProgId);
+            session->SetLegacyCodepage(context.settings.codepage);
         } catch (const std::exception& error) {
             tally.CountFailure(dbx_path, store::DescribeFailure(error));
             window.ShowMessage(kSessionErrorText, kMessageTitle, msgbox::kJobMessage);
@@ -99,7 +100,7 @@ void ExportFolderThroughStore(ExportContext& context, const std::string& dbx_pat
         tally.CountFolder();
         const bool completed = ForEachEmail(folder, window, tally, dbx_path, [&](std::int32_t slot, DbxEmail& message) {
             DbxEmail* email = &message;
-            const std::string name = MakeMessageFileName(email->subject, slot, context.settings.codepage);
+            const std::string name = MakeMessageFileName(email->subject, slot, MessageCodepage(*email, context.settings.codepage));
             const bool text_complete = dbx_read_text(folder.reader(), email) >= 0;
             const std::string final_path = MakeStoreOutputPath(platform::JoinPath(directory, name), output.suffix);
             window.SetStatusText(final_path);

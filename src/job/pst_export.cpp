@@ -108,6 +108,7 @@ bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tal
                 window.SetStatusText(kStoreBusyText + path + " ...");
             },
             [&window] { return window.StopRequested(); });
+        job.session->SetLegacyCodepage(settings.codepage);
     } catch (const std::exception& error) {
         tally.CountFailure("PST", store::DescribeFailure(error));
         window.ShowMessage(kSessionErrorText, kMessageTitle, msgbox::kJobMessage);
@@ -139,7 +140,7 @@ void ImportFolderIntoPst(ConversionWindow& window, const JobSettings& settings, 
         const bool completed = ForEachEmail(reader, window, tally, dbx_path, [&](std::int32_t slot, DbxEmail& message) {
             DbxEmail* email = &message;
             const std::string temp_path =
-                platform::JoinPath(temp_dir.path(), MakeMessageFileName(email->subject, slot, settings.codepage));
+                platform::JoinPath(temp_dir.path(), MakeMessageFileName(email->subject, slot, MessageCodepage(*email, settings.codepage)));
             window.SetStatusText(temp_path);
             const bool text_complete = email->text_complete;
             try {

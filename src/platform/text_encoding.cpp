@@ -46,6 +46,18 @@ std::size_t Utf8SequenceLength(std::string_view s, char32_t& code_point) {
     return length;
 }
 
+// The character of a surrogate pair written as two 3-byte sequences (ED A0-AF xx ED B0-BF xx)
+// at the start of s, or 0 when there is none.
+char32_t CesuPairAt(std::string_view s) {
+    if (s.size() < 6) return 0;
+    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    if (b(0) != 0xED || (b(1) & 0xF0) != 0xA0 || (b(2) & 0xC0) != 0x80) return 0;
+    if (b(3) != 0xED || (b(4) & 0xF0) != 0xB0 || (b(5) & 0xC0) != 0x80) return 0;
+    const char32_t high = 0xD000 | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
+    const char32_t low = 0xD000 | ((b(4) & 0x3F) << 6) | (b(5) & 0x3F);
+    return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+}
+
 void AppendUtf16(std::u16string& out, char32_t cp) {
     if (cp >= 0x10000) {
         cp -= 0x10000;
@@ -234,6 +246,7 @@ bool IsKnownCodepage(const std::string& codepage) {
 }
 
 std::u16string LegacyToUtf16(std::string_view bytes, const std::string& codepage) {
+    if (HasIso2022JpRuns(bytes) && IsWellFormedUtf8(bytes)) return Utf8ToUtf16(DecodeIso2022JpRuns(bytes));
     if (LooksLikeMultibyteUtf8(bytes)) return Utf8ToUtf16(bytes);
     if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
         return std::u16string(bytes.begin(), bytes.end());
@@ -250,8 +263,61 @@ std::u16string LegacyToUtf16(std::string_view bytes, const std::string& codepage
 }
 
 std::string LegacyToUtf8(std::string_view bytes, const std::string& codepage) {
-    if (LooksLikeMultibyteUtf8(bytes)) return std::string(bytes);
+    if (LooksLikeMultibyteUtf8(bytes) && !HasIso2022JpRuns(bytes)) return std::string(bytes);
     return Utf16ToUtf8(LegacyToUtf16(bytes, codepage));
+}
+
+bool DecodeCodepage(std::string_view bytes, const std::string& codepage, std::string& utf8) {
+    std::u16string out;
+    if (!ConverterCache::Instance().With(codepage, [&](iconv_t cd) { out = ConvertWithFallback(cd, bytes); }))
+        return false;
+    utf8 = Utf16ToUtf8(out);
+    return true;
+}
+
+std::string DecodeUtf8Leniently(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    while (!bytes.empty()) {
+        char32_t cp = 0;
+        std::size_t length = Utf8SequenceLength(bytes, cp);
+        if (length > 0) {
+            out.append(bytes.data(), length);
+        } else if (const char32_t pair = CesuPairAt(bytes); pair != 0) {
+            AppendUtf8(out, pair);
+            length = 6;
+        } else {
+            AppendUtf8(out, kReplacement);
+            length = 1;
+        }
+        bytes.remove_prefix(length);
+    }
+    return out;
+}
+
+bool HasIso2022JpRuns(std::string_view text) {
+    return text.find("\x1B$B") != std::string_view::npos || text.find("\x1B$@") != std::string_view::npos;
+}
+
+std::string DecodeIso2022JpRuns(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    while (!text.empty()) {
+        std::size_t start = std::min(text.find("\x1B$B"), text.find("\x1B$@"));
+        if (start == std::string_view::npos) break;
+        out.append(text.substr(0, start));
+        text.remove_prefix(start);
+        // A run ends where the text switches back to ASCII or JIS-Roman, or at the end.
+        std::size_t end = std::min(text.find("\x1B(B"), text.find("\x1B(J"));
+        end = end == std::string_view::npos ? text.size() : end + 3;
+        const std::string_view run = text.substr(0, end);
+        std::u16string decoded;
+        ConverterCache::Instance().With("ISO-2022-JP", [&](iconv_t cd) { decoded = ConvertWithFallback(cd, run); });
+        out += Utf16ToUtf8(decoded);
+        text.remove_prefix(end);
+    }
+    out.append(text);
+    return out;
 }
 
 }  // namespace platform

@@ -14,7 +14,7 @@ namespace store {
 // SaveAs writes a rendering.
 class MsgFileMail : public RDOMail {
 public:
-    MsgFileMail(std::string path, std::string message_class);
+    MsgFileMail(std::string path, std::string message_class, std::string legacy_codepage = std::string());
     void Import(const std::string& path, int format) override;
     bool Save() override;
     void SaveAs(const std::string& path, int format) override;
@@ -24,6 +24,7 @@ public:
 private:
     std::string path_;
     std::string message_class_;
+    std::string legacy_codepage_;
     mapi::Message message_;
 };
 
@@ -34,12 +35,17 @@ public:
     std::shared_ptr<RDOFolder> GetFolderFromPath(const std::string& path) override;
     void Logoff() override;
     void SetStoreWait(std::function<void(const std::string& path)> waiting, std::function<bool()> give_up) override;
+    void SetLegacyCodepage(const std::string& codepage) override {
+        legacy_codepage_ = codepage;
+        pst_.SetLegacyCodepage(codepage);
+    }
 
     std::shared_ptr<RDOMail> CreateMessageFromMsgFile(const std::string& path, const std::string& message_class,
                                                       int format) override;
 
 private:
     PstSession pst_;
+    std::string legacy_codepage_;
 };
 
 // Adds what Outlook needs to show an HTML message in its reading pane (the HTML wrapped in

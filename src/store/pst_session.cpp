@@ -23,6 +23,7 @@ struct PstStoreHandle {
     std::unique_ptr<pst::messaging::Store> store;                 // a store this session created
     std::unique_ptr<pst::messaging::StoreExtension> extension;    // or the working copy of one that exists
     std::string display_name;
+    std::string legacy_codepage;  // for the messages imported into this store
     bool open = true;
 
     ~PstStoreHandle() {
@@ -91,7 +92,7 @@ public:
     void Import(const std::string& path, int format) override {
         if (format != kOlRfc822) throw ComError(kMAPI_E_NO_SUPPORT, "import format " + std::to_string(format) + " not supported");
         try {
-            message_ = mime::ImportMessageFile(path);
+            message_ = mime::ImportMessageFile(path, handle_->legacy_codepage);
         } catch (const mime::ImportError& e) {
             throw ComError(kMAPI_E_NOT_FOUND, e.what());
         }
@@ -205,6 +206,7 @@ std::shared_ptr<RDOStore> PstSession::LogonPstStore(const std::string& path, int
         throw ComError(kMAPI_E_USER_CANCEL, "another conversion is still adding to the PST store " + path +
                                                 "; the wait for it was interrupted and nothing was written to the "
                                                 "store. Run this conversion again when the other one has finished");
+    handle->legacy_codepage = legacy_codepage_;
     std::error_code ec;
     if (std::filesystem::exists(path, ec)) {
         // Never opened unless it is a plain file: a FIFO or a device would block the reader.

@@ -33,8 +33,11 @@ public:
     void Logoff();
     // See RDOSession::SetStoreWait.
     void SetStoreWait(std::function<void(const std::string& path)> waiting, std::function<bool()> give_up);
+    // For 8-bit text without a charset in the messages imported from now on (empty: this system's).
+    void SetLegacyCodepage(const std::string& codepage) { legacy_codepage_ = codepage; }
 
 private:
+    std::string legacy_codepage_;
     std::vector<std::shared_ptr<PstStoreHandle>> stores_;
     std::function<void(const std::string&)> waiting_;
     std::function<bool()> give_up_;

@@ -65,13 +65,16 @@ void AddCompressedRtfFromHtml(mapi::Message& message) {
     message.props.Set(mapi::PR_RTF_IN_SYNC, true);
 }
 
-MsgFileMail::MsgFileMail(std::string path, std::string message_class)
-    : path_(std::move(path)), message_class_(std::move(message_class)), message_(EmptyMessage(message_class_)) {}
+MsgFileMail::MsgFileMail(std::string path, std::string message_class, std::string legacy_codepage)
+    : path_(std::move(path)),
+      message_class_(std::move(message_class)),
+      legacy_codepage_(std::move(legacy_codepage)),
+      message_(EmptyMessage(message_class_)) {}
 
 void MsgFileMail::Import(const std::string& path, int format) {
     if (format != kOlRfc822) throw ComError(kMAPI_E_NO_SUPPORT, "import format " + std::to_string(format) + " not supported");
     try {
-        message_ = mime::ImportMessageFile(path);
+        message_ = mime::ImportMessageFile(path, legacy_codepage_);
     } catch (const mime::ImportError& e) {
         throw ComError(kMAPI_E_NOT_FOUND, e.what());
     }
@@ -98,7 +101,8 @@ std::shared_ptr<RDOMail> NativeSession::CreateMessageFromMsgFile(const std::stri
     if (format != kOlMsgUnicode) throw ComError(kMAPI_E_NO_SUPPORT, "MSG format " + std::to_string(format) + " not supported");
     if (path.empty()) throw ComError(kE_INVALIDARG, "no MSG file path");
     // The file is written by Save; an item that is only saved as RTF or HTML never needs it.
-    return std::make_shared<MsgFileMail>(path, message_class.empty() ? std::string("IPM.Note") : message_class);
+    return std::make_shared<MsgFileMail>(path, message_class.empty() ? std::string("IPM.Note") : message_class,
+                                         legacy_codepage_);
 }
 
 }  // namespace store

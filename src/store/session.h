@@ -75,6 +75,9 @@ public:
     // told once as the wait begins; give_up() is asked between tries and ends the wait with a
     // failure when it answers true. Without them the wait lasts until the store is free.
     virtual void SetStoreWait(std::function<void(const std::string& path)>, std::function<bool()>) {}
+    // The code page for 8-bit text that names no charset in the messages this session imports,
+    // when a message gives no hint of its own (empty: this system's).
+    virtual void SetLegacyCodepage(const std::string& codepage) { (void)codepage; }
 };
 
 // The class factory: the session for a known ProgID; throws ComError (class not registered)

@@ -48,6 +48,23 @@ TEST(MessageFileName, DecodesLegacySubjectsWithTheCodePage) {
     EXPECT_EQ(MakeMessageFileName(cyrillic, 1), expected + "1.eml");
 }
 
+TEST(MessageFileName, ACharsetTheMessageDeclaresNamesItsFileAsItDoesItsText) {
+    DbxEmail email;
+    email.subject = std::string("\xF0\xD2\xC9\xD7\xC5\xD4");  // KOI8-R, raw as the header had it
+    email.message_text = std::string("Subject: \xF0\xD2\xC9\xD7\xC5\xD4\r\nContent-Type: text/plain; charset=koi8-r\r\n\r\nx");
+    EXPECT_EQ(MakeMessageFileName(email.subject, 2, MessageCodepage(email, "windows-1251")), "Привет2.eml");
+    // Without a declaration the job's code page (empty stays empty: the locale's).
+    email.message_text = std::string("Subject: \xCF\xF0\xE8\xE2\xE5\xF2\r\n\r\nx");
+    EXPECT_EQ(MessageCodepage(email, "windows-1251"), "windows-1251");
+    EXPECT_EQ(MessageCodepage(email, ""), "");
+    // A declaration of UTF-8 or ASCII is no code page; a subject that needs none is left alone.
+    email.message_text = std::string("Content-Type: text/plain; charset=utf-8\r\n\r\nx");
+    EXPECT_EQ(MessageCodepage(email, "CP932"), "CP932");
+    email.subject = std::string("plain");
+    email.message_text = std::string("Content-Type: text/plain; charset=koi8-r\r\n\r\nx");
+    EXPECT_EQ(MessageCodepage(email, ""), "");
+}
+
 TEST(FolderNameRegistry, GivesLaterUsesOfANameADistinctOne) {
     FolderNameRegistry names;
     EXPECT_EQ(names.Claim("Inbox"), "Inbox");

@@ -30,6 +30,28 @@ TEST(LegacyText, Utf8SubjectsAreReadAsUtf8WhateverTheCodePage) {
     EXPECT_EQ(LegacyToUtf8("\xCF\xF0", "no-such-codepage"), "\u00CF\u00F0");
 }
 
+TEST(LegacyText, Iso2022JpRunsAreJapaneseInAnyCodePage) {
+    EXPECT_EQ(LegacyToUtf8("Re: \x1B$B2q5D\x1B(B 1", "windows-1251"), "Re: 会議 1");
+    EXPECT_EQ(Utf16ToUtf8(LegacyToUtf16("\x1B$B2q5D\x1B(B", "")), "会議");
+    // A run that never switches back ends with the text; UTF-8 around a run stays.
+    EXPECT_EQ(DecodeIso2022JpRuns("\xC3\xA9 \x1B$B2q5D"), "é 会議");
+    EXPECT_EQ(DecodeIso2022JpRuns("no escapes"), "no escapes");
+}
+
+TEST(LegacyText, LabelledTextIsNeverGuessedToBeUtf8) {
+    std::string out;
+    ASSERT_TRUE(DecodeCodepage("\xD0\xB8", "windows-1251", out));  // also valid UTF-8 for "и"
+    EXPECT_EQ(out, "Рё");
+    EXPECT_FALSE(DecodeCodepage("x", "no-such-codepage", out));
+}
+
+TEST(LenientUtf8, CesuPairsCombineAndOtherBadBytesEachBecomeOneReplacement) {
+    EXPECT_EQ(DecodeUtf8Leniently("a\xED\xA0\xBD\xED\xB8\x8B" "b"), "a\U0001F60B" "b");
+    EXPECT_EQ(DecodeUtf8Leniently("\xED\xB8\x8B\xED\xA0\xBD"), "\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");  // halves swapped
+    EXPECT_EQ(DecodeUtf8Leniently("\xC0\x80 \xFF\xE2\x82"), "\uFFFD\uFFFD \uFFFD\uFFFD\uFFFD");
+    EXPECT_EQ(DecodeUtf8Leniently("ok \u00E9\U0001F600"), "ok \u00E9\U0001F600");
+}
+
 TEST(LegacyText, DefaultCodePageFollowsTheLocale) {
     EXPECT_EQ(LegacyCodepageForLocale("ru_RU.UTF-8"), "windows-1251");
     EXPECT_EQ(LegacyCodepageForLocale("ja_JP.UTF-8"), "CP932");

@@ -4,7 +4,9 @@
 #include <cctype>
 #include <glib.h>
 
+#include "platform/text_encoding.h"
 #include "store/mapi/prop_tags.h"
+#include "store/mime/unlabelled_text.h"
 
 namespace mime {
 namespace {
@@ -84,11 +86,31 @@ std::string EnsureUtf8(const std::string& bytes) {
     return Windows1252ToUtf8(bytes);
 }
 
+bool IsKnownCharset(const std::string& charset) {
+    const std::string name = Lower(charset);
+    return name == "utf-8" || name == "utf8" || name == "us-ascii" || name == "ascii" || !WindowsCodepageOf(name).empty();
+}
+
+std::string WithoutByteOrderMark(std::string utf8) {
+    if (utf8.rfind("\xEF\xBB\xBF", 0) == 0) utf8.erase(0, 3);
+    return utf8;
+}
+
 std::string ToUtf8(const std::string& bytes, const std::string& charset) {
     const std::string name = Lower(charset);
-    if (name.empty() || name == "utf-8" || name == "utf8" || name == "us-ascii" || name == "ascii") return EnsureUtf8(bytes);
+    if (name.empty() || name == "us-ascii" || name == "ascii") return EnsureUtf8(bytes);
+    if (name == "utf-8" || name == "utf8") return platform::DecodeUtf8Leniently(bytes);
     if (name == "windows-1252" || name == "cp1252" || name == "iso-8859-1" || name == "latin1") {
         return Windows1252ToUtf8(bytes);  // what senders labelled latin1 is in practice windows-1252
+    }
+    // The Windows code page of a national charset reads what Windows senders wrote under its
+    // name (NEC and IBM characters under shift_jis, GBK under gb2312); a byte it cannot read
+    // costs that byte, never the whole text.
+    const std::string code_page = WindowsCodepageOf(name);
+    std::string decoded;
+    if (!code_page.empty() && code_page.rfind("ISO-2022", 0) != 0 && code_page != "HZ-GB-2312" &&
+        platform::DecodeCodepage(bytes, code_page, decoded)) {
+        return decoded;
     }
     gsize written = 0;
     GError* error = nullptr;

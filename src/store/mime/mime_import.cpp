@@ -11,7 +11,9 @@
 
 #include "store/mapi/prop_tags.h"
 #include "store/mime/charsets.h"
+#include "store/mime/flowed.h"
 #include "store/mime/html_text.h"
+#include "store/mime/unlabelled_text.h"
 
 namespace mime {
 namespace {
@@ -42,7 +44,28 @@ private:
     T* object_;
 };
 
-std::string Str(const char* text) { return text == nullptr ? std::string() : EnsureUtf8(text); }
+// GMime has decoded encoded words and read raw 8-bit words with the message's code page; what
+// it hands back still undecoded (RFC 2231 values without a charset, ISO-2022-JP escapes) goes
+// through the same decision here.
+std::string Str(const char* text, const std::string& code_page) {
+    return text == nullptr ? std::string() : DecodeUnlabelled(text, code_page);
+}
+
+// A parser that reads raw 8-bit header words as UTF-8 when they are, else in the message's code page.
+class MessageParserOptions {
+public:
+    explicit MessageParserOptions(const std::string& code_page) : options_(g_mime_parser_options_new()) {
+        const char* fallback[] = {"utf-8", code_page.c_str(), nullptr};
+        g_mime_parser_options_set_fallback_charsets(options_, fallback);
+    }
+    ~MessageParserOptions() { g_mime_parser_options_free(options_); }
+    MessageParserOptions(const MessageParserOptions&) = delete;
+    MessageParserOptions& operator=(const MessageParserOptions&) = delete;
+    GMimeParserOptions* get() const { return options_; }
+
+private:
+    GMimeParserOptions* options_;
+};
 
 std::string Trim(const std::string& text) {
     std::size_t b = 0, e = text.size();
@@ -96,16 +119,66 @@ struct Mailbox {
     std::string address;
 };
 
-void CollectMailboxes(InternetAddressList* list, std::vector<Mailbox>& out, int depth = 0) {
+// Outlook Express wrote a recipient it had no address for as a quoted name alone
+// ("New Outlook Express User"), which parses as an address without '@': that is a name.
+Mailbox MailboxOf(std::string name, std::string address) {
+    if (name.empty() && address.find('@') == std::string::npos &&
+        address.find_first_of("\" ") != std::string::npos) {
+        name.clear();
+        for (char c : address)
+            if (c != '"') name.push_back(c);
+        return {Trim(name), {}};
+    }
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') name = Trim(name.substr(1, name.size() - 2));
+    return {std::move(name), std::move(address)};
+}
+
+// The elements of an address header split at its top-level commas; false when it holds a group
+// (a top-level colon), which GMime reads as it is.
+bool SplitAddressList(const std::string& raw, std::vector<std::string>& out) {
+    std::string current;
+    bool quoted = false;
+    int angle = 0, comment = 0;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        const char c = raw[i];
+        if (quoted) {
+            if (c == '\\' && i + 1 < raw.size()) current += raw[i++];
+            else if (c == '"') quoted = false;
+        } else if (comment > 0) {
+            if (c == '(') ++comment;
+            else if (c == ')') --comment;
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == '(') {
+            ++comment;
+        } else if (c == '<') {
+            ++angle;
+        } else if (c == '>' && angle > 0) {
+            --angle;
+        } else if (c == ':' && angle == 0) {
+            return false;
+        } else if (c == ',' && angle == 0) {
+            if (!Trim(current).empty()) out.push_back(Trim(current));
+            current.clear();
+            continue;
+        }
+        current += c;
+    }
+    if (!Trim(current).empty()) out.push_back(Trim(current));
+    return true;
+}
+
+void CollectMailboxes(InternetAddressList* list, std::vector<Mailbox>& out, const std::string& code_page, int depth = 0) {
     if (list == nullptr || depth > 4) return;
     const int count = internet_address_list_length(list);
     for (int i = 0; i < count && out.size() < 10000; ++i) {
         InternetAddress* address = internet_address_list_get_address(list, i);
         if (INTERNET_ADDRESS_IS_GROUP(address)) {
-            CollectMailboxes(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)), out, depth + 1);
+            CollectMailboxes(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)), out, code_page, depth + 1);
         } else if (INTERNET_ADDRESS_IS_MAILBOX(address)) {
-            out.push_back({Trim(Str(internet_address_get_name(address))),
-                           Trim(Str(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address))))});
+            Mailbox box = MailboxOf(Trim(Str(internet_address_get_name(address), code_page)),
+                                    Trim(Str(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address)), code_page)));
+            if (!box.name.empty() || !box.address.empty()) out.push_back(std::move(box));
         }
     }
 }
@@ -141,7 +214,7 @@ std::optional<mapi::Filetime> ReceivedDate(GMimeObject* message) {
 void SetPartyProps(mapi::PropertyBag& bag, const Mailbox& who, mapi::PropTag name_tag, mapi::PropTag address_tag,
                    mapi::PropTag type_tag, mapi::PropTag smtp_tag) {
     SetString(bag, name_tag, who.name.empty() ? who.address : who.name);
-    SetString(bag, address_tag, who.address);
+    SetString(bag, address_tag, who.address);  // a name alone gets no made-up address
     if (!who.address.empty()) bag.Set(type_tag, std::string("SMTP"));
     SetString(bag, smtp_tag, who.address);
 }
@@ -264,9 +337,16 @@ std::string GuessExtension(const std::string& mime_type) {
     return ".bin";
 }
 
+bool ImportBytes(std::string_view bytes, const std::string& job_codepage, int embedded_depth, mapi::Message& out);
+
 class Importer {
 public:
-    explicit Importer(int embedded_depth) : embedded_depth_(embedded_depth) {}
+    // job_codepage: the code page the user chose for old messages (empty: this system's).
+    Importer(int embedded_depth, std::string job_codepage, std::string code_page, GMimeParserOptions* options)
+        : embedded_depth_(embedded_depth),
+          job_codepage_(std::move(job_codepage)),
+          code_page_(std::move(code_page)),
+          options_(options) {}
 
     void ImportMessage(GMimeMessage* message, mapi::Message& out) {
         FillEnvelope(message, out.props);
@@ -282,14 +362,49 @@ public:
     }
 
 private:
+    std::string Text(const char* text) const { return Str(text, code_page_); }
+
+    // The mailboxes of an address header. GMime drops what is no address at all, but Outlook
+    // Express wrote a recipient it had no address for as a bare name ("New Outlook Express
+    // User", quoted or not, at times with empty angle brackets): such an element is a name.
+    std::vector<Mailbox> Mailboxes(GMimeObject* object, InternetAddressList* parsed, const char* header) const {
+        std::vector<Mailbox> boxes;
+        CollectMailboxes(parsed, boxes, code_page_);
+        const char* raw = g_mime_object_get_header(object, header);
+        std::vector<std::string> elements;
+        if (raw == nullptr || !SplitAddressList(raw, elements)) return boxes;
+        const bool all_addresses = std::all_of(boxes.begin(), boxes.end(), [](const Mailbox& box) {
+            return box.address.find('@') != std::string::npos;
+        });
+        if (all_addresses && boxes.size() == elements.size()) return boxes;
+        std::vector<Mailbox> out;
+        for (std::size_t i = 0; i < elements.size() && i < 10000; ++i) {
+            std::string element = elements[i];
+            std::vector<Mailbox> one;
+            InternetAddressList* list = internet_address_list_parse(options_, element.c_str());
+            CollectMailboxes(list, one, code_page_);
+            if (list != nullptr) g_object_unref(list);
+            if (one.size() == 1 && one.front().address.find('@') != std::string::npos) {
+                out.push_back(std::move(one.front()));
+                continue;
+            }
+            if (element.size() >= 2 && element.compare(element.size() - 2, 2, "<>") == 0) element = Trim(element.substr(0, element.size() - 2));
+            gchar* decoded = g_mime_utils_header_decode_phrase(options_, element.c_str());
+            Mailbox box = MailboxOf(Trim(Text(decoded)), {});
+            g_free(decoded);
+            if (!box.name.empty()) out.push_back(std::move(box));
+        }
+        return out;
+    }
+
     void FillEnvelope(GMimeMessage* message, mapi::PropertyBag& bag) {
         GMimeObject* object = GMIME_OBJECT(message);
         bag.Set(mapi::PR_MESSAGE_CLASS_W, std::string("IPM.Note"));
-        SetSubject(bag, Str(g_mime_message_get_subject(message)));
+        SetSubject(bag, Text(g_mime_message_get_subject(message)));
 
         std::vector<Mailbox> from, sender;
-        CollectMailboxes(g_mime_message_get_from(message), from);
-        CollectMailboxes(g_mime_message_get_sender(message), sender);
+        from = Mailboxes(object, g_mime_message_get_from(message), "From");
+        sender = Mailboxes(object, g_mime_message_get_sender(message), "Sender");
         if (!from.empty()) {
             SetPartyProps(bag, from.front(), mapi::PR_SENT_REPRESENTING_NAME_W, mapi::PR_SENT_REPRESENTING_EMAIL_ADDRESS_W,
                           mapi::PR_SENT_REPRESENTING_ADDRTYPE_W, mapi::PR_SENT_REPRESENTING_SMTP_ADDRESS_W);
@@ -312,10 +427,10 @@ private:
         }
 
         if (const char* id = g_mime_message_get_message_id(message)) {
-            SetString(bag, mapi::PR_INTERNET_MESSAGE_ID_W, "<" + Str(id) + ">");
+            SetString(bag, mapi::PR_INTERNET_MESSAGE_ID_W, "<" + Text(id) + ">");
         }
-        if (const char* v = g_mime_object_get_header(object, "In-Reply-To")) SetString(bag, mapi::PR_IN_REPLY_TO_ID_W, Trim(Str(v)));
-        if (const char* v = g_mime_object_get_header(object, "References")) SetString(bag, mapi::PR_INTERNET_REFERENCES_W, Trim(Str(v)));
+        if (const char* v = g_mime_object_get_header(object, "In-Reply-To")) SetString(bag, mapi::PR_IN_REPLY_TO_ID_W, Trim(Text(v)));
+        if (const char* v = g_mime_object_get_header(object, "References")) SetString(bag, mapi::PR_INTERNET_REFERENCES_W, Trim(Text(v)));
         SetImportance(bag, object);
         SetReceiptFlags(bag, object);
         SetConversationKeys(bag, object, sent);
@@ -323,21 +438,21 @@ private:
         if (GMimeHeaderList* headers = g_mime_object_get_header_list(object)) {
             gchar* text = g_mime_header_list_to_string(headers, nullptr);
             if (text != nullptr) {
-                SetString(bag, mapi::PR_TRANSPORT_MESSAGE_HEADERS_W, EnsureUtf8(text));
+                SetString(bag, mapi::PR_TRANSPORT_MESSAGE_HEADERS_W, DecodeUnlabelled(text, code_page_));
                 g_free(text);
             }
         }
 
         static const struct {
             GMimeAddressType type;
+            const char* header;
             std::int32_t recipient_type;
             mapi::PropTag display_tag;
-        } kKinds[] = {{GMIME_ADDRESS_TYPE_TO, mapi::MAPI_TO, mapi::PR_DISPLAY_TO_W},
-                      {GMIME_ADDRESS_TYPE_CC, mapi::MAPI_CC, mapi::PR_DISPLAY_CC_W},
-                      {GMIME_ADDRESS_TYPE_BCC, mapi::MAPI_BCC, mapi::PR_DISPLAY_BCC_W}};
+        } kKinds[] = {{GMIME_ADDRESS_TYPE_TO, "To", mapi::MAPI_TO, mapi::PR_DISPLAY_TO_W},
+                      {GMIME_ADDRESS_TYPE_CC, "Cc", mapi::MAPI_CC, mapi::PR_DISPLAY_CC_W},
+                      {GMIME_ADDRESS_TYPE_BCC, "Bcc", mapi::MAPI_BCC, mapi::PR_DISPLAY_BCC_W}};
         for (const auto& kind : kKinds) {
-            std::vector<Mailbox> boxes;
-            CollectMailboxes(g_mime_message_get_addresses(message, kind.type), boxes);
+            const std::vector<Mailbox> boxes = Mailboxes(object, g_mime_message_get_addresses(message, kind.type), kind.header);
             bag.Set(kind.display_tag, JoinDisplayNames(boxes));
             for (const Mailbox& box : boxes) recipients_.push_back({box, kind.recipient_type});
         }
@@ -359,9 +474,9 @@ private:
 
     std::string AttachmentName(GMimeObject* object, const std::string& mime_type) {
         std::string name;
-        if (GMIME_IS_PART(object)) name = Trim(Str(g_mime_part_get_filename(GMIME_PART(object))));
+        if (GMIME_IS_PART(object)) name = Trim(Text(g_mime_part_get_filename(GMIME_PART(object))));
         if (name.empty()) {
-            if (const char* n = g_mime_object_get_content_type_parameter(object, "name")) name = Trim(Str(n));
+            if (const char* n = g_mime_object_get_content_type_parameter(object, "name")) name = Trim(Text(n));
         }
         // A name is a file name here, never a path.
         for (char& c : name) {
@@ -384,9 +499,9 @@ private:
         mapi::Attachment attachment;
         FillFileAttachment(attachment, AttachmentName(object, mime_type), mime_type, DecodedContent(part));
         mapi::PropertyBag& bag = attachment.props;
-        std::string content_id = Trim(Str(g_mime_object_get_content_id(object)));
+        std::string content_id = Trim(Text(g_mime_object_get_content_id(object)));
         SetString(bag, mapi::PR_ATTACH_CONTENT_ID_W, content_id);
-        SetString(bag, mapi::PR_ATTACH_CONTENT_LOCATION_W, Trim(Str(g_mime_part_get_content_location(part))));
+        SetString(bag, mapi::PR_ATTACH_CONTENT_LOCATION_W, Trim(Text(g_mime_part_get_content_location(part))));
         if (!content_id.empty() && !IsAttachmentDisposition(object)) {
             bag.Set(mapi::PR_ATTACH_FLAGS, mapi::ATTACH_MHTML_REF);
             bag.Set(mapi::PR_ATTACHMENT_HIDDEN, true);
@@ -406,8 +521,13 @@ private:
         }
         mapi::Attachment attachment;
         attachment.embedded = std::make_unique<mapi::Message>();
-        Importer nested(embedded_depth_ + 1);
-        nested.ImportMessage(inner, *attachment.embedded);
+        // The inner message is parsed again on its own: its headers follow its own charset,
+        // not the one of the message that forwards it.
+        const std::string inner_bytes = ObjectBytes(GMIME_OBJECT(inner));
+        if (!ImportBytes(inner_bytes, job_codepage_, embedded_depth_ + 1, *attachment.embedded)) {
+            Importer nested(embedded_depth_ + 1, job_codepage_, code_page_, options_);
+            nested.ImportMessage(inner, *attachment.embedded);
+        }
         mapi::PropertyBag& bag = attachment.props;
         bag.Set(mapi::PR_ATTACH_METHOD, mapi::ATTACH_EMBEDDED_MSG);
         std::string subject = attachment.embedded->props.GetString(mapi::PR_SUBJECT_W).value_or("");
@@ -419,7 +539,7 @@ private:
 
     void TakeTextBody(GMimePart* part, bool html) {
         GMimeObject* object = GMIME_OBJECT(part);
-        const std::string raw = DecodedContent(part);
+        std::string raw = DecodedContent(part);
         const char* charset_param = g_mime_object_get_content_type_parameter(object, "charset");
         std::string charset = charset_param == nullptr ? "" : Lower(Trim(charset_param));
         if (!charset.empty()) {
@@ -427,19 +547,26 @@ private:
                 if (CodePageOfCharset(charset) == std::nullopt) charset = Lower(canonical);
             }
         }
+        if (charset.empty() || charset == "us-ascii" || charset == "ascii" || !IsKnownCharset(charset)) {
+            // No label, one nobody knows, or ASCII (which 8-bit text cannot be, whatever the
+            // sender's program claimed): the message's decision, as for its headers.
+            raw = DecodeUnlabelled(raw, code_page_);
+            charset = "utf-8";
+        }
         if (html) {
             std::optional<std::int32_t> cp = CodePageOfCharset(charset);
             if (cp && *cp != 1200 && *cp != 1201 && (*cp != mapi::CP_UTF8 ||
                                                      g_utf8_validate(raw.data(), static_cast<gssize>(raw.size()), nullptr))) {
-                html_body_ = raw;  // kept in its own code page, as the HTML's own declarations say
+                html_body_ = *cp == mapi::CP_UTF8 ? WithoutByteOrderMark(raw) : raw;  // kept in its own code page, as the HTML's own declarations say
                 html_code_page_ = *cp;
             } else {
-                html_body_ = ToUtf8(raw, charset);
+                html_body_ = WithoutByteOrderMark(ToUtf8(raw, charset));
                 html_code_page_ = mapi::CP_UTF8;
             }
             has_html_ = true;
         } else {
-            text_body_ = ToUtf8(raw, charset);
+            text_body_ = WithoutByteOrderMark(ToUtf8(raw, charset));
+            if (FormatIsFlowed(object)) text_body_ = UnwrapFlowed(text_body_, DeletesSpace(object));
             has_text_ = true;
             if (auto cp = CodePageOfCharset(charset)) text_code_page_ = *cp;
         }
@@ -509,7 +636,8 @@ private:
             SetString(r, mapi::PR_RECIPIENT_DISPLAY_NAME_W, box.name.empty() ? box.address : box.name);
             SetString(r, mapi::PR_EMAIL_ADDRESS_W, box.address);
             SetString(r, mapi::PR_SMTP_ADDRESS_W, box.address);
-            r.Set(mapi::PR_ADDRTYPE_W, std::string("SMTP"));
+            // A name without an address stays unresolved, as Outlook keeps one typed by hand.
+            if (!box.address.empty()) r.Set(mapi::PR_ADDRTYPE_W, std::string("SMTP"));
             r.Set(mapi::PR_DISPLAY_TYPE, mapi::DT_MAILUSER);
             r.Set(mapi::PR_OBJECT_TYPE, mapi::MAPI_MAILUSER);
             r.Set(mapi::PR_ROWID, static_cast<std::int32_t>(i));
@@ -525,7 +653,19 @@ private:
         std::int32_t type;
     };
 
+    static bool FormatIsFlowed(GMimeObject* object) {
+        const char* format = g_mime_object_get_content_type_parameter(object, "format");
+        return format != nullptr && Lower(Trim(format)) == "flowed";
+    }
+    static bool DeletesSpace(GMimeObject* object) {
+        const char* delsp = g_mime_object_get_content_type_parameter(object, "delsp");
+        return delsp != nullptr && Lower(Trim(delsp)) == "yes";
+    }
+
     int embedded_depth_;
+    std::string job_codepage_;
+    std::string code_page_;  // for this message's unlabelled 8-bit text
+    GMimeParserOptions* options_;
     int unnamed_ = 0;
     std::vector<PendingRecipient> recipients_;
     bool has_text_ = false, has_html_ = false;
@@ -534,36 +674,44 @@ private:
     std::int32_t text_code_page_ = mapi::CP_UTF8;
 };
 
+// Parses bytes as one message and fills out; false when GMime finds no message in them.
+bool ImportBytes(std::string_view bytes, const std::string& job_codepage, int embedded_depth, mapi::Message& out) {
+    const std::string code_page = CodepageForUnlabelledText(bytes, job_codepage);
+    MessageParserOptions options(code_page);
+    Ref<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
+    Ref<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+    Ref<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options.get()));
+    if (!message) return false;
+    Importer importer(embedded_depth, job_codepage, code_page, options.get());
+    importer.ImportMessage(message.get(), out);
+    return true;
+}
+
 }  // namespace
 
 mapi::Filetime FiletimeFromUnix(std::int64_t seconds) {
     return mapi::Filetime{static_cast<std::uint64_t>(seconds + 11644473600LL) * 10000000ULL};
 }
 
-mapi::Message ImportMessage(const char* data, std::size_t size) {
+mapi::Message ImportMessage(const char* data, std::size_t size, const std::string& job_codepage) {
     InitGmimeOnce();
     mapi::Message out;
-    Ref<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(data, size));
-    Ref<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-    Ref<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), nullptr));
-    if (!message) {
+    if (!ImportBytes(std::string_view(data, size), job_codepage, 0, out)) {
         out.props.Set(mapi::PR_MESSAGE_CLASS_W, std::string("IPM.Note"));
         Importer::KeepRawMessage(std::string(data, size), out);
         out.props.Set(mapi::PR_HASATTACH, true);
         out.props.Set(mapi::PR_MESSAGE_FLAGS, mapi::MSGFLAG_READ | mapi::MSGFLAG_HASATTACH);
         return out;
     }
-    Importer importer(0);
-    importer.ImportMessage(message.get(), out);
     return out;
 }
 
-mapi::Message ImportMessageFile(const std::string& path) {
+mapi::Message ImportMessageFile(const std::string& path, const std::string& job_codepage) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw ImportError("cannot open " + path + ": " + std::strerror(errno));
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) throw ImportError("cannot read " + path);
-    return ImportMessage(bytes.data(), bytes.size());
+    return ImportMessage(bytes.data(), bytes.size(), job_codepage);
 }
 
 }  // namespace mime

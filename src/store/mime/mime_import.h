@@ -21,9 +21,11 @@ constexpr int kMaxEmbeddedDepth = 32;
 constexpr int kMaxMultipartDepth = 64;
 
 // Never fails on damaged MIME: what cannot be understood is kept as an attachment of raw bytes.
-mapi::Message ImportMessage(const char* data, std::size_t size);
+// job_codepage reads 8-bit text that names no charset when the message itself gives no hint
+// (see unlabelled_text.h); empty: this system's code page.
+mapi::Message ImportMessage(const char* data, std::size_t size, const std::string& job_codepage = std::string());
 // Throws ImportError when the file cannot be read.
-mapi::Message ImportMessageFile(const std::string& path);
+mapi::Message ImportMessageFile(const std::string& path, const std::string& job_codepage = std::string());
 
 // A FILETIME from seconds since 1970.
 mapi::Filetime FiletimeFromUnix(std::int64_t seconds);

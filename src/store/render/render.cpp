@@ -255,7 +255,10 @@ std::string RenderRtf(const mapi::Message& message) {
     return out;
 }
 
-std::string EncapsulateHtmlInRtf(const std::string& html) {
+std::string EncapsulateHtmlInRtf(const std::string& html_utf8) {
+    // A byte order mark the HTML began with would become a character before <!DOCTYPE> in the
+    // HTML that readers rebuild from this RTF, and put browsers into quirks mode.
+    const std::string html = html_utf8.rfind("\xEF\xBB\xBF", 0) == 0 ? html_utf8.substr(3) : html_utf8;
     std::string out =
         "{\\rtf1\\ansi\\ansicpg1252\\fromhtml1 \\deff0{\\fonttbl{\\f0\\fswiss\\fcharset0 Arial;}"
         "{\\f1\\fmodern Courier New;}{\\f2\\fnil\\fcharset2 Symbol;}}\n"

@@ -177,3 +177,17 @@ TEST(HtmlInRtf, AReaderOfTheWrappingGetsTheHtmlBack) {
     }
     EXPECT_EQ(rtftest::HtmlFromRtf(render::EncapsulateHtmlInRtf(html)), expected);
 }
+
+TEST(HtmlInRtf, AByteOrderMarkNeverPrecedesTheRebuiltDoctype) {
+    // A BOM before <!DOCTYPE> in the rebuilt HTML would put browsers into quirks mode.
+    const std::string html = "<!DOCTYPE html><html><body><p>\xD0\x9F\xD1\x80\xD0\xB8</p></body></html>";
+    for (const std::string& input : {"\xEF\xBB\xBF" + html, html}) {
+        const std::string rtf = render::EncapsulateHtmlInRtf(input);
+        EXPECT_EQ(rtf.find("65279"), std::string::npos);
+        EXPECT_EQ(rtftest::HtmlFromRtf(rtf).rfind("<!DOCTYPE html>", 0), 0u);
+    }
+    // Through the import: a UTF-8 HTML part that starts with a BOM.
+    const std::string mail = "Content-Type: text/html; charset=utf-8\r\n\r\n\xEF\xBB\xBF" + html;
+    mapi::Message message = mime::ImportMessage(mail.data(), mail.size());
+    EXPECT_EQ(rtftest::HtmlFromRtf(render::EncapsulateHtmlInRtf(mime::HtmlBodyUtf8(message))).rfind("<!DOCTYPE html>", 0), 0u);
+}
