@@ -32,6 +32,28 @@ if(OMBRIK_BUILD_GUI)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 endif()
 
+# Manual pages (compressed, as Debian keeps them) and the shell completion of ombrik-cli.
+find_program(OMBRIK_GZIP gzip REQUIRED)
+set(man_pages ombrik-cli.1)
+if(OMBRIK_BUILD_GUI)
+  list(APPEND man_pages ombrik.1)
+endif()
+set(man_outputs)
+foreach(page IN LISTS man_pages)
+  set(source ${PROJECT_SOURCE_DIR}/packaging/man/${page})
+  set(output ${PROJECT_BINARY_DIR}/man/${page}.gz)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+    COMMAND ${OMBRIK_GZIP} -9n -c ${source} > ${output}
+    DEPENDS ${source}
+    COMMENT "Compressing the manual page ${page}")
+  list(APPEND man_outputs ${output})
+endforeach()
+add_custom_target(ombrik_man ALL DEPENDS ${man_outputs})
+install(FILES ${man_outputs} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/completion/ombrik-cli
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+
 set(CPACK_GENERATOR "DEB")
 set(CPACK_SOURCE_GENERATOR "TGZ")
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build.*/" "/out/")

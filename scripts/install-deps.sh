@@ -9,6 +9,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   # the desktop program: its artwork (drawn at build time), its package, its tests on a virtual display
   xvfb xauth imagemagick fonts-dejavu-core dpkg-dev
+  # the desktop tests' window manager and real key presses; manual pages and AppStream data checked
+  openbox xdotool x11-utils man-db appstream
   # independent readers our output is checked against, and the peer extractor we measure against
   pff-tools pst-utils libolecf-utils python3 python3-olefile undbx
   # the npm readers run on node (npm comes with it, or from Debian's npm package below)

@@ -58,4 +58,10 @@ constexpr int kAboutSupportLink = 1032;
 constexpr int kAboutSoftwareLabel = 1033;
 constexpr int kAboutProductLink = 1034;
 constexpr int kAboutOk = 1;
+
+// Completion dialog.
+constexpr int kCompletionCounts = 1101;
+constexpr int kCompletionList = 1102;
+constexpr int kCompletionOpenFolder = 1103;
+constexpr int kCompletionSaveLog = 1104;
 }  // namespace ids

@@ -56,4 +56,16 @@ void ConversionBridge::RunPstOptionsDialog(JobSettings& settings) {
     OnUiThread([this, &settings] { window_.RunPstOptionsDialogNow(settings); });
 }
 
+void ConversionBridge::ShowJobProgress(const std::string& folder_path, std::size_t message,
+                                       std::size_t message_count) {
+    OnUiThread([this, &folder_path, message, message_count] {
+        window_.ShowJobProgressNow(folder_path, message, message_count);
+    });
+}
+
+void ConversionBridge::ShowJobSummary(const JobTally& tally) {
+    if (StopRequested()) return;
+    OnUiThread([this, &tally] { window_.ShowJobSummaryNow(tally); });
+}
+
 void ConversionBridge::JobFinished() { window_.NoteJobFinished(); }

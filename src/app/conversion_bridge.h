@@ -26,6 +26,8 @@ public:
     void RunPstOptionsDialog(JobSettings& settings) override;
     bool StopRequested() override { return stop_requested_.load(); }
     void JobFinished() override;
+    void ShowJobProgress(const std::string& folder_path, std::size_t message, std::size_t message_count) override;
+    void ShowJobSummary(const JobTally& tally) override;
 
     void RequestStop() { stop_requested_.store(true); }
     void ClearStop() { stop_requested_.store(false); }

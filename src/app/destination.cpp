@@ -10,6 +10,7 @@
 #include "app/job_control.h"
 #include "app/ombrik_dlg.h"
 #include "app/prompter.h"
+#include "app/remembered.h"
 #include "app/wx_text.h"
 #include "job/job_settings.h"
 #include "platform/file_checks.h"
@@ -25,7 +26,9 @@ bool NeedsMessagingStore(const std::string& option) {
     return option == "pst" || option == "msg" || option == "html" || option == "rtf";
 }
 
-const char* SavingOptionOf(int control_id) {
+}  // namespace
+
+const char* SavingOptionForControl(int control_id) {
     switch (control_id) {
     case ids::kSaveAsEml: return "eml";
     case ids::kSaveAsMbox: return "mbox";
@@ -36,8 +39,6 @@ const char* SavingOptionOf(int control_id) {
     default: return nullptr;
     }
 }
-
-}  // namespace
 
 std::string DestinationGoneText(const std::string& path) {
     return "The destination folder " + path + " does not exist any more. Choose it again with Browse.";
@@ -62,7 +63,8 @@ bool COmbrikDlg::CheckDestinationStillThere() {
 
 void COmbrikDlg::OnBrowseDestination() {
     if (RefuseWhileRunning()) return;
-    const auto chosen = prompter_.ChooseFolder(this, kBrowseTitle);
+    const auto chosen = prompter_.ChooseFolder(this, kBrowseTitle, remembered::Text(remembered::kDestinationFolder));
+    RestoreFocus();
     if (!chosen) return;
     settings_.destination_path = *chosen;
     if (chosen->empty()) return;
@@ -70,11 +72,16 @@ void COmbrikDlg::OnBrowseDestination() {
     destination_box_->ChangeValue(Wx(settings_.destination_path));
     // An existing folder is simply used; a failure shows up when the conversion writes.
     ::mkdir(settings_.destination_path.c_str(), 0777);
+    remembered::Keep(remembered::kDestinationFolder, *chosen);
+    remembered::Keep(remembered::kDestination, settings_.destination_path);
 }
 
 void COmbrikDlg::OnSavingOption(int control_id) {
     if (IsJobRunning()) return;
-    if (const char* option = SavingOptionOf(control_id)) settings_.saving_option = option;
+    if (const char* option = SavingOptionForControl(control_id)) {
+        settings_.saving_option = option;
+        remembered::Keep(remembered::kSavingOption, option);
+    }
 }
 
 std::string COmbrikDlg::ProbeOutlookBitness() const {

@@ -44,6 +44,8 @@ bool COmbrikApp::OnInit() {
     SetAppName("ombrik");
     SetAppDisplayName("Ombrik");
     SetVendorName("Corvanti");
+    // Remembered choices go where the desktop keeps settings (~/.config/ombrik.conf).
+    wxStandardPaths::Get().SetFileLayout(wxStandardPaths::FileLayout_XDG);
     wxInitAllImageHandlers();
     prompter_ = std::make_unique<WxPrompter>();
     jobs_ = std::make_unique<WorkerJobControl>();

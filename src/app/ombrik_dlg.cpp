@@ -12,13 +12,16 @@
 #include <wx/hyperlink.h>
 #include <wx/generic/hyperlink.h>
 #include <wx/listctrl.h>
+#include <wx/display.h>
 #include <wx/menu.h>
 #include <wx/panel.h>
+#include <wx/scrolwin.h>
 #include <wx/radiobut.h>
 #include <wx/sizer.h>
 #include <wx/statbmp.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
+#include <wx/settings.h>
 #include <wx/statusbr.h>
 #include <wx/textctrl.h>
 #include <wx/utils.h>
@@ -30,15 +33,21 @@
 #include "app/dialog_units.h"
 #include "app/job_control.h"
 #include "app/prompter.h"
+#include "app/remembered.h"
 #include "app/save_pst_option.h"
 #include "app/wx_text.h"
 #include "job/job_settings.h"
+#include "platform/paths.h"
 #include "platform/text_encoding.h"
 
 namespace {
 
 const wxColour kBackground(240, 240, 240);
-constexpr int kStatusFieldEdge = 250;
+// The status bar's first field, in dialog units: the 250 pixels the window was drawn with at
+// its 96-dpi face.
+constexpr int kStatusFieldEdgeDlu = 167;
+// How long after a menu closed an Esc still belongs to that menu.
+constexpr long kMenuEscapeMilliseconds = 300;
 constexpr int kCodePageFieldWidth = 300;
 
 // .dbx files dropped on the source list.
@@ -67,7 +76,8 @@ COmbrikDlg::COmbrikDlg(JobSettings& settings, Prompter& prompter, const OutlookP
       probe_(probe),
       jobs_(jobs),
       bridge_(*this),
-      job_timer_(this) {
+      job_timer_(this),
+      job_text_(64, '-') {
     SetIcons(ApplicationIcons());
     SetBackgroundColour(kBackground);
     CreateMenus();
@@ -76,6 +86,7 @@ COmbrikDlg::COmbrikDlg(JobSettings& settings, Prompter& prompter, const OutlookP
     BindCommands();
 
     settings_.saving_option = "eml";
+    LoadRememberedChoices();
     // The code page chosen in an earlier run, unless it is one this system cannot read.
     wxString saved;
     if (wxConfigBase::Get()->Read(kCodePageConfigKey, &saved) && platform::IsKnownCodepage(Utf8(saved)))
@@ -85,7 +96,7 @@ COmbrikDlg::COmbrikDlg(JobSettings& settings, Prompter& prompter, const OutlookP
     start_directory_ = std::filesystem::current_path(error).string();
     SetTitle(Wx(kMainCaption));
     end_process_ = [this] { Destroy(); };
-    CentreOnScreen();
+    FitToDisplay();
 }
 
 COmbrikDlg::~COmbrikDlg() {
@@ -117,12 +128,13 @@ void COmbrikDlg::CreateMenus() {
 }
 
 void COmbrikDlg::CreateControls() {
-    panel_ = new wxPanel(this, wxID_ANY);
+    panel_ = new wxScrolledWindow(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL);
     panel_->SetBackgroundColour(kBackground);
     // The layout is measured in dialog units of an 8-point sans-serif face.
     panel_->SetFont(wxFontInfo(8).Family(wxFONTFAMILY_SWISS));
     const wxSize client = DialogUnits(*panel_).Size(389, 362);
     panel_->SetSize(client);
+    panel_->SetVirtualSize(client);
 
     auto place = [this](wxWindow* control, const wxRect& rect) {
         control->SetSize(rect);
@@ -140,11 +152,19 @@ void COmbrikDlg::CreateControls() {
     source_list_ = new wxListCtrl(panel_, ids::kSourceList, wxDefaultPosition, wxDefaultSize,
                                   wxLC_REPORT | wxLC_HRULES | wxLC_VRULES | wxBORDER_SUNKEN);
     place(source_list_, Dlu(11, 72, 368, 60));
-    source_list_->AppendColumn("Folder Path", wxLIST_FORMAT_LEFT, 255);
-    source_list_->AppendColumn("Count DBX", wxLIST_FORMAT_LEFT, 84);
-    source_list_->AppendColumn("Folder Name", wxLIST_FORMAT_LEFT, 84);
-    source_list_->AppendColumn("Type", wxLIST_FORMAT_LEFT, 84);
+    // Column widths in dialog units (the 255 and 84 pixels of the 96-dpi face), and never
+    // narrower than their heading, so larger fonts do not cut the headings.
+    const DialogUnits units(*panel_);
+    const struct {
+        const char* heading;
+        int width;
+    } columns[] = {{"Folder Path", 170}, {"Count DBX", 56}, {"Folder Name", 56}, {"Type", 56}};
+    for (const auto& column : columns) {
+        const int heading = source_list_->GetTextExtent(column.heading).x + units.X(12);
+        source_list_->AppendColumn(column.heading, wxLIST_FORMAT_LEFT, std::max(units.X(column.width), heading));
+    }
     source_list_->SetDropTarget(new DbxDropTarget(*this));
+    source_list_->Bind(wxEVT_KEY_DOWN, &COmbrikDlg::OnListKey, this);
 
     auto* add_file = new wxButton(panel_, ids::kAddFile, "Add File");
     place(add_file, Dlu(216, 135, 56, 16));
@@ -240,8 +260,10 @@ void COmbrikDlg::CreateControls() {
 void COmbrikDlg::CreateStatusArea() {
     wxStatusBar* bar = CreateStatusBar(3, wxSTB_SHOW_TIPS | wxSTB_ELLIPSIZE_END | wxFULL_REPAINT_ON_RESIZE,
                                        ids::kStatusBar);
-    const int widths[] = {kStatusFieldEdge, -1, kCodePageFieldWidth};
+    const int widths[] = {DialogUnits(*panel_).X(kStatusFieldEdgeDlu), -1, kCodePageFieldWidth};
     bar->SetStatusWidths(3, widths);
+    // Tall enough for a bar that reads at a glance.
+    bar->SetMinHeight(DialogUnits(*panel_).Y(12));
     bar->SetStatusText("Corvanti: Ombrik", 1);
     progress_bar_ = new wxGauge(bar, ids::kProgressBar, 100, wxDefaultPosition, wxDefaultSize,
                                 wxGA_HORIZONTAL | wxGA_SMOOTH);
@@ -249,11 +271,55 @@ void COmbrikDlg::CreateStatusArea() {
         PlaceProgressBar();
         event.Skip();
     });
-    // The panel keeps its full template size; the status bar sits below it.
-    SetClientSize(panel_->GetSize().x, panel_->GetSize().y + bar->GetSize().y);
-    SetMinClientSize(GetClientSize());
-    SetMaxClientSize(GetClientSize());
     PlaceProgressBar();
+}
+
+void COmbrikDlg::FitToDisplay() {
+    const wxSize panel = panel_->GetVirtualSize();
+    const int bar_height = GetStatusBar() != nullptr ? GetStatusBar()->GetSize().y : 0;
+    wxSize client(panel.x, panel.y + bar_height);
+    int display_index = wxDisplay::GetFromWindow(this);
+    if (display_index == wxNOT_FOUND) display_index = 0;
+    const wxRect area = wxDisplay(static_cast<unsigned>(display_index)).GetClientArea();
+    // What the frame and the menu bar take around the client area; before the window is
+    // shown GTK may not know the frame yet, so allow for a title bar at least.
+    wxSize decoration = GetSize() - GetClientSize();
+    decoration.x = std::max(decoration.x, 2);
+    decoration.y = std::max(decoration.y, DialogUnits(*panel_).Y(14));
+    const wxSize room(area.width - decoration.x, area.height - decoration.y);
+    const bool scroll_x = client.x > room.x;
+    const bool scroll_y = client.y > room.y;
+    if (scroll_x || scroll_y) {
+        // The template does not fit: the controls scroll, the status bar stays at the bottom.
+        const int bar = wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, this);
+        if (scroll_y && !scroll_x) client.x = std::min(client.x + bar, room.x);
+        client.x = std::min(client.x, room.x);
+        client.y = std::min(client.y, room.y);
+        panel_->SetScrollRate(scroll_x ? DialogUnits(*panel_).X(8) : 0, DialogUnits(*panel_).Y(8));
+    }
+    SetClientSize(client);
+    SetMinClientSize(client);
+    SetMaxClientSize(client);
+    panel_->SetSize(client.x, client.y - bar_height);
+    CentreOnScreen();
+}
+
+void COmbrikDlg::LoadRememberedChoices() {
+    std::error_code error;
+    const std::string destination = remembered::Text(remembered::kDestination);
+    if (!destination.empty() && std::filesystem::is_directory(destination, error)) {
+        settings_.destination_path = destination;
+        destination_box_->ChangeValue(Wx(destination));
+    }
+    const std::string option = remembered::Text(remembered::kSavingOption);
+    for (int id : {ids::kSaveAsEml, ids::kSaveAsMbox, ids::kSaveAsMsg, ids::kSaveAsPst, ids::kSaveAsHtml,
+                   ids::kSaveAsRtf}) {
+        auto* radio = static_cast<wxRadioButton*>(panel_->FindWindow(id));
+        if (radio != nullptr && option == SavingOptionForControl(id)) {
+            radio->SetValue(true);
+            settings_.saving_option = option;
+        }
+    }
 }
 
 void COmbrikDlg::PlaceProgressBar() {
@@ -289,6 +355,15 @@ void COmbrikDlg::BindCommands() {
         Bind(wxEVT_RADIOBUTTON, [this, id](wxCommandEvent&) { OnSavingOption(id); }, id);
     }
     Bind(wxEVT_CHAR_HOOK, &COmbrikDlg::OnCharHook, this);
+    Bind(wxEVT_MENU_OPEN, [this](wxMenuEvent& event) {
+        menu_open_ = true;
+        event.Skip();
+    });
+    Bind(wxEVT_MENU_CLOSE, [this](wxMenuEvent& event) {
+        menu_open_ = false;
+        menu_closed_at_ = wxGetLocalTimeMillis();
+        event.Skip();
+    });
     Bind(wxEVT_CLOSE_WINDOW, &COmbrikDlg::OnClose, this);
     Bind(wxEVT_TIMER, &COmbrikDlg::OnJobTimer, this, job_timer_.GetId());
 }
@@ -296,6 +371,11 @@ void COmbrikDlg::BindCommands() {
 void COmbrikDlg::OnCharHook(wxKeyEvent& event) {
     switch (event.GetKeyCode()) {
     case WXK_ESCAPE:
+        // Esc on an open menu is the menu's: it closes it, and nothing else happens.
+        if (menu_open_ || wxGetLocalTimeMillis() - menu_closed_at_ < kMenuEscapeMilliseconds) {
+            event.Skip();
+            return;
+        }
         OnExit();
         return;
     case WXK_RETURN:
@@ -386,6 +466,21 @@ void COmbrikDlg::OnJobEnded() {
         return;
     }
     EnableJobInputs(true);
+    progress_line_.clear();
+    RestoreFocus();
+}
+
+void COmbrikDlg::RestoreFocus() {
+    if (leaving_ || IsBeingDeleted()) return;
+    // Disabling the focused button during the job left the window without a focus, and with
+    // it Esc and Enter; the default button takes it back.
+    wxWindow* focus = wxWindow::FindFocus();
+    if (focus != nullptr && wxGetTopLevelParent(focus) == this && focus->IsEnabled()) return;
+    Raise();
+    if (wxWindow* convert = panel_->FindWindow(ids::kConvertMessages); convert != nullptr && convert->IsEnabled())
+        convert->SetFocus();
+    else
+        SetFocus();
 }
 
 void COmbrikDlg::OnAbout() {
@@ -403,12 +498,25 @@ void COmbrikDlg::OnSoftwareHelp() {
         return;
     }
     const std::string shipped = help_directory_ + "/index.html";
-    if (!help_directory_.empty() && std::filesystem::exists(shipped, error)) {
-        prompter_.OpenWithDesktop(shipped);
+    if (help_directory_.empty() || !std::filesystem::exists(shipped, error)) {
+        TellUser("The help pages were not found.\nThey are installed with Ombrik in share/ombrik/help.");
+        return;
+    }
+    if (!prompter_.OpenWithDesktop(shipped)) {
+        TellUser("No web browser was found to show the help pages.\nOpen this file in any browser: " + shipped);
     }
 }
 
-void COmbrikDlg::OnOnlineHelp() { prompter_.OpenWithDesktop(kOnlineHelpAddress); }
+void COmbrikDlg::TellUser(const std::string& text) {
+    prompter_.ShowMessage(this, text, kMessageTitle, msgbox::kOk | msgbox::kIconExclamation);
+    RestoreFocus();
+}
+
+void COmbrikDlg::OnOnlineHelp() {
+    if (!prompter_.OpenWithDesktop(kOnlineHelpAddress)) {
+        TellUser(std::string("No web browser was found.\nThe online help is at ") + kOnlineHelpAddress);
+    }
+}
 
 // UI-thread side of the conversion window.
 
@@ -427,12 +535,42 @@ std::string COmbrikDlg::RowTextNow(int row, int column) const {
 }
 
 void COmbrikDlg::SetProgressNow(int position) {
+    last_job_position_ = position;
+    // The job's step cycles through 1..99 per folder file and says nothing of how far it got;
+    // once the message count is known the bar shows the fraction instead. 0 ends a folder.
+    if (position == 0) progress_line_.clear();
+    if (!progress_line_.empty()) return;
     progress_bar_->SetValue(std::clamp(position, 0, progress_bar_->GetRange()));
+    if (position == 0) ShowStatusLines();
 }
 
 void COmbrikDlg::SetStatusTextNow(const std::string& text) {
+    job_text_ = text;
+    ShowStatusLines();
+}
+
+void COmbrikDlg::ShowStatusLines() {
+    const std::string text = progress_line_.empty() ? job_text_ : progress_line_ + "\n" + job_text_;
     const wxString label = Wx(text);
     if (status_line_->GetLabel() != label) status_line_->SetLabel(label);
+}
+
+void COmbrikDlg::ShowJobProgressNow(const std::string& folder_path, std::size_t message,
+                                    std::size_t message_count) {
+    if (message_count == 0) return;
+    message = std::min(message, message_count);
+    progress_line_ = platform::LastPathComponent(folder_path) + ": message " + std::to_string(message) + " of " +
+                     std::to_string(message_count);
+    progress_bar_->SetValue(static_cast<int>(message * static_cast<std::size_t>(progress_bar_->GetRange()) /
+                                             message_count));
+    ShowStatusLines();
+}
+
+void COmbrikDlg::ShowJobSummaryNow(const JobTally& tally) {
+    progress_line_.clear();
+    ShowStatusLines();
+    prompter_.ShowJobSummary(this, tally, settings_.destination_path);
+    RestoreFocus();
 }
 
 void COmbrikDlg::ShowJobMessageNow(const std::string& text, const std::string& title, unsigned style) {
@@ -443,6 +581,7 @@ void COmbrikDlg::ShowJobMessageNow(const std::string& text, const std::string& t
 void COmbrikDlg::RunPstOptionsDialogNow(JobSettings& settings) {
     CSavePSTOption dialog(this, settings, prompter_);
     dialog.ShowModal();
+    RestoreFocus();
 }
 
 void COmbrikDlg::OnCodePageOfOldMessages() {

@@ -14,6 +14,7 @@
 #include "job/source_list.h"
 
 class JobControl;
+class JobTally;
 class OutlookProbe;
 class Prompter;
 struct JobSettings;
@@ -21,6 +22,7 @@ class wxButton;
 class wxGauge;
 class wxListCtrl;
 class wxPanel;
+class wxScrolledWindow;
 class wxRadioButton;
 class wxStaticText;
 class wxTextCtrl;
@@ -37,8 +39,13 @@ inline const char* const kNoDestinationText = "Please Select Destination Path:";
 std::string DestinationGoneText(const std::string& path);
 std::string DestinationNotWritableText(const std::string& path, const std::string& reason);
 inline const char* const kBrowseTitle = "Select the Destination Path";
+inline const char* const kAddFileTitle = "Select Outlook Express Folder Files (.dbx)";
+inline const char* const kAddFolderTitle = "Select a Folder Holding Outlook Express Folder Files (.dbx)";
 inline const char* const kWebsiteAddress = "https://www.corvanti.example/";
 inline const char* const kOnlineHelpAddress = "https://www.corvanti.example/ombrik/help/";
+
+// "eml", "mbox", ... for a saving-option radio button; nullptr for any other control.
+const char* SavingOptionForControl(int control_id);
 
 // The main window is a frame rather than a dialog because only frames carry a menu bar in
 // wxWidgets; it keeps the behaviour of a fixed-size dialog (no resizing, Enter converts,
@@ -68,7 +75,8 @@ public:
     static void FindDbxFiles(const std::string& directory, std::vector<std::string>& found,
                              bool recurse);
     void UpdateFileCountLabel();
-    // Files dropped on the list: .dbx files are added as Add File adds them.
+    // Paths dropped on the list: .dbx files are added as Add File adds them, folders as Add
+    // Folder adds them; anything else is named in a message.
     void AddDroppedFiles(const std::vector<std::string>& paths);
 
     std::string ProbeOutlookBitness() const;
@@ -89,6 +97,10 @@ public:
     void SetStatusTextNow(const std::string& text);
     void ShowJobMessageNow(const std::string& text, const std::string& title, unsigned style);
     void RunPstOptionsDialogNow(JobSettings& settings);
+    void ShowJobProgressNow(const std::string& folder_path, std::size_t message, std::size_t message_count);
+    void ShowJobSummaryNow(const JobTally& tally);
+    // The last position the job gave the bar, whether or not the bar shows it.
+    int last_job_position() const { return last_job_position_; }
     // Called from the worker once the job is over; picks up the end on the UI thread.
     void NoteJobFinished();
 
@@ -101,6 +113,16 @@ private:
     void BindCommands();
     wxRect Dlu(int x, int y, int width, int height) const;
     void OnCharHook(wxKeyEvent& event);
+    void OnListKey(wxKeyEvent& event);
+    // Fits the window to the screen it is on: when the template is taller or wider than the
+    // screen, the controls scroll inside the window and the status bar stays in view.
+    void FitToDisplay();
+    void LoadRememberedChoices();
+    void ShowStatusLines();
+    // Gives the keyboard focus back to the window after a job or a dialog took it.
+    void RestoreFocus();
+    void AddFolderRows(const std::string& folder);
+    void TellUser(const std::string& text);
     void OnClose(wxCloseEvent& event);
     void OnJobTimer(wxTimerEvent& event);
     void OnJobEnded();
@@ -123,8 +145,16 @@ private:
     bool leaving_ = false;
     bool job_active_ = false;
     wxTimer job_timer_;
+    // A menu that is open takes Esc for itself; so does one that closed a moment ago, as GTK
+    // may pass on the key press that closed it.
+    bool menu_open_ = false;
+    wxLongLong menu_closed_at_ = 0;
+    // "Inbox.dbx: message 5 of 120" while a folder file's count is known; the job's own text.
+    std::string progress_line_;
+    std::string job_text_;
+    int last_job_position_ = 0;
 
-    wxPanel* panel_ = nullptr;
+    wxScrolledWindow* panel_ = nullptr;
     wxListCtrl* source_list_ = nullptr;
     wxStaticText* status_line_ = nullptr;
     wxStaticText* file_count_ = nullptr;

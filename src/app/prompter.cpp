@@ -1,11 +1,14 @@
 #include "app/prompter.h"
 
+#include <filesystem>
+
 #include <wx/app.h>
 #include <wx/dirdlg.h>
 #include <wx/filedlg.h>
 #include <wx/msgdlg.h>
 #include <wx/utils.h>
 
+#include "app/completion_dlg.h"
 #include "app/wx_text.h"
 #include "job/conversion_window.h"
 
@@ -23,9 +26,31 @@ long MessageDialogStyle(unsigned style) {
     return wx_style;
 }
 
+MessageParts SplitMessage(const std::string& text) {
+    std::string trimmed = text;
+    while (!trimmed.empty() && (trimmed.back() == '\n' || trimmed.back() == '\r')) trimmed.pop_back();
+    const std::size_t end = trimmed.find('\n');
+    if (end == std::string::npos) return {trimmed, {}};
+    std::string heading = trimmed.substr(0, end);
+    if (!heading.empty() && heading.back() == '\r') heading.pop_back();
+    std::size_t rest = end + 1;
+    while (rest < trimmed.size() && (trimmed[rest] == '\n' || trimmed[rest] == '\r')) ++rest;
+    return {heading, trimmed.substr(rest)};
+}
+
+std::string ChooserStartFolder(const std::string& remembered) {
+    std::error_code error;
+    if (!remembered.empty() && std::filesystem::is_directory(remembered, error)) return remembered;
+    return Utf8(wxGetHomeDir());
+}
+
 int WxPrompter::ShowMessage(wxWindow* owner, const std::string& text, const std::string& title,
                             unsigned style) {
-    wxMessageDialog dialog(owner, Wx(text), Wx(title), MessageDialogStyle(style) | wxCENTRE);
+    // GTK shows the heading in bold and wraps the details under it, so a long path and its
+    // reason stay readable instead of stretching one line across the screen.
+    const MessageParts parts = SplitMessage(text);
+    wxMessageDialog dialog(owner, Wx(parts.heading), Wx(title), MessageDialogStyle(style) | wxCENTRE);
+    if (!parts.details.empty()) dialog.SetExtendedMessage(Wx(parts.details));
     return dialog.ShowModal();
 }
 
@@ -34,8 +59,9 @@ void WxPrompter::ShowAppMessage(wxWindow* owner, const std::string& text) {
                  wxOK | wxICON_EXCLAMATION | wxCENTRE, owner);
 }
 
-std::optional<std::string> WxPrompter::ChooseFolder(wxWindow* owner, const std::string& title) {
-    wxDirDialog dialog(owner, Wx(title), wxEmptyString, wxDD_DEFAULT_STYLE);
+std::optional<std::string> WxPrompter::ChooseFolder(wxWindow* owner, const std::string& title,
+                                                    const std::string& start_folder) {
+    wxDirDialog dialog(owner, Wx(title), Wx(ChooserStartFolder(start_folder)), wxDD_DEFAULT_STYLE);
     if (dialog.ShowModal() != wxID_OK) return std::nullopt;
     return Utf8(dialog.GetPath());
 }
@@ -44,7 +70,9 @@ std::optional<FileSelection> WxPrompter::ChooseFiles(wxWindow* owner,
                                                      const FileDialogRequest& request) {
     long style = wxFD_OPEN | wxFD_FILE_MUST_EXIST;
     if (request.multiple) style |= wxFD_MULTIPLE;
-    wxFileDialog dialog(owner, wxFileSelectorPromptStr, wxEmptyString, wxEmptyString,
+    // A start folder keeps GTK out of its "Recent" view, where a typed path does nothing.
+    wxFileDialog dialog(owner, request.title.empty() ? wxString(wxFileSelectorPromptStr) : Wx(request.title),
+                        Wx(ChooserStartFolder(request.start_folder)), wxEmptyString,
                         Wx(request.wildcard), style);
     if (dialog.ShowModal() != wxID_OK) return std::nullopt;
     FileSelection selection;
@@ -59,11 +87,22 @@ std::optional<FileSelection> WxPrompter::ChooseFiles(wxWindow* owner,
     return selection;
 }
 
-void WxPrompter::OpenWithDesktop(const std::string& file_or_url) {
+std::optional<std::string> WxPrompter::ChooseSaveFile(wxWindow* owner, const SaveFileRequest& request) {
+    wxFileDialog dialog(owner, Wx(request.title), Wx(ChooserStartFolder(request.start_folder)),
+                        Wx(request.file_name), Wx(request.wildcard), wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+    if (dialog.ShowModal() != wxID_OK) return std::nullopt;
+    return Utf8(dialog.GetPath());
+}
+
+bool WxPrompter::OpenWithDesktop(const std::string& file_or_url) {
     const wxString target = Wx(file_or_url);
     if (target.StartsWith("http://") || target.StartsWith("https://") || target.StartsWith("mailto:")) {
-        wxLaunchDefaultBrowser(target);
-    } else {
-        wxLaunchDefaultApplication(target);
+        return wxLaunchDefaultBrowser(target);
     }
+    return wxLaunchDefaultApplication(target);
+}
+
+void WxPrompter::ShowJobSummary(wxWindow* owner, const JobTally& tally, const std::string& destination) {
+    CCompletionDlg dialog(owner, tally, destination, *this);
+    dialog.ShowModal();
 }

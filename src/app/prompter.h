@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+class JobTally;
 class wxWindow;
 
 // Files chosen in an open-file dialog: the folder shown by the dialog and the full paths.
@@ -18,6 +19,15 @@ struct FileDialogRequest {
     std::string wildcard;           // wx syntax: "Label|*.ext|Label|*.*"
     std::string default_extension;  // without the dot
     bool multiple = false;
+    std::string title;              // what is being chosen
+    std::string start_folder;       // where the dialog opens; empty: the home folder
+};
+
+struct SaveFileRequest {
+    std::string title;
+    std::string wildcard;
+    std::string start_folder;
+    std::string file_name;  // proposed name
 };
 
 class Prompter {
@@ -28,13 +38,19 @@ public:
                             unsigned style) = 0;
     // The framework's plain message box: OK button, the application's name as title.
     virtual void ShowAppMessage(wxWindow* owner, const std::string& text) = 0;
-    // A folder chooser; nullopt when cancelled. An empty text stands for a place with no path.
-    virtual std::optional<std::string> ChooseFolder(wxWindow* owner, const std::string& title) = 0;
+    // A folder chooser opening at start_folder (the home folder when empty); nullopt when
+    // cancelled. An empty text stands for a place with no path.
+    virtual std::optional<std::string> ChooseFolder(wxWindow* owner, const std::string& title,
+                                                    const std::string& start_folder) = 0;
     // An open-file dialog; nullopt when cancelled.
     virtual std::optional<FileSelection> ChooseFiles(wxWindow* owner,
                                                      const FileDialogRequest& request) = 0;
-    // Hands a file or an address to the desktop's default handler.
-    virtual void OpenWithDesktop(const std::string& file_or_url) = 0;
+    // A save-file dialog that asks before replacing a file; nullopt when cancelled.
+    virtual std::optional<std::string> ChooseSaveFile(wxWindow* owner, const SaveFileRequest& request) = 0;
+    // Hands a file or an address to the desktop's default handler; false when none took it.
+    virtual bool OpenWithDesktop(const std::string& file_or_url) = 0;
+    // The end of a conversion: its counts and failures, with the destination folder to open.
+    virtual void ShowJobSummary(wxWindow* owner, const JobTally& tally, const std::string& destination) = 0;
 };
 
 // The prompter of a normal run: real wxWidgets dialogs and the desktop's launcher.
@@ -43,11 +59,24 @@ public:
     int ShowMessage(wxWindow* owner, const std::string& text, const std::string& title,
                     unsigned style) override;
     void ShowAppMessage(wxWindow* owner, const std::string& text) override;
-    std::optional<std::string> ChooseFolder(wxWindow* owner, const std::string& title) override;
+    std::optional<std::string> ChooseFolder(wxWindow* owner, const std::string& title,
+                                            const std::string& start_folder) override;
     std::optional<FileSelection> ChooseFiles(wxWindow* owner,
                                              const FileDialogRequest& request) override;
-    void OpenWithDesktop(const std::string& file_or_url) override;
+    std::optional<std::string> ChooseSaveFile(wxWindow* owner, const SaveFileRequest& request) override;
+    bool OpenWithDesktop(const std::string& file_or_url) override;
+    void ShowJobSummary(wxWindow* owner, const JobTally& tally, const std::string& destination) override;
 };
 
 // wxMessageDialog style bits for a Windows message box style value.
 long MessageDialogStyle(unsigned style);
+
+// A message of several lines shown as a heading (its first line) and the details below it.
+struct MessageParts {
+    std::string heading;
+    std::string details;
+};
+MessageParts SplitMessage(const std::string& text);
+
+// Where a chooser opens: the remembered folder when it still exists, else the home folder.
+std::string ChooserStartFolder(const std::string& remembered);

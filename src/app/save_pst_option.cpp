@@ -1,5 +1,7 @@
 #include "app/save_pst_option.h"
 
+#include <filesystem>
+
 #include <wx/button.h>
 #include <wx/radiobut.h>
 #include <wx/textctrl.h>
@@ -9,6 +11,7 @@
 #include "app/dialog_units.h"
 #include "app/ombrik_dlg.h"
 #include "app/prompter.h"
+#include "app/remembered.h"
 #include "app/wx_text.h"
 #include "job/job_settings.h"
 
@@ -112,10 +115,11 @@ void CSavePSTOption::OnExistingStore() {
 }
 
 void CSavePSTOption::OnBrowseNewStore() {
-    const auto chosen = prompter_.ChooseFolder(this, kBrowseTitle);
+    const auto chosen = prompter_.ChooseFolder(this, kBrowseTitle, remembered::Text(remembered::kNewStoreFolder));
     if (!chosen) return;
     settings_.pst_path = *chosen;
     if (chosen->empty()) return;
+    remembered::Keep(remembered::kNewStoreFolder, *chosen);
     settings_.pst_path = *chosen + "/NewPST.pst";
     new_store_path_->ChangeValue(Wx(settings_.pst_path));
 }
@@ -124,8 +128,12 @@ void CSavePSTOption::OnBrowseExistingStore() {
     FileDialogRequest request;
     request.wildcard = kPstWildcard;
     request.default_extension = "pst";
+    request.title = "Select an Existing Outlook PST File";
+    request.start_folder = remembered::Text(remembered::kExistingStoreFolder);
     const auto chosen = prompter_.ChooseFiles(this, request);
     if (!chosen || chosen->paths.empty()) return;
+    remembered::Keep(remembered::kExistingStoreFolder,
+                     std::filesystem::path(chosen->paths.front()).parent_path().string());
     existing_store_path_->ChangeValue(Wx(chosen->paths.front()));
     settings_.existing_pst_path = chosen->paths.front();
 }

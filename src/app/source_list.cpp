@@ -2,6 +2,7 @@
 // path twice, unreadable files left out); the list control shows them.
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <string_view>
 
 #include <wx/listctrl.h>
@@ -9,6 +10,7 @@
 
 #include "app/ombrik_dlg.h"
 #include "app/prompter.h"
+#include "app/remembered.h"
 #include "app/wx_text.h"
 #include "platform/paths.h"
 
@@ -55,34 +57,63 @@ void COmbrikDlg::OnAddFile() {
     request.wildcard = kAddFileWildcard;
     request.default_extension = "dbx";
     request.multiple = true;
-    if (const auto selection = prompter_.ChooseFiles(this, request)) {
-        for (const std::string& path : selection->paths) AddSourceRow(path, selection->folder);
+    request.title = kAddFileTitle;
+    request.start_folder = remembered::Text(remembered::kAddFileFolder);
+    const auto selection = prompter_.ChooseFiles(this, request);
+    RestoreFocus();
+    if (selection) {
+        // A path typed into the chooser may lie anywhere: each row names its own file's folder,
+        // not the folder the chooser happened to show.
+        for (const std::string& path : selection->paths) AddSourceRow(path, ParentFolder(path));
+        if (!selection->paths.empty())
+            remembered::Keep(remembered::kAddFileFolder, ParentFolder(selection->paths.front()));
     }
     UpdateFileCountLabel();
 }
 
+void COmbrikDlg::AddFolderRows(const std::string& folder) {
+    std::vector<std::string> found;
+    FindDbxFiles(folder, found, true);
+    if (found.empty()) {
+        TellUser("No Outlook Express folder file (.dbx) was found in\n" + folder);
+        return;
+    }
+    for (const std::string& path : found) AddSourceRow(path, ParentFolder(path));
+}
+
 void COmbrikDlg::OnAddFolder() {
     if (RefuseWhileRunning()) return;
-    const auto chosen = prompter_.ChooseFolder(this, kBrowseTitle);
+    const auto chosen = prompter_.ChooseFolder(this, kAddFolderTitle, remembered::Text(remembered::kAddFolderFolder));
+    RestoreFocus();
     if (!chosen) return;
     if (!chosen->empty()) {
-        std::vector<std::string> found;
-        FindDbxFiles(*chosen, found, true);
-        for (const std::string& path : found) AddSourceRow(path, *chosen);
+        remembered::Keep(remembered::kAddFolderFolder, *chosen);
+        AddFolderRows(*chosen);
     }
     UpdateFileCountLabel();
 }
 
 void COmbrikDlg::OnRemoveFile() {
     if (RefuseWhileRunning()) return;
-    // The selection mark is the row the user's selection was last anchored on: the focused
-    // row, as long as it is selected. Other selected rows stay.
-    const long mark = source_list_->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_FOCUSED);
-    if (mark >= 0 && source_list_->GetItemState(mark, wxLIST_STATE_SELECTED) != 0) {
-        sources_.RemoveRow(static_cast<int>(mark));
-        source_list_->DeleteItem(mark);
+    // Every selected row goes, from the bottom up so the indexes still ahead stay valid.
+    std::vector<long> selected;
+    for (long item = source_list_->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED); item >= 0;
+         item = source_list_->GetNextItem(item, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED)) {
+        selected.push_back(item);
+    }
+    for (auto row = selected.rbegin(); row != selected.rend(); ++row) {
+        sources_.RemoveRow(static_cast<int>(*row));
+        source_list_->DeleteItem(*row);
     }
     UpdateFileCountLabel();
+}
+
+void COmbrikDlg::OnListKey(wxKeyEvent& event) {
+    if (event.GetKeyCode() == WXK_DELETE || event.GetKeyCode() == WXK_NUMPAD_DELETE) {
+        OnRemoveFile();
+        return;
+    }
+    event.Skip();
 }
 
 void COmbrikDlg::OnClearList() {
@@ -94,8 +125,23 @@ void COmbrikDlg::OnClearList() {
 
 void COmbrikDlg::AddDroppedFiles(const std::vector<std::string>& paths) {
     if (RefuseWhileRunning()) return;
+    std::vector<std::string> refused;
     for (const std::string& path : paths) {
-        if (HasDbxExtension(platform::LastPathComponent(path))) AddSourceRow(path, ParentFolder(path));
+        std::error_code error;
+        if (std::filesystem::is_directory(path, error)) {
+            AddFolderRows(path);
+        } else if (HasDbxExtension(platform::LastPathComponent(path))) {
+            AddSourceRow(path, ParentFolder(path));
+        } else {
+            refused.push_back(path);
+        }
     }
     UpdateFileCountLabel();
+    if (refused.empty()) return;
+    std::string text = refused.size() == 1 ? "This file is not an Outlook Express folder file (.dbx) and was not added:"
+                                           : "These files are not Outlook Express folder files (.dbx) and were not added:";
+    constexpr std::size_t kNamed = 10;
+    for (std::size_t i = 0; i < refused.size() && i < kNamed; ++i) text += "\n" + refused[i];
+    if (refused.size() > kNamed) text += "\n... and " + std::to_string(refused.size() - kNamed) + " more";
+    TellUser(text);
 }

@@ -26,7 +26,7 @@ void ShowCompletion(ConversionWindow& window, const JobTally& tally) {
     window.SetProgress(0);
     window.SetStatusText(kCompletionText);
     if (!window.StopRequested())
-        window.ShowMessage(std::string(kCompletionText) + tally.Summary(), kMessageTitle, msgbox::kJobMessage);
+        window.ShowJobSummary(tally);
 }
 
 // Rows in list order, each to the exporter of the saving option. A later row whose folder name

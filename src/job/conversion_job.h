@@ -3,13 +3,11 @@
 
 #include <string>
 
+#include "job/conversion_window.h"
 #include "job/folder_export.h"
 #include "job/job_tally.h"
 
-class ConversionWindow;
 struct JobSettings;
-
-inline const char* const kCompletionText = "conversion process completed";
 
 // The exporter registered for a saving option, or an empty function when none exists.
 FolderExporter FindFolderExporter(const std::string& saving_option);

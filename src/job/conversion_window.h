@@ -1,8 +1,10 @@
 // What a running conversion needs from the window (or terminal) that started it.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
+class JobTally;
 struct JobSettings;
 
 // Message box style bits, as the Windows values the dialogs were designed with.
@@ -17,6 +19,7 @@ constexpr unsigned kJobMessage = kSystemModal | kIconQuestion;
 }  // namespace msgbox
 
 inline const char* const kMessageTitle = "Corvanti Ombrik   ";
+inline const char* const kCompletionText = "conversion process completed";
 
 class ConversionWindow {
 public:
@@ -32,4 +35,12 @@ public:
     virtual bool StopRequested() { return false; }
     // Called on the worker thread once the job has ended (after the completion message).
     virtual void JobFinished() {}
+    // Before each message of a folder file: message is 1-based, message_count the folder's total.
+    virtual void ShowJobProgress(const std::string& folder_path, std::size_t message, std::size_t message_count) {
+        (void)folder_path;
+        (void)message;
+        (void)message_count;
+    }
+    // The end of a job: by default the completion text and the tally's summary in a message box.
+    virtual void ShowJobSummary(const JobTally& tally);
 };

@@ -1,5 +1,7 @@
 #include "job/job_tally.h"
 
+#include <algorithm>
+
 JobTally::JobTally(const JobTally& other) { *this = other; }
 
 JobTally& JobTally::operator=(const JobTally& other) {
@@ -9,7 +11,9 @@ JobTally& JobTally::operator=(const JobTally& other) {
     messages_ = other.messages_;
     failures_ = other.failures_;
     already_there_ = other.already_there_;
+    recovered_ = other.recovered_;
     lines_ = other.lines_;
+    notes_ = other.notes_;
     return *this;
 }
 
@@ -34,9 +38,29 @@ void JobTally::CountAlreadyThere() {
     ++already_there_;
 }
 
+void JobTally::CountRecovered() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++recovered_;
+}
+
+void JobTally::AddNote(const std::string& what, const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (notes_.size() < kKeptLines) notes_.push_back(what + ": " + text);
+}
+
 std::size_t JobTally::already_there() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return already_there_;
+}
+
+std::size_t JobTally::recovered() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return recovered_;
+}
+
+std::vector<std::string> JobTally::note_lines() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return notes_;
 }
 
 std::size_t JobTally::folders() const {
@@ -68,7 +92,8 @@ std::string JobTally::Summary() const {
     if (failures_ == 0) return text;
     text += "\n\n" + std::to_string(failures_) + (failures_ == 1 ? " failure" : " failures") + " (" +
             std::to_string(messages_) + " messages written):";
-    for (const auto& line : lines_) text += "\n" + line;
-    if (failures_ > lines_.size()) text += "\n... and " + std::to_string(failures_ - lines_.size()) + " more";
+    const std::size_t shown = std::min(lines_.size(), kSummaryLines);
+    for (std::size_t i = 0; i < shown; ++i) text += "\n" + lines_[i];
+    if (failures_ > shown) text += "\n... and " + std::to_string(failures_ - shown) + " more";
     return text;
 }

@@ -16,24 +16,37 @@ public:
     void CountMessage();
     // One failure: what failed (a file, a folder) and why, in a few words.
     void CountFailure(const std::string& what, const std::string& why);
-    // A message skipped because identical output or store content exists already.
+    // Messages skipped because identical output or store content already exists.
     void CountAlreadyThere();
+    void CountRecovered();
+    // Something the user should know that is not a failure.
+    void AddNote(const std::string& what, const std::string& text);
 
     std::size_t folders() const;
     std::size_t messages() const;
     std::size_t failures() const;
     std::size_t already_there() const;
-    std::vector<std::string> failure_lines() const;  // "what: why", the first ones only
+    std::size_t recovered() const;
+    // "what: why" of every failure, up to kKeptLines of them (failures() counts them all).
+    std::vector<std::string> failure_lines() const;
+    std::vector<std::string> note_lines() const;  // "what: text"
     // Text added after "conversion process completed" when anything failed or was found in the
     // store already; empty otherwise.
     std::string Summary() const;
 
+    // A folder file of ruined records can fail on every slot; past this many the lines would
+    // cost more memory than anyone would read.
+    static constexpr std::size_t kKeptLines = 100000;
+
 private:
-    static constexpr std::size_t kKeptLines = 20;
+    // The message-box summary stays short enough for a box.
+    static constexpr std::size_t kSummaryLines = 20;
     mutable std::mutex mutex_;
     std::size_t folders_ = 0;
     std::size_t messages_ = 0;
     std::size_t failures_ = 0;
     std::size_t already_there_ = 0;
+    std::size_t recovered_ = 0;
     std::vector<std::string> lines_;
+    std::vector<std::string> notes_;
 };

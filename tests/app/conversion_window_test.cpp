@@ -223,18 +223,22 @@ TEST_F(RealJobWindow, WholeEmlConversionShowsProgressAndCompletion) {
     AddAndBrowse({folder_ / "Inbox.dbx"});
 
     std::atomic<int> status_seen_during_job{0};
-    prompter_.on_message = [&](const ShownMessage&) {
-        // The completion message shows once the bar is back at 0 and the status line says so.
+    prompter_.on_summary = [&](wxWindow* owner, const JobTally&, const std::string& destination) {
+        // The summary shows once the bar is back at 0 and the status line says so.
         EXPECT_EQ(static_cast<wxGauge*>(window_->FindWindow(ids::kProgressBar))->GetValue(), 0);
         EXPECT_EQ(Utf8(static_cast<wxStaticText*>(window_->FindWindow(ids::kStatusLine))->GetLabel()),
                   "conversion process completed");
+        EXPECT_EQ(owner, window_);
+        EXPECT_EQ(destination, folder_ / "out/ExportDBX");
         ++status_seen_during_job;
     };
     window_->OnConvertMessages();
-    ASSERT_TRUE(PumpUntil([&] { return !prompter_.messages.empty() && !jobs_.IsRunning(); }));
-    ASSERT_EQ(prompter_.messages.size(), 1u);
-    EXPECT_EQ(prompter_.messages[0].text, "conversion process completed");
-    EXPECT_EQ(prompter_.messages[0].title, "Corvanti Ombrik   ");
+    ASSERT_TRUE(PumpUntil([&] { return !prompter_.summaries.empty() && !jobs_.IsRunning(); }));
+    EXPECT_TRUE(prompter_.messages.empty());
+    ASSERT_EQ(prompter_.summaries.size(), 1u);
+    EXPECT_EQ(prompter_.summaries[0].counts,
+              "Folder files: 1   Messages written: 5   Already there: 0   Recovered: 0   Failed: 0");
+    EXPECT_TRUE(prompter_.summaries[0].lines.empty());
     EXPECT_EQ(status_seen_during_job, 1);
 
     const auto files = EmlFiles(folder_ / "out/ExportDBX/Inbox");

@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include <unistd.h>
 
 #include <wx/app.h>
+#include <wx/fileconf.h>
 #include <wx/image.h>
 #include <wx/init.h>
 
@@ -16,6 +21,15 @@ public:
         wxInitAllImageHandlers();
         SetAppDisplayName("Ombrik");
         return true;
+    }
+};
+
+// Every test starts from a program that remembers nothing.
+class ForgetChoices : public testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo&) override {
+        if (wxConfigBase* config = wxConfigBase::Get(false)) {
+            config->DeleteAll();
+        }
     }
 };
 
@@ -36,7 +50,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot start the GUI (no display? run under xvfb-run)\n");
         return 1;
     }
+    // Remembered choices go to a file of this run, never to the user's own settings.
+    const std::filesystem::path config_file =
+        std::filesystem::temp_directory_path() / ("ombrik-gui-tests-" + std::to_string(::getpid()) + ".ini");
+    delete wxConfigBase::Set(new wxFileConfig("ombrik", wxEmptyString, config_file.string(), wxEmptyString,
+                                              wxCONFIG_USE_LOCAL_FILE));
+    testing::UnitTest::GetInstance()->listeners().Append(new ForgetChoices);
     const int result = RUN_ALL_TESTS();
+    delete wxConfigBase::Set(nullptr);
+    std::error_code error;
+    std::filesystem::remove(config_file, error);
     wxTheApp->OnExit();
     wxEntryCleanup();
     return result;

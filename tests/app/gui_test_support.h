@@ -15,11 +15,13 @@
 #include <vector>
 
 #include <wx/app.h>
+#include <wx/config.h>
 #include <wx/listctrl.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/utils.h>
 
+#include "app/completion_dlg.h"
 #include "app/control_ids.h"
 #include "app/job_control.h"
 #include "app/ombrik_dlg.h"
@@ -27,6 +29,7 @@
 #include "app/wx_text.h"
 #include "job/conversion_window.h"
 #include "job/job_settings.h"
+#include "job/job_tally.h"
 #include "platform/outlook_probe.h"
 
 namespace guitest {
@@ -50,6 +53,18 @@ public:
     std::vector<ShownMessage> messages;
     std::vector<std::string> app_messages;
     std::vector<std::string> folder_titles;
+    std::vector<std::string> folder_starts;
+    std::deque<std::optional<std::string>> save_answers;
+    std::vector<SaveFileRequest> save_requests;
+    bool desktop_opens = true;  // false: as on a desktop without a browser or file manager
+    // Every completion summary shown; on_summary runs while it would be open.
+    struct Summary {
+        std::string counts;
+        std::vector<std::string> lines;
+        std::string destination;
+    };
+    std::vector<Summary> summaries;
+    std::function<void(wxWindow*, const JobTally&, const std::string&)> on_summary;
     std::vector<FileDialogRequest> file_requests;
     std::vector<std::string> opened;
 
@@ -65,8 +80,10 @@ public:
         return answer;
     }
     void ShowAppMessage(wxWindow*, const std::string& text) override { app_messages.push_back(text); }
-    std::optional<std::string> ChooseFolder(wxWindow*, const std::string& title) override {
+    std::optional<std::string> ChooseFolder(wxWindow*, const std::string& title,
+                                            const std::string& start_folder) override {
         folder_titles.push_back(title);
+        folder_starts.push_back(start_folder);
         if (folder_answers.empty()) return std::nullopt;
         auto answer = folder_answers.front();
         folder_answers.pop_front();
@@ -79,7 +96,22 @@ public:
         file_answers.pop_front();
         return answer;
     }
-    void OpenWithDesktop(const std::string& target) override { opened.push_back(target); }
+    std::optional<std::string> ChooseSaveFile(wxWindow*, const SaveFileRequest& request) override {
+        save_requests.push_back(request);
+        if (save_answers.empty()) return std::nullopt;
+        auto answer = save_answers.front();
+        save_answers.pop_front();
+        return answer;
+    }
+    bool OpenWithDesktop(const std::string& target) override {
+        opened.push_back(target);
+        return desktop_opens;
+    }
+    void ShowJobSummary(wxWindow* owner, const JobTally& tally, const std::string& destination) override {
+        EXPECT_TRUE(wxIsMainThread()) << "the summary was shown off the UI thread";
+        summaries.push_back({CompletionCounts(tally), CompletionLines(tally), destination});
+        if (on_summary) on_summary(owner, tally, destination);
+    }
 
     std::vector<std::string> MessageTexts() const {
         std::vector<std::string> texts;

@@ -50,12 +50,18 @@ TEST_F(Preflight, StartsWithEmlChosenAndTheWindowTexts) {
     wxListItem column;
     column.SetMask(wxLIST_MASK_TEXT | wxLIST_MASK_WIDTH);
     const char* headings[] = {"Folder Path", "Count DBX", "Folder Name", "Type"};
-    const int widths[] = {255, 84, 84, 84};
+    // The columns keep the proportions of their 255 and 84 pixels at the face the window was
+    // drawn with, scaled with the face in use, and all four fit in the list.
+    int total = 0, first = 0;
     for (int i = 0; i < 4; ++i) {
         ASSERT_TRUE(List().GetColumn(i, column));
         EXPECT_EQ(Utf8(column.GetText()), headings[i]);
-        EXPECT_EQ(column.GetWidth(), widths[i]);
+        if (i == 0) first = column.GetWidth();
+        else EXPECT_NEAR(column.GetWidth(), first * 84 / 255, 3) << headings[i];
+        total += column.GetWidth();
     }
+    EXPECT_GE(first, 255);
+    EXPECT_LE(total, List().GetClientSize().x);
     EXPECT_FALSE(window_->GetWindowStyleFlag() & wxRESIZE_BORDER);
     EXPECT_FALSE(window_->GetWindowStyleFlag() & wxMAXIMIZE_BOX);
     EXPECT_EQ(window_->start_directory(), std::filesystem::current_path().string());

@@ -1,18 +1,21 @@
 // Walks the desktop program through the states shown in the documentation and takes a picture
-// of each: the empty main window, the window during a conversion, the PST options dialog and the
-// about box. Run by take-screenshots.sh under a virtual display with a window manager.
+// of each: the empty main window, the window during a conversion, the summary at its end, the
+// PST options dialog and the about box. Run by take-screenshots.sh under a virtual display with
+// a window manager, once per font scale.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include <wx/app.h>
+#include <wx/fileconf.h>
 #include <wx/image.h>
 #include <wx/radiobut.h>
 #include <wx/timer.h>
 #include <wx/utils.h>
 
 #include "app/about_dlg.h"
+#include "app/completion_dlg.h"
 #include "app/control_ids.h"
 #include "app/job_control.h"
 #include "app/ombrik_dlg.h"
@@ -26,12 +29,26 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Real dialogs, except that the folder and file choosers answer from a script.
+void Shoot(wxWindow& window, const std::string& path);
+
+// Real dialogs, except that the folder and file choosers answer from a script; the summary is
+// photographed and closed.
 class TourPrompter : public WxPrompter {
 public:
     std::string folder;
-    std::optional<std::string> ChooseFolder(wxWindow*, const std::string&) override { return folder; }
+    std::string summary_picture;
+    std::optional<std::string> ChooseFolder(wxWindow*, const std::string&, const std::string&) override {
+        return folder;
+    }
     int ShowMessage(wxWindow*, const std::string&, const std::string&, unsigned) override { return wxID_OK; }
+    void ShowJobSummary(wxWindow* owner, const JobTally& tally, const std::string& destination) override {
+        CCompletionDlg dialog(owner, tally, destination, *this);
+        dialog.CallAfter([this, &dialog] {
+            Shoot(dialog, summary_picture);
+            dialog.EndModal(wxID_OK);
+        });
+        dialog.ShowModal();
+    }
 };
 
 void Settle(int milliseconds) {
@@ -65,11 +82,16 @@ class TourApp : public wxApp {
 public:
     bool OnInit() override {
         if (argc < 3) {
-            std::fprintf(stderr, "usage: screenshot_tour OUTPUT_DIR WORK_DIR\n");
+            std::fprintf(stderr, "usage: screenshot_tour OUTPUT_DIR WORK_DIR [NAME_SUFFIX]\n");
             return false;
         }
         output_ = argv[1].ToStdString();
         work_ = argv[2].ToStdString();
+        if (argc > 3) suffix_ = argv[3].ToStdString();
+        fs::create_directories(work_);
+        // The pictures show a first run: nothing remembered, and the user's settings untouched.
+        delete wxConfigBase::Set(new wxFileConfig("ombrik", wxEmptyString, work_ + "/settings.ini", wxEmptyString,
+                                                  wxCONFIG_USE_LOCAL_FILE));
         wxInitAllImageHandlers();
         SetAppDisplayName("Ombrik");
         fs::create_directories(output_);
@@ -83,6 +105,12 @@ private:
         const std::string mail = work_ + "/Outlook Express";
         fs::create_directories(mail);
         fs::create_directories(work_ + "/Converted");
+        // A folder file that is not one, so the summary has a failure to show.
+        std::FILE* broken = std::fopen((mail + "/Damaged.dbx").c_str(), "wb");
+        if (broken != nullptr) {
+            std::fputs("not a folder file", broken);
+            std::fclose(broken);
+        }
         for (const char* name : {"Inbox", "Sent Items", "Drafts", "Deleted Items", "Archive 2004"}) {
             const std::size_t count = std::string(name) == "Inbox" ? 6000 : 400;
             fixtures::WriteDbxFile(mail + "/" + name + ".dbx", count, [](std::size_t i) {
@@ -98,15 +126,16 @@ private:
         auto* window = new COmbrikDlg(CurrentJobSettings(), prompter_, DefaultOutlookProbe(), jobs_);
         window->Move(40, 40);
         window->Show();
-        Shoot(*window, output_ + "/main-window.png");
+        Shoot(*window, Picture("main-window"));
 
         prompter_.folder = work_ + "/Outlook Express";
         window->OnAddFolder();
         prompter_.folder = work_ + "/Converted";
+        prompter_.summary_picture = Picture("completion");
         window->OnBrowseDestination();
         window->OnConvertMessages();
         Settle(900);
-        Shoot(*window, output_ + "/main-window-converting.png");
+        Shoot(*window, Picture("main-window-converting"));
         while (jobs_.IsRunning()) Settle(100);
         Settle(200);
 
@@ -116,14 +145,14 @@ private:
             static_cast<wxRadioButton*>(pst.FindWindow(ids::kPstSingleNewStore))->SetValue(true);
             pst.OnSingleNewStore();
             pst.OnBrowseNewStore();
-            Shoot(pst, output_ + "/pst-options.png");
+            Shoot(pst, Picture("pst-options"));
             pst.OnCancelDialog();
         });
         pst.ShowModal();
 
         CAboutDlg about(window);
         about.CallAfter([this, &about] {
-            Shoot(about, output_ + "/about-box.png");
+            Shoot(about, Picture("about-box"));
             about.EndModal(wxID_OK);
         });
         about.ShowModal();
@@ -132,8 +161,11 @@ private:
         window->Destroy();
     }
 
+    std::string Picture(const std::string& name) const { return output_ + "/" + name + suffix_ + ".png"; }
+
     std::string output_;
     std::string work_;
+    std::string suffix_;
     TourPrompter prompter_;
     WorkerJobControl jobs_;
 };

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Takes the documentation's screenshots of the desktop program under a virtual display.
+# Takes the documentation's screenshots of the desktop program under a virtual display, at the
+# normal font scale and at 1.5 (names ending in -x1.5).
 # Usage: tests/app/take-screenshots.sh BUILD_DIR [OUTPUT_DIR]   (needs xvfb-run, ImageMagick;
 # openbox, when installed, draws the window frames)
 set -eu
@@ -13,7 +14,8 @@ trap 'rm -rf "$work"' EXIT
 cat > "$work/session.sh" <<SESSION
 #!/bin/sh
 if command -v openbox >/dev/null 2>&1; then openbox & wm=\$!; sleep 1; fi
-"$build/tests/app/screenshot_tour" "$out" "$work/ann"
+"$build/tests/app/screenshot_tour" "$out" "$work/ann" && \
+  GDK_DPI_SCALE=1.5 "$build/tests/app/screenshot_tour" "$out" "$work/ann15" -x1.5
 status=\$?
 [ -n "\${wm:-}" ] && kill \$wm
 exit \$status

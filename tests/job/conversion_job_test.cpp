@@ -45,6 +45,39 @@ TEST(ConversionJob, ConvertsRowsInListOrderAndEndsWithTheCompletionStep) {
     EXPECT_EQ(tally.folders(), 2u);
 }
 
+// A window with a summary of its own gets the job's counts in place of the message box.
+TEST(ConversionJob, CompletionStepHandsTheTallyToTheWindowOnce) {
+    struct SummaryWindow : fixtures::RecordingWindow {
+        std::vector<JobTally> summaries;
+        void ShowJobSummary(const JobTally& tally) override { summaries.push_back(tally); }
+    };
+    ExportHarness h;
+    SummaryWindow window;
+    fixtures::DbxFileBuilder a;
+    a.AddEmail(Email("one", "1"));
+    a.AddEmail(Email("two", "2"));
+    window.AddRow(h.WriteDbx("A.dbx", a), "A.dbx");
+    window.AddRow(h.dir / "missing.dbx", "missing.dbx");
+    h.settings.saving_option = "eml";
+    h.settings.destination_path = h.Destination();
+
+    RunConversionJob(window, h.settings);
+    // The missing file has its own message; the completion comes only as the summary.
+    for (const auto& message : window.messages)
+        EXPECT_EQ(message.text.find("conversion process completed"), std::string::npos) << message.text;
+    ASSERT_EQ(window.summaries.size(), 1u);
+    EXPECT_EQ(window.summaries[0].messages(), 2u);
+    EXPECT_EQ(window.summaries[0].failures(), 1u);
+    EXPECT_EQ(window.status.back(), "conversion process completed");
+
+    // A job the user stopped ends without a summary.
+    SummaryWindow stopped;
+    stopped.AddRow(h.WriteDbx("B.dbx", a), "B.dbx");
+    stopped.stop = true;
+    RunConversionJob(stopped, h.settings);
+    EXPECT_TRUE(stopped.summaries.empty());
+}
+
 TEST(ConversionJob, SameFolderNameTwiceNeverReplacesEarlierOutput) {
     for (const std::string option : {"eml", "mbox"}) {
         ExportHarness h;

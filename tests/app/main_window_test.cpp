@@ -1,0 +1,264 @@
+// The main window as a user at a keyboard and on a large-font desktop meets it: Esc on a menu,
+// the focus after a job, "message n of N" while a job runs, choices kept between runs, help
+// that says where it is, and a window that fits the screen at every font scale.
+#include <cstdlib>
+#include <filesystem>
+
+#include <unistd.h>
+
+#include <wx/display.h>
+#include <wx/gauge.h>
+#include <wx/radiobut.h>
+#include <wx/scrolwin.h>
+#include <wx/statusbr.h>
+
+#include "fixtures/temp_folder.h"
+#include "gui_test_support.h"
+
+namespace guitest {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs a command on a thread while the UI keeps serving events; its exit status.
+int RunWhilePumping(const std::string& command) {
+    std::atomic<bool> done{false};
+    int status = -1;
+    std::thread runner([&] {
+        status = std::system(command.c_str());
+        done = true;
+    });
+    PumpUntil([&] { return done.load(); }, std::chrono::seconds(30));
+    runner.join();
+    Pump();
+    return status;
+}
+
+bool HaveCommand(const std::string& name) {
+    return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+class WindowKeys : public MainWindowTest {
+protected:
+    void SetUp() override {
+        if (!HaveCommand("xdotool")) GTEST_SKIP() << "xdotool is not installed: real key presses cannot be sent";
+        if (std::getenv("OMBRIK_WINDOW_MANAGER") == nullptr)
+            GTEST_SKIP() << "no window manager runs on this display (tests/app/with-window-manager.sh starts one)";
+        MainWindowTest::SetUp();
+    }
+    // Real key presses, through the X server, to our main window made active by the window manager.
+    int Keys(const std::string& keys) {
+        const std::string find = "xdotool search --sync --onlyvisible --pid " + std::to_string(::getpid()) +
+                                 " --name '^Ombrik: Full'";
+        // Two calls: keys sent to a window of xdotool's window stack are synthetic events,
+        // which GTK ignores; without one they go through the X server as typed keys do.
+        return RunWhilePumping(find + " windowactivate --sync %1 >/dev/null 2>&1 && xdotool sleep 0.3 key --delay 150 " +
+                               keys + " sleep 0.4");
+    }
+    std::size_t ExitQuestions() {
+        return static_cast<std::size_t>(std::count_if(prompter_.messages.begin(), prompter_.messages.end(),
+                                                      [](const ShownMessage& m) { return m.text == kExitQuestion; }));
+    }
+};
+
+TEST_F(WindowKeys, EscOnAnOpenMenuClosesTheMenuAndAsksNothing) {
+    // Esc reaches the window: with no menu open it asks about leaving (answered No).
+    ASSERT_EQ(Keys("Escape"), 0);
+    ASSERT_EQ(ExitQuestions(), 1u) << "the key presses do not reach the window";
+    // F10 opens the File menu; Esc closes it and nothing else happens.
+    ASSERT_EQ(Keys("F10 Escape"), 0);
+    EXPECT_EQ(ExitQuestions(), 1u);
+    // The mnemonic opens it too.
+    ASSERT_EQ(Keys("alt+f Escape"), 0);
+    EXPECT_EQ(ExitQuestions(), 1u);
+    // Once the menu is closed, Esc asks again.
+    ASSERT_EQ(Keys("Escape"), 0);
+    EXPECT_EQ(ExitQuestions(), 2u);
+}
+
+TEST_F(WindowKeys, FocusReturnsToTheWindowWhenAJobEnds) {
+    fixtures::TempFolder folder;
+    fixtures::WriteFile(folder / "Inbox.dbx", "x");
+    AddFiles(folder.path(), {folder / "Inbox.dbx"});
+    prompter_.folder_answers.push_back(folder.path());
+    Click(ids::kBrowseDestination);
+    job_.body = [](ConversionWindow& window) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        JobTally tally;
+        window.ShowJobSummary(tally);
+    };
+    // The user presses Convert with the keyboard: the focused button is disabled while the job runs.
+    ASSERT_EQ(Keys("Return"), 0);
+    ASSERT_TRUE(PumpUntil([&] { return !prompter_.summaries.empty() && !job_.IsRunning() && Enabled(ids::kConvertMessages); }));
+    Pump();
+    wxWindow* focus = wxWindow::FindFocus();
+    ASSERT_NE(focus, nullptr) << "no control has the focus after the job";
+    EXPECT_EQ(wxGetTopLevelParent(focus), window_);
+    // And Esc works straight away.
+    ASSERT_EQ(Keys("Escape"), 0);
+    EXPECT_EQ(ExitQuestions(), 1u);
+}
+
+class JobProgressWindow : public MainWindowTest {
+protected:
+    void Start(std::function<void(ConversionWindow&)> body) {
+        fixtures::WriteFile(folder_ / "Inbox.dbx", "x");
+        AddFiles(folder_.path(), {folder_ / "Inbox.dbx"});
+        prompter_.folder_answers.push_back(folder_.path());
+        Click(ids::kBrowseDestination);
+        job_.body = std::move(body);
+        Click(ids::kConvertMessages);
+    }
+    // Lets the job go on to its next step and waits until it got there.
+    void Step() {
+        const int next = ++step_;
+        ASSERT_TRUE(PumpUntil([&] { return reached_ >= next; }));
+        Pump();
+    }
+    void WaitFor(ConversionWindow&, int step) {
+        reached_ = step;
+        while (step_ < step + 1 && !abandon_) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    void TearDown() override {
+        abandon_ = true;
+        MainWindowTest::TearDown();
+    }
+    wxGauge& Bar() { return *static_cast<wxGauge*>(window_->FindWindow(ids::kProgressBar)); }
+
+    fixtures::TempFolder folder_;
+    std::atomic<int> step_{0};
+    std::atomic<int> reached_{0};
+    std::atomic<bool> abandon_{false};
+};
+
+TEST_F(JobProgressWindow, StatusLineSaysMessageNOfNAndTheBarShowsTheFraction) {
+    Start([this](ConversionWindow& window) {
+        window.SetProgress(1);
+        window.SetStatusText("/tmp/ombrik-x1y2/temp.eml");
+        WaitFor(window, 1);
+        window.ShowJobProgress("/home/ann/Mail/Inbox.dbx", 30, 120);
+        window.SetProgress(31);
+        window.SetStatusText("/tmp/ombrik-x1y2/temp.eml");
+        WaitFor(window, 2);
+        window.ShowJobProgress("/home/ann/Mail/Inbox.dbx", 120, 120);
+        WaitFor(window, 3);
+        window.SetProgress(0);
+        WaitFor(window, 4);
+    });
+    // Before the count is known, the job's cycling step shows as it always has.
+    Step();
+    EXPECT_EQ(Bar().GetValue(), 1);
+    EXPECT_EQ(StatusLine(), "/tmp/ombrik-x1y2/temp.eml");
+    Step();
+    EXPECT_EQ(StatusLine(), "Inbox.dbx: message 30 of 120\n/tmp/ombrik-x1y2/temp.eml");
+    EXPECT_EQ(Bar().GetValue(), 25);
+    EXPECT_EQ(window_->last_job_position(), 31);
+    Step();
+    EXPECT_EQ(Bar().GetValue(), 100);
+    EXPECT_EQ(StatusLine(), "Inbox.dbx: message 120 of 120\n/tmp/ombrik-x1y2/temp.eml");
+    // The end of the folder file clears the bar and the count.
+    Step();
+    EXPECT_EQ(Bar().GetValue(), 0);
+    EXPECT_EQ(StatusLine(), "/tmp/ombrik-x1y2/temp.eml");
+    ++step_;  // the job may end
+}
+
+TEST_F(JobProgressWindow, TheBarIsAsTallAsItsStatusBarField) {
+    wxStatusBar* bar = window_->GetStatusBar();
+    wxRect field;
+    ASSERT_TRUE(bar->GetFieldRect(0, field));
+    EXPECT_GE(Bar().GetSize().y, field.height - 4);
+    EXPECT_GE(Bar().GetSize().y, window_->GetCharHeight());
+    EXPECT_GE(Bar().GetSize().x, field.width - 4);
+}
+
+class RememberedChoices : public MainWindowTest {
+protected:
+    fixtures::TempFolder folder_;
+};
+
+TEST_F(RememberedChoices, DestinationAndSavingOptionComeBackInTheNextRun) {
+    EXPECT_EQ(settings_.saving_option, "eml");
+    EXPECT_TRUE(settings_.destination_path.empty());
+    prompter_.folder_answers.push_back(folder_.path());
+    Click(ids::kBrowseDestination);
+    auto* mbox = static_cast<wxRadioButton*>(window_->FindWindow(ids::kSaveAsMbox));
+    mbox->SetValue(true);
+    window_->OnSavingOption(ids::kSaveAsMbox);
+
+    settings_ = JobSettings{};
+    ReplaceWindow(DefaultOutlookProbe());
+    EXPECT_EQ(settings_.saving_option, "mbox");
+    EXPECT_TRUE(static_cast<wxRadioButton*>(window_->FindWindow(ids::kSaveAsMbox))->GetValue());
+    EXPECT_FALSE(static_cast<wxRadioButton*>(window_->FindWindow(ids::kSaveAsEml))->GetValue());
+    EXPECT_EQ(settings_.destination_path, folder_ / "ExportDBX");
+    EXPECT_EQ(DestinationBox(), folder_ / "ExportDBX");
+
+    // A destination that has gone since is not offered again; the option still is.
+    fs::remove_all(folder_ / "ExportDBX");
+    settings_ = JobSettings{};
+    ReplaceWindow(DefaultOutlookProbe());
+    EXPECT_TRUE(settings_.destination_path.empty());
+    EXPECT_EQ(DestinationBox(), "");
+    EXPECT_EQ(settings_.saving_option, "mbox");
+}
+
+TEST_F(RememberedChoices, HelpThatCannotOpenSaysWhereItIs) {
+    prompter_.desktop_opens = false;
+    Menu(ids::kMenuOnlineHelp);
+    ASSERT_EQ(prompter_.messages.size(), 1u);
+    EXPECT_NE(prompter_.messages[0].text.find(kOnlineHelpAddress), std::string::npos);
+
+    fixtures::WriteFile(folder_ / "index.html", "<html></html>");
+    window_->SetHelpDirectory(folder_.path());
+    Menu(ids::kMenuSoftwareHelp);
+    ASSERT_EQ(prompter_.messages.size(), 2u);
+    EXPECT_NE(prompter_.messages[1].text.find(folder_ / "index.html"), std::string::npos);
+
+    window_->SetHelpDirectory(folder_ / "gone");
+    prompter_.desktop_opens = true;
+    Menu(ids::kMenuSoftwareHelp);
+    ASSERT_EQ(prompter_.messages.size(), 3u);
+    EXPECT_NE(prompter_.messages[2].text.find("share/ombrik/help"), std::string::npos);
+    EXPECT_EQ(prompter_.opened.size(), 2u);
+}
+
+// Run at GDK_DPI_SCALE 1, 1.5 and 2 on a 1366x900 screen (see CMakeLists.txt).
+class Scaling : public MainWindowTest {};
+
+TEST_F(Scaling, TheWindowFitsTheScreenAndNoHeadingIsCut) {
+    const char* scale = std::getenv("GDK_DPI_SCALE");
+    std::printf("GDK_DPI_SCALE=%s, window %dx%d\n", scale != nullptr ? scale : "1", window_->GetSize().x,
+                window_->GetSize().y);
+    const wxRect area = wxDisplay(0u).GetClientArea();
+    EXPECT_TRUE(area.Contains(window_->GetScreenRect())) << "the window is larger than the screen";
+    wxStatusBar* bar = window_->GetStatusBar();
+    const wxRect bar_rect(bar->GetScreenPosition(), bar->GetSize());
+    EXPECT_TRUE(area.Contains(bar_rect)) << "the status bar is cut off";
+    EXPECT_GE(bar_rect.GetTop(), window_->FindWindow(ids::kExit)->GetParent()->GetScreenRect().GetBottom());
+
+    for (int column = 0; column < List().GetColumnCount(); ++column) {
+        wxListItem item;
+        item.SetMask(wxLIST_MASK_TEXT);
+        List().GetColumn(column, item);
+        EXPECT_GT(List().GetColumnWidth(column), List().GetTextExtent(item.GetText()).x) << Utf8(item.GetText());
+    }
+    // The status line is wide enough for two lines of text.
+    EXPECT_GE(window_->FindWindow(ids::kStatusLine)->GetSize().y, 2 * window_->FindWindow(ids::kStatusLine)->GetCharHeight());
+
+    // Every control can be reached: the controls scroll when the template is taller than the window.
+    auto* panel = static_cast<wxScrolledWindow*>(window_->FindWindow(ids::kExit)->GetParent());
+    const wxSize shown = panel->GetClientSize();
+    const wxSize all = panel->GetVirtualSize();
+    if (all.y > shown.y) {
+        int x_unit = 0, y_unit = 0;
+        panel->GetScrollPixelsPerUnit(&x_unit, &y_unit);
+        EXPECT_GT(y_unit, 0) << "controls below the window cannot be scrolled to";
+    }
+    if (scale == nullptr || std::string(scale) == "1") {
+        EXPECT_EQ(shown, all) << "no scrolling at the normal scale";
+    }
+}
+
+}  // namespace
+}  // namespace guitest
