@@ -43,6 +43,17 @@ struct DiskFile {
     bool used = false;
 };
 
+void AddStoreFile(const fs::directory_entry& entry, std::multimap<std::u16string, DiskFile>& files) {
+    std::error_code status_ec;
+    if (!entry.is_regular_file(status_ec)) return;  // folders, FIFOs, devices, broken links
+    const std::string name = entry.path().filename().string();
+    std::u16string key = FileKey(name);
+    if (key.size() < 4 || key.compare(key.size() - 4, 4, u".dbx") != 0) return;
+    DiskFile file{name, entry.path().string()};
+    file.kind = dbx_classify_file(file.path.c_str());
+    files.emplace(std::move(key), std::move(file));
+}
+
 // The regular files named *.dbx in the store folder, by folded name.
 std::multimap<std::u16string, DiskFile> ListStoreFiles(const std::string& directory, std::vector<std::string>& notes) {
     std::multimap<std::u16string, DiskFile> files;  // a copy to a case-sensitive disk may hold both Inbox.dbx and INBOX.DBX
@@ -52,19 +63,18 @@ std::multimap<std::u16string, DiskFile> ListStoreFiles(const std::string& direct
         notes.push_back("cannot read the folder " + directory + ": " + ec.message());
         return files;
     }
-    for (std::size_t seen = 0; it != end && seen < kMaxStoreFiles; it.increment(ec), ++seen) {
+    for (std::size_t seen = 0; it != end; ++seen) {
+        if (seen == kMaxStoreFiles) {
+            notes.push_back("the folder " + directory + " holds more than " + std::to_string(kMaxStoreFiles) +
+                            " entries; only the first ones were looked at");
+            break;
+        }
+        AddStoreFile(*it, files);
+        it.increment(ec);
         if (ec) {
             notes.push_back("cannot read the folder " + directory + " to its end: " + ec.message());
             break;
         }
-        const std::string name = it->path().filename().string();
-        std::error_code status_ec;
-        if (!it->is_regular_file(status_ec)) continue;  // folders, FIFOs, devices, broken links
-        std::u16string key = FileKey(name);
-        if (key.size() < 4 || key.compare(key.size() - 4, 4, u".dbx") != 0) continue;
-        DiskFile file{name, it->path().string()};
-        file.kind = dbx_classify_file(file.path.c_str());
-        files.emplace(std::move(key), std::move(file));
     }
     return files;
 }
