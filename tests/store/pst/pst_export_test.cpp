@@ -9,6 +9,7 @@
 #include "job/pst_export.h"
 #include "pst_test_util.h"
 #include "store/pst/messaging/store.h"
+#include "store/pst_session.h"
 
 using namespace pst_test;
 namespace fs = std::filesystem;
@@ -345,4 +346,32 @@ TEST(PstExport, NewAndSeparateModesExtendAnExistingOutlookStore) {
     EXPECT_EQ(SubjectsIn(tmp / "dest/Inbox.dbx.pst", "Inbox.dbx").size(), 3u);
     auto store = pst::messaging::Store::Open(tmp / "dest/Inbox.dbx.pst", false);
     EXPECT_GE(store->Subfolders(store->ipm_subtree()).size(), 2u);  // Outlook's folders are still there
+}
+
+// Another program holds the store: the status line says what the job waits for, and a stop
+// asked for during the wait ends it with a failure that names the store and writes nothing.
+TEST(PstExport, AStoreInUseIsWaitedForAndAStopEndsTheWaitWithoutWriting) {
+    fixtures::TempFolder tmp;
+    const std::string shared = tmp / "NewPST.pst";
+    store::PstSession other;
+    other.LogonPstStore(shared, store::kOlStoreUnicode);
+
+    ExportRun run;
+    run.settings.destination_path = tmp / "dest";
+    run.window.pst_answer.pst_mode = "new";
+    run.window.pst_answer.pst_path = shared;
+    run.window.pst_answer.pst_options_answer = "yes";
+    run.window.stop_after_status = 1;  // the user leaves while the job waits
+    run.window.AddRow(MakeDbx(tmp / "src", "Inbox.dbx", 2, "X"), "Inbox.dbx");
+    run.Go();
+    ASSERT_FALSE(run.window.status.empty());
+    EXPECT_EQ(run.window.status.front(), std::string(kStoreBusyText) + shared + " ...");
+    EXPECT_EQ(run.tally.messages(), 0u);
+    ASSERT_EQ(run.tally.failures(), 1u);
+    EXPECT_NE(run.tally.failure_lines()[0].find("another conversion is still adding to the PST store " + shared),
+              std::string::npos)
+        << run.tally.failure_lines()[0];
+    other.Logoff();
+    EXPECT_EQ(SubjectsIn(shared, "Inbox.dbx"), std::vector<std::string>{});
+    EXPECT_EQ(StoreProblems(shared), "");
 }
