@@ -12,29 +12,26 @@ packages=(
   # the desktop tests' window manager and real key presses; manual pages and AppStream data checked
   openbox xdotool x11-utils man-db appstream
   # independent readers our output is checked against, and the peer extractor we measure against
-  pff-tools pst-utils libolecf-utils python3 python3-olefile undbx
-  # the npm readers run on node (npm comes with it, or from Debian's npm package below)
-  nodejs
+  pff-tools pst-utils libolecf-utils python3 python3-olefile undbx nodejs
 )
 
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
 done
-if [ ${#missing[@]} -gt 0 ]; then
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+if [ ${#missing[@]} -ne 0 ]; then
   echo "Installing: ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# Debian ships npm apart from nodejs (other builds of nodejs bring their own).
 if ! command -v npm >/dev/null 2>&1; then
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends npm ||
     echo "note: npm not installed; the tests that need npm readers are skipped"
 fi
-
 
 cd "$(dirname "$0")/.."
 # Independent readers from the npm registry, for tests only; tests that need them skip when absent.

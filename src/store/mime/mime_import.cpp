@@ -9,6 +9,7 @@
 #include <mutex>
 #include <gmime/gmime.h>
 
+#include "platform/text_encoding.h"
 #include "store/mapi/prop_tags.h"
 #include "store/mime/charsets.h"
 #include "store/mime/flowed.h"
@@ -311,6 +312,43 @@ void SetSubject(mapi::PropertyBag& bag, const std::string& subject) {
     bag.Set(mapi::PR_CONVERSATION_TOPIC_W, subject.substr(prefix.size()));
 }
 
+void AppendUtf16z(mapi::Binary& out, const std::string& utf8) {
+    for (char16_t unit : platform::Utf8ToUtf16(utf8)) {
+        out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+        out.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+    out.push_back(0);
+    out.push_back(0);
+}
+
+void AppendUint32(mapi::Binary& out, std::uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
+// Where replies go, as Outlook keeps it: a list of one-off entry identifiers (an SMTP address
+// and its display name, in Unicode, without rich text), each padded to four bytes.
+mapi::Binary ReplyRecipientEntries(const std::vector<Mailbox>& boxes) {
+    static const std::uint8_t kOneOffProvider[16] = {0x81, 0x2B, 0x1F, 0xA4, 0xBE, 0xA3, 0x10, 0x19,
+                                                     0x9D, 0x6E, 0x00, 0xDD, 0x01, 0x0F, 0x54, 0x02};
+    mapi::Binary entries;
+    for (const Mailbox& box : boxes) {
+        mapi::Binary entry(4, 0);  // flags
+        entry.insert(entry.end(), std::begin(kOneOffProvider), std::end(kOneOffProvider));
+        entry.insert(entry.end(), {0x00, 0x00, 0x01, 0x90});  // version 0; Unicode, no rich text
+        AppendUtf16z(entry, box.name.empty() ? box.address : box.name);
+        AppendUtf16z(entry, "SMTP");
+        AppendUtf16z(entry, box.address);
+        AppendUint32(entries, static_cast<std::uint32_t>(entry.size()));
+        entries.insert(entries.end(), entry.begin(), entry.end());
+        while (entries.size() % 4 != 0) entries.push_back(0);
+    }
+    mapi::Binary out;
+    AppendUint32(out, static_cast<std::uint32_t>(boxes.size()));
+    AppendUint32(out, static_cast<std::uint32_t>(entries.size()));
+    out.insert(out.end(), entries.begin(), entries.end());
+    return out;
+}
+
 std::string JoinDisplayNames(const std::vector<Mailbox>& boxes) {
     std::string out;
     for (const Mailbox& m : boxes) {
@@ -413,6 +451,14 @@ private:
         if (!actual.empty()) {
             SetPartyProps(bag, actual.front(), mapi::PR_SENDER_NAME_W, mapi::PR_SENDER_EMAIL_ADDRESS_W,
                           mapi::PR_SENDER_ADDRTYPE_W, mapi::PR_SENDER_SMTP_ADDRESS_W);
+        }
+
+        std::vector<Mailbox> reply_to = Mailboxes(object, g_mime_message_get_reply_to(message), "Reply-To");
+        reply_to.erase(std::remove_if(reply_to.begin(), reply_to.end(), [](const Mailbox& box) { return box.address.empty(); }),
+                       reply_to.end());  // a reply cannot go to a name
+        if (!reply_to.empty()) {
+            bag.Set(mapi::PR_REPLY_RECIPIENT_NAMES_W, JoinDisplayNames(reply_to));
+            bag.Set(mapi::PR_REPLY_RECIPIENT_ENTRIES, ReplyRecipientEntries(reply_to));
         }
 
         GDateTime* date = g_mime_message_get_date(message);

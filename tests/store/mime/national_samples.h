@@ -57,6 +57,7 @@ inline std::string RawMessage(const Sample& s, const std::string& label, const s
     const std::string charset = label.empty() ? std::string() : "; charset=" + label;
     return std::string("From: \"") + s.raw[1] + "\" <from@example.com>\r\n" +
            "To: \"" + s.raw[2] + "\" <to@example.com>\r\n" + "Subject: " + s.raw[0] + "\r\n" +
+           "Reply-To: \"" + s.raw[1] + "\" <reply@example.com>\r\n" +
            "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n" +
            "--b1\r\nContent-Type: text/plain" + charset + "\r\n\r\n" + s.raw[0] + "\r\n" +
            "--b1\r\nContent-Type: application/octet-stream\r\nContent-Disposition: attachment; " + attachment_params +

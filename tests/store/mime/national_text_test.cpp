@@ -46,6 +46,7 @@ void ExpectSampleText(const Message& m, const Sample& s, bool with_body = true) 
     EXPECT_EQ(Get(m.props, mapi::PR_SUBJECT_W), s.text[0]);
     EXPECT_EQ(Get(m.props, mapi::PR_SENT_REPRESENTING_NAME_W), s.text[1]);
     EXPECT_EQ(Get(m.props, mapi::PR_SENDER_NAME_W), s.text[1]);
+    EXPECT_EQ(Get(m.props, mapi::PR_REPLY_RECIPIENT_NAMES_W), s.text[1]);
     ASSERT_EQ(m.recipients.size(), 1u);
     EXPECT_EQ(Get(m.recipients[0].props, mapi::PR_DISPLAY_NAME_W), s.text[2]);
     EXPECT_EQ(Get(m.props, mapi::PR_DISPLAY_TO_W), s.text[2]);
@@ -200,6 +201,39 @@ TEST(NationalText, RecipientsWithANameAloneGetNoMadeUpAddress) {
         EXPECT_EQ(m.recipients[i].props.Has(mapi::PR_SMTP_ADDRESS_W), i == 1) << names[i];
     }
     EXPECT_EQ(Get(m.props, mapi::PR_DISPLAY_CC_W), "Иван; Ольга");
+}
+
+TEST(NationalText, ReplyToIsAListOfOneOffEntriesWithTheDecodedNames) {
+    Message m = Import("Reply-To: \"\xC8\xE2\xE0\xED\" <ivan@example.ru>, \"Name Alone\", b@example.com\r\n\r\nx", "windows-1251");
+    EXPECT_EQ(Get(m.props, mapi::PR_REPLY_RECIPIENT_NAMES_W), "Иван; b@example.com");
+    const mapi::Binary* entries = m.props.GetBinary(mapi::PR_REPLY_RECIPIENT_ENTRIES);
+    ASSERT_NE(entries, nullptr);
+    auto u32 = [&](std::size_t at) {
+        return static_cast<std::uint32_t>((*entries)[at] | (*entries)[at + 1] << 8 | (*entries)[at + 2] << 16 |
+                                          (*entries)[at + 3] << 24);
+    };
+    ASSERT_GE(entries->size(), 8u);
+    EXPECT_EQ(u32(0), 2u);                    // two entries: the name alone is no place to reply to
+    EXPECT_EQ(u32(4), entries->size() - 8);   // the byte count covers the padded entries
+    const std::size_t first = u32(8);
+    EXPECT_EQ(first % 2, 0u);
+    // Flags, the one-off provider, version and Unicode flags, then "Иван" in UTF-16.
+    const std::uint8_t head[] = {0, 0, 0, 0, 0x81, 0x2B, 0x1F, 0xA4, 0xBE, 0xA3, 0x10, 0x19, 0x9D, 0x6E,
+                                 0x00, 0xDD, 0x01, 0x0F, 0x54, 0x02, 0x00, 0x00, 0x01, 0x90, 0x18, 0x04};
+    EXPECT_TRUE(std::equal(std::begin(head), std::end(head), entries->begin() + 12));
+    auto padded = [](std::size_t n) { return (n + 3) / 4 * 4; };
+    const std::size_t second = 12 + padded(first);  // where the second entry's byte count sits
+    ASSERT_LE(second + 4, entries->size());
+    const std::size_t size = u32(second);
+    EXPECT_EQ(second + 4 + padded(size), entries->size());
+    // The second entry ends with its address, "b@example.com", in UTF-16 and a terminating zero.
+    std::string tail;
+    for (char c : std::string("b@example.com")) tail += std::string{c, '\0'};
+    tail += std::string(2, '\0');
+    ASSERT_LE(tail.size(), size);
+    const std::string second_entry(entries->begin() + static_cast<std::ptrdiff_t>(second + 4),
+                                   entries->begin() + static_cast<std::ptrdiff_t>(second + 4 + size));
+    EXPECT_EQ(second_entry.substr(second_entry.size() - tail.size()), tail);
 }
 
 TEST(NationalText, InvalidUtf8InAUtf8PartCostsOnlyTheBadBytes) {

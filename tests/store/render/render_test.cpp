@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "store/mapi/prop_tags.h"
+#include "store/mime/charsets.h"
 #include "store/mime/html_text.h"
 #include "store/mime/mime_import.h"
 #include "rtf_html_reader.h"
