@@ -275,33 +275,61 @@ void COmbrikDlg::CreateStatusArea() {
 }
 
 void COmbrikDlg::FitToDisplay() {
+    if (fitting_) return;
+    fitting_ = true;
     const wxSize panel = panel_->GetVirtualSize();
     const int bar_height = GetStatusBar() != nullptr ? GetStatusBar()->GetSize().y : 0;
-    wxSize client(panel.x, panel.y + bar_height);
+    const wxSize whole(panel.x, panel.y + bar_height);
     int display_index = wxDisplay::GetFromWindow(this);
     if (display_index == wxNOT_FOUND) display_index = 0;
     const wxRect area = wxDisplay(static_cast<unsigned>(display_index)).GetClientArea();
-    // What the frame and the menu bar take around the client area; before the window is
-    // shown GTK may not know the frame yet, so allow for a title bar at least.
+    // What the frame and the menu bar take around the client area. Before the window manager
+    // has framed the window it is not known yet: allow for a title bar at least, and measure
+    // again once the window is shown.
     wxSize decoration = GetSize() - GetClientSize();
     decoration.x = std::max(decoration.x, 2);
     decoration.y = std::max(decoration.y, DialogUnits(*panel_).Y(14));
-    const wxSize room(area.width - decoration.x, area.height - decoration.y);
-    const bool scroll_x = client.x > room.x;
-    const bool scroll_y = client.y > room.y;
-    if (scroll_x || scroll_y) {
-        // The template does not fit: the controls scroll, the status bar stays at the bottom.
-        const int bar = wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, this);
-        if (scroll_y && !scroll_x) client.x = std::min(client.x + bar, room.x);
-        client.x = std::min(client.x, room.x);
-        client.y = std::min(client.y, room.y);
-        panel_->SetScrollRate(scroll_x ? DialogUnits(*panel_).X(8) : 0, DialogUnits(*panel_).Y(8));
+    wxSize client = whole;
+    client.x = std::min(client.x, area.width - decoration.x);
+    client.y = std::min(client.y, area.height - decoration.y);
+    ApplyClientSize(client, whole, area);
+    // The window manager's frame may be larger than estimated: take off what still overflows.
+    const wxSize outer = GetSize();
+    if (outer.x > area.width || outer.y > area.height) {
+        client.x -= std::max(0, outer.x - area.width);
+        client.y -= std::max(0, outer.y - area.height);
+        ApplyClientSize(client, whole, area);
     }
+    CentreOnScreen();
+    fitting_ = false;
+}
+
+void COmbrikDlg::ApplyClientSize(wxSize client, const wxSize& whole, const wxRect& area) {
+    const int bar_height = GetStatusBar() != nullptr ? GetStatusBar()->GetSize().y : 0;
+    if (client != whole) {
+        // The template does not fit: the controls scroll, the status bar stays at the bottom.
+        const int scrollbar = wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, this);
+        if (client.y < whole.y && client.x == whole.x) client.x = std::min(whole.x + scrollbar, area.width);
+        panel_->SetScrollRate(client.x < whole.x ? DialogUnits(*panel_).X(8) : 0, DialogUnits(*panel_).Y(8));
+    }
+    SetMinClientSize(wxDefaultSize);
+    SetMaxClientSize(wxDefaultSize);
     SetClientSize(client);
     SetMinClientSize(client);
     SetMaxClientSize(client);
     panel_->SetSize(client.x, client.y - bar_height);
-    CentreOnScreen();
+}
+
+void COmbrikDlg::OnFirstShow(wxShowEvent& event) {
+    event.Skip();
+    if (!event.IsShown() || fitted_after_show_) return;
+    fitted_after_show_ = true;
+    // Now the frame's real size is known; fit once more, and again once the window manager
+    // has had a moment to draw its frame.
+    CallAfter([this] {
+        FitToDisplay();
+        CallAfter([this] { FitToDisplay(); });
+    });
 }
 
 void COmbrikDlg::LoadRememberedChoices() {
@@ -365,6 +393,17 @@ void COmbrikDlg::BindCommands() {
         event.Skip();
     });
     Bind(wxEVT_CLOSE_WINDOW, &COmbrikDlg::OnClose, this);
+    Bind(wxEVT_SHOW, &COmbrikDlg::OnFirstShow, this);
+    // The window manager tells the size of its frame only after the window is up, and the
+    // window grows by it: fit again when that pushes the window past the screen.
+    Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+        event.Skip();
+        if (!fitted_after_show_ || fitting_) return;
+        int display_index = wxDisplay::GetFromWindow(this);
+        if (display_index == wxNOT_FOUND) display_index = 0;
+        const wxRect area = wxDisplay(static_cast<unsigned>(display_index)).GetClientArea();
+        if (GetSize().x > area.width || GetSize().y > area.height) CallAfter([this] { FitToDisplay(); });
+    });
     Bind(wxEVT_TIMER, &COmbrikDlg::OnJobTimer, this, job_timer_.GetId());
 }
 

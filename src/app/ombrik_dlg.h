@@ -117,6 +117,8 @@ private:
     // Fits the window to the screen it is on: when the template is taller or wider than the
     // screen, the controls scroll inside the window and the status bar stays in view.
     void FitToDisplay();
+    void ApplyClientSize(wxSize client, const wxSize& whole, const wxRect& area);
+    void OnFirstShow(wxShowEvent& event);
     void LoadRememberedChoices();
     void ShowStatusLines();
     // Gives the keyboard focus back to the window after a job or a dialog took it.
@@ -147,6 +149,8 @@ private:
     wxTimer job_timer_;
     // A menu that is open takes Esc for itself; so does one that closed a moment ago, as GTK
     // may pass on the key press that closed it.
+    bool fitted_after_show_ = false;
+    bool fitting_ = false;
     bool menu_open_ = false;
     wxLongLong menu_closed_at_ = 0;
     // "Inbox.dbx: message 5 of 120" while a folder file's count is known; the job's own text.

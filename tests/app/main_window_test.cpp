@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <wx/dialog.h>
 #include <wx/display.h>
 #include <wx/gauge.h>
 #include <wx/radiobut.h>
@@ -86,6 +87,16 @@ TEST_F(WindowKeys, FocusReturnsToTheWindowWhenAJobEnds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         JobTally tally;
         window.ShowJobSummary(tally);
+    };
+    // The summary is a real window of its own that takes the focus while it is open.
+    prompter_.on_summary = [](wxWindow*, const JobTally&, const std::string&) {
+        wxDialog summary(nullptr, wxID_ANY, "summary");
+        summary.CallAfter([&summary] {
+            wxMilliSleep(300);
+            wxTheApp->Yield(true);
+            summary.EndModal(wxID_OK);
+        });
+        summary.ShowModal();
     };
     // The user presses Convert with the keyboard: the focused button is disabled while the job runs.
     ASSERT_EQ(Keys("Return"), 0);
@@ -228,6 +239,9 @@ class Scaling : public MainWindowTest {};
 
 TEST_F(Scaling, TheWindowFitsTheScreenAndNoHeadingIsCut) {
     const char* scale = std::getenv("GDK_DPI_SCALE");
+    // As a user sees it: once the window manager has framed the window.
+    const auto settled = std::chrono::steady_clock::now() + std::chrono::milliseconds(800);
+    PumpUntil([&] { return std::chrono::steady_clock::now() > settled; });
     std::printf("GDK_DPI_SCALE=%s, window %dx%d\n", scale != nullptr ? scale : "1", window_->GetSize().x,
                 window_->GetSize().y);
     const wxRect area = wxDisplay(0u).GetClientArea();
