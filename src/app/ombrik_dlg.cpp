@@ -30,7 +30,7 @@
 #include "app/prompter.h"
 #include "app/save_pst_option.h"
 #include "app/wx_text.h"
-#include "job/job_settings.h"
+#include "conversion/job_settings.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "app/ombrik_dlg.h"
 #include "app/prompter.h"
 #include "app/wx_text.h"
-#include "job/job_settings.h"
+#include "conversion/job_settings.h"
 
 namespace {
 constexpr const char* kPstWildcard = "Outlook PST File (*pst)|*.pst;*.pst";

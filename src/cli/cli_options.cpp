@@ -5,7 +5,7 @@
 const char* const kCliUsage =
     "Usage: ombrik-cli --dest DIR [--format eml|mbox|msg|rtf|html|pst] [--add-folder DIR]...\n"
     "                  [--codepage NAME] [--pst-mode seprate|new|old] [--pst-folder DIR]\n"
-    "                  [--pst-file FILE] [--quiet|--verbose] [FILE.dbx]...\n"
+    "                  [--pst-file FILE] [--threads N] [--quiet|--verbose] [FILE.dbx]...\n"
     "       ombrik-cli --check-pst FILE.pst\n"
     "\n"
     "Converts Outlook Express folder files (.dbx) into e-mail files.\n"
@@ -22,6 +22,8 @@ const char* const kCliUsage =
     "                      old: add to an existing store\n"
     "  --pst-folder DIR    folder of the new store (DIR/NewPST.pst) for --pst-mode new\n"
     "  --pst-file FILE     the existing store for --pst-mode old\n"
+    "  --threads N         worker threads that prepare MSG, RTF, HTML and PST messages\n"
+    "                      (default: the machine's cores); the output is the same for any N\n"
     "  --check-pst FILE    check the structure of a PST store and report what is wrong\n"
     "  --quiet             print only messages and the summary\n"
     "  --verbose           print every status line (each output file) when not on a terminal\n"
@@ -70,6 +72,20 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
             if (!value(options.pst_folder)) return std::nullopt;
         } else if (arg == "--pst-file") {
             if (!value(options.pst_file)) return std::nullopt;
+        } else if (arg == "--threads") {
+            std::string count;
+            if (!value(count)) return std::nullopt;
+            // A small positive number: more workers than this only cost memory.
+            constexpr unsigned kMaxThreads = 256;
+            unsigned parsed = 0;
+            bool ok = !count.empty() && count.size() <= 3;
+            for (char c : count) ok = ok && c >= '0' && c <= '9';
+            if (ok) parsed = static_cast<unsigned>(std::stoul(count));
+            if (!ok || parsed == 0 || parsed > kMaxThreads) {
+                error = "--threads needs a number from 1 to " + std::to_string(kMaxThreads);
+                return std::nullopt;
+            }
+            options.threads = parsed;
         } else if (arg == "--check-pst") {
             if (!value(options.check_pst)) return std::nullopt;
         } else if (arg == "--quiet" || arg == "-q") {

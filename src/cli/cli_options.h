@@ -19,6 +19,7 @@ struct CliOptions {
     std::string pst_folder;
     std::string pst_file;
     std::string check_pst;
+    unsigned threads = 0;  // 0: the machine's cores
     bool quiet = false;
     bool verbose = false;
     bool help = false;

@@ -1,7 +1,7 @@
 #include "cli/terminal_window.h"
 
 #include "cli/cli_options.h"
-#include "job/job_settings.h"
+#include "conversion/job_settings.h"
 #include "platform/paths.h"
 
 namespace {

@@ -3,16 +3,12 @@
 
 #include <string>
 
-#include "job/folder_export.h"
-#include "job/job_tally.h"
+#include "conversion/conversion_window.h"
+#include "conversion/folder_export.h"
+#include "conversion/job_tally.h"
 
-class ConversionWindow;
 struct JobSettings;
 
-inline const char* const kCompletionText = "conversion process completed";
-
-// The exporter registered for a saving option, or an empty function when none exists.
-FolderExporter FindFolderExporter(const std::string& saving_option);
 // True when a saving option can be converted by this build.
 bool IsSavingOptionAvailable(const std::string& saving_option);
 

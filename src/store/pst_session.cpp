@@ -3,12 +3,10 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "store/mime/mime_import.h"
-#include "store/native_session.h"
+#include "store/mail_item.h"
 #include "store/pst/messaging/checker.h"
 #include "store/pst/messaging/extension.h"
 #include "store/pst/messaging/store.h"
-#include "store/render/render.h"
 
 namespace store {
 
@@ -73,38 +71,20 @@ private:
     std::shared_ptr<PstStoreHandle> handle_;
 };
 
-class PstMail : public RDOMail {
+// A message item of a PST folder: Save adds it to the folder, once.
+class PstMail : public ModelMail {
 public:
-    PstMail(std::shared_ptr<PstStoreHandle> h, std::uint32_t folder) : handle_(std::move(h)), folder_(folder) {
-        message_.props.Set(0x001A001F, std::string("IPM.Note"));
-        message_.props.Set(0x0E070003, std::int32_t{0x01 | 0x08});  // read, unsent
-    }
-    void Import(const std::string& path, int format) override {
-        if (format != kOlRfc822) throw ComError(kMAPI_E_NO_SUPPORT, "import format " + std::to_string(format) + " not supported");
-        try {
-            message_ = mime::ImportMessageFile(path);
-        } catch (const mime::ImportError& e) {
-            throw ComError(kMAPI_E_NOT_FOUND, e.what());
-        }
-        AddCompressedRtfFromHtml(message_);
-    }
+    PstMail(std::shared_ptr<PstStoreHandle> h, std::uint32_t folder)
+        : ModelMail("IPM.Note", std::nullopt), handle_(std::move(h)), folder_(folder) {}
     void Save() override {
         if (saved_) throw ComError(kMAPI_E_NO_SUPPORT, "the item was saved already");
         Guarded("saving a message into the PST store", [&] { handle_->Get().AddMessage(folder_, message_); });
         saved_ = true;
     }
-    void SaveAs(const std::string& path, int format) override {
-        switch (format) {
-            case kOlRtf: WriteWholeFile(path, render::RenderRtf(message_)); return;
-            case kOlHtml: WriteWholeFile(path, render::RenderHtml(message_)); return;
-            default: throw ComError(kMAPI_E_NO_SUPPORT, "save format " + std::to_string(format) + " not supported");
-        }
-    }
 
 private:
     std::shared_ptr<PstStoreHandle> handle_;
     std::uint32_t folder_;
-    mapi::Message message_;
     bool saved_ = false;
 };
 

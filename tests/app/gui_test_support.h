@@ -25,8 +25,8 @@
 #include "app/ombrik_dlg.h"
 #include "app/prompter.h"
 #include "app/wx_text.h"
-#include "job/conversion_window.h"
-#include "job/job_settings.h"
+#include "conversion/conversion_window.h"
+#include "conversion/job_settings.h"
 #include "platform/outlook_probe.h"
 
 namespace guitest {

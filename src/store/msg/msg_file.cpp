@@ -350,6 +350,12 @@ void BuildMsgStorage(const mapi::Message& message, cfb::Storage& root) {
     names.WriteStorage(root);
 }
 
+std::string MsgFileBytes(const mapi::Message& message) {
+    cfb::Storage root = cfb::MakeRootStorage();
+    BuildMsgStorage(message, root);
+    return cfb::CompoundFileBytes(root);
+}
+
 void WriteMsgFile(const mapi::Message& message, const std::string& path) {
     cfb::Storage root = cfb::MakeRootStorage();
     BuildMsgStorage(message, root);

@@ -5,8 +5,8 @@
 #include "fixtures/dbx_builder.h"
 #include "fixtures/recording_window.h"
 #include "fixtures/temp_folder.h"
-#include "job/job_tally.h"
-#include "job/pst_export.h"
+#include "conversion/job_tally.h"
+#include "job/pst_job.h"
 #include "pst_test_util.h"
 #include "store/pst/messaging/store.h"
 

@@ -1,7 +1,10 @@
 // What a running conversion needs from the window (or terminal) that started it.
 #pragma once
 
+#include <cstddef>
 #include <string>
+
+#include "conversion/job_tally.h"
 
 struct JobSettings;
 
@@ -17,6 +20,7 @@ constexpr unsigned kJobMessage = kSystemModal | kIconQuestion;
 }  // namespace msgbox
 
 inline const char* const kMessageTitle = "Corvanti Ombrik   ";
+inline const char* const kCompletionText = "conversion process completed";
 
 class ConversionWindow {
 public:
@@ -32,4 +36,14 @@ public:
     virtual bool StopRequested() { return false; }
     // Called on the worker thread once the job has ended (after the completion message).
     virtual void JobFinished() {}
+    // Before each item of a folder file: "message n of N" of the file at folder_path.
+    virtual void ShowJobProgress(const std::string& folder_path, std::size_t message, std::size_t message_count) {
+        (void)folder_path;
+        (void)message;
+        (void)message_count;
+    }
+    // The completion step's message: the completion text and the tally's summary.
+    virtual void ShowJobSummary(const JobTally& tally) {
+        ShowMessage(kCompletionText + tally.Summary(), kMessageTitle, msgbox::kJobMessage);
+    }
 };
