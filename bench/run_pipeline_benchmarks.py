@@ -27,6 +27,9 @@ def main():
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--corpus", default="small")
     parser.add_argument("--forms", default="eml,mbox,msg,rtf,html,pst")
+    parser.add_argument("--baseline-cli", help="an earlier ombrik-cli, run as 'before' for each form")
+    parser.add_argument("--thread-counts", default="1,0",
+                        help="worker threads of the MSG, RTF, HTML and PST variants (0: all cores)")
     args = parser.parse_args()
 
     cli = os.path.join(args.build, "src/cli/ombrik-cli")
@@ -40,8 +43,8 @@ def main():
         while f.read(1 << 24):
             pass
 
-    def variant(form, threads):
-        argv = [cli, "--quiet", "--dest", out, "--format", form]
+    def variant(form, threads, program=cli):
+        argv = [program, "--quiet", "--dest", out, "--format", form]
         if threads:
             argv += ["--threads", str(threads)]
         if form == "pst":
@@ -50,11 +53,14 @@ def main():
 
     variants = {}
     for form in args.forms.split(","):
+        if args.baseline_cli:
+            variants[f"{form}, before"] = variant(form, None, args.baseline_cli)
         if form in ("eml", "mbox"):
             variants[form] = variant(form, None)
-        else:
-            variants[f"{form}, 1 thread"] = variant(form, 1)
-            variants[f"{form}, all cores ({os.cpu_count()})"] = variant(form, None)
+            continue
+        for threads in (int(n) for n in args.thread_counts.split(",")):
+            name = f"{form}, all cores ({os.cpu_count()})" if threads == 0 else f"{form}, {threads} thread(s)"
+            variants[name] = variant(form, threads or None)
 
     times = {name: [] for name in variants}
     rss = {name: 0 for name in variants}

@@ -143,8 +143,8 @@ void Flatten(const Storage& storage, std::uint32_t id, std::vector<FlatEntry>& f
         flat.push_back(std::move(e));
     }
     std::sort(children.begin(), children.end(), [&](std::uint32_t a, std::uint32_t b) {
-        const std::u16string na(flat[a].storage ? flat[a].storage->name() : flat[a].stream->name);
-        const std::u16string nb(flat[b].storage ? flat[b].storage->name() : flat[b].stream->name);
+        const std::u16string& na = flat[a].storage ? flat[a].storage->name() : flat[a].stream->name;
+        const std::u16string& nb = flat[b].storage ? flat[b].storage->name() : flat[b].stream->name;
         return CompareEntryNames(na, nb) < 0;
     });
     flat[id].entry.child_id =
@@ -170,7 +170,11 @@ private:
 
 int CompareEntryNames(const std::u16string& a, const std::u16string& b) {
     if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
-    for (std::size_t i = 0; i < a.size(); ++i) {
+    // Names of one storage mostly share a long prefix ("__substg1.0_"): units that are equal as
+    // they stand are equal upper-cased too, so the case folding starts at the first difference.
+    const std::size_t first_difference =
+        static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin());
+    for (std::size_t i = first_difference; i < a.size(); ++i) {
         char16_t ua = UpperUnit(a[i]), ub = UpperUnit(b[i]);
         if (ua != ub) return ua < ub ? -1 : 1;
     }
