@@ -15,8 +15,8 @@
 #include "app/prompter.h"
 #include "app/remembered.h"
 #include "app/wx_text.h"
-#include "job/conversion_window.h"
-#include "job/job_tally.h"
+#include "conversion/conversion_window.h"
+#include "conversion/job_tally.h"
 
 namespace {
 

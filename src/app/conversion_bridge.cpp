@@ -3,7 +3,7 @@
 #include <exception>
 
 #include "app/ombrik_dlg.h"
-#include "job/job_settings.h"
+#include "conversion/job_settings.h"
 
 template <typename Task>
 auto ConversionBridge::OnUiThread(Task task) -> std::invoke_result_t<Task> {

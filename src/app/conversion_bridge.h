@@ -10,7 +10,7 @@
 
 #include <wx/thread.h>
 
-#include "job/conversion_window.h"
+#include "conversion/conversion_window.h"
 
 class COmbrikDlg;
 

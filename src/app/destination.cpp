@@ -12,7 +12,7 @@
 #include "app/prompter.h"
 #include "app/remembered.h"
 #include "app/wx_text.h"
-#include "job/job_settings.h"
+#include "conversion/job_settings.h"
 #include "platform/file_checks.h"
 #include "platform/outlook_probe.h"
 #include "platform/paths.h"

@@ -9,7 +9,7 @@
 #include "app/ombrik_dlg.h"
 #include "app/prompter.h"
 #include "app/wx_text.h"
-#include "job/job_settings.h"
+#include "conversion/job_settings.h"
 #include "platform/memory_tuning.h"
 #include "platform/outlook_probe.h"
 

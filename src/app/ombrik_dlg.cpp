@@ -36,7 +36,7 @@
 #include "app/remembered.h"
 #include "app/save_pst_option.h"
 #include "app/wx_text.h"
-#include "job/job_settings.h"
+#include "conversion/job_settings.h"
 #include "platform/paths.h"
 #include "platform/text_encoding.h"
 

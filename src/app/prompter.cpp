@@ -10,7 +10,7 @@
 
 #include "app/completion_dlg.h"
 #include "app/wx_text.h"
-#include "job/conversion_window.h"
+#include "conversion/conversion_window.h"
 
 long MessageDialogStyle(unsigned style) {
     long wx_style = (style & 0x000F) == msgbox::kYesNo ? wxYES_NO : wxOK;

@@ -13,7 +13,7 @@
 #include "app/prompter.h"
 #include "app/remembered.h"
 #include "app/wx_text.h"
-#include "job/job_settings.h"
+#include "conversion/job_settings.h"
 
 namespace {
 constexpr const char* kPstWildcard = "Outlook PST File (*pst)|*.pst;*.pst";

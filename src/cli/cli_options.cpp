@@ -5,7 +5,8 @@
 const char* const kCliUsage =
     "Usage: ombrik-cli --dest DIR [--format eml|mbox|msg|rtf|html|pst] [--add-folder DIR]...\n"
     "                  [--codepage NAME] [--pst-mode separate|new|old] [--pst-folder DIR]\n"
-    "                  [--pst-file FILE] [--add-store DIR]... [--quiet|--verbose] [FILE.dbx]...\n"
+    "                  [--pst-file FILE] [--add-store DIR]... [--threads N] [--quiet|--verbose]\n"
+    "                  [FILE.dbx]...\n"
     "       ombrik-cli --check-pst FILE.pst\n"
     "       ombrik-cli --find-stores ROOT [--codepage NAME]\n"
     "\n"
@@ -33,6 +34,8 @@ const char* const kCliUsage =
     "                      and subject, or the same content) is not added again: converting\n"
     "                      the same folder file twice into a store adds nothing the second\n"
     "                      time; the summary counts those as already in the store.\n"
+    "  --threads N         worker threads that prepare MSG, RTF, HTML and PST messages\n"
+    "                      (default: the machine's cores); the output is the same for any N\n"
     "  --check-pst FILE    check the structure of a PST store: prints one verdict (damaged,\n"
     "                      or no damage with Outlook's own inconsistencies listed as notes);\n"
     "                      exit status 0 when no damage, 1 otherwise\n"
@@ -92,6 +95,20 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
             if (!value(options.pst_folder)) return std::nullopt;
         } else if (arg == "--pst-file") {
             if (!value(options.pst_file)) return std::nullopt;
+        } else if (arg == "--threads") {
+            std::string count;
+            if (!value(count)) return std::nullopt;
+            // A small positive number: more workers than this only cost memory.
+            constexpr unsigned kMaxThreads = 256;
+            unsigned parsed = 0;
+            bool ok = !count.empty() && count.size() <= 3;
+            for (char c : count) ok = ok && c >= '0' && c <= '9';
+            if (ok) parsed = static_cast<unsigned>(std::stoul(count));
+            if (!ok || parsed == 0 || parsed > kMaxThreads) {
+                error = "--threads needs a number from 1 to " + std::to_string(kMaxThreads);
+                return std::nullopt;
+            }
+            options.threads = parsed;
         } else if (arg == "--check-pst") {
             if (!value(options.check_pst)) return std::nullopt;
         } else if (arg == "--quiet" || arg == "-q") {

@@ -21,6 +21,7 @@ struct CliOptions {
     std::string pst_file;
     std::string check_pst;
     std::string find_stores;  // --find-stores ROOT
+    unsigned threads = 0;  // 0: the machine's cores
     bool quiet = false;
     bool verbose = false;
     bool help = false;

@@ -10,7 +10,7 @@
 #include "cli/store_listing.h"
 #include "cli/terminal_window.h"
 #include "job/conversion_job.h"
-#include "job/job_settings.h"
+#include "conversion/job_settings.h"
 #include "job/source_list.h"
 #include "platform/file_checks.h"
 #include "platform/memory_tuning.h"
@@ -139,6 +139,7 @@ int main(int argc, char** argv) {
     JobSettings& settings = CurrentJobSettings();
     settings.saving_option = options->format;
     settings.codepage = options->codepage;
+    settings.threads = options->threads;
     // As the window's Browse: the chosen folder followed by "ExportDBX", created.
     settings.destination_path = platform::JoinPath(options->dest, "ExportDBX");
     platform::CreateDirectory(settings.destination_path);

@@ -1,8 +1,8 @@
 #include "cli/terminal_window.h"
 
 #include "cli/cli_options.h"
-#include "job/job_settings.h"
-#include "job/pst_export.h"
+#include "conversion/job_settings.h"
+#include "job/pst_job.h"
 #include "platform/paths.h"
 
 #include <atomic>

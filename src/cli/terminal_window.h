@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "job/conversion_window.h"
+#include "conversion/conversion_window.h"
 #include "job/source_list.h"
 
 struct CliOptions;

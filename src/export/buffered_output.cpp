@@ -1,21 +1,13 @@
 #include "export/buffered_output.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
 BufferedOutput::BufferedOutput(std::size_t buffer_size) : buffer_(buffer_size) {}
 
 BufferedOutput::~BufferedOutput() { Close(); }
 
 bool BufferedOutput::Open(const std::string& path) {
     Close();
-    error_ = 0;
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) error_ = errno;
-    return fd_ >= 0;
+    used_ = 0;
+    return file_.Open(path, platform::OutputMode::kTruncate);
 }
 
 void BufferedOutput::WriteSlow(std::string_view bytes) {
@@ -23,17 +15,7 @@ void BufferedOutput::WriteSlow(std::string_view bytes) {
         Flush();
         if (bytes.size() >= buffer_.size()) {
             // Large pieces go straight to the file rather than through the buffer.
-            const char* data = bytes.data();
-            std::size_t left = bytes.size();
-            while (left > 0 && error_ == 0 && fd_ >= 0) {
-                const ssize_t written = ::write(fd_, data, left);
-                if (written < 0) {
-                    if (errno != EINTR) error_ = errno;
-                    continue;
-                }
-                data += written;
-                left -= static_cast<std::size_t>(written);
-            }
+            if (file_.is_open()) file_.Write(bytes);
             return;
         }
     }
@@ -42,24 +24,14 @@ void BufferedOutput::WriteSlow(std::string_view bytes) {
 }
 
 void BufferedOutput::Flush() {
-    std::size_t done = 0;
-    while (done < used_ && error_ == 0 && fd_ >= 0) {
-        const ssize_t written = ::write(fd_, buffer_.data() + done, used_ - done);
-        if (written < 0) {
-            if (errno != EINTR) error_ = errno;
-            continue;
-        }
-        done += static_cast<std::size_t>(written);
-    }
+    if (used_ > 0 && file_.is_open()) file_.Write(buffer_.data(), used_);
     used_ = 0;
 }
 
 bool BufferedOutput::Close() {
-    if (fd_ < 0) return error_ == 0;
+    if (!file_.is_open()) return file_.error() == 0;
     Flush();
-    if (::close(fd_) != 0 && errno != EINTR && error_ == 0) error_ = errno;
-    fd_ = -1;
-    return error_ == 0;
+    return file_.Close();
 }
 
-std::string BufferedOutput::error_text() const { return error_ == 0 ? std::string() : std::strerror(error_); }
+std::string BufferedOutput::error_text() const { return file_.error_text(); }

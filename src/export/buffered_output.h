@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/output_file.h"
+
 class BufferedOutput {
 public:
     explicit BufferedOutput(std::size_t buffer_size = 1 << 20);
@@ -15,7 +17,8 @@ public:
     BufferedOutput(const BufferedOutput&) = delete;
     BufferedOutput& operator=(const BufferedOutput&) = delete;
 
-    bool Open(const std::string& path);  // created, or emptied if it exists
+    // Created, or emptied if it exists; a link planted at the path is refused, never followed.
+    bool Open(const std::string& path);
     void Write(std::string_view bytes) {
         if (bytes.size() < buffer_.size() - used_) {  // the common case, kept inline
             std::memcpy(buffer_.data() + used_, bytes.data(), bytes.size());
@@ -29,15 +32,14 @@ public:
         buffer_[used_++] = byte;
     }
     bool Close();  // true when every byte reached the file
-    bool is_open() const { return fd_ >= 0; }
-    bool failed() const { return error_ != 0; }
+    bool is_open() const { return file_.is_open(); }
+    bool failed() const { return file_.error() != 0; }
     std::string error_text() const;
 
 private:
     void WriteSlow(std::string_view bytes);
     void Flush();
-    int fd_ = -1;
-    int error_ = 0;
+    platform::OutputFile file_;
     std::vector<char> buffer_;
     std::size_t used_ = 0;
 };

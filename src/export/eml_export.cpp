@@ -1,43 +1,51 @@
 #include "export/eml_export.h"
 
-#include "export/folder_session.h"
+#include "conversion/job_settings.h"
+#include "conversion/job_tally.h"
+#include "export/folder_loop.h"
 #include "export/output_naming.h"
-#include "job/conversion_window.h"
-#include "job/job_settings.h"
-#include "job/job_tally.h"
 #include "msgfile/message_file.h"
 #include "platform/paths.h"
 
+namespace {
+
+// One .eml file per e-mail: the stored text, byte for byte.
+class EmlSink : public MessageSink {
+public:
+    EmlSink(ExportContext& context, std::string directory) : context_(context), directory_(std::move(directory)) {}
+
+    bool Begin() override {
+        if (!platform::CreateDirectory(directory_)) context_.tally.CountFailure(directory_, "cannot create the folder");
+        return true;
+    }
+    std::string StatusText(const FolderMessage& message) override { return PathOf(message); }
+    std::string FailureSubject(const FolderMessage& message) override { return PathOf(message); }
+    std::string Write(PreparedMessage& prepared) override {
+        const WriteResult written = WriteMessageFile(PathOf(prepared.message), prepared.message.text);
+        return written ? std::string() : written.error;
+    }
+
+private:
+    // Made once per message: the status line and a failure both name the same file.
+    const std::string& PathOf(const FolderMessage& message) {
+        if (path_slot_ != message.slot || path_.empty()) {
+            const std::string codepage = MessageCodepage(message.subject, message.text, context_.settings.codepage);
+            path_ = platform::JoinPath(directory_, MakeMessageFileName(message.subject, message.slot, codepage));
+            path_slot_ = message.slot;
+        }
+        return path_;
+    }
+
+    ExportContext& context_;
+    std::string directory_;
+    std::string path_;
+    std::int32_t path_slot_ = -1;
+};
+
+}  // namespace
+
 void ExportFolderToEml(ExportContext& context, const std::string& dbx_path, const std::string& destination_path,
                        const std::string& folder_name) {
-    ConversionWindow& window = context.window;
-    JobTally& tally = context.tally;
-    try {
-        const std::string directory = MakeFolderOutputDirectory(destination_path, folder_name);
-        if (!platform::CreateDirectory(directory)) tally.CountFailure(directory, "cannot create the folder");
-
-        FolderReader folder(dbx_path);
-        if (!folder.is_open()) {
-            ReportUnopenedFolder(window, tally, dbx_path);
-            return;
-        }
-        tally.CountFolder();
-        const bool completed = ForEachEmail(folder, window, tally, dbx_path, [&](std::int32_t slot, DbxEmail& email) {
-            const std::string path = platform::JoinPath(
-                directory, MakeMessageFileName(email.subject, slot, MessageCodepage(email, context.settings.codepage)));
-            window.SetStatusText(path);
-            // The text dbx_get assembled is the one written: reading the chain a second time
-            // would double the work on large folders and cannot give another result.
-            const WriteResult written = WriteMessageFile(path, email.message_text);
-            if (!written)
-                tally.CountFailure(path, written.error);
-            else if (!email.text_complete)
-                tally.CountFailure(path, "message text damaged in the folder file");
-            else
-                tally.CountMessage();
-        });
-        if (completed) window.SetProgress(0);
-    } catch (const std::exception& error) {
-        tally.CountFailure(dbx_path, error.what());
-    }
+    EmlSink sink(context, MakeFolderOutputDirectory(destination_path, folder_name));
+    RunFolderLoop(context, dbx_path, sink);
 }

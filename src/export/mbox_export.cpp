@@ -3,12 +3,12 @@
 #include <cstring>
 #include <ctime>
 
+#include "conversion/job_settings.h"
+#include "conversion/job_tally.h"
 #include "export/buffered_output.h"
-#include "export/folder_session.h"
+#include "export/folder_loop.h"
 #include "export/output_naming.h"
-#include "job/conversion_window.h"
-#include "job/job_settings.h"
-#include "job/job_tally.h"
+#include "platform/local_time.h"
 #include "platform/paths.h"
 
 namespace {
@@ -32,8 +32,7 @@ std::int64_t FiletimeToUnixSeconds(std::uint64_t filetime) {
 
 std::string MboxDateText(std::int64_t unix_seconds) {
     std::tm local{};
-    const auto t = static_cast<std::time_t>(unix_seconds);
-    if (unix_seconds < 0 || unix_seconds >= kFirstSecondOfYear3001 || localtime_r(&t, &local) == nullptr)
+    if (unix_seconds < 0 || unix_seconds >= kFirstSecondOfYear3001 || !platform::ToLocalTime(unix_seconds, local))
         return "Thu Jan 01 00:00:00 1970";
     char text[32];
     std::snprintf(text, sizeof text, "%s %s %02d %02d:%02d:%02d %04d", kDayNames[local.tm_wday % 7],
@@ -42,10 +41,21 @@ std::string MboxDateText(std::int64_t unix_seconds) {
     return text;
 }
 
+namespace {
+
+// A separator line is one line of text: the address stops at a zero byte or a line end.
+std::string_view AddressForSeparator(const std::optional<std::string>& sender_address) {
+    if (!sender_address) return {};
+    const std::string_view address(*sender_address);
+    return address.substr(0, address.find_first_of(std::string_view("\0\r\n", 3)));
+}
+
+}  // namespace
+
 std::string MboxSeparatorLine(const std::optional<std::string>& sender_address, std::uint64_t filetime) {
     std::string line = "From ";
-    line += sender_address && !MessageTextView(sender_address).empty() ? std::string(MessageTextView(sender_address))
-                                                                        : std::string("MAILER-DAEMON");
+    const std::string_view address = AddressForSeparator(sender_address);
+    line += address.empty() ? std::string_view("MAILER-DAEMON") : address;
     line += ' ';
     line += MboxDateText(FiletimeToUnixSeconds(filetime));
     line += platform::kLineEnd;
@@ -69,44 +79,52 @@ void WriteMboxBody(std::string_view text, BufferedOutput& out) {
     }
 }
 
+namespace {
+
+// One MBOX file per folder file: a "From " line, the quoted message text, a blank line.
+class MboxSink : public MessageSink {
+public:
+    MboxSink(ExportContext& context, std::string mbox_path) : context_(context), mbox_path_(std::move(mbox_path)) {}
+
+    // The output is opened before the folder file: a destination that cannot take it ends the
+    // folder without a word about the folder file.
+    bool Begin() override {
+        if (out_.Open(mbox_path_)) return true;
+        context_.tally.CountFailure(mbox_path_, out_.error_text());
+        return false;
+    }
+    std::string StatusText(const FolderMessage& message) override {
+        const std::string codepage = MessageCodepage(message.subject, message.text, context_.settings.codepage);
+        return SubjectDisplayText(message.subject, codepage);
+    }
+    std::string FailureSubject(const FolderMessage& message) override {
+        return mbox_path_ + ": message " + std::to_string(message.slot);
+    }
+    std::string Write(PreparedMessage& prepared) override {
+        const FolderMessage& message = prepared.message;
+        out_.Write(MboxSeparatorLine(message.sender_address, message.date));
+        if (message.text) WriteMboxBody(*message.text, out_);
+        out_.Write(platform::kLineEnd);
+        out_.Write(platform::kLineEnd);
+        return {};
+    }
+    bool End() override {
+        if (out_.Close()) return true;
+        context_.tally.CountFailure(mbox_path_, out_.error_text());
+        return false;
+    }
+    bool ResetsProgressOnFailure() const override { return true; }
+
+private:
+    ExportContext& context_;
+    std::string mbox_path_;
+    BufferedOutput out_;
+};
+
+}  // namespace
+
 void ExportFolderToMbox(ExportContext& context, const std::string& dbx_path, const std::string& destination_path,
                         const std::string& folder_name) {
-    ConversionWindow& window = context.window;
-    JobTally& tally = context.tally;
-    const std::string mbox_path = MakeMboxFilePath(destination_path, folder_name);
-    try {
-        FolderReader folder(dbx_path);
-        BufferedOutput out;
-        if (!out.Open(mbox_path)) {
-            tally.CountFailure(mbox_path, out.error_text());
-            return;
-        }
-        if (!folder.is_open()) {
-            ReportUnopenedFolder(window, tally, dbx_path);
-            return;
-        }
-        tally.CountFolder();
-        std::size_t written_here = 0;
-        const bool completed = ForEachEmail(folder, window, tally, dbx_path, [&](std::int32_t slot, DbxEmail& email) {
-            out.Write(MboxSeparatorLine(email.sender_address, email.date));
-            window.SetStatusText(SubjectDisplayText(email.subject, MessageCodepage(email, context.settings.codepage)));
-            WriteMboxBody(MessageTextView(email.message_text), out);
-            out.Write(platform::kLineEnd);
-            out.Write(platform::kLineEnd);
-            // A record without a text, or with a chain that breaks off, lost part of its message.
-            if (!email.text_complete)
-                tally.CountFailure(mbox_path, "message " + std::to_string(slot) + ": text damaged in the folder file");
-            else
-                ++written_here;
-        });
-        if (!out.Close()) {
-            tally.CountFailure(mbox_path, out.error_text());
-            return;
-        }
-        for (std::size_t i = 0; i < written_here; ++i) tally.CountMessage();
-        if (completed) window.SetProgress(0);
-    } catch (const std::exception& error) {
-        tally.CountFailure(mbox_path, error.what());
-        window.SetProgress(0);
-    }
+    MboxSink sink(context, MakeMboxFilePath(destination_path, folder_name));
+    RunFolderLoop(context, dbx_path, sink);
 }

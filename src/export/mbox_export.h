@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "job/folder_export.h"
+#include "conversion/folder_export.h"
 
 class BufferedOutput;
 

@@ -68,13 +68,13 @@ std::string MakeMboxFilePath(const std::string& destination_path, const std::str
     return platform::JoinPath(destination_path, folder_name + ".mbox");
 }
 
-std::string MessageCodepage(const DbxEmail& email, const std::string& job_codepage) {
+std::string MessageCodepage(const DbxText& subject_text, const DbxText& message_text, const std::string& job_codepage) {
     // Only 8-bit text that is not UTF-8 needs a code page: most subjects are done without a look
     // at the message.
-    const std::string_view subject = email.subject ? std::string_view(*email.subject) : std::string_view();
+    const std::string_view subject = subject_text ? std::string_view(*subject_text) : std::string_view();
     const bool eight_bit = std::any_of(subject.begin(), subject.end(), [](char c) { return (c & 0x80) != 0; });
-    if (!email.message_text || !eight_bit || platform::LooksLikeMultibyteUtf8(subject)) return job_codepage;
-    std::string declared = mime::DeclaredLegacyCodepage(*email.message_text);
+    if (!message_text || !eight_bit || platform::LooksLikeMultibyteUtf8(subject)) return job_codepage;
+    std::string declared = mime::DeclaredLegacyCodepage(*message_text);
     return declared.empty() ? job_codepage : declared;
 }
 

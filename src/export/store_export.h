@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "job/folder_export.h"
+#include "conversion/folder_export.h"
 
 // The session error text, shown when the messaging store component cannot be created.
 extern const char* const kSessionErrorText;

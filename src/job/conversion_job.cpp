@@ -5,13 +5,11 @@
 #include <mutex>
 #include <thread>
 
-#include "export/eml_export.h"
-#include "export/mbox_export.h"
+#include "conversion/conversion_window.h"
+#include "conversion/job_settings.h"
+#include "export/exporters.h"
 #include "export/output_naming.h"
-#include "job/conversion_window.h"
-#include "export/store_export.h"
-#include "job/job_settings.h"
-#include "job/pst_export.h"
+#include "job/pst_job.h"
 
 namespace {
 
@@ -25,15 +23,14 @@ std::thread worker;
 void ShowCompletion(ConversionWindow& window, const JobTally& tally) {
     window.SetProgress(0);
     window.SetStatusText(kCompletionText);
-    if (!window.StopRequested())
-        window.ShowJobSummary(tally);
+    if (!window.StopRequested()) window.ShowJobSummary(tally);
 }
 
 // Rows in list order, each to the exporter of the saving option. A later row whose folder name
 // an earlier row of this job already used gets a name of its own, so no output is replaced.
-void RunFolderLoop(ConversionWindow& window, const JobSettings& settings, JobTally& tally, int row_count) {
+void RunRows(ConversionWindow& window, const JobSettings& settings, JobTally& tally, int row_count) {
     const FolderExporter exporter = FindFolderExporter(settings.saving_option);
-    if (!exporter) return;
+    if (!exporter || settings.saving_option == "pst") return;
     FolderNameRegistry folder_names;
     ExportContext context{window, settings, tally};
     for (int row = 0; row < row_count && !window.StopRequested(); ++row) {
@@ -51,15 +48,7 @@ void RunFolderLoop(ConversionWindow& window, const JobSettings& settings, JobTal
 
 }  // namespace
 
-FolderExporter FindFolderExporter(const std::string& saving_option) {
-    if (saving_option == "eml") return ExportFolderToEml;
-    if (saving_option == "mbox") return ExportFolderToMbox;
-    if (saving_option == "msg" || saving_option == "rtf" || saving_option == "html") return ExportFolderThroughStore;
-    return {};
-}
-
 bool IsSavingOptionAvailable(const std::string& saving_option) {
-    if (saving_option == "pst") return true;
     return static_cast<bool>(FindFolderExporter(saving_option));
 }
 
@@ -76,7 +65,7 @@ JobTally RunConversionJob(ConversionWindow& window, JobSettings& settings) {
     if (settings.saving_option == "pst") {
         if (!RunPstExport(window, settings, tally, row_count)) return tally;
     } else {
-        RunFolderLoop(window, settings, tally, row_count);
+        RunRows(window, settings, tally, row_count);
     }
     ShowCompletion(window, tally);
     return tally;

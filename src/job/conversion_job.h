@@ -3,14 +3,12 @@
 
 #include <string>
 
-#include "job/conversion_window.h"
-#include "job/folder_export.h"
-#include "job/job_tally.h"
+#include "conversion/conversion_window.h"
+#include "conversion/folder_export.h"
+#include "conversion/job_tally.h"
 
 struct JobSettings;
 
-// The exporter registered for a saving option, or an empty function when none exists.
-FolderExporter FindFolderExporter(const std::string& saving_option);
 // True when a saving option can be converted by this build.
 bool IsSavingOptionAvailable(const std::string& saving_option);
 

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/output_file.h"
 
 // Open flags, with the values the file layer was designed around.
 namespace file_flags {
@@ -22,16 +25,18 @@ public:
     CUTF16File(const CUTF16File&) = delete;
     CUTF16File& operator=(const CUTF16File&) = delete;
 
-    // Create (emptying an existing file) and write when kCreate|kWrite; read-only otherwise.
+    // Write when kWrite: created, or emptied if it exists; a link planted at the path is never
+    // followed. Read-only otherwise.
     bool Open(const std::string& name, unsigned flags);
     bool Write(const void* data, std::size_t size);  // every byte, or false
     bool Close();                                    // false when the data did not all reach the file
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return out_.is_open() || in_ != nullptr; }
     const std::string& name() const { return name_; }
     int last_error() const { return last_error_; }
 
 private:
-    int fd_ = -1;
+    platform::OutputFile out_;
+    std::FILE* in_ = nullptr;
     unsigned flags_ = 0;
     std::string name_;
     int last_error_ = 0;
@@ -44,7 +49,8 @@ struct WriteResult {
     explicit operator bool() const { return ok; }
 };
 
-// Writes text up to its first zero byte into path (created, or emptied if it exists). An absent
-// text leaves an empty file. Never throws; reports whether every byte reached the file.
+// Writes the whole text into path (created, or emptied if it exists), zero bytes included: a
+// message is never cut short. An absent text leaves an empty file. Never throws; reports
+// whether every byte reached the file.
 WriteResult WriteMessageFile(const std::string& path, const std::optional<std::string>& text);
 WriteResult WriteMessageFile(const std::string& path, std::string_view text);

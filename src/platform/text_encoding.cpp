@@ -149,6 +149,11 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
     std::u16string out;
     out.reserve(utf8.size());
     while (!utf8.empty()) {
+        if (static_cast<unsigned char>(utf8[0]) < 0x80) {  // the common case, without the decoder
+            out.push_back(static_cast<char16_t>(utf8[0]));
+            utf8.remove_prefix(1);
+            continue;
+        }
         char32_t cp = 0;
         std::size_t length = Utf8SequenceLength(utf8, cp);
         if (length == 0) {

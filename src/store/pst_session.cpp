@@ -5,12 +5,10 @@
 
 #include "platform/file_checks.h"
 #include "platform/file_lock.h"
-#include "store/mime/mime_import.h"
-#include "store/native_session.h"
+#include "store/mail_item.h"
 #include "store/pst/messaging/checker.h"
 #include "store/pst/messaging/extension.h"
 #include "store/pst/messaging/store.h"
-#include "store/render/render.h"
 
 namespace store {
 
@@ -83,21 +81,11 @@ private:
     std::shared_ptr<PstStoreHandle> handle_;
 };
 
-class PstMail : public RDOMail {
+// A message item of a PST folder: Save adds it to the folder, once.
+class PstMail : public ModelMail {
 public:
-    PstMail(std::shared_ptr<PstStoreHandle> h, std::uint32_t folder) : handle_(std::move(h)), folder_(folder) {
-        message_.props.Set(0x001A001F, std::string("IPM.Note"));
-        message_.props.Set(0x0E070003, std::int32_t{0x01 | 0x08});  // read, unsent
-    }
-    void Import(const std::string& path, int format) override {
-        if (format != kOlRfc822) throw ComError(kMAPI_E_NO_SUPPORT, "import format " + std::to_string(format) + " not supported");
-        try {
-            message_ = mime::ImportMessageFile(path, handle_->legacy_codepage);
-        } catch (const mime::ImportError& e) {
-            throw ComError(kMAPI_E_NOT_FOUND, e.what());
-        }
-        AddCompressedRtfFromHtml(message_);
-    }
+    PstMail(std::shared_ptr<PstStoreHandle> h, std::uint32_t folder)
+        : ModelMail("IPM.Note", std::nullopt, h->legacy_codepage), handle_(std::move(h)), folder_(folder) {}
     // A message the folder holds already (by Message-ID, date and subject, or by content) is
     // not added a second time, whoever imports it.
     bool Save() override {
@@ -107,18 +95,10 @@ public:
         saved_ = true;
         return !outcome.already_there;
     }
-    void SaveAs(const std::string& path, int format) override {
-        switch (format) {
-            case kOlRtf: WriteWholeFile(path, render::RenderRtf(message_)); return;
-            case kOlHtml: WriteWholeFile(path, render::RenderHtml(message_)); return;
-            default: throw ComError(kMAPI_E_NO_SUPPORT, "save format " + std::to_string(format) + " not supported");
-        }
-    }
 
 private:
     std::shared_ptr<PstStoreHandle> handle_;
     std::uint32_t folder_;
-    mapi::Message message_;
     bool saved_ = false;
 };
 

@@ -7,8 +7,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "store/com_error.h"
+#include "store/mapi/message.h"
 
 namespace store {
 
@@ -27,6 +29,11 @@ class RDOMail {
 public:
     virtual ~RDOMail() = default;
     virtual void Import(const std::string& path, int format) = 0;
+    // The same import from a text in memory, whatever bytes it holds: no file in between.
+    virtual void ImportText(std::string_view text, int format) = 0;
+    // Takes a message model made beforehand (store::MessageFromRfc822), so that the parsing can
+    // run away from the thread that saves.
+    virtual void ImportMessage(mapi::Message message) = 0;
     // Stores the item; false when its folder held the same message already and nothing was added.
     virtual bool Save() = 0;
     virtual void SaveAs(const std::string& path, int format) = 0;

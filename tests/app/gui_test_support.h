@@ -27,9 +27,9 @@
 #include "app/ombrik_dlg.h"
 #include "app/prompter.h"
 #include "app/wx_text.h"
-#include "job/conversion_window.h"
-#include "job/job_settings.h"
-#include "job/job_tally.h"
+#include "conversion/conversion_window.h"
+#include "conversion/job_settings.h"
+#include "conversion/job_tally.h"
 #include "platform/outlook_probe.h"
 
 namespace guitest {

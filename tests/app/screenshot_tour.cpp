@@ -22,7 +22,7 @@
 #include "app/prompter.h"
 #include "app/save_pst_option.h"
 #include "fixtures/dbx_builder.h"
-#include "job/job_settings.h"
+#include "conversion/job_settings.h"
 #include "platform/outlook_probe.h"
 
 namespace {

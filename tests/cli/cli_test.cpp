@@ -82,6 +82,9 @@ TEST(Cli, ExitStatusTellsFailuresFromUsageErrors) {
     EXPECT_EQ(RunCli("--dest " + Quote(dir.path()) + " --format doc x.dbx").status, 2);
     EXPECT_EQ(RunCli("--dest " + Quote(dir.path()) + " --codepage no-such-cp " + Quote(dir / "Bad.dbx")).status, 2);
     EXPECT_EQ(RunCli("--bogus").status, 2);
+    for (const char* threads : {"0", "-1", "many", "1000", ""})
+        EXPECT_EQ(RunCli("--dest " + Quote(dir.path()) + " --threads '" + threads + "' " + Quote(dir / "Bad.dbx")).status, 2)
+            << threads;
     const CliRun help = RunCli("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Exit status"), std::string::npos);
@@ -314,4 +317,25 @@ TEST(Cli, CheckPstGivesOneVerdictThatMatchesItsExitStatus) {
         EXPECT_EQ(run.out.find("DAMAGED") != std::string::npos, c.file == damaged) << run.out;
     }
     EXPECT_NE(RunCli("--help").out.find("not added again"), std::string::npos);
+}
+
+TEST(Cli, ThreadsOptionGivesTheSameFilesAsOneThread) {
+    fixtures::TempFolder dir;
+    fixtures::DbxFileBuilder builder;
+    for (int i = 0; i < 9; ++i) {
+        const std::string subject = "m" + std::to_string(i);
+        builder.AddEmail(Email(subject, "Subject: " + subject + "\r\nFrom: a@b.c\r\n\r\nbody " + subject + "\r\n"));
+    }
+    builder.WriteTo(dir / "In.dbx");
+    std::filesystem::create_directories(dir / "one");
+    std::filesystem::create_directories(dir / "three");
+    const CliRun one = RunCli("--dest " + Quote(dir / "one") + " --format html --threads 1 " + Quote(dir / "In.dbx"));
+    const CliRun three = RunCli("--dest " + Quote(dir / "three") + " --format html --threads 3 " + Quote(dir / "In.dbx"));
+    EXPECT_EQ(one.status, 0) << one.out;
+    EXPECT_EQ(three.status, 0) << three.out;
+    for (int i = 0; i < 9; ++i) {
+        const std::string name = "/ExportDBX/In/m" + std::to_string(i) + std::to_string(8 - i) + ".html";
+        EXPECT_EQ(fixtures::ReadFile(dir / ("one" + name)), fixtures::ReadFile(dir / ("three" + name))) << name;
+        EXPECT_NE(fixtures::ReadFile(dir / ("three" + name)).find("body m" + std::to_string(i)), std::string::npos) << name;
+    }
 }

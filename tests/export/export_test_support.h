@@ -7,9 +7,9 @@
 #include "fixtures/dbx_builder.h"
 #include "fixtures/recording_window.h"
 #include "fixtures/temp_folder.h"
-#include "job/folder_export.h"
-#include "job/job_settings.h"
-#include "job/job_tally.h"
+#include "conversion/folder_export.h"
+#include "conversion/job_settings.h"
+#include "conversion/job_tally.h"
 
 namespace testsupport {
 

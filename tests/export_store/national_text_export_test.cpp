@@ -8,7 +8,7 @@
 #include "export/export_test_support.h"
 #include "export/store_export.h"
 #include "fixtures/temp_folder.h"
-#include "job/pst_export.h"
+#include "job/pst_job.h"
 #include "platform/text_encoding.h"
 #include "store/mime/national_samples.h"
 #include "store/msg/msg_test_support.h"

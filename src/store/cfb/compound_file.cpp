@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
-#include <unistd.h>
 
+#include "platform/output_file.h"
 #include "platform/text_encoding.h"
 
 namespace cfb {
@@ -143,8 +143,8 @@ void Flatten(const Storage& storage, std::uint32_t id, std::vector<FlatEntry>& f
         flat.push_back(std::move(e));
     }
     std::sort(children.begin(), children.end(), [&](std::uint32_t a, std::uint32_t b) {
-        const std::u16string na(flat[a].storage ? flat[a].storage->name() : flat[a].stream->name);
-        const std::u16string nb(flat[b].storage ? flat[b].storage->name() : flat[b].stream->name);
+        const std::u16string& na = flat[a].storage ? flat[a].storage->name() : flat[a].stream->name;
+        const std::u16string& nb = flat[b].storage ? flat[b].storage->name() : flat[b].stream->name;
         return CompareEntryNames(na, nb) < 0;
     });
     flat[id].entry.child_id =
@@ -157,28 +157,24 @@ void Flatten(const Storage& storage, std::uint32_t id, std::vector<FlatEntry>& f
 
 class SectorWriter {
 public:
-    explicit SectorWriter(std::FILE* out) : out_(out) {}
-    void Write(const void* data, std::size_t size) {
-        if (size != 0 && std::fwrite(data, 1, size, out_) != size) throw WriteError("write to compound file failed");
-        written_ += size;
-    }
-    void PadTo(std::uint64_t unit) {
-        static const std::array<std::uint8_t, kSectorSize> zeros{};
-        std::uint64_t rest = (unit - written_ % unit) % unit;
-        Write(zeros.data(), static_cast<std::size_t>(rest));
-    }
+    explicit SectorWriter(std::string& out) : out_(out) {}
+    void Write(const void* data, std::size_t size) { out_.append(static_cast<const char*>(data), size); }
+    void PadTo(std::uint64_t unit) { out_.append(static_cast<std::size_t>((unit - out_.size() % unit) % unit), '\0'); }
     void WriteU32(std::uint32_t value) { Write(&value, 4); }
 
 private:
-    std::FILE* out_;
-    std::uint64_t written_ = 0;
+    std::string& out_;
 };
 
 }  // namespace
 
 int CompareEntryNames(const std::u16string& a, const std::u16string& b) {
     if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
-    for (std::size_t i = 0; i < a.size(); ++i) {
+    // Names of one storage mostly share a long prefix ("__substg1.0_"): units that are equal as
+    // they stand are equal upper-cased too, so the case folding starts at the first difference.
+    const std::size_t first_difference =
+        static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin());
+    for (std::size_t i = first_difference; i < a.size(); ++i) {
         char16_t ua = UpperUnit(a[i]), ub = UpperUnit(b[i]);
         if (ua != ub) return ua < ub ? -1 : 1;
     }
@@ -213,7 +209,7 @@ void Storage::AddStream(const std::string& name, std::vector<std::uint8_t> data)
 
 Storage MakeRootStorage() { return Storage(u"Root Entry"); }
 
-void WriteCompoundFile(const Storage& root, std::FILE* out) {
+std::string CompoundFileBytes(const Storage& root) {
     // Directory.
     std::vector<FlatEntry> flat(1);
     FillName(flat[0].entry, root.name());
@@ -304,6 +300,8 @@ void WriteCompoundFile(const Storage& root, std::FILE* out) {
         header.difat[k] = k < fat_sectors ? first_fat_sector + k : FREESECT;
     }
 
+    std::string out;
+    out.reserve((std::size_t(data_sectors) + fat_sectors + difat_sectors + 1) * kSectorSize);
     SectorWriter writer(out);
     writer.Write(&header, sizeof header);
     // Mini stream: the small streams in directory order, each padded to a mini sector.
@@ -333,26 +331,19 @@ void WriteCompoundFile(const Storage& root, std::FILE* out) {
         }
         writer.WriteU32(d + 1 < difat_sectors ? first_difat_sector + d + 1 : ENDOFCHAIN);
     }
-    if (std::fflush(out) != 0 || std::ferror(out)) throw WriteError("write to compound file failed");
+    return out;
+}
+
+void WriteCompoundFile(const Storage& root, std::FILE* out) {
+    const std::string bytes = CompoundFileBytes(root);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size() || std::fflush(out) != 0 || std::ferror(out))
+        throw WriteError("write to compound file failed");
 }
 
 void WriteCompoundFile(const Storage& root, const std::string& path) {
-    // A file already there is replaced, never written through: unlink first so a link planted
-    // at the path is not followed, then create exclusively.
-    ::unlink(path.c_str());
-    std::FILE* out = std::fopen(path.c_str(), "wbx");
-    if (out == nullptr) throw WriteError("cannot create " + path + ": " + std::strerror(errno));
-    try {
-        WriteCompoundFile(root, out);
-    } catch (...) {
-        std::fclose(out);
-        ::unlink(path.c_str());
-        throw;
-    }
-    if (std::fclose(out) != 0) {
-        ::unlink(path.c_str());
-        throw WriteError("cannot close " + path);
-    }
+    // Whatever is at the path is replaced, never written through: a link planted there is removed.
+    const int error = platform::WriteWholeFile(path, CompoundFileBytes(root), platform::OutputMode::kReplace);
+    if (error != 0) throw WriteError("cannot write " + path + ": " + platform::ErrorText(error));
 }
 
 }  // namespace cfb

@@ -44,6 +44,8 @@ private:
 // The root storage of a new file ("Root Entry").
 Storage MakeRootStorage();
 
+// The bytes of the whole file; throws WriteError for a tree the format cannot hold.
+std::string CompoundFileBytes(const Storage& root);
 // Writes the file; throws WriteError on any failed write (the caller removes the file).
 void WriteCompoundFile(const Storage& root, std::FILE* out);
 // Writes to path, replacing a file there; on failure removes what it wrote and throws WriteError.

@@ -29,23 +29,29 @@ std::size_t PropertyHeaderSize(ObjectKind kind) {
     }
 }
 
-void PutU16(Bytes& out, std::uint16_t v) {
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
+// Little-endian values appended in one piece: these run for every property of every message.
+template <typename T>
+void PutLittleEndian(Bytes& out, T v) {
+    std::uint8_t bytes[sizeof(T)];
+    for (std::size_t i = 0; i < sizeof(T); ++i) bytes[i] = static_cast<std::uint8_t>(v >> (8 * i));
+    out.insert(out.end(), bytes, bytes + sizeof(T));
 }
-void PutU32(Bytes& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-void PutU64(Bytes& out, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
+void PutU32(Bytes& out, std::uint32_t v) { PutLittleEndian(out, v); }
+void PutU64(Bytes& out, std::uint64_t v) { PutLittleEndian(out, v); }
 
+// UTF-16LE bytes of a UTF-8 text. Most property text is ASCII, which is widened byte by byte;
+// only the rest goes through the general conversion.
 Bytes Utf16Bytes(const std::string& text, bool with_terminator) {
-    std::u16string wide = Utf8ToUtf16(text);
-    Bytes out;
-    out.reserve(wide.size() * 2 + 2);
-    for (char16_t c : wide) PutU16(out, c);
-    if (with_terminator) PutU16(out, 0);
+    std::size_t ascii = 0;
+    while (ascii < text.size() && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
+    const std::u16string rest = ascii < text.size() ? Utf8ToUtf16(text.substr(ascii)) : std::u16string();
+    Bytes out((ascii + rest.size() + (with_terminator ? 1 : 0)) * 2, 0);
+    std::uint8_t* p = out.data();
+    for (std::size_t i = 0; i < ascii; ++i, p += 2) p[0] = static_cast<std::uint8_t>(text[i]);
+    for (char16_t c : rest) {
+        *p++ = static_cast<std::uint8_t>(c);
+        *p++ = static_cast<std::uint8_t>(c >> 8);
+    }
     return out;
 }
 
@@ -348,6 +354,12 @@ void BuildMsgStorage(const mapi::Message& message, cfb::Storage& root) {
     NameMap names;
     WriteMessageObject(message, root, ObjectKind::TopMessage, names, 0);
     names.WriteStorage(root);
+}
+
+std::string MsgFileBytes(const mapi::Message& message) {
+    cfb::Storage root = cfb::MakeRootStorage();
+    BuildMsgStorage(message, root);
+    return cfb::CompoundFileBytes(root);
 }
 
 void WriteMsgFile(const mapi::Message& message, const std::string& path) {

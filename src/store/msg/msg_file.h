@@ -13,6 +13,8 @@ namespace msg {
 // Throws std::invalid_argument for a model the format cannot hold.
 void BuildMsgStorage(const mapi::Message& message, cfb::Storage& root);
 
+// The bytes of the message's Unicode MSG file; throws cfb::WriteError or std::invalid_argument.
+std::string MsgFileBytes(const mapi::Message& message);
 // Writes the message to path as a Unicode MSG file; throws cfb::WriteError or
 // std::invalid_argument, leaving no partial file behind.
 void WriteMsgFile(const mapi::Message& message, const std::string& path);

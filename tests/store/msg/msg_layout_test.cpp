@@ -8,7 +8,7 @@
 #include "store/cfb/cfb_test_reader.h"
 #include "store/mime/mime_import.h"
 #include "store/msg/msg_file.h"
-#include "store/native_session.h"
+#include "store/mail_item.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "store/mime/mime_import.h"
 #include "store/msg/msg_file.h"
 #include "store/msg/msg_test_support.h"
-#include "store/native_session.h"
+#include "store/mail_item.h"
 #include "store/render/render.h"
 
 using msgtest::DumpMsg;

@@ -107,3 +107,27 @@ TEST(StoreSession, SaveAsWritesRtfAndHtmlAndNeverFollowsALinkAtThePath) {
     EXPECT_NE(ReadFile(dir / "out.rtf").find("The body."), std::string::npos);
     EXPECT_NE(ReadFile(dir / "out.html").find("<td>Hello</td>"), std::string::npos);
 }
+
+// A text in memory makes the same MSG file as the same bytes read from a file; a zero byte in the
+// body does not end it.
+TEST(StoreSession, ImportFromMemoryEqualsImportFromAFileAndKeepsZeroBytes) {
+    fixtures::TempFolder dir;
+    auto session = Session();
+    const std::string text = std::string(kMessage) + std::string("after a zero: ") + '\0' + " TAIL\r\n";
+    WriteFile(dir / "in.eml", text);
+    auto from_file = session->CreateMessageFromMsgFile(dir / "file.msg", "IPM.Note", store::kOlMsgUnicode);
+    from_file->Import(dir / "in.eml", store::kOlRfc822);
+    from_file->Save();
+    auto from_memory = session->CreateMessageFromMsgFile(dir / "memory.msg", "IPM.Note", store::kOlMsgUnicode);
+    from_memory->ImportText(text, store::kOlRfc822);
+    from_memory->Save();
+    EXPECT_EQ(ReadFile(dir / "memory.msg"), ReadFile(dir / "file.msg"));
+    std::string ascii;
+    for (char c : ReadFile(dir / "memory.msg"))
+        if (c != '\0') ascii.push_back(c);
+    EXPECT_NE(ascii.find("TAIL"), std::string::npos);
+    EXPECT_LT(HresultOf([&] { from_memory->ImportText(text, 9); }), 0);
+    // The rendering of a memory import holds the text after the zero byte as well.
+    from_memory->SaveAs(dir / "memory.html", store::kOlHtml);
+    EXPECT_NE(ReadFile(dir / "memory.html").find("TAIL"), std::string::npos);
+}

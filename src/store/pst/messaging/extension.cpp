@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "store/pst/messaging/checker.h"
+#include "platform/output_file.h"
 #include "store/pst/ndb/file_io.h"
 #include "store/pst/ndb/format.h"
 
@@ -104,9 +105,9 @@ int CopyBytes(int in, int out) {
 void CopyFileContents(const std::string& src, const std::string& dst) {
     int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) throw PstSystemError("cannot open " + src, errno);
-    int out = ::open(dst.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    int out = platform::OpenOutputDescriptor(dst, platform::OutputMode::kCreateNew, true, true);
     if (out < 0) {
-        int err = errno;
+        int err = -out;
         ::close(in);
         throw PstSystemError("cannot create the working copy " + dst, err);
     }

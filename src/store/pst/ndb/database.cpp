@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "store/pst/ndb/crc.h"
+#include "platform/output_file.h"
 #include "store/pst/ndb/file_io.h"
 
 namespace pst::ndb {
@@ -88,8 +89,9 @@ Database::~Database() {
 
 std::unique_ptr<Database> Database::Create(const std::string& path, CryptMethod method) {
     std::unique_ptr<Database> db(new Database());
-    db->fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (db->fd_ < 0) throw PstSystemError("cannot create " + path, errno);
+    const int fd = platform::OpenOutputDescriptor(path, platform::OutputMode::kTruncate, true);
+    if (fd < 0) throw PstSystemError("cannot create " + path, -fd);
+    db->fd_ = fd;
     db->writable_ = true;
     db->InitNew(method);
     return db;

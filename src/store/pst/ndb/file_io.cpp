@@ -4,17 +4,12 @@
 
 #include <cerrno>
 
+#include "platform/output_file.h"
+
 namespace pst::ndb {
 
 int WriteFully(int fd, const void* data, std::size_t size, std::uint64_t offset) {
-    const auto* p = static_cast<const std::uint8_t*>(data);
-    for (std::size_t done = 0; done < size;) {
-        const ssize_t n = ::pwrite(fd, p + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return n < 0 ? errno : EIO;
-        done += static_cast<std::size_t>(n);
-    }
-    return 0;
+    return platform::WriteAllAt(fd, data, size, offset);
 }
 
 std::int64_t ReadFully(int fd, void* data, std::size_t size, std::uint64_t offset) {

@@ -1,4 +1,4 @@
-#include "store/store_objects.h"
+#include "job/store_objects.h"
 
 StoreObjects& CurrentStoreObjects() {
     static StoreObjects objects;

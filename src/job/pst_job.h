@@ -2,11 +2,6 @@
 // all of them ("new", "old"), with one folder per folder file under the store's top folder.
 #pragma once
 
-#include <memory>
-#include <string>
-
-#include "store/session.h"
-
 class ConversionWindow;
 class JobTally;
 struct JobSettings;
@@ -17,7 +12,3 @@ inline const char* const kStoreBusyText = "Waiting for another conversion to fin
 // Runs the whole PST job on the worker thread. False when the options dialog was cancelled or the
 // session could not be made (no completion step follows); true otherwise.
 bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tally, int row_count);
-
-// Imports the e-mails of one folder file into folder, newest slot first; lets no failure out.
-void ImportFolderIntoPst(ConversionWindow& window, const JobSettings& settings, JobTally& tally,
-                         std::string dbx_path, std::string destination_path, std::shared_ptr<store::RDOFolder> folder);

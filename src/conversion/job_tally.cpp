@@ -1,4 +1,4 @@
-#include "job/job_tally.h"
+#include "conversion/job_tally.h"
 
 #include <algorithm>
 

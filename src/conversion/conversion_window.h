@@ -4,7 +4,8 @@
 #include <cstddef>
 #include <string>
 
-class JobTally;
+#include "conversion/job_tally.h"
+
 struct JobSettings;
 
 // Message box style bits, as the Windows values the dialogs were designed with.
@@ -35,12 +36,14 @@ public:
     virtual bool StopRequested() { return false; }
     // Called on the worker thread once the job has ended (after the completion message).
     virtual void JobFinished() {}
-    // Before each message of a folder file: message is 1-based, message_count the folder's total.
+    // Before each item of a folder file: "message n of N" of the file at folder_path.
     virtual void ShowJobProgress(const std::string& folder_path, std::size_t message, std::size_t message_count) {
         (void)folder_path;
         (void)message;
         (void)message_count;
     }
-    // The end of a job: by default the completion text and the tally's summary in a message box.
-    virtual void ShowJobSummary(const JobTally& tally);
+    // The completion step's message: the completion text and the tally's summary.
+    virtual void ShowJobSummary(const JobTally& tally) {
+        ShowMessage(kCompletionText + tally.Summary(), kMessageTitle, msgbox::kJobMessage);
+    }
 };

@@ -1,4 +1,4 @@
-#include "job/job_settings.h"
+#include "conversion/job_settings.h"
 
 JobSettings& CurrentJobSettings() {
     static JobSettings settings;

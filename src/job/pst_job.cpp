@@ -1,27 +1,25 @@
-#include "job/pst_export.h"
+#include "job/pst_job.h"
 
-#include <cstdio>
-
-#include "export/folder_session.h"
-#include "export/output_naming.h"
+#include "conversion/conversion_window.h"
+#include "conversion/job_settings.h"
+#include "conversion/job_tally.h"
+#include "export/exporters.h"
+#include "export/pst_export.h"
 #include "export/store_export.h"
-#include "job/conversion_window.h"
-#include "job/job_settings.h"
-#include "job/job_tally.h"
-#include "msgfile/message_file.h"
+#include "job/store_objects.h"
 #include "platform/paths.h"
 
 namespace {
 
-// The values of a PST job (the process-wide store objects, held per job here).
+// The values of a PST job; its folders are kept in the process-wide store objects.
 struct PstJob {
     ConversionWindow& window;
     JobSettings& settings;
     JobTally& tally;
     std::shared_ptr<store::RDOSession> session;
     std::shared_ptr<store::RDOStore> store;
-    std::shared_ptr<store::RDOFolder> root_folder;
     std::string root_path;
+    StoreObjects& objects = CurrentStoreObjects();
 };
 
 // Opens the store at path and its top folder.
@@ -29,8 +27,8 @@ void OpenStoreAndRoot(PstJob& job, const std::string& path) {
     job.store = job.session->LogonPstStore(path, store::kOlStoreUnicode);
     if (!job.store) throw store::ComError(store::kE_POINTER, "no store");
     job.root_path = "\\\\" + job.store->DisplayName();
-    job.root_folder = job.session->GetFolderFromPath(job.root_path);
-    if (!job.root_folder) throw store::ComError(store::kE_POINTER, "no top folder");
+    job.objects.root_folder = job.session->GetFolderFromPath(job.root_path);
+    if (!job.objects.root_folder) throw store::ComError(store::kE_POINTER, "no top folder");
 }
 
 // The folder named like the folder file under the top folder, made when it is not there.
@@ -41,7 +39,7 @@ std::shared_ptr<store::RDOFolder> FindOrCreateTargetFolder(PstJob& job, const st
     } catch (const std::exception&) {
         // Not there yet: add it below.
     }
-    auto folders = job.root_folder->Folders();
+    auto folders = job.objects.root_folder->Folders();
     if (!folders) throw store::ComError(store::kE_POINTER, "no folder collection");
     auto folder = folders->Add(name, store::kOlFolderMail);
     if (!folder) throw store::ComError(store::kE_POINTER, "no new folder");
@@ -55,15 +53,19 @@ void LogOff(PstJob& job) {
     } catch (const std::exception& error) {
         job.tally.CountFailure(job.settings.pst_path, store::DescribeFailure(error));
     }
-    job.root_folder.reset();
+    job.objects.root_folder.reset();
     job.store.reset();
 }
 
+// The row's folder file through the exporter of "pst", into the folder named like the file.
 void ImportRow(PstJob& job, int row) {
     const std::string dbx_path = job.window.RowText(row, 0);
     const std::string file_name = job.window.RowText(row, 1);
-    auto target = FindOrCreateTargetFolder(job, file_name);
-    ImportFolderIntoPst(job.window, job.settings, job.tally, dbx_path, job.settings.destination_path, std::move(target));
+    job.objects.target_folder = FindOrCreateTargetFolder(job, file_name);
+    PstTargetFolder target(job.objects.target_folder);
+    ExportContext context{job.window, job.settings, job.tally, &target};
+    FindFolderExporter("pst")(context, dbx_path, job.settings.destination_path, file_name);
+    job.objects.target_folder.reset();
 }
 
 void RunSingleStoreJob(PstJob& job, int row_count) {
@@ -98,7 +100,7 @@ void RunSeparateStoresLoop(PstJob& job, int row_count) {
 bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tally, int row_count) {
     window.RunPstOptionsDialog(settings);
     if (settings.pst_options_answer == "no") return false;
-    PstJob job{window, settings, tally, nullptr, nullptr, nullptr, {}};
+    PstJob job{window, settings, tally, nullptr, nullptr, {}};
     try {
         job.session = store::CreateSessionFromProgId(store::kSessionProgId);
         if (!job.session) throw store::ComError(store::kE_POINTER, "no session");
@@ -122,54 +124,4 @@ bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tal
     if (settings.pst_path.empty()) return true;
     RunSingleStoreJob(job, row_count);
     return true;
-}
-
-void ImportFolderIntoPst(ConversionWindow& window, const JobSettings& settings, JobTally& tally, std::string dbx_path,
-                         std::string destination_path, std::shared_ptr<store::RDOFolder> folder) {
-    try {
-        platform::CreateDirectory(destination_path);
-        FolderReader reader(dbx_path);
-        if (!reader.is_open()) {
-            tally.CountFailure(dbx_path, DbxErrorText());
-            return;
-        }
-        tally.CountFolder();
-        // The temporary message files go into a folder of our own, never beside the user's files.
-        platform::PrivateTempDir temp_dir;
-        std::shared_ptr<store::RDOItems> items;
-        const bool completed = ForEachEmail(reader, window, tally, dbx_path, [&](std::int32_t slot, DbxEmail& message) {
-            DbxEmail* email = &message;
-            const std::string temp_path =
-                platform::JoinPath(temp_dir.path(), MakeMessageFileName(email->subject, slot, MessageCodepage(*email, settings.codepage)));
-            window.SetStatusText(temp_path);
-            const bool text_complete = email->text_complete;
-            try {
-                const WriteResult written = WriteMessageFile(temp_path, email->message_text);
-                if (!written) throw std::runtime_error("cannot write the temporary message file: " + written.error);
-                if (folder) items = folder->Items();
-                if (!items) throw store::ComError(store::kE_POINTER, "no item collection");
-                auto item = items->Add(store::kOlMailItem);
-                if (!item) throw store::ComError(store::kE_POINTER, "no message item");
-                item->Import(temp_path, store::kOlRfc822);
-                const bool added = item->Save();
-                platform::DeleteFile(temp_path);
-                if (!added) {
-                    tally.CountAlreadyThere();
-                    return;
-                }
-            } catch (const std::exception& error) {
-                platform::DeleteFile(temp_path);
-                // One failed message does not cost the rest of the folder.
-                tally.CountFailure(dbx_path, "message " + std::to_string(slot) + ": " + store::DescribeFailure(error));
-                return;
-            }
-            if (text_complete)
-                tally.CountMessage();
-            else
-                tally.CountFailure(dbx_path, "message " + std::to_string(slot) + ": message text damaged in the folder file");
-        });
-        if (completed) window.SetProgress(0);
-    } catch (const std::exception& error) {
-        tally.CountFailure(dbx_path, store::DescribeFailure(error));
-    }
 }

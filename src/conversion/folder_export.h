@@ -1,4 +1,4 @@
-// The signature shared by every folder exporter (EML, MBOX, MSG/RTF/HTML).
+// The signature shared by every folder exporter (EML, MBOX, MSG/RTF/HTML, PST).
 #pragma once
 
 #include <functional>
@@ -8,11 +8,19 @@ class ConversionWindow;
 class JobTally;
 struct JobSettings;
 
+// A destination the job opened for the folder exports of one form (a folder of a PST store);
+// each form that needs one defines its own.
+class ExportTarget {
+public:
+    virtual ~ExportTarget() = default;
+};
+
 // Everything one folder export needs besides its three texts.
 struct ExportContext {
     ConversionWindow& window;
     const JobSettings& settings;
     JobTally& tally;
+    ExportTarget* target = nullptr;
 };
 
 using FolderExporter = std::function<void(ExportContext& context, const std::string& dbx_path,

@@ -1,0 +1,70 @@
+// The one walk over a folder file that every form shares: open it (or tell the user it cannot
+// be), visit the items from the highest slot down, step the progress, count what was written
+// and what failed, stop at a message boundary when asked. What a form does with each e-mail is
+// its sink's business.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "conversion/folder_export.h"
+#include "dbx/dbx.h"
+#include "store/mapi/message.h"
+
+inline const char* const kUnableToOpenDbx = "Unable to open DBX File";
+
+// One e-mail taken out of the reader, so that its preparation can run on another thread while
+// the reader goes on to the next slot.
+struct FolderMessage {
+    std::int32_t slot = 0;
+    DbxText text;  // the whole chain the record points to, whatever bytes it holds
+    DbxText subject;
+    DbxText sender_address;
+    std::uint64_t date = 0;
+    bool text_complete = false;
+};
+
+// A message on its way through a sink: what the sink made of it ahead of the write.
+struct PreparedMessage {
+    FolderMessage message;
+    std::string output;                 // the bytes of the output file, when made ahead
+    std::optional<mapi::Message> model;  // the message model, when the form stores one
+    std::string failure;                // why the preparation failed; empty when it did not
+    bool already_there = false;         // set by Write: the output held this message already
+};
+
+// What one form does with the e-mails of one folder file.
+class MessageSink {
+public:
+    virtual ~MessageSink() = default;
+    // Before the folder file is opened: folders and files the form needs. False ends the
+    // folder here; the sink has counted or shown why.
+    virtual bool Begin() { return true; }
+    // True when Prepare does work worth a worker thread.
+    virtual bool PreparesAhead() const { return false; }
+    // Work that touches no output, the window or the tally: may run on any thread. Records a
+    // failure in message.failure rather than throwing.
+    virtual void Prepare(PreparedMessage& message) { (void)message; }
+    // The status line while the message is written, and what its failures are counted against.
+    virtual std::string StatusText(const FolderMessage& message) = 0;
+    virtual std::string FailureSubject(const FolderMessage& message) = 0;
+    // Writes one message, on the loop's thread, in slot order; returns why it failed, or "".
+    virtual std::string Write(PreparedMessage& message) = 0;
+    // After the last message, a stop or a failure. False when the output failed as a whole
+    // (counted by the sink): the messages written into it are then not counted.
+    virtual bool End() { return true; }
+    // A failure that ends the folder also sets the progress bar back to 0.
+    virtual bool ResetsProgressOnFailure() const { return false; }
+};
+
+// Runs the folder file at dbx_path through sink. Never throws: every failure is counted in the
+// context's tally.
+void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageSink& sink);
+
+// The reader's current error message, for failure summaries.
+std::string DbxErrorText();
+
+// The number of worker threads a setting asks for (0: the machine's cores).
+unsigned WorkerThreadCount(unsigned threads_setting);

@@ -1,0 +1,67 @@
+#include "export/pst_export.h"
+
+#include "conversion/job_settings.h"
+#include "conversion/job_tally.h"
+#include "export/folder_loop.h"
+#include "export/output_naming.h"
+#include "platform/paths.h"
+#include "store/mail_item.h"
+
+namespace {
+
+// Each e-mail becomes a new item of the target folder. The MIME parsing and the compressed RTF
+// are made ahead on worker threads; adding to the store stays on the writer, in slot order.
+// The 8-bit text without a charset is read in the job's code page.
+class PstSink : public MessageSink {
+public:
+    PstSink(ExportContext& context, std::string dbx_path) : context_(context), dbx_path_(std::move(dbx_path)) {}
+
+    bool Begin() override {
+        const auto* target = dynamic_cast<const PstTargetFolder*>(context_.target);
+        if (target == nullptr || !target->folder()) {
+            context_.tally.CountFailure(dbx_path_, "no PST folder to import into");
+            return false;
+        }
+        items_ = target->folder()->Items();
+        if (!items_) throw store::ComError(store::kE_POINTER, "no item collection");
+        return true;
+    }
+    bool PreparesAhead() const override { return true; }
+    void Prepare(PreparedMessage& prepared) override {
+        const std::string_view text = prepared.message.text ? std::string_view(*prepared.message.text) : std::string_view();
+        prepared.model = store::MessageFromRfc822(text, context_.settings.codepage);
+    }
+    std::string StatusText(const FolderMessage& message) override {
+        const std::string codepage = MessageCodepage(message.subject, message.text, context_.settings.codepage);
+        return SubjectDisplayText(message.subject, codepage);
+    }
+    std::string FailureSubject(const FolderMessage& message) override {
+        return dbx_path_ + ": message " + std::to_string(message.slot);
+    }
+    std::string Write(PreparedMessage& prepared) override {
+        auto item = items_->Add(store::kOlMailItem);
+        if (!item) throw store::ComError(store::kE_POINTER, "no message item");
+        item->ImportMessage(std::move(*prepared.model));
+        prepared.model.reset();
+        // A message the folder holds already (an earlier run of the same folder file) is not added
+        // a second time; the summary counts it apart.
+        if (!item->Save()) prepared.already_there = true;
+        return {};
+    }
+
+private:
+    ExportContext& context_;
+    std::string dbx_path_;
+    std::shared_ptr<store::RDOItems> items_;
+};
+
+}  // namespace
+
+void ExportFolderToPst(ExportContext& context, const std::string& dbx_path, const std::string& destination_path,
+                       const std::string& folder_name) {
+    (void)folder_name;
+    // The destination is made as for every form, though nothing of a PST export goes there.
+    platform::CreateDirectory(destination_path);
+    PstSink sink(context, dbx_path);
+    RunFolderLoop(context, dbx_path, sink);
+}

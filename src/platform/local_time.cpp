@@ -1,0 +1,10 @@
+#include "platform/local_time.h"
+
+namespace platform {
+
+bool ToLocalTime(std::int64_t unix_seconds, std::tm& local) {
+    const auto t = static_cast<std::time_t>(unix_seconds);
+    return localtime_r(&t, &local) != nullptr;  // the reentrant form: workers may format dates too
+}
+
+}  // namespace platform

@@ -1,0 +1,12 @@
+// Calendar time in the machine's time zone.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+namespace platform {
+
+// The local calendar time of seconds since 1970-01-01 UTC; false when the platform cannot give it.
+bool ToLocalTime(std::int64_t unix_seconds, std::tm& local);
+
+}  // namespace platform

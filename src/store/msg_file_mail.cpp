@@ -1,0 +1,33 @@
+#include "store/msg_file_mail.h"
+
+#include <stdexcept>
+
+#include "store/msg/msg_file.h"
+
+namespace store {
+
+std::string MsgFileBytes(const mapi::Message& message) {
+    try {
+        return msg::MsgFileBytes(message);
+    } catch (const std::invalid_argument& e) {
+        throw ComError(kE_INVALIDARG, e.what());
+    }
+}
+
+MsgFileMail::MsgFileMail(std::string path, const std::string& message_class, std::string legacy_codepage)
+    : ModelMail(message_class, message_class, std::move(legacy_codepage)), path_(std::move(path)) {}
+
+bool MsgFileMail::Save() {
+    WriteWholeFile(path_, MsgFileBytes(message_));
+    return true;
+}
+
+void MsgFileMail::SaveAs(const std::string& path, int format) {
+    if (format == kOlMsgUnicode) {
+        WriteWholeFile(path, MsgFileBytes(message_));
+        return;
+    }
+    ModelMail::SaveAs(path, format);
+}
+
+}  // namespace store

@@ -1,0 +1,378 @@
+// Every form through the same cases, run as a whole job: what one sink gets right the others must
+// too (the unopenable folder file, a damaged message, a write failure, the exit request, two
+// folder files of the same name, zero bytes in a message, links planted at the output, and the
+// same result with one worker thread or several).
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+
+#include <gtest/gtest.h>
+
+#include "conversion/job_settings.h"
+#include "conversion/job_tally.h"
+#include "export/export_test_support.h"
+#include "job/conversion_job.h"
+#include "store/msg/msg_test_support.h"
+#include "store/pst/messaging/store.h"
+
+namespace fs = std::filesystem;
+using fixtures::ReadFile;
+
+namespace {
+
+std::string Mail(const std::string& subject, const std::string& body) {
+    return "From: Ann <ann@example.com>\r\nTo: bob@example.com\r\nSubject: " + subject +
+           "\r\nDate: Sat, 01 Jan 2000 00:00:00 +0000\r\nMIME-Version: 1.0\r\n"
+           "Content-Type: text/plain; charset=us-ascii\r\n\r\n" + body + "\r\n";
+}
+
+std::string HtmlMail(const std::string& subject, const std::string& html) {
+    return "From: Ann <ann@example.com>\r\nTo: bob@example.com\r\nSubject: " + subject +
+           "\r\nDate: Sat, 01 Jan 2000 00:00:00 +0000\r\nMIME-Version: 1.0\r\n"
+           "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n--b1\r\n"
+           "Content-Type: text/html; charset=windows-1252\r\n\r\n" + html + "\r\n--b1\r\n"
+           "Content-Type: application/octet-stream; name=\"a.bin\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+           "AAECAwQFBgc=\r\n--b1--\r\n";
+}
+
+fixtures::DbxEmailSpec Email(const std::string& subject, const std::string& text) {
+    return testsupport::Email(subject, text);
+}
+
+// One job of one form over folder files made in the test.
+struct FormRun {
+    fixtures::TempFolder dir;
+    fixtures::RecordingWindow window;
+    JobSettings settings;
+    JobTally tally;
+
+    explicit FormRun(const std::string& option) {
+        settings.saving_option = option;
+        settings.destination_path = dir / "ExportDBX";
+        fs::create_directories(settings.destination_path);
+        window.pst_answer.pst_mode = "new";
+        window.pst_answer.pst_path = PstPath();
+        window.pst_answer.pst_options_answer = "yes";
+    }
+    std::string PstPath() const { return dir / "Out.pst"; }
+    std::string AddFolder(const std::string& subdir, const std::string& name, const fixtures::DbxFileBuilder& builder) {
+        fs::create_directories(dir / subdir);
+        const std::string path = dir / (subdir + "/" + name);
+        builder.WriteTo(path);
+        window.AddRow(path, name);
+        return path;
+    }
+    void Go() { tally = RunConversionJob(window, settings); }
+};
+
+// Every output file of a folder, by name.
+std::map<std::string, std::string> FilesIn(const std::string& directory) {
+    std::map<std::string, std::string> files;
+    if (!fs::is_directory(directory)) return files;
+    for (const auto& entry : fs::directory_iterator(directory))
+        files[entry.path().filename().string()] = ReadFile(entry.path().string());
+    return files;
+}
+
+// UTF-16LE text of the MSG streams read as bytes: the ASCII letters stay, the zero high bytes go.
+std::string Ascii16(const std::string& bytes) {
+    std::string out;
+    for (char c : bytes)
+        if (c != '\0') out.push_back(c);
+    return out;
+}
+
+// What each form makes of the messages, seen from outside: the outputs in order, each as text
+// that holds the message's subject and body.
+struct EmlForm {
+    static constexpr const char* kOption = "eml";
+    static constexpr bool kFilePerMessage = true;
+    static std::vector<std::string> Outputs(FormRun& run, const std::string& folder) {
+        std::vector<std::string> out;
+        for (auto& [name, bytes] : FilesIn(run.settings.destination_path + "/" + folder)) out.push_back(name + "\n" + bytes);
+        return out;
+    }
+    static std::string OutputPath(FormRun& run, const std::string& folder, const std::string& stem) {
+        return run.settings.destination_path + "/" + folder + "/" + stem + ".eml";
+    }
+};
+
+struct MboxForm {
+    static constexpr const char* kOption = "mbox";
+    static constexpr bool kFilePerMessage = false;
+    static std::vector<std::string> Outputs(FormRun& run, const std::string& folder) {
+        const std::string path = run.settings.destination_path + "/" + folder + ".mbox";
+        std::vector<std::string> out;
+        if (!fs::exists(path)) return out;
+        const std::string bytes = ReadFile(path);
+        for (std::size_t at = 0; at < bytes.size();) {
+            const std::size_t next = bytes.find("\n\nFrom ", at);
+            const std::size_t end = next == std::string::npos ? bytes.size() : next + 2;
+            out.push_back(bytes.substr(at, end - at));
+            at = end;
+        }
+        return out;
+    }
+    static std::string OutputPath(FormRun& run, const std::string& folder, const std::string&) {
+        return run.settings.destination_path + "/" + folder + ".mbox";
+    }
+};
+
+template <const char* const& kSuffixName>
+struct FileForm {
+    static constexpr bool kFilePerMessage = true;
+    static std::vector<std::string> Outputs(FormRun& run, const std::string& folder) {
+        std::vector<std::string> out;
+        for (auto& [name, bytes] : FilesIn(run.settings.destination_path + "/" + folder))
+            out.push_back(name + "\n" + (std::string(kSuffixName) == "msg" ? Ascii16(bytes) : bytes));
+        return out;
+    }
+    static std::string OutputPath(FormRun& run, const std::string& folder, const std::string& stem) {
+        return run.settings.destination_path + "/" + folder + "/" + stem + "." + kSuffixName;
+    }
+};
+inline const char* const kMsg = "msg";
+inline const char* const kRtf = "rtf";
+inline const char* const kHtml = "html";
+struct MsgForm : FileForm<kMsg> { static constexpr const char* kOption = "msg"; };
+struct RtfForm : FileForm<kRtf> { static constexpr const char* kOption = "rtf"; };
+struct HtmlForm : FileForm<kHtml> { static constexpr const char* kOption = "html"; };
+
+struct PstForm {
+    static constexpr const char* kOption = "pst";
+    static constexpr bool kFilePerMessage = false;
+    // The PST folder is named like the folder file, extension included.
+    static std::vector<std::string> Outputs(FormRun& run, const std::string& folder) {
+        std::vector<std::string> out;
+        if (!fs::exists(run.PstPath())) return out;
+        auto store = pst::messaging::Store::Open(run.PstPath(), false);
+        auto nid = store->FindFolderByPath(folder + ".dbx");
+        if (!nid) return out;
+        for (auto id : store->Messages(*nid)) {
+            const mapi::Message message = store->ReadMessage(id);
+            out.push_back(message.props.GetString(0x0037001F).value_or("") + "\n" +
+                          message.props.GetString(0x1000001F).value_or(""));
+        }
+        return out;
+    }
+    static std::string OutputPath(FormRun& run, const std::string&, const std::string&) { return run.PstPath(); }
+};
+
+template <typename Form>
+class EveryForm : public ::testing::Test {};
+
+using Forms = ::testing::Types<EmlForm, MboxForm, MsgForm, RtfForm, HtmlForm, PstForm>;
+TYPED_TEST_SUITE(EveryForm, Forms);
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+}  // namespace
+
+TYPED_TEST(EveryForm, WritesEveryMessageInSlotOrderWithProgressAndStatus) {
+    FormRun run(TypeParam::kOption);
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(Email("First", Mail("First", "body one"))).AddEmail(Email("Second", Mail("Second", "body two")));
+    run.AddFolder("src", "Inbox.dbx", builder);
+    run.Go();
+    const auto outputs = TypeParam::Outputs(run, "Inbox");
+    ASSERT_EQ(outputs.size(), 2u);
+    // The highest slot comes first: in the order of MBOX and PST, in the slot numbers of the names.
+    EXPECT_TRUE(Contains(outputs[0], "First")) << outputs[0];
+    EXPECT_TRUE(Contains(outputs[1], "Second")) << outputs[1];
+    EXPECT_EQ(run.window.progress, (std::vector<int>{1, 2, 0, 0}));
+    EXPECT_EQ(run.window.status.size(), 3u);
+    EXPECT_EQ(run.window.status.back(), "conversion process completed");
+    EXPECT_EQ(run.tally.messages(), 2u);
+    EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
+    ASSERT_EQ(run.window.messages.size(), 1u);
+    EXPECT_EQ(run.window.messages[0].text, "conversion process completed");
+}
+
+TYPED_TEST(EveryForm, AnUnopenableFolderFileIsToldWithItsPathAndReasonAndTheJobGoesOn) {
+    FormRun run(TypeParam::kOption);
+    fs::create_directories(run.dir / "bad");
+    fixtures::WriteFile(run.dir / "bad/Bad.dbx", "not a folder file at all");
+    run.window.AddRow(run.dir / "bad/Bad.dbx", "Bad.dbx");
+    fixtures::DbxFileBuilder good;
+    good.AddEmail(Email("Good", Mail("Good", "fine")));
+    run.AddFolder("src", "Good.dbx", good);
+    run.Go();
+    ASSERT_EQ(run.window.messages.size(), 2u);
+    const std::string& text = run.window.messages[0].text;
+    EXPECT_EQ(text.substr(0, text.find('\n')), "Unable to open DBX File");
+    EXPECT_TRUE(Contains(text, "\n" + run.dir / "bad/Bad.dbx" + ": ")) << text;
+    EXPECT_GT(text.size(), text.find(": ") + 2) << "the reason is missing: " << text;
+    EXPECT_EQ(run.window.messages[0].title, "Corvanti Ombrik   ");
+    EXPECT_EQ(run.window.messages[0].style, 0x1020u);
+    EXPECT_EQ(TypeParam::Outputs(run, "Good").size(), 1u);
+    EXPECT_EQ(run.tally.messages(), 1u);
+    EXPECT_EQ(run.tally.failures(), 1u);
+    EXPECT_TRUE(Contains(run.window.messages[1].text, "Bad.dbx"));
+}
+
+TYPED_TEST(EveryForm, ADamagedMessageIsCountedAndTheOthersStillConvert) {
+    FormRun run(TypeParam::kOption);
+    fixtures::DbxEmailSpec no_text = Email("Empty", "");
+    no_text.text.reset();
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(Email("A", Mail("A", "alpha"))).AddEmail(no_text).AddEmail(Email("C", Mail("C", "gamma")));
+    run.AddFolder("src", "Inbox.dbx", builder);
+    run.Go();
+    const auto outputs = TypeParam::Outputs(run, "Inbox");
+    EXPECT_EQ(outputs.size(), 3u);  // the damaged one still gives what there is of it
+    EXPECT_EQ(run.tally.messages(), 2u);
+    EXPECT_EQ(run.tally.failures(), 1u);
+    EXPECT_TRUE(Contains(run.tally.Summary(), "damaged")) << run.tally.Summary();
+}
+
+TYPED_TEST(EveryForm, AWriteFailureIsCountedAndReported) {
+    FormRun run(TypeParam::kOption);
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(Email("A", Mail("A", "alpha"))).AddEmail(Email("B", Mail("B", "beta"))).AddEmail(Email("C", Mail("C", "gamma")));
+    // A directory where the middle message's output (or the folder's whole output) should go.
+    fs::create_directories(fs::path(TypeParam::OutputPath(run, "Inbox", "B1")) / "x");
+    run.AddFolder("src", "Inbox.dbx", builder);
+    run.Go();
+    EXPECT_GE(run.tally.failures(), 1u);
+    ASSERT_FALSE(run.window.messages.empty());
+    EXPECT_TRUE(Contains(run.window.messages.back().text, "failure")) << run.window.messages.back().text;
+    if (TypeParam::kFilePerMessage) {
+        EXPECT_EQ(run.tally.messages(), 2u);
+        EXPECT_EQ(run.tally.failures(), 1u);
+        EXPECT_TRUE(Contains(run.tally.failure_lines().at(0), "B1")) << run.tally.failure_lines().at(0);
+    } else {
+        EXPECT_EQ(run.tally.messages(), 0u);
+    }
+}
+
+TYPED_TEST(EveryForm, TheExitRequestStopsAtAMessageBoundary) {
+    FormRun run(TypeParam::kOption);
+    fixtures::DbxFileBuilder builder;
+    for (int i = 0; i < 6; ++i) builder.AddEmail(Email("M", Mail("M", std::string(3000, char('a' + i)))));
+    run.AddFolder("src", "Inbox.dbx", builder);
+    fixtures::DbxFileBuilder later;
+    later.AddEmail(Email("Later", Mail("Later", "never")));
+    run.AddFolder("src2", "Later.dbx", later);
+    run.window.stop_after_status = 2;
+    run.Go();
+    const auto outputs = TypeParam::Outputs(run, "Inbox");
+    EXPECT_EQ(outputs.size(), 2u);
+    EXPECT_TRUE(TypeParam::Outputs(run, "Later").empty());
+    EXPECT_EQ(run.tally.messages(), 2u);
+    EXPECT_EQ(run.tally.failures(), 0u);
+}
+
+TYPED_TEST(EveryForm, TwoFolderFilesOfTheSameNameKeepEveryMessage) {
+    FormRun run(TypeParam::kOption);
+    fixtures::DbxFileBuilder a, b;
+    a.AddEmail(Email("From A", Mail("From A", "first file")));
+    b.AddEmail(Email("From B", Mail("From B", "second file")));
+    run.AddFolder("one", "Inbox.dbx", a);
+    run.AddFolder("two", "Inbox.dbx", b);
+    run.Go();
+    std::vector<std::string> all = TypeParam::Outputs(run, "Inbox");
+    for (const auto& more : TypeParam::Outputs(run, "Inbox (2)")) all.push_back(more);
+    ASSERT_EQ(all.size(), 2u);
+    const std::string joined = all[0] + all[1];
+    EXPECT_TRUE(Contains(joined, "first file"));
+    EXPECT_TRUE(Contains(joined, "second file"));
+    EXPECT_EQ(run.tally.messages(), 2u);
+}
+
+TYPED_TEST(EveryForm, AZeroByteInAMessageLosesNothingAfterIt) {
+    FormRun run(TypeParam::kOption);
+    const std::string body = std::string("before the zero ") + '\0' + " TAILMARKER after it";
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(Email("Zero", Mail("Zero", body)));
+    run.AddFolder("src", "Inbox.dbx", builder);
+    run.Go();
+    const auto outputs = TypeParam::Outputs(run, "Inbox");
+    ASSERT_EQ(outputs.size(), 1u);
+    EXPECT_TRUE(Contains(outputs[0], "before the zero")) << outputs[0];
+    EXPECT_TRUE(Contains(outputs[0], "TAILMARKER after it")) << outputs[0];
+    EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
+}
+
+TYPED_TEST(EveryForm, ALinkPlantedAtTheOutputPathIsNeverFollowed) {
+    // Once pointing at a file of the user's, once at a name where nothing is yet.
+    for (const bool target_exists : {true, false}) {
+        FormRun run(TypeParam::kOption);
+        const std::string victim = run.dir / "victim.txt";
+        if (target_exists) fixtures::WriteFile(victim, "the user's own file");
+        fs::create_directories(run.settings.destination_path + "/Inbox");
+        fs::create_symlink(victim, TypeParam::OutputPath(run, "Inbox", "Linked0"));
+        fixtures::DbxFileBuilder builder;
+        builder.AddEmail(Email("Linked", Mail("Linked", "must not reach the victim")));
+        run.AddFolder("src", "Inbox.dbx", builder);
+        run.Go();
+        if (target_exists)
+            EXPECT_EQ(ReadFile(victim), "the user's own file");
+        else
+            EXPECT_FALSE(fs::exists(victim)) << "a file was made through the link";
+        // Either the link was refused (counted) or replaced by the output itself.
+        const bool replaced = !fs::is_symlink(TypeParam::OutputPath(run, "Inbox", "Linked0"));
+        EXPECT_TRUE(replaced || run.tally.failures() >= 1u);
+    }
+}
+
+// The same corpus with one worker thread and with several: the same files, byte for byte, the
+// same order, progress, status lines and summary.
+TYPED_TEST(EveryForm, OneThreadAndManyGiveTheSameResult) {
+    const auto make_corpus = [](FormRun& run) {
+        fixtures::DbxFileBuilder builder;
+        for (int i = 0; i < 23; ++i) {
+            const std::string subject = "Message " + std::to_string(i) + ".";  // no two names alike
+            if (i % 3 == 0)
+                builder.AddEmail(Email(subject, HtmlMail(subject, "<p>Hello <b>" + std::to_string(i) + "</b> caf\xE9</p>")));
+            else
+                builder.AddEmail(Email(subject, Mail(subject, std::string(200 * i, 'x') + " end " + std::to_string(i))));
+        }
+        fixtures::DbxEmailSpec damaged = Email("Damaged", "");
+        damaged.text.reset();
+        builder.AddEmail(damaged);
+        run.AddFolder("src", "Inbox.dbx", builder);
+        const std::string sample = std::string(OMBRIK_SAMPLES_DIR) + "/dbx/Inbox.dbx";
+        if (fs::exists(sample)) run.window.AddRow(sample, "Sample.dbx");
+    };
+    FormRun one(TypeParam::kOption), many(TypeParam::kOption);
+    one.settings.threads = 1;
+    many.settings.threads = 4;
+    make_corpus(one);
+    make_corpus(many);
+    one.Go();
+    many.Go();
+    for (const std::string folder : {"Inbox", "Sample"}) {
+        EXPECT_EQ(TypeParam::Outputs(one, folder), TypeParam::Outputs(many, folder)) << folder;
+    }
+    EXPECT_EQ(TypeParam::Outputs(one, "Inbox").size(), 24u);
+    EXPECT_EQ(one.window.progress, many.window.progress);
+    const auto relative = [](FormRun& run) {
+        std::vector<std::string> lines = run.window.status;
+        for (auto& line : lines)
+            if (line.rfind(run.dir.path(), 0) == 0) line.erase(0, run.dir.path().size());
+        return lines;
+    };
+    EXPECT_EQ(relative(one), relative(many));
+    EXPECT_EQ(one.tally.messages(), many.tally.messages());
+    EXPECT_EQ(one.tally.failures(), many.tally.failures());
+    EXPECT_EQ(one.tally.failures(), 1u);
+}
+
+// The checkers of the outside world accept what every worker count writes.
+TEST(StoreForms, FilesWrittenByWorkerThreadsPassTheStrictCheckers) {
+    FormRun run("msg");
+    run.settings.threads = 3;
+    fixtures::DbxFileBuilder builder;
+    for (int i = 0; i < 7; ++i)
+        builder.AddEmail(Email("H" + std::to_string(i), HtmlMail("H" + std::to_string(i), "<p>page " + std::to_string(i) + "</p>")));
+    run.AddFolder("src", "Inbox.dbx", builder);
+    run.Go();
+    const auto files = FilesIn(run.settings.destination_path + "/Inbox");
+    ASSERT_EQ(files.size(), 7u);
+    if (!msgtest::HaveMsgCheck()) GTEST_SKIP() << "msgcheck.py not available";
+    for (const auto& [name, bytes] : files)
+        EXPECT_EQ(msgtest::MsgCheckStrict(run.settings.destination_path + "/Inbox/" + name), "") << name;
+}
