@@ -362,8 +362,11 @@ TEST_F(PstConversionWindow, ExistingStoreGainsTheMessagesInItsFolders) {
         Press(dialog, ids::kPstConvert);
     });
     ASSERT_NO_FATAL_FAILURE(ConvertAndWaitForTheJob());
-    EXPECT_EQ(prompter_.MessageTexts(),
-              (std::vector<std::string>{"conversion process completed\n\n5 messages already in the store, not added again."}));
+    EXPECT_TRUE(prompter_.messages.empty()) << prompter_.MessageTexts().front();
+    ASSERT_EQ(prompter_.summaries.size(), 1u);
+    EXPECT_NE(prompter_.summaries[0].counts.find("Messages written: 0   Already there: 5"), std::string::npos)
+        << prompter_.summaries[0].counts;
+    EXPECT_TRUE(prompter_.summaries[0].lines.empty());
     EXPECT_EQ(CurrentJobSettings().pst_mode, "old");
     EXPECT_EQ(CurrentJobSettings().pst_path, store);
     EXPECT_EQ(FilesIn(folder_ / "stores"), (std::set<std::string>{"NewPST.pst"}));
