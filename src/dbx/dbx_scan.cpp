@@ -167,7 +167,7 @@ void MarkIndexChains(DbxScan& scan) {
     for (std::size_t slot = reader.item_offsets.size(); slot-- > 0;) {
         const std::int32_t text_offset =
             dbx_internal::ReadTextOffset(reader, static_cast<std::uint32_t>(reader.item_offsets[slot]));
-        if (text_offset <= 0) continue;
+        if (text_offset == -1 || text_offset == 0) continue;  // no text; offsets past 2 GiB read as negative
         std::uint32_t block = FindBlock(scan, static_cast<std::uint32_t>(text_offset));
         if (block == kNotABlock || (scan.flags[block] & kKnown) != 0) continue;
         ++scan.stats.index_messages;
