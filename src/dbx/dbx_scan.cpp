@@ -60,12 +60,12 @@ struct DbxScan {
 
 namespace {
 
+// The next offset is not looked at: a block whose next offset is damaged (outside the file, to
+// itself) still holds its data, and its chain breaks there.
 bool IsBlockHeader(const std::uint8_t* p, std::uint64_t offset, std::uint64_t file_size) {
     if (LoadLe32(p + 4) != kMailBlockSize) return false;
     const std::uint32_t length = LoadLe16(p + 8);
-    if (length > kMailBlockSize || offset + kBlockHeaderSize + length > file_size) return false;
-    const std::uint32_t next = LoadLe32(p + 12);
-    return next == 0 || (next % kBlockAlignment == 0 && next != offset && next + kBlockHeaderSize <= file_size);
+    return length <= kMailBlockSize && offset + kBlockHeaderSize + length <= file_size;
 }
 
 using Words = std::uint32_t __attribute__((vector_size(16)));
