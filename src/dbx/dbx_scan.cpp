@@ -91,6 +91,9 @@ void CollectBlocks(DbxScan& scan) {
     DbxReader& reader = *scan.reader;
     const auto file_size = static_cast<std::uint64_t>(reader.file_size);
     std::vector<char> buffer;
+    // Sound blocks take 16 bytes at least and never overlap; more look-alikes than that are a
+    // hostile file, and the table stays within a bound of the file's size.
+    const auto most_blocks = static_cast<std::size_t>(file_size / kBlockHeaderSize);
     // Blocks do not overlap in a sound file, so this many is room for all of them; a file of
     // overlapping look-alikes grows the table past it.
     scan.blocks.reserve(static_cast<std::size_t>(file_size / (kBlockHeaderSize + kMailBlockSize)) + 1);
@@ -109,6 +112,7 @@ void CollectBlocks(DbxScan& scan) {
         auto look_at = [&](std::size_t at) {
             const std::uint64_t offset = piece + at;
             if (LoadLe32(bytes + at) != offset || !IsBlockHeader(bytes + at, offset, file_size)) return;
+            if (scan.blocks.size() >= most_blocks) return;
             scan.blocks.push_back({static_cast<std::uint32_t>(offset), LoadLe32(bytes + at + 12)});
         };
         std::size_t at = piece == 0 ? kBlockAlignment : 0;
