@@ -234,3 +234,31 @@ TEST(StoreWaitOnATerminal, TheLiveLineSaysWhatItWaitsFor) {
 }
 
 }  // namespace
+
+namespace {
+
+// Ctrl-C ends the run after the message being written: every file left is whole, the run says
+// it was interrupted and does not claim success.
+TEST(Interruption, CtrlCStopsAtAMessageBoundary) {
+    fixtures::TempFolder dir;
+    constexpr int kCount = 3000;
+    WriteDbx(dir / "Big.dbx", "m", kCount);
+    CliProcess run("--verbose --dest " + Quote(dir.path()) + " " + Quote(dir / "Big.dbx"));
+    ASSERT_TRUE(run.ReadUntil(".eml")) << run.out();
+    ::kill(run.pid(), SIGINT);
+    EXPECT_EQ(run.Wait(), 1) << run.out();
+    EXPECT_NE(run.out().find("ombrik-cli: interrupted"), std::string::npos) << run.out();
+    std::size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(dir / "ExportDBX/Big")) {
+        ++files;
+        const std::string text = fixtures::ReadFile(entry.path().string());
+        const std::size_t at = text.find("Subject: ");
+        ASSERT_NE(at, std::string::npos) << entry.path();
+        const std::string subject = text.substr(at + 9, text.find('\r', at) - at - 9);
+        EXPECT_EQ(text, Rfc822(subject)) << entry.path();  // whole, not cut off
+    }
+    EXPECT_GT(files, 0u);
+    EXPECT_LT(files, static_cast<std::size_t>(kCount));
+}
+
+}  // namespace
