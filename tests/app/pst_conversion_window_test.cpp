@@ -8,7 +8,7 @@
 #include <map>
 #include <set>
 
-#include <wx/gauge.h>
+#include "app/progress_bar.h"
 #include <wx/radiobut.h>
 #include <wx/toplevel.h>
 
@@ -239,7 +239,7 @@ protected:
 
     wxListCtrl& List() { return *static_cast<wxListCtrl*>(window_->FindWindow(ids::kSourceList)); }
     bool Enabled(int id) { return window_->FindWindow(id)->IsEnabled(); }
-    int Progress() { return static_cast<wxGauge*>(window_->FindWindow(ids::kProgressBar))->GetValue(); }
+    int Progress() { return static_cast<CProgressBar*>(window_->FindWindow(ids::kProgressBar))->GetValue(); }
     std::string StatusLine() {
         return Utf8(static_cast<wxStaticText*>(window_->FindWindow(ids::kStatusLine))->GetLabel());
     }
