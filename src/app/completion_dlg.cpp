@@ -7,6 +7,7 @@
 #include <wx/button.h>
 #include <wx/display.h>
 #include <wx/listctrl.h>
+#include <wx/settings.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 
@@ -135,6 +136,9 @@ void CCompletionDlg::FitToScreen() {
         const int row_height = list->GetItemRect(0, row) ? row.height : GetCharHeight() + 4;
         const int wanted = static_cast<int>(std::min<std::size_t>(lines_.size(), 30)) * row_height + dlu.Y(8);
         size.y += std::max(0, wanted - list->GetMinSize().y);
+        // Wide enough for the longest line where the screen allows.
+        const int scrollbar = wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, this);
+        size.x = std::max(size.x, list->GetColumnWidth(0) + 2 * dlu.X(7) + scrollbar);
     }
     size.x = std::min(size.x, room.x);
     size.y = std::min(size.y, room.y);

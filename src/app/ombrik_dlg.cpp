@@ -8,7 +8,6 @@
 #include <wx/config.h>
 #include <wx/dnd.h>
 #include <wx/filename.h>
-#include <wx/gauge.h>
 #include <wx/hyperlink.h>
 #include <wx/generic/hyperlink.h>
 #include <wx/listctrl.h>
@@ -32,6 +31,7 @@
 #include "app/control_ids.h"
 #include "app/dialog_units.h"
 #include "app/job_control.h"
+#include "app/progress_bar.h"
 #include "app/prompter.h"
 #include "app/remembered.h"
 #include "app/save_pst_option.h"
@@ -265,8 +265,7 @@ void COmbrikDlg::CreateStatusArea() {
     // Tall enough for a bar that reads at a glance.
     bar->SetMinHeight(DialogUnits(*panel_).Y(12));
     bar->SetStatusText("Corvanti: Ombrik", 1);
-    progress_bar_ = new wxGauge(bar, ids::kProgressBar, 100, wxDefaultPosition, wxDefaultSize,
-                                wxGA_HORIZONTAL | wxGA_SMOOTH);
+    progress_bar_ = new CProgressBar(bar, ids::kProgressBar);
     bar->Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
         PlaceProgressBar();
         event.Skip();

@@ -14,12 +14,12 @@
 #include "job/source_list.h"
 
 class JobControl;
+class CProgressBar;
 class JobTally;
 class OutlookProbe;
 class Prompter;
 struct JobSettings;
 class wxButton;
-class wxGauge;
 class wxListCtrl;
 class wxPanel;
 class wxScrolledWindow;
@@ -163,7 +163,7 @@ private:
     wxStaticText* status_line_ = nullptr;
     wxStaticText* file_count_ = nullptr;
     wxTextCtrl* destination_box_ = nullptr;
-    wxGauge* progress_bar_ = nullptr;
+    CProgressBar* progress_bar_ = nullptr;
     std::vector<wxWindow*> job_inputs_;
     SourceList sources_;
 };

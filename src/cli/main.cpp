@@ -89,7 +89,8 @@ SourceList BuildSourceList(const CliOptions& options, int& skipped) {
 void ListenForInterruption() {
     struct sigaction action {};
     action.sa_handler = [](int) { TerminalWindow::RequestStop(); };
-    action.sa_flags = SA_RESETHAND;
+    // Restarted, the write under way when the signal comes finishes instead of failing.
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);

@@ -31,7 +31,7 @@ std::string FormatPstCheckVerdict(const std::string& path, const pst::PstCheckVe
             List(out, "damage", v.damage);
             List(out, "note", v.notes);
             break;
-        case Kind::kNotAStore:
+        case Kind::kNotChecked:
             out += v.reason + "\n";
             break;
     }

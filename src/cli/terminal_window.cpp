@@ -53,7 +53,8 @@ void TerminalWindow::SetStatusText(const std::string& text) {
         std::printf("%s\n", text.c_str());
         std::fflush(stdout);
     }
-    Redraw(false);
+    // The wait may be long and nothing else is drawn meanwhile: it must not be skipped.
+    Redraw(waiting);
 }
 
 void TerminalWindow::ShowMessage(const std::string& text, const std::string&, unsigned) {
@@ -88,7 +89,11 @@ void TerminalWindow::Redraw(bool force) {
     last_draw_ = now;
     const int filled = progress_ * kBarWidth / 100;
     std::string status = status_;
-    if (status.size() > kStatusWidth) status = "..." + status.substr(status.size() - (kStatusWidth - 3));
+    // A path is known by its end; the wait for another program by its beginning.
+    if (status.size() > kStatusWidth && status.rfind(kStoreBusyText, 0) == 0)
+        status = status.substr(0, kStatusWidth - 3) + "...";
+    else if (status.size() > kStatusWidth)
+        status = "..." + status.substr(status.size() - (kStatusWidth - 3));
     std::fprintf(stderr, "\r\033[K[%s%s] %s", std::string(static_cast<std::size_t>(filled), '#').c_str(),
                  std::string(static_cast<std::size_t>(kBarWidth - filled), ' ').c_str(), status.c_str());
     std::fflush(stderr);

@@ -60,12 +60,12 @@ struct DbxScan {
 
 namespace {
 
+// The next offset is not looked at: a block whose next offset is damaged (outside the file, to
+// itself) still holds its data, and its chain breaks there.
 bool IsBlockHeader(const std::uint8_t* p, std::uint64_t offset, std::uint64_t file_size) {
     if (LoadLe32(p + 4) != kMailBlockSize) return false;
     const std::uint32_t length = LoadLe16(p + 8);
-    if (length > kMailBlockSize || offset + kBlockHeaderSize + length > file_size) return false;
-    const std::uint32_t next = LoadLe32(p + 12);
-    return next == 0 || (next % kBlockAlignment == 0 && next != offset && next + kBlockHeaderSize <= file_size);
+    return length <= kMailBlockSize && offset + kBlockHeaderSize + length <= file_size;
 }
 
 using Words = std::uint32_t __attribute__((vector_size(16)));
@@ -91,6 +91,9 @@ void CollectBlocks(DbxScan& scan) {
     DbxReader& reader = *scan.reader;
     const auto file_size = static_cast<std::uint64_t>(reader.file_size);
     std::vector<char> buffer;
+    // Sound blocks take 16 bytes at least and never overlap; more look-alikes than that are a
+    // hostile file, and the table stays within a bound of the file's size.
+    const auto most_blocks = static_cast<std::size_t>(file_size / kBlockHeaderSize);
     // Blocks do not overlap in a sound file, so this many is room for all of them; a file of
     // overlapping look-alikes grows the table past it.
     scan.blocks.reserve(static_cast<std::size_t>(file_size / (kBlockHeaderSize + kMailBlockSize)) + 1);
@@ -109,6 +112,7 @@ void CollectBlocks(DbxScan& scan) {
         auto look_at = [&](std::size_t at) {
             const std::uint64_t offset = piece + at;
             if (LoadLe32(bytes + at) != offset || !IsBlockHeader(bytes + at, offset, file_size)) return;
+            if (scan.blocks.size() >= most_blocks) return;
             scan.blocks.push_back({static_cast<std::uint32_t>(offset), LoadLe32(bytes + at + 12)});
         };
         std::size_t at = piece == 0 ? kBlockAlignment : 0;
@@ -167,7 +171,7 @@ void MarkIndexChains(DbxScan& scan) {
     for (std::size_t slot = reader.item_offsets.size(); slot-- > 0;) {
         const std::int32_t text_offset =
             dbx_internal::ReadTextOffset(reader, static_cast<std::uint32_t>(reader.item_offsets[slot]));
-        if (text_offset <= 0) continue;
+        if (text_offset == -1 || text_offset == 0) continue;  // no text; offsets past 2 GiB read as negative
         std::uint32_t block = FindBlock(scan, static_cast<std::uint32_t>(text_offset));
         if (block == kNotABlock || (scan.flags[block] & kKnown) != 0) continue;
         ++scan.stats.index_messages;

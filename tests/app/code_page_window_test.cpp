@@ -8,6 +8,7 @@
 
 #include "app/code_page_dlg.h"
 #include "fixtures/temp_folder.h"
+#include "platform/text_encoding.h"
 #include "gui_test_support.h"
 
 namespace guitest {
@@ -82,6 +83,12 @@ TEST_F(CodePageWindow, TheChoiceReachesTheJobTheStatusBarAndTheNextRun) {
     EXPECT_EQ(settings_.codepage, "KOI8-R");
     EXPECT_EQ(CodePageStatus(), "Code page: KOI8-R");
     EXPECT_EQ(Saved(), "KOI8-R");
+    // Every code page offered is one this system can read (the job would refuse any other).
+    for (const CodePageChoice& choice : CodePageChoices()) {
+        if (*choice.codepage != '\0') {
+            EXPECT_TRUE(platform::IsKnownCodepage(choice.codepage)) << choice.label;
+        }
+    }
     // Cancel changes nothing, and the dialog opens on the current choice.
     ChooseFromMenu("");
     EXPECT_EQ(shown_selection_, "Cyrillic (KOI8-R)");

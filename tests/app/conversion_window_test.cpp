@@ -5,7 +5,7 @@
 #include <map>
 #include <set>
 
-#include <wx/gauge.h>
+#include "app/progress_bar.h"
 #include <wx/menu.h>
 #include <wx/radiobut.h>
 #include <wx/toplevel.h>
@@ -48,7 +48,7 @@ protected:
         prompter_.folder_answers.push_back(folder_.path());
         Click(ids::kBrowseDestination);
     }
-    int Progress() { return static_cast<wxGauge*>(window_->FindWindow(ids::kProgressBar))->GetValue(); }
+    int Progress() { return static_cast<CProgressBar*>(window_->FindWindow(ids::kProgressBar))->GetValue(); }
 
     fixtures::TempFolder folder_;
 };
@@ -225,7 +225,7 @@ TEST_F(RealJobWindow, WholeEmlConversionShowsProgressAndCompletion) {
     std::atomic<int> status_seen_during_job{0};
     prompter_.on_summary = [&](wxWindow* owner, const JobTally&, const std::string& destination) {
         // The summary shows once the bar is back at 0 and the status line says so.
-        EXPECT_EQ(static_cast<wxGauge*>(window_->FindWindow(ids::kProgressBar))->GetValue(), 0);
+        EXPECT_EQ(static_cast<CProgressBar*>(window_->FindWindow(ids::kProgressBar))->GetValue(), 0);
         EXPECT_EQ(Utf8(static_cast<wxStaticText*>(window_->FindWindow(ids::kStatusLine))->GetLabel()),
                   "conversion process completed");
         EXPECT_EQ(owner, window_);

@@ -8,7 +8,7 @@
 
 #include <wx/dialog.h>
 #include <wx/display.h>
-#include <wx/gauge.h>
+#include "app/progress_bar.h"
 #include <wx/radiobut.h>
 #include <wx/scrolwin.h>
 #include <wx/statusbr.h>
@@ -134,7 +134,7 @@ protected:
         abandon_ = true;
         MainWindowTest::TearDown();
     }
-    wxGauge& Bar() { return *static_cast<wxGauge*>(window_->FindWindow(ids::kProgressBar)); }
+    CProgressBar& Bar() { return *static_cast<CProgressBar*>(window_->FindWindow(ids::kProgressBar)); }
 
     fixtures::TempFolder folder_;
     std::atomic<int> step_{0};

@@ -34,7 +34,7 @@ for option in $options; do
   grep -qx -- "$option" <<<"$offered" || fail "completion does not offer $option"
 done
 [ "$(complete_words ombrik-cli --format h)" = "html" ] || fail "completion of --format h"
-[ "$(complete_words ombrik-cli --pst-mode "" | tr '\n' ' ')" = "new old seprate " ] || fail "completion of --pst-mode"
+[ "$(complete_words ombrik-cli --pst-mode "" | tr '\n' ' ')" = "new old separate seprate " ] || fail "completion of --pst-mode"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/Mail"

@@ -292,6 +292,8 @@ TEST(Cli, CheckPstGivesOneVerdictThatMatchesItsExitStatus) {
     PatchFile(ost, 8, "SO");
     const std::string junk = dir / "junk.pst";
     std::ofstream(junk) << "not a store";
+    const std::string ansi = copy("ansi.pst");
+    PatchFile(ansi, 10, std::string("\x0E\x00", 2));  // the format version of Outlook 97-2002
 
     struct Case {
         std::string file;
@@ -305,6 +307,7 @@ TEST(Cli, CheckPstGivesOneVerdictThatMatchesItsExitStatus) {
         {damaged, 1, "DAMAGED: ", "  damage MAP_CRC: "},
         {ost, 1, "is an offline store (OST)", "export it to a .pst in Outlook"},
         {junk, 1, "is not an Outlook data file (.pst)", ""},
+        {ansi, 1, "is in the old ANSI format of Outlook 97-2002", "(not damage)"},
     };
     for (const auto& c : cases) {
         const CliRun run = RunCli("--check-pst " + Quote(c.file));

@@ -17,6 +17,7 @@
 #include "fixtures/temp_folder.h"
 #include "store/pst/messaging/checker.h"
 #include "store/pst/messaging/store.h"
+#include "platform/file_lock.h"
 #include "store/pst_session.h"
 
 namespace fs = std::filesystem;
@@ -193,5 +194,71 @@ TEST_P(TwoRunsOnOneStore, TheSecondWaitsAndBothRunsMessagesAreKept) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EitherFolderFirst, TwoRunsOnOneStore, testing::Bool());
+
+}  // namespace
+
+namespace {
+
+// On a terminal the wait shows on the live status line, from its start, however long the path.
+TEST(StoreWaitOnATerminal, TheLiveLineSaysWhatItWaitsFor) {
+    if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "script (bsdutils) is absent";
+    fixtures::TempFolder dir;
+    const std::string deep = dir / std::string(80, 'd');
+    fs::create_directories(deep);
+    WriteDbx(dir / "Inbox.dbx", "m", 2);
+    const std::string store = deep + "/Store.pst";
+    CliProcess make("--dest " + Quote(dir.path()) + " --format pst --pst-mode separate " + Quote(dir / "Inbox.dbx"));
+    ASSERT_EQ(make.Wait(), 0) << make.out();
+    fs::rename(dir / "ExportDBX/Inbox.dbx.pst", store);
+
+    auto held = platform::FileLock::Acquire(store::PstStoreLockPath(store), {}, {});
+    ASSERT_TRUE(held);
+    std::thread let_go([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        held.reset();
+    });
+    const std::string command = "script -qec " +
+                                Quote(std::string(OMBRIK_CLI) + " --dest " + dir.path() +
+                                      " --format pst --pst-mode old --pst-file " + store + " " + (dir / "Inbox.dbx")) +
+                                " /dev/null";
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    const int status = pclose(pipe);
+    let_go.join();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+    EXPECT_NE(out.find("] Waiting for another conversion to finish with /"), std::string::npos) << out;
+    EXPECT_NE(out.find("messages written: 2, failures: 0"), std::string::npos) << out;
+}
+
+}  // namespace
+
+namespace {
+
+// Ctrl-C ends the run after the message being written: every file left is whole, the run says
+// it was interrupted and does not claim success.
+TEST(Interruption, CtrlCStopsAtAMessageBoundary) {
+    fixtures::TempFolder dir;
+    constexpr int kCount = 3000;
+    WriteDbx(dir / "Big.dbx", "m", kCount);
+    CliProcess run("--verbose --dest " + Quote(dir.path()) + " " + Quote(dir / "Big.dbx"));
+    ASSERT_TRUE(run.ReadUntil(".eml")) << run.out();
+    ::kill(run.pid(), SIGINT);
+    EXPECT_EQ(run.Wait(), 1) << run.out();
+    EXPECT_NE(run.out().find("ombrik-cli: interrupted"), std::string::npos) << run.out();
+    std::size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(dir / "ExportDBX/Big")) {
+        ++files;
+        const std::string text = fixtures::ReadFile(entry.path().string());
+        const std::size_t at = text.find("Subject: ");
+        ASSERT_NE(at, std::string::npos) << entry.path();
+        const std::string subject = text.substr(at + 9, text.find('\r', at) - at - 9);
+        EXPECT_EQ(text, Rfc822(subject)) << entry.path();  // whole, not cut off
+    }
+    EXPECT_GT(files, 0u);
+    EXPECT_LT(files, static_cast<std::size_t>(kCount));
+}
 
 }  // namespace

@@ -242,6 +242,67 @@ TEST(DbxScan, FragmentsAreTheTextsOfChainsWithoutAMessageStart) {
     for (int i : {0, 1, 3, 5}) EXPECT_FALSE(all.messages[std::size_t(i)].fragment) << i;
 }
 
+// Every block of a deleted message ends up in exactly one text, however the chains' next
+// offsets are bent: to other blocks, back on themselves, to nothing, or out of the file.
+TEST(DbxScan, ArbitrarilyBentChainsGiveEveryBlockExactlyOnce) {
+    constexpr int kMessages = 12;
+    // Each block carries a marker of its own, so where its data went can be counted.
+    auto marker = [](int m, int b) { return "<m" + std::to_string(m) + "b" + std::to_string(b) + ">"; };
+    DbxFileBuilder builder;
+    int total_blocks = 0;
+    std::vector<int> blocks_of(kMessages);
+    for (int m = 0; m < kMessages; ++m) {
+        blocks_of[std::size_t(m)] = 1 + m % 4;
+        std::string text = "Subject: bent " + std::to_string(m) + "\r\n\r\n";
+        for (int b = 0; b < blocks_of[std::size_t(m)]; ++b) {
+            text += marker(m, b);
+            text.resize(std::size_t(b + 1) * 512, static_cast<char>('a' + b));
+        }
+        total_blocks += blocks_of[std::size_t(m)];
+        DbxEmailSpec email;
+        email.text = text;
+        builder.AddDeletedEmail(email);
+    }
+    DbxLayout layout;
+    const std::string good = builder.Build(layout);
+    std::vector<std::uint32_t> all_blocks;
+    for (const auto& item : layout.items) all_blocks.insert(all_blocks.end(), item.chain_blocks[0].begin(), item.chain_blocks[0].end());
+
+    std::uint32_t seed = 12345;
+    auto random = [&seed](std::uint32_t bound) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % bound;
+    };
+    for (int round = 0; round < 200; ++round) {
+        std::string bytes = good;
+        for (int bend = 0; bend < 1 + round % 8; ++bend) {
+            const std::uint32_t from = all_blocks[random(std::uint32_t(all_blocks.size()))];
+            const std::uint32_t kind = random(10);
+            const std::uint32_t to = kind == 0 ? 0 : kind == 1 ? 0x7FFFFFF0u : all_blocks[random(std::uint32_t(all_blocks.size()))];
+            fixtures::SetBlockNext(bytes, from, to);
+        }
+        MemoryDbx dbx(bytes, DbxCountCheck::TreeIsTruth);
+        ASSERT_NE(dbx.reader(), nullptr);
+        const Found found = Scan(dbx.reader(), true);
+        std::size_t length = 0;
+        std::string all;
+        for (const auto& m : found.messages) {
+            length += m.text.size();
+            all += m.text;
+            EXPECT_EQ(m.text.size() % 512, 0u);
+            EXPECT_EQ(m.fragment, m.text.rfind("Subject: ", 0) != 0) << round;
+        }
+        EXPECT_EQ(length, std::size_t(total_blocks) * 512) << "round " << round;
+        for (int m = 0; m < kMessages; ++m) {
+            for (int b = 0; b < blocks_of[std::size_t(m)]; ++b) {
+                const std::size_t at = all.find(marker(m, b));
+                ASSERT_NE(at, std::string::npos) << "round " << round << ": " << marker(m, b) << " lost";
+                EXPECT_EQ(all.find(marker(m, b), at + 1), std::string::npos) << "round " << round << ": " << marker(m, b) << " twice";
+            }
+        }
+    }
+}
+
 TEST(DbxScan, ChainThatLoopsToItsHeadStillComesBackOnce) {
     BentChains chains;
     fixtures::SetBlockNext(chains.bytes, chains.Block(2, 2), chains.Block(2, 0));

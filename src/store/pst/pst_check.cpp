@@ -3,23 +3,33 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace pst {
 namespace {
 
-// What the first bytes say the file is, when it is not a PST store we read; empty otherwise.
+// What the first bytes say the file is, when it is not a store this check reads; empty otherwise.
+// None of these is damage: they are other kinds of file.
 std::string ForeignFileReason(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return "cannot be opened: " + std::string(std::strerror(errno));
     unsigned char head[12] = {};
+    unsigned char crypt = 0;
     const ssize_t n = ::pread(fd, head, sizeof head, 0);
+    const bool has_crypt = ::pread(fd, &crypt, 1, 513) == 1;  // bCryptMethod of a Unicode header
     ::close(fd);
     if (n != static_cast<ssize_t>(sizeof head) || std::memcmp(head, "!BDN", 4) != 0)
         return "is not an Outlook data file (.pst)";
     if (std::memcmp(head + 8, "SO", 2) == 0)
         return "is an offline store (OST), Outlook's local copy of a mail server account, not a PST store; "
                "to check or keep its mail, export it to a .pst in Outlook (File, Open & Export, Import/Export)";
+    const unsigned version = head[10] | (head[11] << 8);
+    if (version == 14 || version == 15)
+        return "is in the old ANSI format of Outlook 97-2002, which this check does not read (not damage)";
+    if (version >= 36) return "uses 4 KB pages, which this check does not read (not damage)";
+    if (version >= 23 && has_crypt && crypt > 1)
+        return "uses an encoding this check does not read (" + std::to_string(crypt) + "; not damage)";
     return {};
 }
 
@@ -29,7 +39,7 @@ PstCheckVerdict CheckPstStore(const std::string& path) {
     PstCheckVerdict verdict;
     verdict.reason = ForeignFileReason(path);
     if (!verdict.reason.empty()) {
-        verdict.kind = PstCheckVerdict::Kind::kNotAStore;
+        verdict.kind = PstCheckVerdict::Kind::kNotChecked;
         return verdict;
     }
     const CheckReport report = CheckPstFile(path);

@@ -14,14 +14,14 @@ struct PstCheckVerdict {
         kSound,      // nothing found
         kNotesOnly,  // only inconsistencies Outlook itself leaves and mends: no damage
         kDamaged,    // at least one finding is damage
-        kNotAStore,  // not a PST store we can check (an OST, another file, an unreadable one)
+        kNotChecked,  // not a store this check reads: an OST, an ANSI or 4K-page store, another file
     };
     Kind kind = Kind::kSound;
-    std::string reason;                 // for kNotAStore: what the file is, and what to do instead
+    std::string reason;                 // for kNotChecked: what the file is, and what to do instead
     std::vector<CheckFinding> damage;   // findings that are damage
     std::vector<CheckFinding> notes;    // Outlook's own inconsistencies
     std::uint64_t folders = 0, messages = 0, nodes = 0, blocks = 0;
-    // 0 for a store to build upon (sound, or with notes only), 1 otherwise.
+    // 0 for a store with no damage (sound, or with notes only), 1 otherwise.
     int exit_code() const { return kind == Kind::kSound || kind == Kind::kNotesOnly ? 0 : 1; }
 };
 

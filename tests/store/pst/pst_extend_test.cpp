@@ -216,6 +216,14 @@ TEST_P(PstExtendRealStore, GainsAFolderAndKeepsEverythingElse) {
         EXPECT_NE(joined.find("large.bin"), std::string::npos);
         EXPECT_GT(new_files, 0u);
     }
+    // pst-extractor too (support.pst aside: it needs minutes for a message of 94 recipients).
+    if (!NpmReaderModules().empty() && name != "support.pst") {
+        std::string listing;
+        EXPECT_EQ(ExtractorListing(pst, &listing), 0) << listing;
+        EXPECT_NE(listing.find("/Imported.dbx 4\n  message Imported 0 | from Alice Sender <alice@example.com>\n"),
+                  std::string::npos) << listing;
+        EXPECT_NE(listing.find("    attachment large.bin 50000\n"), std::string::npos) << listing;
+    }
     if (HaveTool("readpst")) {
         auto out_dir = pst.parent_path() / "readpst";
         fs::create_directories(out_dir);
