@@ -120,7 +120,9 @@ public:
     }
     void WaitFor(const SlotEntry& entry) {
         std::unique_lock<std::mutex> lock(mutex_);
+        awaited_ = &entry;
         entry_done_.wait(lock, [&] { return entry.ready; });
+        awaited_ = nullptr;
     }
 
 private:
@@ -135,11 +137,15 @@ private:
                 queue_.pop_front();
             }
             PrepareGuarded(entry->prepared);
+            bool awaited;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 entry->ready = true;
+                awaited = awaited_ == entry;
             }
-            entry_done_.notify_all();
+            // Only the writer waits, and only for the oldest entry: waking it for any other
+            // would cost a context switch per message for nothing.
+            if (awaited) entry_done_.notify_one();
         }
     }
     void PrepareGuarded(PreparedMessage& message) {
@@ -154,6 +160,7 @@ private:
     std::mutex mutex_;
     std::condition_variable work_ready_, entry_done_;
     std::deque<SlotEntry*> queue_;
+    const SlotEntry* awaited_ = nullptr;  // the entry the writer waits for, if it waits
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };
