@@ -262,14 +262,21 @@ TEST(PstStore, MessageAlreadyInTheFolderIsNotAddedAgain) {
         mapi::Message other_attachment = RichMessage();
         other_attachment.attachments[0].props.Set(0x37010102, Pattern(100, 9));
         EXPECT_FALSE(store->AddMessageUnlessPresent(inbox, other_attachment).already_there);
-        EXPECT_EQ(store->Messages(inbox).size(), 5u);
+        // A search key of its own does not make two messages without a Message-ID the same: the
+        // import keys them by date and subject alone, and their bodies differ.
+        mapi::Message keyed_a = MakeMessage("Same", "body a\r\n", 1), keyed_b = MakeMessage("Same", "body b\r\n", 1);
+        for (auto* m : {&keyed_a, &keyed_b}) m->props.Set(0x300B0102, Pattern(16, 3));
+        EXPECT_FALSE(store->AddMessageUnlessPresent(inbox, keyed_a).already_there);
+        EXPECT_FALSE(store->AddMessageUnlessPresent(inbox, keyed_b).already_there);
+        EXPECT_TRUE(store->AddMessageUnlessPresent(inbox, keyed_b).already_there);
+        EXPECT_EQ(store->Messages(inbox).size(), 7u);
         store->Close();
     }
     EXPECT_EQ(StoreProblems(path), "");
     auto store = messaging::Store::Open(path.string(), true);
     for (const auto* m : {&with_id, &without_id}) EXPECT_TRUE(store->AddMessageUnlessPresent(inbox, *m).already_there);
-    EXPECT_EQ(store->Messages(inbox).size(), 5u);
-    EXPECT_EQ(store->GetFolder(inbox).content_count, 5);
+    EXPECT_EQ(store->Messages(inbox).size(), 7u);
+    EXPECT_EQ(store->GetFolder(inbox).content_count, 7);
     // The content digest is what the message keeps as its search key.
     std::size_t keyed = 0;
     for (auto id : store->Messages(inbox)) {

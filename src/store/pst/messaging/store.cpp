@@ -6,6 +6,7 @@
 #include <cstring>
 #include <random>
 
+#include "store/mapi/prop_tags.h"
 #include "store/pst/ltp/value_codec.h"
 #include "store/pst/messaging/message_identity.h"
 #include "store/pst/messaging/tags.h"
@@ -830,7 +831,8 @@ Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* r
     if (!props.count(tag::kDisplayTo)) props[tag::kDisplayTo] = StringBytes(to);
     if (!props.count(tag::kDisplayCc)) props[tag::kDisplayCc] = StringBytes(cc);
     if (!props.count(tag::kDisplayBcc)) props[tag::kDisplayBcc] = StringBytes(bcc);
-    if (!props.count(tag::kSearchKey) && search_key) {
+    if (search_key) {
+        // The key the message is known by in its folder (SearchKeyFor), which may replace its own.
         props[tag::kSearchKey] = *search_key;
     } else if (!props.count(tag::kSearchKey)) {
         Bytes key(uid_.begin(), uid_.end());
@@ -861,9 +863,14 @@ Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* r
 
 namespace {
 
-// The search key a message is stored with: its own, or its content digest.
+// The search key a message is stored with: its own when it has an Internet Message-ID, else its
+// content digest. The key the MIME import gives a message without a Message-ID comes from its
+// date and subject alone; kept, it would take two different messages of one subject and date
+// for the same one, and the second would never reach the store.
 Bytes SearchKeyFor(const mapi::Message& message) {
-    if (const auto* own = message.props.GetBinary(tag::kSearchKey); own && !own->empty()) return *own;
+    const auto message_id = message.props.GetString(mapi::PR_INTERNET_MESSAGE_ID_W);
+    if (message_id && !message_id->empty())
+        if (const auto* own = message.props.GetBinary(tag::kSearchKey); own && !own->empty()) return *own;
     return ContentDigest(message);
 }
 
