@@ -206,10 +206,13 @@ TEST(StoreWaitOnATerminal, TheLiveLineSaysWhatItWaitsFor) {
     const std::string deep = dir / std::string(80, 'd');
     fs::create_directories(deep);
     WriteDbx(dir / "Inbox.dbx", "m", 2);
+    // The store is made from another folder file: the messages of Inbox.dbx are new to it, not
+    // passed over as already there.
+    WriteDbx(dir / "Older.dbx", "o", 1);
     const std::string store = deep + "/Store.pst";
-    CliProcess make("--dest " + Quote(dir.path()) + " --format pst --pst-mode separate " + Quote(dir / "Inbox.dbx"));
+    CliProcess make("--dest " + Quote(dir.path()) + " --format pst --pst-mode separate " + Quote(dir / "Older.dbx"));
     ASSERT_EQ(make.Wait(), 0) << make.out();
-    fs::rename(dir / "ExportDBX/Inbox.dbx.pst", store);
+    fs::rename(dir / "ExportDBX/Older.dbx.pst", store);
 
     auto held = platform::FileLock::Acquire(store::PstStoreLockPath(store), {}, {});
     ASSERT_TRUE(held);
