@@ -14,9 +14,12 @@
 
 namespace {
 
-// Messages read ahead of the writer per worker thread: enough to keep every worker busy while
-// the writer waits for the oldest, few enough that memory stays small whatever the folder.
-constexpr std::size_t kMessagesInFlightPerWorker = 2;
+// Messages read ahead of the writer per worker thread: enough that a worker rarely waits for
+// the writer to take the oldest one, few enough that memory stays small.
+constexpr std::size_t kMessagesInFlightPerWorker = 8;
+// And at most this much message text in flight, however large the messages (one is always let
+// through): a folder of big messages costs no more memory than one of small ones.
+constexpr std::size_t kTextBytesInFlight = 16u << 20;
 
 // The progress bar position before each item: 1, 2, ..., 98, 1, 2, ... It shows activity,
 // not a fraction of the folder.
@@ -86,9 +89,13 @@ struct SlotEntry {
     enum class Kind { kEmail, kOther, kFetchFailed } kind = Kind::kOther;
     std::int32_t slot = 0;
     int fetch_error = 0;
+    std::size_t text_size = 0;
     PreparedMessage prepared;
     bool ready = false;  // guarded by the workers' mutex
 };
+
+// What an entry was counted at when it was read; its text may have been moved on since.
+std::size_t TextSize(const SlotEntry& entry) { return entry.text_size; }
 
 // Worker threads that prepare messages; the writer takes them back in the order given.
 class PrepareWorkers {
@@ -204,9 +211,11 @@ private:
         std::deque<std::unique_ptr<SlotEntry>> in_flight;
         PrepareWorkers workers(worker_count, sink_);
         std::int32_t next_slot = item_count_ - 1;
+        std::size_t text_bytes = 0;
         bool reading = true;
         for (;;) {
-            while (reading && in_flight.size() < in_flight_limit && !window_.StopRequested()) {
+            while (reading && in_flight.size() < in_flight_limit && (in_flight.empty() || text_bytes < kTextBytesInFlight) &&
+                   !window_.StopRequested()) {
                 if (next_slot < 0) {
                     reading = false;
                     break;
@@ -220,8 +229,10 @@ private:
                 } else if (DbxEmail* email = folder.email()) {
                     entry->kind = SlotEntry::Kind::kEmail;
                     entry->prepared.message = TakeMessage(next_slot, *email);
+                    entry->text_size = entry->prepared.message.text ? entry->prepared.message.text->size() : 0;
                 }
                 --next_slot;
+                text_bytes += TextSize(*entry);
                 SlotEntry* raw = entry.get();
                 in_flight.push_back(std::move(entry));
                 if (raw->kind == SlotEntry::Kind::kEmail)
@@ -238,6 +249,7 @@ private:
             if (!StartItem()) return false;
             if (entry.kind == SlotEntry::Kind::kFetchFailed) return FetchFailed(entry.slot, entry.fetch_error);
             if (entry.kind == SlotEntry::Kind::kEmail) WriteMessage(entry.prepared);
+            text_bytes -= TextSize(entry);
             in_flight.pop_front();
         }
     }
