@@ -206,6 +206,8 @@ TEST(StoreWaitOnATerminal, TheLiveLineSaysWhatItWaitsFor) {
     const std::string deep = dir / std::string(80, 'd');
     fs::create_directories(deep);
     WriteDbx(dir / "Inbox.dbx", "m", 2);
+    // Other messages for the waiting run: the store has Inbox's already and would not take them again.
+    WriteDbx(dir / "Sent.dbx", "s", 2);
     const std::string store = deep + "/Store.pst";
     CliProcess make("--dest " + Quote(dir.path()) + " --format pst --pst-mode separate " + Quote(dir / "Inbox.dbx"));
     ASSERT_EQ(make.Wait(), 0) << make.out();
@@ -219,7 +221,7 @@ TEST(StoreWaitOnATerminal, TheLiveLineSaysWhatItWaitsFor) {
     });
     const std::string command = "script -qec " +
                                 Quote(std::string(OMBRIK_CLI) + " --dest " + dir.path() +
-                                      " --format pst --pst-mode old --pst-file " + store + " " + (dir / "Inbox.dbx")) +
+                                      " --format pst --pst-mode old --pst-file " + store + " " + (dir / "Sent.dbx")) +
                                 " /dev/null";
     std::string out;
     FILE* pipe = popen(command.c_str(), "r");
