@@ -206,13 +206,12 @@ TEST(StoreWaitOnATerminal, TheLiveLineSaysWhatItWaitsFor) {
     const std::string deep = dir / std::string(80, 'd');
     fs::create_directories(deep);
     WriteDbx(dir / "Inbox.dbx", "m", 2);
-    // The store is made from another folder file: the messages of Inbox.dbx are new to it, not
-    // passed over as already there.
-    WriteDbx(dir / "Older.dbx", "o", 1);
+    // Other messages for the waiting run: the store has Inbox's already and would not take them again.
+    WriteDbx(dir / "Sent.dbx", "s", 2);
     const std::string store = deep + "/Store.pst";
-    CliProcess make("--dest " + Quote(dir.path()) + " --format pst --pst-mode separate " + Quote(dir / "Older.dbx"));
+    CliProcess make("--dest " + Quote(dir.path()) + " --format pst --pst-mode separate " + Quote(dir / "Inbox.dbx"));
     ASSERT_EQ(make.Wait(), 0) << make.out();
-    fs::rename(dir / "ExportDBX/Older.dbx.pst", store);
+    fs::rename(dir / "ExportDBX/Inbox.dbx.pst", store);
 
     auto held = platform::FileLock::Acquire(store::PstStoreLockPath(store), {}, {});
     ASSERT_TRUE(held);
@@ -222,7 +221,7 @@ TEST(StoreWaitOnATerminal, TheLiveLineSaysWhatItWaitsFor) {
     });
     const std::string command = "script -qec " +
                                 Quote(std::string(OMBRIK_CLI) + " --dest " + dir.path() +
-                                      " --format pst --pst-mode old --pst-file " + store + " " + (dir / "Inbox.dbx")) +
+                                      " --format pst --pst-mode old --pst-file " + store + " " + (dir / "Sent.dbx")) +
                                 " /dev/null";
     std::string out;
     FILE* pipe = popen(command.c_str(), "r");
