@@ -4,6 +4,7 @@
 #include <string>
 
 #include "fixtures/dbx_builder.h"
+#include "fixtures/temp_folder.h"
 
 namespace {
 
@@ -28,13 +29,6 @@ DbxFileBuilder Folder() {
     return builder;
 }
 
-void Write(const std::string& dir, const std::string& name, const std::string& bytes) {
-    std::FILE* f = std::fopen((dir + "/" + name).c_str(), "wb");
-    if (f == nullptr) return;
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -45,19 +39,19 @@ int main(int argc, char** argv) {
     const std::string dir = argv[1];
     DbxLayout layout;
     const std::string good = Folder().Build(layout);
-    Write(dir, "deleted_messages.dbx", good);
+    fixtures::WriteFile(dir + "/deleted_messages.dbx", good);
 
     std::string rootless = good;
     fixtures::OverwriteWithZeros(rootless, layout.root_offset, fixtures::kDbxNodeHeaderSize);
-    Write(dir, "root_zeroed.dbx", rootless);
+    fixtures::WriteFile(dir + "/root_zeroed.dbx", rootless);
 
     std::string wrong_count = good;
     fixtures::PutLe32(wrong_count, fixtures::kDbxItemCountAt, 1000);
-    Write(dir, "wrong_header_count.dbx", wrong_count);
+    fixtures::WriteFile(dir + "/wrong_header_count.dbx", wrong_count);
 
     std::string cut = good;
     fixtures::CutAt(cut, layout.items[1].chain_blocks[0][1] + 30);
-    Write(dir, "cut_in_chain.dbx", cut);
+    fixtures::WriteFile(dir + "/cut_in_chain.dbx", cut);
 
     // Loops, crossings and a shared block among the chains.
     std::string bent = good;
@@ -66,6 +60,6 @@ int main(int argc, char** argv) {
     fixtures::SetBlockNext(bent, a[1], a[0]);
     fixtures::SetBlockNext(bent, b[0], a[1]);
     fixtures::SetBlockNext(bent, layout.items[3].chain_blocks[0][0], b[1]);
-    Write(dir, "bent_chains.dbx", bent);
+    fixtures::WriteFile(dir + "/bent_chains.dbx", bent);
     return 0;
 }

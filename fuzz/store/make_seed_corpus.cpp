@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fixtures/store_builder.h"
+#include "fixtures/temp_folder.h"
 
 namespace {
 
@@ -26,13 +27,6 @@ std::string SmallList(std::vector<DbxFolderSpec> folders) {
     return builder.Build();
 }
 
-void Write(const std::string& dir, const std::string& name, const std::string& bytes) {
-    std::FILE* f = std::fopen((dir + "/" + name).c_str(), "wb");
-    if (f == nullptr) return;
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -46,7 +40,7 @@ int main(int argc, char** argv) {
     nested.push_back(Folder(10, fixtures::kLocalFoldersId, "Lists", ""));
     nested.push_back(Folder(12, 11, "hal-commit", "hal-commit.dbx"));
     nested.push_back(Folder(11, 10, "hal", "hal.dbx"));
-    Write(dir, "nested_list.dbx", SmallList(nested));
+    fixtures::WriteFile(dir + "/nested_list.dbx", SmallList(nested));
 
     std::vector<DbxFolderSpec> damaged = fixtures::StoreTopFolders();
     damaged.push_back(Folder(20, 21, "ring a", "a.dbx"));
@@ -54,10 +48,10 @@ int main(int argc, char** argv) {
     damaged.push_back(Folder(22, 22, "own parent", ""));
     damaged.push_back(Folder(23, 99, "orphan", "o.dbx"));
     damaged.push_back(Folder(1, 0, "second local", ""));
-    Write(dir, "loops_and_orphans.dbx", SmallList(damaged));
+    fixtures::WriteFile(dir + "/loops_and_orphans.dbx", SmallList(damaged));
 
     std::vector<DbxFolderSpec> chain;
     for (std::uint32_t i = 0; i < 70; ++i) chain.push_back(Folder(i + 1, i, "d", ""));
-    Write(dir, "deep_chain.dbx", SmallList(chain));
+    fixtures::WriteFile(dir + "/deep_chain.dbx", SmallList(chain));
     return 0;
 }
