@@ -2,15 +2,13 @@
 // every slot from the top down, read each email's text again, free, close. The bytes are read
 // twice, once from a memory stream and once from a file descriptor (which the reader reads
 // through its own window), and both reads must report the same.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "dbx/dbx.h"
+#include "../memory_file.h"
 
 namespace {
 
@@ -75,18 +73,6 @@ std::string ReadFolder(std::FILE* stream, std::size_t file_size) {
     std::string seen = VisitItems(reader, file_size);
     dbx_close(reader);
     return seen;
-}
-
-std::FILE* OpenAsFile(const std::uint8_t* data, std::size_t size) {
-    const int fd = memfd_create("dbx_fuzz", 0);
-    if (fd < 0) return nullptr;
-    if (::write(fd, data, size) != static_cast<ssize_t>(size)) {
-        ::close(fd);
-        return nullptr;
-    }
-    std::FILE* stream = fdopen(fd, "rb");
-    if (stream == nullptr) ::close(fd);
-    return stream;
 }
 
 }  // namespace

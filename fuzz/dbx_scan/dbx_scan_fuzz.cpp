@@ -3,9 +3,6 @@
 // read once from a memory stream and once from a file descriptor (through the reader's mapped
 // window); both must find the same. Every block belongs to one chain at most, so all texts
 // found together never exceed the file.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -13,6 +10,7 @@
 
 #include "dbx/dbx.h"
 #include "dbx/dbx_scan.h"
+#include "../memory_file.h"
 
 namespace {
 
@@ -47,18 +45,6 @@ std::string ScanFolder(std::FILE* stream, std::size_t file_size) {
     dbx_scan_free(scan);
     dbx_close(reader);
     return seen;
-}
-
-std::FILE* OpenAsFile(const std::uint8_t* data, std::size_t size) {
-    const int fd = memfd_create("dbx_scan_fuzz", 0);
-    if (fd < 0) return nullptr;
-    if (::write(fd, data, size) != static_cast<ssize_t>(size)) {
-        ::close(fd);
-        return nullptr;
-    }
-    std::FILE* stream = fdopen(fd, "rb");
-    if (stream == nullptr) ::close(fd);
-    return stream;
 }
 
 }  // namespace
