@@ -37,6 +37,20 @@ def count_files(path):
     return sum(len(files) for _, _, files in os.walk(path))
 
 
+def run_interleaved(variants, rounds, out):
+    """Runs every variant once per round, in turn, each into a fresh out; returns the seconds of
+    each run and the peak RSS of each variant. Interleaving spreads the machine's drift evenly."""
+    times = {name: [] for name in variants}
+    rss = {name: 0 for name in variants}
+    for _ in range(rounds):
+        for name, run in variants.items():
+            fresh_dir(out)
+            seconds, max_rss = run()
+            times[name].append(seconds)
+            rss[name] = max(rss[name], max_rss)
+    return times, rss
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default="build")
@@ -73,14 +87,7 @@ def main():
         if undbx:
             variants["undbx (peer)"] = lambda: run_measured([undbx, "-v", "0", dbx, out])
 
-        times = {name: [] for name in variants}
-        rss = {name: 0 for name in variants}
-        for _ in range(args.rounds):
-            for name, run in variants.items():
-                fresh_dir(out)
-                seconds, max_rss = run()
-                times[name].append(seconds)
-                rss[name] = max(rss[name], max_rss)
+        times, rss = run_interleaved(variants, args.rounds, out)
         fresh_dir(out)
         run_measured([cli, "--quiet", "--dest", out, "--format", "eml", dbx])
         written = count_files(out)

@@ -17,7 +17,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from run_benchmarks import fresh_dir, run_measured  # noqa: E402
+from run_benchmarks import fresh_dir, run_interleaved, run_measured  # noqa: E402
 
 
 def main():
@@ -62,14 +62,7 @@ def main():
             name = f"{form}, all cores ({os.cpu_count()})" if threads == 0 else f"{form}, {threads} thread(s)"
             variants[name] = variant(form, threads or None)
 
-    times = {name: [] for name in variants}
-    rss = {name: 0 for name in variants}
-    for _ in range(args.rounds):
-        for name, run in variants.items():
-            fresh_dir(out)
-            seconds, max_rss = run()
-            times[name].append(seconds)
-            rss[name] = max(rss[name], max_rss)
+    times, rss = run_interleaved(variants, args.rounds, out)
 
     med = {name: statistics.median(t) for name, t in times.items()}
     base = med.get("eml")
