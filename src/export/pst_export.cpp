@@ -30,6 +30,7 @@ public:
     void Prepare(PreparedMessage& prepared) override {
         const std::string_view text = prepared.message.text ? std::string_view(*prepared.message.text) : std::string_view();
         prepared.model = store::MessageFromRfc822(text, context_.settings.codepage);
+        mapi::ApplyMessageState(*prepared.model, prepared.message.state);
     }
     std::string StatusText(const FolderMessage& message) override {
         const std::string codepage = MessageCodepage(message.subject, message.text, context_.settings.codepage);
