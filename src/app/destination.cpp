@@ -1,6 +1,5 @@
 // Destination, saving option and the checks made before a conversion starts.
 #include <filesystem>
-#include <sys/stat.h>
 
 #include <wx/listctrl.h>
 #include <wx/textctrl.h>

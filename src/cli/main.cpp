@@ -1,7 +1,4 @@
 // ombrik-cli: the conversion job on a terminal, for batch users and scripts.
-#include <unistd.h>
-
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,6 +12,7 @@
 #include "platform/file_checks.h"
 #include "platform/memory_tuning.h"
 #include "platform/paths.h"
+#include "platform/terminal.h"
 #include "platform/text_encoding.h"
 #include "cli/pst_check_command.h"
 
@@ -84,18 +82,6 @@ SourceList BuildSourceList(const CliOptions& options, int& skipped) {
     return list;
 }
 
-// The first Ctrl-C (or a polite kill) asks the job to stop at the next message and close its
-// files and stores cleanly; a second one ends the program at once.
-void ListenForInterruption() {
-    struct sigaction action {};
-    action.sa_handler = [](int) { TerminalWindow::RequestStop(); };
-    // Restarted, the write under way when the signal comes finishes instead of failing.
-    action.sa_flags = SA_RESETHAND | SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -145,8 +131,10 @@ int main(int argc, char** argv) {
     settings.destination_path = platform::JoinPath(options->dest, "ExportDBX");
     platform::CreateDirectory(settings.destination_path);
 
-    TerminalWindow window(rows, *options, isatty(STDERR_FILENO) != 0);
-    ListenForInterruption();
+    TerminalWindow window(rows, *options, platform::StandardErrorIsTerminal());
+    // The first Ctrl-C (or a polite kill) asks the job to stop at the next message and close its
+    // files and stores cleanly; a second one ends the program at once.
+    platform::ListenForInterruption(&TerminalWindow::RequestStop);
     const JobTally tally = RunConversionJob(window, settings);
     window.EndLiveLine();
 

@@ -1,10 +1,10 @@
 // Telling the files of an Outlook Express store apart by their header.
 #include "dbx/dbx_file_kind.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "dbx/dbx_format.h"
@@ -66,8 +66,12 @@ DbxFileKind dbx_classify_bytes(const std::uint8_t* head, std::size_t size, std::
 }
 
 DbxFileKind dbx_classify_file(const char* path) {
-    struct stat info;
-    if (path == nullptr || ::stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return DbxFileKind::Unreadable;
+    if (path == nullptr) return DbxFileKind::Unreadable;
+    // Only a plain file is opened: a FIFO would block the caller.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return DbxFileKind::Unreadable;
+    const std::uintmax_t file_size = std::filesystem::file_size(path, error);
+    if (error) return DbxFileKind::Unreadable;
     std::FILE* stream = std::fopen(path, "rb");
     if (stream == nullptr) return DbxFileKind::Unreadable;
     std::vector<std::uint8_t> head(kDbxKindProbeSize);
@@ -75,7 +79,7 @@ DbxFileKind dbx_classify_file(const char* path) {
     const bool failed = std::ferror(stream) != 0;
     std::fclose(stream);
     if (failed) return DbxFileKind::Unreadable;
-    return dbx_classify_bytes(head.data(), got, static_cast<std::uint64_t>(info.st_size));
+    return dbx_classify_bytes(head.data(), got, static_cast<std::uint64_t>(file_size));
 }
 
 bool dbx_kind_holds_mail(DbxFileKind kind) { return kind == DbxFileKind::MailFolder; }

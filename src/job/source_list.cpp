@@ -1,9 +1,6 @@
 #include "job/source_list.h"
 
-#include <dirent.h>
-#include <fnmatch.h>
-#include <sys/stat.h>
-
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +9,7 @@
 #include <utility>
 
 #include "job/outlook_store.h"
+#include "platform/directory.h"
 #include "platform/file_checks.h"
 #include "platform/paths.h"
 
@@ -19,29 +17,37 @@ namespace {
 
 constexpr int kMaxSearchDepth = 32;
 
+// "*.dbx" in any case, as on the disks these files come from.
+bool HasDbxExtension(const std::string& name) {
+    static constexpr char kExtension[] = ".dbx";
+    constexpr std::size_t kLength = sizeof kExtension - 1;
+    if (name.size() < kLength) return false;
+    for (std::size_t i = 0; i < kLength; ++i)
+        if (std::tolower(static_cast<unsigned char>(name[name.size() - kLength + i])) != kExtension[i]) return false;
+    return true;
+}
+
 void FindDbxFilesBelow(const std::string& directory, std::vector<std::string>& found, bool recurse, int depth,
-                       std::set<std::pair<dev_t, ino_t>>& visited) {
-    struct stat info;
-    if (depth > kMaxSearchDepth || ::stat(directory.c_str(), &info) != 0) return;
-    if (!visited.insert({info.st_dev, info.st_ino}).second) return;
-    DIR* dir = ::opendir(directory.c_str());
-    if (dir == nullptr) return;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == ".." || ::fnmatch("*.dbx", name.c_str(), FNM_CASEFOLD) != 0) continue;
+                       std::set<platform::FileIdentity>& visited) {
+    if (depth > kMaxSearchDepth) return;
+    const auto identity = platform::IdentityOf(directory);
+    if (!identity || !visited.insert(*identity).second) return;
+    const auto names = platform::ListDirectory(directory);
+    if (!names) return;
+    for (const std::string& name : *names) {
+        if (!HasDbxExtension(name)) continue;
         const std::string full = platform::JoinPath(directory, name);
         if (!platform::IsDirectory(full))
             found.push_back(full);
         else if (recurse)
             FindDbxFilesBelow(full, found, recurse, depth + 1, visited);
     }
-    ::closedir(dir);
 }
 
 }  // namespace
 
 void FindDbxFiles(const std::string& directory, std::vector<std::string>& found, bool recurse) {
-    std::set<std::pair<dev_t, ino_t>> visited;
+    std::set<platform::FileIdentity> visited;
     FindDbxFilesBelow(directory, found, recurse, 0, visited);
 }
 
