@@ -63,8 +63,16 @@ public:
 // context's tally.
 void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageSink& sink);
 
-// The reader's current error message, for failure summaries.
+// Whether the file at dbx_path is to be read for mail. The files of a store that hold none (the
+// folder list, the offline actions, a newsgroup, ...) are passed over with a note; a file that
+// is no folder file at all is a failure, told as one that cannot be opened. Nothing is written
+// for either.
+bool FolderFileHoldsMail(ExportContext& context, const std::string& dbx_path);
+
+// What went wrong with a folder file, in words a user reads after its name ("is cut short or
+// damaged"): for the reader's current error, or for one of its error codes.
 std::string DbxErrorText();
+std::string DbxErrorWords(int code);
 
 // The number of worker threads a setting asks for (0: the machine's cores).
 unsigned WorkerThreadCount(unsigned threads_setting);

@@ -4,6 +4,7 @@
 #include "conversion/job_settings.h"
 #include "conversion/job_tally.h"
 #include "export/exporters.h"
+#include "export/folder_loop.h"
 #include "export/pst_export.h"
 #include "export/store_export.h"
 #include "job/store_objects.h"
@@ -68,10 +69,17 @@ void ImportRow(PstJob& job, int row) {
     job.objects.target_folder.reset();
 }
 
+// False for a row whose file holds no mail (told in the tally): it gets no folder and no store.
+bool RowHoldsMail(PstJob& job, int row) {
+    ExportContext context{job.window, job.settings, job.tally};
+    return FolderFileHoldsMail(context, job.window.RowText(row, 0));
+}
+
 void RunSingleStoreJob(PstJob& job, int row_count) {
     try {
         OpenStoreAndRoot(job, job.settings.pst_path);
-        for (int row = 0; row < row_count && !job.window.StopRequested(); ++row) ImportRow(job, row);
+        for (int row = 0; row < row_count && !job.window.StopRequested(); ++row)
+            if (RowHoldsMail(job, row)) ImportRow(job, row);
     } catch (const std::exception& error) {
         // A failing store operation ends the job; the rows after it are skipped.
         job.tally.CountFailure(job.settings.pst_path, store::DescribeFailure(error));
@@ -81,6 +89,7 @@ void RunSingleStoreJob(PstJob& job, int row_count) {
 
 void RunSeparateStoresLoop(PstJob& job, int row_count) {
     for (int row = 0; row < row_count && !job.window.StopRequested(); ++row) {
+        if (!RowHoldsMail(job, row)) continue;
         const std::string file_name = job.window.RowText(row, 1);
         job.settings.pst_path = platform::JoinPath(job.settings.destination_path, file_name + ".pst");
         try {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -341,4 +342,85 @@ TEST(Cli, ThreadsOptionGivesTheSameFilesAsOneThread) {
         EXPECT_EQ(fixtures::ReadFile(dir / ("one" + name)), fixtures::ReadFile(dir / ("three" + name))) << name;
         EXPECT_NE(fixtures::ReadFile(dir / ("three" + name)).find("body m" + std::to_string(i)), std::string::npos) << name;
     }
+}
+
+namespace {
+
+std::set<std::string> NamesIn(const std::string& directory) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) names.insert(entry.path().filename().string());
+    return names;
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+    return count;
+}
+
+}  // namespace
+
+// A store folder as Outlook Express left it, taken with --add-folder: every mail folder comes
+// out, the files of the store that hold no mail are noted, and nothing is made for them.
+TEST(Cli, AStoreFolderAddedAsAFolderConvertsItsMailAndPassesOverTheRest) {
+    fixtures::TempFolder dir;
+    std::filesystem::create_directories(dir / "store");
+    fixtures::WriteExampleStore(dir / "store", "Deleted Items");
+    std::filesystem::remove(dir / "store/notes.dbx");  // a stray text file is a failure: tried below
+    std::filesystem::create_directories(dir / "out");
+    const CliRun mbox = RunCli("--dest " + Quote(dir / "out") + " --format mbox --add-folder " + Quote(dir / "store"));
+    EXPECT_EQ(mbox.status, 0) << mbox.out;
+    EXPECT_NE(mbox.out.find("folders: 8, messages written: 12, failures: 0"), std::string::npos) << mbox.out;
+    for (const char* name : {"Folders.dbx: the folder list", "Offline.dbx: the list of actions", "Pop3uidl.dbx: the record"})
+        EXPECT_NE(mbox.out.find("note: " + dir / "store/" + name), std::string::npos) << name << "\n" << mbox.out;
+    EXPECT_EQ(mbox.out.find("Unable to open"), std::string::npos) << mbox.out;
+    EXPECT_EQ(NamesIn(dir / "out/ExportDBX"),
+              (std::set<std::string>{"INBOX.DBX.mbox", "hal.mbox", "hal-commit.mbox", "Neuer Ordner.mbox",
+                                     "Deleted Items.mbox", "ring a.mbox", "ring b.mbox", "Old stuff.mbox"}));
+
+    // Into a new store: a folder for each mail folder, none for the others.
+    std::filesystem::create_directories(dir / "pst");
+    const CliRun pst = RunCli("--dest " + Quote(dir / "out") + " --format pst --pst-mode new --pst-folder " +
+                              Quote(dir / "pst") + " --add-folder " + Quote(dir / "store"));
+    EXPECT_EQ(pst.status, 0) << pst.out;
+    EXPECT_NE(pst.out.find("messages written: 12, failures: 0"), std::string::npos) << pst.out;
+    auto store = pst::messaging::Store::Open(dir / "pst/NewPST.pst", false);
+    EXPECT_TRUE(store->FindFolderByPath("hal.dbx").has_value());
+    for (const char* other : {"Folders.dbx", "Offline.dbx", "Pop3uidl.dbx"})
+        EXPECT_FALSE(store->FindFolderByPath(other).has_value()) << other;
+
+    // Each in a store of its own: no store for the others.
+    std::filesystem::create_directories(dir / "sep");
+    const CliRun separate = RunCli("--dest " + Quote(dir / "sep") + " --format pst --pst-mode separate --add-folder " +
+                                   Quote(dir / "store"));
+    EXPECT_EQ(separate.status, 0) << separate.out;
+    EXPECT_EQ(NamesIn(dir / "sep/ExportDBX").size(), 8u) << separate.out;
+    EXPECT_FALSE(std::filesystem::exists(dir / "sep/ExportDBX/Offline.dbx.pst"));
+}
+
+// Files that are no folder files, or that cannot be read whole, fail with their path and the
+// reason in words, the same in the message and in the summary; none of them leaves output.
+TEST(Cli, FilesThatCannotBeReadAsFolderFilesFailWithTheirPathAndReason) {
+    fixtures::TempFolder dir;
+    std::filesystem::create_directories(dir / "in");
+    fixtures::WriteFile(dir / "in/Empty.dbx", "");
+    fixtures::WriteFile(dir / "in/notes.dbx", "Remember to back up the mail.\r\n");
+    fixtures::WriteFile(dir / "in/Cut.dbx", fixtures::BuildMailFolder("cut", 40).substr(0, 0x300));
+    fixtures::DbxFileBuilder good;
+    good.AddEmail(Email("fine", "A"));
+    good.WriteTo(dir / "in/Good.dbx");
+    const CliRun run = RunCli("--dest " + Quote(dir.path()) + " --add-folder " + Quote(dir / "in"));
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.out.find("folders: 1, messages written: 1, failures: 3"), std::string::npos) << run.out;
+    const std::string lines[] = {
+        dir / "in/Empty.dbx" + ": Empty.dbx is not an Outlook Express folder file (it is empty)",
+        dir / "in/notes.dbx" + ": notes.dbx is not an Outlook Express folder file (it is text)",
+        dir / "in/Cut.dbx" + ": is cut short or damaged",
+    };
+    for (const std::string& line : lines) {
+        EXPECT_NE(run.out.find("Unable to open DBX File\n" + line + "\n"), std::string::npos) << line << "\n" << run.out;
+        EXPECT_EQ(Occurrences(run.out, line), 2u) << "the message and the summary: " << line << "\n" << run.out;
+    }
+    EXPECT_EQ(run.out.find("Open or close"), std::string::npos) << run.out;
+    EXPECT_EQ(NamesIn(dir / "ExportDBX"), std::set<std::string>{"Good"});
 }
