@@ -305,14 +305,21 @@ private:
     std::size_t written_ = 0;
 };
 
-void CountWritten(JobTally& tally, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) tally.CountMessage();
+// The messages of an output that survived: written, or already there when the sink found the
+// same output in place.
+void CountWritten(const MessageSink& sink, JobTally& tally, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (sink.OutputWasThere())
+            tally.CountAlreadyThere();
+        else
+            tally.CountMessage();
+    }
 }
 
 // Ends the sink after a failure; what it wrote is counted when its output survived.
 void EndAfterFailure(MessageSink& sink, JobTally& tally, std::size_t written) {
     try {
-        if (sink.End()) CountWritten(tally, written);
+        if (sink.End()) CountWritten(sink, tally, written);
     } catch (const std::exception& error) {
         tally.CountFailure("output", error.what());
     }
@@ -405,7 +412,7 @@ void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageS
         tally.CountFolder();
         const bool completed = walk.Run(folder);
         if (!sink.End()) return;
-        CountWritten(tally, walk.written());
+        CountWritten(sink, tally, walk.written());
         if (completed) window.SetProgress(0);
     } catch (const std::exception& error) {
         tally.CountFailure(dbx_path, error.what());

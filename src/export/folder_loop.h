@@ -57,6 +57,9 @@ public:
     virtual bool End() { return true; }
     // A failure that ends the folder also sets the progress bar back to 0.
     virtual bool ResetsProgressOnFailure() const { return false; }
+    // True after End when the folder's whole output was found in place already, identical: its
+    // messages count as already there, not as written.
+    virtual bool OutputWasThere() const { return false; }
 };
 
 // Runs the folder file at dbx_path through sink. Never throws: every failure is counted in the

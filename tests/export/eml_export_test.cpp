@@ -139,7 +139,7 @@ TEST(EmlExport, FilesThatCannotBeWrittenAreCounted) {
     EXPECT_NE(h.tally.Summary().find("missing/In"), std::string::npos);
 }
 
-TEST(EmlExport, SecondExportReplacesTheFirst) {
+TEST(EmlExport, SecondExportOfOtherContentKeepsTheFirst) {
     ExportHarness h;
     fixtures::DbxFileBuilder first;
     first.AddEmail(Email("same", "old text that is longer"));
@@ -147,7 +147,8 @@ TEST(EmlExport, SecondExportReplacesTheFirst) {
     fixtures::DbxFileBuilder second;
     second.AddEmail(Email("same", "new"));
     ExportFolderToEml(h.context, h.WriteDbx("In.dbx", second), h.Destination(), "In");
-    EXPECT_EQ(ReadFile(h.Destination() + "/In/same0.eml"), "new");
+    EXPECT_EQ(ReadFile(h.Destination() + "/In/same0.eml"), "old text that is longer");
+    EXPECT_EQ(ReadFile(h.Destination() + "/In/same0 (2).eml"), "new");
 }
 
 TEST(EmlExport, StopsAtAMessageBoundaryWhenAsked) {

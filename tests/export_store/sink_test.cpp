@@ -376,3 +376,78 @@ TEST(StoreForms, FilesWrittenByWorkerThreadsPassTheStrictCheckers) {
     for (const auto& [name, bytes] : files)
         EXPECT_EQ(msgtest::MsgCheckStrict(run.settings.destination_path + "/Inbox/" + name), "") << name;
 }
+
+namespace {
+
+// Every file below the destination (the PST store beside it included), by relative path.
+std::map<std::string, std::string> Tree(FormRun& run) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(run.settings.destination_path))
+        if (entry.is_regular_file())
+            files[fs::relative(entry.path(), run.dir.path()).string()] = ReadFile(entry.path().string());
+    if (fs::exists(run.PstPath())) files["Out.pst"] = "";  // a store changes inside; its name is what counts here
+    return files;
+}
+
+}  // namespace
+
+// The same folder file converted again into the same destination: nothing is written twice,
+// nothing is renamed, the run counts its messages as already there and succeeds.
+TYPED_TEST(EveryForm, ARepeatedRunIntoOneDestinationIsHarmless) {
+    FormRun run(TypeParam::kOption);
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(Email("First", HtmlMail("First", "<p>one</p>"))).AddEmail(Email("Second", Mail("Second", "two")));
+    run.AddFolder("src", "Inbox.dbx", builder);
+    run.Go();
+    ASSERT_EQ(run.tally.messages(), 2u) << run.tally.Summary();
+    const auto before = Tree(run);
+    const auto outputs = TypeParam::Outputs(run, "Inbox");
+    run.Go();
+    EXPECT_EQ(run.tally.messages(), 0u) << run.tally.Summary();
+    EXPECT_EQ(run.tally.already_there(), 2u) << run.tally.Summary();
+    EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
+    EXPECT_EQ(Tree(run), before);
+    EXPECT_EQ(TypeParam::Outputs(run, "Inbox"), outputs);
+}
+
+// Another disk's Inbox.dbx converted later into the same destination: what the first run wrote
+// stays as it was; what differs goes to a name of its own, what is the same is left.
+TYPED_TEST(EveryForm, ALaterRunOfAnotherFolderFileNeverReplacesTheFirstOutput) {
+    if (std::string(TypeParam::kOption) == "pst") return;  // a store takes later runs in by its own rule
+    FormRun run(TypeParam::kOption);
+    fixtures::DbxFileBuilder first, second;
+    first.AddEmail(Email("Hello", Mail("Hello", "from the first disk"))).AddEmail(Email("Shared", Mail("Shared", "alike")));
+    second.AddEmail(Email("Hello", Mail("Hello", "from the second disk"))).AddEmail(Email("Shared", Mail("Shared", "alike")));
+    run.AddFolder("one", "Inbox.dbx", first);
+    run.Go();
+    const auto first_outputs = TypeParam::Outputs(run, "Inbox");
+    ASSERT_EQ(first_outputs.size(), 2u);
+    run.window.rows.clear();
+    run.AddFolder("two", "Inbox.dbx", second);
+    run.Go();
+    EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
+    if (TypeParam::kFilePerMessage) {
+        // Hello1 differs: a second file beside the first; Shared0 is the same: left as it is.
+        const auto outputs = TypeParam::Outputs(run, "Inbox");
+        ASSERT_EQ(outputs.size(), 3u);
+        // By name: "Hello1 (2)" sorts before "Hello1.".
+        EXPECT_EQ(outputs[0].rfind("Hello1 (2).", 0), 0u) << outputs[0];
+        EXPECT_TRUE(Contains(outputs[0], "from the second disk")) << outputs[0];
+        EXPECT_EQ(outputs[1], first_outputs[0]);
+        EXPECT_EQ(outputs[2], first_outputs[1]);
+        EXPECT_EQ(run.tally.messages(), 1u);
+        EXPECT_EQ(run.tally.already_there(), 1u);
+    } else {
+        EXPECT_EQ(TypeParam::Outputs(run, "Inbox"), first_outputs);
+        const auto later = TypeParam::Outputs(run, "Inbox (2)");
+        ASSERT_EQ(later.size(), 2u);
+        EXPECT_TRUE(Contains(later[0], "from the second disk"));
+        EXPECT_EQ(run.tally.messages(), 2u);
+    }
+    // Once more: every output of both runs is there already, nothing new appears.
+    const auto before = Tree(run);
+    run.Go();
+    EXPECT_EQ(Tree(run), before);
+    EXPECT_EQ(run.tally.messages(), 0u) << run.tally.Summary();
+    EXPECT_EQ(run.tally.already_there(), 2u);
+}
