@@ -1,10 +1,15 @@
 #include "job/pst_job.h"
 
+#include <algorithm>
+#include <cctype>
+#include <set>
+
 #include "conversion/conversion_window.h"
 #include "conversion/job_settings.h"
 #include "conversion/job_tally.h"
 #include "export/exporters.h"
 #include "export/folder_loop.h"
+#include "export/output_place.h"
 #include "export/pst_export.h"
 #include "export/store_export.h"
 #include "job/store_objects.h"
@@ -20,8 +25,24 @@ struct PstJob {
     std::shared_ptr<store::RDOSession> session;
     std::shared_ptr<store::RDOStore> store;
     std::string root_path;
+    std::set<std::string> names_taken;  // folder names handed out in this job, lower case
     StoreObjects& objects = CurrentStoreObjects();
 };
+
+// The name of the row's folder (and, in separate mode, of its store): the file's name, or for a
+// later file of the same name in this job "Inbox (2).dbx", as the other forms keep same-named
+// folder files apart. Names that differ only in case are the same folder to Outlook.
+std::string ClaimFolderName(PstJob& job, const std::string& file_name) {
+    const auto key = [](std::string name) {
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+        return name;
+    };
+    for (int n = 1; n <= kMaxOutputVersions; ++n) {
+        std::string candidate = NumberedOutputPath(file_name, n);
+        if (job.names_taken.insert(key(candidate)).second) return candidate;
+    }
+    throw store::ComError(store::kE_FAIL, "too many folder files named " + file_name);
+}
 
 // Opens the store at path and its top folder.
 void OpenStoreAndRoot(PstJob& job, const std::string& path) {
@@ -58,14 +79,13 @@ void LogOff(PstJob& job) {
     job.store.reset();
 }
 
-// The row's folder file through the exporter of "pst", into the folder named like the file.
-void ImportRow(PstJob& job, int row) {
+// The row's folder file through the exporter of "pst", into the folder of the given name.
+void ImportRow(PstJob& job, int row, const std::string& folder_name) {
     const std::string dbx_path = job.window.RowText(row, 0);
-    const std::string file_name = job.window.RowText(row, 1);
-    job.objects.target_folder = FindOrCreateTargetFolder(job, file_name);
+    job.objects.target_folder = FindOrCreateTargetFolder(job, folder_name);
     PstTargetFolder target(job.objects.target_folder);
     ExportContext context{job.window, job.settings, job.tally, &target};
-    FindFolderExporter("pst")(context, dbx_path, job.settings.destination_path, file_name);
+    FindFolderExporter("pst")(context, dbx_path, job.settings.destination_path, folder_name);
     job.objects.target_folder.reset();
 }
 
@@ -79,7 +99,7 @@ void RunSingleStoreJob(PstJob& job, int row_count) {
     try {
         OpenStoreAndRoot(job, job.settings.pst_path);
         for (int row = 0; row < row_count && !job.window.StopRequested(); ++row)
-            if (RowHoldsMail(job, row)) ImportRow(job, row);
+            if (RowHoldsMail(job, row)) ImportRow(job, row, ClaimFolderName(job, job.window.RowText(row, 1)));
     } catch (const std::exception& error) {
         // A failing store operation ends the job; the rows after it are skipped.
         job.tally.CountFailure(job.settings.pst_path, store::DescribeFailure(error));
@@ -90,11 +110,11 @@ void RunSingleStoreJob(PstJob& job, int row_count) {
 void RunSeparateStoresLoop(PstJob& job, int row_count) {
     for (int row = 0; row < row_count && !job.window.StopRequested(); ++row) {
         if (!RowHoldsMail(job, row)) continue;
-        const std::string file_name = job.window.RowText(row, 1);
-        job.settings.pst_path = platform::JoinPath(job.settings.destination_path, file_name + ".pst");
         try {
+            const std::string name = ClaimFolderName(job, job.window.RowText(row, 1));
+            job.settings.pst_path = platform::JoinPath(job.settings.destination_path, name + ".pst");
             OpenStoreAndRoot(job, job.settings.pst_path);
-            ImportRow(job, row);
+            ImportRow(job, row, name);
         } catch (const std::exception& error) {
             job.tally.CountFailure(job.settings.pst_path, store::DescribeFailure(error));
             LogOff(job);
@@ -109,7 +129,7 @@ void RunSeparateStoresLoop(PstJob& job, int row_count) {
 bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tally, int row_count) {
     window.RunPstOptionsDialog(settings);
     if (settings.pst_options_answer == "no") return false;
-    PstJob job{window, settings, tally, nullptr, nullptr, {}};
+    PstJob job{window, settings, tally, nullptr, nullptr, {}, {}};
     try {
         job.session = store::CreateSessionFromProgId(store::kSessionProgId);
         if (!job.session) throw store::ComError(store::kE_POINTER, "no session");

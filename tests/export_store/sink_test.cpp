@@ -451,3 +451,74 @@ TYPED_TEST(EveryForm, ALaterRunOfAnotherFolderFileNeverReplacesTheFirstOutput) {
     EXPECT_EQ(run.tally.messages(), 0u) << run.tally.Summary();
     EXPECT_EQ(run.tally.already_there(), 2u);
 }
+
+namespace {
+
+// The subjects in the store folder of that name, or nullopt when the store has no such folder.
+std::optional<std::vector<std::string>> SubjectsIn(const std::string& pst_path, const std::string& folder) {
+    auto store = pst::messaging::Store::Open(pst_path, false);
+    auto nid = store->FindFolderByPath(folder);
+    if (!nid) return std::nullopt;
+    std::vector<std::string> subjects;
+    for (auto id : store->Messages(*nid)) subjects.push_back(store->ReadMessage(id).props.GetString(0x0037001F).value_or(""));
+    return subjects;
+}
+
+using Subjects = std::optional<std::vector<std::string>>;
+
+// The strict outside checker's verdict on a store; empty when it passes or is not there.
+std::string PstCheckFailure(const std::string& path) {
+    const std::string checker = std::string(OMBRIK_TOOLS_DIR) + "/pstcheck.py";
+    if (!fs::exists(checker)) return {};
+    fixtures::TempFolder dir;
+    const std::string out = dir / "check.txt";
+    const std::string command = "python3 '" + checker + "' --strict '" + path + "' > '" + out + "' 2>&1";
+    return std::system(command.c_str()) == 0 ? std::string() : ReadFile(out);
+}
+
+}  // namespace
+
+// Two folder files named Inbox.dbx (and one INBOX.DBX) in one PST job keep apart as they do in
+// the other forms: "Inbox (2).dbx" in one store, or a store of its own in separate mode.
+TEST(PstForms, SameNamedFolderFilesGetFoldersAndStoresOfTheirOwn) {
+    const auto add_rows = [](FormRun& run) {
+        const char* names[] = {"Inbox.dbx", "Inbox.dbx", "INBOX.DBX"};
+        for (int i = 0; i < 3; ++i) {
+            fixtures::DbxFileBuilder builder;
+            const std::string subject = "From disk " + std::to_string(i + 1);
+            builder.AddEmail(Email(subject, Mail(subject, "body")));
+            run.AddFolder("disk" + std::to_string(i + 1), names[i], builder);
+        }
+    };
+    FormRun run("pst");
+    add_rows(run);
+    run.Go();
+    EXPECT_EQ(run.tally.messages(), 3u) << run.tally.Summary();
+    EXPECT_EQ(SubjectsIn(run.PstPath(), "Inbox.dbx"), Subjects({{"From disk 1"}}));
+    EXPECT_EQ(SubjectsIn(run.PstPath(), "Inbox (2).dbx"), Subjects({{"From disk 2"}}));
+    EXPECT_EQ(SubjectsIn(run.PstPath(), "INBOX (3).DBX"), Subjects({{"From disk 3"}}));
+    EXPECT_EQ(PstCheckFailure(run.PstPath()), "");
+
+    // The same rows into that store again (old mode): each finds its own folder and nothing is
+    // added twice; no fourth folder appears.
+    run.window.pst_answer.pst_mode = "old";
+    run.window.pst_answer.existing_pst_path = run.PstPath();
+    run.Go();
+    EXPECT_EQ(run.tally.already_there(), 3u) << run.tally.Summary();
+    EXPECT_EQ(run.tally.messages(), 0u);
+    EXPECT_EQ(SubjectsIn(run.PstPath(), "Inbox (2).dbx"), Subjects({{"From disk 2"}}));
+    EXPECT_EQ(SubjectsIn(run.PstPath(), "Inbox (4).dbx"), std::nullopt);
+    EXPECT_EQ(PstCheckFailure(run.PstPath()), "");
+
+    FormRun separate("pst");
+    separate.window.pst_answer.pst_mode = "seprate";
+    add_rows(separate);
+    separate.Go();
+    EXPECT_EQ(separate.tally.messages(), 3u) << separate.tally.Summary();
+    const std::string out = separate.settings.destination_path + "/";
+    EXPECT_EQ(SubjectsIn(out + "Inbox.dbx.pst", "Inbox.dbx"), Subjects({{"From disk 1"}}));
+    EXPECT_EQ(SubjectsIn(out + "Inbox (2).dbx.pst", "Inbox (2).dbx"), Subjects({{"From disk 2"}}));
+    EXPECT_EQ(SubjectsIn(out + "INBOX (3).DBX.pst", "INBOX (3).DBX"), Subjects({{"From disk 3"}}));
+    for (const char* store : {"Inbox.dbx.pst", "Inbox (2).dbx.pst", "INBOX (3).DBX.pst"})
+        EXPECT_EQ(PstCheckFailure(out + store), "") << store;
+}
