@@ -396,6 +396,14 @@ unsigned WorkerThreadCount(unsigned threads_setting) {
     return cores == 0 ? 1 : cores;
 }
 
+bool FolderFileOpens(ExportContext& context, const std::string& dbx_path) {
+    if (!FolderFileHoldsMail(context, dbx_path)) return false;
+    const FolderReader folder(dbx_path);
+    if (folder.is_open()) return true;
+    ReportUnopenable(context, dbx_path, OpenFailureReason(dbx_path, dbx_errno));
+    return false;
+}
+
 void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageSink& sink) {
     ConversionWindow& window = context.window;
     JobTally& tally = context.tally;

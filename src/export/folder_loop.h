@@ -71,6 +71,9 @@ void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageS
 // is no folder file at all is a failure, told as one that cannot be opened. Nothing is written
 // for either.
 bool FolderFileHoldsMail(ExportContext& context, const std::string& dbx_path);
+// FolderFileHoldsMail, and the folder file opens: for a job that makes a place for the file's
+// messages (a store, a store folder) before the loop runs. Failures are told as the loop tells them.
+bool FolderFileOpens(ExportContext& context, const std::string& dbx_path);
 
 // What went wrong with a folder file, in words a user reads after its name ("is cut short or
 // damaged"): for the reader's current error, or for one of its error codes.

@@ -165,10 +165,11 @@ void ImportRow(PstJob& job, int row, const std::string& folder_name) {
     job.objects.target_folder.reset();
 }
 
-// False for a row whose file holds no mail (told in the tally): it gets no folder and no store.
+// False for a row whose file holds no mail or cannot be opened (told in the tally): it gets no
+// folder and no store.
 bool RowHoldsMail(PstJob& job, int row) {
     ExportContext context{job.window, job.settings, job.store_tally};
-    return FolderFileHoldsMail(context, job.window.RowText(row, 0));
+    return FolderFileOpens(context, job.window.RowText(row, 0));
 }
 
 void RunSingleStoreJob(PstJob& job, int row_count) {

@@ -425,6 +425,20 @@ TEST(Cli, FilesThatCannotBeReadAsFolderFilesFailWithTheirPathAndReason) {
     }
     EXPECT_EQ(run.out.find("Open or close"), std::string::npos) << run.out;
     EXPECT_EQ(NamesIn(dir / "ExportDBX"), std::set<std::string>{"Good"});
+
+    // Nor is a store or a store folder made for them.
+    std::filesystem::create_directories(dir / "sep");
+    const CliRun separate = RunCli("--dest " + Quote(dir / "sep") + " --format pst --pst-mode separate --add-folder " +
+                                   Quote(dir / "in"));
+    EXPECT_EQ(separate.status, 1) << separate.out;
+    EXPECT_NE(separate.out.find(lines[2]), std::string::npos) << separate.out;
+    EXPECT_EQ(NamesIn(dir / "sep/ExportDBX"), std::set<std::string>{"Good.dbx.pst"});
+    const CliRun one_store = RunCli("--dest " + Quote(dir / "sep") + " --format pst --pst-mode new --pst-folder " +
+                                    Quote(dir / "sep") + " --add-folder " + Quote(dir / "in"));
+    EXPECT_NE(one_store.out.find("failures: 3"), std::string::npos) << one_store.out;
+    auto store = pst::messaging::Store::Open(dir / "sep/NewPST.pst", false);
+    EXPECT_TRUE(store->FindFolderByPath("Good.dbx").has_value());
+    for (const char* other : {"Empty.dbx", "notes.dbx", "Cut.dbx"}) EXPECT_FALSE(store->FindFolderByPath(other)) << other;
 }
 
 namespace {
