@@ -10,6 +10,7 @@
 #include "export/folder_loop.h"
 #include "export/output_naming.h"
 #include "export/output_place.h"
+#include "platform/existing_file.h"
 #include "platform/local_time.h"
 #include "platform/paths.h"
 
@@ -90,7 +91,7 @@ namespace {
 class MboxSink : public MessageSink {
 public:
     MboxSink(ExportContext& context, std::string mbox_path)
-        : context_(context), mbox_path_(std::move(mbox_path)), temporary_path_(TemporaryPathFor(mbox_path_)) {}
+        : context_(context), mbox_path_(std::move(mbox_path)), temporary_path_(platform::TemporaryNameBeside(mbox_path_)) {}
     ~MboxSink() override {
         // Ended without End (an exception before it): nothing half-written stays behind.
         if (out_.is_open()) {
@@ -137,13 +138,6 @@ public:
     bool OutputWasThere() const override { return already_there_; }
 
 private:
-    // ".Inbox.mbox.part" beside "Inbox.mbox": hidden, and never taken for an MBOX file.
-    static std::string TemporaryPathFor(const std::string& path) {
-        const std::size_t slash = path.find_last_of('/');
-        const std::size_t name_at = slash == std::string::npos ? 0 : slash + 1;
-        return path.substr(0, name_at) + "." + path.substr(name_at) + ".part";
-    }
-
     ExportContext& context_;
     std::string mbox_path_;
     std::string temporary_path_;

@@ -119,4 +119,10 @@ int MoveToFreeName(const std::string& from, const std::string& to) {
     return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
+std::string TemporaryNameBeside(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t name_at = slash == std::string::npos ? 0 : slash + 1;
+    return path.substr(0, name_at) + "." + path.substr(name_at) + "." + std::to_string(::getpid()) + ".part";
+}
+
 }  // namespace platform

@@ -25,4 +25,8 @@ ExistingFile CompareWithExistingFile(const std::string& path, const std::string&
 // there): 0, EEXIST when something is, or another errno value.
 int MoveToFreeName(const std::string& from, const std::string& to);
 
+// A temporary name beside path that no other running process uses: ".Inbox.mbox.1234.part" for
+// "Inbox.mbox", hidden and never taken for an output of its own.
+std::string TemporaryNameBeside(const std::string& path);
+
 }  // namespace platform
