@@ -43,9 +43,14 @@ const char* const kCliUsage =
     "  --verbose           print every status line (each output file) when not on a terminal\n"
     "  --help              this text\n"
     "\n"
-    "Exit status: 0 when every message of every listed file was converted (a file named twice\n"
-    "is converted once, with a note); 1 when anything failed, was skipped for an error, or the\n"
-    "run was interrupted; 2 for a usage error (nothing is written then).\n";
+    "Files already in the destination are never replaced by different content: the same output\n"
+    "is left as it is and counted as already there, a different one gets the next free name\n"
+    "with \" (2)\", \" (3)\", ... before the extension.\n"
+    "\n"
+    "Exit status: 0 when every message of every listed file was converted or found already\n"
+    "there (a file named twice is converted once, and files that hold no mail are passed over,\n"
+    "each with a note); 1 when anything failed, was skipped for an error, or the run was\n"
+    "interrupted; 2 for a usage error (nothing is written then).\n";
 
 std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string& error) {
     static const std::set<std::string> kFormats = {"eml", "mbox", "msg", "rtf", "html", "pst"};

@@ -144,9 +144,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ombrik-cli: interrupted; the files and stores written so far are complete\n");
         for (const auto& line : tally.failure_lines()) std::fprintf(stderr, "%s\n", line.c_str());
     }
+    for (const auto& note : tally.note_lines()) std::fprintf(stderr, "ombrik-cli: note: %s\n", note.c_str());
     std::printf("folders: %zu, messages written: %zu, failures: %zu\n", tally.folders(), tally.messages(),
                 tally.failures());
     if (tally.already_there() != 0)
-        std::printf("messages already in the store, not added again: %zu\n", tally.already_there());
+        std::printf(options->format == "pst" ? "messages already in the store, not added again: %zu\n"
+                                             : "messages already there, not written again: %zu\n",
+                    tally.already_there());
     return tally.failures() == 0 && skipped_sources == 0 && !stopped ? kExitOk : kExitFailures;
 }

@@ -88,7 +88,7 @@ std::string JobTally::Summary() const {
     std::string text;
     if (already_there_ != 0)
         text += "\n\n" + std::to_string(already_there_) + (already_there_ == 1 ? " message" : " messages") +
-                " already in the store, not added again.";
+                " already in the store or the destination, not written again.";
     if (failures_ == 0) return text;
     text += "\n\n" + std::to_string(failures_) + (failures_ == 1 ? " failure" : " failures") + " (" +
             std::to_string(messages_) + " messages written):";

@@ -4,6 +4,7 @@
 #include "conversion/job_tally.h"
 #include "export/folder_loop.h"
 #include "export/output_naming.h"
+#include "export/output_place.h"
 #include "msgfile/message_file.h"
 #include "platform/paths.h"
 
@@ -21,10 +22,17 @@ public:
     std::string StatusText(const FolderMessage& message) override { return PathOf(message); }
     std::string FailureSubject(const FolderMessage& message) override { return PathOf(message); }
     std::string Write(PreparedMessage& prepared) override {
-        const WriteResult written = WriteMessageFile(PathOf(prepared.message), prepared.message.text);
+        const auto& text = prepared.message.text;
+        const OutputPlace place = PlaceForBytes(PathOf(prepared.message), text ? std::string_view(*text) : std::string_view());
+        if (place.path.empty()) return "no free name for another version of the file";
+        if (place.already_there) {
+            prepared.already_there = true;
+            return {};
+        }
+        const WriteResult written = WriteMessageFile(place.path, text);
         if (!written) return written.error;
         // The file's time is only a convenience for sorting; a refusal costs nothing written.
-        platform::SetModificationTime(PathOf(prepared.message), prepared.message.date);
+        platform::SetModificationTime(place.path, prepared.message.date);
         return {};
     }
 

@@ -9,7 +9,9 @@
 #include "conversion/conversion_window.h"
 #include "conversion/job_settings.h"
 #include "conversion/job_tally.h"
+#include "dbx/dbx_file_kind.h"
 #include "platform/file_checks.h"
+#include "platform/paths.h"
 #include "store/com_error.h"
 
 namespace {
@@ -312,14 +314,21 @@ private:
     std::size_t written_ = 0;
 };
 
-void CountWritten(JobTally& tally, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) tally.CountMessage();
+// The messages of an output that survived: written, or already there when the sink found the
+// same output in place.
+void CountWritten(const MessageSink& sink, JobTally& tally, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (sink.OutputWasThere())
+            tally.CountAlreadyThere();
+        else
+            tally.CountMessage();
+    }
 }
 
 // Ends the sink after a failure; what it wrote is counted when its output survived.
 void EndAfterFailure(MessageSink& sink, JobTally& tally, std::size_t written) {
     try {
-        if (sink.End()) CountWritten(tally, written);
+        if (sink.End()) CountWritten(sink, tally, written);
     } catch (const std::exception& error) {
         tally.CountFailure("output", error.what());
     }
@@ -327,7 +336,68 @@ void EndAfterFailure(MessageSink& sink, JobTally& tally, std::size_t written) {
 
 }  // namespace
 
-std::string DbxErrorText() { return dbx_errno >= 0 && dbx_errno < 9 ? dbx_errors[dbx_errno] : "unknown error"; }
+std::string DbxErrorText() { return DbxErrorWords(dbx_errno); }
+
+std::string DbxErrorWords(int code) {
+    switch (code) {
+        case 0: return "no error";
+        case 1: return "cannot be read";
+        case 2:
+        case 3:
+        case 7: return "is cut short or damaged";
+        case 4:
+        case 5: return "has a damaged index of messages";
+        case 6: return "names a message the folder file does not hold";
+        case 8: return "is a news article, not an e-mail";
+        default: return "cannot be read (unknown error)";
+    }
+}
+
+namespace {
+
+// Why the folder file at path could not be opened, in words: the system's reason when it is not
+// a plain file we may read, else the reader's.
+std::string OpenFailureReason(const std::string& path, int code) {
+    const std::string refusal = platform::ReadableFileRefusal(path);
+    return refusal.empty() ? DbxErrorWords(code) : refusal;
+}
+
+// Tells the user a folder file could not be opened, in the message box and in the summary alike.
+void ReportUnopenable(ExportContext& context, const std::string& dbx_path, const std::string& reason) {
+    context.tally.CountFailure(dbx_path, reason);
+    context.window.ShowMessage(std::string(kUnableToOpenDbx) + "\n" + dbx_path + ": " + reason, kMessageTitle,
+                               msgbox::kJobMessage);
+}
+
+}  // namespace
+
+bool FolderFileHoldsMail(ExportContext& context, const std::string& dbx_path) {
+    const DbxFileKind kind = dbx_classify_file(dbx_path.c_str());
+    switch (kind) {
+        case DbxFileKind::MailFolder:
+        case DbxFileKind::Unreadable:  // the open says why, in the system's words
+            return true;
+        case DbxFileKind::NewsFolder:
+        case DbxFileKind::FolderList:
+        case DbxFileKind::Pop3Uidl:
+        case DbxFileKind::OfflineActions:
+        case DbxFileKind::OtherOutlookExpress:
+            context.tally.AddNote(dbx_path, std::string(dbx_kind_description(kind)) + "; passed over");
+            return false;
+        case DbxFileKind::OutlookExpress4:
+            ReportUnopenable(context, dbx_path, "is not an Outlook Express folder file of versions 5 or 6 (" +
+                                                    std::string(dbx_kind_description(kind)) + ")");
+            return false;
+        case DbxFileKind::Empty:
+        case DbxFileKind::Text:
+        case DbxFileKind::OtherFormat:
+            break;
+    }
+    const char* what = kind == DbxFileKind::Empty ? " (it is empty)" : kind == DbxFileKind::Text ? " (it is text)" : "";
+    ReportUnopenable(context, dbx_path,
+                     platform::LastPathComponent(dbx_path) + " is not an Outlook Express folder file" + what);
+    return false;
+}
 
 unsigned WorkerThreadCount(unsigned threads_setting) {
     if (threads_setting != 0) return threads_setting;
@@ -335,25 +405,31 @@ unsigned WorkerThreadCount(unsigned threads_setting) {
     return cores == 0 ? 1 : cores;
 }
 
+bool FolderFileOpens(ExportContext& context, const std::string& dbx_path) {
+    if (!FolderFileHoldsMail(context, dbx_path)) return false;
+    const FolderReader folder(dbx_path);
+    if (folder.is_open()) return true;
+    ReportUnopenable(context, dbx_path, OpenFailureReason(dbx_path, dbx_errno));
+    return false;
+}
+
 void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageSink& sink) {
     ConversionWindow& window = context.window;
     JobTally& tally = context.tally;
     FolderWalk walk(context, dbx_path, sink);
     try {
-        if (!sink.Begin()) return;
+        // Told apart before anything is made for it: a file that holds no mail leaves no output.
+        if (!FolderFileHoldsMail(context, dbx_path)) return;
         FolderReader folder(dbx_path);
         if (!folder.is_open()) {
-            const std::string reason = DbxErrorText();
-            tally.CountFailure(dbx_path, reason);
-            window.ShowMessage(std::string(kUnableToOpenDbx) + "\n" + dbx_path + ": " + reason, kMessageTitle,
-                               msgbox::kJobMessage);
-            EndAfterFailure(sink, tally, 0);
+            ReportUnopenable(context, dbx_path, OpenFailureReason(dbx_path, dbx_errno));
             return;
         }
+        if (!sink.Begin()) return;
         tally.CountFolder();
         const bool completed = walk.Run(folder);
         if (!sink.End()) return;
-        CountWritten(tally, walk.written());
+        CountWritten(sink, tally, walk.written());
         if (completed) window.SetProgress(0);
     } catch (const std::exception& error) {
         tally.CountFailure(dbx_path, error.what());

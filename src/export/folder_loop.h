@@ -59,14 +59,28 @@ public:
     virtual bool End() { return true; }
     // A failure that ends the folder also sets the progress bar back to 0.
     virtual bool ResetsProgressOnFailure() const { return false; }
+    // True after End when the folder's whole output was found in place already, identical: its
+    // messages count as already there, not as written.
+    virtual bool OutputWasThere() const { return false; }
 };
 
 // Runs the folder file at dbx_path through sink. Never throws: every failure is counted in the
 // context's tally.
 void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageSink& sink);
 
-// The reader's current error message, for failure summaries.
+// Whether the file at dbx_path is to be read for mail. The files of a store that hold none (the
+// folder list, the offline actions, a newsgroup, ...) are passed over with a note; a file that
+// is no folder file at all is a failure, told as one that cannot be opened. Nothing is written
+// for either.
+bool FolderFileHoldsMail(ExportContext& context, const std::string& dbx_path);
+// FolderFileHoldsMail, and the folder file opens: for a job that makes a place for the file's
+// messages (a store, a store folder) before the loop runs. Failures are told as the loop tells them.
+bool FolderFileOpens(ExportContext& context, const std::string& dbx_path);
+
+// What went wrong with a folder file, in words a user reads after its name ("is cut short or
+// damaged"): for the reader's current error, or for one of its error codes.
 std::string DbxErrorText();
+std::string DbxErrorWords(int code);
 
 // The number of worker threads a setting asks for (0: the machine's cores).
 unsigned WorkerThreadCount(unsigned threads_setting);

@@ -1,5 +1,6 @@
 #include "export/mbox_export.h"
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -8,6 +9,8 @@
 #include "export/buffered_output.h"
 #include "export/folder_loop.h"
 #include "export/output_naming.h"
+#include "export/output_place.h"
+#include "platform/existing_file.h"
 #include "platform/local_time.h"
 #include "platform/paths.h"
 
@@ -81,15 +84,26 @@ void WriteMboxBody(std::string_view text, BufferedOutput& out) {
 
 namespace {
 
-// One MBOX file per folder file: a "From " line, the quoted message text, a blank line.
+// One MBOX file per folder file: a "From " line, the quoted message text, a blank line. It is
+// written under a temporary name beside the target and put in place at the end, so that an
+// MBOX file of an earlier run is never replaced: an identical one is left as it is, a different
+// one keeps its name and the new file takes the next free one.
 class MboxSink : public MessageSink {
 public:
-    MboxSink(ExportContext& context, std::string mbox_path) : context_(context), mbox_path_(std::move(mbox_path)) {}
+    MboxSink(ExportContext& context, std::string mbox_path)
+        : context_(context), mbox_path_(std::move(mbox_path)), temporary_path_(platform::TemporaryNameBeside(mbox_path_)) {}
+    ~MboxSink() override {
+        // Ended without End (an exception before it): nothing half-written stays behind.
+        if (out_.is_open()) {
+            out_.Close();
+            std::remove(temporary_path_.c_str());
+        }
+    }
 
-    // The output is opened before the folder file: a destination that cannot take it ends the
-    // folder without a word about the folder file.
+    // The output is opened before the messages are read: a destination that cannot take it
+    // ends the folder without a word about the folder file.
     bool Begin() override {
-        if (out_.Open(mbox_path_)) return true;
+        if (out_.Open(temporary_path_)) return true;
         context_.tally.CountFailure(mbox_path_, out_.error_text());
         return false;
     }
@@ -109,16 +123,26 @@ public:
         return {};
     }
     bool End() override {
-        if (out_.Close()) return true;
-        context_.tally.CountFailure(mbox_path_, out_.error_text());
+        if (!out_.Close()) {
+            context_.tally.CountFailure(mbox_path_, out_.error_text());
+            std::remove(temporary_path_.c_str());
+            return false;
+        }
+        std::string placed;
+        const std::string failure = PlaceFinishedFile(temporary_path_, mbox_path_, placed, already_there_);
+        if (failure.empty()) return true;
+        context_.tally.CountFailure(mbox_path_, failure);
         return false;
     }
     bool ResetsProgressOnFailure() const override { return true; }
+    bool OutputWasThere() const override { return already_there_; }
 
 private:
     ExportContext& context_;
     std::string mbox_path_;
+    std::string temporary_path_;
     BufferedOutput out_;
+    bool already_there_ = false;
 };
 
 }  // namespace

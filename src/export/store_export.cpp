@@ -5,6 +5,7 @@
 #include "conversion/job_tally.h"
 #include "export/folder_loop.h"
 #include "export/output_naming.h"
+#include "export/output_place.h"
 #include "platform/paths.h"
 #include "store/mail_item.h"
 #include "store/mapi/prop_tags.h"
@@ -68,11 +69,17 @@ public:
     std::string StatusText(const FolderMessage& message) override { return PathOf(message); }
     std::string FailureSubject(const FolderMessage& message) override { return PathOf(message); }
     std::string Write(PreparedMessage& prepared) override {
-        store::WriteWholeFile(PathOf(prepared.message), prepared.output);
+        const OutputPlace place = PlaceForBytes(PathOf(prepared.message), prepared.output);
+        if (place.path.empty()) return "no free name for another version of the file";
+        if (place.already_there) {
+            prepared.already_there = true;
+        } else {
+            store::WriteWholeFile(place.path, prepared.output);
+            // The file's time is only a convenience for sorting; a refusal costs nothing written.
+            platform::SetModificationTime(place.path, prepared.message.date);
+        }
         prepared.output.clear();
         prepared.output.shrink_to_fit();
-        // The file's time is only a convenience for sorting; a refusal costs nothing written.
-        platform::SetModificationTime(PathOf(prepared.message), prepared.message.date);
         return {};
     }
 

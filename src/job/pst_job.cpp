@@ -1,9 +1,17 @@
 #include "job/pst_job.h"
 
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <functional>
+#include <set>
+
 #include "conversion/conversion_window.h"
 #include "conversion/job_settings.h"
 #include "conversion/job_tally.h"
 #include "export/exporters.h"
+#include "export/folder_loop.h"
+#include "export/output_place.h"
 #include "export/pst_export.h"
 #include "export/store_export.h"
 #include "job/store_objects.h"
@@ -19,8 +27,27 @@ struct PstJob {
     std::shared_ptr<store::RDOSession> session;
     std::shared_ptr<store::RDOStore> store;
     std::string root_path;
+    std::set<std::string> names_taken;  // folder names handed out in this job, lower case
+    // What the rows did to the store open now. Its messages are in the store only once the
+    // store has been closed: then this goes into the job's tally.
+    JobTally store_tally;
     StoreObjects& objects = CurrentStoreObjects();
 };
+
+// The name of the row's folder (and, in separate mode, of its store): the file's name, or for a
+// later file of the same name in this job "Inbox (2).dbx", as the other forms keep same-named
+// folder files apart. Names that differ only in case are the same folder to Outlook.
+std::string ClaimFolderName(PstJob& job, const std::string& file_name) {
+    const auto key = [](std::string name) {
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+        return name;
+    };
+    for (int n = 1; n <= kMaxOutputVersions; ++n) {
+        std::string candidate = NumberedOutputPath(file_name, n);
+        if (job.names_taken.insert(key(candidate)).second) return candidate;
+    }
+    throw store::ComError(store::kE_FAIL, "too many folder files named " + file_name);
+}
 
 // Opens the store at path and its top folder.
 void OpenStoreAndRoot(PstJob& job, const std::string& path) {
@@ -46,52 +73,127 @@ std::shared_ptr<store::RDOFolder> FindOrCreateTargetFolder(PstJob& job, const st
     return folder;
 }
 
-// Logs off even after a failure: the store keeps what was imported before it.
-void LogOff(PstJob& job) {
+// Logs off even after a failure. Returns why the store could not be closed, or "".
+std::string LogOff(PstJob& job) {
+    std::string failure;
     try {
         job.session->Logoff();
+    } catch (const store::ComError& error) {
+        failure = error.hresult() == store::kMAPI_E_NOT_ENOUGH_DISK ? "no space left on the disk"
+                                                                    : store::DescribeFailure(error);
     } catch (const std::exception& error) {
-        job.tally.CountFailure(job.settings.pst_path, store::DescribeFailure(error));
+        failure = store::DescribeFailure(error);
     }
     job.objects.root_folder.reset();
     job.store.reset();
+    return failure;
 }
 
-// The row's folder file through the exporter of "pst", into the folder named like the file.
-void ImportRow(PstJob& job, int row) {
+// Splits a "what: why" line of a tally back into its two parts.
+std::pair<std::string, std::string> SplitLine(const std::string& line, const std::string& fallback_what) {
+    const std::size_t at = line.find(": ");
+    if (at == std::string::npos) return {fallback_what, line};
+    return {line.substr(0, at), line.substr(at + 2)};
+}
+
+// Hands what the rows did to one store over to the job's tally once the store is closed. A
+// store that could not be closed holds none of this run's messages: they are not counted as
+// written, and the line that says what became of the store comes before the lines of single
+// messages. A new store that could not be finished is removed, so that nothing half-made looks
+// like a store; one that existed is left as it was, since it is only replaced once finished.
+void SettleStore(PstJob& job, const std::string& path, bool existed, const std::string& close_failure) {
+    const JobTally& done = job.store_tally;
+    JobTally& tally = job.tally;
+    const bool closed = close_failure.empty();
+    if (!closed) {
+        std::string fate = "it is left as it was before this run";
+        if (!existed) {
+            std::error_code ec;
+            fate = std::filesystem::remove(path, ec) || !std::filesystem::exists(path, ec)
+                       ? "the unfinished store was removed"
+                       : "the unfinished store could not be removed; do not use it";
+        }
+        const std::size_t lost = done.messages();
+        tally.CountFailure(path, "the store could not be closed: " + close_failure + "; " + fate + ", and the " +
+                                     std::to_string(lost) + (lost == 1 ? " message" : " messages") +
+                                     " converted in this run are not in it");
+    }
+    for (std::size_t i = 0; i < done.folders(); ++i) tally.CountFolder();
+    if (closed)
+        for (std::size_t i = 0; i < done.messages(); ++i) tally.CountMessage();
+    if (closed || existed)
+        for (std::size_t i = 0; i < done.already_there(); ++i) tally.CountAlreadyThere();
+    const std::vector<std::string> lines = done.failure_lines();
+    for (const std::string& line : lines) {
+        const auto [what, why] = SplitLine(line, path);
+        tally.CountFailure(what, why);
+    }
+    for (std::size_t i = lines.size(); i < done.failures(); ++i) tally.CountFailure(path, "a further failure");
+    for (const std::string& line : done.note_lines()) {
+        const auto [what, text] = SplitLine(line, path);
+        tally.AddNote(what, text);
+    }
+    job.store_tally = JobTally();
+}
+
+// Opens the store at path, runs import_rows into it and closes it; false when the job should
+// end here (a store operation or the close failed).
+bool RunStore(PstJob& job, const std::string& path, const std::function<void()>& import_rows) {
+    std::error_code ec;
+    const bool existed = std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+    bool ok = true;
+    try {
+        OpenStoreAndRoot(job, path);
+        import_rows();
+    } catch (const std::exception& error) {
+        // A failing store operation ends the job; the rows after it are skipped.
+        job.store_tally.CountFailure(path, store::DescribeFailure(error));
+        ok = false;
+    }
+    const std::string close_failure = LogOff(job);
+    SettleStore(job, path, existed, close_failure);
+    return ok && close_failure.empty();
+}
+
+// The row's folder file through the exporter of "pst", into the folder of the given name.
+void ImportRow(PstJob& job, int row, const std::string& folder_name) {
     const std::string dbx_path = job.window.RowText(row, 0);
-    const std::string file_name = job.window.RowText(row, 1);
-    job.objects.target_folder = FindOrCreateTargetFolder(job, file_name);
+    job.objects.target_folder = FindOrCreateTargetFolder(job, folder_name);
     PstTargetFolder target(job.objects.target_folder);
-    ExportContext context{job.window, job.settings, job.tally, &target};
-    FindFolderExporter("pst")(context, dbx_path, job.settings.destination_path, file_name);
+    ExportContext context{job.window, job.settings, job.store_tally, &target};
+    FindFolderExporter("pst")(context, dbx_path, job.settings.destination_path, folder_name);
     job.objects.target_folder.reset();
 }
 
+// False for a row whose file holds no mail or cannot be opened (told in the tally): it gets no
+// folder and no store.
+bool RowHoldsMail(PstJob& job, int row) {
+    ExportContext context{job.window, job.settings, job.store_tally};
+    return FolderFileOpens(context, job.window.RowText(row, 0));
+}
+
 void RunSingleStoreJob(PstJob& job, int row_count) {
-    try {
-        OpenStoreAndRoot(job, job.settings.pst_path);
-        for (int row = 0; row < row_count && !job.window.StopRequested(); ++row) ImportRow(job, row);
-    } catch (const std::exception& error) {
-        // A failing store operation ends the job; the rows after it are skipped.
-        job.tally.CountFailure(job.settings.pst_path, store::DescribeFailure(error));
-    }
-    LogOff(job);
+    RunStore(job, job.settings.pst_path, [&] {
+        for (int row = 0; row < row_count && !job.window.StopRequested(); ++row)
+            if (RowHoldsMail(job, row)) ImportRow(job, row, ClaimFolderName(job, job.window.RowText(row, 1)));
+    });
 }
 
 void RunSeparateStoresLoop(PstJob& job, int row_count) {
     for (int row = 0; row < row_count && !job.window.StopRequested(); ++row) {
-        const std::string file_name = job.window.RowText(row, 1);
-        job.settings.pst_path = platform::JoinPath(job.settings.destination_path, file_name + ".pst");
+        if (!RowHoldsMail(job, row)) {
+            SettleStore(job, job.settings.pst_path, true, {});  // only its note or failure to hand over
+            continue;
+        }
+        std::string name;
         try {
-            OpenStoreAndRoot(job, job.settings.pst_path);
-            ImportRow(job, row);
+            name = ClaimFolderName(job, job.window.RowText(row, 1));
         } catch (const std::exception& error) {
-            job.tally.CountFailure(job.settings.pst_path, store::DescribeFailure(error));
-            LogOff(job);
+            job.tally.CountFailure(job.window.RowText(row, 0), store::DescribeFailure(error));
             return;
         }
-        LogOff(job);
+        job.settings.pst_path = platform::JoinPath(job.settings.destination_path, name + ".pst");
+        if (!RunStore(job, job.settings.pst_path, [&] { ImportRow(job, row, name); })) return;
     }
 }
 
@@ -100,7 +202,7 @@ void RunSeparateStoresLoop(PstJob& job, int row_count) {
 bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tally, int row_count) {
     window.RunPstOptionsDialog(settings);
     if (settings.pst_options_answer == "no") return false;
-    PstJob job{window, settings, tally, nullptr, nullptr, {}};
+    PstJob job{window, settings, tally, nullptr, nullptr, {}, {}, {}};
     try {
         job.session = store::CreateSessionFromProgId(store::kSessionProgId);
         if (!job.session) throw store::ComError(store::kE_POINTER, "no session");

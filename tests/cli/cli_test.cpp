@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -360,4 +363,202 @@ TEST(Cli, OnATerminalTheBarCountsTheMessagesOfTheFolderFile) {
     ASSERT_EQ(pclose(pipe), 0) << out;
     // The first message is drawn at once: "1/5" beside a bar one fifth full.
     EXPECT_NE(out.find("[######                        ] 1/5 "), std::string::npos) << out;
+}
+
+namespace {
+
+std::set<std::string> NamesIn(const std::string& directory) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) names.insert(entry.path().filename().string());
+    return names;
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+    return count;
+}
+
+}  // namespace
+
+// A store folder as Outlook Express left it, taken with --add-folder: every mail folder comes
+// out, the files of the store that hold no mail are noted, and nothing is made for them.
+TEST(Cli, AStoreFolderAddedAsAFolderConvertsItsMailAndPassesOverTheRest) {
+    fixtures::TempFolder dir;
+    std::filesystem::create_directories(dir / "store");
+    fixtures::WriteExampleStore(dir / "store", "Deleted Items");
+    std::filesystem::remove(dir / "store/notes.dbx");  // a stray text file is a failure: tried below
+    std::filesystem::create_directories(dir / "out");
+    const CliRun mbox = RunCli("--dest " + Quote(dir / "out") + " --format mbox --add-folder " + Quote(dir / "store"));
+    EXPECT_EQ(mbox.status, 0) << mbox.out;
+    EXPECT_NE(mbox.out.find("folders: 8, messages written: 12, failures: 0"), std::string::npos) << mbox.out;
+    for (const char* name : {"Folders.dbx: the folder list", "Offline.dbx: the list of actions", "Pop3uidl.dbx: the record"})
+        EXPECT_NE(mbox.out.find("note: " + dir / "store/" + name), std::string::npos) << name << "\n" << mbox.out;
+    EXPECT_EQ(mbox.out.find("Unable to open"), std::string::npos) << mbox.out;
+    EXPECT_EQ(NamesIn(dir / "out/ExportDBX"),
+              (std::set<std::string>{"INBOX.DBX.mbox", "hal.mbox", "hal-commit.mbox", "Neuer Ordner.mbox",
+                                     "Deleted Items.mbox", "ring a.mbox", "ring b.mbox", "Old stuff.mbox"}));
+
+    // Into a new store: a folder for each mail folder, none for the others.
+    std::filesystem::create_directories(dir / "pst");
+    const CliRun pst = RunCli("--dest " + Quote(dir / "out") + " --format pst --pst-mode new --pst-folder " +
+                              Quote(dir / "pst") + " --add-folder " + Quote(dir / "store"));
+    EXPECT_EQ(pst.status, 0) << pst.out;
+    EXPECT_NE(pst.out.find("messages written: 12, failures: 0"), std::string::npos) << pst.out;
+    auto store = pst::messaging::Store::Open(dir / "pst/NewPST.pst", false);
+    EXPECT_TRUE(store->FindFolderByPath("hal.dbx").has_value());
+    for (const char* other : {"Folders.dbx", "Offline.dbx", "Pop3uidl.dbx"})
+        EXPECT_FALSE(store->FindFolderByPath(other).has_value()) << other;
+
+    // Each in a store of its own: no store for the others.
+    std::filesystem::create_directories(dir / "sep");
+    const CliRun separate = RunCli("--dest " + Quote(dir / "sep") + " --format pst --pst-mode separate --add-folder " +
+                                   Quote(dir / "store"));
+    EXPECT_EQ(separate.status, 0) << separate.out;
+    EXPECT_EQ(NamesIn(dir / "sep/ExportDBX").size(), 8u) << separate.out;
+    EXPECT_FALSE(std::filesystem::exists(dir / "sep/ExportDBX/Offline.dbx.pst"));
+}
+
+// Files that are no folder files, or that cannot be read whole, fail with their path and the
+// reason in words, the same in the message and in the summary; none of them leaves output.
+TEST(Cli, FilesThatCannotBeReadAsFolderFilesFailWithTheirPathAndReason) {
+    fixtures::TempFolder dir;
+    std::filesystem::create_directories(dir / "in");
+    fixtures::WriteFile(dir / "in/Empty.dbx", "");
+    fixtures::WriteFile(dir / "in/notes.dbx", "Remember to back up the mail.\r\n");
+    fixtures::WriteFile(dir / "in/Cut.dbx", fixtures::BuildMailFolder("cut", 40).substr(0, 0x300));
+    fixtures::DbxFileBuilder good;
+    good.AddEmail(Email("fine", "A"));
+    good.WriteTo(dir / "in/Good.dbx");
+    const CliRun run = RunCli("--dest " + Quote(dir.path()) + " --add-folder " + Quote(dir / "in"));
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.out.find("folders: 1, messages written: 1, failures: 3"), std::string::npos) << run.out;
+    const std::string lines[] = {
+        dir / "in/Empty.dbx" + ": Empty.dbx is not an Outlook Express folder file (it is empty)",
+        dir / "in/notes.dbx" + ": notes.dbx is not an Outlook Express folder file (it is text)",
+        dir / "in/Cut.dbx" + ": is cut short or damaged",
+    };
+    for (const std::string& line : lines) {
+        EXPECT_NE(run.out.find("Unable to open DBX File\n" + line + "\n"), std::string::npos) << line << "\n" << run.out;
+        EXPECT_EQ(Occurrences(run.out, line), 2u) << "the message and the summary: " << line << "\n" << run.out;
+    }
+    EXPECT_EQ(run.out.find("Open or close"), std::string::npos) << run.out;
+    EXPECT_EQ(NamesIn(dir / "ExportDBX"), std::set<std::string>{"Good"});
+
+    // Nor is a store or a store folder made for them.
+    std::filesystem::create_directories(dir / "sep");
+    const CliRun separate = RunCli("--dest " + Quote(dir / "sep") + " --format pst --pst-mode separate --add-folder " +
+                                   Quote(dir / "in"));
+    EXPECT_EQ(separate.status, 1) << separate.out;
+    EXPECT_NE(separate.out.find(lines[2]), std::string::npos) << separate.out;
+    EXPECT_EQ(NamesIn(dir / "sep/ExportDBX"), std::set<std::string>{"Good.dbx.pst"});
+    const CliRun one_store = RunCli("--dest " + Quote(dir / "sep") + " --format pst --pst-mode new --pst-folder " +
+                                    Quote(dir / "sep") + " --add-folder " + Quote(dir / "in"));
+    EXPECT_NE(one_store.out.find("failures: 3"), std::string::npos) << one_store.out;
+    auto store = pst::messaging::Store::Open(dir / "sep/NewPST.pst", false);
+    EXPECT_TRUE(store->FindFolderByPath("Good.dbx").has_value());
+    for (const char* other : {"Empty.dbx", "notes.dbx", "Cut.dbx"}) EXPECT_FALSE(store->FindFolderByPath(other)) << other;
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// A 2 MB RAM disk, unmounted at the end; mounted() is false where this process may not mount.
+class SmallDisk {
+public:
+    SmallDisk() : mount_point_(dir_ / "disk") {
+        fs::create_directories(mount_point_);
+        mounted_ = ::geteuid() == 0 &&
+                   std::system(("mount -t tmpfs -o size=2m tmpfs " + Quote(mount_point_) + " 2>/dev/null").c_str()) == 0;
+    }
+    ~SmallDisk() {
+        if (mounted_) (void)std::system(("umount " + Quote(mount_point_)).c_str());
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool mounted() const { return mounted_; }
+    const std::string& path() const { return mount_point_; }
+    std::string operator/(const std::string& name) const { return mount_point_ + "/" + name; }
+
+private:
+    fixtures::TempFolder dir_;
+    std::string mount_point_;
+    bool mounted_ = false;
+};
+
+// Letters that no store compresses: 40 messages of 80 KB are more than the disk holds.
+void WriteBigFolder(const std::string& path) {
+    std::mt19937 random(7);
+    fixtures::DbxFileBuilder builder;
+    for (int i = 0; i < 40; ++i) {
+        std::string body(80 * 1024, ' ');
+        for (std::size_t j = 0; j < body.size(); ++j) body[j] = (j % 77 == 76) ? '\n' : static_cast<char>('a' + random() % 26);
+        const std::string subject = "Big " + std::to_string(i);
+        builder.AddEmail(testsupport::Email(subject, "Subject: " + subject + "\r\n\r\n" + body));
+    }
+    builder.WriteTo(path);
+}
+
+// The first line after "N failures (M messages written):" in the summary.
+std::string FirstFailureLine(const std::string& out) {
+    const std::size_t heading = out.find("messages written):\n");
+    if (heading == std::string::npos) return {};
+    const std::size_t start = heading + std::string("messages written):\n").size();
+    return out.substr(start, out.find('\n', start) - start);
+}
+
+}  // namespace
+
+// A disk that fills up during a PST export, on a small RAM disk: the summary says first what
+// became of the store, counts as written only what is in a store that was closed, and leaves no
+// half-made store that looks healthy.
+TEST(FullDisk, APstExportThatFillsTheDiskCountsNothingAndLeavesNoHalfMadeStore) {
+    SmallDisk disk;
+    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small RAM disk here (needs root and tmpfs)";
+    fixtures::TempFolder work;
+    WriteBigFolder(work / "Inbox.dbx");
+
+    // A new store in a chosen folder.
+    const CliRun fresh = RunCli("--dest " + Quote(work.path()) + " --format pst --pst-mode new --pst-folder " +
+                                Quote(disk.path()) + " " + Quote(work / "Inbox.dbx"));
+    EXPECT_EQ(fresh.status, 1) << fresh.out;
+    EXPECT_TRUE(Has(fresh.out, "messages written: 0,")) << fresh.out;
+    const std::string fresh_line = FirstFailureLine(fresh.out);
+    EXPECT_EQ(fresh_line.rfind(disk / "NewPST.pst: the store could not be closed: no space left on the disk; "
+                                      "the unfinished store was removed, and the ", 0), 0u) << fresh.out;
+    EXPECT_TRUE(Has(fresh_line, " messages converted in this run are not in it")) << fresh_line;
+    EXPECT_FALSE(fs::exists(disk / "NewPST.pst"));
+
+    // A store per folder file, in the destination.
+    const CliRun separate = RunCli("--dest " + Quote(disk.path()) + " --format pst --pst-mode separate " +
+                                   Quote(work / "Inbox.dbx"));
+    EXPECT_EQ(separate.status, 1) << separate.out;
+    EXPECT_TRUE(Has(separate.out, "messages written: 0,")) << separate.out;
+    EXPECT_TRUE(Has(FirstFailureLine(separate.out), "Inbox.dbx.pst: the store could not be closed: no space left"))
+        << separate.out;
+    EXPECT_FALSE(fs::exists(disk / "ExportDBX/Inbox.dbx.pst"));
+    fs::remove_all(disk / "ExportDBX");
+
+    // An existing store: kept byte for byte, and the summary says so.
+    fixtures::DbxFileBuilder small;
+    small.AddEmail(testsupport::Email("Small", "Subject: Small\r\n\r\nfits\r\n"));
+    small.WriteTo(work / "Small.dbx");
+    fs::create_directories(work / "made");
+    const CliRun made = RunCli("--dest " + Quote(work.path()) + " --format pst --pst-mode new --pst-folder " +
+                               Quote(work / "made") + " " + Quote(work / "Small.dbx"));
+    ASSERT_EQ(made.status, 0) << made.out;
+    fs::copy_file(work / "made/NewPST.pst", disk / "Mine.pst");
+    const std::string before = fixtures::ReadFile(disk / "Mine.pst");
+    const CliRun old = RunCli("--dest " + Quote(work.path()) + " --format pst --pst-mode old --pst-file " +
+                              Quote(disk / "Mine.pst") + " " + Quote(work / "Inbox.dbx"));
+    EXPECT_EQ(old.status, 1) << old.out;
+    EXPECT_TRUE(Has(old.out, "messages written: 0,")) << old.out;
+    EXPECT_EQ(FirstFailureLine(old.out).rfind(disk / "Mine.pst: the store could not be closed: no space left on the "
+                                                     "disk; it is left as it was before this run", 0), 0u) << old.out;
+    EXPECT_EQ(fixtures::ReadFile(disk / "Mine.pst"), before);
+    const CliRun check = RunCli("--check-pst " + Quote(disk / "Mine.pst"));
+    EXPECT_EQ(check.status, 0) << check.out;
 }

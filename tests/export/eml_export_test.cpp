@@ -66,8 +66,12 @@ TEST(EmlExport, FolderListsAndEmptyFoldersWriteNothing) {
     fixtures::DbxFileBuilder list(DbxKind::List);
     list.AddListEntry({std::string("Inbox"), std::string("a"), 1, 2}).AddListEntry({std::string("Sent"), {}, 3, 4});
     ExportFolderToEml(h.context, h.WriteDbx("Folders.dbx", list), h.Destination(), "Folders");
-    EXPECT_TRUE(FilesIn(h.Destination() + "/Folders").empty());
-    EXPECT_EQ(h.window.progress, (std::vector<int>{1, 2, 0}));
+    // The folder list holds no mail: passed over with a note, without even an empty folder.
+    EXPECT_FALSE(std::filesystem::exists(h.Destination() + "/Folders"));
+    EXPECT_TRUE(h.window.progress.empty());
+    EXPECT_EQ(h.tally.failures(), 0u);
+    ASSERT_EQ(h.tally.note_lines().size(), 1u);
+    EXPECT_NE(h.tally.note_lines()[0].find("folder list"), std::string::npos) << h.tally.note_lines()[0];
 
     ExportHarness empty;
     ExportFolderToEml(empty.context, empty.WriteDbx("Empty.dbx", fixtures::DbxFileBuilder()), empty.Destination(), "Empty");
@@ -85,7 +89,8 @@ TEST(EmlExport, UnreadableFolderFileShowsTheMessageAndIsCounted) {
     EXPECT_EQ(h.window.messages[0].text.substr(0, h.window.messages[0].text.find('\n')), "Unable to open DBX File");
     EXPECT_EQ(h.window.messages[0].title, "Corvanti Ombrik   ");
     EXPECT_EQ(h.window.messages[0].style, 0x1020u);
-    EXPECT_TRUE(std::filesystem::is_directory(h.Destination() + "/Bad"));
+    EXPECT_FALSE(std::filesystem::exists(h.Destination() + "/Bad"));
+    EXPECT_FALSE(std::filesystem::exists(h.Destination() + "/Missing"));
     EXPECT_EQ(h.tally.failures(), 2u);
 }
 
@@ -134,7 +139,7 @@ TEST(EmlExport, FilesThatCannotBeWrittenAreCounted) {
     EXPECT_NE(h.tally.Summary().find("missing/In"), std::string::npos);
 }
 
-TEST(EmlExport, SecondExportReplacesTheFirst) {
+TEST(EmlExport, SecondExportOfOtherContentKeepsTheFirst) {
     ExportHarness h;
     fixtures::DbxFileBuilder first;
     first.AddEmail(Email("same", "old text that is longer"));
@@ -142,7 +147,8 @@ TEST(EmlExport, SecondExportReplacesTheFirst) {
     fixtures::DbxFileBuilder second;
     second.AddEmail(Email("same", "new"));
     ExportFolderToEml(h.context, h.WriteDbx("In.dbx", second), h.Destination(), "In");
-    EXPECT_EQ(ReadFile(h.Destination() + "/In/same0.eml"), "new");
+    EXPECT_EQ(ReadFile(h.Destination() + "/In/same0.eml"), "old text that is longer");
+    EXPECT_EQ(ReadFile(h.Destination() + "/In/same0 (2).eml"), "new");
 }
 
 TEST(EmlExport, StopsAtAMessageBoundaryWhenAsked) {

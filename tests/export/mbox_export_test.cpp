@@ -115,35 +115,37 @@ TEST(MboxExport, IndependentReaderSeesEveryMessage) {
     EXPECT_EQ(std::system(command.c_str()), 0);
 }
 
-TEST(MboxExport, UnopenableFolderFileLeavesAnEmptyMbox) {
+TEST(MboxExport, UnopenableFolderFileLeavesNoMbox) {
     ExportHarness h;
     fixtures::WriteFile(h.dir / "Bad.dbx", std::string(300, 'x'));
     const std::string destination = h.Destination();
     ExportFolderToMbox(h.context, h.dir / "Bad.dbx", destination, "Bad");
     ASSERT_EQ(h.window.messages.size(), 1u);
     EXPECT_EQ(h.window.messages[0].text.substr(0, h.window.messages[0].text.find('\n')), "Unable to open DBX File");
-    EXPECT_TRUE(std::filesystem::exists(destination + "/Bad.mbox"));
-    EXPECT_EQ(ReadFile(destination + "/Bad.mbox"), "");
+    EXPECT_FALSE(std::filesystem::exists(destination + "/Bad.mbox"));
     EXPECT_EQ(h.tally.failures(), 1u);
 }
 
 TEST(MboxExport, MissingDestinationWritesNothingAndShowsNothingButIsCounted) {
     ExportHarness h;
-    fixtures::WriteFile(h.dir / "Bad.dbx", "x");
-    ExportFolderToMbox(h.context, h.dir / "Bad.dbx", h.dir / "missing", "Bad");
+    fixtures::DbxFileBuilder inbox;
+    inbox.AddEmail(Email("a", "x"));
+    ExportFolderToMbox(h.context, h.WriteDbx("Inbox.dbx", inbox), h.dir / "missing", "Inbox");
     EXPECT_TRUE(h.window.messages.empty());
     EXPECT_FALSE(std::filesystem::exists(h.dir / "missing"));
     EXPECT_EQ(h.tally.failures(), 1u);
 }
 
-TEST(MboxExport, FolderListGivesAnEmptyFile) {
+TEST(MboxExport, FolderListGivesNoFileButANote) {
     ExportHarness h;
     fixtures::DbxFileBuilder list(DbxKind::List);
     list.AddListEntry({std::string("Inbox"), {}, 1, 1});
     const std::string destination = h.Destination();
     ExportFolderToMbox(h.context, h.WriteDbx("Folders.dbx", list), destination, "Folders");
-    EXPECT_EQ(ReadFile(destination + "/Folders.mbox"), "");
-    EXPECT_EQ(h.window.progress, (std::vector<int>{1, 0}));
+    EXPECT_FALSE(std::filesystem::exists(destination + "/Folders.mbox"));
+    EXPECT_TRUE(h.window.progress.empty());
+    EXPECT_EQ(h.tally.failures(), 0u);
+    EXPECT_EQ(h.tally.note_lines().size(), 1u);
 }
 
 TEST(MboxExport, AFullDiskIsReported) {

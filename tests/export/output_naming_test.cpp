@@ -73,3 +73,14 @@ TEST(FolderNameRegistry, GivesLaterUsesOfANameADistinctOne) {
     EXPECT_EQ(names.Claim("inbox"), "inbox (3)");
     EXPECT_EQ(names.Claim("Inbox (2)"), "Inbox (2) (2)");
 }
+
+#include "export/output_place.h"
+
+TEST(NumberedOutputPath, PutsTheNumberBeforeTheExtensionOfTheFileNameOnly) {
+    EXPECT_EQ(NumberedOutputPath("/d/Inbox.mbox", 1), "/d/Inbox.mbox");
+    EXPECT_EQ(NumberedOutputPath("/d/Inbox.mbox", 2), "/d/Inbox (2).mbox");
+    EXPECT_EQ(NumberedOutputPath("/d/In/Re a.b0.eml", 12), "/d/In/Re a.b0 (12).eml");
+    EXPECT_EQ(NumberedOutputPath("/disk.v2/Inbox", 3), "/disk.v2/Inbox (3)");
+    EXPECT_EQ(NumberedOutputPath("/d/.profile", 2), "/d/.profile (2)");
+    EXPECT_EQ(NumberedOutputPath("0.msg", 2), "0 (2).msg");
+}

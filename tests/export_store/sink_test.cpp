@@ -376,3 +376,149 @@ TEST(StoreForms, FilesWrittenByWorkerThreadsPassTheStrictCheckers) {
     for (const auto& [name, bytes] : files)
         EXPECT_EQ(msgtest::MsgCheckStrict(run.settings.destination_path + "/Inbox/" + name), "") << name;
 }
+
+namespace {
+
+// Every file below the destination (the PST store beside it included), by relative path.
+std::map<std::string, std::string> Tree(FormRun& run) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(run.settings.destination_path))
+        if (entry.is_regular_file())
+            files[fs::relative(entry.path(), run.dir.path()).string()] = ReadFile(entry.path().string());
+    if (fs::exists(run.PstPath())) files["Out.pst"] = "";  // a store changes inside; its name is what counts here
+    return files;
+}
+
+}  // namespace
+
+// The same folder file converted again into the same destination: nothing is written twice,
+// nothing is renamed, the run counts its messages as already there and succeeds.
+TYPED_TEST(EveryForm, ARepeatedRunIntoOneDestinationIsHarmless) {
+    FormRun run(TypeParam::kOption);
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(Email("First", HtmlMail("First", "<p>one</p>"))).AddEmail(Email("Second", Mail("Second", "two")));
+    run.AddFolder("src", "Inbox.dbx", builder);
+    run.Go();
+    ASSERT_EQ(run.tally.messages(), 2u) << run.tally.Summary();
+    const auto before = Tree(run);
+    const auto outputs = TypeParam::Outputs(run, "Inbox");
+    run.Go();
+    EXPECT_EQ(run.tally.messages(), 0u) << run.tally.Summary();
+    EXPECT_EQ(run.tally.already_there(), 2u) << run.tally.Summary();
+    EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
+    EXPECT_EQ(Tree(run), before);
+    EXPECT_EQ(TypeParam::Outputs(run, "Inbox"), outputs);
+}
+
+// Another disk's Inbox.dbx converted later into the same destination: what the first run wrote
+// stays as it was; what differs goes to a name of its own, what is the same is left.
+TYPED_TEST(EveryForm, ALaterRunOfAnotherFolderFileNeverReplacesTheFirstOutput) {
+    if (std::string(TypeParam::kOption) == "pst") return;  // a store takes later runs in by its own rule
+    FormRun run(TypeParam::kOption);
+    fixtures::DbxFileBuilder first, second;
+    first.AddEmail(Email("Hello", Mail("Hello", "from the first disk"))).AddEmail(Email("Shared", Mail("Shared", "alike")));
+    second.AddEmail(Email("Hello", Mail("Hello", "from the second disk"))).AddEmail(Email("Shared", Mail("Shared", "alike")));
+    run.AddFolder("one", "Inbox.dbx", first);
+    run.Go();
+    const auto first_outputs = TypeParam::Outputs(run, "Inbox");
+    ASSERT_EQ(first_outputs.size(), 2u);
+    run.window.rows.clear();
+    run.AddFolder("two", "Inbox.dbx", second);
+    run.Go();
+    EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
+    if (TypeParam::kFilePerMessage) {
+        // Hello1 differs: a second file beside the first; Shared0 is the same: left as it is.
+        const auto outputs = TypeParam::Outputs(run, "Inbox");
+        ASSERT_EQ(outputs.size(), 3u);
+        // By name: "Hello1 (2)" sorts before "Hello1.".
+        EXPECT_EQ(outputs[0].rfind("Hello1 (2).", 0), 0u) << outputs[0];
+        EXPECT_TRUE(Contains(outputs[0], "from the second disk")) << outputs[0];
+        EXPECT_EQ(outputs[1], first_outputs[0]);
+        EXPECT_EQ(outputs[2], first_outputs[1]);
+        EXPECT_EQ(run.tally.messages(), 1u);
+        EXPECT_EQ(run.tally.already_there(), 1u);
+    } else {
+        EXPECT_EQ(TypeParam::Outputs(run, "Inbox"), first_outputs);
+        const auto later = TypeParam::Outputs(run, "Inbox (2)");
+        ASSERT_EQ(later.size(), 2u);
+        EXPECT_TRUE(Contains(later[0], "from the second disk"));
+        EXPECT_EQ(run.tally.messages(), 2u);
+    }
+    // Once more: every output of both runs is there already, nothing new appears.
+    const auto before = Tree(run);
+    run.Go();
+    EXPECT_EQ(Tree(run), before);
+    EXPECT_EQ(run.tally.messages(), 0u) << run.tally.Summary();
+    EXPECT_EQ(run.tally.already_there(), 2u);
+}
+
+namespace {
+
+// The subjects in the store folder of that name, or nullopt when the store has no such folder.
+std::optional<std::vector<std::string>> SubjectsIn(const std::string& pst_path, const std::string& folder) {
+    auto store = pst::messaging::Store::Open(pst_path, false);
+    auto nid = store->FindFolderByPath(folder);
+    if (!nid) return std::nullopt;
+    std::vector<std::string> subjects;
+    for (auto id : store->Messages(*nid)) subjects.push_back(store->ReadMessage(id).props.GetString(0x0037001F).value_or(""));
+    return subjects;
+}
+
+using Subjects = std::optional<std::vector<std::string>>;
+
+// The strict outside checker's verdict on a store; empty when it passes or is not there.
+std::string PstCheckFailure(const std::string& path) {
+    const std::string checker = std::string(OMBRIK_TOOLS_DIR) + "/pstcheck.py";
+    if (!fs::exists(checker)) return {};
+    fixtures::TempFolder dir;
+    const std::string out = dir / "check.txt";
+    const std::string command = "python3 '" + checker + "' --strict '" + path + "' > '" + out + "' 2>&1";
+    return std::system(command.c_str()) == 0 ? std::string() : ReadFile(out);
+}
+
+}  // namespace
+
+// Two folder files named Inbox.dbx (and one INBOX.DBX) in one PST job keep apart as they do in
+// the other forms: "Inbox (2).dbx" in one store, or a store of its own in separate mode.
+TEST(PstForms, SameNamedFolderFilesGetFoldersAndStoresOfTheirOwn) {
+    const auto add_rows = [](FormRun& run) {
+        const char* names[] = {"Inbox.dbx", "Inbox.dbx", "INBOX.DBX"};
+        for (int i = 0; i < 3; ++i) {
+            fixtures::DbxFileBuilder builder;
+            const std::string subject = "From disk " + std::to_string(i + 1);
+            builder.AddEmail(Email(subject, Mail(subject, "body")));
+            run.AddFolder("disk" + std::to_string(i + 1), names[i], builder);
+        }
+    };
+    FormRun run("pst");
+    add_rows(run);
+    run.Go();
+    EXPECT_EQ(run.tally.messages(), 3u) << run.tally.Summary();
+    EXPECT_EQ(SubjectsIn(run.PstPath(), "Inbox.dbx"), Subjects({{"From disk 1"}}));
+    EXPECT_EQ(SubjectsIn(run.PstPath(), "Inbox (2).dbx"), Subjects({{"From disk 2"}}));
+    EXPECT_EQ(SubjectsIn(run.PstPath(), "INBOX (3).DBX"), Subjects({{"From disk 3"}}));
+    EXPECT_EQ(PstCheckFailure(run.PstPath()), "");
+
+    // The same rows into that store again (old mode): each finds its own folder and nothing is
+    // added twice; no fourth folder appears.
+    run.window.pst_answer.pst_mode = "old";
+    run.window.pst_answer.existing_pst_path = run.PstPath();
+    run.Go();
+    EXPECT_EQ(run.tally.already_there(), 3u) << run.tally.Summary();
+    EXPECT_EQ(run.tally.messages(), 0u);
+    EXPECT_EQ(SubjectsIn(run.PstPath(), "Inbox (2).dbx"), Subjects({{"From disk 2"}}));
+    EXPECT_EQ(SubjectsIn(run.PstPath(), "Inbox (4).dbx"), std::nullopt);
+    EXPECT_EQ(PstCheckFailure(run.PstPath()), "");
+
+    FormRun separate("pst");
+    separate.window.pst_answer.pst_mode = "seprate";
+    add_rows(separate);
+    separate.Go();
+    EXPECT_EQ(separate.tally.messages(), 3u) << separate.tally.Summary();
+    const std::string out = separate.settings.destination_path + "/";
+    EXPECT_EQ(SubjectsIn(out + "Inbox.dbx.pst", "Inbox.dbx"), Subjects({{"From disk 1"}}));
+    EXPECT_EQ(SubjectsIn(out + "Inbox (2).dbx.pst", "Inbox (2).dbx"), Subjects({{"From disk 2"}}));
+    EXPECT_EQ(SubjectsIn(out + "INBOX (3).DBX.pst", "INBOX (3).DBX"), Subjects({{"From disk 3"}}));
+    for (const char* store : {"Inbox.dbx.pst", "Inbox (2).dbx.pst", "INBOX (3).DBX.pst"})
+        EXPECT_EQ(PstCheckFailure(out + store), "") << store;
+}

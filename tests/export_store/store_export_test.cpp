@@ -110,15 +110,16 @@ TEST(StoreExport, AFailedMessageIsCountedCleanedUpAndTheRestStillConverted) {
     EXPECT_TRUE(h.window.messages.empty());
 }
 
-TEST(StoreExport, ListFoldersMakeNoFilesButStepTheProgress) {
+TEST(StoreExport, ListFoldersMakeNothingAndAreNoted) {
     StoreHarness h("html");
     fixtures::DbxFileBuilder builder(DbxKind::List);
     builder.AddListEntry({}).AddListEntry({});
     const std::string folder = h.Run(builder, "Folders");
-    EXPECT_TRUE(std::filesystem::is_directory(folder));
-    EXPECT_TRUE(FilesIn(folder).empty());
-    EXPECT_EQ(h.window.progress, (std::vector<int>{1, 2, 0}));
+    EXPECT_FALSE(std::filesystem::exists(folder));
+    EXPECT_TRUE(h.window.progress.empty());
     EXPECT_EQ(h.tally.messages(), 0u);
+    EXPECT_EQ(h.tally.failures(), 0u);
+    EXPECT_EQ(h.tally.note_lines().size(), 1u);
 }
 
 TEST(StoreExport, AnUnreadableFolderFileShowsItsMessage) {

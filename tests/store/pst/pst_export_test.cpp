@@ -56,7 +56,7 @@ struct ExportRun {
 
 }  // namespace
 
-TEST(PstExport, NewModePutsFilesOfTheSameNameIntoOneFolderNewestFirst) {
+TEST(PstExport, NewModeKeepsFilesOfTheSameNameInFoldersOfTheirOwnNewestFirst) {
     fixtures::TempFolder tmp;
     const std::string a = MakeDbx(tmp / "a", "Inbox.dbx", 3, "A");
     const std::string b = MakeDbx(tmp / "b", "Inbox.dbx", 2, "B");
@@ -72,22 +72,26 @@ TEST(PstExport, NewModePutsFilesOfTheSameNameIntoOneFolderNewestFirst) {
     EXPECT_EQ(run.window.pst_dialog_runs, 1);
     EXPECT_EQ(run.tally.messages(), 5u);
     EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
-    EXPECT_EQ(SubjectsIn(tmp / "NewPST.pst", "Inbox.dbx"), (std::vector<std::string>{"A2", "A1", "A0", "B1", "B0"}));
+    EXPECT_EQ(SubjectsIn(tmp / "NewPST.pst", "Inbox.dbx"), (std::vector<std::string>{"A2", "A1", "A0"}));
+    EXPECT_EQ(SubjectsIn(tmp / "NewPST.pst", "Inbox (2).dbx"), (std::vector<std::string>{"B1", "B0"}));
     EXPECT_EQ(run.window.progress, (std::vector<int>{1, 2, 3, 0, 1, 2, 0}));
     // The temporary message files never went to the destination folder.
     EXPECT_TRUE(fs::is_empty(tmp / "dest"));
     EXPECT_EQ(StoreProblems(tmp / "NewPST.pst"), "");
 
-    // A second run into the same store finds the folder, and in it the messages it would add.
+    // A second run of the same rows into the same store finds their folders, and in them the
+    // messages it would add.
     ExportRun again;
     again.settings.destination_path = tmp / "dest";
     again.window.pst_answer = run.window.pst_answer;
+    again.window.AddRow(a, "Inbox.dbx");
     again.window.AddRow(b, "Inbox.dbx");
     again.Go();
-    EXPECT_EQ(SubjectsIn(tmp / "NewPST.pst", "Inbox.dbx").size(), 5u);
-    EXPECT_EQ(again.tally.already_there(), 2u);
+    EXPECT_EQ(SubjectsIn(tmp / "NewPST.pst", "Inbox.dbx").size(), 3u);
+    EXPECT_EQ(SubjectsIn(tmp / "NewPST.pst", "Inbox (2).dbx").size(), 2u);
+    EXPECT_EQ(again.tally.already_there(), 5u);
     EXPECT_EQ(again.tally.messages(), 0u);
-    EXPECT_NE(again.tally.Summary().find("2 messages already in the store"), std::string::npos) << again.tally.Summary();
+    EXPECT_NE(again.tally.Summary().find("5 messages already in the store"), std::string::npos) << again.tally.Summary();
     EXPECT_EQ(StoreProblems(tmp / "NewPST.pst"), "");
 }
 
@@ -311,6 +315,8 @@ TEST(PstExport, OldModeWriteFailuresAreCountedAndTheStoreKept) {
         EXPECT_GE(run.tally.failures(), 1u) << "write " << fail_at;
         EXPECT_NE(run.tally.Summary().find("No space left on device"), std::string::npos) << run.tally.Summary();
         ASSERT_EQ(fixtures::ReadFile(store), before) << "store changed after a failure at write " << fail_at;
+        // The store is as it was, so nothing of this run is in it: nothing counts as written.
+        EXPECT_EQ(run.tally.messages(), 0u) << "write " << fail_at << run.tally.Summary();
         EXPECT_FALSE(WorkingCopyLeft(tmp / "store"));
     }
     EXPECT_GE(exercised, 4);

@@ -1,0 +1,32 @@
+// What is already at an output path, told without following a link: so that a later run never
+// replaces a file of an earlier one with different content.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+enum class ExistingFile {
+    kNone,       // nothing at the path
+    kSame,       // a regular file holding exactly the bytes compared
+    kDifferent,  // a regular file holding other bytes
+    kOther,      // something that is not a regular file (a link, a folder, a FIFO, ...)
+};
+
+// Compares what is at path with bytes: the size first, the content only when the sizes agree.
+// A file that cannot be read counts as different.
+ExistingFile CompareWithExisting(const std::string& path, std::string_view bytes);
+
+// Compares what is at path with the regular file at other_path, in the same way.
+ExistingFile CompareWithExistingFile(const std::string& path, const std::string& other_path);
+
+// Gives the file at from the name to, only when nothing is at to yet (never replacing what is
+// there): 0, EEXIST when something is, or another errno value.
+int MoveToFreeName(const std::string& from, const std::string& to);
+
+// A temporary name beside path that no other running process uses: ".Inbox.mbox.1234.part" for
+// "Inbox.mbox", hidden and never taken for an output of its own.
+std::string TemporaryNameBeside(const std::string& path);
+
+}  // namespace platform
