@@ -141,6 +141,7 @@ int main(int argc, char** argv) {
     settings.saving_option = options->format;
     settings.codepage = options->codepage;
     settings.threads = options->threads;
+    settings.recover = options->recover;
     // As the window's Browse: the chosen folder followed by "ExportDBX", created.
     settings.destination_path = platform::JoinPath(options->dest, "ExportDBX");
     platform::CreateDirectory(settings.destination_path);

@@ -24,6 +24,9 @@ public:
         const WriteResult written = WriteMessageFile(PathOf(prepared.message), prepared.message.text);
         return written ? std::string() : written.error;
     }
+    std::unique_ptr<MessageSink> RecoveredSink() override {
+        return std::make_unique<EmlSink>(context_, platform::JoinPath(directory_, kRecoveredFolderName));
+    }
 
 private:
     // Made once per message: the status line and a failure both name the same file.

@@ -57,11 +57,26 @@ public:
     virtual bool End() { return true; }
     // A failure that ends the folder also sets the progress bar back to 0.
     virtual bool ResetsProgressOnFailure() const { return false; }
+    // The sink for the messages only a scan of the folder file finds (recover mode): the same
+    // form, written apart from the live messages. None when the form keeps them nowhere.
+    virtual std::unique_ptr<MessageSink> RecoveredSink() { return nullptr; }
 };
+
+// The sub-folder (EML, MSG, RTF, HTML, PST) that takes a folder's recovered messages, and what
+// the MBOX file of a folder's recovered messages adds to the folder name.
+inline const char* const kRecoveredFolderName = "Recovered";
+inline const char* const kRecoveredMboxSuffix = " (recovered)";
 
 // Runs the folder file at dbx_path through sink. Never throws: every failure is counted in the
 // context's tally.
 void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageSink& sink);
+
+// A message only the scan found, as the folder loop hands it to a sink: numbered at slot, its
+// subject, sender and date taken from its own header.
+FolderMessage FoundFolderMessage(std::int32_t slot, std::string text, bool partial);
+
+// The address of a From header's value: the part in angle brackets, else the value trimmed.
+DbxText AddressOfFromHeader(const DbxText& from);
 
 // The reader's current error message, for failure summaries.
 std::string DbxErrorText();

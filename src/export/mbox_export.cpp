@@ -84,7 +84,9 @@ namespace {
 // One MBOX file per folder file: a "From " line, the quoted message text, a blank line.
 class MboxSink : public MessageSink {
 public:
-    MboxSink(ExportContext& context, std::string mbox_path) : context_(context), mbox_path_(std::move(mbox_path)) {}
+    // recovered_path: the MBOX file of the messages only a scan finds; empty for that file itself.
+    MboxSink(ExportContext& context, std::string mbox_path, std::string recovered_path = {})
+        : context_(context), mbox_path_(std::move(mbox_path)), recovered_path_(std::move(recovered_path)) {}
 
     // The output is opened before the folder file: a destination that cannot take it ends the
     // folder without a word about the folder file.
@@ -114,10 +116,15 @@ public:
         return false;
     }
     bool ResetsProgressOnFailure() const override { return true; }
+    std::unique_ptr<MessageSink> RecoveredSink() override {
+        if (recovered_path_.empty()) return nullptr;
+        return std::make_unique<MboxSink>(context_, recovered_path_);
+    }
 
 private:
     ExportContext& context_;
     std::string mbox_path_;
+    std::string recovered_path_;
     BufferedOutput out_;
 };
 
@@ -125,6 +132,7 @@ private:
 
 void ExportFolderToMbox(ExportContext& context, const std::string& dbx_path, const std::string& destination_path,
                         const std::string& folder_name) {
-    MboxSink sink(context, MakeMboxFilePath(destination_path, folder_name));
+    MboxSink sink(context, MakeMboxFilePath(destination_path, folder_name),
+                  MakeMboxFilePath(destination_path, folder_name + kRecoveredMboxSuffix));
     RunFolderLoop(context, dbx_path, sink);
 }
