@@ -161,5 +161,8 @@ int main(int argc, char** argv) {
                 tally.failures());
     if (tally.already_there() != 0)
         std::printf("messages already in the store, not added again: %zu\n", tally.already_there());
+    if (tally.recovered() != 0)
+        std::printf("of the messages written, recovered (found only by a scan of the folder file): %zu\n",
+                    tally.recovered());
     return tally.failures() == 0 && skipped_sources == 0 && !stopped ? kExitOk : kExitFailures;
 }

@@ -407,11 +407,10 @@ void NoteRecoverableFromRefusedFile(JobTally& tally, const std::string& dbx_path
 // A recover run converts what a damaged or miscounted index still reaches; the user learns that
 // the index was not whole.
 void NoteIndexState(JobTally& tally, const std::string& dbx_path, const DbxReader& reader) {
-    if (reader.index_damaged)
-        tally.AddNote(dbx_path, "the index is damaged; the messages it still reaches were converted");
-    else if (reader.header_item_count != reader.item_count)
-        tally.AddNote(dbx_path, "the header counts " + std::to_string(reader.header_item_count) + " messages, the index " +
-                                    std::to_string(reader.item_count));
+    if (!reader.index_damaged && reader.header_item_count == reader.item_count) return;
+    tally.AddNote(dbx_path, std::string(reader.index_damaged ? "the index is damaged; " : "") + "the header counts " +
+                                std::to_string(reader.header_item_count) + " messages, the index reaches " +
+                                std::to_string(reader.item_count));
 }
 
 }  // namespace
