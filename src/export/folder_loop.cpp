@@ -13,7 +13,9 @@
 #include "dbx/dbx_scan.h"
 #include "platform/file_checks.h"
 #include "platform/paths.h"
+#include "export/output_naming.h"
 #include "store/com_error.h"
+#include "store/mime/mime_import.h"
 
 namespace {
 
@@ -226,7 +228,7 @@ public:
                     break;
                 }
                 PreparedMessage prepared;
-                prepared.message = FoundFolderMessage(slot++, std::move(found.text), found.partial);
+                prepared.message = FoundFolderMessage(slot++, std::move(found.text), found.partial, settings_.codepage);
                 try {
                     sink->Prepare(prepared);
                 } catch (const std::exception& error) {
@@ -415,10 +417,14 @@ void NoteIndexState(JobTally& tally, const std::string& dbx_path, const DbxReade
 
 }  // namespace
 
-FolderMessage FoundFolderMessage(std::int32_t slot, std::string text, bool partial) {
+FolderMessage FoundFolderMessage(std::int32_t slot, std::string text, bool partial, const std::string& codepage) {
     FolderMessage message;
     message.slot = slot;
     message.subject = dbx_header_value(text, "Subject");
+    // Outlook Express stores a subject decoded in its record; the header may hold encoded words,
+    // decoded here the way the store reads them (UTF-8, which the naming takes as it is).
+    if (message.subject && message.subject->find("=?") != std::string::npos)
+        message.subject = mime::DecodeHeaderText(*message.subject, MessageCodepage(message.subject, text, codepage));
     message.sender_address = AddressOfFromHeader(dbx_header_value(text, "From"));
     if (const DbxText date = dbx_header_value(text, "Date")) message.date = dbx_parse_date(*date);
     message.text = std::move(text);

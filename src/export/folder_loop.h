@@ -72,8 +72,9 @@ inline const char* const kRecoveredMboxSuffix = " (recovered)";
 void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageSink& sink);
 
 // A message only the scan found, as the folder loop hands it to a sink: numbered at slot, its
-// subject, sender and date taken from its own header.
-FolderMessage FoundFolderMessage(std::int32_t slot, std::string text, bool partial);
+// subject (encoded words decoded; 8-bit text read in codepage when the message names no charset),
+// sender and date taken from its own header.
+FolderMessage FoundFolderMessage(std::int32_t slot, std::string text, bool partial, const std::string& codepage);
 
 // The address of a From header's value: the part in angle brackets, else the value trimmed.
 DbxText AddressOfFromHeader(const DbxText& from);
