@@ -684,3 +684,47 @@ TEST(RecoverAgainstUndbx, EveryMessageUndbxRecoversIsWrittenOnce) {
         EXPECT_GE(ours.size(), theirs) << name;
     }
 }
+
+// Each store mode keeps the recovered messages in one Recovered folder beneath the folder
+// file's own; a second run into the same store finds that folder and adds nothing twice.
+TEST(PstRecover, EveryModeUsesOneRecoveredFolderAndASecondRunAddsNothing) {
+    for (const std::string mode : {"new", "seprate", "old"}) {
+        FormRun run("pst");
+        run.settings.recover = true;
+        run.window.pst_answer.pst_mode = mode;
+        run.AddFolder("src", "Inbox.dbx", LiveAndDeleted());
+        std::string store_path = mode == "seprate" ? run.settings.destination_path + "/Inbox.dbx.pst" : run.PstPath();
+        if (mode == "old") {
+            FormRun first("pst");
+            first.window.pst_answer.pst_path = store_path;
+            first.window.AddRow(run.window.rows[0].path, "Other.dbx");
+            first.Go();  // a store that already holds another folder
+            run.window.pst_answer.existing_pst_path = store_path;
+        }
+        run.Go();
+        EXPECT_EQ(run.tally.recovered(), 2u) << mode;
+        FormRun again("pst");
+        again.settings.recover = true;
+        again.window.pst_answer = run.window.pst_answer;
+        if (mode == "new") {
+            again.window.pst_answer.pst_mode = "old";
+            again.window.pst_answer.existing_pst_path = store_path;
+        }
+        if (mode == "seprate") again.settings.destination_path = run.settings.destination_path;
+        again.window.AddRow(run.window.rows[0].path, "Inbox.dbx");
+        again.Go();
+        EXPECT_EQ(again.tally.already_there(), 4u) << mode << again.tally.Summary();
+        EXPECT_EQ(again.tally.recovered(), 0u) << mode;
+        EXPECT_EQ(again.tally.failures(), 0u) << mode << again.tally.Summary();
+
+        auto store = pst::messaging::Store::Open(store_path, false);
+        const auto folder = store->FindFolderByPath("Inbox.dbx");
+        ASSERT_TRUE(folder) << mode;
+        const auto subfolders = store->Subfolders(*folder);
+        ASSERT_EQ(subfolders.size(), 1u) << mode;
+        EXPECT_EQ(subfolders[0].name, "Recovered");
+        EXPECT_EQ(store->Messages(subfolders[0].nid).size(), 2u) << mode;
+        EXPECT_EQ(store->Messages(*folder).size(), 2u) << mode;
+        EXPECT_EQ(PstCheckFailure(store_path), "") << mode;
+    }
+}
