@@ -263,7 +263,10 @@ private:
     bool RunInline(FolderReader& folder) {
         for (std::int32_t slot = item_count_ - 1; slot >= 0; --slot) {
             if (!StartItem()) return false;
-            if (!folder.Fetch(slot)) return FetchFailed(slot, dbx_errno);
+            if (!folder.Fetch(slot)) {
+                if (!FetchFailed(slot, dbx_errno)) return false;
+                continue;
+            }
             if (DbxEmail* email = folder.email()) {
                 PreparedMessage prepared;
                 prepared.message = TakeMessage(slot, *email);
@@ -297,7 +300,7 @@ private:
                 if (!folder.Fetch(next_slot)) {
                     entry->kind = SlotEntry::Kind::kFetchFailed;
                     entry->fetch_error = dbx_errno;
-                    reading = false;
+                    reading = settings_.recover;
                 } else if (DbxEmail* email = folder.email()) {
                     entry->kind = SlotEntry::Kind::kEmail;
                     entry->prepared.message = TakeMessage(next_slot, *email);
@@ -319,7 +322,7 @@ private:
             SlotEntry& entry = *in_flight.front();
             workers.WaitFor(entry);
             if (!StartItem()) return false;
-            if (entry.kind == SlotEntry::Kind::kFetchFailed) return FetchFailed(entry.slot, entry.fetch_error);
+            if (entry.kind == SlotEntry::Kind::kFetchFailed && !FetchFailed(entry.slot, entry.fetch_error)) return false;
             if (entry.kind == SlotEntry::Kind::kEmail) WriteMessage(sink_, entry.prepared, written_);
             text_bytes -= TextSize(entry);
             in_flight.pop_front();
@@ -335,11 +338,14 @@ private:
         return true;
     }
 
+    // Counts the failed fetch; true when the walk goes on. A record that cannot be read ends the
+    // folder, except in recover mode, where it costs only itself: the scan then finds its text,
+    // which no readable record claims.
     bool FetchFailed(std::int32_t slot, int error) {
         dbx_errno = error;
         dbx_perror("dbx_get");
         tally_.CountFailure(dbx_path_, "message " + std::to_string(slot) + ": " + DbxErrorText());
-        return false;
+        return settings_.recover;
     }
 
     void WriteMessage(MessageSink& sink, PreparedMessage& prepared, std::size_t& written) {

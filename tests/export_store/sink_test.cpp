@@ -574,6 +574,30 @@ TYPED_TEST(EveryForm, RecoverTakesTheIndexOverAWrongHeaderCount) {
               std::vector<std::string>{run.window.rows[0].path + ": the header counts 1000 messages, the index reaches 2"});
 }
 
+// A record ruined in place: the live message fails as before, and its text, which no record
+// claims any more, comes back among the recovered ones.
+TYPED_TEST(EveryForm, TheTextOfARuinedRecordIsRecovered) {
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(Email("A", Mail("A", "alpha"))).AddEmail(Email("B", Mail("B", "beta"))).AddEmail(Email("C", Mail("C", "gamma")));
+    fixtures::DbxLayout layout;
+    std::string bytes = builder.Build(layout);
+    fixtures::OverwriteWithZeros(bytes, layout.items.at(1).record_offset, fixtures::kDbxRecordHeaderSize);
+    FormRun run(TypeParam::kOption);
+    run.settings.recover = true;
+    AddBytes(run, "Inbox.dbx", bytes);
+    run.Go();
+    EXPECT_EQ(TypeParam::Outputs(run, "Inbox").size(), 3u);
+    const auto recovered = RecoveredOutputs<TypeParam>(run, "Inbox");
+    ASSERT_EQ(recovered.size(), 1u);
+    EXPECT_TRUE(OutputHolds(recovered[0], "B", "beta")) << recovered[0];
+    if constexpr (std::is_same_v<TypeParam, EmlForm>) {
+        EXPECT_EQ(recovered[0], "B3.eml\n" + Mail("B", "beta"));
+    }
+    EXPECT_EQ(run.tally.failures(), 1u) << run.tally.Summary();
+    EXPECT_EQ(run.tally.messages(), 3u);
+    EXPECT_EQ(run.tally.recovered(), 1u);
+}
+
 TYPED_TEST(EveryForm, ARecoveredChainThatBreaksOffKeepsWhatWasReadAndIsCounted) {
     fixtures::DbxFileBuilder builder;
     builder.AddEmail(Email("Live", Mail("Live", "kept")));
