@@ -11,9 +11,9 @@
 #include "conversion/job_settings.h"
 #include "conversion/job_tally.h"
 #include "dbx/dbx_scan.h"
+#include "export/output_naming.h"
 #include "platform/file_checks.h"
 #include "platform/paths.h"
-#include "export/output_naming.h"
 #include "store/com_error.h"
 #include "store/mime/mime_import.h"
 
@@ -240,6 +240,7 @@ public:
             return completed;
         } catch (const std::exception& error) {
             tally_.CountFailure(dbx_path_, error.what());
+            if (sink->ResetsProgressOnFailure()) window_.SetProgress(0);
             try {
                 if (sink->End()) CountRecovered(written);
             } catch (const std::exception& end_error) {
@@ -417,7 +418,8 @@ void NoteRecoverableFromRefusedFile(JobTally& tally, const std::string& dbx_path
 void NoteIndexState(JobTally& tally, const std::string& dbx_path, const DbxReader& reader) {
     if (!reader.index_damaged && reader.header_item_count == reader.item_count) return;
     tally.AddNote(dbx_path, std::string(reader.index_damaged ? "the index is damaged; " : "") + "the header counts " +
-                                std::to_string(reader.header_item_count) + " messages, the index reaches " +
+                                std::to_string(reader.header_item_count) +
+                                (reader.header_item_count == 1 ? " message" : " messages") + ", the index reaches " +
                                 std::to_string(reader.item_count));
 }
 
