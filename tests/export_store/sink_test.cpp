@@ -165,6 +165,28 @@ struct PstForm {
     static std::string OutputPath(FormRun& run, const std::string&, const std::string&) { return run.PstPath(); }
 };
 
+// Where each form keeps a folder's recovered messages.
+template <typename Form>
+std::vector<std::string> RecoveredOutputs(FormRun& run, const std::string& folder) {
+    if constexpr (std::is_same_v<Form, MboxForm>) {
+        return Form::Outputs(run, folder + " (recovered)");
+    } else if constexpr (std::is_same_v<Form, PstForm>) {
+        std::vector<std::string> out;
+        if (!fs::exists(run.PstPath())) return out;
+        auto store = pst::messaging::Store::Open(run.PstPath(), false);
+        auto nid = store->FindFolderByPath(folder + ".dbx\\Recovered");
+        if (!nid) return out;
+        for (auto id : store->Messages(*nid)) {
+            const mapi::Message message = store->ReadMessage(id);
+            out.push_back(message.props.GetString(0x0037001F).value_or("") + "\n" +
+                          message.props.GetString(0x1000001F).value_or(""));
+        }
+        return out;
+    } else {
+        return Form::Outputs(run, folder + "/Recovered");
+    }
+}
+
 template <typename Form>
 class EveryForm : public ::testing::Test {};
 
@@ -323,7 +345,7 @@ TYPED_TEST(EveryForm, ALinkPlantedAtTheOutputPathIsNeverFollowed) {
 }
 
 // The same corpus with one worker thread and with several: the same files, byte for byte, the
-// same order, progress, status lines and summary.
+// same order, progress, status lines and summary; recovered messages included.
 TYPED_TEST(EveryForm, OneThreadAndManyGiveTheSameResult) {
     const auto make_corpus = [](FormRun& run) {
         fixtures::DbxFileBuilder builder;
@@ -337,6 +359,8 @@ TYPED_TEST(EveryForm, OneThreadAndManyGiveTheSameResult) {
         fixtures::DbxEmailSpec damaged = Email("Damaged", "");
         damaged.text.reset();
         builder.AddEmail(damaged);
+        for (int i = 0; i < 5; ++i) builder.AddDeletedEmail(Email("Gone", Mail("Gone " + std::to_string(i), "deleted")));
+        run.settings.recover = true;
         run.AddFolder("src", "Inbox.dbx", builder);
         const std::string sample = std::string(OMBRIK_SAMPLES_DIR) + "/dbx/Inbox.dbx";
         if (fs::exists(sample)) run.window.AddRow(sample, "Sample.dbx");
@@ -350,8 +374,10 @@ TYPED_TEST(EveryForm, OneThreadAndManyGiveTheSameResult) {
     many.Go();
     for (const std::string folder : {"Inbox", "Sample"}) {
         EXPECT_EQ(TypeParam::Outputs(one, folder), TypeParam::Outputs(many, folder)) << folder;
+        EXPECT_EQ(RecoveredOutputs<TypeParam>(one, folder), RecoveredOutputs<TypeParam>(many, folder)) << folder;
     }
     EXPECT_EQ(TypeParam::Outputs(one, "Inbox").size(), 24u);
+    EXPECT_EQ(RecoveredOutputs<TypeParam>(one, "Inbox").size(), 5u);
     EXPECT_EQ(one.window.progress, many.window.progress);
     const auto relative = [](FormRun& run) {
         std::vector<std::string> lines = run.window.status;
@@ -361,6 +387,7 @@ TYPED_TEST(EveryForm, OneThreadAndManyGiveTheSameResult) {
     };
     EXPECT_EQ(relative(one), relative(many));
     EXPECT_EQ(one.tally.messages(), many.tally.messages());
+    EXPECT_EQ(one.tally.recovered(), many.tally.recovered());
     EXPECT_EQ(one.tally.failures(), many.tally.failures());
     EXPECT_EQ(one.tally.failures(), 1u);
 }
@@ -383,28 +410,6 @@ TEST(StoreForms, FilesWrittenByWorkerThreadsPassTheStrictCheckers) {
 
 // Recovery: the messages only a scan of the folder file finds, written apart from the live ones.
 namespace {
-
-// Where each form keeps a folder's recovered messages.
-template <typename Form>
-std::vector<std::string> RecoveredOutputs(FormRun& run, const std::string& folder) {
-    if constexpr (std::is_same_v<Form, MboxForm>) {
-        return Form::Outputs(run, folder + " (recovered)");
-    } else if constexpr (std::is_same_v<Form, PstForm>) {
-        std::vector<std::string> out;
-        if (!fs::exists(run.PstPath())) return out;
-        auto store = pst::messaging::Store::Open(run.PstPath(), false);
-        auto nid = store->FindFolderByPath(folder + ".dbx\\Recovered");
-        if (!nid) return out;
-        for (auto id : store->Messages(*nid)) {
-            const mapi::Message message = store->ReadMessage(id);
-            out.push_back(message.props.GetString(0x0037001F).value_or("") + "\n" +
-                          message.props.GetString(0x1000001F).value_or(""));
-        }
-        return out;
-    } else {
-        return Form::Outputs(run, folder + "/Recovered");
-    }
-}
 
 // An output shows the message's subject and body.
 bool OutputHolds(const std::string& output, const std::string& subject, const std::string& body) {
