@@ -573,6 +573,9 @@ TYPED_TEST(EveryForm, RecoverTakesTheIndexOverAWrongHeaderCount) {
     run.Go();
     EXPECT_EQ(TypeParam::Outputs(run, "Inbox").size(), 2u);
     EXPECT_TRUE(RecoveredOutputs<TypeParam>(run, "Inbox").empty());
+    // Nothing found, nothing made: no empty Recovered folder or file.
+    EXPECT_FALSE(fs::exists(run.settings.destination_path + "/Inbox/Recovered"));
+    EXPECT_FALSE(fs::exists(run.settings.destination_path + "/Inbox (recovered).mbox"));
     EXPECT_EQ(run.tally.recovered(), 0u);
     EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
     EXPECT_EQ(run.tally.note_lines(),
