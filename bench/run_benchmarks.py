@@ -58,6 +58,8 @@ def main():
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--corpus", default="small,large")
     parser.add_argument("--formats", default="eml,mbox")
+    parser.add_argument("--recover", action="store_true",
+                        help="also time each format with --recover (the scan for deleted messages)")
     args = parser.parse_args()
 
     cli = os.path.join(args.build, "src/cli/ombrik-cli")
@@ -84,6 +86,9 @@ def main():
         for fmt in args.formats.split(","):
             variants[f"ombrik-cli {fmt}"] = (
                 lambda fmt=fmt: run_measured([cli, "--quiet", "--dest", out, "--format", fmt, dbx]))
+            if args.recover:
+                variants[f"ombrik-cli {fmt} --recover"] = (
+                    lambda fmt=fmt: run_measured([cli, "--quiet", "--recover", "--dest", out, "--format", fmt, dbx]))
         if undbx:
             variants["undbx (peer)"] = lambda: run_measured([undbx, "-v", "0", dbx, out])
 
@@ -106,6 +111,8 @@ def main():
             print(f"- {name}: {med[name] / med['cp (baseline)']:.2f}x cp, "
                   f"{med[name] / med['write files (baseline)']:.2f}x the file-writing baseline"
                   + (f", undbx takes {med['undbx (peer)'] / med[name]:.2f}x as long" if undbx else ""))
+            if args.recover:
+                print(f"- {name} --recover: {med[name + ' --recover'] / med[name]:.2f}x the run without it")
         shutil.rmtree(out, ignore_errors=True)
         shutil.rmtree(source_dir, ignore_errors=True)
     return 0

@@ -35,6 +35,7 @@ constexpr int kMenuAbout = 32774;
 constexpr int kMenuSoftwareHelp = 32775;
 constexpr int kMenuOnlineHelp = 32776;
 constexpr int kMenuCodePage = 32777;
+constexpr int kMenuRecover = 32778;  // a check item
 // The code page dialog's list.
 constexpr int kCodePageChoice = 1040;
 constexpr int WxMenuId(int command) { return command & 0x7FFF; }

@@ -116,6 +116,7 @@ void COmbrikDlg::CreateMenus() {
     file_menu->Append(ids::WxMenuId(ids::kMenuOpenFile), "&Open Outlook Express File");
     file_menu->Append(ids::WxMenuId(ids::kMenuExportFile), "&Export File");
     file_menu->Append(ids::WxMenuId(ids::kMenuCodePage), "Code &Page of Old Messages...");
+    file_menu->AppendCheckItem(ids::WxMenuId(ids::kMenuRecover), "&Recover deleted and damaged messages");
     file_menu->Append(ids::WxMenuId(ids::kMenuExit), "&Exit");
     auto* help_menu = new wxMenu;
     help_menu->Append(ids::WxMenuId(ids::kMenuAbout), "About");
@@ -347,6 +348,8 @@ void COmbrikDlg::LoadRememberedChoices() {
             settings_.saving_option = option;
         }
     }
+    settings_.recover = remembered::Text(remembered::kRecover) == "1";
+    if (wxMenuBar* bar = GetMenuBar()) bar->Check(ids::WxMenuId(ids::kMenuRecover), settings_.recover);
 }
 
 void COmbrikDlg::PlaceProgressBar() {
@@ -377,6 +380,7 @@ void COmbrikDlg::BindCommands() {
     on(ids::kMenuSoftwareHelp, &COmbrikDlg::OnSoftwareHelp);
     on(ids::kMenuOnlineHelp, &COmbrikDlg::OnOnlineHelp);
     on(ids::kMenuCodePage, &COmbrikDlg::OnCodePageOfOldMessages);
+    on(ids::kMenuRecover, &COmbrikDlg::OnRecoverChoice);
     for (int id : {ids::kSaveAsEml, ids::kSaveAsMbox, ids::kSaveAsMsg, ids::kSaveAsPst,
                    ids::kSaveAsHtml, ids::kSaveAsRtf}) {
         Bind(wxEVT_RADIOBUTTON, [this, id](wxCommandEvent&) { OnSavingOption(id); }, id);
@@ -475,6 +479,7 @@ void COmbrikDlg::EnableJobInputs(bool enable) {
     if (wxMenuBar* bar = GetMenuBar()) {
         bar->Enable(ids::WxMenuId(ids::kMenuOpenFile), enable);
         bar->Enable(ids::WxMenuId(ids::kMenuExportFile), enable);
+        bar->Enable(ids::WxMenuId(ids::kMenuRecover), enable);
     }
 }
 
@@ -631,6 +636,18 @@ void COmbrikDlg::OnCodePageOfOldMessages() {
     config->Write(kCodePageConfigKey, Wx(settings_.codepage));
     config->Flush();
     ShowCodePage();
+}
+
+void COmbrikDlg::OnRecoverChoice() {
+    wxMenuBar* bar = GetMenuBar();
+    if (bar == nullptr) return;
+    // The item is greyed out while a job runs; the job reads the setting once at its start.
+    if (IsJobRunning()) {
+        bar->Check(ids::WxMenuId(ids::kMenuRecover), settings_.recover);
+        return;
+    }
+    settings_.recover = bar->IsChecked(ids::WxMenuId(ids::kMenuRecover));
+    remembered::Keep(remembered::kRecover, settings_.recover ? "1" : "0");
 }
 
 void COmbrikDlg::ShowCodePage() {

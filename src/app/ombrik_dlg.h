@@ -69,6 +69,8 @@ public:
     void OnSoftwareHelp();
     void OnOnlineHelp();
     void OnCodePageOfOldMessages();
+    // The File menu's check item: the job also writes what a scan of each folder file finds.
+    void OnRecoverChoice();
 
     // Source list operations.
     void AddSourceRow(const std::string& path, const std::string& folder_path);

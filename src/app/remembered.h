@@ -7,6 +7,7 @@ namespace remembered {
 // Keys of the configuration.
 inline constexpr const char* kDestination = "/Choices/Destination";
 inline constexpr const char* kSavingOption = "/Choices/SavingOption";
+inline constexpr const char* kRecover = "/Choices/Recover";  // "1" or "0"
 // The folder each chooser last showed, per purpose.
 inline constexpr const char* kAddFileFolder = "/Folders/AddFile";
 inline constexpr const char* kAddFolderFolder = "/Folders/AddFolder";

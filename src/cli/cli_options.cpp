@@ -6,7 +6,7 @@ const char* const kCliUsage =
     "Usage: ombrik-cli --dest DIR [--format eml|mbox|msg|rtf|html|pst] [--add-folder DIR]...\n"
     "                  [--codepage NAME] [--pst-mode separate|new|old] [--pst-folder DIR]\n"
     "                  [--pst-file FILE] [--add-store DIR]... [--threads N] [--quiet|--verbose]\n"
-    "                  [FILE.dbx]...\n"
+    "                  [--recover] [FILE.dbx]...\n"
     "       ombrik-cli --check-pst FILE.pst\n"
     "       ombrik-cli --find-stores ROOT [--codepage NAME]\n"
     "\n"
@@ -36,6 +36,10 @@ const char* const kCliUsage =
     "                      time; the summary counts those as already in the store.\n"
     "  --threads N         worker threads that prepare MSG, RTF, HTML and PST messages\n"
     "                      (default: the machine's cores); the output is the same for any N\n"
+    "  --recover           also write the messages that only a scan of the file finds: deleted\n"
+    "                      ones not yet compacted away, and those a damaged index no longer\n"
+    "                      reaches; they go apart from the others (a Recovered sub-folder, or\n"
+    "                      NAME (recovered).mbox), numbered after the folder's own messages\n"
     "  --check-pst FILE    check the structure of a PST store: prints one verdict (damaged,\n"
     "                      or no damage with Outlook's own inconsistencies listed as notes);\n"
     "                      exit status 0 when no damage, 1 otherwise\n"
@@ -114,6 +118,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
                 return std::nullopt;
             }
             options.threads = parsed;
+        } else if (arg == "--recover") {
+            options.recover = true;
         } else if (arg == "--check-pst") {
             if (!value(options.check_pst)) return std::nullopt;
         } else if (arg == "--quiet" || arg == "-q") {

@@ -22,6 +22,7 @@ struct CliOptions {
     std::string check_pst;
     std::string find_stores;  // --find-stores ROOT
     unsigned threads = 0;  // 0: the machine's cores
+    bool recover = false;
     bool quiet = false;
     bool verbose = false;
     bool help = false;

@@ -127,6 +127,7 @@ int main(int argc, char** argv) {
     settings.saving_option = options->format;
     settings.codepage = options->codepage;
     settings.threads = options->threads;
+    settings.recover = options->recover;
     // As the window's Browse: the chosen folder followed by "ExportDBX", created.
     settings.destination_path = platform::JoinPath(options->dest, "ExportDBX");
     platform::CreateDirectory(settings.destination_path);
@@ -151,5 +152,8 @@ int main(int argc, char** argv) {
         std::printf(options->format == "pst" ? "messages already in the store, not added again: %zu\n"
                                              : "messages already there, not written again: %zu\n",
                     tally.already_there());
+    if (tally.recovered() != 0)
+        std::printf("of the messages written, recovered (found only by a scan of the folder file): %zu\n",
+                    tally.recovered());
     return tally.failures() == 0 && skipped_sources == 0 && !stopped ? kExitOk : kExitFailures;
 }

@@ -14,6 +14,7 @@ struct JobSettings {
     std::string pst_options_answer; // "yes" or "no"
     std::string codepage;           // legacy code page for 8-bit subjects; empty: the locale's
     unsigned threads = 0;  // 0: the machine's cores
+    bool recover = false;
 };
 
 // The one record of the running program.

@@ -89,11 +89,21 @@ std::string JobTally::Summary() const {
     if (already_there_ != 0)
         text += "\n\n" + std::to_string(already_there_) + (already_there_ == 1 ? " message" : " messages") +
                 " already in the store or the destination, not written again.";
-    if (failures_ == 0) return text;
-    text += "\n\n" + std::to_string(failures_) + (failures_ == 1 ? " failure" : " failures") + " (" +
-            std::to_string(messages_) + " messages written):";
-    const std::size_t shown = std::min(lines_.size(), kSummaryLines);
-    for (std::size_t i = 0; i < shown; ++i) text += "\n" + lines_[i];
-    if (failures_ > shown) text += "\n... and " + std::to_string(failures_ - shown) + " more";
+    if (recovered_ != 0)
+        text += "\n\n" + std::to_string(recovered_) + " of the messages written " + (recovered_ == 1 ? "was" : "were") +
+                " recovered (deleted, or beyond a damaged index), apart from the others.";
+    if (failures_ != 0) {
+        text += "\n\n" + std::to_string(failures_) + (failures_ == 1 ? " failure" : " failures") + " (" +
+                std::to_string(messages_) + " messages written):";
+        const std::size_t shown = std::min(lines_.size(), kSummaryLines);
+        for (std::size_t i = 0; i < shown; ++i) text += "\n" + lines_[i];
+        if (failures_ > shown) text += "\n... and " + std::to_string(failures_ - shown) + " more";
+    }
+    if (!notes_.empty()) {
+        text += "\n\nNotes:";
+        const std::size_t shown = std::min(notes_.size(), kSummaryLines);
+        for (std::size_t i = 0; i < shown; ++i) text += "\n" + notes_[i];
+        if (notes_.size() > shown) text += "\n... and " + std::to_string(notes_.size() - shown) + " more";
+    }
     return text;
 }

@@ -30,8 +30,8 @@ public:
     // "what: why" of every failure, up to kKeptLines of them (failures() counts them all).
     std::vector<std::string> failure_lines() const;
     std::vector<std::string> note_lines() const;  // "what: text"
-    // Text added after "conversion process completed" when anything failed or was found in the
-    // store already; empty otherwise.
+    // Text added after "conversion process completed" when anything failed, was found in the
+    // store already, was recovered or is noted; empty otherwise.
     std::string Summary() const;
 
     // A folder file of ruined records can fail on every slot; past this many the lines would

@@ -35,6 +35,9 @@ public:
         platform::SetModificationTime(place.path, prepared.message.date);
         return {};
     }
+    std::unique_ptr<MessageSink> RecoveredSink() override {
+        return std::make_unique<EmlSink>(context_, platform::JoinPath(directory_, kRecoveredFolderName));
+    }
 
 private:
     // Made once per message: the status line and a failure both name the same file.

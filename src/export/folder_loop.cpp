@@ -1,5 +1,6 @@
 #include "export/folder_loop.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -10,9 +11,12 @@
 #include "conversion/job_settings.h"
 #include "conversion/job_tally.h"
 #include "dbx/dbx_file_kind.h"
+#include "dbx/dbx_scan.h"
+#include "export/output_naming.h"
 #include "platform/file_checks.h"
 #include "platform/paths.h"
 #include "store/com_error.h"
+#include "store/mime/mime_import.h"
 
 namespace {
 
@@ -36,23 +40,28 @@ private:
     int position_ = 0;
 };
 
-// dbx_open on the file at path, when it is a plain file we may read; otherwise nullptr with
-// dbx_errno 1, without opening anything (a FIFO would block the whole job).
-DbxReader* OpenFolderFile(const std::string& path) {
+// dbx_open_with on the file at path, when it is a plain file we may read; otherwise nullptr
+// with dbx_errno 1, without opening anything (a FIFO would block the whole job).
+DbxReader* OpenFolderFile(const std::string& path, DbxCountCheck check) {
     if (!platform::ReadableFileRefusal(path).empty()) {
         dbx_errno = 1;
         return nullptr;
     }
-    return dbx_open(path.c_str());
+    return dbx_open_with(path.c_str(), check);
 }
+
+// The open failed on the index or the header's count, not on the file itself: a scan may still
+// find the messages.
+bool IndexFailure(int error) { return error >= 2 && error <= 5; }
 
 // An open folder file and the one item held from it; both are released whichever way the
 // folder ends.
 class FolderReader {
 public:
-    explicit FolderReader(const std::string& dbx_path) : reader_(OpenFolderFile(dbx_path)) {}
+    FolderReader(const std::string& dbx_path, DbxCountCheck check) : reader_(OpenFolderFile(dbx_path, check)) {}
     ~FolderReader() {
         dbx_free(item_);
+        dbx_scan_free(scan_);
         if (reader_ != nullptr) dbx_close(reader_);
     }
     FolderReader(const FolderReader&) = delete;
@@ -68,10 +77,19 @@ public:
         return dbx_errno == 0 && item_ != nullptr;
     }
     DbxEmail* email() const { return dynamic_cast<DbxEmail*>(item_); }
+    const DbxReader& reader() const { return *reader_; }
+
+    // One pass over the whole file for the message texts the index does not reach; freed
+    // before the reader it reads through.
+    DbxScan* Scan() {
+        if (scan_ == nullptr) scan_ = dbx_scan(reader_);
+        return scan_;
+    }
 
 private:
     DbxReader* reader_;
     DbxItem* item_ = nullptr;
+    DbxScan* scan_ = nullptr;
 };
 
 // The fields a sink uses, moved out of the item the reader releases at the next fetch.
@@ -190,19 +208,81 @@ public:
     FolderWalk(ExportContext& context, const std::string& dbx_path, MessageSink& sink)
         : window_(context.window), tally_(context.tally), settings_(context.settings), dbx_path_(dbx_path), sink_(sink) {}
 
-    // True when every slot was visited.
-    bool Run(FolderReader& folder) {
+    // True when every slot was visited. found: the messages recovery adds after the slots, for
+    // the "n of N" of the progress.
+    bool Run(FolderReader& folder, std::size_t found = 0) {
         item_count_ = folder.item_count();
+        message_count_ = static_cast<std::size_t>(item_count_) + found;
         const unsigned workers = sink_.PreparesAhead() ? WorkerThreadCount(settings_.threads) : 1;
         return workers <= 1 ? RunInline(folder) : RunWithWorkers(folder, workers);
     }
     std::size_t written() const { return written_; }
 
+    // After the slots: each message the scan found goes through the sink's recovered sink, in
+    // file order, numbered on from the last slot, with the live messages' rules for the status
+    // line, failures and the exit request. True when every found message was visited.
+    bool Recover(DbxScan* scan, MessageSink& live_sink) {
+        std::unique_ptr<MessageSink> sink = live_sink.RecoveredSink();
+        if (!sink) return true;
+        std::size_t written = 0;
+        try {
+            if (!sink->Begin()) return true;
+            bool completed = true;
+            std::int32_t slot = item_count_;
+            DbxFoundMessage found;
+            // dbx_scan_next ends after the chains it found, each given once.
+            while (dbx_scan_next(scan, found)) {
+                if (found.fragment) continue;  // no header to name, date or tell it by
+                if (!StartItem()) {
+                    completed = false;
+                    break;
+                }
+                PreparedMessage prepared;
+                prepared.message = FoundFolderMessage(slot++, std::move(found.text), found.partial, settings_.codepage);
+                try {
+                    sink->Prepare(prepared);
+                } catch (const std::exception& error) {
+                    prepared.failure = store::DescribeFailure(error);
+                }
+                WriteMessage(*sink, prepared, written);
+            }
+            if (sink->End()) CountRecovered(*sink, written);
+            return completed;
+        } catch (const std::exception& error) {
+            tally_.CountFailure(dbx_path_, error.what());
+            if (sink->ResetsProgressOnFailure()) window_.SetProgress(0);
+            try {
+                if (sink->End()) CountRecovered(*sink, written);
+            } catch (const std::exception& end_error) {
+                tally_.CountFailure("output", end_error.what());
+            }
+            return false;
+        }
+    }
+
 private:
+    // A recovered message is written and recovered: the summary's written count stays the
+    // number of messages in the output, and the recovered count says how many of them only the
+    // scan found.
+    // A recovered MBOX found in place already, identical, counts as already there.
+    void CountRecovered(const MessageSink& sink, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (sink.OutputWasThere()) {
+                tally_.CountAlreadyThere();
+                continue;
+            }
+            tally_.CountMessage();
+            tally_.CountRecovered();
+        }
+    }
+
     bool RunInline(FolderReader& folder) {
         for (std::int32_t slot = item_count_ - 1; slot >= 0; --slot) {
             if (!StartItem()) return false;
-            if (!folder.Fetch(slot)) return FetchFailed(slot, dbx_errno);
+            if (!folder.Fetch(slot)) {
+                if (!FetchFailed(slot, dbx_errno)) return false;
+                continue;
+            }
             if (DbxEmail* email = folder.email()) {
                 PreparedMessage prepared;
                 prepared.message = TakeMessage(slot, *email);
@@ -211,7 +291,7 @@ private:
                 } catch (const std::exception& error) {
                     prepared.failure = store::DescribeFailure(error);
                 }
-                WriteMessage(prepared);
+                WriteMessage(sink_, prepared, written_);
             }
         }
         return true;
@@ -236,7 +316,7 @@ private:
                 if (!folder.Fetch(next_slot)) {
                     entry->kind = SlotEntry::Kind::kFetchFailed;
                     entry->fetch_error = dbx_errno;
-                    reading = false;
+                    reading = settings_.recover;
                 } else if (DbxEmail* email = folder.email()) {
                     entry->kind = SlotEntry::Kind::kEmail;
                     entry->prepared.message = TakeMessage(next_slot, *email);
@@ -258,8 +338,8 @@ private:
             SlotEntry& entry = *in_flight.front();
             workers.WaitFor(entry);
             if (!StartItem()) return false;
-            if (entry.kind == SlotEntry::Kind::kFetchFailed) return FetchFailed(entry.slot, entry.fetch_error);
-            if (entry.kind == SlotEntry::Kind::kEmail) WriteMessage(entry.prepared);
+            if (entry.kind == SlotEntry::Kind::kFetchFailed && !FetchFailed(entry.slot, entry.fetch_error)) return false;
+            if (entry.kind == SlotEntry::Kind::kEmail) WriteMessage(sink_, entry.prepared, written_);
             text_bytes -= TextSize(entry);
             in_flight.pop_front();
         }
@@ -269,38 +349,41 @@ private:
     bool StartItem() {
         if (window_.StopRequested()) return false;
         ++position_;
-        window_.ShowJobProgress(dbx_path_, position_, static_cast<std::size_t>(item_count_));
+        window_.ShowJobProgress(dbx_path_, position_, message_count_);
         window_.SetProgress(progress_.Next());
         return true;
     }
 
+    // Counts the failed fetch; true when the walk goes on. A record that cannot be read ends the
+    // folder, except in recover mode, where it costs only itself: the scan then finds its text,
+    // which no readable record claims.
     bool FetchFailed(std::int32_t slot, int error) {
         dbx_errno = error;
         dbx_perror("dbx_get");
         tally_.CountFailure(dbx_path_, "message " + std::to_string(slot) + ": " + DbxErrorText());
-        return false;
+        return settings_.recover;
     }
 
-    void WriteMessage(PreparedMessage& prepared) {
+    void WriteMessage(MessageSink& sink, PreparedMessage& prepared, std::size_t& written) {
         const FolderMessage& message = prepared.message;
-        window_.SetStatusText(sink_.StatusText(message));
+        window_.SetStatusText(sink.StatusText(message));
         std::string failure = prepared.failure;
         if (failure.empty()) {
             try {
-                failure = sink_.Write(prepared);
+                failure = sink.Write(prepared);
             } catch (const std::exception& error) {
                 // One failed message does not cost the rest of the folder.
                 failure = store::DescribeFailure(error);
             }
         }
         if (!failure.empty())
-            tally_.CountFailure(sink_.FailureSubject(message), failure);
+            tally_.CountFailure(sink.FailureSubject(message), failure);
         else if (prepared.already_there)
             tally_.CountAlreadyThere();
         else if (!message.text_complete)
-            tally_.CountFailure(sink_.FailureSubject(message), "message text damaged in the folder file");
+            tally_.CountFailure(sink.FailureSubject(message), "message text damaged in the folder file");
         else
-            ++written_;
+            ++written;
     }
 
     ConversionWindow& window_;
@@ -309,6 +392,7 @@ private:
     const std::string& dbx_path_;
     MessageSink& sink_;
     std::int32_t item_count_ = 0;
+    std::size_t message_count_ = 0;
     std::size_t position_ = 0;
     ProgressCounter progress_;
     std::size_t written_ = 0;
@@ -332,6 +416,33 @@ void EndAfterFailure(MessageSink& sink, JobTally& tally, std::size_t written) {
     } catch (const std::exception& error) {
         tally.CountFailure("output", error.what());
     }
+}
+
+// "12 more messages can be recovered from Inbox.dbx: convert again with Recover".
+void NoteRecoverable(JobTally& tally, const std::string& dbx_path, std::size_t count) {
+    if (count == 0) return;
+    tally.AddNote(std::to_string(count) + (count == 1 ? " more message" : " more messages") +
+                      " can be recovered from " + platform::LastPathComponent(dbx_path),
+                  "convert again with Recover");
+}
+
+// A folder file whose index or header count the reader refused: what a recover run would write,
+// every message the index still reaches and every one only the scan finds.
+void NoteRecoverableFromRefusedFile(JobTally& tally, const std::string& dbx_path) {
+    FolderReader lenient(dbx_path, DbxCountCheck::TreeIsTruth);
+    if (!lenient.is_open()) return;
+    const std::size_t reached = static_cast<std::size_t>(std::max<std::int32_t>(lenient.item_count(), 0));
+    NoteRecoverable(tally, dbx_path, reached + dbx_scan_stats(lenient.Scan()).found);
+}
+
+// A recover run converts what a damaged or miscounted index still reaches; the user learns that
+// the index was not whole.
+void NoteIndexState(JobTally& tally, const std::string& dbx_path, const DbxReader& reader) {
+    if (!reader.index_damaged && reader.header_item_count == reader.item_count) return;
+    tally.AddNote(dbx_path, std::string(reader.index_damaged ? "the index is damaged; " : "") + "the header counts " +
+                                std::to_string(reader.header_item_count) +
+                                (reader.header_item_count == 1 ? " message" : " messages") + ", the index reaches " +
+                                std::to_string(reader.item_count));
 }
 
 }  // namespace
@@ -399,6 +510,36 @@ bool FolderFileHoldsMail(ExportContext& context, const std::string& dbx_path) {
     return false;
 }
 
+FolderMessage FoundFolderMessage(std::int32_t slot, std::string text, bool partial, const std::string& codepage) {
+    FolderMessage message;
+    message.slot = slot;
+    message.subject = dbx_header_value(text, "Subject");
+    // Outlook Express stores a subject decoded in its record; the header may hold encoded words,
+    // decoded here the way the store reads them (UTF-8, which the naming takes as it is).
+    if (message.subject && message.subject->find("=?") != std::string::npos)
+        message.subject = mime::DecodeHeaderText(*message.subject, MessageCodepage(message.subject, text, codepage));
+    message.sender_address = AddressOfFromHeader(dbx_header_value(text, "From"));
+    if (const DbxText date = dbx_header_value(text, "Date")) message.date = dbx_parse_date(*date);
+    message.text = std::move(text);
+    message.text_complete = !partial;
+    return message;
+}
+
+DbxText AddressOfFromHeader(const DbxText& from) {
+    if (!from) return std::nullopt;
+    const std::string& value = *from;
+    const std::size_t open = value.rfind('<');
+    if (open != std::string::npos) {
+        const std::size_t close = value.find('>', open);
+        if (close != std::string::npos) return value.substr(open + 1, close - open - 1);
+    }
+    const std::size_t first = value.find_first_not_of(" \t");
+    if (first == std::string::npos) return std::nullopt;
+    const std::size_t last = value.find_last_not_of(" \t");
+    return value.substr(first, last - first + 1);
+}
+
+
 unsigned WorkerThreadCount(unsigned threads_setting) {
     if (threads_setting != 0) return threads_setting;
     const unsigned cores = std::thread::hardware_concurrency();
@@ -416,20 +557,28 @@ bool FolderFileOpens(ExportContext& context, const std::string& dbx_path) {
 void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageSink& sink) {
     ConversionWindow& window = context.window;
     JobTally& tally = context.tally;
+    const bool recover = context.settings.recover;
     FolderWalk walk(context, dbx_path, sink);
     try {
-        // Told apart before anything is made for it: a file that holds no mail leaves no output.
         if (!FolderFileHoldsMail(context, dbx_path)) return;
-        FolderReader folder(dbx_path);
+        // Recover mode takes the index as far as it goes and the header's count as a hint;
+        // otherwise both must agree, as they do in every intact file.
+        FolderReader folder(dbx_path, recover ? DbxCountCheck::TreeIsTruth : DbxCountCheck::Exact);
         if (!folder.is_open()) {
-            ReportUnopenable(context, dbx_path, OpenFailureReason(dbx_path, dbx_errno));
+            const int error = dbx_errno;
+            ReportUnopenable(context, dbx_path, OpenFailureReason(dbx_path, error));
+            if (!recover && IndexFailure(error)) NoteRecoverableFromRefusedFile(tally, dbx_path);
             return;
         }
         if (!sink.Begin()) return;
         tally.CountFolder();
-        const bool completed = walk.Run(folder);
+        // The scan runs before the slots, so that the progress counts the found messages too.
+        DbxScan* scan = recover ? folder.Scan() : nullptr;
+        if (recover) NoteIndexState(tally, dbx_path, folder.reader());
+        bool completed = walk.Run(folder, dbx_scan_stats(scan).found);
         if (!sink.End()) return;
         CountWritten(sink, tally, walk.written());
+        if (completed && scan != nullptr && dbx_scan_stats(scan).found != 0) completed = walk.Recover(scan, sink);
         if (completed) window.SetProgress(0);
     } catch (const std::exception& error) {
         tally.CountFailure(dbx_path, error.what());

@@ -62,7 +62,15 @@ public:
     // True after End when the folder's whole output was found in place already, identical: its
     // messages count as already there, not as written.
     virtual bool OutputWasThere() const { return false; }
+    // The sink for the messages only a scan of the folder file finds (recover mode): the same
+    // form, written apart from the live messages. None when the form keeps them nowhere.
+    virtual std::unique_ptr<MessageSink> RecoveredSink() { return nullptr; }
 };
+
+// The sub-folder (EML, MSG, RTF, HTML, PST) that takes a folder's recovered messages, and what
+// the MBOX file of a folder's recovered messages adds to the folder name.
+inline const char* const kRecoveredFolderName = "Recovered";
+inline const char* const kRecoveredMboxSuffix = " (recovered)";
 
 // Runs the folder file at dbx_path through sink. Never throws: every failure is counted in the
 // context's tally.
@@ -76,6 +84,14 @@ bool FolderFileHoldsMail(ExportContext& context, const std::string& dbx_path);
 // FolderFileHoldsMail, and the folder file opens: for a job that makes a place for the file's
 // messages (a store, a store folder) before the loop runs. Failures are told as the loop tells them.
 bool FolderFileOpens(ExportContext& context, const std::string& dbx_path);
+
+// A message only the scan found, as the folder loop hands it to a sink: numbered at slot, its
+// subject (encoded words decoded; 8-bit text read in codepage when the message names no charset),
+// sender and date taken from its own header.
+FolderMessage FoundFolderMessage(std::int32_t slot, std::string text, bool partial, const std::string& codepage);
+
+// The address of a From header's value: the part in angle brackets, else the value trimmed.
+DbxText AddressOfFromHeader(const DbxText& from);
 
 // What went wrong with a folder file, in words a user reads after its name ("is cut short or
 // damaged"): for the reader's current error, or for one of its error codes.

@@ -90,8 +90,12 @@ namespace {
 // one keeps its name and the new file takes the next free one.
 class MboxSink : public MessageSink {
 public:
-    MboxSink(ExportContext& context, std::string mbox_path)
-        : context_(context), mbox_path_(std::move(mbox_path)), temporary_path_(platform::TemporaryNameBeside(mbox_path_)) {}
+    // recovered_path: the MBOX file of the messages only a scan finds; empty for that file itself.
+    MboxSink(ExportContext& context, std::string mbox_path, std::string recovered_path = {})
+        : context_(context),
+          mbox_path_(std::move(mbox_path)),
+          temporary_path_(platform::TemporaryNameBeside(mbox_path_)),
+          recovered_path_(std::move(recovered_path)) {}
     ~MboxSink() override {
         // Ended without End (an exception before it): nothing half-written stays behind.
         if (out_.is_open()) {
@@ -136,11 +140,16 @@ public:
     }
     bool ResetsProgressOnFailure() const override { return true; }
     bool OutputWasThere() const override { return already_there_; }
+    std::unique_ptr<MessageSink> RecoveredSink() override {
+        if (recovered_path_.empty()) return nullptr;
+        return std::make_unique<MboxSink>(context_, recovered_path_);
+    }
 
 private:
     ExportContext& context_;
     std::string mbox_path_;
     std::string temporary_path_;
+    std::string recovered_path_;
     BufferedOutput out_;
     bool already_there_ = false;
 };
@@ -149,6 +158,7 @@ private:
 
 void ExportFolderToMbox(ExportContext& context, const std::string& dbx_path, const std::string& destination_path,
                         const std::string& folder_name) {
-    MboxSink sink(context, MakeMboxFilePath(destination_path, folder_name));
+    MboxSink sink(context, MakeMboxFilePath(destination_path, folder_name),
+                  MakeMboxFilePath(destination_path, folder_name + kRecoveredMboxSuffix));
     RunFolderLoop(context, dbx_path, sink);
 }

@@ -14,15 +14,19 @@ namespace {
 // The 8-bit text without a charset is read in the job's code page.
 class PstSink : public MessageSink {
 public:
-    PstSink(ExportContext& context, std::string dbx_path) : context_(context), dbx_path_(std::move(dbx_path)) {}
+    // recovered: the sink of the messages only a scan finds, into the target's Recovered folder.
+    PstSink(ExportContext& context, std::string dbx_path, bool recovered = false)
+        : context_(context), dbx_path_(std::move(dbx_path)), recovered_(recovered) {}
 
     bool Begin() override {
         const auto* target = dynamic_cast<const PstTargetFolder*>(context_.target);
-        if (target == nullptr || !target->folder()) {
+        const std::shared_ptr<store::RDOFolder> folder =
+            target == nullptr ? nullptr : recovered_ ? target->RecoveredFolder() : target->folder();
+        if (!folder) {
             context_.tally.CountFailure(dbx_path_, "no PST folder to import into");
             return false;
         }
-        items_ = target->folder()->Items();
+        items_ = folder->Items();
         if (!items_) throw store::ComError(store::kE_POINTER, "no item collection");
         return true;
     }
@@ -37,7 +41,7 @@ public:
         return SubjectDisplayText(message.subject, codepage);
     }
     std::string FailureSubject(const FolderMessage& message) override {
-        return dbx_path_ + ": message " + std::to_string(message.slot);
+        return dbx_path_ + (recovered_ ? ": recovered message " : ": message ") + std::to_string(message.slot);
     }
     std::string Write(PreparedMessage& prepared) override {
         auto item = items_->Add(store::kOlMailItem);
@@ -49,10 +53,15 @@ public:
         if (!item->Save()) prepared.already_there = true;
         return {};
     }
+    std::unique_ptr<MessageSink> RecoveredSink() override {
+        if (recovered_) return nullptr;
+        return std::make_unique<PstSink>(context_, dbx_path_, true);
+    }
 
 private:
     ExportContext& context_;
     std::string dbx_path_;
+    bool recovered_;
     std::shared_ptr<store::RDOItems> items_;
 };
 

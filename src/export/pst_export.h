@@ -2,20 +2,28 @@
 // opens the stores and finds or makes the folder (job/pst_job.h); this is the folder's export.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "conversion/folder_export.h"
 #include "store/session.h"
 
-// The store folder the job chose for the folder file being exported.
+// The store folder the job chose for the folder file being exported, and the way to the one
+// beneath it that takes the recovered messages (found or made only when there are any).
 class PstTargetFolder : public ExportTarget {
 public:
-    explicit PstTargetFolder(std::shared_ptr<store::RDOFolder> folder) : folder_(std::move(folder)) {}
+    using FolderMaker = std::function<std::shared_ptr<store::RDOFolder>()>;
+    explicit PstTargetFolder(std::shared_ptr<store::RDOFolder> folder, FolderMaker recovered_folder = {})
+        : folder_(std::move(folder)), recovered_folder_(std::move(recovered_folder)) {}
     const std::shared_ptr<store::RDOFolder>& folder() const { return folder_; }
+    std::shared_ptr<store::RDOFolder> RecoveredFolder() const {
+        return recovered_folder_ ? recovered_folder_() : nullptr;
+    }
 
 private:
     std::shared_ptr<store::RDOFolder> folder_;
+    FolderMaker recovered_folder_;
 };
 
 // Imports the e-mails of the folder file into the PstTargetFolder of context.target. The

@@ -82,6 +82,9 @@ public:
         prepared.output.shrink_to_fit();
         return {};
     }
+    std::unique_ptr<MessageSink> RecoveredSink() override {
+        return std::make_unique<StoreFileSink>(context_, dbx_path_, platform::JoinPath(directory_, kRecoveredFolderName));
+    }
 
 private:
     const std::string& PathOf(const FolderMessage& message) {

@@ -58,19 +58,25 @@ void OpenStoreAndRoot(PstJob& job, const std::string& path) {
     if (!job.objects.root_folder) throw store::ComError(store::kE_POINTER, "no top folder");
 }
 
-// The folder named like the folder file under the top folder, made when it is not there.
-std::shared_ptr<store::RDOFolder> FindOrCreateTargetFolder(PstJob& job, const std::string& name) {
+// The folder at path (below the top folder) named name, made under parent when it is not there.
+std::shared_ptr<store::RDOFolder> FindOrCreateFolder(PstJob& job, const std::shared_ptr<store::RDOFolder>& parent,
+                                                     const std::string& path, const std::string& name) {
     try {
-        auto folder = job.session->GetFolderFromPath(job.root_path + "\\" + name);
+        auto folder = job.session->GetFolderFromPath(path);
         if (folder) return folder;
     } catch (const std::exception&) {
         // Not there yet: add it below.
     }
-    auto folders = job.objects.root_folder->Folders();
+    auto folders = parent->Folders();
     if (!folders) throw store::ComError(store::kE_POINTER, "no folder collection");
     auto folder = folders->Add(name, store::kOlFolderMail);
     if (!folder) throw store::ComError(store::kE_POINTER, "no new folder");
     return folder;
+}
+
+// The folder named like the folder file under the top folder, made when it is not there.
+std::shared_ptr<store::RDOFolder> FindOrCreateTargetFolder(PstJob& job, const std::string& name) {
+    return FindOrCreateFolder(job, job.objects.root_folder, job.root_path + "\\" + name, name);
 }
 
 // Logs off even after a failure. Returns why the store could not be closed, or "".
@@ -159,7 +165,12 @@ bool RunStore(PstJob& job, const std::string& path, const std::function<void()>&
 void ImportRow(PstJob& job, int row, const std::string& folder_name) {
     const std::string dbx_path = job.window.RowText(row, 0);
     job.objects.target_folder = FindOrCreateTargetFolder(job, folder_name);
-    PstTargetFolder target(job.objects.target_folder);
+    std::shared_ptr<store::RDOFolder> folder = job.objects.target_folder;
+    // A second run into the same store adds to the Recovered folder the first one made.
+    PstTargetFolder target(folder, [&job, folder, folder_name] {
+        return FindOrCreateFolder(job, folder, job.root_path + "\\" + folder_name + "\\" + kRecoveredFolderName,
+                                  kRecoveredFolderName);
+    });
     ExportContext context{job.window, job.settings, job.store_tally, &target};
     FindFolderExporter("pst")(context, dbx_path, job.settings.destination_path, folder_name);
     job.objects.target_folder.reset();

@@ -288,5 +288,73 @@ TEST_F(RealJobWindow, ExitDuringAConversionLeavesOnlyCompleteFilesAndEndsQuickly
     }
 }
 
+// The File menu's recover item: ticked, the job writes the deleted messages into Recovered and
+// the summary counts them; the tick is still there in the next run of the program.
+TEST_F(RealJobWindow, RecoverMenuItemWritesDeletedMessagesAndIsRemembered) {
+    wxMenuBar* bar = window_->GetMenuBar();
+    ASSERT_NE(bar, nullptr);
+    const int item = ids::WxMenuId(ids::kMenuRecover);
+    wxMenuItem* recover = bar->FindItem(item);
+    ASSERT_NE(recover, nullptr);
+    EXPECT_TRUE(recover->IsCheckable());
+    EXPECT_EQ(Utf8(recover->GetItemLabelText()), "Recover deleted and damaged messages");
+    EXPECT_FALSE(recover->IsChecked());
+    EXPECT_FALSE(CurrentJobSettings().recover);
+
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail([] {
+        fixtures::DbxEmailSpec email;
+        email.subject = "Message 0";
+        email.text = MessageText(0, 700);
+        return email;
+    }());
+    fixtures::DbxEmailSpec deleted;
+    deleted.subject = "Message 1";
+    deleted.text = MessageText(1, 1800);
+    builder.AddDeletedEmail(deleted);
+    builder.WriteTo(folder_ / "Inbox.dbx");
+    AddAndBrowse({folder_ / "Inbox.dbx"});
+
+    // What a click does: the toolkit ticks the item, then the command arrives.
+    bar->Check(item, true);
+    wxCommandEvent click(wxEVT_MENU, item);
+    click.SetInt(1);
+    window_->GetEventHandler()->ProcessEvent(click);
+    EXPECT_TRUE(CurrentJobSettings().recover);
+
+    window_->OnConvertMessages();
+    ASSERT_TRUE(PumpUntil([&] { return !prompter_.summaries.empty() && !jobs_.IsRunning(); }));
+    ASSERT_EQ(prompter_.summaries.size(), 1u);
+    EXPECT_EQ(prompter_.summaries[0].counts,
+              "Folder files: 1   Messages written: 2   Already there: 0   Recovered: 1   Failed: 0");
+    EXPECT_EQ(EmlFiles(folder_ / "out/ExportDBX/Inbox/Recovered"),
+              (std::map<std::string, std::string>{{folder_ / "out/ExportDBX/Inbox/Recovered/Message 11.eml",
+                                                   MessageText(1, 1800)}}));
+    ASSERT_TRUE(PumpUntil([&] { return window_->FindWindow(ids::kConvertMessages)->IsEnabled(); }));
+
+    // The next run of the program starts with the item ticked and the setting on.
+    window_->Destroy();
+    Pump();
+    CurrentJobSettings() = JobSettings{};
+    window_ = new COmbrikDlg(CurrentJobSettings(), prompter_, DefaultOutlookProbe(), jobs_);
+    window_->SetEndProcessHandler([this] {
+        ++process_ends_;
+        window_->Destroy();
+        window_ = nullptr;
+    });
+    EXPECT_TRUE(window_->GetMenuBar()->IsChecked(item));
+    EXPECT_TRUE(CurrentJobSettings().recover);
+    // Unticked, it stays off in the run after that.
+    window_->GetMenuBar()->Check(item, false);
+    window_->OnRecoverChoice();
+    EXPECT_FALSE(CurrentJobSettings().recover);
+    window_->Destroy();
+    Pump();
+    CurrentJobSettings() = JobSettings{};
+    window_ = new COmbrikDlg(CurrentJobSettings(), prompter_, DefaultOutlookProbe(), jobs_);
+    EXPECT_FALSE(window_->GetMenuBar()->IsChecked(item));
+    EXPECT_FALSE(CurrentJobSettings().recover);
+}
+
 }  // namespace
 }  // namespace guitest

@@ -562,3 +562,39 @@ TEST(FullDisk, APstExportThatFillsTheDiskCountsNothingAndLeavesNoHalfMadeStore) 
     const CliRun check = RunCli("--check-pst " + Quote(disk / "Mine.pst"));
     EXPECT_EQ(check.status, 0) << check.out;
 }
+
+// --recover writes what only the scan finds and says so; without it a damaged index is refused
+// with the way to get the messages back.
+TEST(Cli, RecoverWritesFoundMessagesAndTheRefusedFileSaysHowToGetThem) {
+    fixtures::TempFolder dir;
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(Email("live", "Subject: live\r\n\r\nkept\r\n"))
+        .AddDeletedEmail(Email("gone", "Subject: Gone =?iso-8859-1?q?f=FCr?= you\r\n\r\nback again\r\n"));
+    builder.WriteTo(dir / "Inbox.dbx");
+    const CliRun run = RunCli("--dest " + Quote(dir.path()) + " --recover " + Quote(dir / "Inbox.dbx"));
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(fixtures::ReadFile(dir / "ExportDBX/Inbox/live0.eml"), "Subject: live\r\n\r\nkept\r\n");
+    // The file is named from the Subject header, numbered after the one slot of the index.
+    bool found = false;
+    for (const auto& entry : std::filesystem::directory_iterator(dir / "ExportDBX/Inbox/Recovered")) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_EQ(name, "Gone f\xC3\xBCr you1.eml");
+        EXPECT_EQ(fixtures::ReadFile(entry.path().string()),
+                  "Subject: Gone =?iso-8859-1?q?f=FCr?= you\r\n\r\nback again\r\n");
+        found = true;
+    }
+    EXPECT_TRUE(found);
+    EXPECT_NE(run.out.find("folders: 1, messages written: 2, failures: 0"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("recovered (found only by a scan of the folder file): 1"), std::string::npos) << run.out;
+
+    fixtures::DbxLayout layout;
+    std::string bytes = builder.Build(layout);
+    fixtures::OverwriteWithZeros(bytes, layout.root_offset, fixtures::kDbxNodeHeaderSize);
+    fixtures::WriteFile(dir / "Damaged.dbx", bytes);
+    const CliRun refused = RunCli("--dest " + Quote(dir.path()) + " " + Quote(dir / "Damaged.dbx"));
+    EXPECT_EQ(refused.status, 1) << refused.out;
+    EXPECT_NE(refused.out.find("2 more messages can be recovered from Damaged.dbx: convert again with Recover"),
+              std::string::npos)
+        << refused.out;
+    EXPECT_NE(RunCli("--help").out.find("--recover"), std::string::npos);
+}

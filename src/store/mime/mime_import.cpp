@@ -735,6 +735,15 @@ bool ImportBytes(std::string_view bytes, const std::string& job_codepage, int em
 
 }  // namespace
 
+std::string DecodeHeaderText(const std::string& raw, const std::string& code_page) {
+    InitGmimeOnce();
+    MessageParserOptions options(code_page);
+    gchar* decoded = g_mime_utils_header_decode_text(options.get(), raw.c_str());
+    std::string text = Str(decoded, code_page);
+    g_free(decoded);
+    return text;
+}
+
 mapi::Filetime FiletimeFromUnix(std::int64_t seconds) {
     return mapi::Filetime{static_cast<std::uint64_t>(seconds + 11644473600LL) * 10000000ULL};
 }

@@ -27,6 +27,10 @@ mapi::Message ImportMessage(const char* data, std::size_t size, const std::strin
 // Throws ImportError when the file cannot be read.
 mapi::Message ImportMessageFile(const std::string& path, const std::string& job_codepage = std::string());
 
+// A header's unstructured text with its encoded words decoded, as UTF-8; 8-bit words that are
+// no UTF-8 are read in code_page.
+std::string DecodeHeaderText(const std::string& raw, const std::string& code_page);
+
 // A FILETIME from seconds since 1970.
 mapi::Filetime FiletimeFromUnix(std::int64_t seconds);
 
