@@ -548,9 +548,12 @@ unsigned WorkerThreadCount(unsigned threads_setting) {
 
 bool FolderFileOpens(ExportContext& context, const std::string& dbx_path) {
     if (!FolderFileHoldsMail(context, dbx_path)) return false;
-    const FolderReader folder(dbx_path);
+    const bool recover = context.settings.recover;
+    const FolderReader folder(dbx_path, recover ? DbxCountCheck::TreeIsTruth : DbxCountCheck::Exact);
     if (folder.is_open()) return true;
-    ReportUnopenable(context, dbx_path, OpenFailureReason(dbx_path, dbx_errno));
+    const int error = dbx_errno;
+    ReportUnopenable(context, dbx_path, OpenFailureReason(dbx_path, error));
+    if (!recover && IndexFailure(error)) NoteRecoverableFromRefusedFile(context.tally, dbx_path);
     return false;
 }
 

@@ -125,8 +125,10 @@ void SettleStore(PstJob& job, const std::string& path, bool existed, const std::
                                      " converted in this run are not in it");
     }
     for (std::size_t i = 0; i < done.folders(); ++i) tally.CountFolder();
-    if (closed)
+    if (closed) {
         for (std::size_t i = 0; i < done.messages(); ++i) tally.CountMessage();
+        for (std::size_t i = 0; i < done.recovered(); ++i) tally.CountRecovered();
+    }
     if (closed || existed)
         for (std::size_t i = 0; i < done.already_there(); ++i) tally.CountAlreadyThere();
     const std::vector<std::string> lines = done.failure_lines();
