@@ -560,6 +560,11 @@ void COmbrikDlg::OnOnlineHelp() {
 
 int COmbrikDlg::RowCountNow() const { return sources_.size(); }
 
+std::vector<std::string> COmbrikDlg::RowStorePathNow(int row) const {
+    if (row < 0 || row >= sources_.size()) return {};
+    return sources_.rows()[static_cast<std::size_t>(row)].store_path;
+}
+
 std::string COmbrikDlg::RowTextNow(int row, int column) const {
     if (row < 0 || row >= sources_.size()) return {};
     const SourceRow& source = sources_.rows()[static_cast<std::size_t>(row)];

@@ -93,6 +93,7 @@ public:
     // The UI-thread side of the conversion window; the bridge calls them.
     int RowCountNow() const;
     std::string RowTextNow(int row, int column) const;
+    std::vector<std::string> RowStorePathNow(int row) const;
     void SetProgressNow(int position);
     void SetStatusTextNow(const std::string& text);
     void ShowJobMessageNow(const std::string& text, const std::string& title, unsigned style);

@@ -12,10 +12,11 @@ namespace {
 // One .eml file per e-mail: the stored text, byte for byte.
 class EmlSink : public MessageSink {
 public:
-    EmlSink(ExportContext& context, std::string directory) : context_(context), directory_(std::move(directory)) {}
+    EmlSink(ExportContext& context, std::string destination, std::string directory)
+        : context_(context), destination_(std::move(destination)), directory_(std::move(directory)) {}
 
     bool Begin() override {
-        if (!platform::CreateDirectory(directory_)) context_.tally.CountFailure(directory_, "cannot create the folder");
+        if (!MakeFolderOutput(context_, destination_, directory_)) context_.tally.CountFailure(directory_, "cannot create the folder");
         return true;
     }
     std::string StatusText(const FolderMessage& message) override { return PathOf(message); }
@@ -37,6 +38,7 @@ private:
     }
 
     ExportContext& context_;
+    std::string destination_;
     std::string directory_;
     std::string path_;
     std::int32_t path_slot_ = -1;
@@ -46,6 +48,6 @@ private:
 
 void ExportFolderToEml(ExportContext& context, const std::string& dbx_path, const std::string& destination_path,
                        const std::string& folder_name) {
-    EmlSink sink(context, MakeFolderOutputDirectory(destination_path, folder_name));
+    EmlSink sink(context, destination_path, FolderOutputDirectory(context, destination_path, folder_name));
     RunFolderLoop(context, dbx_path, sink);
 }

@@ -84,11 +84,16 @@ namespace {
 // One MBOX file per folder file: a "From " line, the quoted message text, a blank line.
 class MboxSink : public MessageSink {
 public:
-    MboxSink(ExportContext& context, std::string mbox_path) : context_(context), mbox_path_(std::move(mbox_path)) {}
+    MboxSink(ExportContext& context, std::string destination, std::string mbox_path)
+        : context_(context), destination_(std::move(destination)), mbox_path_(std::move(mbox_path)) {}
 
     // The output is opened before the folder file: a destination that cannot take it ends the
     // folder without a word about the folder file.
     bool Begin() override {
+        if (!MakeOutputTree(destination_, context_.tree_path, true)) {
+            context_.tally.CountFailure(mbox_path_, "cannot create the folder");
+            return false;
+        }
         if (out_.Open(mbox_path_)) return true;
         context_.tally.CountFailure(mbox_path_, out_.error_text());
         return false;
@@ -117,6 +122,7 @@ public:
 
 private:
     ExportContext& context_;
+    std::string destination_;
     std::string mbox_path_;
     BufferedOutput out_;
 };
@@ -125,6 +131,10 @@ private:
 
 void ExportFolderToMbox(ExportContext& context, const std::string& dbx_path, const std::string& destination_path,
                         const std::string& folder_name) {
-    MboxSink sink(context, MakeMboxFilePath(destination_path, folder_name));
+    // A folder of a whole store goes where Thunderbird keeps it, so that the tree can be copied
+    // into a profile as it is.
+    MboxSink sink(context, destination_path,
+                  context.tree_path.empty() ? MakeMboxFilePath(destination_path, folder_name)
+                                            : MakeThunderbirdMboxPath(destination_path, context.tree_path));
     RunFolderLoop(context, dbx_path, sink);
 }

@@ -1,5 +1,9 @@
 #include "job/pst_job.h"
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "conversion/conversion_window.h"
 #include "conversion/job_settings.h"
 #include "conversion/job_tally.h"
@@ -46,6 +50,40 @@ std::shared_ptr<store::RDOFolder> FindOrCreateTargetFolder(PstJob& job, const st
     return folder;
 }
 
+// A store folder's name as a PST folder name: the backslash separates the levels of a folder
+// path, so it cannot be part of a name.
+std::string PstFolderName(const std::string& display_name) {
+    std::string name = display_name;
+    name.erase(std::remove(name.begin(), name.end(), '\\'), name.end());
+    return name.empty() ? std::string("Folder") : name;
+}
+
+// The folder of a whole store's folder at its place below the top folder, with every parent
+// on the way made when it is not there yet. Folders already there are used again, so a second
+// run into the same store adds nothing twice.
+std::shared_ptr<store::RDOFolder> FindOrCreateTreeFolder(PstJob& job, const std::vector<std::string>& store_path) {
+    std::shared_ptr<store::RDOFolder> folder = job.objects.root_folder;
+    std::string path = job.root_path;
+    for (const std::string& display_name : store_path) {
+        const std::string name = PstFolderName(display_name);
+        path += "\\" + name;
+        std::shared_ptr<store::RDOFolder> next;
+        try {
+            next = job.session->GetFolderFromPath(path);
+        } catch (const std::exception&) {
+            // Not there yet: add it below.
+        }
+        if (!next) {
+            auto folders = folder->Folders();
+            if (!folders) throw store::ComError(store::kE_POINTER, "no folder collection");
+            next = folders->Add(name, store::kOlFolderMail);
+            if (!next) throw store::ComError(store::kE_POINTER, "no new folder");
+        }
+        folder = std::move(next);
+    }
+    return folder;
+}
+
 // Logs off even after a failure: the store keeps what was imported before it.
 void LogOff(PstJob& job) {
     try {
@@ -57,13 +95,16 @@ void LogOff(PstJob& job) {
     job.store.reset();
 }
 
-// The row's folder file through the exporter of "pst", into the folder named like the file.
-void ImportRow(PstJob& job, int row) {
+// The row's folder file through the exporter of "pst", into the folder named like the file; in
+// one store for all rows, a folder of a whole store goes to its place in the store's tree.
+void ImportRow(PstJob& job, int row, bool nested) {
     const std::string dbx_path = job.window.RowText(row, 0);
     const std::string file_name = job.window.RowText(row, 1);
-    job.objects.target_folder = FindOrCreateTargetFolder(job, file_name);
+    const std::vector<std::string> store_path = nested ? job.window.RowStorePath(row) : std::vector<std::string>();
+    job.objects.target_folder =
+        store_path.empty() ? FindOrCreateTargetFolder(job, file_name) : FindOrCreateTreeFolder(job, store_path);
     PstTargetFolder target(job.objects.target_folder);
-    ExportContext context{job.window, job.settings, job.tally, &target};
+    ExportContext context{job.window, job.settings, job.tally, &target, {}};
     FindFolderExporter("pst")(context, dbx_path, job.settings.destination_path, file_name);
     job.objects.target_folder.reset();
 }
@@ -71,7 +112,7 @@ void ImportRow(PstJob& job, int row) {
 void RunSingleStoreJob(PstJob& job, int row_count) {
     try {
         OpenStoreAndRoot(job, job.settings.pst_path);
-        for (int row = 0; row < row_count && !job.window.StopRequested(); ++row) ImportRow(job, row);
+        for (int row = 0; row < row_count && !job.window.StopRequested(); ++row) ImportRow(job, row, true);
     } catch (const std::exception& error) {
         // A failing store operation ends the job; the rows after it are skipped.
         job.tally.CountFailure(job.settings.pst_path, store::DescribeFailure(error));
@@ -85,7 +126,7 @@ void RunSeparateStoresLoop(PstJob& job, int row_count) {
         job.settings.pst_path = platform::JoinPath(job.settings.destination_path, file_name + ".pst");
         try {
             OpenStoreAndRoot(job, job.settings.pst_path);
-            ImportRow(job, row);
+            ImportRow(job, row, false);
         } catch (const std::exception& error) {
             job.tally.CountFailure(job.settings.pst_path, store::DescribeFailure(error));
             LogOff(job);
