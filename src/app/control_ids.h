@@ -35,8 +35,12 @@ constexpr int kMenuAbout = 32774;
 constexpr int kMenuSoftwareHelp = 32775;
 constexpr int kMenuOnlineHelp = 32776;
 constexpr int kMenuCodePage = 32777;
+constexpr int kMenuAddStore = 32778;
+constexpr int kMenuFindStores = 32779;
 // The code page dialog's list.
 constexpr int kCodePageChoice = 1040;
+// The list of the stores found on a disk.
+constexpr int kStoreChoiceList = 1041;
 constexpr int WxMenuId(int command) { return command & 0x7FFF; }
 // The about command of the window menu.
 constexpr int kAboutCommand = 0x0010;

@@ -115,6 +115,8 @@ void COmbrikDlg::CreateMenus() {
     auto* file_menu = new wxMenu;
     file_menu->Append(ids::WxMenuId(ids::kMenuOpenFile), "&Open Outlook Express File");
     file_menu->Append(ids::WxMenuId(ids::kMenuExportFile), "&Export File");
+    file_menu->Append(ids::WxMenuId(ids::kMenuAddStore), "Add Outlook Express &Store...");
+    file_menu->Append(ids::WxMenuId(ids::kMenuFindStores), "&Find Outlook Express Stores on a Disk...");
     file_menu->Append(ids::WxMenuId(ids::kMenuCodePage), "Code &Page of Old Messages...");
     file_menu->Append(ids::WxMenuId(ids::kMenuExit), "&Exit");
     auto* help_menu = new wxMenu;
@@ -377,6 +379,8 @@ void COmbrikDlg::BindCommands() {
     on(ids::kMenuSoftwareHelp, &COmbrikDlg::OnSoftwareHelp);
     on(ids::kMenuOnlineHelp, &COmbrikDlg::OnOnlineHelp);
     on(ids::kMenuCodePage, &COmbrikDlg::OnCodePageOfOldMessages);
+    on(ids::kMenuAddStore, &COmbrikDlg::OnAddStore);
+    on(ids::kMenuFindStores, &COmbrikDlg::OnFindStores);
     for (int id : {ids::kSaveAsEml, ids::kSaveAsMbox, ids::kSaveAsMsg, ids::kSaveAsPst,
                    ids::kSaveAsHtml, ids::kSaveAsRtf}) {
         Bind(wxEVT_RADIOBUTTON, [this, id](wxCommandEvent&) { OnSavingOption(id); }, id);
@@ -475,6 +479,8 @@ void COmbrikDlg::EnableJobInputs(bool enable) {
     if (wxMenuBar* bar = GetMenuBar()) {
         bar->Enable(ids::WxMenuId(ids::kMenuOpenFile), enable);
         bar->Enable(ids::WxMenuId(ids::kMenuExportFile), enable);
+        bar->Enable(ids::WxMenuId(ids::kMenuAddStore), enable);
+        bar->Enable(ids::WxMenuId(ids::kMenuFindStores), enable);
     }
 }
 

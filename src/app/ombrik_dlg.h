@@ -41,6 +41,8 @@ std::string DestinationNotWritableText(const std::string& path, const std::strin
 inline const char* const kBrowseTitle = "Select the Destination Path";
 inline const char* const kAddFileTitle = "Select Outlook Express Folder Files (.dbx)";
 inline const char* const kAddFolderTitle = "Select a Folder Holding Outlook Express Folder Files (.dbx)";
+inline const char* const kAddStoreTitle = "Select the Folder of an Outlook Express Store (it holds Folders.dbx)";
+inline const char* const kFindStoresTitle = "Select a Disk or Folder to Search for Outlook Express Stores";
 inline const char* const kWebsiteAddress = "https://www.corvanti.example/";
 inline const char* const kOnlineHelpAddress = "https://www.corvanti.example/ombrik/help/";
 
@@ -69,6 +71,8 @@ public:
     void OnSoftwareHelp();
     void OnOnlineHelp();
     void OnCodePageOfOldMessages();
+    void OnAddStore();
+    void OnFindStores();
 
     // Source list operations.
     void AddSourceRow(const std::string& path, const std::string& folder_path);
@@ -125,6 +129,10 @@ private:
     // Gives the keyboard focus back to the window after a job or a dialog took it.
     void RestoreFocus();
     void AddFolderRows(const std::string& folder);
+    // Adds the mail folders of the store in directory on top of the list; notes gets what the
+    // user should hear of it. Returns the rows added.
+    int AddStoreRows(const std::string& directory, std::vector<std::string>& notes);
+    void TellStoreNotes(const std::string& heading, const std::vector<std::string>& notes);
     void TellUser(const std::string& text);
     void OnClose(wxCloseEvent& event);
     void OnJobTimer(wxTimerEvent& event);
