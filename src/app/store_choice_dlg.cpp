@@ -52,12 +52,17 @@ CStoreChoiceDlg::CStoreChoiceDlg(wxWindow* parent, const std::string& root, cons
         list_->SetItemData(item, static_cast<long>(i));
         list_->CheckItem(item, true);
     }
-    for (int column = kUser; column <= kFolder; ++column)
-        list_->SetColumnWidth(column, search.stores.empty() ? wxLIST_AUTOSIZE_USEHEADER : wxLIST_AUTOSIZE);
+    // Each column as wide as the wider of its heading and its widest cell.
+    for (int column = kUser; column <= kFolder; ++column) {
+        list_->SetColumnWidth(column, wxLIST_AUTOSIZE_USEHEADER);
+        const int heading = list_->GetColumnWidth(column);
+        list_->SetColumnWidth(column, wxLIST_AUTOSIZE);
+        if (list_->GetColumnWidth(column) < heading) list_->SetColumnWidth(column, heading);
+    }
     // Wide enough for the columns, within reason; the list scrolls for the rest.
     int width = 0;
     for (int column = kUser; column <= kFolder; ++column) width += list_->GetColumnWidth(column);
-    list_->SetMinSize(FromDIP(wxSize(std::min(std::max(width + 30, 520), 1000), 220)));
+    list_->SetMinSize(FromDIP(wxSize(std::min(std::max(width + 30, 520), 900), 220)));
     sizer->Add(list_, 1, wxLEFT | wxRIGHT | wxEXPAND, 10);
     const std::string remarks = StoreSearchRemarks(search);
     if (!remarks.empty()) sizer->Add(new wxStaticText(this, wxID_ANY, Wx(remarks)), 0, wxLEFT | wxRIGHT | wxTOP, 10);
