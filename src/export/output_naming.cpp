@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 
+#include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/text_encoding.h"
 #include "store/mime/unlabelled_text.h"
@@ -91,9 +91,14 @@ bool MakeOutputTree(const std::string& destination_path, const std::vector<std::
             if (!platform::CreateDirectory(path)) return false;
         } else if (parent) {
             const std::string mbox = platform::JoinPath(path, tree_path[i]);
-            // Appending creates the file when missing and never cuts one short.
-            std::FILE* file = std::fopen(mbox.c_str(), "ab");
-            if (file == nullptr || std::fclose(file) != 0) return false;
+            // Made only when nothing is there: a parent's own messages, written by an earlier
+            // row, are never cut short, and a link planted there is never followed.
+            platform::OutputFile file;
+            if (file.Open(mbox, platform::OutputMode::kCreateNew)) {
+                if (!file.Close()) return false;
+            } else if (!platform::FileExists(mbox)) {
+                return false;
+            }
             path = mbox + kSubFolderSuffix;
             if (!platform::CreateDirectory(path)) return false;
         }

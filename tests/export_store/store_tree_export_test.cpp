@@ -167,6 +167,12 @@ TEST(StoreTreeMbox, ThunderbirdLayoutThatAnIndependentReaderReads) {
 TEST(StoreTreeMbox, ConvertingAgainRewritesEachFolderOnceAndKeepsParentsWhole) {
     TwoStoresAndAFile job;
     job.settings.saving_option = "mbox";
+    // A link planted where the empty parent file goes is not followed to make its target.
+    const std::string outside = job.dir / "outside";
+    fs::create_symlink(outside, job.settings.destination_path + "/Mailinglists");
+    RunConversionJob(job.window, job.settings);
+    EXPECT_FALSE(fs::exists(outside));
+    fs::remove(job.settings.destination_path + "/Mailinglists");
     RunConversionJob(job.window, job.settings);
     const std::string hal = job.settings.destination_path + "/Mailinglists.sbd/hal";
     const std::string first = fixtures::ReadFile(hal);
