@@ -36,8 +36,12 @@ constexpr int kMenuSoftwareHelp = 32775;
 constexpr int kMenuOnlineHelp = 32776;
 constexpr int kMenuCodePage = 32777;
 constexpr int kMenuRecover = 32778;  // a check item
+constexpr int kMenuAddStore = 32779;
+constexpr int kMenuFindStores = 32780;
 // The code page dialog's list.
 constexpr int kCodePageChoice = 1040;
+// The list of the stores found on a disk.
+constexpr int kStoreChoiceList = 1041;
 constexpr int WxMenuId(int command) { return command & 0x7FFF; }
 // The about command of the window menu.
 constexpr int kAboutCommand = 0x0010;

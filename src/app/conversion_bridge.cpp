@@ -30,6 +30,10 @@ int ConversionBridge::RowCount() {
     return OnUiThread([this] { return window_.RowCountNow(); });
 }
 
+std::vector<std::string> ConversionBridge::RowStorePath(int row) {
+    return OnUiThread([this, row] { return window_.RowStorePathNow(row); });
+}
+
 std::string ConversionBridge::RowText(int row, int column) {
     return OnUiThread([this, row, column] { return window_.RowTextNow(row, column); });
 }

@@ -115,6 +115,8 @@ void COmbrikDlg::CreateMenus() {
     auto* file_menu = new wxMenu;
     file_menu->Append(ids::WxMenuId(ids::kMenuOpenFile), "&Open Outlook Express File");
     file_menu->Append(ids::WxMenuId(ids::kMenuExportFile), "&Export File");
+    file_menu->Append(ids::WxMenuId(ids::kMenuAddStore), "Add Outlook Express &Store...");
+    file_menu->Append(ids::WxMenuId(ids::kMenuFindStores), "&Find Outlook Express Stores on a Disk...");
     file_menu->Append(ids::WxMenuId(ids::kMenuCodePage), "Code &Page of Old Messages...");
     file_menu->AppendCheckItem(ids::WxMenuId(ids::kMenuRecover), "&Recover deleted and damaged messages");
     file_menu->Append(ids::WxMenuId(ids::kMenuExit), "&Exit");
@@ -381,6 +383,8 @@ void COmbrikDlg::BindCommands() {
     on(ids::kMenuOnlineHelp, &COmbrikDlg::OnOnlineHelp);
     on(ids::kMenuCodePage, &COmbrikDlg::OnCodePageOfOldMessages);
     on(ids::kMenuRecover, &COmbrikDlg::OnRecoverChoice);
+    on(ids::kMenuAddStore, &COmbrikDlg::OnAddStore);
+    on(ids::kMenuFindStores, &COmbrikDlg::OnFindStores);
     for (int id : {ids::kSaveAsEml, ids::kSaveAsMbox, ids::kSaveAsMsg, ids::kSaveAsPst,
                    ids::kSaveAsHtml, ids::kSaveAsRtf}) {
         Bind(wxEVT_RADIOBUTTON, [this, id](wxCommandEvent&) { OnSavingOption(id); }, id);
@@ -480,6 +484,8 @@ void COmbrikDlg::EnableJobInputs(bool enable) {
         bar->Enable(ids::WxMenuId(ids::kMenuOpenFile), enable);
         bar->Enable(ids::WxMenuId(ids::kMenuExportFile), enable);
         bar->Enable(ids::WxMenuId(ids::kMenuRecover), enable);
+        bar->Enable(ids::WxMenuId(ids::kMenuAddStore), enable);
+        bar->Enable(ids::WxMenuId(ids::kMenuFindStores), enable);
     }
 }
 
@@ -564,6 +570,11 @@ void COmbrikDlg::OnOnlineHelp() {
 // UI-thread side of the conversion window.
 
 int COmbrikDlg::RowCountNow() const { return sources_.size(); }
+
+std::vector<std::string> COmbrikDlg::RowStorePathNow(int row) const {
+    if (row < 0 || row >= sources_.size()) return {};
+    return sources_.rows()[static_cast<std::size_t>(row)].store_path;
+}
 
 std::string COmbrikDlg::RowTextNow(int row, int column) const {
     if (row < 0 || row >= sources_.size()) return {};

@@ -41,6 +41,8 @@ std::string DestinationNotWritableText(const std::string& path, const std::strin
 inline const char* const kBrowseTitle = "Select the Destination Path";
 inline const char* const kAddFileTitle = "Select Outlook Express Folder Files (.dbx)";
 inline const char* const kAddFolderTitle = "Select a Folder Holding Outlook Express Folder Files (.dbx)";
+inline const char* const kAddStoreTitle = "Select the Folder of an Outlook Express Store (it holds Folders.dbx)";
+inline const char* const kFindStoresTitle = "Select a Disk or Folder to Search for Outlook Express Stores";
 inline const char* const kWebsiteAddress = "https://www.corvanti.example/";
 inline const char* const kOnlineHelpAddress = "https://www.corvanti.example/ombrik/help/";
 
@@ -71,6 +73,8 @@ public:
     void OnCodePageOfOldMessages();
     // The File menu's check item: the job also writes what a scan of each folder file finds.
     void OnRecoverChoice();
+    void OnAddStore();
+    void OnFindStores();
 
     // Source list operations.
     void AddSourceRow(const std::string& path, const std::string& folder_path);
@@ -95,6 +99,7 @@ public:
     // The UI-thread side of the conversion window; the bridge calls them.
     int RowCountNow() const;
     std::string RowTextNow(int row, int column) const;
+    std::vector<std::string> RowStorePathNow(int row) const;
     void SetProgressNow(int position);
     void SetStatusTextNow(const std::string& text);
     void ShowJobMessageNow(const std::string& text, const std::string& title, unsigned style);
@@ -126,6 +131,10 @@ private:
     // Gives the keyboard focus back to the window after a job or a dialog took it.
     void RestoreFocus();
     void AddFolderRows(const std::string& folder);
+    // Adds the mail folders of the store in directory on top of the list; notes gets what the
+    // user should hear of it. Returns the rows added.
+    int AddStoreRows(const std::string& directory, std::vector<std::string>& notes);
+    void TellStoreNotes(const std::string& heading, const std::vector<std::string>& notes);
     void TellUser(const std::string& text);
     void OnClose(wxCloseEvent& event);
     void OnJobTimer(wxTimerEvent& event);

@@ -11,6 +11,8 @@ inline constexpr const char* kRecover = "/Choices/Recover";  // "1" or "0"
 // The folder each chooser last showed, per purpose.
 inline constexpr const char* kAddFileFolder = "/Folders/AddFile";
 inline constexpr const char* kAddFolderFolder = "/Folders/AddFolder";
+inline constexpr const char* kAddStoreFolder = "/Folders/AddStore";
+inline constexpr const char* kFindStoresFolder = "/Folders/FindStores";
 inline constexpr const char* kDestinationFolder = "/Folders/Destination";
 inline constexpr const char* kNewStoreFolder = "/Folders/NewStore";
 inline constexpr const char* kExistingStoreFolder = "/Folders/ExistingStore";

@@ -7,11 +7,15 @@
 
 #include <wx/listctrl.h>
 #include <wx/stattext.h>
+#include <wx/utils.h>
 
 #include "app/ombrik_dlg.h"
 #include "app/prompter.h"
 #include "app/remembered.h"
+#include "app/store_choice_dlg.h"
 #include "app/wx_text.h"
+#include "conversion/job_settings.h"
+#include "job/store_finder.h"
 #include "platform/paths.h"
 
 namespace {
@@ -91,6 +95,78 @@ void COmbrikDlg::OnAddFolder() {
         AddFolderRows(*chosen);
     }
     UpdateFileCountLabel();
+}
+
+int COmbrikDlg::AddStoreRows(const std::string& directory, std::vector<std::string>& notes) {
+    std::vector<std::string> store_notes;
+    const int added = sources_.AddStore(directory, settings_.codepage, &store_notes);
+    // The model put the store's rows on top in its tree order; the list shows them the same way.
+    for (int i = added - 1; i >= 0; --i) {
+        const SourceRow& row = sources_.rows()[static_cast<std::size_t>(i)];
+        const long item = source_list_->InsertItem(0, Wx(row.path));
+        source_list_->SetItem(item, 1, Wx(row.file_name));
+        source_list_->SetItem(item, 2, Wx(row.folder_name));
+        source_list_->SetItem(item, 3, Wx(row.type));
+    }
+    if (added == 0) notes.push_back("No mail folder to add was found in " + directory + ".");
+    notes.insert(notes.end(), store_notes.begin(), store_notes.end());
+    return added;
+}
+
+void COmbrikDlg::TellStoreNotes(const std::string& heading, const std::vector<std::string>& notes) {
+    if (notes.empty()) return;
+    constexpr std::size_t kNamed = 12;
+    std::string text = heading;
+    for (std::size_t i = 0; i < notes.size() && i < kNamed; ++i) text += "\n" + notes[i];
+    if (notes.size() > kNamed) text += "\n... and " + std::to_string(notes.size() - kNamed) + " more";
+    TellUser(text);
+}
+
+void COmbrikDlg::OnAddStore() {
+    if (RefuseWhileRunning()) return;
+    const auto chosen = prompter_.ChooseFolder(this, kAddStoreTitle, remembered::Text(remembered::kAddStoreFolder));
+    RestoreFocus();
+    if (!chosen || chosen->empty()) return;
+    remembered::Keep(remembered::kAddStoreFolder, *chosen);
+    std::vector<std::string> notes;
+    const int added = AddStoreRows(*chosen, notes);
+    UpdateFileCountLabel();
+    TellStoreNotes("Added " + std::to_string(added) + (added == 1 ? " folder" : " folders") + " of the store " + *chosen +
+                       ".",
+                   notes);
+}
+
+void COmbrikDlg::OnFindStores() {
+    if (RefuseWhileRunning()) return;
+    const auto root = prompter_.ChooseFolder(this, kFindStoresTitle, remembered::Text(remembered::kFindStoresFolder));
+    RestoreFocus();
+    if (!root || root->empty()) return;
+    remembered::Keep(remembered::kFindStoresFolder, *root);
+    StoreSearch search;
+    {
+        wxBusyCursor busy;
+        search = FindOutlookExpressStores(*root, settings_.codepage);
+    }
+    if (search.stores.empty()) {
+        const std::string remarks = StoreSearchRemarks(search);
+        TellUser("No Outlook Express store was found below\n" + *root + (remarks.empty() ? "" : "\n" + remarks));
+        return;
+    }
+    CStoreChoiceDlg dialog(this, *root, search);
+    const int answer = dialog.ShowModal();
+    RestoreFocus();
+    if (answer != wxID_OK) return;
+    std::vector<std::string> notes;
+    int added = 0;
+    for (std::size_t index : dialog.chosen()) {
+        std::vector<std::string> store_notes;
+        added += AddStoreRows(search.stores[index].path, store_notes);
+        if (store_notes.empty()) continue;
+        notes.push_back(search.stores[index].path + ":");
+        for (const std::string& note : store_notes) notes.push_back("  " + note);
+    }
+    UpdateFileCountLabel();
+    TellStoreNotes("Added " + std::to_string(added) + (added == 1 ? " folder." : " folders."), notes);
 }
 
 void COmbrikDlg::OnRemoveFile() {

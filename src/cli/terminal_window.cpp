@@ -22,6 +22,11 @@ TerminalWindow::TerminalWindow(const SourceList& rows, const CliOptions& options
 
 int TerminalWindow::RowCount() { return rows_.size(); }
 
+std::vector<std::string> TerminalWindow::RowStorePath(int row) {
+    if (row < 0 || row >= rows_.size()) return {};
+    return rows_.rows()[static_cast<std::size_t>(row)].store_path;
+}
+
 std::string TerminalWindow::RowText(int row, int column) {
     if (row < 0 || row >= rows_.size()) return {};
     const SourceRow& source = rows_.rows()[static_cast<std::size_t>(row)];

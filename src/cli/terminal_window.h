@@ -17,6 +17,7 @@ public:
 
     int RowCount() override;
     std::string RowText(int row, int column) override;
+    std::vector<std::string> RowStorePath(int row) override;
     void SetProgress(int position) override;
     void SetStatusText(const std::string& text) override;
     void ShowMessage(const std::string& text, const std::string& title, unsigned style) override;

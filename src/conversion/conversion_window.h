@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "conversion/job_tally.h"
 
@@ -31,6 +32,12 @@ public:
     virtual void SetStatusText(const std::string& text) = 0;
     virtual void ShowMessage(const std::string& text, const std::string& title, unsigned style) = 0;
     virtual void RunPstOptionsDialog(JobSettings& settings) = 0;
+    // For a row added from a whole store: the folder's display names from the store's top
+    // down to it (UTF-8); empty for a row added as a single folder file.
+    virtual std::vector<std::string> RowStorePath(int row) {
+        (void)row;
+        return {};
+    }
     // True once the user asked to leave: exporters stop at the next message boundary and close
     // their files and stores cleanly.
     virtual bool StopRequested() { return false; }

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 class ConversionWindow;
 class JobTally;
@@ -21,6 +22,9 @@ struct ExportContext {
     const JobSettings& settings;
     JobTally& tally;
     ExportTarget* target = nullptr;
+    // For a folder of a whole store: the output names of its parents and itself, top down
+    // (the exporters nest their output by it); empty for a folder file added alone.
+    std::vector<std::string> tree_path;
 };
 
 using FolderExporter = std::function<void(ExportContext& context, const std::string& dbx_path,

@@ -13,10 +13,14 @@ namespace {
 // One .eml file per e-mail: the stored text, byte for byte.
 class EmlSink : public MessageSink {
 public:
-    EmlSink(ExportContext& context, std::string directory) : context_(context), directory_(std::move(directory)) {}
+    EmlSink(ExportContext& context, std::string destination, std::string directory)
+        : context_(context), destination_(std::move(destination)), directory_(std::move(directory)) {}
 
     bool Begin() override {
-        if (!platform::CreateDirectory(directory_)) context_.tally.CountFailure(directory_, "cannot create the folder");
+        // A recovered sink has no destination of its own: its folder goes inside the live one's.
+        const bool made = destination_.empty() ? platform::CreateDirectory(directory_)
+                                               : MakeFolderOutput(context_, destination_, directory_);
+        if (!made) context_.tally.CountFailure(directory_, "cannot create the folder");
         return true;
     }
     std::string StatusText(const FolderMessage& message) override { return PathOf(message); }
@@ -36,7 +40,7 @@ public:
         return {};
     }
     std::unique_ptr<MessageSink> RecoveredSink() override {
-        return std::make_unique<EmlSink>(context_, platform::JoinPath(directory_, kRecoveredFolderName));
+        return std::make_unique<EmlSink>(context_, std::string(), platform::JoinPath(directory_, kRecoveredFolderName));
     }
 
 private:
@@ -51,6 +55,7 @@ private:
     }
 
     ExportContext& context_;
+    std::string destination_;
     std::string directory_;
     std::string path_;
     std::int32_t path_slot_ = -1;
@@ -60,6 +65,6 @@ private:
 
 void ExportFolderToEml(ExportContext& context, const std::string& dbx_path, const std::string& destination_path,
                        const std::string& folder_name) {
-    EmlSink sink(context, MakeFolderOutputDirectory(destination_path, folder_name));
+    EmlSink sink(context, destination_path, FolderOutputDirectory(context, destination_path, folder_name));
     RunFolderLoop(context, dbx_path, sink);
 }

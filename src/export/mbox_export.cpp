@@ -91,8 +91,9 @@ namespace {
 class MboxSink : public MessageSink {
 public:
     // recovered_path: the MBOX file of the messages only a scan finds; empty for that file itself.
-    MboxSink(ExportContext& context, std::string mbox_path, std::string recovered_path = {})
+    MboxSink(ExportContext& context, std::string destination, std::string mbox_path, std::string recovered_path = {})
         : context_(context),
+          destination_(std::move(destination)),
           mbox_path_(std::move(mbox_path)),
           temporary_path_(platform::TemporaryNameBeside(mbox_path_)),
           recovered_path_(std::move(recovered_path)) {}
@@ -107,6 +108,10 @@ public:
     // The output is opened before the messages are read: a destination that cannot take it
     // ends the folder without a word about the folder file.
     bool Begin() override {
+        if (!MakeOutputTree(destination_, context_.tree_path, true)) {
+            context_.tally.CountFailure(mbox_path_, "cannot create the folder");
+            return false;
+        }
         if (out_.Open(temporary_path_)) return true;
         context_.tally.CountFailure(mbox_path_, out_.error_text());
         return false;
@@ -142,11 +147,12 @@ public:
     bool OutputWasThere() const override { return already_there_; }
     std::unique_ptr<MessageSink> RecoveredSink() override {
         if (recovered_path_.empty()) return nullptr;
-        return std::make_unique<MboxSink>(context_, recovered_path_);
+        return std::make_unique<MboxSink>(context_, destination_, recovered_path_);
     }
 
 private:
     ExportContext& context_;
+    std::string destination_;
     std::string mbox_path_;
     std::string temporary_path_;
     std::string recovered_path_;
@@ -158,7 +164,18 @@ private:
 
 void ExportFolderToMbox(ExportContext& context, const std::string& dbx_path, const std::string& destination_path,
                         const std::string& folder_name) {
-    MboxSink sink(context, MakeMboxFilePath(destination_path, folder_name),
-                  MakeMboxFilePath(destination_path, folder_name + kRecoveredMboxSuffix));
+    // A folder of a whole store goes where Thunderbird keeps it, so that the tree can be copied
+    // into a profile as it is; its recovered messages go beside it.
+    std::string mbox_path, recovered_path;
+    if (context.tree_path.empty()) {
+        mbox_path = MakeMboxFilePath(destination_path, folder_name);
+        recovered_path = MakeMboxFilePath(destination_path, folder_name + kRecoveredMboxSuffix);
+    } else {
+        std::vector<std::string> recovered_tree = context.tree_path;
+        recovered_tree.back() += kRecoveredMboxSuffix;
+        mbox_path = MakeThunderbirdMboxPath(destination_path, context.tree_path);
+        recovered_path = MakeThunderbirdMboxPath(destination_path, recovered_tree);
+    }
+    MboxSink sink(context, destination_path, mbox_path, recovered_path);
     RunFolderLoop(context, dbx_path, sink);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/text_encoding.h"
 #include "store/mime/unlabelled_text.h"
@@ -41,7 +42,125 @@ void RemoveBlankPairs(std::u16string& text) {
     text.swap(out);
 }
 
+// Folds ASCII letter case: names that differ only so meet on the disks people copy them to.
+std::string FoldedKey(const std::string& name) {
+    std::string key = name;
+    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
+    return key;
+}
+
+bool IsTrimmedAtTheEnds(char16_t unit) { return unit == u' ' || unit == u'.'; }
+
+constexpr const char* kSubFolderSuffix = ".sbd";
+
 }  // namespace
+
+std::string CleanFolderName(const std::string& display_name) {
+    std::u16string text = platform::Utf8ToUtf16(display_name);
+    CutToSubjectLimit(text);
+    RemoveForbiddenCharacters(text);
+    text.erase(std::remove_if(text.begin(), text.end(), [](char16_t c) { return c < 0x20 || c == 0x7F; }), text.end());
+    RemoveBlankPairs(text);
+    std::size_t first = 0;
+    while (first < text.size() && IsTrimmedAtTheEnds(text[first])) ++first;
+    std::size_t last = text.size();
+    while (last > first && IsTrimmedAtTheEnds(text[last - 1])) --last;
+    text = text.substr(first, last - first);
+    return text.empty() ? std::string("Folder") : platform::Utf16ToUtf8(text);
+}
+
+std::string MakeTreeDirectory(const std::string& destination_path, const std::vector<std::string>& tree_path) {
+    std::string path = destination_path;
+    for (const std::string& name : tree_path) path = platform::JoinPath(path, name);
+    return path;
+}
+
+std::string MakeThunderbirdMboxPath(const std::string& destination_path, const std::vector<std::string>& tree_path) {
+    std::string path = destination_path;
+    for (std::size_t i = 0; i < tree_path.size(); ++i)
+        path = platform::JoinPath(path, i + 1 < tree_path.size() ? tree_path[i] + kSubFolderSuffix : tree_path[i]);
+    return path;
+}
+
+bool MakeOutputTree(const std::string& destination_path, const std::vector<std::string>& tree_path, bool thunderbird) {
+    std::string path = destination_path;
+    for (std::size_t i = 0; i < tree_path.size(); ++i) {
+        const bool parent = i + 1 < tree_path.size();
+        if (!thunderbird) {
+            path = platform::JoinPath(path, tree_path[i]);
+            if (!platform::CreateDirectory(path)) return false;
+        } else if (parent) {
+            const std::string mbox = platform::JoinPath(path, tree_path[i]);
+            // Made only when nothing is there: a parent's own messages, written by an earlier
+            // row, are never cut short, and a link planted there is never followed.
+            platform::OutputFile file;
+            if (file.Open(mbox, platform::OutputMode::kCreateNew)) {
+                if (!file.Close()) return false;
+            } else if (!platform::FileExists(mbox)) {
+                return false;
+            }
+            path = mbox + kSubFolderSuffix;
+            if (!platform::CreateDirectory(path)) return false;
+        }
+    }
+    return true;
+}
+
+std::string FolderOutputDirectory(const ExportContext& context, const std::string& destination_path,
+                                  const std::string& folder_name) {
+    return context.tree_path.empty() ? MakeFolderOutputDirectory(destination_path, folder_name)
+                                     : MakeTreeDirectory(destination_path, context.tree_path);
+}
+
+bool MakeFolderOutput(const ExportContext& context, const std::string& destination_path, const std::string& directory) {
+    return context.tree_path.empty() ? platform::CreateDirectory(directory)
+                                     : MakeOutputTree(destination_path, context.tree_path, false);
+}
+
+std::string OutputFolderNames::ClaimTopFolder(const std::string& folder_name) {
+    Node& top = nodes_[0];
+    std::string candidate = folder_name;
+    for (int n = 2; !top.taken.insert(FoldedKey(candidate)).second; ++n)
+        candidate = folder_name + " (" + std::to_string(n) + ")";
+    return candidate;
+}
+
+std::string OutputFolderNames::ClaimChildName(Node& parent, const std::string& cleaned) {
+    // A folder's name and its Thunderbird sub-folder directory must both be free.
+    std::string candidate = cleaned;
+    for (int n = 2;; ++n) {
+        const std::string key = FoldedKey(candidate);
+        if (parent.taken.count(key) == 0 && parent.taken.count(key + kSubFolderSuffix) == 0) {
+            parent.taken.insert(key);
+            parent.taken.insert(key + kSubFolderSuffix);
+            return candidate;
+        }
+        candidate = cleaned + " (" + std::to_string(n) + ")";
+    }
+}
+
+std::vector<std::string> OutputFolderNames::ClaimStoreFolder(const std::vector<std::string>& store_path) {
+    std::vector<std::string> names;
+    std::size_t at = 0;
+    for (std::size_t level = 0; level < store_path.size(); ++level) {
+        const bool own_folder = level + 1 == store_path.size();
+        const std::string& display_name = store_path[level];
+        const auto seen = nodes_[at].child_by_display_name.find(display_name);
+        if (seen != nodes_[at].child_by_display_name.end() && !(own_folder && nodes_[seen->second].has_row)) {
+            at = seen->second;
+        } else {
+            Node child;
+            child.name = ClaimChildName(nodes_[at], CleanFolderName(display_name));
+            nodes_.push_back(std::move(child));
+            const std::size_t index = nodes_.size() - 1;
+            nodes_[at].child_by_display_name[display_name] = index;
+            at = index;
+        }
+        names.push_back(nodes_[at].name);
+    }
+    if (!store_path.empty()) nodes_[at].has_row = true;
+    return names;
+}
 
 std::string MakeFolderOutputDirectory(const std::string& destination_path, const std::string& folder_name) {
     return platform::JoinPath(destination_path, folder_name);

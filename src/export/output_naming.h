@@ -4,8 +4,11 @@
 #include <cstdint>
 #include <optional>
 #include <set>
+#include <map>
 #include <string>
+#include <vector>
 
+#include "conversion/folder_export.h"
 #include "dbx/dbx.h"
 
 // destination + separator + folder name.
@@ -42,4 +45,53 @@ public:
 private:
     static std::string Key(const std::string& name);  // names that differ only in case collide on some disks
     std::set<std::string> taken_;
+};
+
+// A folder's display name (UTF-8) as a name in the file system, by the rules message file names
+// follow: cut to 50 UTF-16 units, forbidden characters and pairs of blanks removed; control
+// characters go too, and leading and trailing blanks and dots, so that no name is ".", ".." or
+// one that Windows refuses. A name left empty becomes "Folder".
+std::string CleanFolderName(const std::string& display_name);
+
+// destination/A/B/C for the cleaned names {A, B, C} of a folder and its parents.
+std::string MakeTreeDirectory(const std::string& destination_path, const std::vector<std::string>& tree_path);
+
+// Thunderbird's layout of the same folder: destination/A.sbd/B.sbd/C, the MBOX file without an
+// extension, the sub-folders of a folder in "<name>.sbd".
+std::string MakeThunderbirdMboxPath(const std::string& destination_path, const std::vector<std::string>& tree_path);
+
+// The folder a form of one file per message writes a folder file's messages into: for a
+// folder of a whole store its place in the tree (context.tree_path), else destination/folder_name.
+std::string FolderOutputDirectory(const ExportContext& context, const std::string& destination_path,
+                                  const std::string& folder_name);
+// Makes that folder, and for a folder of a store its parents too. False when it cannot be made.
+bool MakeFolderOutput(const ExportContext& context, const std::string& destination_path, const std::string& directory);
+
+// Makes the folders of a tree path below the destination (which must exist): every level as
+// a directory, or in Thunderbird's layout every parent as an MBOX file (left as it is when
+// there, else empty) beside its ".sbd" directory. False when a level cannot be made.
+bool MakeOutputTree(const std::string& destination_path, const std::vector<std::string>& tree_path, bool thunderbird);
+
+// The output names of one job's folders, single-file rows and store rows alike. A single-file
+// row's folder sits at the top under its name, " (2)" when an earlier row took it (as
+// FolderNameRegistry). A store row's folder sits below its parents, each named by its cleaned
+// display name; siblings whose names meet (in letter case too, or as "A" and "A.sbd") get
+// " (2)", " (3)", ... A parent seen before is the same folder again; a folder path that already
+// had a row of its own is another folder of the same name (a second store), so it gets a new
+// name and the rows after it that lie below that path go below it.
+class OutputFolderNames {
+public:
+    std::string ClaimTopFolder(const std::string& folder_name);
+    std::vector<std::string> ClaimStoreFolder(const std::vector<std::string>& store_path);
+
+private:
+    struct Node {
+        std::map<std::string, std::size_t> child_by_display_name;  // the latest folder of that name
+        std::set<std::string> taken;                               // folded names of the children
+        std::string name;
+        bool has_row = false;
+    };
+    std::string ClaimChildName(Node& parent, const std::string& cleaned);
+
+    std::vector<Node> nodes_{1};  // nodes_[0]: the destination
 };

@@ -46,6 +46,10 @@ std::string PlaceFinishedFile(const std::string& temporary_path, const std::stri
             std::remove(temporary_path.c_str());
             return "something that is not a plain file is in the way";
         }
+        if (existing == platform::ExistingFile::kDifferent && platform::MoveOverEmptyFile(temporary_path, candidate) == 0) {
+            placed = candidate;
+            return {};
+        }
         if (existing != platform::ExistingFile::kNone) continue;
         const int error = platform::MoveToFreeName(temporary_path, candidate);
         if (error == 0) {

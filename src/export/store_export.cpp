@@ -37,14 +37,18 @@ StoreOutput OutputFor(const std::string& saving_option) {
 // writer only puts the finished bytes in place.
 class StoreFileSink : public MessageSink {
 public:
-    StoreFileSink(ExportContext& context, std::string dbx_path, std::string directory)
+    StoreFileSink(ExportContext& context, std::string dbx_path, std::string destination, std::string directory)
         : context_(context),
           dbx_path_(std::move(dbx_path)),
+          destination_(std::move(destination)),
           directory_(std::move(directory)),
           output_(OutputFor(context.settings.saving_option)) {}
 
     bool Begin() override {
-        if (!platform::CreateDirectory(directory_)) context_.tally.CountFailure(directory_, "cannot create the folder");
+        // A recovered sink has no destination of its own: its folder goes inside the live one's.
+        const bool made = destination_.empty() ? platform::CreateDirectory(directory_)
+                                               : MakeFolderOutput(context_, destination_, directory_);
+        if (!made) context_.tally.CountFailure(directory_, "cannot create the folder");
         // The component must be there for every message; without it the folder ends with the
         // session message.
         try {
@@ -83,7 +87,8 @@ public:
         return {};
     }
     std::unique_ptr<MessageSink> RecoveredSink() override {
-        return std::make_unique<StoreFileSink>(context_, dbx_path_, platform::JoinPath(directory_, kRecoveredFolderName));
+        return std::make_unique<StoreFileSink>(context_, dbx_path_, std::string(),
+                                               platform::JoinPath(directory_, kRecoveredFolderName));
     }
 
 private:
@@ -99,6 +104,7 @@ private:
 
     ExportContext& context_;
     std::string dbx_path_;
+    std::string destination_;
     std::string directory_;
     StoreOutput output_;
     std::shared_ptr<store::RDOSession> session_;
@@ -110,6 +116,6 @@ private:
 
 void ExportFolderThroughStore(ExportContext& context, const std::string& dbx_path, const std::string& destination_path,
                               const std::string& folder_name) {
-    StoreFileSink sink(context, dbx_path, MakeFolderOutputDirectory(destination_path, folder_name));
+    StoreFileSink sink(context, dbx_path, destination_path, FolderOutputDirectory(context, destination_path, folder_name));
     RunFolderLoop(context, dbx_path, sink);
 }

@@ -27,15 +27,23 @@ void ShowCompletion(ConversionWindow& window, const JobTally& tally) {
 }
 
 // Rows in list order, each to the exporter of the saving option. A later row whose folder name
-// an earlier row of this job already used gets a name of its own, so no output is replaced.
+// an earlier row of this job already used gets a name of its own, so no output is replaced. A
+// row of a whole store takes its place in the store's tree.
 void RunRows(ConversionWindow& window, const JobSettings& settings, JobTally& tally, int row_count) {
     const FolderExporter exporter = FindFolderExporter(settings.saving_option);
     if (!exporter || settings.saving_option == "pst") return;
-    FolderNameRegistry folder_names;
-    ExportContext context{window, settings, tally};
+    OutputFolderNames folder_names;
     for (int row = 0; row < row_count && !window.StopRequested(); ++row) {
         const std::string dbx_path = window.RowText(row, 0);
-        const std::string folder_name = folder_names.Claim(FolderNameFromFileName(window.RowText(row, 1)));
+        ExportContext context{window, settings, tally, nullptr, {}};
+        std::string folder_name;
+        const std::vector<std::string> store_path = window.RowStorePath(row);
+        if (store_path.empty()) {
+            folder_name = folder_names.ClaimTopFolder(FolderNameFromFileName(window.RowText(row, 1)));
+        } else {
+            context.tree_path = folder_names.ClaimStoreFolder(store_path);
+            folder_name = context.tree_path.back();
+        }
         try {
             exporter(context, dbx_path, settings.destination_path, folder_name);
         } catch (const std::exception& error) {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <set>
 #include <system_error>
 
 #include "dbx/dbx.h"
@@ -212,7 +213,18 @@ private:
 
     StoreFolder& Folder(int i) { return store_.folders[static_cast<std::size_t>(i)]; }
 
+    // Two folders side by side may carry one name (a folder file the list does not name beside
+    // a listed folder of that name, or two accounts' "Inbox"): the later one is shown and
+    // converted as "Name (2)", so that every folder has a path of its own.
+    std::string NameAmongSiblings(const std::string& name, int parent) {
+        std::set<std::string>& taken = sibling_names_[parent];
+        std::string candidate = name;
+        for (std::size_t n = 2; !taken.insert(candidate).second; ++n) candidate = name + " (" + std::to_string(n) + ")";
+        return candidate;
+    }
+
     int Append(StoreFolder folder, int parent) {
+        folder.name = NameAmongSiblings(folder.name, parent);
         folder.parent = parent;
         if (parent >= 0) folder.path = Folder(parent).path;
         folder.path.push_back(folder.name);
@@ -228,6 +240,7 @@ private:
     OutlookStore& store_;
     const std::string& codepage_;
     std::multimap<std::u16string, DiskFile> files_;
+    std::map<int, std::set<std::string>> sibling_names_;  // by parent index, -1 for the top
 };
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <functional>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "conversion/conversion_window.h"
 #include "conversion/job_settings.h"
@@ -71,6 +73,40 @@ std::shared_ptr<store::RDOFolder> FindOrCreateFolder(PstJob& job, const std::sha
     if (!folders) throw store::ComError(store::kE_POINTER, "no folder collection");
     auto folder = folders->Add(name, store::kOlFolderMail);
     if (!folder) throw store::ComError(store::kE_POINTER, "no new folder");
+    return folder;
+}
+
+// A store folder's name as a PST folder name: the backslash separates the levels of a folder
+// path, so it cannot be part of a name.
+std::string PstFolderName(const std::string& display_name) {
+    std::string name = display_name;
+    name.erase(std::remove(name.begin(), name.end(), '\\'), name.end());
+    return name.empty() ? std::string("Folder") : name;
+}
+
+// The folder of a whole store's folder at its place below the top folder, with every parent
+// on the way made when it is not there yet. Folders already there are used again, so a second
+// run into the same store adds nothing twice.
+std::shared_ptr<store::RDOFolder> FindOrCreateTreeFolder(PstJob& job, const std::vector<std::string>& store_path) {
+    std::shared_ptr<store::RDOFolder> folder = job.objects.root_folder;
+    std::string path = job.root_path;
+    for (const std::string& display_name : store_path) {
+        const std::string name = PstFolderName(display_name);
+        path += "\\" + name;
+        std::shared_ptr<store::RDOFolder> next;
+        try {
+            next = job.session->GetFolderFromPath(path);
+        } catch (const std::exception&) {
+            // Not there yet: add it below.
+        }
+        if (!next) {
+            auto folders = folder->Folders();
+            if (!folders) throw store::ComError(store::kE_POINTER, "no folder collection");
+            next = folders->Add(name, store::kOlFolderMail);
+            if (!next) throw store::ComError(store::kE_POINTER, "no new folder");
+        }
+        folder = std::move(next);
+    }
     return folder;
 }
 
@@ -163,17 +199,25 @@ bool RunStore(PstJob& job, const std::string& path, const std::function<void()>&
     return ok && close_failure.empty();
 }
 
-// The row's folder file through the exporter of "pst", into the folder of the given name.
-void ImportRow(PstJob& job, int row, const std::string& folder_name) {
+// The row's folder file through the exporter of "pst", into the folder of the given name; in
+// one store for all rows, a folder of a whole store goes to its place in the store's tree.
+void ImportRow(PstJob& job, int row, const std::string& folder_name, bool nested) {
     const std::string dbx_path = job.window.RowText(row, 0);
-    job.objects.target_folder = FindOrCreateTargetFolder(job, folder_name);
+    const std::vector<std::string> store_path = nested ? job.window.RowStorePath(row) : std::vector<std::string>();
+    std::string folder_path = job.root_path;
+    if (store_path.empty()) {
+        folder_path += "\\" + folder_name;
+        job.objects.target_folder = FindOrCreateTargetFolder(job, folder_name);
+    } else {
+        for (const std::string& display_name : store_path) folder_path += "\\" + PstFolderName(display_name);
+        job.objects.target_folder = FindOrCreateTreeFolder(job, store_path);
+    }
     std::shared_ptr<store::RDOFolder> folder = job.objects.target_folder;
     // A second run into the same store adds to the Recovered folder the first one made.
-    PstTargetFolder target(folder, [&job, folder, folder_name] {
-        return FindOrCreateFolder(job, folder, job.root_path + "\\" + folder_name + "\\" + kRecoveredFolderName,
-                                  kRecoveredFolderName);
+    PstTargetFolder target(folder, [&job, folder, folder_path] {
+        return FindOrCreateFolder(job, folder, folder_path + "\\" + kRecoveredFolderName, kRecoveredFolderName);
     });
-    ExportContext context{job.window, job.settings, job.store_tally, &target};
+    ExportContext context{job.window, job.settings, job.store_tally, &target, {}};
     FindFolderExporter("pst")(context, dbx_path, job.settings.destination_path, folder_name);
     job.objects.target_folder.reset();
 }
@@ -181,14 +225,14 @@ void ImportRow(PstJob& job, int row, const std::string& folder_name) {
 // False for a row whose file holds no mail or cannot be opened (told in the tally): it gets no
 // folder and no store.
 bool RowHoldsMail(PstJob& job, int row) {
-    ExportContext context{job.window, job.settings, job.store_tally};
+    ExportContext context{job.window, job.settings, job.store_tally, nullptr, {}};
     return FolderFileOpens(context, job.window.RowText(row, 0));
 }
 
 void RunSingleStoreJob(PstJob& job, int row_count) {
     RunStore(job, job.settings.pst_path, [&] {
         for (int row = 0; row < row_count && !job.window.StopRequested(); ++row)
-            if (RowHoldsMail(job, row)) ImportRow(job, row, ClaimFolderName(job, job.window.RowText(row, 1)));
+            if (RowHoldsMail(job, row)) ImportRow(job, row, ClaimFolderName(job, job.window.RowText(row, 1)), true);
     });
 }
 
@@ -206,7 +250,7 @@ void RunSeparateStoresLoop(PstJob& job, int row_count) {
             return;
         }
         job.settings.pst_path = platform::JoinPath(job.settings.destination_path, name + ".pst");
-        if (!RunStore(job, job.settings.pst_path, [&] { ImportRow(job, row, name); })) return;
+        if (!RunStore(job, job.settings.pst_path, [&] { ImportRow(job, row, name, false); })) return;
     }
 }
 

@@ -103,6 +103,13 @@ ExistingFile CompareWithExistingFile(const std::string& path, const std::string&
     return ExistingFile::kSame;
 }
 
+int MoveOverEmptyFile(const std::string& from, const std::string& to) {
+    struct stat info;
+    if (::lstat(to.c_str(), &info) != 0) return errno;
+    if (!S_ISREG(info.st_mode) || info.st_size != 0) return EEXIST;
+    return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
 int MoveToFreeName(const std::string& from, const std::string& to) {
     // A hard link is made only where nothing is: no window in which another file is replaced.
     if (::link(from.c_str(), to.c_str()) == 0) {

@@ -25,6 +25,11 @@ ExistingFile CompareWithExistingFile(const std::string& path, const std::string&
 // there): 0, EEXIST when something is, or another errno value.
 int MoveToFreeName(const std::string& from, const std::string& to);
 
+// Gives the file at from the name to when what is there is an empty regular file (nothing of
+// anyone's is lost by replacing it: an empty parent file made for a folder tree before the
+// folder's own messages were written). 0, EEXIST when something else is there, or another errno.
+int MoveOverEmptyFile(const std::string& from, const std::string& to);
+
 // A temporary name beside path that no other running process uses: ".Inbox.mbox.1234.part" for
 // "Inbox.mbox", hidden and never taken for an output of its own.
 std::string TemporaryNameBeside(const std::string& path);

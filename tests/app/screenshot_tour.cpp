@@ -5,11 +5,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include <wx/app.h>
 #include <wx/fileconf.h>
 #include <wx/image.h>
+#include <wx/listctrl.h>
 #include <wx/radiobut.h>
 #include <wx/timer.h>
 #include <wx/utils.h>
@@ -21,7 +23,9 @@
 #include "app/ombrik_dlg.h"
 #include "app/prompter.h"
 #include "app/save_pst_option.h"
+#include "app/store_choice_dlg.h"
 #include "fixtures/dbx_builder.h"
+#include "fixtures/store_builder.h"
 #include "conversion/job_settings.h"
 #include "platform/outlook_probe.h"
 
@@ -157,8 +161,64 @@ private:
         });
         about.ShowModal();
 
+        ShootStores(*window);
+
         window->SetEndProcessHandler([window] { window->Destroy(); });
         window->Destroy();
+    }
+
+    // Two users' stores on an old disk, with nested and renamed folders as real ones have.
+    void MakeOldDisk(const std::string& disk) {
+        const char* const users[] = {"Anna", "Peter"};
+        for (const char* user : users) {
+            const std::string store = disk + "/Documents and Settings/" + user +
+                                      "/Local Settings/Application Data/Identities/"
+                                      "{3F2A4C1E-7B9D-4E21-A5C3-0D6E8F9B1A72}/Microsoft/Outlook Express";
+            fs::create_directories(store);
+            std::vector<fixtures::DbxFolderSpec> folders = fixtures::StoreTopFolders();
+            auto add = [&](std::uint32_t id, std::uint32_t parent, const char* name, const char* file) {
+                fixtures::DbxFolderSpec f;
+                f.id = id;
+                f.parent_id = parent;
+                f.name = name;
+                if (*file != 0) f.file_name = file;
+                folders.push_back(f);
+            };
+            add(4, fixtures::kLocalFoldersId, "Inbox", "Inbox.dbx");
+            add(5, fixtures::kLocalFoldersId, "Sent Items", "Sent Items.dbx");
+            add(10, fixtures::kLocalFoldersId, "Mailing lists", "");
+            add(11, 10, "hal", "hal.dbx");
+            add(12, 11, "hal-commit", "hal-commit.dbx");
+            add(13, fixtures::kLocalFoldersId, "Family", "Neuer Ordner.dbx");
+            const int scale = std::string(user) == "Anna" ? 1 : 2;
+            fixtures::WriteStore(store, folders,
+                                 {{"Inbox.dbx", 40 * scale}, {"Sent Items.dbx", 12 * scale}, {"hal.dbx", 25},
+                                  {"hal-commit.dbx", 60}, {"Neuer Ordner.dbx", 9 * scale}});
+        }
+    }
+
+    // Find Outlook Express Stores on a Disk: the dialog of the stores found, then the list
+    // with the chosen store's folders by their places in its tree.
+    void ShootStores(COmbrikDlg& window) {
+        const std::string disk = work_ + "/old-disk";
+        MakeOldDisk(disk);
+        window.OnClearList();
+        prompter_.folder = disk;
+        std::function<void(int)> shoot = [this, &shoot](int tries) {
+            for (wxWindow* top : wxTopLevelWindows) {
+                if (auto* dialog = dynamic_cast<CStoreChoiceDlg*>(top); dialog != nullptr && dialog->IsModal()) {
+                    Shoot(*dialog, Picture("find-stores"));
+                    // Peter's store stays behind: the list then shows Anna's folders alone.
+                    static_cast<wxListCtrl*>(dialog->FindWindow(ids::kStoreChoiceList))->CheckItem(1, false);
+                    dialog->EndModal(wxID_OK);
+                    return;
+                }
+            }
+            if (tries < 500) wxTheApp->CallAfter([&shoot, tries] { shoot(tries + 1); });
+        };
+        wxTheApp->CallAfter([&shoot] { shoot(0); });
+        window.OnFindStores();
+        Shoot(window, Picture("main-window-store"));
     }
 
     std::string Picture(const std::string& name) const { return output_ + "/" + name + suffix_ + ".png"; }

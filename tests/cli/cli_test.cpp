@@ -116,8 +116,10 @@ TEST(Cli, AddStoreConvertsEveryMailFolderAndPassesOverTheRest) {
     EXPECT_NE(run.out.find("note: passed over Pop3uidl.dbx: the record of messages fetched from a POP3 server"), std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find("note: the folder \"ring a\" has parent folders that lead back to itself"), std::string::npos);
-    // For now the rows convert as plain rows, under their file names.
-    const std::string commit = dir / "out/ExportDBX/hal-commit";
+    // The rows keep their place in the store's tree, under the folders' own names.
+    const std::string commit = dir / "out/ExportDBX/Mailinglists/hal/hal-commit";
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "out/ExportDBX/Gel\u00f6schte Objekte")) << run.out;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out/ExportDBX/hal-commit")) << run.out;
     ASSERT_TRUE(std::filesystem::is_directory(commit)) << run.out;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(commit), std::filesystem::directory_iterator()), 2);
     EXPECT_FALSE(std::filesystem::exists(dir / "out/ExportDBX/Folders")) << run.out;

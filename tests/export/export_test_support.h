@@ -28,7 +28,7 @@ struct ExportHarness {
     fixtures::RecordingWindow window;
     JobSettings settings;
     JobTally tally;
-    ExportContext context{window, settings, tally};
+    ExportContext context{window, settings, tally, nullptr, {}};
 
     std::string WriteDbx(const std::string& name, const fixtures::DbxFileBuilder& builder) {
         const std::string path = dir / name;

@@ -1,4 +1,5 @@
 #include "export/output_naming.h"
+#include "export/output_place.h"
 
 #include <gtest/gtest.h>
 
@@ -74,8 +75,6 @@ TEST(FolderNameRegistry, GivesLaterUsesOfANameADistinctOne) {
     EXPECT_EQ(names.Claim("Inbox (2)"), "Inbox (2) (2)");
 }
 
-#include "export/output_place.h"
-
 TEST(NumberedOutputPath, PutsTheNumberBeforeTheExtensionOfTheFileNameOnly) {
     EXPECT_EQ(NumberedOutputPath("/d/Inbox.mbox", 1), "/d/Inbox.mbox");
     EXPECT_EQ(NumberedOutputPath("/d/Inbox.mbox", 2), "/d/Inbox (2).mbox");
@@ -83,4 +82,43 @@ TEST(NumberedOutputPath, PutsTheNumberBeforeTheExtensionOfTheFileNameOnly) {
     EXPECT_EQ(NumberedOutputPath("/disk.v2/Inbox", 3), "/disk.v2/Inbox (3)");
     EXPECT_EQ(NumberedOutputPath("/d/.profile", 2), "/d/.profile (2)");
     EXPECT_EQ(NumberedOutputPath("0.msg", 2), "0 (2).msg");
+}
+
+TEST(FolderTreeNaming, DisplayNamesBecomeSafeNamesInTheFileSystem) {
+    EXPECT_EQ(CleanFolderName("Projekte 2003"), "Projekte 2003");
+    EXPECT_EQ(CleanFolderName("Входящие"), "Входящие");
+    EXPECT_EQ(CleanFolderName("Re: a/b\\c <x>?"), "Re abc x");
+    EXPECT_EQ(CleanFolderName("tab\there\nline"), "tabhereline");
+    // Names that would climb out of the destination, hide the folder or be refused by Windows.
+    EXPECT_EQ(CleanFolderName(".."), "Folder");
+    EXPECT_EQ(CleanFolderName("."), "Folder");
+    EXPECT_EQ(CleanFolderName("../../etc"), "etc");
+    EXPECT_EQ(CleanFolderName(" .hidden. "), "hidden");
+    EXPECT_EQ(CleanFolderName(""), "Folder");
+    EXPECT_EQ(CleanFolderName("::**"), "Folder");
+    EXPECT_EQ(CleanFolderName(std::string(80, 'x')), std::string(50, 'x'));
+
+    EXPECT_EQ(MakeTreeDirectory("/out", {"Lists", "hal", "hal-commit"}), "/out/Lists/hal/hal-commit");
+    EXPECT_EQ(MakeThunderbirdMboxPath("/out", {"Lists", "hal", "hal-commit"}), "/out/Lists.sbd/hal.sbd/hal-commit");
+    EXPECT_EQ(MakeThunderbirdMboxPath("/out", {"Inbox"}), "/out/Inbox");
+}
+
+TEST(FolderTreeNaming, SiblingsThatMeetGetTheirOwnNamesAndChildrenFollowTheirParent) {
+    OutputFolderNames names;
+    using Path = std::vector<std::string>;
+    EXPECT_EQ(names.ClaimTopFolder("Inbox"), "Inbox");  // a folder file added alone
+    EXPECT_EQ(names.ClaimStoreFolder({"Inbox"}), Path{"Inbox (2)"});
+    // Parents without a row of their own are made once and found again.
+    EXPECT_EQ(names.ClaimStoreFolder({"Lists", "hal"}), (Path{"Lists", "hal"}));
+    EXPECT_EQ(names.ClaimStoreFolder({"Lists", "hal", "commit"}), (Path{"Lists", "hal", "commit"}));
+    EXPECT_EQ(names.ClaimStoreFolder({"Lists", "HAL"}), (Path{"Lists", "HAL (2)"}));  // letter case
+    EXPECT_EQ(names.ClaimStoreFolder({"Lists", "h:al"}), (Path{"Lists", "hal (3)"}));  // met by cleaning
+    EXPECT_EQ(names.ClaimStoreFolder({"Lists", "hal.sbd"}), (Path{"Lists", "hal.sbd (2)"}));  // hal's sub-folders
+    // The same path again is a second store's folder: a name of its own, and its children
+    // go below it rather than below the first store's folder.
+    EXPECT_EQ(names.ClaimStoreFolder({"Lists", "hal"}), (Path{"Lists", "hal (4)"}));
+    EXPECT_EQ(names.ClaimStoreFolder({"Lists", "hal", "commit"}), (Path{"Lists", "hal (4)", "commit"}));
+    EXPECT_EQ(names.ClaimTopFolder("Lists"), "Lists (2)");
+    EXPECT_EQ(names.ClaimStoreFolder({".."}), Path{"Folder"});
+    EXPECT_EQ(names.ClaimStoreFolder({}), Path{});
 }

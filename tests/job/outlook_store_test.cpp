@@ -106,6 +106,35 @@ TEST(OutlookStore, EachListedNameTakesOneFile) {
     EXPECT_EQ(both.MessageCount(), 9u);
 }
 
+TEST(OutlookStore, SiblingsOfOneNameAreToldApart) {
+    fixtures::TempFolder dir;
+    std::vector<fixtures::DbxFolderSpec> folders = fixtures::StoreTopFolders();
+    auto add = [&](std::uint32_t id, std::uint32_t parent, const char* name, const char* file) {
+        fixtures::DbxFolderSpec f;
+        f.id = id;
+        f.parent_id = parent;
+        f.name = name;
+        f.file_name = file;
+        folders.push_back(f);
+    };
+    add(4, fixtures::kLocalFoldersId, "Work", "Work.dbx");
+    add(5, fixtures::kLocalFoldersId, "Work", "Work old.dbx");
+    add(6, 5, "Work", "Inner.dbx");  // a child may carry its parent's name
+    add(7, fixtures::kLocalFoldersId, "Archive", "Archive 1.dbx");
+    // "Archive.dbx" is not listed: it comes to the top as "Archive", beside the listed one.
+    fixtures::WriteStore(dir.path(), folders,
+                         {{"Work.dbx", 1}, {"Work old.dbx", 2}, {"Inner.dbx", 1}, {"Archive 1.dbx", 1}, {"Archive.dbx", 3}});
+    const OutlookStore store = LoadOutlookStore(dir.path(), "");
+    EXPECT_EQ(FileOf(store, "Work"), "Work.dbx");
+    EXPECT_EQ(FileOf(store, "Work (2)"), "Work old.dbx");
+    EXPECT_EQ(FileOf(store, "Work (2) > Work"), "Inner.dbx");
+    EXPECT_EQ(FileOf(store, "Archive"), "Archive 1.dbx");
+    EXPECT_EQ(FileOf(store, "Archive (2)"), "Archive.dbx");
+    const StoreFolder* inner = FindByPath(store, "Work (2) > Work");
+    ASSERT_NE(inner, nullptr);
+    EXPECT_EQ(inner->path, (std::vector<std::string>{"Work (2)", "Work"}));
+}
+
 TEST(OutlookStore, NamesAreDecodedWithTheCodePageGiven) {
     fixtures::TempFolder dir;
     const std::string inbox_1251 = "\xC2\xF5\xEE\xE4\xFF\xF9\xE8\xE5";  // "Входящие"
