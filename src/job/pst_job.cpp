@@ -231,8 +231,14 @@ bool RowHoldsMail(PstJob& job, int row) {
 
 void RunSingleStoreJob(PstJob& job, int row_count) {
     RunStore(job, job.settings.pst_path, [&] {
-        for (int row = 0; row < row_count && !job.window.StopRequested(); ++row)
-            if (RowHoldsMail(job, row)) ImportRow(job, row, ClaimFolderName(job, job.window.RowText(row, 1)), true);
+        for (int row = 0; row < row_count && !job.window.StopRequested(); ++row) {
+            if (!RowHoldsMail(job, row)) continue;
+            // A folder of a whole store has its place in the store's tree; only the folder files
+            // added alone share the level below the top folder by their file names.
+            const std::string file_name = job.window.RowText(row, 1);
+            const bool in_tree = !job.window.RowStorePath(row).empty();
+            ImportRow(job, row, in_tree ? file_name : ClaimFolderName(job, file_name), true);
+        }
     });
 }
 
