@@ -5,6 +5,7 @@
 #include "job/pst_job.h"
 #include "platform/paths.h"
 
+#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -27,6 +28,7 @@ std::string TerminalWindow::RowText(int row, int column) {
     if (column == 0 && row != last_row_announced_ && !options_.quiet) {
         // The job reads a row's path when it reaches it: that is where a folder starts.
         last_row_announced_ = row;
+        message_count_ = 0;
         EndLiveLine();
         std::printf("[%d/%d] %s\n", row + 1, rows_.size(), source.path.c_str());
         std::fflush(stdout);
@@ -80,6 +82,12 @@ void TerminalWindow::RunPstOptionsDialog(JobSettings& settings) {
 
 bool TerminalWindow::StopRequested() { return stop_requested; }
 
+void TerminalWindow::ShowJobProgress(const std::string&, std::size_t message, std::size_t message_count) {
+    message_ = message;
+    message_count_ = message_count;
+    // The bar follows with the SetProgress that comes next.
+}
+
 void TerminalWindow::RequestStop() { stop_requested = true; }
 
 void TerminalWindow::Redraw(bool force) {
@@ -87,15 +95,19 @@ void TerminalWindow::Redraw(bool force) {
     const auto now = std::chrono::steady_clock::now();
     if (!force && now - last_draw_ < kRedrawInterval) return;
     last_draw_ = now;
-    const int filled = progress_ * kBarWidth / 100;
+    // The cycling position only shows that something happens; the message count shows how far.
+    const bool counted = message_count_ > 0 && progress_ != 0;
+    const int filled = counted ? static_cast<int>(std::min(message_, message_count_) * kBarWidth / message_count_)
+                               : progress_ * kBarWidth / 100;
+    const std::string count = counted ? std::to_string(message_) + "/" + std::to_string(message_count_) + " " : "";
     std::string status = status_;
     // A path is known by its end; the wait for another program by its beginning.
     if (status.size() > kStatusWidth && status.rfind(kStoreBusyText, 0) == 0)
         status = status.substr(0, kStatusWidth - 3) + "...";
     else if (status.size() > kStatusWidth)
         status = "..." + status.substr(status.size() - (kStatusWidth - 3));
-    std::fprintf(stderr, "\r\033[K[%s%s] %s", std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                 std::string(static_cast<std::size_t>(kBarWidth - filled), ' ').c_str(), status.c_str());
+    std::fprintf(stderr, "\r\033[K[%s%s] %s%s", std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                 std::string(static_cast<std::size_t>(kBarWidth - filled), ' ').c_str(), count.c_str(), status.c_str());
     std::fflush(stderr);
     live_line_shown_ = true;
 }

@@ -22,6 +22,8 @@ public:
     void ShowMessage(const std::string& text, const std::string& title, unsigned style) override;
     void RunPstOptionsDialog(JobSettings& settings) override;
     bool StopRequested() override;
+    // The bar fills with the messages of the folder file done so far, "n/N" beside it.
+    void ShowJobProgress(const std::string& folder_path, std::size_t message, std::size_t message_count) override;
 
     void EndLiveLine();
     // Safe in a signal handler: the job stops at the next message.
@@ -34,6 +36,8 @@ private:
     const CliOptions& options_;
     bool interactive_;
     int progress_ = 0;
+    std::size_t message_ = 0;
+    std::size_t message_count_ = 0;  // 0: no folder file under way; the bar then shows progress_
     int last_row_announced_ = -1;
     std::string status_;
     bool live_line_shown_ = false;

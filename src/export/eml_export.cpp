@@ -22,7 +22,10 @@ public:
     std::string FailureSubject(const FolderMessage& message) override { return PathOf(message); }
     std::string Write(PreparedMessage& prepared) override {
         const WriteResult written = WriteMessageFile(PathOf(prepared.message), prepared.message.text);
-        return written ? std::string() : written.error;
+        if (!written) return written.error;
+        // The file's time is only a convenience for sorting; a refusal costs nothing written.
+        platform::SetModificationTime(PathOf(prepared.message), prepared.message.date);
+        return {};
     }
 
 private:

@@ -12,6 +12,7 @@
 #include "conversion/folder_export.h"
 #include "dbx/dbx.h"
 #include "store/mapi/message.h"
+#include "store/mapi/message_state.h"
 #include "store/session.h"
 
 inline const char* const kUnableToOpenDbx = "Unable to open DBX File";
@@ -25,6 +26,7 @@ struct FolderMessage {
     DbxText sender_address;
     std::uint64_t date = 0;
     bool text_complete = false;
+    mapi::MessageState state;  // read, flagged, answered, ... as the folder file kept them
 };
 
 // A message on its way through a sink: what the sink made of it ahead of the write.

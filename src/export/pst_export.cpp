@@ -32,9 +32,11 @@ public:
     // store's map of named properties, which the store guards; so they run ahead as well.
     void Prepare(PreparedMessage& prepared) override {
         const std::string_view text = prepared.message.text ? std::string_view(*prepared.message.text) : std::string_view();
+        mapi::Message model = store::MessageFromRfc822(text, context_.settings.codepage);
+        mapi::ApplyMessageState(model, prepared.message.state);
         auto item = items_->Add(store::kOlMailItem);
         if (!item) throw store::ComError(store::kE_POINTER, "no message item");
-        item->ImportMessage(store::MessageFromRfc822(text, context_.settings.codepage));
+        item->ImportMessage(std::move(model));
         item->PrepareSave();
         prepared.item = std::move(item);
     }

@@ -61,6 +61,7 @@ public:
         const std::string_view text = prepared.message.text ? std::string_view(*prepared.message.text) : std::string_view();
         mapi::Message message = store::MessageFromRfc822(text, context_.settings.codepage);
         message.props.Set(mapi::PR_MESSAGE_CLASS_W, std::string("IPM.Note"));
+        mapi::ApplyMessageState(message, prepared.message.state);
         prepared.output = output_.format == store::kOlMsgUnicode ? store::MsgFileBytes(message)
                                                                  : store::RenderingOf(message, output_.format);
     }
@@ -70,6 +71,8 @@ public:
         store::WriteWholeFile(PathOf(prepared.message), prepared.output);
         prepared.output.clear();
         prepared.output.shrink_to_fit();
+        // The file's time is only a convenience for sorting; a refusal costs nothing written.
+        platform::SetModificationTime(PathOf(prepared.message), prepared.message.date);
         return {};
     }
 

@@ -89,8 +89,8 @@ TEST_F(WindowKeys, FocusReturnsToTheWindowWhenAJobEnds) {
         window.ShowJobSummary(tally);
     };
     // The summary is a real window of its own that takes the focus while it is open.
-    prompter_.on_summary = [](wxWindow*, const JobTally&, const std::string&) {
-        wxDialog summary(nullptr, wxID_ANY, "summary");
+    prompter_.on_summary = [](wxWindow* parent, const JobTally&, const std::string&) {
+        wxDialog summary(parent, wxID_ANY, "summary");
         summary.CallAfter([&summary] {
             wxMilliSleep(300);
             wxTheApp->Yield(true);
@@ -98,8 +98,11 @@ TEST_F(WindowKeys, FocusReturnsToTheWindowWhenAJobEnds) {
         });
         summary.ShowModal();
     };
-    // The user presses Convert with the keyboard: the focused button is disabled while the job runs.
-    ASSERT_EQ(Keys("Return"), 0);
+    // The user presses Convert with the keyboard: the focused button is disabled while the job
+    // runs, which leaves the window without a focus unless it is given back.
+    window_->FindWindow(ids::kConvertMessages)->SetFocus();
+    Pump();
+    ASSERT_EQ(Keys("space"), 0);
     ASSERT_TRUE(PumpUntil([&] { return !prompter_.summaries.empty() && !job_.IsRunning() && Enabled(ids::kConvertMessages); }));
     Pump();
     wxWindow* focus = wxWindow::FindFocus();

@@ -342,3 +342,22 @@ TEST(Cli, ThreadsOptionGivesTheSameFilesAsOneThread) {
         EXPECT_NE(fixtures::ReadFile(dir / ("three" + name)).find("body m" + std::to_string(i)), std::string::npos) << name;
     }
 }
+
+TEST(Cli, OnATerminalTheBarCountsTheMessagesOfTheFolderFile) {
+    if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "script(1) not installed: no terminal to run on";
+    fixtures::TempFolder dir;
+    fixtures::DbxFileBuilder inbox;
+    for (int i = 0; i < 5; ++i) inbox.AddEmail(Email("m" + std::to_string(i), "text"));
+    inbox.WriteTo(dir / "Inbox.dbx");
+    // script gives the program a terminal of its own, where the live line is drawn.
+    const std::string inner = std::string(OMBRIK_CLI) + " --dest " + Quote(dir.path()) + " " + Quote(dir / "Inbox.dbx");
+    const std::string command = "timeout 60 script -qec " + Quote(inner) + " /dev/null 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string out;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    ASSERT_EQ(pclose(pipe), 0) << out;
+    // The first message is drawn at once: "1/5" beside a bar one fifth full.
+    EXPECT_NE(out.find("[######                        ] 1/5 "), std::string::npos) << out;
+}
