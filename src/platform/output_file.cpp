@@ -24,19 +24,22 @@ int OpenRetryingInterrupts(const std::string& path, int flags, bool private_file
 
 int OpenOutputDescriptor(const std::string& path, OutputMode mode, bool read_back, bool private_file) {
     // O_NONBLOCK keeps a FIFO planted at the path from stalling the open; it is refused below.
-    int flags = (read_back ? O_RDWR : O_WRONLY) | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
-    flags |= mode == OutputMode::kTruncate ? O_TRUNC : O_EXCL;
-    int fd = OpenRetryingInterrupts(path, flags, private_file);
-    if (fd < 0 && errno == EEXIST && mode == OutputMode::kReplace) {
-        // The name is removed, not what it points to: a link there goes, its target stays. Tried
-        // only when something is there, so a new file costs no extra call.
+    const int base = (read_back ? O_RDWR : O_WRONLY) | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    // Every mode first tries to create the file: a file this call created is a new regular file,
+    // where O_NONBLOCK changes nothing and nothing needs looking at, so a new file costs one call.
+    int fd = OpenRetryingInterrupts(path, base | O_EXCL, private_file);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST || mode == OutputMode::kCreateNew) return -errno;
+    if (mode == OutputMode::kReplace) {
+        // The name is removed, not what it points to: a link there goes, its target stays.
         if (::unlink(path.c_str()) != 0 && errno != ENOENT && errno != EISDIR && errno != EPERM) return -errno;
-        fd = OpenRetryingInterrupts(path, flags, private_file);
+        fd = OpenRetryingInterrupts(path, base | O_EXCL, private_file);
+        return fd >= 0 ? fd : -errno;
     }
+    // kTruncate over something that is there: a link is refused (O_NOFOLLOW), anything else is
+    // opened as it is and looked at.
+    fd = OpenRetryingInterrupts(path, base | O_TRUNC, private_file);
     if (fd < 0) return -errno;
-    // A file this call created (O_EXCL) is a new regular file, where O_NONBLOCK changes nothing;
-    // one opened as it was may be anything and is looked at.
-    if (mode != OutputMode::kTruncate) return fd;
     struct stat info {};
     const bool writable_kind = ::fstat(fd, &info) == 0 && !S_ISFIFO(info.st_mode) && !S_ISSOCK(info.st_mode);
     if (!writable_kind) {
