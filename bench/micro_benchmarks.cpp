@@ -1,11 +1,13 @@
 // The per-message hot paths, each on its own: naming a file, quoting a body into an MBOX
-// stream, fetching items from a folder file.
+// stream, fetching items from a folder file, and the stages of an MSG or PST message (MIME
+// import, MSG layout, the store's encoding and its write).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "bench/bench_corpus.h"
 #include "dbx/dbx.h"
@@ -14,6 +16,10 @@
 #include "export/mbox_export.h"
 #include "export/output_naming.h"
 #include "platform/paths.h"
+#include "store/mail_item.h"
+#include "store/mapi/prop_tags.h"
+#include "store/msg_file_mail.h"
+#include "store/pst/messaging/store.h"
 #include "tests/fixtures/dbx_builder.h"
 
 namespace {
@@ -96,6 +102,56 @@ void BM_DbxScanFolder(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * file_size);
 }
 BENCHMARK(BM_DbxScanFolder)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The small messages of the benchmark folder, cycled through.
+const std::string& SmallMessage(std::size_t i) {
+    static const std::vector<std::string> texts = [] {
+        std::vector<std::string> out;
+        for (std::size_t k = 0; k < 64; ++k) out.push_back(bench::MessageText(bench::Corpus::Small, k));
+        return out;
+    }();
+    return texts[i % texts.size()];
+}
+
+void BM_MimeImportSmallMessage(benchmark::State& state) {
+    std::size_t i = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(store::MessageFromRfc822(SmallMessage(i++)));
+}
+BENCHMARK(BM_MimeImportSmallMessage);
+
+void BM_MsgLayoutSmallMessage(benchmark::State& state) {
+    const mapi::Message model = store::MessageFromRfc822(SmallMessage(3));
+    for (auto _ : state) benchmark::DoNotOptimize(store::MsgFileBytes(model));
+}
+BENCHMARK(BM_MsgLayoutSmallMessage);
+
+// The store's encoding of a message (what runs ahead on the workers) and the add of an encoded
+// one (what stays on the writer), into a new store in a temporary folder.
+void BM_PstPrepareSmallMessage(benchmark::State& state) {
+    platform::PrivateTempDir dir;
+    auto store = pst::messaging::Store::Create(platform::JoinPath(dir.path(), "bench.pst"), "Bench");
+    const mapi::Message model = store::MessageFromRfc822(SmallMessage(3));
+    for (auto _ : state) benchmark::DoNotOptimize(store->Prepare(model));
+}
+BENCHMARK(BM_PstPrepareSmallMessage);
+
+void BM_PstAddPreparedSmallMessage(benchmark::State& state) {
+    platform::PrivateTempDir dir;
+    auto store = pst::messaging::Store::Create(platform::JoinPath(dir.path(), "bench.pst"), "Bench");
+    const auto folder = store->AddFolder(store->ipm_subtree(), "Bench.dbx");
+    std::size_t i = 0;
+    for (auto _ : state) {
+        // Each message once: a second add of the same one would be found already there.
+        state.PauseTiming();
+        mapi::Message model = store::MessageFromRfc822(SmallMessage(i));
+        model.props.Set(mapi::PR_SUBJECT_W, "Bench " + std::to_string(i++));
+        auto prepared = store->Prepare(model);
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(store->AddPreparedUnlessPresent(folder, model, std::move(prepared)));
+    }
+    store->Close();
+}
+BENCHMARK(BM_PstAddPreparedSmallMessage);
 
 }  // namespace
 

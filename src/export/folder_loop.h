@@ -13,6 +13,7 @@
 #include "dbx/dbx.h"
 #include "store/mapi/message.h"
 #include "store/mapi/message_state.h"
+#include "store/session.h"
 
 inline const char* const kUnableToOpenDbx = "Unable to open DBX File";
 
@@ -35,6 +36,7 @@ struct PreparedMessage {
     std::optional<mapi::Message> model;  // the message model, when the form stores one
     std::string failure;                // why the preparation failed; empty when it did not
     bool already_there = false;         // set by Write: the output held this message already
+    std::shared_ptr<store::RDOMail> item;  // the store item, made ready ahead, when the form saves one
 };
 
 // What one form does with the e-mails of one folder file.

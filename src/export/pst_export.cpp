@@ -9,8 +9,9 @@
 
 namespace {
 
-// Each e-mail becomes a new item of the target folder. The MIME parsing and the compressed RTF
-// are made ahead on worker threads; adding to the store stays on the writer, in slot order.
+// Each e-mail becomes a new item of the target folder. The MIME parsing, the compressed RTF and
+// the message's encoding for the store are made ahead on worker threads; adding to the store
+// stays on the writer, in slot order.
 // The 8-bit text without a charset is read in the job's code page.
 class PstSink : public MessageSink {
 public:
@@ -31,10 +32,17 @@ public:
         return true;
     }
     bool PreparesAhead() const override { return true; }
+    // Making the item and encoding it for the store read nothing the writer changes but the
+    // store's map of named properties, which the store guards; so they run ahead as well.
     void Prepare(PreparedMessage& prepared) override {
         const std::string_view text = prepared.message.text ? std::string_view(*prepared.message.text) : std::string_view();
-        prepared.model = store::MessageFromRfc822(text, context_.settings.codepage);
-        mapi::ApplyMessageState(*prepared.model, prepared.message.state);
+        mapi::Message model = store::MessageFromRfc822(text, context_.settings.codepage);
+        mapi::ApplyMessageState(model, prepared.message.state);
+        auto item = items_->Add(store::kOlMailItem);
+        if (!item) throw store::ComError(store::kE_POINTER, "no message item");
+        item->ImportMessage(std::move(model));
+        item->PrepareSave();
+        prepared.item = std::move(item);
     }
     std::string StatusText(const FolderMessage& message) override {
         const std::string codepage = MessageCodepage(message.subject, message.text, context_.settings.codepage);
@@ -44,10 +52,8 @@ public:
         return dbx_path_ + (recovered_ ? ": recovered message " : ": message ") + std::to_string(message.slot);
     }
     std::string Write(PreparedMessage& prepared) override {
-        auto item = items_->Add(store::kOlMailItem);
+        auto item = std::move(prepared.item);
         if (!item) throw store::ComError(store::kE_POINTER, "no message item");
-        item->ImportMessage(std::move(*prepared.model));
-        prepared.model.reset();
         // A message the folder holds already (an earlier run of the same folder file) is not added
         // a second time; the summary counts it apart.
         if (!item->Save()) prepared.already_there = true;

@@ -10,22 +10,35 @@
 
 namespace platform {
 
-int OpenOutputDescriptor(const std::string& path, OutputMode mode, bool read_back, bool private_file) {
-    // O_NONBLOCK keeps a FIFO planted at the path from stalling the open; it is refused below.
-    int flags = (read_back ? O_RDWR : O_WRONLY) | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
-    switch (mode) {
-        case OutputMode::kTruncate: flags |= O_TRUNC; break;
-        case OutputMode::kReplace:
-            // The name is removed, not what it points to: a link there goes, its target stays.
-            if (::unlink(path.c_str()) != 0 && errno != ENOENT && errno != EISDIR && errno != EPERM) return -errno;
-            flags |= O_EXCL;
-            break;
-        case OutputMode::kCreateNew: flags |= O_EXCL; break;
-    }
+namespace {
+
+int OpenRetryingInterrupts(const std::string& path, int flags, bool private_file) {
     int fd;
     do {
         fd = ::open(path.c_str(), flags, private_file ? 0600 : 0644);
     } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+}  // namespace
+
+int OpenOutputDescriptor(const std::string& path, OutputMode mode, bool read_back, bool private_file) {
+    // O_NONBLOCK keeps a FIFO planted at the path from stalling the open; it is refused below.
+    const int base = (read_back ? O_RDWR : O_WRONLY) | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    // Every mode first tries to create the file: a file this call created is a new regular file,
+    // where O_NONBLOCK changes nothing and nothing needs looking at, so a new file costs one call.
+    int fd = OpenRetryingInterrupts(path, base | O_EXCL, private_file);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST || mode == OutputMode::kCreateNew) return -errno;
+    if (mode == OutputMode::kReplace) {
+        // The name is removed, not what it points to: a link there goes, its target stays.
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT && errno != EISDIR && errno != EPERM) return -errno;
+        fd = OpenRetryingInterrupts(path, base | O_EXCL, private_file);
+        return fd >= 0 ? fd : -errno;
+    }
+    // kTruncate over something that is there: a link is refused (O_NOFOLLOW), anything else is
+    // opened as it is and looked at.
+    fd = OpenRetryingInterrupts(path, base | O_TRUNC, private_file);
     if (fd < 0) return -errno;
     struct stat info {};
     const bool writable_kind = ::fstat(fd, &info) == 0 && !S_ISFIFO(info.st_mode) && !S_ISSOCK(info.st_mode);
@@ -33,7 +46,7 @@ int OpenOutputDescriptor(const std::string& path, OutputMode mode, bool read_bac
         ::close(fd);
         return -EINVAL;  // a pipe planted at the path would hand the message to whoever reads it
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!S_ISREG(info.st_mode)) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 

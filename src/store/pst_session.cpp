@@ -90,16 +90,35 @@ public:
     // not added a second time, whoever imports it.
     bool Save() override {
         if (saved_) throw ComError(kMAPI_E_NO_SUPPORT, "the item was saved already");
-        const auto outcome = Guarded("saving a message into the PST store",
-                                     [&] { return handle_->Get().AddMessageUnlessPresent(folder_, message_); });
+        const auto outcome = Guarded("saving a message into the PST store", [&] {
+            auto& store = handle_->Get();
+            return prepared_ ? store.AddPreparedUnlessPresent(folder_, message_, std::move(prepared_))
+                             : store.AddMessageUnlessPresent(folder_, message_);
+        });
         saved_ = true;
         return !outcome.already_there;
+    }
+    void PrepareSave() override {
+        prepared_ = Guarded("preparing a message for the PST store", [&] { return handle_->Get().Prepare(message_); });
+    }
+    void Import(const std::string& path, int format) override {
+        prepared_.reset();
+        ModelMail::Import(path, format);
+    }
+    void ImportText(std::string_view text, int format) override {
+        prepared_.reset();
+        ModelMail::ImportText(text, format);
+    }
+    void ImportMessage(mapi::Message message) override {
+        prepared_.reset();
+        ModelMail::ImportMessage(std::move(message));
     }
 
 private:
     std::shared_ptr<PstStoreHandle> handle_;
     std::uint32_t folder_;
     bool saved_ = false;
+    pst::messaging::Store::Prepared prepared_;
 };
 
 class PstItems : public RDOItems {

@@ -36,6 +36,10 @@ public:
     virtual void ImportMessage(mapi::Message message) = 0;
     // Stores the item; false when its folder held the same message already and nothing was added.
     virtual bool Save() = 0;
+    // Does ahead what Save needs that reads only the item (a store's encoding of the message),
+    // so that it can run on another thread than Save, also while other items are saved; an
+    // import after it undoes it. Items that have nothing to do ahead do nothing.
+    virtual void PrepareSave() {}
     virtual void SaveAs(const std::string& path, int format) = 0;
 };
 

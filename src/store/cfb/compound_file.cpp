@@ -77,6 +77,9 @@ static_assert(sizeof(DirectoryEntry) == 128);
 static_assert(std::endian::native == std::endian::little, "the on-disk structures are written as they lie in memory");
 
 std::u16string Utf8NameToUtf16(const std::string& name) {
+    // Nearly every name is ASCII ("__substg1.0_..."), widened unit by unit.
+    if (std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::u16string(name.begin(), name.end());
     if (!platform::IsWellFormedUtf8(name)) throw std::invalid_argument("compound file name is not UTF-8");
     return platform::Utf8ToUtf16(name);
 }

@@ -205,6 +205,10 @@ std::string CodepageForUnlabelledText(std::string_view message_text, const std::
 }
 
 std::string DecodeUnlabelled(std::string_view bytes, const std::string& code_page) {
+    // Plain ASCII without escape sequences reads the same in every code page this takes: the
+    // commonest case (most header fields, most whole header blocks) skips the conversion.
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return c != '\x1B' && static_cast<unsigned char>(c) < 0x80; }))
+        return std::string(bytes);
     return platform::LegacyToUtf8(bytes, code_page);
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <stdexcept>
 
 #include "platform/text_encoding.h"
@@ -55,10 +56,12 @@ Bytes Utf16Bytes(const std::string& text, bool with_terminator) {
     return out;
 }
 
+// Upper-case hexadecimal of the low `digits` nibbles of value (every stream name has some).
 std::string Hex(std::uint32_t value, int digits) {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%0*X", digits, value);
-    return buffer;
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string out(static_cast<std::size_t>(digits), '0');
+    for (int i = digits - 1; i >= 0; --i, value >>= 4) out[static_cast<std::size_t>(i)] = kDigits[value & 0xF];
+    return out;
 }
 
 std::string ValueStreamName(mapi::PropTag tag) { return "__substg1.0_" + Hex(tag, 8); }
@@ -270,12 +273,24 @@ private:
     Bytes stream_;
 };
 
-void WriteBag(const mapi::PropertyBag& bag, PropertyStreamWriter& writer, NameMap& names,
-              const std::vector<mapi::PropTag>& skip = {}) {
-    for (const auto& [tag, value] : bag.all()) {
-        bool skipped = false;
-        for (mapi::PropTag s : skip) skipped = skipped || s == tag;
-        if (skipped) continue;
+// Values the writer sets over an object's own, in tag order; the bag itself is never copied,
+// since it holds the bodies.
+using Overrides = std::map<mapi::PropTag, mapi::PropValue>;
+
+void WriteBag(const mapi::PropertyBag& bag, PropertyStreamWriter& writer, NameMap& names, const Overrides& overrides = {},
+              std::optional<mapi::PropTag> removed = std::nullopt) {
+    // The union of both in tag order, the override winning: what a copy of the bag with the
+    // overrides set would list.
+    auto own = bag.all().begin();
+    const auto own_end = bag.all().end();
+    auto over = overrides.begin();
+    while (own != own_end || over != overrides.end()) {
+        const bool take_override = own == own_end || (over != overrides.end() && over->first <= own->first);
+        const mapi::PropTag tag = take_override ? over->first : own->first;
+        const mapi::PropValue& value = take_override ? over->second : own->second;
+        if (own != own_end && own->first == tag) ++own;
+        if (take_override) ++over;
+        if (removed && *removed == tag) continue;
         if (mapi::TagId(tag) >= kNamedIdBase) throw std::invalid_argument("named property ids are assigned by the writer");
         writer.Add(tag, value);
     }
@@ -290,10 +305,11 @@ void WriteMessageObject(const mapi::Message& message, cfb::Storage& storage, Obj
 void WriteRecipient(const mapi::Recipient& recipient, std::uint32_t index, cfb::Storage& parent, NameMap& names) {
     cfb::Storage& storage = parent.AddStorage("__recip_version1.0_#" + Hex(index, 8));
     PropertyStreamWriter writer(storage, ObjectKind::Recipient);
-    mapi::PropertyBag bag = recipient.props;
-    if (!bag.Has(mapi::PR_ROWID)) bag.Set(mapi::PR_ROWID, static_cast<std::int32_t>(index));
-    if (!bag.Has(mapi::PR_OBJECT_TYPE)) bag.Set(mapi::PR_OBJECT_TYPE, mapi::MAPI_MAILUSER);
-    WriteBag(bag, writer, names);
+    const mapi::PropertyBag& bag = recipient.props;
+    Overrides overrides;
+    if (!bag.Has(mapi::PR_ROWID)) overrides[mapi::PR_ROWID] = static_cast<std::int32_t>(index);
+    if (!bag.Has(mapi::PR_OBJECT_TYPE)) overrides[mapi::PR_OBJECT_TYPE] = mapi::MAPI_MAILUSER;
+    WriteBag(bag, writer, names, overrides);
     writer.Finish();
 }
 
@@ -301,14 +317,16 @@ void WriteAttachment(const mapi::Attachment& attachment, std::uint32_t index, cf
                      int depth) {
     cfb::Storage& storage = parent.AddStorage("__attach_version1.0_#" + Hex(index, 8));
     PropertyStreamWriter writer(storage, ObjectKind::Attachment);
-    mapi::PropertyBag bag = attachment.props;
-    bag.Set(mapi::PR_ATTACH_NUM, static_cast<std::int32_t>(index));
-    if (!bag.Has(mapi::PR_OBJECT_TYPE)) bag.Set(mapi::PR_OBJECT_TYPE, mapi::MAPI_ATTACH);
+    const mapi::PropertyBag& bag = attachment.props;
+    Overrides overrides;
+    overrides[mapi::PR_ATTACH_NUM] = static_cast<std::int32_t>(index);
+    if (!bag.Has(mapi::PR_OBJECT_TYPE)) overrides[mapi::PR_OBJECT_TYPE] = mapi::MAPI_ATTACH;
+    std::optional<mapi::PropTag> removed;
     if (attachment.embedded) {
-        bag.Set(mapi::PR_ATTACH_METHOD, mapi::ATTACH_EMBEDDED_MSG);
-        bag.Remove(mapi::PR_ATTACH_DATA_BIN);
+        overrides[mapi::PR_ATTACH_METHOD] = mapi::ATTACH_EMBEDDED_MSG;
+        removed = mapi::PR_ATTACH_DATA_BIN;
     }
-    WriteBag(bag, writer, names);
+    WriteBag(bag, writer, names, overrides, removed);
     if (attachment.embedded) {
         if (depth >= kMaxEmbeddingDepth) throw std::invalid_argument("embedded messages nested too deeply");
         writer.AddObject(mapi::PR_ATTACH_DATA_OBJ);
@@ -320,14 +338,15 @@ void WriteAttachment(const mapi::Attachment& attachment, std::uint32_t index, cf
 
 void WriteMessageObject(const mapi::Message& message, cfb::Storage& storage, ObjectKind kind, NameMap& names, int depth) {
     PropertyStreamWriter writer(storage, kind);
-    mapi::PropertyBag bag = message.props;
-    if (!bag.Has(mapi::PR_MESSAGE_CLASS_W)) bag.Set(mapi::PR_MESSAGE_CLASS_W, std::string("IPM.Note"));
+    const mapi::PropertyBag& bag = message.props;
+    Overrides overrides;
+    if (!bag.Has(mapi::PR_MESSAGE_CLASS_W)) overrides[mapi::PR_MESSAGE_CLASS_W] = std::string("IPM.Note");
     std::int32_t mask = bag.GetInt32(mapi::PR_STORE_SUPPORT_MASK).value_or(0);
-    bag.Set(mapi::PR_STORE_SUPPORT_MASK, mask | mapi::STORE_UNICODE_OK);
+    overrides[mapi::PR_STORE_SUPPORT_MASK] = mask | mapi::STORE_UNICODE_OK;
     std::int32_t flags = bag.GetInt32(mapi::PR_MESSAGE_FLAGS).value_or(mapi::MSGFLAG_READ);
     flags = message.attachments.empty() ? (flags & ~mapi::MSGFLAG_HASATTACH) : (flags | mapi::MSGFLAG_HASATTACH);
-    bag.Set(mapi::PR_MESSAGE_FLAGS, flags);
-    WriteBag(bag, writer, names);
+    overrides[mapi::PR_MESSAGE_FLAGS] = flags;
+    WriteBag(bag, writer, names, overrides);
 
     // Header: reserved (8), next recipient id, next attachment id, recipient count, attachment count.
     Bytes& header = writer.header();

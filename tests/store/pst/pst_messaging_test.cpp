@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <thread>
+#include <atomic>
 
 #include "pst_test_util.h"
 #include "store/pst/messaging/message_identity.h"
@@ -311,4 +313,89 @@ TEST(PstStore, MessagesOfAnOutlookStoreAreKnown) {
     const mapi::Message copy = store->ReadMessage(store->Messages(*folder).front());
     EXPECT_TRUE(store->AddMessageUnlessPresent(*folder, copy).already_there);
     EXPECT_EQ(store->Messages(*folder).size(), before);
+}
+
+// Messages encoded ahead on other threads, while the adding thread meets named properties the
+// store has never seen, come out as if each had been added alone in its turn: the same named
+// properties under the same names, and the duplicates still recognised.
+TEST(PstStore, MessagesPreparedAheadOnOtherThreadsAreStoredAsIfAddedInTurn) {
+    auto named = [](const std::string& name, mapi::PropType type = mapi::PropType::Unicode) {
+        mapi::NamedProperty np;
+        np.type = type;
+        np.property_set = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10};
+        np.name = name;
+        return np;
+    };
+    // Message i uses a named property of its own every fifth message (new to the store when it
+    // comes) and a shared one otherwise, on itself and on an attachment; every seventh embeds one.
+    constexpr int kCount = 60;
+    auto make = [&](int i) {
+        mapi::Message m = WithMessageId(MakeMessage("Prepared " + std::to_string(i), "Body " + std::to_string(i) + "\r\n", i),
+                                        "<" + std::to_string(i) + "@prepared.example>");
+        const std::string name = i % 5 == 0 ? "Own" + std::to_string(i) : "Shared";
+        m.props.SetNamed(named(name), std::string("value " + std::to_string(i)));
+        mapi::Attachment att;
+        att.props.Set(0x3704001F, std::string("a" + std::to_string(i) + ".txt"));
+        att.props.SetNamed(named("Att" + name, mapi::PropType::Int32), std::int32_t{i});
+        if (i % 7 == 0)
+            att.embedded = std::make_unique<mapi::Message>(MakeMessage("Inner " + std::to_string(i), "x\r\n", i));
+        else
+            att.props.Set(0x37010102, Pattern(40 + i, static_cast<std::uint8_t>(i)));
+        m.attachments.push_back(std::move(att));
+        return m;
+    };
+    std::vector<mapi::Message> messages;
+    for (int i = 0; i < kCount; ++i) messages.push_back(make(i));
+
+    auto path = ScratchDir("prepared") / "prepared.pst";
+    {
+        auto store = messaging::Store::Create(path.string(), "Prepared");
+        const auto inbox = store->AddFolder(store->ipm_subtree(), "Inbox.dbx");
+        // The shared names become known with the first message; the others are encoded by two
+        // threads while this one adds messages of names never seen before to another folder.
+        EXPECT_FALSE(store->AddMessageUnlessPresent(inbox, messages[0]).already_there);
+        EXPECT_FALSE(store->AddMessageUnlessPresent(inbox, messages[1]).already_there);
+        const auto other = store->AddFolder(store->ipm_subtree(), "Other.dbx");
+        std::vector<messaging::Store::Prepared> prepared(kCount);
+        std::atomic<int> next{2};
+        auto encode = [&] {
+            for (int i; (i = next++) < kCount;) prepared[static_cast<std::size_t>(i)] = store->Prepare(messages[static_cast<std::size_t>(i)]);
+        };
+        std::thread a(encode), b(encode);
+        for (int k = 0; k < 20; ++k) {
+            mapi::Message intruder = MakeMessage("Intruder " + std::to_string(k), "y\r\n", 100 + k);
+            intruder.props.SetNamed(named("Intruder" + std::to_string(k)), std::string("z"));
+            store->AddMessage(other, intruder);
+        }
+        a.join();
+        b.join();
+        for (int i = 2; i < kCount; ++i) {
+            const auto outcome =
+                store->AddPreparedUnlessPresent(inbox, messages[static_cast<std::size_t>(i)], std::move(prepared[static_cast<std::size_t>(i)]));
+            EXPECT_FALSE(outcome.already_there) << i;
+        }
+        // Prepared again after they were added: known, nothing added.
+        for (int i : {0, 7, 33})
+            EXPECT_TRUE(store->AddPreparedUnlessPresent(inbox, messages[static_cast<std::size_t>(i)],
+                                                        store->Prepare(messages[static_cast<std::size_t>(i)]))
+                            .already_there);
+        EXPECT_THROW(store->AddPreparedUnlessPresent(inbox, messages[0], nullptr), PstError);
+        store->Close();
+    }
+    EXPECT_EQ(StoreProblems(path), "");
+    auto store = messaging::Store::Open(path.string(), false);
+    auto inbox = store->FindFolderByPath("Inbox.dbx");
+    ASSERT_TRUE(inbox);
+    const auto ids = store->Messages(*inbox);
+    ASSERT_EQ(ids.size(), static_cast<std::size_t>(kCount));
+    for (int i = 0; i < kCount; ++i) {
+        SCOPED_TRACE(i);
+        const mapi::Message got = store->ReadMessage(ids[static_cast<std::size_t>(i)]);
+        ExpectSameMessage(messages[static_cast<std::size_t>(i)], got);
+        ASSERT_EQ(got.attachments.size(), 1u);
+        const std::string name = i % 5 == 0 ? "Own" + std::to_string(i) : "Shared";
+        const auto* att_value = got.attachments[0].props.FindNamed(named("Att" + name, mapi::PropType::Int32));
+        ASSERT_NE(att_value, nullptr);
+        EXPECT_TRUE(*att_value == mapi::PropValue(std::int32_t{i}));
+    }
 }

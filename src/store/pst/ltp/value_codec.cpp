@@ -5,21 +5,6 @@ namespace {
 
 using mapi::PropType;
 
-void PushUnit(Bytes& out, char32_t unit) {
-    out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(unit >> 8));
-}
-
-void AppendUtf16(Bytes& out, char32_t c) {
-    if (c >= 0x10000) {
-        c -= 0x10000;
-        PushUnit(out, 0xD800 + (c >> 10));
-        PushUnit(out, 0xDC00 + (c & 0x3FF));
-    } else {
-        PushUnit(out, c);
-    }
-}
-
 void AppendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out += static_cast<char>(c);
@@ -67,18 +52,26 @@ std::vector<Bytes> DecodeMulti(std::span<const std::uint8_t> b) {
 }  // namespace
 
 Bytes Utf8ToUtf16(const std::string& s) {
-    Bytes out;
-    out.reserve(s.size() * 2);
+    // Every input byte yields at most two output bytes (a four-byte sequence yields four), so
+    // the buffer is sized once and filled through a pointer: this runs for every string
+    // property of every message.
+    Bytes out(s.size() * 2);
+    std::uint8_t* p = out.data();
+    auto put = [&p](char32_t unit) {
+        *p++ = static_cast<std::uint8_t>(unit & 0xFF);
+        *p++ = static_cast<std::uint8_t>(unit >> 8);
+    };
     for (std::size_t i = 0; i < s.size();) {
         auto c = static_cast<unsigned char>(s[i]);
-        char32_t cp = 0xFFFD;
-        std::size_t len = 1;
         if (c < 0x80) {
-            out.push_back(c);  // the common case: one byte, one code unit
-            out.push_back(0);
+            *p++ = c;  // the common case: one byte, one code unit
+            *p++ = 0;
             ++i;
             continue;
-        } else if ((c >> 5) == 6 && i + 1 < s.size()) {
+        }
+        char32_t cp = 0xFFFD;
+        std::size_t len = 1;
+        if ((c >> 5) == 6 && i + 1 < s.size()) {
             cp = ((c & 0x1F) << 6) | (s[i + 1] & 0x3F);
             len = 2;
         } else if ((c >> 4) == 14 && i + 2 < s.size()) {
@@ -88,9 +81,16 @@ Bytes Utf8ToUtf16(const std::string& s) {
             cp = ((c & 0x07) << 18) | ((s[i + 1] & 0x3F) << 12) | ((s[i + 2] & 0x3F) << 6) | (s[i + 3] & 0x3F);
             len = 4;
         }
-        AppendUtf16(out, cp);
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            put(0xD800 + (cp >> 10));
+            put(0xDC00 + (cp & 0x3FF));
+        } else {
+            put(cp);
+        }
         i += len;
     }
+    out.resize(static_cast<std::size_t>(p - out.data()));
     return out;
 }
 

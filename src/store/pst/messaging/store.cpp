@@ -563,9 +563,19 @@ std::uint16_t GuidIndex(const mapi::Guid& g, std::vector<mapi::Guid>& guids, boo
 }
 }  // namespace
 
+std::optional<std::uint32_t> Store::KnownNamedId(const mapi::NamedProperty& name) const {
+    mapi::NamedProperty key = name;
+    key.type = mapi::PropType::Unicode;
+    std::lock_guard<std::mutex> lock(names_mutex_);
+    auto it = name_ids_.find(key);
+    if (it == name_ids_.end()) return std::nullopt;
+    return it->second;
+}
+
 std::uint32_t Store::NamedId(const mapi::NamedProperty& name) {
     mapi::NamedProperty key = name;
     key.type = mapi::PropType::Unicode;  // the map names a property whatever its type
+    std::lock_guard<std::mutex> lock(names_mutex_);
     auto it = name_ids_.find(key);
     if (it != name_ids_.end()) return it->second;
     if (names_.size() >= 0x7FFF) throw PstError("too many named properties");
@@ -584,6 +594,7 @@ void Store::LoadNameMap() {
     const Bytes& guid_stream = props[tag::kNameidStreamGuid];
     const Bytes& entries = props[tag::kNameidStreamEntry];
     const Bytes& strings = props[tag::kNameidStreamString];
+    std::lock_guard<std::mutex> lock(names_mutex_);
     names_.clear();
     name_ids_.clear();
     for (std::size_t off = 0; off + 8 <= entries.size(); off += 8) {
@@ -660,7 +671,7 @@ void Store::WriteNameMap() {
 // ---- messages ----
 
 Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* row_values, int depth,
-                                        const Bytes* search_key) {
+                                        const Bytes* search_key, const NamedIdSource& named_id) const {
     if (depth > kMaxEmbeddingDepth) throw PstError("embedded messages nested too deep");
     BuiltMessage out;
     std::uint32_t value_counter = 0x400;
@@ -674,7 +685,7 @@ Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* r
         props[stored] = std::move(b);
     }
     for (const auto& [name, v] : message.props.named()) {
-        const std::uint32_t id = NamedId(name);
+        const std::uint32_t id = named_id(name);
         mapi::PropTag stored = 0;
         Bytes b = ltp::EncodeValue((id << 16) | static_cast<std::uint16_t>(name.type), v, &stored);
         props[stored] = std::move(b);
@@ -749,7 +760,7 @@ Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* r
             a[stored] = std::move(b);
         }
         for (const auto& [name, v] : att.props.named()) {
-            const std::uint32_t id = NamedId(name);
+            const std::uint32_t id = named_id(name);
             mapi::PropTag stored = 0;
             Bytes b = ltp::EncodeValue((id << 16) | static_cast<std::uint16_t>(name.type), v, &stored);
             a[stored] = std::move(b);
@@ -758,7 +769,7 @@ Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* r
         std::uint32_t sub_counter = 0x400;
         std::vector<SubnodeBuild> children;
         if (att.embedded) {
-            BuiltMessage inner = BuildMessage(*att.embedded, nullptr, depth + 1);
+            BuiltMessage inner = BuildMessage(*att.embedded, nullptr, depth + 1, nullptr, named_id);
             const std::uint32_t inner_nid = ndb::MakeNid(ndb::kNidTypeNormalMessage, 0x400 + static_cast<std::uint32_t>(i));
             Bytes object;
             AppendLe(object, inner_nid, 4);
@@ -878,9 +889,15 @@ Bytes SearchKeyFor(const mapi::Message& message) {
 std::optional<MessageIdentity> IdentityOfNew(const mapi::Message& message, const Bytes& search_key) {
     PropMap props;
     for (const auto& [t, v] : message.props.all()) {
+        // Only the few identity values are encoded, never the bodies: 8-bit strings are
+        // stored as Unicode, so that is the tag they are known by.
+        const mapi::PropTag as_stored = mapi::TagType(t) == mapi::PropType::String8
+                                            ? ((t & 0xFFFF0000u) | static_cast<std::uint16_t>(mapi::PropType::Unicode))
+                                            : t;
+        if (!IsIdentityTag(as_stored)) continue;
         mapi::PropTag stored = 0;
         Bytes b = ltp::EncodeValue(t, v, &stored);
-        if (IsIdentityTag(stored)) props[stored] = std::move(b);
+        props[stored] = std::move(b);
     }
     props[tag::kSearchKey] = search_key;
     return IdentityOfStored(props);
@@ -919,26 +936,77 @@ void Store::LoadIdentities(Folder& f) {
     f.identities = std::move(set);
 }
 
+// What adding a message computes from the message alone: made by Prepare on any thread, used
+// by the thread that adds it.
+struct Store::PreparedMessage {
+    Bytes search_key;
+    std::optional<MessageIdentity> identity;
+    // The message's nodes, when every named property it uses had its id already and it embeds
+    // no message (whose own search key depends on the store's state); else built when added.
+    std::optional<BuiltMessage> built;
+    PropMap row;
+};
+
+void Store::PreparedDeleter::operator()(PreparedMessage* prepared) const { delete prepared; }
+
+Store::Prepared Store::Prepare(const mapi::Message& message) const {
+    Prepared prepared(new PreparedMessage);
+    prepared->search_key = SearchKeyFor(message);
+    prepared->identity = IdentityOfNew(message, prepared->search_key);
+    std::map<mapi::NamedProperty, std::uint32_t> known;
+    auto all_known = [&](const mapi::PropertyBag& bag) {
+        for (const auto& [name, value] : bag.named()) {
+            const auto id = KnownNamedId(name);
+            if (!id) return false;
+            known[name] = *id;
+        }
+        return true;
+    };
+    bool buildable = all_known(message.props);
+    for (const auto& attachment : message.attachments)
+        buildable = buildable && !attachment.embedded && all_known(attachment.props);
+    if (buildable) {
+        // Ids known now stay the same: the map only ever grows, and only the adding thread
+        // grows it. BuildMessage reads nothing else of the store for a message without embedded ones.
+        prepared->built = BuildMessage(
+            message, &prepared->row, 0, &prepared->search_key,
+            [&known](const mapi::NamedProperty& name) { return known.at(name); });
+    }
+    return prepared;
+}
+
 Store::AddOutcome Store::AddMessageUnlessPresent(std::uint32_t folder_nid, const mapi::Message& message) {
+    return AddPreparedUnlessPresent(folder_nid, message, Prepare(message));
+}
+
+Store::AddOutcome Store::AddPreparedUnlessPresent(std::uint32_t folder_nid, const mapi::Message& message,
+                                                  Prepared prepared) {
     if (!db_->writable()) throw PstError("store opened read-only");
+    if (!prepared) throw PstError("no prepared message");
     auto& folder = LoadFolder(folder_nid);
     LoadIdentities(folder);
-    const Bytes search_key = SearchKeyFor(message);
-    if (auto identity = IdentityOfNew(message, search_key); identity && folder.identities->count(*identity))
-        return {0, true};
-    return {StoreMessage(folder, message, search_key), false};
+    if (prepared->identity && folder.identities->count(*prepared->identity)) return {0, true};
+    return {StoreMessage(folder, message, *prepared), false};
 }
 
 std::uint32_t Store::AddMessage(std::uint32_t folder_nid, const mapi::Message& message) {
     if (!db_->writable()) throw PstError("store opened read-only");
-    return StoreMessage(LoadFolder(folder_nid), message, SearchKeyFor(message));
+    auto& folder = LoadFolder(folder_nid);
+    PreparedMessage prepared;
+    prepared.search_key = SearchKeyFor(message);
+    if (folder.identities) prepared.identity = IdentityOfNew(message, prepared.search_key);
+    return StoreMessage(folder, message, prepared);
 }
 
-std::uint32_t Store::StoreMessage(Folder& folder, const mapi::Message& message, const Bytes& search_key) {
+std::uint32_t Store::StoreMessage(Folder& folder, const mapi::Message& message, PreparedMessage& prepared) {
     const std::uint32_t folder_nid = folder.nid;
     LoadContents(folder);
-    PropMap row;
-    BuiltMessage built = BuildMessage(message, &row, 0, &search_key);
+    if (!prepared.built)
+        prepared.built = BuildMessage(message, &prepared.row, 0, &prepared.search_key,
+                                      [this](const mapi::NamedProperty& name) { return NamedId(name); });
+    BuiltMessage& built = *prepared.built;
+    PropMap& row = prepared.row;
+    const auto& identity = prepared.identity;
     const std::uint32_t message_nid = db_->NewNid(ndb::kNidTypeNormalMessage);
     ndb::NodeInfo info;
     info.nid = message_nid;
@@ -962,8 +1030,7 @@ std::uint32_t Store::StoreMessage(Folder& folder, const mapi::Message& message, 
             if (r.row_id == folder.nid) r.values = FolderHierarchyRow(folder);
         parent.hierarchy_dirty = true;
     }
-    if (folder.identities)
-        if (auto identity = IdentityOfNew(message, search_key)) folder.identities->insert(*identity);
+    if (folder.identities && identity) folder.identities->insert(*identity);
     return message_nid;
 }
 

@@ -6,14 +6,17 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "store/mapi/message.h"
 #include "store/pst/ltp/context.h"
+#include "store/pst/messaging/message_identity.h"
 #include "store/pst/ndb/database.h"
 
 namespace pst::messaging {
@@ -62,6 +65,17 @@ public:
     // The same, unless the folder holds the same message already. The folder's messages are
     // looked at once, at the first call for that folder; later calls look only in memory.
     AddOutcome AddMessageUnlessPresent(std::uint32_t folder, const mapi::Message& message);
+    // The same in two steps: Prepare does the work that reads only the message (its key,
+    // identity and most often its whole property and table contexts) and may run on any thread,
+    // also while another adds messages; AddPreparedUnlessPresent then writes it, as
+    // AddMessageUnlessPresent would have.
+    struct PreparedMessage;
+    struct PreparedDeleter {
+        void operator()(PreparedMessage* prepared) const;
+    };
+    using Prepared = std::unique_ptr<PreparedMessage, PreparedDeleter>;
+    Prepared Prepare(const mapi::Message& message) const;
+    AddOutcome AddPreparedUnlessPresent(std::uint32_t folder, const mapi::Message& message, Prepared prepared);
     std::vector<std::uint32_t> Messages(std::uint32_t folder);
     mapi::Message ReadMessage(std::uint32_t message);
 
@@ -85,12 +99,14 @@ private:
     void LoadContents(Folder& f);
     void WriteFolder(Folder& f);
     ltp::PropMap FolderHierarchyRow(const Folder& f) const;
+    using NamedIdSource = std::function<std::uint32_t(const mapi::NamedProperty&)>;
     BuiltMessage BuildMessage(const mapi::Message& message, ltp::PropMap* row_values, int depth,
-                              const ltp::Bytes* search_key = nullptr);
+                              const ltp::Bytes* search_key, const NamedIdSource& named_id) const;
     void LoadIdentities(Folder& f);
-    std::uint32_t StoreMessage(Folder& folder, const mapi::Message& message, const ltp::Bytes& search_key);
+    std::uint32_t StoreMessage(Folder& folder, const mapi::Message& message, PreparedMessage& prepared);
     std::uint64_t WriteSubnodes(const std::vector<struct SubnodeBuild>& subnodes);
     std::uint32_t NamedId(const mapi::NamedProperty& name);
+    std::optional<std::uint32_t> KnownNamedId(const mapi::NamedProperty& name) const;
     void LoadNameMap();
     void WriteNameMap();
     mapi::Message ReadMessageNode(const ltp::NodeReader& node, int depth);
@@ -103,6 +119,8 @@ private:
     std::array<std::uint8_t, 16> uid_{};
     std::uint32_t ipm_subtree_ = 0;
     std::map<std::uint32_t, std::unique_ptr<Folder>> folders_;
+    // The name map; guarded by names_mutex_ where it changes and where Prepare reads it.
+    mutable std::mutex names_mutex_;
     std::vector<mapi::NamedProperty> names_;  // index i is property id 0x8000 + i
     std::map<mapi::NamedProperty, std::uint32_t> name_ids_;
     bool names_dirty_ = false;
