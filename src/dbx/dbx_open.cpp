@@ -175,7 +175,9 @@ std::unique_ptr<DbxReader> OpenReader(std::FILE* stream, DbxCountCheck check) {
     try {
         if (exact) tree_order.reserve(limit);
         IndexWalk walk(*reader, limit, tree_order);
-        const WalkResult result = walk.WalkNode(root, 0);
+        // A folder that never held a message has no tree: its root offset is 0, where the file
+        // header lies, which must not be read as a node.
+        const WalkResult result = root == 0 ? WalkResult::Ok : walk.WalkNode(root, 0);
         reader->index_damaged = walk.damaged();
         if (exact && result != WalkResult::Ok) {
             dbx_errno = result == WalkResult::Overflow ? 5 : 3;

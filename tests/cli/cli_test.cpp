@@ -395,7 +395,9 @@ TEST(Cli, AStoreFolderAddedAsAFolderConvertsItsMailAndPassesOverTheRest) {
     EXPECT_EQ(mbox.status, 0) << mbox.out;
     EXPECT_NE(mbox.out.find("folders: 8, messages written: 12, failures: 0"), std::string::npos) << mbox.out;
     for (const char* name : {"Folders.dbx: the folder list", "Offline.dbx: the list of actions", "Pop3uidl.dbx: the record"})
-        EXPECT_NE(mbox.out.find("note: " + dir / "store/" + name), std::string::npos) << name << "\n" << mbox.out;
+        EXPECT_NE(mbox.out.find("\n" + dir / "store/" + name), std::string::npos) << name << "\n" << mbox.out;
+    // Told once, in the summary's notes, not a second time after it.
+    EXPECT_EQ(Occurrences(mbox.out, "Offline.dbx: the list of actions"), 1u) << mbox.out;
     EXPECT_EQ(mbox.out.find("Unable to open"), std::string::npos) << mbox.out;
     EXPECT_EQ(NamesIn(dir / "out/ExportDBX"),
               (std::set<std::string>{"INBOX.DBX.mbox", "hal.mbox", "hal-commit.mbox", "Neuer Ordner.mbox",

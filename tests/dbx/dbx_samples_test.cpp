@@ -120,3 +120,16 @@ TEST_F(DbxSamples, OfflineIsNeitherKind) {
 }
 
 }  // namespace
+
+// A folder that never held a message has no index at all (root offset 0): opened with the tree
+// as the truth it is whole, not damaged, and a recover run has nothing to say of it.
+TEST_F(DbxSamples, AnEmptyFolderHasNoIndexAndIsNotDamaged) {
+    const std::string bytes = fixtures::ReadFile(Path("Outbox.dbx"));
+    ASSERT_EQ(fixtures::GetLe32(bytes, fixtures::kDbxRootNodeAt), 0u);
+    for (const DbxCountCheck check : {DbxCountCheck::Exact, DbxCountCheck::TreeIsTruth}) {
+        dbx_test::MemoryDbx empty(bytes, check);
+        ASSERT_NE(empty.reader(), nullptr);
+        EXPECT_EQ(empty.reader()->item_count, 0);
+        EXPECT_FALSE(empty.reader()->index_damaged);
+    }
+}
