@@ -426,6 +426,7 @@ TEST_F(UnopenableFolderWindow, ACutShortFolderFileIsNamedWithItsReason) {
     EXPECT_EQ(seen.box.heading, "Unable to open DBX File");
     const std::string reason = ReasonAfterPath(seen.box.details, path);
     ExpectPlainWords(reason);
+    EXPECT_EQ(reason, "is cut short or damaged");
     EXPECT_EQ(seen.completion_list, (std::vector<std::string>{path + ": " + reason}));
 }
 
