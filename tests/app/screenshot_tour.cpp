@@ -227,25 +227,30 @@ private:
         MakeOldDisk(disk);
         window.OnClearList();
         prompter_.folder = disk;
-        // Polled from the event loop until the dialog is up (after the search, which runs on a
-        // worker while its own dialog shows), for half a minute at most.
-        const wxLongLong give_up = wxGetLocalTimeMillis() + 30000;
-        std::function<void(int)> shoot = [this, &shoot, give_up](int tries) {
-            for (wxWindow* top : wxTopLevelWindows) {
-                if (auto* dialog = dynamic_cast<CStoreChoiceDlg*>(top); dialog != nullptr && dialog->IsModal()) {
-                    Shoot(*dialog, Picture("find-stores"));
-                    // Peter's store stays behind: the list then shows Anna's folders alone.
-                    static_cast<wxListCtrl*>(dialog->FindWindow(ids::kStoreChoiceList))->CheckItem(1, false);
-                    dialog->EndModal(wxID_OK);
-                    return;
+        // Looked for by a timer until the dialog is up (after the search, which runs on a worker
+        // while its own dialog shows), for half a minute at most. A chain of queued calls would
+        // keep the event loop from reaching the timer that ends the search dialog.
+        class ChoiceWatch : public wxTimer {
+        public:
+            explicit ChoiceWatch(TourApp& tour) : tour_(tour) { Start(20); }
+            void Notify() override {
+                if (wxGetLocalTimeMillis() > give_up_) Stop();
+                for (wxWindow* top : wxTopLevelWindows) {
+                    if (auto* dialog = dynamic_cast<CStoreChoiceDlg*>(top); dialog != nullptr && dialog->IsModal()) {
+                        Stop();
+                        Shoot(*dialog, tour_.Picture("find-stores"));
+                        // Peter's store stays behind: the list then shows Anna's folders alone.
+                        static_cast<wxListCtrl*>(dialog->FindWindow(ids::kStoreChoiceList))->CheckItem(1, false);
+                        dialog->EndModal(wxID_OK);
+                        return;
+                    }
                 }
             }
-            if (wxGetLocalTimeMillis() < give_up) wxTheApp->CallAfter([&shoot, tries] {
-                wxMilliSleep(1);
-                shoot(tries + 1);
-            });
-        };
-        wxTheApp->CallAfter([&shoot] { shoot(0); });
+
+        private:
+            TourApp& tour_;
+            const wxLongLong give_up_ = wxGetLocalTimeMillis() + 30000;
+        } watch(*this);
         window.OnFindStores();
         Shoot(window, Picture("main-window-store"));
     }
