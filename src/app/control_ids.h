@@ -42,6 +42,9 @@ constexpr int kMenuFindStores = 32780;
 constexpr int kCodePageChoice = 1040;
 // The list of the stores found on a disk.
 constexpr int kStoreChoiceList = 1041;
+// The dialog shown while a disk is searched for stores: its moving bar and its text.
+constexpr int kStoreSearchGauge = 1042;
+constexpr int kStoreSearchText = 1043;
 constexpr int WxMenuId(int command) { return command & 0x7FFF; }
 // The about command of the window menu.
 constexpr int kAboutCommand = 0x0010;

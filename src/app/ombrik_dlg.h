@@ -11,6 +11,7 @@
 #include <wx/timer.h>
 
 #include "app/conversion_bridge.h"
+#include "app/store_search_dlg.h"
 #include "job/source_list.h"
 
 class JobControl;
@@ -92,6 +93,8 @@ public:
     const std::string& start_directory() const { return start_directory_; }
     // Where "Software Help" finds the shipped help pages when no Ombrik.chm is present.
     void SetHelpDirectory(const std::string& directory) { help_directory_ = directory; }
+    // How Find Stores walks a disk (the finder unless replaced, as tests do to hold a walk).
+    void SetStoreWalker(StoreWalker walker) { store_walker_ = std::move(walker); }
     bool IsJobRunning() const;
     bool IsLeaving() const { return leaving_; }
     ConversionBridge& conversion_window() { return bridge_; }
@@ -155,6 +158,7 @@ private:
     std::function<void()> end_process_;
     std::string start_directory_;
     std::string help_directory_;
+    StoreWalker store_walker_ = FindOutlookExpressStores;
     bool leaving_ = false;
     bool job_active_ = false;
     wxTimer job_timer_;

@@ -144,8 +144,12 @@ void COmbrikDlg::OnFindStores() {
     remembered::Keep(remembered::kFindStoresFolder, *root);
     StoreSearch search;
     {
-        wxBusyCursor busy;
-        search = FindOutlookExpressStores(*root, settings_.codepage);
+        // The walk runs off the UI thread; the window waits in the dialog, which Cancel ends.
+        CStoreSearchDlg searching(this, *root, settings_.codepage, store_walker_);
+        const int ended = searching.ShowModal();
+        RestoreFocus();
+        if (ended != wxID_OK) return;
+        search = searching.result();
     }
     if (search.stores.empty()) {
         const std::string remarks = StoreSearchRemarks(search);

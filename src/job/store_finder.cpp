@@ -24,6 +24,11 @@ public:
         : search_(search), codepage_(codepage), limits_(limits) {}
 
     void Walk(const fs::path& directory, int depth) {
+        if (search_.stopped) return;
+        if (limits_.keep_going && !limits_.keep_going()) {
+            search_.stopped = true;
+            return;
+        }
         if (depth > limits_.max_depth || visited_count_ >= limits_.max_folders) {
             search_.truncated = true;
             return;
@@ -58,7 +63,10 @@ public:
         if (ec) search_.problems.push_back("cannot read all of " + directory.string() + ": " + ec.message());
         if (holds_list) AddStore(directory);
         std::sort(subfolders.begin(), subfolders.end());
-        for (const auto& sub : subfolders) Walk(sub, depth + 1);
+        for (const auto& sub : subfolders) {
+            if (search_.stopped) break;
+            Walk(sub, depth + 1);
+        }
     }
 
 private:

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,11 +20,15 @@ struct StoreSearch {
     std::vector<FoundStore> stores;     // in path order
     std::vector<std::string> problems;  // folders that could not be read, and why
     bool truncated = false;             // the walk stopped at its bound of folders or depth
+    bool stopped = false;               // keep_going said no: what was found so far is partial
 };
 
 struct StoreSearchLimits {
     int max_depth = 24;                  // Windows keeps stores 9 levels below the disk's top
     std::size_t max_folders = 2000000;   // folders visited in all
+    // Asked before each folder is entered, on the walking thread; false ends the walk there
+    // (a window's Cancel). Empty: the walk goes on to its bounds.
+    std::function<bool()> keep_going;
 };
 
 // The user and identity a store path names, from the Windows layouts

@@ -356,5 +356,79 @@ TEST_F(RealJobWindow, RecoverMenuItemWritesDeletedMessagesAndIsRemembered) {
     EXPECT_FALSE(CurrentJobSettings().recover);
 }
 
+// A folder file that cannot be opened: the user reads which file and why in plain words, in
+// the message box and again in the completion dialog's list, never the reader's own jargon.
+class UnopenableFolderWindow : public RealJobWindow {
+protected:
+    struct Seen {
+        MessageParts box;
+        std::vector<std::string> completion_list;
+    };
+    Seen Convert(const std::string& dbx_path) {
+        AddAndBrowse({dbx_path});
+        Seen seen;
+        prompter_.on_summary = [&](wxWindow* owner, const JobTally& tally, const std::string& destination) {
+            // The dialog the user would see, built from the same tally.
+            auto* dialog = new CCompletionDlg(owner, tally, destination, prompter_);
+            dialog->Show();
+            Pump();
+            auto* list = static_cast<wxListCtrl*>(dialog->FindWindow(ids::kCompletionList));
+            EXPECT_NE(list, nullptr) << "no failure list";
+            for (long row = 0; list != nullptr && row < list->GetItemCount(); ++row)
+                seen.completion_list.push_back(Utf8(list->GetItemText(row)));
+            dialog->Destroy();
+        };
+        window_->OnConvertMessages();
+        EXPECT_TRUE(PumpUntil([&] { return !prompter_.summaries.empty() && !jobs_.IsRunning(); }));
+        EXPECT_EQ(prompter_.messages.size(), 1u) << testing::PrintToString(prompter_.MessageTexts());
+        if (!prompter_.messages.empty()) seen.box = SplitMessage(prompter_.messages[0].text);
+        Pump();
+        return seen;
+    }
+    // The details line: the full path, then the reason; the reason is returned.
+    static std::string ReasonAfterPath(const std::string& details, const std::string& path) {
+        EXPECT_EQ(details.find('\n'), std::string::npos) << details;
+        EXPECT_EQ(details.rfind(path + ": ", 0), 0u) << details;
+        return details.size() > path.size() + 2 ? details.substr(path.size() + 2) : std::string();
+    }
+    static void ExpectPlainWords(const std::string& reason) {
+        EXPECT_FALSE(reason.empty());
+        for (const char* jargon : {"operation failed", "Open or close", "DBX File", "errno", "code "})
+            EXPECT_EQ(reason.find(jargon), std::string::npos) << reason;
+    }
+};
+
+TEST_F(UnopenableFolderWindow, ATextFileNamedLikeAFolderFileIsNamedWithItsReason) {
+    const std::string path = folder_ / "Broken.dbx";
+    fixtures::WriteFile(path, "These are notes, not mail.\nSecond line of notes.\n");
+    const Seen seen = Convert(path);
+    EXPECT_EQ(seen.box.heading, "Unable to open DBX File");
+    const std::string reason = ReasonAfterPath(seen.box.details, path);
+    ExpectPlainWords(reason);
+    EXPECT_NE(reason.find("not an Outlook Express folder file"), std::string::npos) << reason;
+    EXPECT_EQ(seen.completion_list, (std::vector<std::string>{path + ": " + reason}));
+    EXPECT_FALSE(fs::exists(folder_ / "out/ExportDBX/Broken"));
+}
+
+TEST_F(UnopenableFolderWindow, ACutShortFolderFileIsNamedWithItsReason) {
+    fixtures::DbxFileBuilder builder;
+    for (std::size_t i = 0; i < 3; ++i) {
+        fixtures::DbxEmailSpec email;
+        email.subject = "Message " + std::to_string(i);
+        email.text = MessageText(i, 3000);
+        builder.AddEmail(email);
+    }
+    const std::string path = folder_ / "Inbox.dbx";
+    builder.WriteTo(path);
+    // Cut where a copy from a failing disk might stop: past the file header, short of the rest.
+    fs::resize_file(path, 0x24bc + 100);
+    const Seen seen = Convert(path);
+    EXPECT_EQ(seen.box.heading, "Unable to open DBX File");
+    const std::string reason = ReasonAfterPath(seen.box.details, path);
+    ExpectPlainWords(reason);
+    EXPECT_EQ(reason, "is cut short or damaged");
+    EXPECT_EQ(seen.completion_list, (std::vector<std::string>{path + ": " + reason}));
+}
+
 }  // namespace
 }  // namespace guitest

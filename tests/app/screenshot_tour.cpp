@@ -13,7 +13,9 @@
 #include <wx/image.h>
 #include <wx/listctrl.h>
 #include <wx/radiobut.h>
+#include <wx/menu.h>
 #include <wx/timer.h>
+#include <wx/uiaction.h>
 #include <wx/utils.h>
 
 #include "app/about_dlg.h"
@@ -34,6 +36,7 @@ namespace {
 namespace fs = std::filesystem;
 
 void Shoot(wxWindow& window, const std::string& path);
+void Settle(int milliseconds);
 
 // Real dialogs, except that the folder and file choosers answer from a script; the summary is
 // photographed and closed.
@@ -63,10 +66,10 @@ void Settle(int milliseconds) {
     }
 }
 
-// A picture of one top-level window with its frame, cut from the whole screen.
-void Shoot(wxWindow& window, const std::string& path) {
+// A part of the screen, with whatever lies over it there (an open menu).
+void ShootRect(wxRect rect, const std::string& path) {
     Settle(600);
-    const wxRect rect = window.GetRect().Inflate(1);
+    rect.Inflate(1);
     const std::string screen = path + ".screen.png";
     const std::string command = "import -window root '" + screen + "' && convert '" + screen + "' -crop " +
                                 std::to_string(rect.width) + "x" + std::to_string(rect.height) + "+" +
@@ -74,6 +77,9 @@ void Shoot(wxWindow& window, const std::string& path) {
                                 " +repage '" + path + "' && rm -f '" + screen + "'";
     if (std::system(command.c_str()) != 0) std::fprintf(stderr, "could not take %s\n", path.c_str());
 }
+
+// A picture of one top-level window with its frame, cut from the whole screen.
+void Shoot(wxWindow& window, const std::string& path) { ShootRect(window.GetRect(), path); }
 
 std::string MessageText(std::size_t i) {
     std::string text = "From: \"Ann Example\" <ann@example.org>\r\nTo: bob@example.org\r\nSubject: Weekly report " +
@@ -131,6 +137,7 @@ private:
         window->Move(40, 40);
         window->Show();
         Shoot(*window, Picture("main-window"));
+        ShootFileMenu(*window);
 
         prompter_.folder = work_ + "/Outlook Express";
         window->OnAddFolder();
@@ -165,6 +172,22 @@ private:
 
         window->SetEndProcessHandler([window] { window->Destroy(); });
         window->Destroy();
+    }
+
+    // The File menu opened as a user opens it, with a click on its title, photographed with
+    // the window behind it, then closed with Esc.
+    void ShootFileMenu(COmbrikDlg& window) {
+        wxMenuBar* bar = window.GetMenuBar();
+        if (bar == nullptr) return;
+        const wxPoint title = bar->GetScreenPosition() + wxPoint(bar->GetCharWidth() * 2, bar->GetSize().y / 2);
+        wxUIActionSimulator input;
+        input.MouseMove(title);
+        Settle(200);
+        input.MouseClick();
+        Settle(800);
+        ShootRect(window.GetRect(), Picture("file-menu"));
+        input.Char(WXK_ESCAPE);
+        Settle(300);
     }
 
     // Two users' stores on an old disk, with nested and renamed folders as real ones have.
@@ -204,19 +227,30 @@ private:
         MakeOldDisk(disk);
         window.OnClearList();
         prompter_.folder = disk;
-        std::function<void(int)> shoot = [this, &shoot](int tries) {
-            for (wxWindow* top : wxTopLevelWindows) {
-                if (auto* dialog = dynamic_cast<CStoreChoiceDlg*>(top); dialog != nullptr && dialog->IsModal()) {
-                    Shoot(*dialog, Picture("find-stores"));
-                    // Peter's store stays behind: the list then shows Anna's folders alone.
-                    static_cast<wxListCtrl*>(dialog->FindWindow(ids::kStoreChoiceList))->CheckItem(1, false);
-                    dialog->EndModal(wxID_OK);
-                    return;
+        // Looked for by a timer until the dialog is up (after the search, which runs on a worker
+        // while its own dialog shows), for half a minute at most. A chain of queued calls would
+        // keep the event loop from reaching the timer that ends the search dialog.
+        class ChoiceWatch : public wxTimer {
+        public:
+            explicit ChoiceWatch(TourApp& tour) : tour_(tour) { Start(20); }
+            void Notify() override {
+                if (wxGetLocalTimeMillis() > give_up_) Stop();
+                for (wxWindow* top : wxTopLevelWindows) {
+                    if (auto* dialog = dynamic_cast<CStoreChoiceDlg*>(top); dialog != nullptr && dialog->IsModal()) {
+                        Stop();
+                        Shoot(*dialog, tour_.Picture("find-stores"));
+                        // Peter's store stays behind: the list then shows Anna's folders alone.
+                        static_cast<wxListCtrl*>(dialog->FindWindow(ids::kStoreChoiceList))->CheckItem(1, false);
+                        dialog->EndModal(wxID_OK);
+                        return;
+                    }
                 }
             }
-            if (tries < 500) wxTheApp->CallAfter([&shoot, tries] { shoot(tries + 1); });
-        };
-        wxTheApp->CallAfter([&shoot] { shoot(0); });
+
+        private:
+            TourApp& tour_;
+            const wxLongLong give_up_ = wxGetLocalTimeMillis() + 30000;
+        } watch(*this);
         window.OnFindStores();
         Shoot(window, Picture("main-window-store"));
     }

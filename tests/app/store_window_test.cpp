@@ -2,11 +2,17 @@
 // rows each adds, the notes the user is shown, the stores offered with their check boxes, and
 // the rows' places in their store reaching the job.
 #include <filesystem>
+#include <memory>
 
+#include <wx/button.h>
+#include <wx/display.h>
 #include <wx/fileconf.h>
+#include <wx/gauge.h>
 #include <wx/menu.h>
+#include <wx/timer.h>
 
 #include "app/store_choice_dlg.h"
+#include "app/store_search_dlg.h"
 #include "fixtures/store_builder.h"
 #include "fixtures/temp_folder.h"
 #include "gui_test_support.h"
@@ -19,6 +25,38 @@ namespace fs = std::filesystem;
 std::string StoreDir(const std::string& disk, const std::string& user, const std::string& identity) {
     return disk + "/Documents and Settings/" + user + "/Local Settings/Application Data/Identities/" + identity +
            "/Microsoft/Outlook Express";
+}
+
+// Watches for a modal dialog of type D and hands it to act on the UI thread; a timer looks every
+// few milliseconds (a chain of queued calls would keep the event loop from ever reaching the
+// timers the dialogs run on), for at most 30 seconds and no longer than the watch lives.
+class ModalWatch : public wxTimer {
+public:
+    ModalWatch(std::function<bool()> try_act) : try_act_(std::move(try_act)) { Start(5); }
+    ModalWatch(const ModalWatch&) = delete;
+    ModalWatch& operator=(const ModalWatch&) = delete;
+    ~ModalWatch() override { Stop(); }
+    void Notify() override {
+        if (try_act_() || std::chrono::steady_clock::now() >= deadline_) Stop();
+    }
+
+private:
+    std::function<bool()> try_act_;
+    std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+};
+
+template <typename D>
+std::unique_ptr<ModalWatch> WhenModal(bool& seen, std::function<void(D&)> act) {
+    return std::make_unique<ModalWatch>([&seen, act = std::move(act)] {
+        for (wxWindow* top : wxTopLevelWindows) {
+            if (auto* d = dynamic_cast<D*>(top); d != nullptr && d->IsModal()) {
+                seen = true;
+                act(*d);
+                return true;
+            }
+        }
+        return false;
+    });
 }
 
 class StoreWindow : public MainWindowTest {
@@ -53,19 +91,10 @@ protected:
     // which reads it and ends it. False when no dialog showed.
     bool FindStores(const std::string& root, const std::function<void(CStoreChoiceDlg&, wxListCtrl&)>& act) {
         bool seen = false;
-        std::function<void(int)> answer = [&](int tries) {
-            CStoreChoiceDlg* dialog = nullptr;
-            for (wxWindow* top : wxTopLevelWindows)
-                if (auto* d = dynamic_cast<CStoreChoiceDlg*>(top); d != nullptr && d->IsModal()) dialog = d;
-            if (dialog == nullptr) {
-                if (tries < 500) wxTheApp->CallAfter([&answer, tries] { answer(tries + 1); });
-                return;
-            }
-            seen = true;
-            act(*dialog, *static_cast<wxListCtrl*>(dialog->FindWindow(ids::kStoreChoiceList)));
-        };
+        const auto watch = WhenModal<CStoreChoiceDlg>(seen, [&act](CStoreChoiceDlg& dialog) {
+            act(dialog, *static_cast<wxListCtrl*>(dialog.FindWindow(ids::kStoreChoiceList)));
+        });
         prompter_.folder_answers.push_back(root);
-        wxTheApp->CallAfter([&answer] { answer(0); });
         Menu(ids::kMenuFindStores);
         Pump();
         return seen;
@@ -170,6 +199,86 @@ TEST_F(StoreWindow, FindStoresOffersEachStoreWithItsOwnerAndAddsTheCheckedOnes) 
     Pump();
     ASSERT_FALSE(prompter_.messages.empty());
     EXPECT_EQ(prompter_.messages.back().text, "No Outlook Express store was found below\n" + (dir_ / "empty"));
+}
+
+// The walk of a disk runs off the UI thread while a dialog with a moving bar and Cancel is up:
+// the window keeps handling events during the walk, and the stores are offered after it.
+TEST_F(StoreWindow, FindStoresWalksOnAWorkerWhileTheSearchDialogIsUp) {
+    const std::string disk = dir_ / "disk";
+    const std::string alice = MakeStore(StoreDir(disk, "alice", "{1A2B3C4D-0000-1111-2222-333344445555}"));
+    std::atomic<bool> dialog_seen{false};
+    std::atomic<bool> walked_on_ui{true};
+    window_->SetStoreWalker([&](const std::string& root, const std::string& codepage, const StoreSearchLimits& limits) {
+        walked_on_ui = wxIsMainThread();
+        // Held until the UI thread has seen the dialog: a walk on the UI thread would hang here.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!dialog_seen && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return FindOutlookExpressStores(root, codepage, limits);
+    });
+    bool search_shown = false;
+    const auto watch = WhenModal<CStoreSearchDlg>(search_shown, [&](CStoreSearchDlg& dialog) {
+        EXPECT_EQ(Utf8(dialog.GetTitle()), kStoreSearchCaption);
+        EXPECT_NE(dynamic_cast<wxGauge*>(dialog.FindWindow(ids::kStoreSearchGauge)), nullptr);
+        wxWindow* cancel = dialog.FindWindow(wxID_CANCEL);
+        ASSERT_NE(cancel, nullptr);
+        EXPECT_TRUE(cancel->IsEnabled());
+        EXPECT_TRUE(wxDisplay(0u).GetClientArea().Contains(dialog.GetScreenRect()));
+        dialog_seen = true;
+    });
+    std::vector<std::string> offered;
+    ASSERT_TRUE(FindStores(disk, [&](CStoreChoiceDlg& dialog, wxListCtrl& list) {
+        for (long row = 0; row < list.GetItemCount(); ++row) offered.push_back(Utf8(list.GetItemText(row, 4)));
+        dialog.EndModal(wxID_OK);
+    })) << "the store dialog never showed";
+    EXPECT_TRUE(search_shown) << "no search dialog while the disk was walked";
+    EXPECT_FALSE(walked_on_ui);
+    EXPECT_EQ(offered, std::vector<std::string>{alice});
+    EXPECT_EQ(List().GetItemCount(), static_cast<int>(fixtures::kExampleStoreFolders));
+}
+
+// Cancel while the walk runs: the walk is told to stop, nothing is offered, nothing is added and
+// nothing is said; the window is ready for the next command.
+TEST_F(StoreWindow, CancellingTheSearchAddsNothing) {
+    const std::string disk = dir_ / "disk";
+    MakeStore(StoreDir(disk, "alice", "{1A2B3C4D-0000-1111-2222-333344445555}"));
+    std::atomic<bool> stop_seen{false};
+    std::atomic<std::size_t> stores_found{99};
+    window_->SetStoreWalker([&](const std::string& root, const std::string& codepage, const StoreSearchLimits& limits) {
+        // Stands for a big disk: the walk goes on until told to stop, then the finder runs
+        // with the same stop.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (limits.keep_going() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        stop_seen = !limits.keep_going();
+        StoreSearch search = FindOutlookExpressStores(root, codepage, limits);
+        stores_found = search.stores.size();
+        return search;
+    });
+    bool search_shown = false;
+    bool disabled_after_click = false;
+    const auto watch = WhenModal<CStoreSearchDlg>(search_shown, [&](CStoreSearchDlg& dialog) {
+        wxCommandEvent click(wxEVT_BUTTON, wxID_CANCEL);
+        click.SetEventObject(dialog.FindWindow(wxID_CANCEL));
+        dialog.GetEventHandler()->ProcessEvent(click);
+        disabled_after_click = !dialog.FindWindow(wxID_CANCEL)->IsEnabled();
+    });
+    const bool offered = FindStores(disk, [](CStoreChoiceDlg& dialog, wxListCtrl&) {
+        ADD_FAILURE() << "stores offered after Cancel";
+        dialog.EndModal(wxID_OK);
+    });
+    EXPECT_FALSE(offered);
+    EXPECT_TRUE(search_shown);
+    EXPECT_TRUE(disabled_after_click) << "Cancel can be pressed again while the walk stops";
+    EXPECT_TRUE(stop_seen) << "the walk was never told to stop";
+    EXPECT_EQ(stores_found, 0u);
+    EXPECT_EQ(List().GetItemCount(), 0);
+    EXPECT_TRUE(prompter_.messages.empty()) << testing::PrintToString(prompter_.MessageTexts());
+    EXPECT_TRUE(window_->GetMenuBar()->IsEnabled(ids::WxMenuId(ids::kMenuFindStores)));
+
+    // The next search, left alone, finds the store.
+    window_->SetStoreWalker(FindOutlookExpressStores);
+    EXPECT_TRUE(FindStores(disk, [](CStoreChoiceDlg& dialog, wxListCtrl&) { dialog.EndModal(wxID_CANCEL); }));
 }
 
 }  // namespace

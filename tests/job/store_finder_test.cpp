@@ -121,6 +121,40 @@ TEST(StoreFinder, TheWalkIsBounded) {
     EXPECT_NE(none.problems[0].find("missing"), std::string::npos);
 }
 
+// A stop asked for mid-walk ends it at the next folder: stores in folders not yet entered are
+// not found, none is found twice, and the search says it was stopped.
+TEST(StoreFinder, AStopEndsTheWalkAtTheNextFolder) {
+    fixtures::TempFolder disk;
+    const std::string first = MakeStore(disk / "a/store", 1);
+    MakeStore(disk / "b/store", 1);
+    MakeStore(disk / "c/store", 1);
+    int asked = 0;
+    bool stop = false;
+    StoreSearchLimits limits;
+    limits.keep_going = [&] {
+        ++asked;
+        // Stop once the first store has been entered: folders are disk, a, a/store, then b.
+        if (asked == 4) stop = true;
+        return !stop;
+    };
+    const StoreSearch search = FindOutlookExpressStores(disk.path(), "", limits);
+    EXPECT_TRUE(search.stopped);
+    EXPECT_FALSE(search.truncated);
+    ASSERT_EQ(search.stores.size(), 1u);
+    EXPECT_EQ(search.stores[0].path, first);
+    EXPECT_EQ(asked, 4) << "the walk went on asking after it was told to stop";
+
+    limits.keep_going = [] { return false; };
+    const StoreSearch none = FindOutlookExpressStores(disk.path(), "", limits);
+    EXPECT_TRUE(none.stopped);
+    EXPECT_TRUE(none.stores.empty());
+
+    limits.keep_going = [] { return true; };
+    const StoreSearch all = FindOutlookExpressStores(disk.path(), "", limits);
+    EXPECT_FALSE(all.stopped);
+    EXPECT_EQ(all.stores.size(), 3u);
+}
+
 TEST(StoreFinder, OwnerNamesFromTheWindowsLayouts) {
     std::string user, identity;
     NameStoreOwner("/mnt/win/DOCUMENTS AND SETTINGS/Eve/Local Settings/Application Data/Identities/"
