@@ -47,8 +47,7 @@ private:
     // Made once per message: the status line and a failure both name the same file.
     const std::string& PathOf(const FolderMessage& message) {
         if (path_slot_ != message.slot || path_.empty()) {
-            const std::string codepage = MessageCodepage(message.subject, message.text, context_.settings.codepage);
-            path_ = platform::JoinPath(directory_, MakeMessageFileName(message.subject, message.slot, codepage));
+            path_ = MakeMessageOutputPath(directory_, message.subject, message.text, message.slot, context_.settings.codepage);
             path_slot_ = message.slot;
         }
         return path_;

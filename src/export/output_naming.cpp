@@ -183,6 +183,13 @@ std::string MakeStoreOutputPath(const std::string& message_output_path, const st
     return message_output_path + suffix;
 }
 
+std::string MakeMessageOutputPath(const std::string& directory, const DbxText& subject, const DbxText& message_text,
+                                  std::int32_t slot, const std::string& job_codepage, const std::string& suffix) {
+    const std::string codepage = MessageCodepage(subject, message_text, job_codepage);
+    const std::string path = platform::JoinPath(directory, MakeMessageFileName(subject, slot, codepage));
+    return suffix == ".eml" ? path : MakeStoreOutputPath(path, suffix);
+}
+
 std::string MakeMboxFilePath(const std::string& destination_path, const std::string& folder_name) {
     return platform::JoinPath(destination_path, folder_name + ".mbox");
 }

@@ -30,6 +30,11 @@ inline std::string MessageCodepage(const DbxEmail& email, const std::string& job
 // A message output path with its final ".eml" replaced by suffix (".msg", ".rtf", ".html").
 std::string MakeStoreOutputPath(const std::string& message_output_path, const std::string& suffix);
 
+// The output file of one message in directory: its file name (the subject decoded with the
+// message's own legacy charset or the job's code page) with ".eml" replaced by suffix.
+std::string MakeMessageOutputPath(const std::string& directory, const DbxText& subject, const DbxText& message_text,
+                                  std::int32_t slot, const std::string& job_codepage, const std::string& suffix = ".eml");
+
 // destination + separator + folder name + ".mbox".
 std::string MakeMboxFilePath(const std::string& destination_path, const std::string& folder_name);
 

@@ -94,9 +94,8 @@ public:
 private:
     const std::string& PathOf(const FolderMessage& message) {
         if (path_slot_ != message.slot || path_.empty()) {
-            const std::string codepage = MessageCodepage(message.subject, message.text, context_.settings.codepage);
-            const std::string name = MakeMessageFileName(message.subject, message.slot, codepage);
-            path_ = MakeStoreOutputPath(platform::JoinPath(directory_, name), output_.suffix);
+            path_ = MakeMessageOutputPath(directory_, message.subject, message.text, message.slot,
+                                          context_.settings.codepage, output_.suffix);
             path_slot_ = message.slot;
         }
         return path_;

@@ -7,6 +7,7 @@
 
 #include "export/export_test_support.h"
 #include "export/store_export.h"
+#include "fixtures/strict_checkers.h"
 #include "fixtures/temp_folder.h"
 #include "job/pst_job.h"
 #include "platform/text_encoding.h"
@@ -71,14 +72,7 @@ const char* const kNameOnlyMail =
     "From: \"New Outlook Express User\"\r\nTo: \"New Outlook Express User\", Only Name <>\r\n"
     "Subject: names only\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\nbody\r\n";
 
-std::string PstCheckStrict(const std::string& path) {
-    const std::string checker = std::string(OMBRIK_TOOLS_DIR) + "/pstcheck.py";
-    if (!fs::exists(checker)) return {};
-    fixtures::TempFolder dir;
-    const std::string out = dir / "check.txt";
-    const std::string command = "python3 " + QuotedShell(checker) + " --strict " + QuotedShell(path) + " > " + out + " 2>&1";
-    return std::system(command.c_str()) == 0 ? std::string() : "pstcheck: " + ReadFile(out);
-}
+std::string PstCheckStrict(const std::string& path) { return fixtures::PstCheckStrictFailure(path); }
 
 struct FormCase {
     const char* option;

@@ -15,6 +15,7 @@
 #include "conversion/job_settings.h"
 #include "conversion/job_tally.h"
 #include "export/export_test_support.h"
+#include "fixtures/strict_checkers.h"
 #include "export/mbox_export.h"
 #include "job/conversion_job.h"
 #include "store/msg/msg_test_support.h"
@@ -526,15 +527,8 @@ std::optional<std::vector<std::string>> SubjectsIn(const std::string& pst_path, 
 
 using Subjects = std::optional<std::vector<std::string>>;
 
-// The strict outside checker's verdict on a store; empty when it passes or is not there.
-std::string PstCheckFailure(const std::string& path) {
-    const std::string checker = std::string(OMBRIK_TOOLS_DIR) + "/pstcheck.py";
-    if (!fs::exists(checker)) return {};
-    fixtures::TempFolder dir;
-    const std::string out = dir / "check.txt";
-    const std::string command = "python3 '" + checker + "' --strict '" + path + "' > '" + out + "' 2>&1";
-    return std::system(command.c_str()) == 0 ? std::string() : ReadFile(out);
-}
+using fixtures::PstCheckStrictFailure;
+std::string PstCheckFailure(const std::string& path) { return PstCheckStrictFailure(path); }
 
 }  // namespace
 

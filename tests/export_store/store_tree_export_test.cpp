@@ -2,6 +2,8 @@
 // store's folder pane showed it, and a folder file added alone still goes to the top.
 #include <gtest/gtest.h>
 
+#include "fixtures/strict_checkers.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -185,13 +187,7 @@ TEST(StoreTreeMbox, ConvertingAgainRewritesEachFolderOnceAndKeepsParentsWhole) {
 
 // --- PST ---
 
-std::string PstCheckStrict(const std::string& path) {
-    const std::string checker = std::string(OMBRIK_TOOLS_DIR) + "/pstcheck.py";
-    if (!fs::exists(checker)) return "no pstcheck.py at " + checker;
-    const std::string out = path + ".check.txt";
-    const std::string command = "python3 " + Quoted(checker) + " --strict " + Quoted(path) + " > " + Quoted(out) + " 2>&1";
-    return std::system(command.c_str()) == 0 ? std::string() : "pstcheck: " + fixtures::ReadFile(out);
-}
+std::string PstCheckStrict(const std::string& path) { return fixtures::PstCheckStrictFailure(path, true); }
 
 // The folders pffexport writes below the top of the personal folders, with the number of
 // messages in each.
