@@ -100,5 +100,6 @@ DbxText AddressOfFromHeader(const DbxText& from);
 std::string DbxErrorText();
 std::string DbxErrorWords(int code);
 
-// The number of worker threads a setting asks for (0: the machine's cores).
+// The number of threads that prepare messages a setting asks for (0: the machine's cores); the
+// writer is one of them.
 unsigned WorkerThreadCount(unsigned threads_setting);

@@ -184,29 +184,26 @@ int CompareEntryNames(const std::u16string& a, const std::u16string& b) {
     return 0;
 }
 
-void Storage::CheckNewName(const std::u16string& name) const {
+void Storage::ClaimName(const std::u16string& name) {
     if (name.empty() || name.size() > 31) throw std::invalid_argument("compound file name must have 1 to 31 units");
     for (char16_t c : name) {
         if (c == u'/' || c == u'\\' || c == u':' || c == u'!') throw std::invalid_argument("bad compound file name");
     }
-    for (const auto& s : storages_) {
-        if (CompareEntryNames(s->name(), name) == 0) throw std::invalid_argument("duplicate compound file name");
-    }
-    for (const auto& s : streams_) {
-        if (CompareEntryNames(s.name, name) == 0) throw std::invalid_argument("duplicate compound file name");
-    }
+    std::u16string upper = name;
+    for (char16_t& c : upper) c = UpperUnit(c);
+    if (!names_in_use_.insert(std::move(upper)).second) throw std::invalid_argument("duplicate compound file name");
 }
 
 Storage& Storage::AddStorage(const std::string& name) {
     std::u16string wide = Utf8NameToUtf16(name);
-    CheckNewName(wide);
+    ClaimName(wide);
     storages_.push_back(std::make_unique<Storage>(std::move(wide)));
     return *storages_.back();
 }
 
 void Storage::AddStream(const std::string& name, std::vector<std::uint8_t> data) {
     std::u16string wide = Utf8NameToUtf16(name);
-    CheckNewName(wide);
+    ClaimName(wide);
     streams_.push_back(Stream{std::move(wide), std::move(data)});
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace cfb {
@@ -34,9 +35,13 @@ public:
     const std::vector<Stream>& streams() const { return streams_; }
 
 private:
-    void CheckNewName(const std::u16string& name) const;
+    // Checks name and takes it into names_in_use_.
+    void ClaimName(const std::u16string& name);
 
     std::u16string name_;
+    // The children's names upper-cased: a message's storage holds dozens of streams, and
+    // comparing each new name with every earlier one cost more than laying out the file.
+    std::unordered_set<std::u16string> names_in_use_;
     std::vector<std::unique_ptr<Storage>> storages_;
     std::vector<Stream> streams_;
 };

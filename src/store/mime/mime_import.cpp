@@ -377,11 +377,42 @@ std::string GuessExtension(const std::string& mime_type) {
 
 bool ImportBytes(std::string_view bytes, const std::string& job_codepage, int embedded_depth, mapi::Message& out);
 
+// A line that may stand in a header block: a field name (printable, no blank, before the colon)
+// or the continuation of the field above.
+bool IsHeaderLine(std::string_view line) {
+    if (line.front() == ' ' || line.front() == '\t') return true;
+    std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return false;
+    while (colon > 0 && (line[colon - 1] == ' ' || line[colon - 1] == '\t')) --colon;  // "Subject :"
+    if (colon == 0) return false;
+    return std::all_of(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(colon),
+                       [](char c) { return c > ' ' && c < 0x7F; });
+}
+
+// The message's header block as it came, up to the blank line (or the first line that is no
+// header) where its body starts. Outlook keeps this whole block as the transport headers, the
+// MIME headers included; GMime's own list of the message's headers leaves those to the body part.
+std::string_view HeaderBlock(std::string_view bytes) {
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        const std::size_t newline = bytes.find('\n', pos);
+        const std::size_t next = newline == std::string_view::npos ? bytes.size() : newline + 1;
+        std::string_view line = bytes.substr(pos, next - pos);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+        if (line.empty() || !IsHeaderLine(line)) break;
+        pos = next;
+    }
+    return bytes.substr(0, pos);
+}
+
 class Importer {
 public:
     // job_codepage: the code page the user chose for old messages (empty: this system's).
-    Importer(int embedded_depth, std::string job_codepage, std::string code_page, GMimeParserOptions* options)
-        : embedded_depth_(embedded_depth),
+    // header_block: the message's own header block as it came (empty: none known).
+    Importer(int embedded_depth, std::string job_codepage, std::string code_page, GMimeParserOptions* options,
+             std::string_view header_block = {})
+        : header_block_(header_block),
+          embedded_depth_(embedded_depth),
           job_codepage_(std::move(job_codepage)),
           code_page_(std::move(code_page)),
           options_(options) {}
@@ -481,7 +512,9 @@ private:
         SetReceiptFlags(bag, object);
         SetConversationKeys(bag, object, sent);
 
-        if (GMimeHeaderList* headers = g_mime_object_get_header_list(object)) {
+        if (!header_block_.empty()) {
+            SetString(bag, mapi::PR_TRANSPORT_MESSAGE_HEADERS_W, DecodeUnlabelled(header_block_, code_page_));
+        } else if (GMimeHeaderList* headers = g_mime_object_get_header_list(object)) {
             gchar* text = g_mime_header_list_to_string(headers, nullptr);
             if (text != nullptr) {
                 SetString(bag, mapi::PR_TRANSPORT_MESSAGE_HEADERS_W, DecodeUnlabelled(text, code_page_));
@@ -708,6 +741,7 @@ private:
         return delsp != nullptr && Lower(Trim(delsp)) == "yes";
     }
 
+    std::string_view header_block_;
     int embedded_depth_;
     std::string job_codepage_;
     std::string code_page_;  // for this message's unlabelled 8-bit text
@@ -728,7 +762,7 @@ bool ImportBytes(std::string_view bytes, const std::string& job_codepage, int em
     Ref<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
     Ref<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options.get()));
     if (!message) return false;
-    Importer importer(embedded_depth, job_codepage, code_page, options.get());
+    Importer importer(embedded_depth, job_codepage, code_page, options.get(), HeaderBlock(bytes));
     importer.ImportMessage(message.get(), out);
     return true;
 }
