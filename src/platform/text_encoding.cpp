@@ -6,6 +6,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -250,11 +251,21 @@ bool IsKnownCodepage(const std::string& codepage) {
     return ConverterCache::Instance().With(codepage, [](iconv_t) {});
 }
 
+std::size_t AsciiPrefixLength(std::string_view text) {
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {  // eight bytes at a time
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        if ((word & 0x8080808080808080ull) != 0) break;
+    }
+    while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) ++i;
+    return i;
+}
+
 std::u16string LegacyToUtf16(std::string_view bytes, const std::string& codepage) {
     if (HasIso2022JpRuns(bytes) && IsWellFormedUtf8(bytes)) return Utf8ToUtf16(DecodeIso2022JpRuns(bytes));
     if (LooksLikeMultibyteUtf8(bytes)) return Utf8ToUtf16(bytes);
-    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-        return std::u16string(bytes.begin(), bytes.end());
+    if (AsciiPrefixLength(bytes) == bytes.size()) return std::u16string(bytes.begin(), bytes.end());
     const std::string chosen = codepage.empty() ? DefaultLegacyCodepage() : codepage;
     std::u16string out;
     const bool converted = ConverterCache::Instance().With(chosen, [&](iconv_t cd) { out = ConvertWithFallback(cd, bytes); });

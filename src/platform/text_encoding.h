@@ -10,6 +10,9 @@ namespace platform {
 std::u16string Utf8ToUtf16(std::string_view utf8);  // invalid sequences become U+FFFD
 std::string Utf16ToUtf8(std::u16string_view utf16);  // lone surrogates become U+FFFD
 bool IsWellFormedUtf8(std::string_view bytes);
+// The length of the run of ASCII bytes text starts with: most mail text is ASCII throughout,
+// and a conversion need only look at what follows that run.
+std::size_t AsciiPrefixLength(std::string_view text);
 // Appends one code point as UTF-8; surrogates and values past U+10FFFF become U+FFFD.
 void AppendUtf8(std::string& out, char32_t code_point);
 

@@ -72,3 +72,14 @@ TEST(Utf16, RoundTripsAndReplacesBrokenSequences) {
     EXPECT_EQ(Utf8ToUtf16("\xFF"), std::u16string(1, 0xFFFD));
     EXPECT_EQ(Utf16ToUtf8(std::u16string(1, 0xD800)), "\uFFFD");
 }
+
+TEST(AsciiPrefix, EndsAtTheFirstEightBitByteWhereverItFalls) {
+    // Across the eight-byte steps, and at the very end.
+    for (std::size_t at = 0; at < 20; ++at) {
+        std::string text(20, 'a');
+        text[at] = '\xE9';
+        EXPECT_EQ(platform::AsciiPrefixLength(text), at) << at;
+    }
+    EXPECT_EQ(platform::AsciiPrefixLength(std::string(17, 'a')), 17u);
+    EXPECT_EQ(platform::AsciiPrefixLength(""), 0u);
+}

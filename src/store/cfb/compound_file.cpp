@@ -186,12 +186,20 @@ int CompareEntryNames(const std::u16string& a, const std::u16string& b) {
 
 void Storage::ClaimName(const std::u16string& name) {
     if (name.empty() || name.size() > 31) throw std::invalid_argument("compound file name must have 1 to 31 units");
+    std::uint64_t fingerprint = 14695981039346656037ull;  // FNV-1a over the upper-cased units
     for (char16_t c : name) {
         if (c == u'/' || c == u'\\' || c == u':' || c == u'!') throw std::invalid_argument("bad compound file name");
+        fingerprint = (fingerprint ^ UpperUnit(c)) * 1099511628211ull;
     }
-    std::u16string upper = name;
-    for (char16_t& c : upper) c = UpperUnit(c);
-    if (!names_in_use_.insert(std::move(upper)).second) throw std::invalid_argument("duplicate compound file name");
+    if (std::find(name_fingerprints_.begin(), name_fingerprints_.end(), fingerprint) != name_fingerprints_.end()) {
+        for (const auto& s : storages_) {
+            if (CompareEntryNames(s->name(), name) == 0) throw std::invalid_argument("duplicate compound file name");
+        }
+        for (const auto& s : streams_) {
+            if (CompareEntryNames(s.name, name) == 0) throw std::invalid_argument("duplicate compound file name");
+        }
+    }
+    name_fingerprints_.push_back(fingerprint);
 }
 
 Storage& Storage::AddStorage(const std::string& name) {

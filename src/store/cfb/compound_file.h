@@ -7,7 +7,6 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 namespace cfb {
@@ -35,13 +34,14 @@ public:
     const std::vector<Stream>& streams() const { return streams_; }
 
 private:
-    // Checks name and takes it into names_in_use_.
+    // Throws for a bad name or one a child has already; else notes its fingerprint.
     void ClaimName(const std::u16string& name);
 
     std::u16string name_;
-    // The children's names upper-cased: a message's storage holds dozens of streams, and
-    // comparing each new name with every earlier one cost more than laying out the file.
-    std::unordered_set<std::u16string> names_in_use_;
+    // A fingerprint of each child's upper-cased name: a message's storage holds dozens of
+    // streams, and comparing each new name in full with every earlier one cost more than laying
+    // out the file. Names are compared in full only where fingerprints agree.
+    std::vector<std::uint64_t> name_fingerprints_;
     std::vector<std::unique_ptr<Storage>> storages_;
     std::vector<Stream> streams_;
 };

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <string_view>
 #include <glib.h>
 
 #include "platform/text_encoding.h"
@@ -46,11 +48,15 @@ std::string Windows1252ToUtf8(const std::string& bytes) {
                                        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
                                        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-    // At most three bytes out for each byte in; the buffer is sized once and filled through a
+    // The ASCII run it starts with (mostly the whole text) is copied as it is; for the rest, at
+    // most three bytes out for each byte in: the buffer is sized once and filled through a
     // pointer, since every body of the commonest charset comes through here.
-    std::string out(bytes.size() * 3, '\0');
-    char* p = out.data();
-    for (unsigned char c : bytes) {
+    const std::size_t ascii = platform::AsciiPrefixLength(bytes);
+    if (ascii == bytes.size()) return bytes;
+    std::string out(ascii + (bytes.size() - ascii) * 3, '\0');
+    std::memcpy(out.data(), bytes.data(), ascii);
+    char* p = out.data() + ascii;
+    for (unsigned char c : std::string_view(bytes).substr(ascii)) {
         char32_t cp = (c >= 0x80 && c < 0xA0) ? kHigh[c - 0x80] : c;
         if (cp < 0x80) {
             *p++ = static_cast<char>(cp);

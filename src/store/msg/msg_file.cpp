@@ -43,8 +43,7 @@ void PutU64(Bytes& out, std::uint64_t v) { PutLittleEndian(out, v); }
 // UTF-16LE bytes of a UTF-8 text. Most property text is ASCII, which is widened byte by byte;
 // only the rest goes through the general conversion.
 Bytes Utf16Bytes(const std::string& text, bool with_terminator) {
-    std::size_t ascii = 0;
-    while (ascii < text.size() && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
+    const std::size_t ascii = platform::AsciiPrefixLength(text);
     const std::u16string rest = ascii < text.size() ? Utf8ToUtf16(text.substr(ascii)) : std::u16string();
     Bytes out((ascii + rest.size() + (with_terminator ? 1 : 0)) * 2, 0);
     std::uint8_t* p = out.data();
