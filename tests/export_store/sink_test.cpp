@@ -345,7 +345,7 @@ TYPED_TEST(EveryForm, ALinkPlantedAtTheOutputPathIsNeverFollowed) {
     }
 }
 
-// The same corpus with one worker thread and with several: the same files, byte for byte, the
+// The same corpus with one thread and with several: the same files, byte for byte, the
 // same order, progress, status lines and summary; recovered messages included.
 TYPED_TEST(EveryForm, OneThreadAndManyGiveTheSameResult) {
     const auto make_corpus = [](FormRun& run) {
@@ -366,30 +366,36 @@ TYPED_TEST(EveryForm, OneThreadAndManyGiveTheSameResult) {
         const std::string sample = std::string(OMBRIK_SAMPLES_DIR) + "/dbx/Inbox.dbx";
         if (fs::exists(sample)) run.window.AddRow(sample, "Sample.dbx");
     };
-    FormRun one(TypeParam::kOption), many(TypeParam::kOption);
+    FormRun one(TypeParam::kOption);
     one.settings.threads = 1;
-    many.settings.threads = 4;
     make_corpus(one);
-    make_corpus(many);
     one.Go();
-    many.Go();
-    for (const std::string folder : {"Inbox", "Sample"}) {
-        EXPECT_EQ(TypeParam::Outputs(one, folder), TypeParam::Outputs(many, folder)) << folder;
-        EXPECT_EQ(RecoveredOutputs<TypeParam>(one, folder), RecoveredOutputs<TypeParam>(many, folder)) << folder;
-    }
     EXPECT_EQ(TypeParam::Outputs(one, "Inbox").size(), 24u);
     EXPECT_EQ(RecoveredOutputs<TypeParam>(one, "Inbox").size(), 5u);
-    EXPECT_EQ(one.window.progress, many.window.progress);
     const auto relative = [](FormRun& run) {
         std::vector<std::string> lines = run.window.status;
         for (auto& line : lines)
             if (line.rfind(run.dir.path(), 0) == 0) line.erase(0, run.dir.path().size());
         return lines;
     };
-    EXPECT_EQ(relative(one), relative(many));
-    EXPECT_EQ(one.tally.messages(), many.tally.messages());
-    EXPECT_EQ(one.tally.recovered(), many.tally.recovered());
-    EXPECT_EQ(one.tally.failures(), many.tally.failures());
+    // Two threads: the writer prepares whenever its next message is not ready yet; four: it
+    // mostly finds it ready.
+    for (const unsigned threads : {2u, 4u}) {
+        SCOPED_TRACE(threads);
+        FormRun many(TypeParam::kOption);
+        many.settings.threads = threads;
+        make_corpus(many);
+        many.Go();
+        for (const std::string folder : {"Inbox", "Sample"}) {
+            EXPECT_EQ(TypeParam::Outputs(one, folder), TypeParam::Outputs(many, folder)) << folder;
+            EXPECT_EQ(RecoveredOutputs<TypeParam>(one, folder), RecoveredOutputs<TypeParam>(many, folder)) << folder;
+        }
+        EXPECT_EQ(one.window.progress, many.window.progress);
+        EXPECT_EQ(relative(one), relative(many));
+        EXPECT_EQ(one.tally.messages(), many.tally.messages());
+        EXPECT_EQ(one.tally.recovered(), many.tally.recovered());
+        EXPECT_EQ(one.tally.failures(), many.tally.failures());
+    }
     EXPECT_EQ(one.tally.failures(), 1u);
 }
 
