@@ -87,7 +87,8 @@ void Step(const std::string& name) {
 std::string NewCopyPath(const std::string& path) {
     static std::atomic<unsigned> counter{0};
     fs::path dir = fs::path(path).parent_path();
-    std::string name = std::string(kCopyPrefix) + std::to_string(platform::CurrentProcessId()) + "-" + std::to_string(counter++) + kCopySuffix;
+    std::string name = std::string(kCopyPrefix) + std::to_string(platform::CurrentProcessId()) + "-" +
+                       std::to_string(counter++) + kCopySuffix;
     return (dir.empty() ? fs::path(name) : dir / name).string();
 }
 
