@@ -1,6 +1,6 @@
 // Reader for Outlook Express folder files (.dbx): header check, index walk, item records and
-// text block chains. Plain records and dbx_* functions; no platform code. Never throws:
-// failures are reported by return value and dbx_errno.
+// text block chains. Plain records and dbx_* functions; the file is reached through platform/
+// alone. Never throws: failures are reported by return value and dbx_errno.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/mapped_region.h"
 
 enum class DbxKind : std::uint8_t { Email = 0, List = 2 };
 
@@ -38,12 +40,11 @@ struct DbxReader {
         const char* data = nullptr;
         std::uint64_t offset = 0;
         std::size_t length = 0;
-        bool mapped = false;
+        platform::MappedRegion mapping;
         std::vector<char> buffer;  // used when mapping fails
         Window() = default;
         Window(const Window&) = delete;
         Window& operator=(const Window&) = delete;
-        ~Window();
         void Release();
     } window;
     std::int64_t stream_position = -1;  // memory streams: where the next read starts, -1 if unknown

@@ -1,6 +1,6 @@
 // Finding message texts by scanning a folder file for text blocks instead of trusting its index:
 // messages of a damaged index, and deleted messages whose blocks have not been reused. Plain
-// functions over plain records, like the rest of the reader; no platform code.
+// functions over plain records, like the rest of the reader; no system call of its own.
 //
 // A folder loop uses it as:
 //   DbxScan* scan = dbx_scan(reader);        // one pass over the file, compact per-block data

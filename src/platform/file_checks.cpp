@@ -42,4 +42,9 @@ std::string WritableFolderRefusal(const std::string& path) {
     return {};
 }
 
+bool WritableFile(const std::string& path) {
+    struct stat info{};
+    return ::stat(path.c_str(), &info) == 0 && (info.st_mode & S_IWUSR) != 0 && ::access(path.c_str(), W_OK) == 0;
+}
+
 }  // namespace platform

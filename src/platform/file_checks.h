@@ -14,4 +14,9 @@ std::string ReadableFileRefusal(const std::string& path);
 // "permission denied", ...); empty when they can.
 std::string WritableFolderRefusal(const std::string& path);
 
+// True when the file at path (links followed) may be written: its owner has left it writable
+// and this process has the right to write it. The owner's read-only mark counts even for a user
+// who could write anyway.
+bool WritableFile(const std::string& path);
+
 }  // namespace platform

@@ -1,10 +1,9 @@
 #include "store/pst/pst_check.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
+
+#include "platform/output_file.h"
+#include "platform/random_access_file.h"
 
 namespace pst {
 namespace {
@@ -12,14 +11,15 @@ namespace {
 // What the first bytes say the file is, when it is not a store this check reads; empty otherwise.
 // None of these is damage: they are other kinds of file.
 std::string ForeignFileReason(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return "cannot be opened: " + std::string(std::strerror(errno));
+    platform::RandomAccessFile file;
+    if (int err = file.Open(path, platform::RandomAccessFile::Access::kRead))
+        return "cannot be opened: " + platform::ErrorText(err);
     unsigned char head[12] = {};
     unsigned char crypt = 0;
-    const ssize_t n = ::pread(fd, head, sizeof head, 0);
-    const bool has_crypt = ::pread(fd, &crypt, 1, 513) == 1;  // bCryptMethod of a Unicode header
-    ::close(fd);
-    if (n != static_cast<ssize_t>(sizeof head) || std::memcmp(head, "!BDN", 4) != 0)
+    const std::int64_t n = file.ReadAt(head, sizeof head, 0);
+    const bool has_crypt = file.ReadAt(&crypt, 1, 513) == 1;  // bCryptMethod of a Unicode header
+    file.Close();
+    if (n != static_cast<std::int64_t>(sizeof head) || std::memcmp(head, "!BDN", 4) != 0)
         return "is not an Outlook data file (.pst)";
     if (std::memcmp(head + 8, "SO", 2) == 0)
         return "is an offline store (OST), Outlook's local copy of a mail server account, not a PST store; "

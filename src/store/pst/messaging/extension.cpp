@@ -1,25 +1,22 @@
 #include "store/pst/messaging/extension.h"
 
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#ifdef __linux__
-#include <linux/fs.h>
-#endif
-
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <vector>
 
-#include "store/pst/messaging/checker.h"
+#include "platform/file_checks.h"
+#include "platform/file_copy.h"
+#include "platform/file_owner.h"
 #include "platform/output_file.h"
-#include "store/pst/ndb/file_io.h"
+#include "platform/process.h"
+#include "platform/random_access_file.h"
+#include "store/pst/messaging/checker.h"
 #include "store/pst/ndb/format.h"
 
 namespace pst::messaging {
@@ -31,7 +28,7 @@ namespace fs = std::filesystem;
 constexpr const char* kCopyPrefix = ".ombrik-extend-";
 constexpr const char* kCopySuffix = ".pst.tmp";
 
-constexpr off_t kUnicodeCryptOffset = 513;  // bCryptMethod of a Unicode header
+constexpr std::uint64_t kUnicodeCryptOffset = 513;  // bCryptMethod of a Unicode header
 
 
 std::string FindingKey(const CheckFinding& f) { return f.code + ": " + f.detail; }
@@ -45,75 +42,39 @@ struct FileHead {
 
 FileHead ReadFileHead(const std::string& path) {
     FileHead head;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw PstSystemError("cannot open " + path, errno);
+    platform::RandomAccessFile file;
+    if (int err = file.Open(path, platform::RandomAccessFile::Access::kRead))
+        throw PstSystemError("cannot open " + path, err);
     std::uint8_t buf[12] = {};
-    ssize_t n = ::pread(fd, buf, sizeof buf, 0);
-    if (n == static_cast<ssize_t>(sizeof buf) && std::memcmp(buf, "!BDN", 4) == 0 && std::memcmp(buf + 8, "SO", 2) == 0) {
+    const std::int64_t n = file.ReadAt(buf, sizeof buf, 0);
+    if (n == static_cast<std::int64_t>(sizeof buf) && std::memcmp(buf, "!BDN", 4) == 0 && std::memcmp(buf + 8, "SO", 2) == 0) {
         head.ost = true;
-    } else if (n == static_cast<ssize_t>(sizeof buf) && std::memcmp(buf, "!BDN", 4) == 0) {
+    } else if (n == static_cast<std::int64_t>(sizeof buf) && std::memcmp(buf, "!BDN", 4) == 0) {
         head.pst = true;
         head.wVer = static_cast<std::uint16_t>(buf[10] | (buf[11] << 8));
         std::uint8_t crypt = 0;
-        if (head.wVer >= 23 && ::pread(fd, &crypt, 1, kUnicodeCryptOffset) == 1) head.bCryptMethod = crypt;
+        if (head.wVer >= 23 && file.ReadAt(&crypt, 1, kUnicodeCryptOffset) == 1) head.bCryptMethod = crypt;
     }
-    ::close(fd);
     return head;
 }
 
-void FsyncPath(const std::string& path, int flags) {
-    int fd = ::open(path.c_str(), flags | O_CLOEXEC);
-    if (fd < 0) throw PstSystemError("cannot open " + path, errno);
-    int rc = ::fsync(fd);
-    int err = errno;
-    ::close(fd);
-    if (rc != 0) {
-        errno = err;
-        throw PstSystemError("cannot flush " + path + " to disk", errno);
-    }
-}
-
-// Copies the bytes of in to out: shared with the original where the file system can (the copy is
-// then made in an instant and takes no space until a part of it changes), else copied inside the
-// kernel, else through a buffer. Returns an errno, 0 on success.
-int CopyBytes(int in, int out) {
-#ifdef FICLONE
-    if (::ioctl(out, FICLONE, in) == 0) return 0;
-#endif
-#ifdef __linux__
-    for (bool first = true;; first = false) {
-        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, std::size_t{1} << 30, 0);
-        if (n > 0) continue;
-        if (n == 0) return 0;
-        if (errno == EINTR) continue;
-        // Not offered between these files: copy through user space, from the start.
-        if (first && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) break;
-        return errno;
-    }
-#endif
-    std::vector<char> buf(1 << 20);
-    for (std::uint64_t at = 0;;) {
-        const std::int64_t n = ndb::ReadFully(in, buf.data(), buf.size(), at);
-        if (n < 0) return static_cast<int>(-n);
-        if (n == 0) return 0;
-        if (int err = ndb::WriteFully(out, buf.data(), static_cast<std::size_t>(n), at)) return err;
-        at += static_cast<std::uint64_t>(n);
-    }
+void SyncPath(const std::string& path, platform::SyncTarget target) {
+    bool opened = false;
+    if (int err = platform::SyncPath(path, target, opened))
+        throw PstSystemError(opened ? "cannot flush " + path + " to disk" : "cannot open " + path, err);
 }
 
 // Copies src into a new file dst (which must not exist), reporting a full disk as it happens.
 void CopyFileContents(const std::string& src, const std::string& dst) {
-    int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) throw PstSystemError("cannot open " + src, errno);
-    int out = platform::OpenOutputDescriptor(dst, platform::OutputMode::kCreateNew, true, true);
-    if (out < 0) {
-        int err = -out;
-        ::close(in);
-        throw PstSystemError("cannot create the working copy " + dst, err);
-    }
-    int err = CopyBytes(in, out);
-    ::close(in);
-    if (::close(out) != 0 && err == 0) err = errno;
+    platform::RandomAccessFile in;
+    if (int err = in.Open(src, platform::RandomAccessFile::Access::kRead))
+        throw PstSystemError("cannot open " + src, err);
+    const int out_fd = platform::OpenOutputDescriptor(dst, platform::OutputMode::kCreateNew, true, true);
+    if (out_fd < 0) throw PstSystemError("cannot create the working copy " + dst, -out_fd);
+    platform::RandomAccessFile out(out_fd);
+    int err = platform::CopyFileBytes(in, out);
+    in.Close();
+    if (int close_err = out.Close(); close_err != 0 && err == 0) err = close_err;
     if (err != 0) throw PstSystemError("cannot write the working copy " + dst, err);
 }
 
@@ -126,7 +87,8 @@ void Step(const std::string& name) {
 std::string NewCopyPath(const std::string& path) {
     static std::atomic<unsigned> counter{0};
     fs::path dir = fs::path(path).parent_path();
-    std::string name = std::string(kCopyPrefix) + std::to_string(::getpid()) + "-" + std::to_string(counter++) + kCopySuffix;
+    std::string name = std::string(kCopyPrefix) + std::to_string(platform::CurrentProcessId()) + "-" +
+                       std::to_string(counter++) + kCopySuffix;
     return (dir.empty() ? fs::path(name) : dir / name).string();
 }
 
@@ -204,18 +166,16 @@ std::unique_ptr<StoreExtension> StoreExtension::Begin(const std::string& path) {
     const std::string refusal = RefusalAndFindings(target, &findings);
     if (!refusal.empty()) throw PstError(refusal);
     // The owner's read-only mark is respected even by a user who could write anyway.
-    struct stat mode{};
-    if (::stat(path.c_str(), &mode) != 0 || (mode.st_mode & S_IWUSR) == 0 || ::access(path.c_str(), W_OK) != 0)
+    if (!platform::WritableFile(path))
         throw PstError("the PST store " + path +
                        " is read-only; allow writing to it, or let the export create a new store");
     std::unique_ptr<StoreExtension> ext(new StoreExtension());
     ext->path_ = target;
     ext->known_findings_ = std::move(findings);
-    struct stat st{};
-    if (::stat(ext->path_.c_str(), &st) == 0) {
-        ext->original_mode_ = st.st_mode & 07777;
-        ext->original_uid_ = st.st_uid;
-        ext->original_gid_ = st.st_gid;
+    if (const auto original = platform::OwnerAndModeOf(ext->path_)) {
+        ext->original_mode_ = original->mode;
+        ext->original_uid_ = original->uid;
+        ext->original_gid_ = original->gid;
     }
     RemoveStaleCopies(fs::path(ext->path_).parent_path().string());
     ext->copy_path_ = NewCopyPath(ext->path_);
@@ -237,7 +197,7 @@ void StoreExtension::Discard() noexcept {
     if (done_) return;
     done_ = true;
     store_.reset();
-    if (!copy_path_.empty()) ::unlink(copy_path_.c_str());
+    if (!copy_path_.empty()) std::remove(copy_path_.c_str());
 }
 
 void StoreExtension::Commit() {
@@ -256,17 +216,19 @@ void StoreExtension::Commit() {
                            " was left as it was");
         Step("checked");
         // The replacement keeps the owner and mode of the original where we may set them.
-        if (original_uid_ >= 0 && ::chown(copy_path_.c_str(), static_cast<uid_t>(original_uid_),
-                                          static_cast<gid_t>(original_gid_)) != 0 && errno != EPERM)
-            throw PstSystemError("cannot set the owner of " + copy_path_, errno);
-        if (::chmod(copy_path_.c_str(), original_mode_) != 0) throw PstSystemError("cannot set the mode of " + copy_path_, errno);
-        FsyncPath(copy_path_, O_RDONLY);
+        if (original_uid_ >= 0) {
+            const int err = platform::SetOwner(copy_path_, original_uid_, original_gid_);
+            if (err != 0 && err != EPERM) throw PstSystemError("cannot set the owner of " + copy_path_, err);
+        }
+        if (int err = platform::SetMode(copy_path_, original_mode_))
+            throw PstSystemError("cannot set the mode of " + copy_path_, err);
+        SyncPath(copy_path_, platform::SyncTarget::kFile);
         Step("synced");
-        if (::rename(copy_path_.c_str(), path_.c_str()) != 0) throw PstSystemError("cannot replace " + path_, errno);
+        if (std::rename(copy_path_.c_str(), path_.c_str()) != 0) throw PstSystemError("cannot replace " + path_, errno);
         done_ = true;
         Step("renamed");
         fs::path dir = fs::path(path_).parent_path();
-        FsyncPath(dir.empty() ? "." : dir.string(), O_RDONLY | O_DIRECTORY);
+        SyncPath(dir.empty() ? "." : dir.string(), platform::SyncTarget::kFolder);
     } catch (...) {
         Discard();
         throw;
@@ -290,8 +252,7 @@ void StoreExtension::RemoveStaleCopies(const std::string& directory) {
         const std::size_t dash = middle.find('-');
         if (dash == std::string::npos || dash == 0 || middle.find_first_not_of("0123456789-") != std::string::npos) continue;
         long pid = std::strtol(middle.substr(0, dash).c_str(), nullptr, 10);
-        if (pid <= 0 || pid == ::getpid()) continue;
-        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;  // its process still runs
+        if (pid <= 0 || pid == platform::CurrentProcessId() || platform::ProcessRunning(pid)) continue;
         if (!it->is_regular_file(ec) || it->is_symlink(ec)) continue;
         fs::remove(it->path(), ec);
     }

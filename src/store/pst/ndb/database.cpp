@@ -1,18 +1,11 @@
 #include "store/pst/ndb/database.h"
 
-#include <functional>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
+#include <functional>
 
 #include "store/pst/ndb/crc.h"
 #include "platform/output_file.h"
-#include "store/pst/ndb/file_io.h"
 
 namespace pst::ndb {
 namespace {
@@ -84,14 +77,13 @@ Database::~Database() {
     } catch (...) {
         // Nothing to report to from a destructor; Flush is where writing fails visibly.
     }
-    if (fd_ >= 0) ::close(fd_);
 }
 
 std::unique_ptr<Database> Database::Create(const std::string& path, CryptMethod method) {
     std::unique_ptr<Database> db(new Database());
     const int fd = platform::OpenOutputDescriptor(path, platform::OutputMode::kTruncate, true);
     if (fd < 0) throw PstSystemError("cannot create " + path, -fd);
-    db->fd_ = fd;
+    db->file_ = platform::RandomAccessFile(fd);
     db->writable_ = true;
     db->InitNew(method);
     return db;
@@ -99,8 +91,9 @@ std::unique_ptr<Database> Database::Create(const std::string& path, CryptMethod 
 
 std::unique_ptr<Database> Database::Open(const std::string& path, bool writable) {
     std::unique_ptr<Database> db(new Database());
-    db->fd_ = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-    if (db->fd_ < 0) throw PstSystemError("cannot open " + path, errno);
+    using Access = platform::RandomAccessFile::Access;
+    if (int err = db->file_.Open(path, writable ? Access::kReadWrite : Access::kRead))
+        throw PstSystemError("cannot open " + path, err);
     db->writable_ = writable;
     db->ReadHeader();
     return db;
@@ -131,9 +124,8 @@ void Database::InitNew(CryptMethod method) {
 }
 
 void Database::ReadHeader() {
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) throw PstSystemError("cannot read the store", errno);
-    const auto size = static_cast<std::uint64_t>(st.st_size);
+    std::uint64_t size = 0;
+    if (int err = file_.Size(size)) throw PstSystemError("cannot read the store", err);
     if (size < kFirstAMapOffset + kPageSize) throw PstError("not a PST store: file too small");
     auto raw = ReadAt(0, sizeof(HEADER));
     std::memcpy(&header_, raw.data(), sizeof(HEADER));
@@ -282,7 +274,7 @@ void Database::ReadBTree(std::uint64_t bid, std::uint64_t ib, std::uint8_t ptype
 std::vector<std::uint8_t> Database::ReadAt(std::uint64_t ib, std::size_t size) const {
     FlushPending();
     std::vector<std::uint8_t> out(size);
-    if (ReadFully(fd_, out.data(), size, ib) != static_cast<std::int64_t>(size))
+    if (file_.ReadAt(out.data(), size, ib) != static_cast<std::int64_t>(size))
         throw PstError("read past the end of the store");
     return out;
 }
@@ -295,7 +287,7 @@ void Database::SetWriteHookForTesting(std::function<void()> hook) { g_write_hook
 
 void Database::WriteRaw(std::uint64_t ib, std::span<const std::uint8_t> data) const {
     if (g_write_hook) g_write_hook();
-    if (int err = WriteFully(fd_, data.data(), data.size(), ib)) throw PstSystemError("cannot write the store", err);
+    if (int err = file_.WriteAt(data.data(), data.size(), ib)) throw PstSystemError("cannot write the store", err);
 }
 
 // Writes that continue the previous one are gathered and go out in large pieces: blocks are
@@ -870,12 +862,12 @@ void Database::Flush() {
     WriteBTree(kPtypeNBT);
     WriteBTree(kPtypeBBT);
     WriteMaps();
-    if (::ftruncate(fd_, static_cast<off_t>(file_eof_)) != 0) throw PstSystemError("cannot size the store", errno);
+    if (int err = file_.SetSize(file_eof_)) throw PstSystemError("cannot size the store", err);
     WriteDensityList();
     FlushPending();
     WriteHeader();
     FlushPending();
-    if (::fsync(fd_) != 0) throw PstSystemError("cannot flush the store", errno);
+    if (int err = file_.Sync()) throw PstSystemError("cannot flush the store", err);
 }
 
 }  // namespace pst::ndb

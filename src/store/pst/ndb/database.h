@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/random_access_file.h"
 #include "store/pst/ndb/allocation_bits.h"
 #include "store/pst/ndb/entry_index.h"
 #include "store/pst/ndb/format.h"
@@ -162,7 +163,7 @@ private:
     std::uint64_t NextBlockBid(bool internal);
     std::uint64_t WriteXBlocks(const std::vector<std::uint64_t>& leaves, const std::vector<std::uint64_t>& sizes);
 
-    int fd_ = -1;
+    platform::RandomAccessFile file_;
     bool writable_ = false;
     CryptMethod crypt_ = CryptMethod::Permute;
     HEADER header_{};

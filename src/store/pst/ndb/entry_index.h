@@ -17,13 +17,14 @@
 #include <type_traits>
 #include <vector>
 
+#include "platform/random_access_file.h"
+
 namespace pst::ndb {
 
 // An unnamed temporary file; closed and gone with the object.
 class RunFile {
 public:
     RunFile();
-    ~RunFile();
     RunFile(const RunFile&) = delete;
     RunFile& operator=(const RunFile&) = delete;
 
@@ -33,7 +34,7 @@ public:
     std::uint64_t size() const { return size_; }
 
 private:
-    int fd_ = -1;
+    platform::RandomAccessFile file_;
     std::uint64_t size_ = 0;
 };
 
