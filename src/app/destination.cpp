@@ -70,7 +70,7 @@ void COmbrikDlg::OnBrowseDestination() {
     settings_.destination_path = *chosen + "/ExportDBX";
     destination_box_->ChangeValue(Wx(settings_.destination_path));
     // An existing folder is simply used; a failure shows up when the conversion writes.
-    ::mkdir(settings_.destination_path.c_str(), 0777);
+    platform::CreateDirectory(settings_.destination_path);
     remembered::Keep(remembered::kDestinationFolder, *chosen);
     remembered::Keep(remembered::kDestination, settings_.destination_path);
 }
