@@ -229,10 +229,14 @@ TEST_P(PstExtendRealStore, GainsAFolderAndKeepsEverythingElse) {
         fs::create_directories(out_dir);
         std::string out;
         EXPECT_EQ(pst_test::Run("readpst -q -D -o '" + out_dir.string() + "' '" + pst.string() + "' 2>&1", &out), 0) << out;
-        std::string mbox;
-        for (const auto& e : fs::recursive_directory_iterator(out_dir))
-            if (e.is_regular_file() && e.path().string().find("Imported.dbx") != std::string::npos) mbox += ReadAll(e.path());
-        for (const auto& subject : expected) EXPECT_NE(mbox.find("Subject: " + subject), std::string::npos) << subject;
+        std::string mbox, files;  // files: what readpst wrote, to tell a missing folder from a short one
+        for (const auto& e : fs::recursive_directory_iterator(out_dir)) {
+            if (!e.is_regular_file()) continue;
+            files += e.path().string() + " " + std::to_string(e.file_size()) + "\n";
+            if (e.path().string().find("Imported.dbx") != std::string::npos) mbox += ReadAll(e.path());
+        }
+        for (const auto& subject : expected)
+            EXPECT_NE(mbox.find("Subject: " + subject), std::string::npos) << subject << "\n" << out << files;
         EXPECT_NE(mbox.find("large.bin"), std::string::npos);
     }
 }
