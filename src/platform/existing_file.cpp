@@ -11,31 +11,14 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/process.h"
+#include "platform/random_access_file.h"
+
 namespace platform {
 
 namespace {
 
 constexpr std::size_t kChunk = 1 << 16;
-
-// Reads up to size bytes at the current position; the count read, or -1 on an error.
-long ReadSome(int fd, char* buffer, std::size_t size) {
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, size);
-        if (got >= 0) return static_cast<long>(got);
-        if (errno != EINTR) return -1;
-    }
-}
-
-// Fills the whole buffer unless the file ends first; false on an error or an early end.
-bool ReadExactly(int fd, char* buffer, std::size_t size) {
-    std::size_t have = 0;
-    while (have < size) {
-        const long got = ReadSome(fd, buffer + have, size - have);
-        if (got <= 0) return false;
-        have += static_cast<std::size_t>(got);
-    }
-    return true;
-}
 
 // A regular file at path (no link followed), opened for reading with its size; -1 otherwise,
 // with kind set to what was found.
@@ -54,31 +37,22 @@ int OpenRegular(const std::string& path, ExistingFile& kind, std::uint64_t& size
     return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
 }
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+// Whether the whole part at offset reads back, the file not ending first.
+bool ReadPart(const RandomAccessFile& file, char* buffer, std::size_t part, std::uint64_t offset) {
+    return file.ReadAt(buffer, part, offset) == static_cast<std::int64_t>(part);
+}
 
 }  // namespace
 
 ExistingFile CompareWithExisting(const std::string& path, std::string_view bytes) {
     ExistingFile kind = ExistingFile::kNone;
     std::uint64_t size = 0;
-    const Descriptor fd(OpenRegular(path, kind, size));
-    if (fd.get() < 0 || size != bytes.size()) return kind;
+    const RandomAccessFile file(OpenRegular(path, kind, size));
+    if (!file.is_open() || size != bytes.size()) return kind;
     std::vector<char> buffer(kChunk);
     for (std::size_t at = 0; at < bytes.size(); at += kChunk) {
         const std::size_t part = std::min(kChunk, bytes.size() - at);
-        if (!ReadExactly(fd.get(), buffer.data(), part) || std::memcmp(buffer.data(), bytes.data() + at, part) != 0)
+        if (!ReadPart(file, buffer.data(), part, at) || std::memcmp(buffer.data(), bytes.data() + at, part) != 0)
             return ExistingFile::kDifferent;
     }
     return ExistingFile::kSame;
@@ -87,16 +61,16 @@ ExistingFile CompareWithExisting(const std::string& path, std::string_view bytes
 ExistingFile CompareWithExistingFile(const std::string& path, const std::string& other_path) {
     ExistingFile kind = ExistingFile::kNone;
     std::uint64_t size = 0;
-    const Descriptor fd(OpenRegular(path, kind, size));
-    if (fd.get() < 0) return kind;
+    const RandomAccessFile file(OpenRegular(path, kind, size));
+    if (!file.is_open()) return kind;
     ExistingFile other_kind = ExistingFile::kNone;
     std::uint64_t other_size = 0;
-    const Descriptor other(OpenRegular(other_path, other_kind, other_size));
-    if (other.get() < 0 || other_size != size) return ExistingFile::kDifferent;
+    const RandomAccessFile other(OpenRegular(other_path, other_kind, other_size));
+    if (!other.is_open() || other_size != size) return ExistingFile::kDifferent;
     std::vector<char> mine(kChunk), theirs(kChunk);
     for (std::uint64_t at = 0; at < size; at += kChunk) {
         const auto part = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, size - at));
-        if (!ReadExactly(fd.get(), mine.data(), part) || !ReadExactly(other.get(), theirs.data(), part) ||
+        if (!ReadPart(file, mine.data(), part, at) || !ReadPart(other, theirs.data(), part, at) ||
             std::memcmp(mine.data(), theirs.data(), part) != 0)
             return ExistingFile::kDifferent;
     }
@@ -129,7 +103,7 @@ int MoveToFreeName(const std::string& from, const std::string& to) {
 std::string TemporaryNameBeside(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     const std::size_t name_at = slash == std::string::npos ? 0 : slash + 1;
-    return path.substr(0, name_at) + "." + path.substr(name_at) + "." + std::to_string(::getpid()) + ".part";
+    return path.substr(0, name_at) + "." + path.substr(name_at) + "." + std::to_string(CurrentProcessId()) + ".part";
 }
 
 }  // namespace platform

@@ -161,6 +161,12 @@ TEST_F(ConversionWindowTest, ConfirmedExitStopsTheJobBeforeEnding) {
 class RealJobWindow : public testing::Test {
 protected:
     void SetUp() override {
+        OpenWindow();
+        window_->Show();
+        Pump();
+    }
+    // The window as a new run of the program opens it, its choices read from what was remembered.
+    void OpenWindow() {
         CurrentJobSettings() = JobSettings{};
         window_ = new COmbrikDlg(CurrentJobSettings(), prompter_, DefaultOutlookProbe(), jobs_);
         window_->SetEndProcessHandler([this] {
@@ -168,8 +174,11 @@ protected:
             window_->Destroy();
             window_ = nullptr;
         });
-        window_->Show();
+    }
+    void ReopenWindow() {
+        window_->Destroy();
         Pump();
+        OpenWindow();
     }
     void TearDown() override {
         PumpUntil([this] { return !jobs_.IsRunning(); });
@@ -333,25 +342,14 @@ TEST_F(RealJobWindow, RecoverMenuItemWritesDeletedMessagesAndIsRemembered) {
     ASSERT_TRUE(PumpUntil([&] { return window_->FindWindow(ids::kConvertMessages)->IsEnabled(); }));
 
     // The next run of the program starts with the item ticked and the setting on.
-    window_->Destroy();
-    Pump();
-    CurrentJobSettings() = JobSettings{};
-    window_ = new COmbrikDlg(CurrentJobSettings(), prompter_, DefaultOutlookProbe(), jobs_);
-    window_->SetEndProcessHandler([this] {
-        ++process_ends_;
-        window_->Destroy();
-        window_ = nullptr;
-    });
+    ReopenWindow();
     EXPECT_TRUE(window_->GetMenuBar()->IsChecked(item));
     EXPECT_TRUE(CurrentJobSettings().recover);
     // Unticked, it stays off in the run after that.
     window_->GetMenuBar()->Check(item, false);
     window_->OnRecoverChoice();
     EXPECT_FALSE(CurrentJobSettings().recover);
-    window_->Destroy();
-    Pump();
-    CurrentJobSettings() = JobSettings{};
-    window_ = new COmbrikDlg(CurrentJobSettings(), prompter_, DefaultOutlookProbe(), jobs_);
+    ReopenWindow();
     EXPECT_FALSE(window_->GetMenuBar()->IsChecked(item));
     EXPECT_FALSE(CurrentJobSettings().recover);
 }

@@ -200,12 +200,7 @@ private:
             fs::create_directories(store);
             std::vector<fixtures::DbxFolderSpec> folders = fixtures::StoreTopFolders();
             auto add = [&](std::uint32_t id, std::uint32_t parent, const char* name, const char* file) {
-                fixtures::DbxFolderSpec f;
-                f.id = id;
-                f.parent_id = parent;
-                f.name = name;
-                if (*file != 0) f.file_name = file;
-                folders.push_back(f);
+                folders.push_back(fixtures::ListedFolder(id, parent, name, file));
             };
             add(4, fixtures::kLocalFoldersId, "Inbox", "Inbox.dbx");
             add(5, fixtures::kLocalFoldersId, "Sent Items", "Sent Items.dbx");

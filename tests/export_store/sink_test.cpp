@@ -71,6 +71,21 @@ struct FormRun {
     void Go() { tally = RunConversionJob(window, settings); }
 };
 
+// Subject and body of each message of a folder of the run's store, in the folder's order.
+std::vector<std::string> PstFolderMessages(FormRun& run, const std::string& folder_path) {
+    std::vector<std::string> out;
+    if (!fs::exists(run.PstPath())) return out;
+    auto store = pst::messaging::Store::Open(run.PstPath(), false);
+    auto nid = store->FindFolderByPath(folder_path);
+    if (!nid) return out;
+    for (auto id : store->Messages(*nid)) {
+        const mapi::Message message = store->ReadMessage(id);
+        out.push_back(message.props.GetString(0x0037001F).value_or("") + "\n" +
+                      message.props.GetString(0x1000001F).value_or(""));
+    }
+    return out;
+}
+
 // Every output file of a folder, by name.
 std::map<std::string, std::string> FilesIn(const std::string& directory) {
     std::map<std::string, std::string> files;
@@ -151,17 +166,7 @@ struct PstForm {
     static constexpr bool kFilePerMessage = false;
     // The PST folder is named like the folder file, extension included.
     static std::vector<std::string> Outputs(FormRun& run, const std::string& folder) {
-        std::vector<std::string> out;
-        if (!fs::exists(run.PstPath())) return out;
-        auto store = pst::messaging::Store::Open(run.PstPath(), false);
-        auto nid = store->FindFolderByPath(folder + ".dbx");
-        if (!nid) return out;
-        for (auto id : store->Messages(*nid)) {
-            const mapi::Message message = store->ReadMessage(id);
-            out.push_back(message.props.GetString(0x0037001F).value_or("") + "\n" +
-                          message.props.GetString(0x1000001F).value_or(""));
-        }
-        return out;
+        return PstFolderMessages(run, folder + ".dbx");
     }
     static std::string OutputPath(FormRun& run, const std::string&, const std::string&) { return run.PstPath(); }
 };
@@ -172,17 +177,7 @@ std::vector<std::string> RecoveredOutputs(FormRun& run, const std::string& folde
     if constexpr (std::is_same_v<Form, MboxForm>) {
         return Form::Outputs(run, folder + " (recovered)");
     } else if constexpr (std::is_same_v<Form, PstForm>) {
-        std::vector<std::string> out;
-        if (!fs::exists(run.PstPath())) return out;
-        auto store = pst::messaging::Store::Open(run.PstPath(), false);
-        auto nid = store->FindFolderByPath(folder + ".dbx\\Recovered");
-        if (!nid) return out;
-        for (auto id : store->Messages(*nid)) {
-            const mapi::Message message = store->ReadMessage(id);
-            out.push_back(message.props.GetString(0x0037001F).value_or("") + "\n" +
-                          message.props.GetString(0x1000001F).value_or(""));
-        }
-        return out;
+        return PstFolderMessages(run, folder + ".dbx\\Recovered");
     } else {
         return Form::Outputs(run, folder + "/Recovered");
     }

@@ -82,12 +82,8 @@ TEST(OutlookStore, EachListedNameTakesOneFile) {
     fixtures::TempFolder dir;
     std::vector<fixtures::DbxFolderSpec> folders = fixtures::StoreTopFolders();
     for (const char* name : {"Inbox", "Inbox copy"}) {
-        fixtures::DbxFolderSpec f;
-        f.id = name[5] == 0 ? 4 : 5;
-        f.parent_id = fixtures::kLocalFoldersId;
-        f.name = name;
-        f.file_name = name[5] == 0 ? "Inbox.dbx" : "INBOX.dbx";
-        folders.push_back(f);
+        const bool first = name[5] == 0;
+        folders.push_back(fixtures::ListedFolder(first ? 4 : 5, fixtures::kLocalFoldersId, name, first ? "Inbox.dbx" : "INBOX.dbx"));
     }
     fixtures::WriteStore(dir.path(), folders, {{"Inbox.dbx", 2}});
     const OutlookStore store = LoadOutlookStore(dir.path(), "");
@@ -110,12 +106,7 @@ TEST(OutlookStore, SiblingsOfOneNameAreToldApart) {
     fixtures::TempFolder dir;
     std::vector<fixtures::DbxFolderSpec> folders = fixtures::StoreTopFolders();
     auto add = [&](std::uint32_t id, std::uint32_t parent, const char* name, const char* file) {
-        fixtures::DbxFolderSpec f;
-        f.id = id;
-        f.parent_id = parent;
-        f.name = name;
-        f.file_name = file;
-        folders.push_back(f);
+        folders.push_back(fixtures::ListedFolder(id, parent, name, file));
     };
     add(4, fixtures::kLocalFoldersId, "Work", "Work.dbx");
     add(5, fixtures::kLocalFoldersId, "Work", "Work old.dbx");
