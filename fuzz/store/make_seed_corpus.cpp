@@ -10,15 +10,7 @@
 namespace {
 
 using fixtures::DbxFolderSpec;
-
-DbxFolderSpec Folder(std::uint32_t id, std::uint32_t parent, const std::string& name, const std::string& file) {
-    DbxFolderSpec f;
-    f.id = id;
-    f.parent_id = parent;
-    f.name = name;
-    if (!file.empty()) f.file_name = file;
-    return f;
-}
+using fixtures::ListedFolder;
 
 std::string SmallList(std::vector<DbxFolderSpec> folders) {
     fixtures::DbxFileBuilder builder(DbxKind::List);
@@ -36,22 +28,22 @@ int main(int argc, char** argv) {
     }
     const std::string dir = argv[1];
     std::vector<DbxFolderSpec> nested = fixtures::StoreTopFolders();
-    nested.push_back(Folder(4, fixtures::kLocalFoldersId, "Inbox", "Inbox.dbx"));
-    nested.push_back(Folder(10, fixtures::kLocalFoldersId, "Lists", ""));
-    nested.push_back(Folder(12, 11, "hal-commit", "hal-commit.dbx"));
-    nested.push_back(Folder(11, 10, "hal", "hal.dbx"));
+    nested.push_back(ListedFolder(4, fixtures::kLocalFoldersId, "Inbox", "Inbox.dbx"));
+    nested.push_back(ListedFolder(10, fixtures::kLocalFoldersId, "Lists", ""));
+    nested.push_back(ListedFolder(12, 11, "hal-commit", "hal-commit.dbx"));
+    nested.push_back(ListedFolder(11, 10, "hal", "hal.dbx"));
     fixtures::WriteFile(dir + "/nested_list.dbx", SmallList(nested));
 
     std::vector<DbxFolderSpec> damaged = fixtures::StoreTopFolders();
-    damaged.push_back(Folder(20, 21, "ring a", "a.dbx"));
-    damaged.push_back(Folder(21, 20, "ring b", "b.dbx"));
-    damaged.push_back(Folder(22, 22, "own parent", ""));
-    damaged.push_back(Folder(23, 99, "orphan", "o.dbx"));
-    damaged.push_back(Folder(1, 0, "second local", ""));
+    damaged.push_back(ListedFolder(20, 21, "ring a", "a.dbx"));
+    damaged.push_back(ListedFolder(21, 20, "ring b", "b.dbx"));
+    damaged.push_back(ListedFolder(22, 22, "own parent", ""));
+    damaged.push_back(ListedFolder(23, 99, "orphan", "o.dbx"));
+    damaged.push_back(ListedFolder(1, 0, "second local", ""));
     fixtures::WriteFile(dir + "/loops_and_orphans.dbx", SmallList(damaged));
 
     std::vector<DbxFolderSpec> chain;
-    for (std::uint32_t i = 0; i < 70; ++i) chain.push_back(Folder(i + 1, i, "d", ""));
+    for (std::uint32_t i = 0; i < 70; ++i) chain.push_back(ListedFolder(i + 1, i, "d", ""));
     fixtures::WriteFile(dir + "/deep_chain.dbx", SmallList(chain));
     return 0;
 }

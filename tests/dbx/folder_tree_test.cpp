@@ -13,16 +13,8 @@
 namespace {
 
 using fixtures::DbxFolderSpec;
+using fixtures::ListedFolder;
 using fixtures::kLocalFoldersId;
-
-DbxFolderSpec Folder(std::uint32_t id, std::uint32_t parent, const std::string& name, const std::string& file = "") {
-    DbxFolderSpec f;
-    f.id = id;
-    f.parent_id = parent;
-    f.name = name;
-    if (!file.empty()) f.file_name = file;
-    return f;
-}
 
 std::vector<DbxFolderRecord> ReadList(const std::vector<DbxFolderSpec>& folders) {
     dbx_test::MemoryDbx dbx(fixtures::BuildFolderList(folders));
@@ -51,7 +43,7 @@ std::string PathOf(const DbxFolderTree& tree, const std::string& name) {
 }
 
 TEST(FolderList, RecordsKeepEveryFieldInEitherForm) {
-    DbxFolderSpec inbox = Folder(4, kLocalFoldersId, "Inbox", "Inbox.dbx");
+    DbxFolderSpec inbox = ListedFolder(4, kLocalFoldersId, "Inbox", "Inbox.dbx");
     inbox.special_folder = 1;
     inbox.message_count = 12;
     inbox.unread_count = 0x1000000;  // past 24 bits: stored as data
@@ -99,10 +91,10 @@ TEST(FolderList, ANumberWhoseDataRunsOffTheBodyIsLeftOutAndTheNameStays) {
 
 TEST(FolderTree, NestsFoldersAsListedUnderTheTop) {
     const DbxFolderTree tree = TreeOf({
-        Folder(20, 21, "hal-commit", "hal-commit.dbx"),  // listed before its parent
-        Folder(4, kLocalFoldersId, "Inbox", "Inbox.dbx"),
-        Folder(10, kLocalFoldersId, "Mailinglists"),
-        Folder(21, 10, "hal", "hal.dbx"),
+        ListedFolder(20, 21, "hal-commit", "hal-commit.dbx"),  // listed before its parent
+        ListedFolder(4, kLocalFoldersId, "Inbox", "Inbox.dbx"),
+        ListedFolder(10, kLocalFoldersId, "Mailinglists"),
+        ListedFolder(21, 10, "hal", "hal.dbx"),
     });
     ASSERT_GE(tree.top, 0);
     EXPECT_EQ(tree.nodes[static_cast<std::size_t>(tree.top)].record.name, "Outlook Express");
@@ -122,12 +114,12 @@ TEST(FolderTree, NestsFoldersAsListedUnderTheTop) {
 
 TEST(FolderTree, MissingParentsAndLoopsEndAtTheTopLevel) {
     const DbxFolderTree tree = TreeOf({
-        Folder(30, 99, "orphan"),      // parent not in the list
-        Folder(31, 32, "ring a"),      // 31 -> 32 -> 33 -> 31
-        Folder(32, 33, "ring b"),
-        Folder(33, 31, "ring c"),
-        Folder(34, 31, "below ring"),  // hangs off the ring, not in it
-        Folder(35, 35, "own parent"),
+        ListedFolder(30, 99, "orphan"),      // parent not in the list
+        ListedFolder(31, 32, "ring a"),      // 31 -> 32 -> 33 -> 31
+        ListedFolder(32, 33, "ring b"),
+        ListedFolder(33, 31, "ring c"),
+        ListedFolder(34, 31, "below ring"),  // hangs off the ring, not in it
+        ListedFolder(35, 35, "own parent"),
     });
     EXPECT_EQ(tree.nodes[static_cast<std::size_t>(Find(tree, "orphan"))].placement, DbxPlacement::ParentMissing);
     EXPECT_EQ(PathOf(tree, "orphan"), "Local Folders/orphan");
@@ -153,10 +145,10 @@ TEST(FolderTree, MissingParentsAndLoopsEndAtTheTopLevel) {
 
 TEST(FolderTree, AChainDeeperThanAnyStoreIsCutAndDuplicateIdsDoNotMerge) {
     std::vector<DbxFolderSpec> folders;
-    for (std::uint32_t i = 0; i < 100; ++i) folders.push_back(Folder(100 + i, i == 0 ? kLocalFoldersId : 99 + i, "d" + std::to_string(i)));
-    folders.push_back(Folder(4, kLocalFoldersId, "first four"));
-    folders.push_back(Folder(4, kLocalFoldersId, "second four"));
-    folders.push_back(Folder(50, 4, "under four"));
+    for (std::uint32_t i = 0; i < 100; ++i) folders.push_back(ListedFolder(100 + i, i == 0 ? kLocalFoldersId : 99 + i, "d" + std::to_string(i)));
+    folders.push_back(ListedFolder(4, kLocalFoldersId, "first four"));
+    folders.push_back(ListedFolder(4, kLocalFoldersId, "second four"));
+    folders.push_back(ListedFolder(50, 4, "under four"));
     const DbxFolderTree tree = TreeOf(folders);
     for (std::size_t i = 0; i < tree.nodes.size(); ++i)
         EXPECT_LE(dbx_folder_chain(tree, static_cast<int>(i)).size(), std::size_t(kDbxMaxFolderDepth));
@@ -169,20 +161,20 @@ TEST(FolderTree, AChainDeeperThanAnyStoreIsCutAndDuplicateIdsDoNotMerge) {
 
 TEST(FolderTree, AListWithoutTopOrLocalFolders) {
     // No top folder: every folder whose parent is missing becomes a root.
-    const DbxFolderTree bare = TreeOf({Folder(5, 1, "a"), Folder(6, 5, "b")}, false);
+    const DbxFolderTree bare = TreeOf({ListedFolder(5, 1, "a"), ListedFolder(6, 5, "b")}, false);
     EXPECT_EQ(bare.top, -1);
     EXPECT_EQ(bare.top_level, -1);
     ASSERT_EQ(bare.roots.size(), 1u);
     EXPECT_EQ(PathOf(bare, "b"), "a/b");
     // A top folder but no local folders: the top level is right under the top.
-    std::vector<DbxFolderSpec> only_top = {fixtures::StoreTopFolders()[0], Folder(5, 77, "lost")};
+    std::vector<DbxFolderSpec> only_top = {fixtures::StoreTopFolders()[0], ListedFolder(5, 77, "lost")};
     const DbxFolderTree tree = dbx_build_folder_tree(ReadList(only_top));
     EXPECT_EQ(tree.top_level, tree.top);
     EXPECT_EQ(PathOf(tree, "lost"), "lost");
     EXPECT_TRUE(dbx_build_folder_tree({}).roots.empty());
     // Without a top folder a chain counts its root too, and is still bounded.
     std::vector<DbxFolderSpec> chain;
-    for (std::uint32_t i = 0; i < 70; ++i) chain.push_back(Folder(i + 1, i, "c" + std::to_string(i)));
+    for (std::uint32_t i = 0; i < 70; ++i) chain.push_back(ListedFolder(i + 1, i, "c" + std::to_string(i)));
     const DbxFolderTree deep = TreeOf(chain, false);
     for (std::size_t i = 0; i < deep.nodes.size(); ++i)
         EXPECT_LE(dbx_folder_chain(deep, static_cast<int>(i)).size(), std::size_t(kDbxMaxFolderDepth));
