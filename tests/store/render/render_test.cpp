@@ -128,6 +128,21 @@ TEST(HtmlRendering, StandsAloneWithHeaderBlockAndInlineImages) {
     EXPECT_EQ(html.find("onload"), std::string::npos);
 }
 
+// A clear-signed message holds one attachment, the signed entity; its page shows what is inside.
+TEST(HtmlRendering, SignedMailShowsTheSignedContentsParts) {
+    const std::string mail =
+        "Subject: s\r\nBcc: Hidden <h@example.com>\r\nContent-Type: multipart/signed; protocol=\"application/pkcs7-signature\"; boundary=S\r\n\r\n"
+        "--S\r\nContent-Type: multipart/related; boundary=R\r\n\r\n--R\r\nContent-Type: text/html\r\n\r\n<p>Hi<img src=\"cid:i\"></p>\r\n"
+        "--R\r\nContent-Type: image/png\r\nContent-ID: <i>\r\nContent-Transfer-Encoding: base64\r\n\r\niVBORw0KGgo=\r\n"
+        "--R\r\nContent-Type: application/pdf; name=a.pdf\r\nContent-Disposition: attachment\r\n\r\n%PDF\r\n--R--\r\n"
+        "--S\r\nContent-Type: application/pkcs7-signature; name=smime.p7s\r\n\r\nMIIB\r\n--S--\r\n";
+    const std::string html = render::RenderHtml(Import(mail));
+    EXPECT_NE(html.find("<td>a.pdf; smime.p7s</td>"), std::string::npos) << html;
+    EXPECT_NE(html.find("<img src=\"data:image/png;base64,iVBORw0KGgo=\">"), std::string::npos) << html;
+    EXPECT_NE(html.find("Bcc:</th><td>Hidden &lt;h@example.com&gt;</td>"), std::string::npos) << html;
+    EXPECT_EQ(html.find("smime.p7m"), std::string::npos) << html;
+}
+
 TEST(HtmlRendering, TextBodiesAreEscaped) {
     const std::string html = render::RenderHtml(Import("Subject: t\r\n\r\n<script>alert(1)</script> & more\r\n"));
     EXPECT_NE(html.find("&lt;script&gt;alert(1)&lt;/script&gt; &amp; more"), std::string::npos);
