@@ -26,12 +26,13 @@ bool OneOf(const std::string& name, const char* const (&names)[N]) {
 
 // Elements dropped together with everything inside them: what runs or embeds another document,
 // foreign content (SVG, MathML), and what browsers read as raw text, so that their content is
-// never taken for markup here and for text there.
+// never taken for markup here and for text there. (A head goes as a tag: what it holds is
+// judged one element at a time, and a stray one in a body hides nothing after it.)
 bool DropsContent(const std::string& name) {
     static const char* const kNames[] = {"script",   "iframe",   "frame",    "frameset", "object", "applet",
                                          "select",   "textarea", "button",   "noembed",  "noframes", "noscript",
-                                         "template", "svg",      "math",     "xmp",      "title",  "head",
-                                         "style",    "audio",    "video",    "canvas",   "xml"};
+                                         "template", "svg",      "math",     "xmp",      "title",  "style",
+                                         "audio",    "video",    "canvas",   "xml"};
     return OneOf(name, kNames);
 }
 

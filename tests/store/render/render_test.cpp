@@ -94,6 +94,8 @@ TEST(HtmlSanitizer, NothingFetchesFromElsewhereAndNoLinkRunsScript) {
               "<p style=\"color:red; background:url(data:image/png;base64,AAAA)\">p</p><img src=\"data:image/gif;base64,R0lG\" "
               "alt=\"&eacute;\"><style>@media print{p{color:blue}} td{font:10pt Arial}</style>"
               "<table background=\"data:image/png;base64,BBBB\"></table>");
+    // A head that is never closed, or one astray in the body, hides none of the text after it.
+    EXPECT_EQ(SanitizeHtml("<head><title>T</title><meta http-equiv=refresh content=0><p>text</p>"), "<p>text</p>");
     // A declaration that fetches goes alone; its neighbours stay.
     EXPECT_EQ(SanitizeHtml("<p style=\"color:red;background:url(http://x/);font-weight:bold\">p</p>"),
               "<p style=\"color:red;font-weight:bold\">p</p>");
