@@ -108,16 +108,30 @@ std::map<std::string, std::string> LinesBySubject(const std::string& dump) {
     return lines;
 }
 
+// The text of every file below dir whose name ends in suffix ("" for all), joined.
+std::string AllText(const fs::path& dir, const std::string& suffix = "") {
+    std::string all;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.is_regular_file() && name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            all += ReadFile(entry.path());
+    }
+    return all;
+}
+
 struct FieldRun {
     fixtures::TempFolder dir;
     fixtures::RecordingWindow window;
     JobSettings settings;
     JobTally tally;
+    std::vector<FieldMail> mails;
 
     // pst_mode: "new", "seprate" or "old" for the PST form.
-    FieldRun(const std::string& option, const std::string& pst_mode = "", const std::string& codepage = "") {
+    FieldRun(const std::string& option, const std::string& pst_mode = "", const std::string& codepage = "",
+             std::vector<FieldMail> folder = FieldMails())
+        : mails(std::move(folder)) {
         fixtures::DbxFileBuilder builder;
-        for (const FieldMail& mail : FieldMails())
+        for (const FieldMail& mail : mails)
             builder.AddEmail(testsupport::Email(mail.subject, mail.text, "a@example.com", Ticks(kRecordSeconds)));
         builder.WriteTo(dir / "Inbox.dbx");
         window.AddRow(dir / "Inbox.dbx", "Inbox.dbx");
@@ -138,7 +152,7 @@ struct FieldRun {
         std::map<std::string, fs::path> files;
         for (const auto& entry : fs::directory_iterator(settings.destination_path + "/Inbox")) {
             const std::string name = entry.path().filename().string();
-            for (const FieldMail& mail : FieldMails())
+            for (const FieldMail& mail : mails)
                 if (name.rfind(mail.Name(), 0) == 0) files[mail.Name()] = entry.path();
         }
         return files;
@@ -239,9 +253,7 @@ TEST(FieldsExport, PstReadersSeeEveryFieldInEveryMode) {
             fs::create_directories(out);
             const std::string command = "readpst -q -e -o " + Quote(out) + " " + Quote(run.Store()) + " >/dev/null 2>&1";
             ASSERT_EQ(std::system(command.c_str()), 0);
-            std::string all;
-            for (const auto& entry : fs::recursive_directory_iterator(out))
-                if (entry.is_regular_file()) all += ReadFile(entry.path());
+            const std::string all = AllText(out);
             EXPECT_TRUE(Contains(all, kAs + kBs)) << "readpst: the body past its zero byte";
             EXPECT_TRUE(Contains(all, "juergen@example.de")) << "readpst";
             EXPECT_TRUE(Contains(all, "jane@example.com")) << "readpst";
@@ -290,10 +302,7 @@ TEST(FieldsExport, TheSubjectsOwnCharsetNamesTheFile) {
     for (const std::string form : {"msg", "rtf", "html"}) {
         FieldRun run(form, "", "windows-1251");
         ASSERT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
-        bool found = false;
-        for (const auto& entry : fs::directory_iterator(run.settings.destination_path + "/Inbox"))
-            found = found || entry.path().filename().string().rfind("Católica", 0) == 0;
-        EXPECT_TRUE(found) << form;
+        EXPECT_EQ(run.Files().count("Católica"), 1u) << form;
     }
 }
 
@@ -329,48 +338,30 @@ TEST(FieldsExport, SignedMailStillVerifiesFromWhatTheFilesHold) {
         "-subj '/CN=Ombrik test' -days 2 >/dev/null 2>&1 && openssl smime -sign -in content -signer c.pem -inkey k.pem "
         "-out clear.txt && openssl smime -sign -nodetach -in content -signer c.pem -inkey k.pem -out opaque.txt";
     ASSERT_EQ(std::system(make.c_str()), 0);
-    const std::string headers = "From: a@example.com\r\nTo: b@example.com\r\nDate: Sat, 01 Jan 2000 00:00:00 +0000\r\n";
-    fixtures::DbxFileBuilder builder;
-    builder.AddEmail(testsupport::Email("clear", headers + "Subject: clear\r\n" + WithCrLf(ReadFile(keys / "clear.txt"))));
-    builder.AddEmail(testsupport::Email("opaque", headers + "Subject: opaque\r\n" + WithCrLf(ReadFile(keys / "opaque.txt"))));
-
+    const std::string headers = "From: a@example.com\r\nDate: Sat, 01 Jan 2000 00:00:00 +0000\r\nSubject: ";
+    const std::vector<FieldMail> mails = {{"clear", headers + "clear\r\n" + WithCrLf(ReadFile(keys / "clear.txt"))},
+                                          {"opaque", headers + "opaque\r\n" + WithCrLf(ReadFile(keys / "opaque.txt"))}};
     for (const std::string form : {"msg", "pst"}) {
         SCOPED_TRACE(form);
-        fixtures::TempFolder dir;
-        builder.WriteTo(dir / "Signed.dbx");
-        fixtures::RecordingWindow window;
-        window.AddRow(dir / "Signed.dbx", "Signed.dbx");
-        JobSettings settings;
-        settings.saving_option = form;
-        settings.destination_path = dir / "ExportDBX";
-        fs::create_directories(settings.destination_path);
-        window.pst_answer.pst_mode = "new";
-        window.pst_answer.pst_path = dir / "Signed.pst";
-        window.pst_answer.pst_options_answer = "yes";
-        const JobTally tally = RunConversionJob(window, settings);
-        ASSERT_EQ(tally.failures(), 0u) << tally.Summary();
+        FieldRun run(form, "new", "", mails);
+        ASSERT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
         const std::string modules = form == "msg" ? NodeModules("msgreader", "@kenjiuno/msgreader")
                                                   : NodeModules("pst-readers", "pst-extractor");
         if (modules.empty()) GTEST_SKIP() << "the npm readers are not installed (scripts/install-deps.sh installs them)";
-        std::map<std::string, std::string> dumps;  // subject -> the reader's fields
+        std::map<std::string, std::string> dumps;   // subject -> the reader's fields
         std::map<std::string, std::string> entity;  // subject -> the file holding its one attachment
         if (form == "msg") {
-            for (const char* subject : {"clear", "opaque"}) {
-                const std::string out = dir / subject;
+            for (const auto& [subject, path] : run.Files()) {
+                const std::string out = run.dir / subject;
                 fs::create_directories(out);
-                std::string msg;
-                for (const auto& file : fs::directory_iterator(settings.destination_path + "/Signed"))
-                    if (file.path().filename().string().rfind(subject, 0) == 0) msg = file.path().string();
-                dumps[subject] = RunDump(modules, "msg_fields_dump.js", msg, out);
+                dumps[subject] = RunDump(modules, "msg_fields_dump.js", path.string(), out);
                 entity[subject] = out + "/attachment.0";
-                if (msgtest::HaveMsgCheck()) {
-                    EXPECT_EQ(msgtest::MsgCheckStrict(msg), "");
-                }
+                EXPECT_EQ(msgtest::HaveMsgCheck() ? msgtest::MsgCheckStrict(path.string()) : "", "");
             }
         } else {
-            dumps = LinesBySubject(RunDump(modules, "pst_fields_dump.js", dir / "Signed.pst", dir.path()));
-            for (const char* subject : {"clear", "opaque"}) entity[subject] = dir / (std::string(subject) + ".0");
-            EXPECT_EQ(fixtures::PstCheckStrictFailure(dir / "Signed.pst"), "");
+            dumps = LinesBySubject(RunDump(modules, "pst_fields_dump.js", run.Store(), run.dir.path()));
+            for (const char* subject : {"clear", "opaque"}) entity[subject] = run.dir / (std::string(subject) + ".0");
+            EXPECT_EQ(fixtures::PstCheckStrictFailure(run.Store()), "");
         }
         EXPECT_TRUE(Contains(dumps["clear"], "\"messageClass\":\"IPM.Note.SMIME.MultipartSigned\"")) << dumps["clear"];
         EXPECT_TRUE(Contains(dumps["clear"], "\"attachments\":[{\"name\":\"smime.p7m\",\"mime\":\"multipart/signed\"}]"))
@@ -379,16 +370,16 @@ TEST(FieldsExport, SignedMailStillVerifiesFromWhatTheFilesHold) {
         EXPECT_TRUE(Contains(dumps["opaque"], "\"messageClass\":\"IPM.Note.SMIME\"")) << dumps["opaque"];
         EXPECT_TRUE(Contains(dumps["opaque"], "\"name\":\"smime.p7m\",\"mime\":\"application/x-pkcs7-mime\"")) << dumps["opaque"];
 
-        EXPECT_TRUE(Verifies(entity["clear"], false, dir / "clear.out")) << "the clear-signed entity";
-        EXPECT_EQ(WithCrLf(ReadFile(dir / "clear.out")), content);
-        EXPECT_TRUE(Verifies(entity["opaque"], true, dir / "opaque.out")) << "the opaque-signed content";
-        EXPECT_EQ(WithCrLf(ReadFile(dir / "opaque.out")), content);
+        EXPECT_TRUE(Verifies(entity["clear"], false, run.dir / "clear.out")) << "the clear-signed entity";
+        EXPECT_EQ(WithCrLf(ReadFile(run.dir / "clear.out")), content);
+        EXPECT_TRUE(Verifies(entity["opaque"], true, run.dir / "opaque.out")) << "the opaque-signed content";
+        EXPECT_EQ(WithCrLf(ReadFile(run.dir / "opaque.out")), content);
         // The check can fail: one byte of the signed text changed.
         std::string changed = ReadFile(entity["clear"]);
         const std::size_t at = changed.find("signed text");
         ASSERT_NE(at, std::string::npos);
         changed[at] = 'S';
-        fixtures::WriteFile(dir / "changed", changed);
-        EXPECT_FALSE(Verifies(dir / "changed", false, dir / "changed.out"));
+        fixtures::WriteFile(run.dir / "changed", changed);
+        EXPECT_FALSE(Verifies(run.dir / "changed", false, run.dir / "changed.out"));
     }
 }
