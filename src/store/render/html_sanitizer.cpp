@@ -6,6 +6,8 @@
 // rendering is a second wall behind this one, not the first.
 #include <algorithm>
 #include <cctype>
+#include <string_view>
+#include <unordered_set>
 
 #include "store/mime/html_text.h"
 #include "store/render/css_sanitizer.h"
@@ -19,26 +21,20 @@ std::string Lower(std::string text) {
     return text;
 }
 
-template <std::size_t N>
-bool OneOf(const std::string& name, const char* const (&names)[N]) {
-    return std::any_of(std::begin(names), std::end(names), [&](const char* n) { return name == n; });
-}
-
 // Elements dropped together with everything inside them: what runs or embeds another document,
 // foreign content (SVG, MathML), and what browsers read as raw text, so that their content is
 // never taken for markup here and for text there. (A head goes as a tag: what it holds is
 // judged one element at a time, and a stray one in a body hides nothing after it.)
 bool DropsContent(const std::string& name) {
-    static const char* const kNames[] = {"script",   "iframe",   "frame",    "frameset", "object", "applet",
-                                         "select",   "textarea", "button",   "noembed",  "noframes", "noscript",
-                                         "template", "svg",      "math",     "xmp",      "title",  "style",
-                                         "audio",    "video",    "canvas",   "xml"};
-    return OneOf(name, kNames);
+    static const std::unordered_set<std::string_view> kNames = {
+        "script", "iframe", "frame", "frameset", "object", "applet", "select", "textarea", "button", "noembed", "noframes",
+        "noscript", "template", "svg", "math", "xmp", "title", "style", "audio", "video", "canvas", "xml"};
+    return kNames.count(name) != 0;
 }
 
 // Elements kept as they are (with the attributes below); any other tag goes, its content stays.
 bool KeepsTag(const std::string& name) {
-    static const char* const kNames[] = {
+    static const std::unordered_set<std::string_view> kNames = {
         "a",      "abbr",    "acronym", "address", "article", "aside",  "b",       "bdi",     "bdo",    "big",
         "blockquote", "br",  "caption", "center",  "cite",    "code",   "col",     "colgroup", "dd",    "del",
         "details", "dfn",    "dir",     "div",     "dl",      "dt",     "em",      "fieldset", "figcaption",
@@ -48,19 +44,19 @@ bool KeepsTag(const std::string& name) {
         "s",      "samp",    "section", "small",   "span",    "strike", "strong",  "sub",     "summary", "sup",
         "table",  "tbody",   "td",      "tfoot",   "th",      "thead",  "time",    "tr",      "tt",     "u",
         "ul",     "var",     "wbr"};
-    return OneOf(name, kNames);
+    return kNames.count(name) != 0;
 }
 
 // Attributes that only describe layout or text. Everything else goes (event handlers, srcset,
 // lowsrc, ping, xlink:href, formaction, data-*, ...), except the addresses and styles below.
 bool IsPlainAttribute(const std::string& name) {
-    static const char* const kNames[] = {
+    static const std::unordered_set<std::string_view> kNames = {
         "abbr",   "align",  "alt",    "axis",        "bgcolor", "border", "bordercolor", "cellpadding", "cellspacing",
         "char",   "charoff", "class", "clear",       "color",   "cols",   "colspan",     "compact",     "datetime",
         "dir",    "face",   "frame",  "headers",     "height",  "hspace", "id",          "lang",        "name",
         "noshade", "nowrap", "open",  "rowspan",     "rules",   "scope",  "size",        "span",        "start",
         "summary", "target", "title", "type",        "valign",  "value",  "vspace",      "width"};
-    return OneOf(name, kNames);
+    return kNames.count(name) != 0;
 }
 
 struct Attribute {
