@@ -13,6 +13,8 @@ packages=(
   openbox xdotool x11-utils man-db appstream
   # independent readers our output is checked against, and the peer extractor we measure against
   pff-tools pst-utils libolecf-utils python3 python3-olefile undbx nodejs
+  # the HTML form's pages opened in a real browser; signatures of signed mail checked
+  chromium openssl
 )
 
 missing=()

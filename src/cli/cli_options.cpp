@@ -6,7 +6,7 @@ const char* const kCliUsage =
     "Usage: ombrik-cli --dest DIR [--format eml|mbox|msg|rtf|html|pst] [--add-folder DIR]...\n"
     "                  [--codepage NAME] [--pst-mode separate|new|old] [--pst-folder DIR]\n"
     "                  [--pst-file FILE] [--add-store DIR]... [--threads N] [--quiet|--verbose]\n"
-    "                  [--recover] [FILE.dbx]...\n"
+    "                  [--recover] [--mbox-status] [FILE.dbx]...\n"
     "       ombrik-cli --check-pst FILE.pst\n"
     "       ombrik-cli --find-stores ROOT [--codepage NAME]\n"
     "\n"
@@ -42,6 +42,10 @@ const char* const kCliUsage =
     "                      ones not yet compacted away, and those a damaged index no longer\n"
     "                      reaches; they go apart from the others (a Recovered sub-folder, or\n"
     "                      NAME (recovered).mbox), numbered after the folder's own messages\n"
+    "  --mbox-status       mbox: add Status:, X-Status: and X-Mozilla-Status lines from what\n"
+    "                      Outlook Express knew of each message (read, flagged, replied,\n"
+    "                      forwarded), so that mutt and Thunderbird show it; without it the\n"
+    "                      stored messages go out byte for byte\n"
     "  --check-pst FILE    check the structure of a PST store: prints one verdict (damaged,\n"
     "                      or no damage with Outlook's own inconsistencies listed as notes);\n"
     "                      exit status 0 when no damage, 1 otherwise\n"
@@ -122,6 +126,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
             options.threads = parsed;
         } else if (arg == "--recover") {
             options.recover = true;
+        } else if (arg == "--mbox-status") {
+            options.mbox_status = true;
         } else if (arg == "--check-pst") {
             if (!value(options.check_pst)) return std::nullopt;
         } else if (arg == "--quiet" || arg == "-q") {

@@ -23,6 +23,7 @@ struct CliOptions {
     std::string find_stores;  // --find-stores ROOT
     unsigned threads = 0;  // 0: the machine's cores
     bool recover = false;
+    bool mbox_status = false;
     bool quiet = false;
     bool verbose = false;
     bool help = false;

@@ -128,6 +128,7 @@ int main(int argc, char** argv) {
     settings.codepage = options->codepage;
     settings.threads = options->threads;
     settings.recover = options->recover;
+    settings.mbox_status = options->mbox_status;
     // As the window's Browse: the chosen folder followed by "ExportDBX", created.
     settings.destination_path = platform::JoinPath(options->dest, "ExportDBX");
     platform::CreateDirectory(settings.destination_path);

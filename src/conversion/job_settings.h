@@ -15,6 +15,10 @@ struct JobSettings {
     std::string codepage;           // legacy code page for 8-bit subjects; empty: the locale's
     unsigned threads = 0;  // 0: the machine's cores
     bool recover = false;
+    // MBOX: a Status:/X-Status: and an X-Mozilla-Status line from each message's state in the
+    // folder file, so that mail programs show read, flagged and replied mail as such. Off, the
+    // stored bytes go out as they are.
+    bool mbox_status = false;
 };
 
 // The one record of the running program.

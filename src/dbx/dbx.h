@@ -83,6 +83,7 @@ struct DbxEmail : DbxItem {
     // The message's state as Outlook Express showed it. tag01_value keeps only the low byte
     // of the flags word, which loses replied and forwarded; these come from the whole word.
     std::uint32_t state_flags = 0;  // tag 0x01 as a 32-bit word, or 0x81
+    bool state_stored = false;      // the record holds the flags word (0 then means unread)
     bool read = false;
     bool flagged = false;
     bool replied = false;

@@ -165,10 +165,12 @@ void ReadMessageState(DbxEmail& email, const std::vector<std::uint8_t>& body, st
         if (tag != 0x01 && tag != 0x10) return;
         const auto number = NumberProperty(entry, body, data_area);
         if (!number) return;
-        if (tag == 0x01)
+        if (tag == 0x01) {
             email.state_flags = *number;
-        else
+            email.state_stored = true;
+        } else {
             email.priority = *number;
+        }
     });
     const std::uint32_t f = email.state_flags;
     email.read = (f & kDbxMessageRead) != 0;

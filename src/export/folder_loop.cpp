@@ -101,9 +101,10 @@ FolderMessage TakeMessage(std::int32_t slot, DbxEmail& email) {
     message.sender_address = std::move(email.sender_address);
     message.date = email.date;
     message.text_complete = email.text_complete;
-    // A record without the flags word kept no state (a stored message always has at least the
-    // downloaded bit); its priority may still be there.
-    message.state.known = email.state_flags != 0;
+    // A record without the flags word kept no state; its priority may still be there. A flags
+    // word of 0 is a message never opened.
+    message.state.known = email.state_stored;
+    message.state.received_time = email.date;
     message.state.read = email.read;
     message.state.flagged = email.flagged;
     message.state.replied = email.replied;

@@ -1,5 +1,6 @@
 #include "export/mbox_export.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -82,6 +83,55 @@ void WriteMboxBody(std::string_view text, BufferedOutput& out) {
     }
 }
 
+std::string MboxStatusLines(const mapi::MessageState& state) {
+    const std::string end(platform::kLineEnd);
+    std::string lines = std::string("Status: ") + (state.read ? "RO" : "O") + end;
+    std::string x_status;
+    if (state.replied) x_status += 'A';
+    if (state.flagged) x_status += 'F';
+    if (!x_status.empty()) lines += "X-Status: " + x_status + end;
+    unsigned mozilla = 0;
+    if (state.read) mozilla |= 0x0001;
+    if (state.replied) mozilla |= 0x0002;
+    if (state.flagged) mozilla |= 0x0004;
+    if (state.forwarded) mozilla |= 0x1000;
+    char flags[8];
+    std::snprintf(flags, sizeof flags, "%04x", mozilla);
+    return lines + "X-Mozilla-Status: " + flags + end + "X-Mozilla-Status2: 00000000" + end;
+}
+
+namespace {
+
+bool IsStatusField(std::string_view line) {
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return false;
+    std::string name(line.substr(0, colon));
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.pop_back();
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name == "status" || name == "x-status" || name == "x-mozilla-status" || name == "x-mozilla-status2";
+}
+
+}  // namespace
+
+void WriteMboxBodyWithStatus(std::string_view text, const mapi::MessageState& state, BufferedOutput& out) {
+    std::size_t pos = 0;
+    bool skipping = false;  // inside a status field of the message's own, continuation lines too
+    while (pos < text.size()) {
+        const std::size_t newline = text.find('\n', pos);
+        const std::size_t next = newline == std::string_view::npos ? text.size() : newline + 1;
+        const std::string_view line = text.substr(pos, next - pos);
+        std::string_view content = line;
+        while (!content.empty() && (content.back() == '\n' || content.back() == '\r')) content.remove_suffix(1);
+        if (content.empty()) break;  // the blank line that ends the header block
+        if (content.front() != ' ' && content.front() != '\t') skipping = IsStatusField(content);
+        if (!skipping) WriteMboxBody(line, out);
+        pos = next;
+    }
+    if (pos == text.size() && !text.empty() && text.back() != '\n') out.Write(platform::kLineEnd);
+    out.Write(MboxStatusLines(state));
+    WriteMboxBody(text.substr(pos), out);
+}
+
 namespace {
 
 // One MBOX file per folder file: a "From " line, the quoted message text, a blank line. It is
@@ -126,7 +176,10 @@ public:
     std::string Write(PreparedMessage& prepared) override {
         const FolderMessage& message = prepared.message;
         out_.Write(MboxSeparatorLine(message.sender_address, message.date));
-        if (message.text) WriteMboxBody(*message.text, out_);
+        if (message.text && context_.settings.mbox_status && message.state.known)
+            WriteMboxBodyWithStatus(*message.text, message.state, out_);
+        else if (message.text)
+            WriteMboxBody(*message.text, out_);
         out_.Write(platform::kLineEnd);
         out_.Write(platform::kLineEnd);
         return {};

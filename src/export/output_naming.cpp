@@ -200,7 +200,9 @@ std::string MessageCodepage(const DbxText& subject_text, const DbxText& message_
     const std::string_view subject = subject_text ? std::string_view(*subject_text) : std::string_view();
     const bool eight_bit = std::any_of(subject.begin(), subject.end(), [](char c) { return (c & 0x80) != 0; });
     if (!message_text || !eight_bit || platform::LooksLikeMultibyteUtf8(subject)) return job_codepage;
-    std::string declared = mime::DeclaredLegacyCodepage(*message_text);
+    // A charset the message names for its subject wins; then the one of its first text part.
+    std::string declared = mime::SubjectLabelCodepage(*message_text);
+    if (declared.empty()) declared = mime::DeclaredLegacyCodepage(*message_text);
     return declared.empty() ? job_codepage : declared;
 }
 

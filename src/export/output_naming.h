@@ -19,9 +19,10 @@ std::string MakeFolderOutputDirectory(const std::string& destination_path, const
 std::string MakeMessageFileName(const std::optional<std::string>& subject, std::int32_t slot,
                                 const std::string& codepage = std::string());
 
-// The code page for the 8-bit subject of one message: the one its first text part declares when
-// that is a legacy charset (as the store reads the message's own headers, so the file name and
-// the text inside the file agree), else the job's (empty: this system's).
+// The code page for the 8-bit subject of one message: the legacy charset its Subject header's
+// encoded words name, else the one its first text part declares when that is a legacy charset
+// (as the store reads the message's own headers, so the file name and the text inside the file
+// agree), else the job's (empty: this system's).
 std::string MessageCodepage(const DbxText& subject, const DbxText& message_text, const std::string& job_codepage);
 inline std::string MessageCodepage(const DbxEmail& email, const std::string& job_codepage) {
     return MessageCodepage(email.subject, email.message_text, job_codepage);

@@ -65,7 +65,7 @@ public:
     void Prepare(PreparedMessage& prepared) override {
         const std::string_view text = prepared.message.text ? std::string_view(*prepared.message.text) : std::string_view();
         mapi::Message message = store::MessageFromRfc822(text, context_.settings.codepage);
-        message.props.Set(mapi::PR_MESSAGE_CLASS_W, std::string("IPM.Note"));
+        store::ApplyCreatedClass(message, "IPM.Note");
         mapi::ApplyMessageState(message, prepared.message.state);
         prepared.output = output_.format == store::kOlMsgUnicode ? store::MsgFileBytes(message)
                                                                  : store::RenderingOf(message, output_.format);

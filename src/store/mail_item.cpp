@@ -25,6 +25,12 @@ void AddCompressedRtfFromHtml(mapi::Message& message) {
     message.props.Set(mapi::PR_RTF_IN_SYNC, true);
 }
 
+void ApplyCreatedClass(mapi::Message& message, const std::string& message_class) {
+    const std::string imported = message.props.GetString(mapi::PR_MESSAGE_CLASS_W).value_or("");
+    if (imported.rfind("IPM.Note.SMIME", 0) == 0) return;
+    message.props.Set(mapi::PR_MESSAGE_CLASS_W, message_class);
+}
+
 std::string RenderingOf(const mapi::Message& message, int format) {
     switch (format) {
         case kOlRtf: return render::RenderRtf(message);
@@ -67,7 +73,7 @@ void ModelMail::ImportText(std::string_view text, int format) {
 
 void ModelMail::ImportMessage(mapi::Message message) {
     message_ = std::move(message);
-    if (forced_class_) message_.props.Set(mapi::PR_MESSAGE_CLASS_W, *forced_class_);
+    if (forced_class_) ApplyCreatedClass(message_, *forced_class_);
 }
 
 void ModelMail::SaveAs(const std::string& path, int format) { WriteWholeFile(path, RenderingOf(message_, format)); }

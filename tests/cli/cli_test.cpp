@@ -602,3 +602,21 @@ TEST(Cli, RecoverWritesFoundMessagesAndTheRefusedFileSaysHowToGetThem) {
         << refused.out;
     EXPECT_NE(RunCli("--help").out.find("--recover"), std::string::npos);
 }
+
+// --mbox-status puts the state in the MBOX file; without it the stored bytes go out unchanged.
+TEST(Cli, MboxStatusIsAskedForAndOffByDefault) {
+    fixtures::TempFolder dir;
+    fixtures::DbxFileBuilder builder;
+    builder.AddRawRecord(fixtures::MakeEmailRecordWithState(Email("read", "Subject: read\r\n\r\nbody\r\n"), 1, 0x81));
+    builder.WriteTo(dir / "Inbox.dbx");
+    for (const bool asked : {true, false}) {
+        std::filesystem::create_directories(dir / (asked ? "a" : "b"));
+        const CliRun run = RunCli("--dest " + Quote(dir / (asked ? "a" : "b")) + " --format mbox" +
+                                  (asked ? " --mbox-status " : " ") + Quote(dir / "Inbox.dbx"));
+        EXPECT_EQ(run.status, 0) << run.out;
+        const std::string mbox = fixtures::ReadFile(dir / (asked ? "a/ExportDBX/Inbox.mbox" : "b/ExportDBX/Inbox.mbox"));
+        EXPECT_EQ(Has(mbox, "Subject: read\nStatus: RO\nX-Mozilla-Status: 0001\nX-Mozilla-Status2: 00000000\n\nbody"), asked)
+            << mbox;
+    }
+    EXPECT_TRUE(Has(RunCli("--help").out, "--mbox-status"));
+}

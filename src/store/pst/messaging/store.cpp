@@ -818,7 +818,9 @@ Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* r
         auto it = props.find(t);
         return it != props.end() && it->second.size() == 8 ? LoadLe(it->second) : fallback;
     };
-    const std::uint64_t delivered = time_or(tag::kMessageDeliveryTime, time_or(tag::kClientSubmitTime, now));
+    // A message that tells no time of its own keeps none as its delivery time (the time of the
+    // conversion is no time the mail was delivered); the item itself is made now.
+    const std::uint64_t delivered = time_or(tag::kMessageDeliveryTime, time_or(tag::kClientSubmitTime, 0));
     if (!props.count(tag::kMessageClass)) props[tag::kMessageClass] = StringBytes("IPM.Note");
     std::uint32_t flags = GetInt32(props, tag::kMessageFlags, kMsgFlagRead);
     flags = message.attachments.empty() ? (flags & ~kMsgFlagHasAttach) : (flags | kMsgFlagHasAttach);
@@ -830,11 +832,11 @@ Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* r
     for (auto t : {tag::kCreationTime, tag::kLastModificationTime}) {
         if (!props.count(t)) {
             Bytes b;
-            AppendLe(b, delivered, 8);
+            AppendLe(b, delivered != 0 ? delivered : now, 8);
             props[t] = b;
         }
     }
-    if (!props.count(tag::kMessageDeliveryTime)) {
+    if (!props.count(tag::kMessageDeliveryTime) && delivered != 0) {
         Bytes b;
         AppendLe(b, delivered, 8);
         props[tag::kMessageDeliveryTime] = b;
