@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 
-#include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/text_encoding.h"
 #include "store/mime/unlabelled_text.h"
@@ -82,39 +81,10 @@ std::string MakeThunderbirdMboxPath(const std::string& destination_path, const s
     return path;
 }
 
-bool MakeOutputTree(const std::string& destination_path, const std::vector<std::string>& tree_path, bool thunderbird) {
-    std::string path = destination_path;
-    for (std::size_t i = 0; i < tree_path.size(); ++i) {
-        const bool parent = i + 1 < tree_path.size();
-        if (!thunderbird) {
-            path = platform::JoinPath(path, tree_path[i]);
-            if (!platform::CreateDirectory(path)) return false;
-        } else if (parent) {
-            const std::string mbox = platform::JoinPath(path, tree_path[i]);
-            // Made only when nothing is there: a parent's own messages, written by an earlier
-            // row, are never cut short, and a link planted there is never followed.
-            platform::OutputFile file;
-            if (file.Open(mbox, platform::OutputMode::kCreateNew)) {
-                if (!file.Close()) return false;
-            } else if (!platform::FileExists(mbox)) {
-                return false;
-            }
-            path = mbox + kSubFolderSuffix;
-            if (!platform::CreateDirectory(path)) return false;
-        }
-    }
-    return true;
-}
-
 std::string FolderOutputDirectory(const ExportContext& context, const std::string& destination_path,
                                   const std::string& folder_name) {
     return context.tree_path.empty() ? MakeFolderOutputDirectory(destination_path, folder_name)
                                      : MakeTreeDirectory(destination_path, context.tree_path);
-}
-
-bool MakeFolderOutput(const ExportContext& context, const std::string& destination_path, const std::string& directory) {
-    return context.tree_path.empty() ? platform::CreateDirectory(directory)
-                                     : MakeOutputTree(destination_path, context.tree_path, false);
 }
 
 std::string OutputFolderNames::ClaimTopFolder(const std::string& folder_name) {

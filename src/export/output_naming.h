@@ -69,14 +69,6 @@ std::string MakeThunderbirdMboxPath(const std::string& destination_path, const s
 // folder of a whole store its place in the tree (context.tree_path), else destination/folder_name.
 std::string FolderOutputDirectory(const ExportContext& context, const std::string& destination_path,
                                   const std::string& folder_name);
-// Makes that folder, and for a folder of a store its parents too. False when it cannot be made.
-bool MakeFolderOutput(const ExportContext& context, const std::string& destination_path, const std::string& directory);
-
-// Makes the folders of a tree path below the destination (which must exist): every level as
-// a directory, or in Thunderbird's layout every parent as an MBOX file (left as it is when
-// there, else empty) beside its ".sbd" directory. False when a level cannot be made.
-bool MakeOutputTree(const std::string& destination_path, const std::vector<std::string>& tree_path, bool thunderbird);
-
 // The output names of one job's folders, single-file rows and store rows alike. A single-file
 // row's folder sits at the top under its name, " (2)" when an earlier row took it (as
 // FolderNameRegistry). A store row's folder sits below its parents, each named by its cleaned

@@ -22,6 +22,17 @@ std::string JoinPath(const std::string& left, const std::string& right);
 // The last component of a path ("" when it ends in a separator or holds none).
 std::string LastPathComponent(const std::string& path);
 
+// The longest name (in bytes) a file system takes for one component.
+constexpr std::size_t kNameLimit = 255;
+
+// The first bytes of text, at most limit, not ending inside a UTF-8 sequence.
+std::string CutToBytes(const std::string& text, std::size_t limit);
+
+// path + suffix ("Inbox.pst" + ".ombrik-lock"), for a file kept beside path; when the name
+// would pass kNameLimit, path's last component is cut and told apart by a short hash of the
+// whole, so that the name fits wherever path does.
+std::string NameBeside(const std::string& path, const std::string& suffix);
+
 // Creates one directory (no parents); true when it exists afterwards.
 bool CreateDirectory(const std::string& path);
 bool FileExists(const std::string& path);

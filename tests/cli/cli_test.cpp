@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <set>
 
@@ -531,7 +532,7 @@ TEST(FullDisk, APstExportThatFillsTheDiskCountsNothingAndLeavesNoHalfMadeStore) 
     EXPECT_EQ(fresh.status, 1) << fresh.out;
     EXPECT_TRUE(Has(fresh.out, "messages written: 0,")) << fresh.out;
     const std::string fresh_line = FirstFailureLine(fresh.out);
-    EXPECT_EQ(fresh_line.rfind(disk / "NewPST.pst: the store could not be closed: no space left on the disk; "
+    EXPECT_EQ(fresh_line.rfind(disk / "NewPST.pst: the store could not be closed: the disk is full; "
                                       "the unfinished store was removed, and the ", 0), 0u) << fresh.out;
     EXPECT_TRUE(Has(fresh_line, " messages converted in this run are not in it")) << fresh_line;
     EXPECT_FALSE(fs::exists(disk / "NewPST.pst"));
@@ -541,7 +542,7 @@ TEST(FullDisk, APstExportThatFillsTheDiskCountsNothingAndLeavesNoHalfMadeStore) 
                                    Quote(work / "Inbox.dbx"));
     EXPECT_EQ(separate.status, 1) << separate.out;
     EXPECT_TRUE(Has(separate.out, "messages written: 0,")) << separate.out;
-    EXPECT_TRUE(Has(FirstFailureLine(separate.out), "Inbox.dbx.pst: the store could not be closed: no space left"))
+    EXPECT_TRUE(Has(FirstFailureLine(separate.out), "Inbox.dbx.pst: the store could not be closed: the disk is full"))
         << separate.out;
     EXPECT_FALSE(fs::exists(disk / "ExportDBX/Inbox.dbx.pst"));
     fs::remove_all(disk / "ExportDBX");
@@ -560,8 +561,8 @@ TEST(FullDisk, APstExportThatFillsTheDiskCountsNothingAndLeavesNoHalfMadeStore) 
                               Quote(disk / "Mine.pst") + " " + Quote(work / "Inbox.dbx"));
     EXPECT_EQ(old.status, 1) << old.out;
     EXPECT_TRUE(Has(old.out, "messages written: 0,")) << old.out;
-    EXPECT_EQ(FirstFailureLine(old.out).rfind(disk / "Mine.pst: the store could not be closed: no space left on the "
-                                                     "disk; it is left as it was before this run", 0), 0u) << old.out;
+    EXPECT_EQ(FirstFailureLine(old.out).rfind(disk / "Mine.pst: the store could not be closed: the disk is full; "
+                                                     "it is left as it was before this run", 0), 0u) << old.out;
     EXPECT_EQ(fixtures::ReadFile(disk / "Mine.pst"), before);
     const CliRun check = RunCli("--check-pst " + Quote(disk / "Mine.pst"));
     EXPECT_EQ(check.status, 0) << check.out;
@@ -601,4 +602,71 @@ TEST(Cli, RecoverWritesFoundMessagesAndTheRefusedFileSaysHowToGetThem) {
               std::string::npos)
         << refused.out;
     EXPECT_NE(RunCli("--help").out.find("--recover"), std::string::npos);
+}
+
+namespace {
+
+// Every regular file below folder (hidden ones included), by path relative to it.
+std::map<std::string, std::string> FilesBelow(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    if (!fs::exists(folder)) return files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file()) files[fs::relative(entry.path(), folder).string()] = fixtures::ReadFile(entry.path().string());
+    return files;
+}
+
+std::size_t TotalSize(const std::map<std::string, std::string>& files) {
+    std::size_t total = 0;
+    for (const auto& [name, bytes] : files) total += bytes.size();
+    return total;
+}
+
+}  // namespace
+
+// A disk that fills up part way through a folder, in every form that writes files: what is
+// there is whole (as a run with room writes it), nothing is empty, cut short or left hidden, the
+// failures say the disk is full, and a run after freeing space completes the same names.
+TEST(FullDisk, EveryFileIsWholeOrAbsentAndARunWithRoomCompletesTheSameNames) {
+    SmallDisk disk;
+    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small RAM disk here (needs root and tmpfs)";
+    fixtures::TempFolder work;
+    std::mt19937 random(11);
+    fixtures::DbxFileBuilder builder;
+    for (int i = 0; i < 20; ++i) {
+        std::string body(30 * 1024, ' ');
+        for (std::size_t j = 0; j < body.size(); ++j) body[j] = (j % 77 == 76) ? '\n' : static_cast<char>('a' + random() % 26);
+        const std::string subject = "Part " + std::to_string(i);
+        builder.AddEmail(Email(subject, "Subject: " + subject + "\r\n\r\n" + body));
+    }
+    builder.WriteTo(work / "Inbox.dbx");
+    for (const std::string form : {"eml", "msg", "html", "mbox"}) {
+        SCOPED_TRACE(form);
+        const std::string args = " --format " + form + " " + Quote(work / "Inbox.dbx");
+        fs::remove_all(work / "ExportDBX");
+        ASSERT_EQ(RunCli("--dest " + Quote(work.path()) + args).status, 0);
+        const auto reference = FilesBelow(work / "ExportDBX");
+        const std::size_t total = TotalSize(reference);
+        ASSERT_LT(total, 1500u * 1024u);
+        // Room for about half of it.
+        fixtures::WriteFile(disk / "filler", std::string(2 * 1024 * 1024 - total / 2 - 64 * 1024, 'f'));
+
+        const CliRun full = RunCli("--dest " + Quote(disk.path()) + args);
+        EXPECT_EQ(full.status, 1) << full.out;
+        EXPECT_TRUE(Has(FirstFailureLine(full.out), ": the disk is full")) << full.out;
+        EXPECT_FALSE(Has(full.out, "(0x")) << full.out;
+        const auto partial = FilesBelow(disk / "ExportDBX");
+        for (const auto& [name, bytes] : partial) {
+            ASSERT_EQ(reference.count(name), 1u) << "left after the failure: " << name;
+            EXPECT_TRUE(bytes == reference.at(name)) << name << " is not whole: " << bytes.size() << " bytes";
+        }
+        if (form != "mbox") {
+            EXPECT_FALSE(partial.empty()) << "the disk filled up before the first message";
+        }
+
+        fs::remove(disk / "filler");
+        const CliRun again = RunCli("--dest " + Quote(disk.path()) + args);
+        EXPECT_EQ(again.status, 0) << again.out;
+        EXPECT_TRUE(FilesBelow(disk / "ExportDBX") == reference) << again.out;
+        fs::remove_all(disk / "ExportDBX");
+    }
 }

@@ -30,7 +30,7 @@ TEST(ExistingFile, ComparesSizeThenEveryByteWithoutFollowingLinks) {
     fixtures::WriteFile(dir / "other", bytes);
     EXPECT_EQ(platform::CompareWithExistingFile(dir / "file", dir / "other"), ExistingFile::kSame);
     fs::create_symlink(dir / "file", dir / "link");
-    EXPECT_EQ(platform::CompareWithExisting(dir / "link", bytes), ExistingFile::kOther);
+    EXPECT_EQ(platform::CompareWithExisting(dir / "link", bytes), ExistingFile::kLink);
     fs::create_directory(dir / "folder");
     EXPECT_EQ(platform::CompareWithExistingFile(dir / "folder", dir / "file"), ExistingFile::kOther);
 }
