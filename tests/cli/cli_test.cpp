@@ -670,3 +670,44 @@ TEST(FullDisk, EveryFileIsWholeOrAbsentAndARunWithRoomCompletesTheSameNames) {
         fs::remove_all(disk / "ExportDBX");
     }
 }
+
+// Subjects that would steer a terminal are shown escaped, on the status lines --verbose prints
+// as on the live line, and name files that are neither hidden nor hold control characters.
+TEST(Cli, ControlCharactersNeverReachTheTerminalOrAFileName) {
+    fixtures::TempFolder dir;
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(Email("\x1B[2Jwiped", "Subject: x\r\n\r\none\r\n"))
+        .AddEmail(Email("back\rover", "Subject: y\r\n\r\ntwo\r\n"))
+        .AddEmail(Email(".NET news", "Subject: z\r\n\r\nthree\r\n"));
+    builder.WriteTo(dir / "Inbox.dbx");
+    for (const std::string form : {"eml", "mbox"}) {
+        const CliRun run = RunCli("--dest " + Quote(dir.path()) + " --verbose --format " + form + " " + Quote(dir / "Inbox.dbx"));
+        EXPECT_EQ(run.status, 0) << run.out;
+        EXPECT_EQ(run.out.find_first_of("\x1B\r"), std::string::npos) << form;
+        if (form == "mbox") {  // the status line shows the subject; for EML the file's path
+            EXPECT_TRUE(Has(run.out, "\\x1B[2Jwiped")) << run.out;
+            EXPECT_TRUE(Has(run.out, "back\\x0Dover")) << run.out;
+        }
+    }
+    EXPECT_EQ(NamesIn(dir / "ExportDBX/Inbox"), (std::set<std::string>{"NET news0.eml", "backover1.eml", "[2Jwiped2.eml"}));
+}
+
+// Two conversions into one destination at once: the second waits for the first and then finds
+// every file in place, so no message is written twice under a second name.
+TEST(Cli, TwoRunsIntoOneDestinationAtOnceWriteEveryMessageOnce) {
+    fixtures::TempFolder dir;
+    fixtures::DbxFileBuilder builder;
+    for (int i = 0; i < 3000; ++i) builder.AddEmail(Email("M", "Subject: M\r\n\r\nbody " + std::to_string(i) + "\r\n"));
+    builder.WriteTo(dir / "Inbox.dbx");
+    const std::string run = "timeout 120 " + std::string(OMBRIK_CLI) + " --quiet --dest " + Quote(dir.path()) + " " +
+                            Quote(dir / "Inbox.dbx");
+    const std::string both = "(" + run + " > " + Quote(dir / "a.out") + " 2>&1 & " + run + " > " + Quote(dir / "b.out") +
+                             " 2>&1 & wait)";
+    ASSERT_EQ(std::system(both.c_str()), 0);
+    const auto names = NamesIn(dir / "ExportDBX/Inbox");
+    EXPECT_EQ(names.size(), 3000u);
+    for (const auto& name : names) ASSERT_FALSE(Has(name, " (")) << name;
+    const std::string out = fixtures::ReadFile(dir / "a.out") + fixtures::ReadFile(dir / "b.out");
+    EXPECT_TRUE(Has(out, "messages written: 3000, failures: 0")) << out;
+    EXPECT_TRUE(Has(out, "messages already there, not written again: 3000")) << out;
+}
