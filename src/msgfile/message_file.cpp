@@ -63,5 +63,8 @@ PlacedFile WriteMessageFile(const platform::OutputFolder& folder, const std::str
     if (placed.failure != platform::WriteFailure::kNone) return placed;  // the file goes with `file`
     // The time is only a convenience for sorting; a refusal costs nothing written.
     if (filetime != 0) file.SetTime(filetime);
-    return PlaceUnderFreeName(file, name, [&](const std::string& candidate) { return folder.Compare(candidate, bytes); });
+    // An empty file at a name holds nothing of anyone's: a run of an older version that a full
+    // disk stopped left those, and this one fills them in.
+    return PlaceUnderFreeName(
+        file, name, [&](const std::string& candidate) { return folder.Compare(candidate, bytes); }, true);
 }

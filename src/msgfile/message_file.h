@@ -43,8 +43,9 @@ PlacedFile PlaceUnderFreeName(platform::PendingFile& file, const std::string& na
                               bool over_empty = false);
 
 // Writes a message's bytes (the text of an .eml, byte for byte: no line-end translation, no
-// byte-order mark, zero bytes kept) as a file of folder named name, by the rules above. An
-// absent text gives an empty file. filetime (a FILETIME, 0: none) becomes the file's time;
-// devices is what the job writes its files through (none: the files themselves).
+// byte-order mark, zero bytes kept) as a file of folder named name, by the rules above, an empty
+// plain file at a name counting as free (a run that a full disk stopped may have left one). No
+// bytes give an empty file. filetime (a FILETIME, 0: none) becomes the file's time; devices is
+// what the job writes its files through (none: the files themselves).
 PlacedFile WriteMessageFile(const platform::OutputFolder& folder, const std::string& name, std::string_view bytes,
                             std::uint64_t filetime = 0, const platform::DeviceFilter* devices = nullptr);

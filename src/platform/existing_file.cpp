@@ -89,30 +89,6 @@ ExistingFile CompareWithOpenFileAt(int folder_fd, const std::string& name, int o
     return ExistingFile::kSame;
 }
 
-ExistingFile CompareWithExisting(const std::string& path, std::string_view bytes) {
-    return CompareWithExistingAt(AT_FDCWD, path, bytes);
-}
-
-ExistingFile CompareWithExistingFile(const std::string& path, const std::string& other_path) {
-    ExistingFile other_kind = ExistingFile::kNone;
-    std::uint64_t other_size = 0;
-    const RandomAccessFile other(OpenRegularAt(AT_FDCWD, other_path, other_kind, other_size));
-    if (!other.is_open()) {
-        ExistingFile kind = ExistingFile::kNone;
-        std::uint64_t size = 0;
-        const RandomAccessFile file(OpenRegularAt(AT_FDCWD, path, kind, size));
-        return kind;
-    }
-    return CompareWithOpenFileAt(AT_FDCWD, path, other.descriptor());
-}
-
-int MoveOverEmptyFile(const std::string& from, const std::string& to) {
-    struct stat info;
-    if (::lstat(to.c_str(), &info) != 0) return errno;
-    if (!S_ISREG(info.st_mode) || info.st_size != 0) return EEXIST;
-    return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-}
-
 int MoveToFreeName(const std::string& from, const std::string& to) {
     // A hard link is made only where nothing is: no window in which another file is replaced.
     if (::link(from.c_str(), to.c_str()) == 0) {

@@ -65,19 +65,6 @@ bool IsDirectory(const std::string& path) {
 
 bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
-bool SetModificationTime(const std::string& path, std::uint64_t filetime) {
-    constexpr std::uint64_t kTicksPerSecond = 10000000;
-    constexpr std::uint64_t kUnixEpochTicks = 116444736000000000ULL;  // 1970-01-01 as a FILETIME
-    if (filetime <= kUnixEpochTicks) return false;
-    const std::uint64_t since_epoch = filetime - kUnixEpochTicks;
-    struct timespec times[2];
-    times[0].tv_sec = static_cast<time_t>(since_epoch / kTicksPerSecond);
-    times[0].tv_nsec = static_cast<long>(since_epoch % kTicksPerSecond) * 100;
-    if (static_cast<std::uint64_t>(times[0].tv_sec) != since_epoch / kTicksPerSecond) return false;
-    times[1] = times[0];
-    return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
 PrivateTempDir::PrivateTempDir() {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = JoinPath(base != nullptr && *base != '\0' ? base : "/tmp", "ombrik-XXXXXX");

@@ -38,11 +38,6 @@ bool CreateDirectory(const std::string& path);
 bool FileExists(const std::string& path);
 bool IsDirectory(const std::string& path);
 bool DeleteFile(const std::string& path);
-// Sets a file's modification (and access) time to a FILETIME (100 ns ticks since 1601 UTC), so
-// that a file manager sorts messages by when they arrived. Never follows a link at path; false
-// when the time could not be set (0 or out of range, or the system refused).
-bool SetModificationTime(const std::string& path, std::uint64_t filetime);
-
 // A private temporary folder (mode 0700) for one job, removed with everything in it when the
 // object goes. Nobody else can pre-create or redirect the files we put there.
 class PrivateTempDir {

@@ -6,8 +6,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
-#include <mutex>
 
 namespace platform {
 
@@ -31,6 +31,19 @@ bool CanNameNamelessFiles() {
 }
 
 std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// Links the nameless file open as fd to name: straight from the descriptor where the system
+// allows it (newer kernels, or a privileged process), else through its entry in /proc. 0 or
+// the errno of the failure.
+int LinkNameless(int fd, int folder_fd, const char* name) {
+    static std::atomic<bool> from_descriptor{true};
+    if (from_descriptor.load(std::memory_order_relaxed)) {
+        if (::linkat(fd, "", folder_fd, name, AT_EMPTY_PATH) == 0) return 0;
+        if (errno != ENOENT && errno != EPERM && errno != EINVAL) return errno;
+        from_descriptor.store(false, std::memory_order_relaxed);  // not allowed here: asked once
+    }
+    return ::linkat(AT_FDCWD, ProcPath(fd).c_str(), folder_fd, name, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
 #endif
 
 // A rename that never replaces: 0, EEXIST when something holds to, or another errno.
@@ -110,7 +123,7 @@ WriteFailure PendingFile::Link(const std::string& name, bool& taken) {
     int error = 0;
     if (temporary_name_.empty()) {
 #ifdef O_TMPFILE
-        if (::linkat(AT_FDCWD, ProcPath(fd_).c_str(), folder_fd_, name.c_str(), AT_SYMLINK_FOLLOW) != 0) error = errno;
+        error = LinkNameless(fd_, folder_fd_, name.c_str());
 #endif
     } else if (::linkat(folder_fd_, temporary_name_.c_str(), folder_fd_, name.c_str(), 0) == 0) {
         ::unlinkat(folder_fd_, temporary_name_.c_str(), 0);

@@ -3,8 +3,6 @@
 // its failures in these kinds, and they are shown in these words: never as a system's number.
 #pragma once
 
-#include <stdexcept>
-#include <string>
 
 namespace platform {
 
@@ -29,17 +27,5 @@ WriteFailure WriteFailureOf(int system_error);
 
 // The words that follow a path and a colon: "the disk is full". Empty for kNone.
 const char* WriteFailureWords(WriteFailure failure);
-
-// A write failure where the writer throws rather than returns: the text is what failed and the
-// words of its kind ("/out/Inbox.mbox: the disk is full").
-class WriteError : public std::runtime_error {
-public:
-    WriteError(WriteFailure failure, const std::string& what)
-        : std::runtime_error(what + ": " + WriteFailureWords(failure)), failure_(failure) {}
-    WriteFailure failure() const { return failure_; }
-
-private:
-    WriteFailure failure_;
-};
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -710,4 +711,35 @@ TEST(Cli, TwoRunsIntoOneDestinationAtOnceWriteEveryMessageOnce) {
     const std::string out = fixtures::ReadFile(dir / "a.out") + fixtures::ReadFile(dir / "b.out");
     EXPECT_TRUE(Has(out, "messages written: 3000, failures: 0")) << out;
     EXPECT_TRUE(Has(out, "messages already there, not written again: 3000")) << out;
+}
+
+// A run killed while it writes (kill -9, a crash, a power cut of the program) leaves no empty or
+// cut-short file under a message's name, and the next run completes the same names.
+TEST(Cli, AKilledRunLeavesEveryMessageFileWholeOrAbsent) {
+    fixtures::TempFolder dir;
+    fixtures::DbxFileBuilder builder;
+    for (int i = 0; i < 12; ++i)
+        builder.AddEmail(Email("Big", "Subject: Big\r\n\r\n" + std::string(8 << 20, static_cast<char>('a' + i)) + "\r\n"));
+    builder.WriteTo(dir / "Inbox.dbx");
+    const std::string args = " --quiet --dest " + Quote(dir.path()) + " " + Quote(dir / "Inbox.dbx");
+    ASSERT_EQ(RunCli(args).status, 0);
+    const auto reference = FilesBelow(dir / "ExportDBX");
+    fs::rename(dir / "ExportDBX", dir / "reference");
+    for (const int delay_ms : {150, 300, 450}) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::execl(OMBRIK_CLI, OMBRIK_CLI, "--quiet", "--dest", dir.path().c_str(), (dir / "Inbox.dbx").c_str(),
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::usleep(static_cast<useconds_t>(delay_ms) * 1000);
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        for (const auto& [name, bytes] : FilesBelow(dir / "ExportDBX")) {
+            ASSERT_EQ(reference.count(name), 1u) << "left by the killed run: " << name;
+            EXPECT_TRUE(bytes == reference.at(name)) << name << " is cut short: " << bytes.size() << " bytes";
+        }
+    }
+    EXPECT_EQ(RunCli(args).status, 0);
+    EXPECT_TRUE(FilesBelow(dir / "ExportDBX") == reference);
 }

@@ -62,9 +62,13 @@ TEST(WriteMessageFile, NeverReplacesWhatHoldsTheName) {
     EXPECT_EQ(other.name, "a0 (2).eml");
     EXPECT_EQ(ReadFile(f.dir / "a0.eml"), "earlier");
     EXPECT_EQ(ReadFile(f.dir / "a0 (2).eml"), "later");
-    // An empty file an older version left is somebody's file too: not filled in.
+    // An empty file (a run of an older version on a full disk left those) is filled in; one cut
+    // short is somebody's file and keeps its name.
     fixtures::WriteFile(f.dir / "b0.eml", "");
-    EXPECT_EQ(WriteMessageFile(f.out, "b0.eml", std::string("text")).name, "b0 (2).eml");
+    EXPECT_EQ(WriteMessageFile(f.out, "b0.eml", std::string("text")).name, "b0.eml");
+    EXPECT_EQ(ReadFile(f.dir / "b0.eml"), "text");
+    fixtures::WriteFile(f.dir / "c0.eml", "te");
+    EXPECT_EQ(WriteMessageFile(f.out, "c0.eml", std::string("text")).name, "c0 (2).eml");
 
     fixtures::WriteFile(f.dir / "victim", "mine");
     fs::create_symlink(f.dir / "victim", f.dir / "link0.eml");
@@ -72,8 +76,8 @@ TEST(WriteMessageFile, NeverReplacesWhatHoldsTheName) {
     EXPECT_EQ(ReadFile(f.dir / "victim"), "mine");
     fs::create_directory(f.dir / "dir0.eml");
     EXPECT_EQ(WriteMessageFile(f.out, "dir0.eml", std::string("x")).failure, WriteFailure::kInTheWay);
-    EXPECT_EQ(Names(f.dir.path()), (std::vector<std::string>{"a0 (2).eml", "a0.eml", "b0 (2).eml", "b0.eml",
-                                                              "dir0.eml", "link0.eml", "victim"}));
+    EXPECT_EQ(Names(f.dir.path()), (std::vector<std::string>{"a0 (2).eml", "a0.eml", "b0.eml", "c0 (2).eml",
+                                                              "c0.eml", "dir0.eml", "link0.eml", "victim"}));
 }
 
 // A disk that fills up or fails part way through a message leaves nothing of it; once there is
