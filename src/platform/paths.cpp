@@ -1,5 +1,7 @@
 #include "platform/paths.h"
 
+#include "platform/write_failure.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -72,7 +74,7 @@ PrivateTempDir::PrivateTempDir() {
     buffer.push_back('\0');
     // mkdtemp creates the folder with mode 0700 and a name nobody could have guessed.
     if (::mkdtemp(buffer.data()) == nullptr)
-        throw std::runtime_error("cannot create a temporary folder: " + std::string(std::strerror(errno)));
+        throw std::runtime_error(std::string("cannot create a temporary folder: ") + WriteFailureWords(WriteFailureOf(errno)));
     path_ = buffer.data();
 }
 
