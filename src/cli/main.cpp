@@ -144,11 +144,12 @@ int main(int argc, char** argv) {
     if (stopped) {
         // The job shows no completion message when stopped; what failed is still told.
         std::fprintf(stderr, "ombrik-cli: interrupted; the files and stores written so far are complete\n");
-        for (const auto& line : tally.failure_lines()) std::fprintf(stderr, "%s\n", line.c_str());
+        for (const auto& line : tally.failure_lines()) std::fprintf(stderr, "%s\n", TerminalSafeText(line).c_str());
     }
     // The completion message carries the notes; a stopped job shows none, so they are told here.
     if (stopped)
-        for (const auto& note : tally.note_lines()) std::fprintf(stderr, "ombrik-cli: note: %s\n", note.c_str());
+        for (const auto& note : tally.note_lines())
+            std::fprintf(stderr, "ombrik-cli: note: %s\n", TerminalSafeText(note).c_str());
     std::printf("folders: %zu, messages written: %zu, failures: %zu\n", tally.folders(), tally.messages(),
                 tally.failures());
     if (tally.already_there() != 0)

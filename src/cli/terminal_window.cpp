@@ -17,6 +17,36 @@ constexpr int kBarWidth = 30;
 constexpr std::size_t kStatusWidth = 60;
 }  // namespace
 
+std::string TerminalSafeText(const std::string& text, bool keep_line_ends) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const auto escaped = [](std::string& out, const char* prefix, unsigned char code) {
+        out += prefix;
+        out += kHex[code >> 4];
+        out += kHex[code & 0xF];
+    };
+    std::string out;
+    out.reserve(text.size());
+    int continuations = 0;  // bytes still due to the UTF-8 sequence under way
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0x80 && byte <= 0xBF && continuations > 0) {
+            --continuations;
+            out += static_cast<char>(byte);
+            continue;
+        }
+        continuations = byte >= 0xC2 && byte <= 0xDF ? 1 : byte >= 0xE0 && byte <= 0xEF ? 2 : byte >= 0xF0 && byte <= 0xF4 ? 3 : 0;
+        if (byte == 0xC2 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80) {
+            escaped(out, "\\u00", static_cast<unsigned char>(text[++i]));  // a C1 control in UTF-8
+            continuations = 0;
+        } else if ((byte < 0x20 && !(keep_line_ends && byte == '\n')) || byte == 0x7F || (byte >= 0x80 && byte <= 0x9F)) {
+            escaped(out, "\\x", byte);  // C0, DEL, or a lone C1 byte (an 8-bit terminal acts on it)
+        } else {
+            out += static_cast<char>(byte);
+        }
+    }
+    return out;
+}
+
 TerminalWindow::TerminalWindow(const SourceList& rows, const CliOptions& options, bool interactive)
     : rows_(rows), options_(options), interactive_(interactive) {}
 
@@ -35,7 +65,7 @@ std::string TerminalWindow::RowText(int row, int column) {
         last_row_announced_ = row;
         message_count_ = 0;
         EndLiveLine();
-        std::printf("[%d/%d] %s\n", row + 1, rows_.size(), source.path.c_str());
+        std::printf("[%d/%d] %s\n", row + 1, rows_.size(), TerminalSafeText(source.path).c_str());
         std::fflush(stdout);
     }
     switch (column) {
@@ -52,7 +82,8 @@ void TerminalWindow::SetProgress(int position) {
     Redraw(false);
 }
 
-void TerminalWindow::SetStatusText(const std::string& text) {
+void TerminalWindow::SetStatusText(const std::string& raw_text) {
+    const std::string text = TerminalSafeText(raw_text);
     status_ = text;
     // A wait for another program is worth a line even when the output files are not.
     const bool waiting = text.rfind(kStoreBusyText, 0) == 0;
@@ -66,7 +97,7 @@ void TerminalWindow::SetStatusText(const std::string& text) {
 
 void TerminalWindow::ShowMessage(const std::string& text, const std::string&, unsigned) {
     EndLiveLine();
-    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fprintf(stderr, "%s\n", TerminalSafeText(text, true).c_str());
     std::fflush(stderr);
 }
 

@@ -11,6 +11,11 @@
 
 struct CliOptions;
 
+// Text as a terminal may be given it: control characters (C0, DEL, C1) written out as "\x1B"
+// or "\u009B" rather than sent, so that a subject or a file name cannot move the cursor, clear
+// the screen or change colours. With keep_line_ends, line feeds stay (a message of several lines).
+std::string TerminalSafeText(const std::string& text, bool keep_line_ends = false);
+
 class TerminalWindow : public ConversionWindow {
 public:
     TerminalWindow(const SourceList& rows, const CliOptions& options, bool interactive);

@@ -42,8 +42,9 @@ std::string RenderingOf(const mapi::Message& message, int format) {
 void WriteWholeFile(const std::string& path, std::string_view bytes) {
     const int error = platform::WriteWholeFile(path, bytes, platform::OutputMode::kReplace);
     if (error == 0) return;
-    throw ComError(error == ENOSPC || error == EDQUOT ? kSTG_E_MEDIUMFULL : kSTG_E_WRITEFAULT,
-                   "cannot write " + path + ": " + platform::ErrorText(error));
+    const platform::WriteFailure failure = platform::WriteFailureOf(error);
+    throw ComError(failure == platform::WriteFailure::kDiskFull ? kSTG_E_MEDIUMFULL : kSTG_E_WRITEFAULT,
+                   path + ": " + platform::WriteFailureWords(failure), failure);
 }
 
 ModelMail::ModelMail(const std::string& initial_class, std::optional<std::string> forced_class,

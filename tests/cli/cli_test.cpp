@@ -3,10 +3,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <set>
 
@@ -531,7 +533,7 @@ TEST(FullDisk, APstExportThatFillsTheDiskCountsNothingAndLeavesNoHalfMadeStore) 
     EXPECT_EQ(fresh.status, 1) << fresh.out;
     EXPECT_TRUE(Has(fresh.out, "messages written: 0,")) << fresh.out;
     const std::string fresh_line = FirstFailureLine(fresh.out);
-    EXPECT_EQ(fresh_line.rfind(disk / "NewPST.pst: the store could not be closed: no space left on the disk; "
+    EXPECT_EQ(fresh_line.rfind(disk / "NewPST.pst: the store could not be closed: the disk is full; "
                                       "the unfinished store was removed, and the ", 0), 0u) << fresh.out;
     EXPECT_TRUE(Has(fresh_line, " messages converted in this run are not in it")) << fresh_line;
     EXPECT_FALSE(fs::exists(disk / "NewPST.pst"));
@@ -541,7 +543,7 @@ TEST(FullDisk, APstExportThatFillsTheDiskCountsNothingAndLeavesNoHalfMadeStore) 
                                    Quote(work / "Inbox.dbx"));
     EXPECT_EQ(separate.status, 1) << separate.out;
     EXPECT_TRUE(Has(separate.out, "messages written: 0,")) << separate.out;
-    EXPECT_TRUE(Has(FirstFailureLine(separate.out), "Inbox.dbx.pst: the store could not be closed: no space left"))
+    EXPECT_TRUE(Has(FirstFailureLine(separate.out), "Inbox.dbx.pst: the store could not be closed: the disk is full"))
         << separate.out;
     EXPECT_FALSE(fs::exists(disk / "ExportDBX/Inbox.dbx.pst"));
     fs::remove_all(disk / "ExportDBX");
@@ -560,8 +562,8 @@ TEST(FullDisk, APstExportThatFillsTheDiskCountsNothingAndLeavesNoHalfMadeStore) 
                               Quote(disk / "Mine.pst") + " " + Quote(work / "Inbox.dbx"));
     EXPECT_EQ(old.status, 1) << old.out;
     EXPECT_TRUE(Has(old.out, "messages written: 0,")) << old.out;
-    EXPECT_EQ(FirstFailureLine(old.out).rfind(disk / "Mine.pst: the store could not be closed: no space left on the "
-                                                     "disk; it is left as it was before this run", 0), 0u) << old.out;
+    EXPECT_EQ(FirstFailureLine(old.out).rfind(disk / "Mine.pst: the store could not be closed: the disk is full; "
+                                                     "it is left as it was before this run", 0), 0u) << old.out;
     EXPECT_EQ(fixtures::ReadFile(disk / "Mine.pst"), before);
     const CliRun check = RunCli("--check-pst " + Quote(disk / "Mine.pst"));
     EXPECT_EQ(check.status, 0) << check.out;
@@ -619,4 +621,143 @@ TEST(Cli, MboxStatusIsAskedForAndOffByDefault) {
             << mbox;
     }
     EXPECT_TRUE(Has(RunCli("--help").out, "--mbox-status"));
+}
+
+namespace {
+
+// Every regular file below folder (hidden ones included), by path relative to it.
+std::map<std::string, std::string> FilesBelow(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    if (!fs::exists(folder)) return files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file()) files[fs::relative(entry.path(), folder).string()] = fixtures::ReadFile(entry.path().string());
+    return files;
+}
+
+std::size_t TotalSize(const std::map<std::string, std::string>& files) {
+    std::size_t total = 0;
+    for (const auto& [name, bytes] : files) total += bytes.size();
+    return total;
+}
+
+}  // namespace
+
+// A disk that fills up part way through a folder, in every form that writes files: what is
+// there is whole (as a run with room writes it), nothing is empty, cut short or left hidden, the
+// failures say the disk is full, and a run after freeing space completes the same names.
+TEST(FullDisk, EveryFileIsWholeOrAbsentAndARunWithRoomCompletesTheSameNames) {
+    SmallDisk disk;
+    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small RAM disk here (needs root and tmpfs)";
+    fixtures::TempFolder work;
+    std::mt19937 random(11);
+    fixtures::DbxFileBuilder builder;
+    for (int i = 0; i < 20; ++i) {
+        std::string body(30 * 1024, ' ');
+        for (std::size_t j = 0; j < body.size(); ++j) body[j] = (j % 77 == 76) ? '\n' : static_cast<char>('a' + random() % 26);
+        const std::string subject = "Part " + std::to_string(i);
+        builder.AddEmail(Email(subject, "Subject: " + subject + "\r\n\r\n" + body));
+    }
+    builder.WriteTo(work / "Inbox.dbx");
+    for (const std::string form : {"eml", "msg", "html", "mbox"}) {
+        SCOPED_TRACE(form);
+        const std::string args = " --format " + form + " " + Quote(work / "Inbox.dbx");
+        fs::remove_all(work / "ExportDBX");
+        ASSERT_EQ(RunCli("--dest " + Quote(work.path()) + args).status, 0);
+        const auto reference = FilesBelow(work / "ExportDBX");
+        const std::size_t total = TotalSize(reference);
+        ASSERT_LT(total, 1500u * 1024u);
+        // Room for about half of it.
+        fixtures::WriteFile(disk / "filler", std::string(2 * 1024 * 1024 - total / 2 - 64 * 1024, 'f'));
+
+        const CliRun full = RunCli("--dest " + Quote(disk.path()) + args);
+        EXPECT_EQ(full.status, 1) << full.out;
+        EXPECT_TRUE(Has(FirstFailureLine(full.out), ": the disk is full")) << full.out;
+        EXPECT_FALSE(Has(full.out, "(0x")) << full.out;
+        const auto partial = FilesBelow(disk / "ExportDBX");
+        for (const auto& [name, bytes] : partial) {
+            ASSERT_EQ(reference.count(name), 1u) << "left after the failure: " << name;
+            EXPECT_TRUE(bytes == reference.at(name)) << name << " is not whole: " << bytes.size() << " bytes";
+        }
+        if (form != "mbox") {
+            EXPECT_FALSE(partial.empty()) << "the disk filled up before the first message";
+        }
+
+        fs::remove(disk / "filler");
+        const CliRun again = RunCli("--dest " + Quote(disk.path()) + args);
+        EXPECT_EQ(again.status, 0) << again.out;
+        EXPECT_TRUE(FilesBelow(disk / "ExportDBX") == reference) << again.out;
+        fs::remove_all(disk / "ExportDBX");
+    }
+}
+
+// Subjects that would steer a terminal are shown escaped, on the status lines --verbose prints
+// as on the live line, and name files that are neither hidden nor hold control characters.
+TEST(Cli, ControlCharactersNeverReachTheTerminalOrAFileName) {
+    fixtures::TempFolder dir;
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(Email("\x1B[2Jwiped", "Subject: x\r\n\r\none\r\n"))
+        .AddEmail(Email("back\rover", "Subject: y\r\n\r\ntwo\r\n"))
+        .AddEmail(Email(".NET news", "Subject: z\r\n\r\nthree\r\n"));
+    builder.WriteTo(dir / "Inbox.dbx");
+    for (const std::string form : {"eml", "mbox"}) {
+        const CliRun run = RunCli("--dest " + Quote(dir.path()) + " --verbose --format " + form + " " + Quote(dir / "Inbox.dbx"));
+        EXPECT_EQ(run.status, 0) << run.out;
+        EXPECT_EQ(run.out.find_first_of("\x1B\r"), std::string::npos) << form;
+        if (form == "mbox") {  // the status line shows the subject; for EML the file's path
+            EXPECT_TRUE(Has(run.out, "\\x1B[2Jwiped")) << run.out;
+            EXPECT_TRUE(Has(run.out, "back\\x0Dover")) << run.out;
+        }
+    }
+    EXPECT_EQ(NamesIn(dir / "ExportDBX/Inbox"), (std::set<std::string>{"NET news0.eml", "backover1.eml", "[2Jwiped2.eml"}));
+}
+
+// Two conversions into one destination at once: the second waits for the first and then finds
+// every file in place, so no message is written twice under a second name.
+TEST(Cli, TwoRunsIntoOneDestinationAtOnceWriteEveryMessageOnce) {
+    fixtures::TempFolder dir;
+    fixtures::DbxFileBuilder builder;
+    for (int i = 0; i < 3000; ++i) builder.AddEmail(Email("M", "Subject: M\r\n\r\nbody " + std::to_string(i) + "\r\n"));
+    builder.WriteTo(dir / "Inbox.dbx");
+    const std::string run = "timeout 120 " + std::string(OMBRIK_CLI) + " --quiet --dest " + Quote(dir.path()) + " " +
+                            Quote(dir / "Inbox.dbx");
+    const std::string both = "(" + run + " > " + Quote(dir / "a.out") + " 2>&1 & " + run + " > " + Quote(dir / "b.out") +
+                             " 2>&1 & wait)";
+    ASSERT_EQ(std::system(both.c_str()), 0);
+    const auto names = NamesIn(dir / "ExportDBX/Inbox");
+    EXPECT_EQ(names.size(), 3000u);
+    for (const auto& name : names) ASSERT_FALSE(Has(name, " (")) << name;
+    const std::string out = fixtures::ReadFile(dir / "a.out") + fixtures::ReadFile(dir / "b.out");
+    EXPECT_TRUE(Has(out, "messages written: 3000, failures: 0")) << out;
+    EXPECT_TRUE(Has(out, "messages already there, not written again: 3000")) << out;
+}
+
+// A run killed while it writes (kill -9, a crash, a power cut of the program) leaves no empty or
+// cut-short file under a message's name, and the next run completes the same names.
+TEST(Cli, AKilledRunLeavesEveryMessageFileWholeOrAbsent) {
+    fixtures::TempFolder dir;
+    fixtures::DbxFileBuilder builder;
+    for (int i = 0; i < 12; ++i)
+        builder.AddEmail(Email("Big", "Subject: Big\r\n\r\n" + std::string(8 << 20, static_cast<char>('a' + i)) + "\r\n"));
+    builder.WriteTo(dir / "Inbox.dbx");
+    const std::string args = " --quiet --dest " + Quote(dir.path()) + " " + Quote(dir / "Inbox.dbx");
+    ASSERT_EQ(RunCli(args).status, 0);
+    const auto reference = FilesBelow(dir / "ExportDBX");
+    fs::rename(dir / "ExportDBX", dir / "reference");
+    for (const int delay_ms : {150, 300, 450}) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::execl(OMBRIK_CLI, OMBRIK_CLI, "--quiet", "--dest", dir.path().c_str(), (dir / "Inbox.dbx").c_str(),
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::usleep(static_cast<useconds_t>(delay_ms) * 1000);
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        for (const auto& [name, bytes] : FilesBelow(dir / "ExportDBX")) {
+            ASSERT_EQ(reference.count(name), 1u) << "left by the killed run: " << name;
+            EXPECT_TRUE(bytes == reference.at(name)) << name << " is cut short: " << bytes.size() << " bytes";
+        }
+    }
+    EXPECT_EQ(RunCli(args).status, 0);
+    EXPECT_TRUE(FilesBelow(dir / "ExportDBX") == reference);
 }

@@ -3,6 +3,7 @@
 // folder files of the same name, zero bytes in a message, links planted at the output, and the
 // same result with one worker thread or several).
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include "conversion/job_settings.h"
 #include "conversion/job_tally.h"
 #include "export/export_test_support.h"
+#include "fixtures/failing_disk.h"
 #include "fixtures/strict_checkers.h"
 #include "export/mbox_export.h"
 #include "job/conversion_job.h"
@@ -61,6 +63,7 @@ struct FormRun {
         window.pst_answer.pst_options_answer = "yes";
     }
     std::string PstPath() const { return dir / "Out.pst"; }
+    const platform::DeviceFilter* devices = nullptr;  // what the job writes through
     std::string AddFolder(const std::string& subdir, const std::string& name, const fixtures::DbxFileBuilder& builder) {
         fs::create_directories(dir / subdir);
         const std::string path = dir / (subdir + "/" + name);
@@ -68,7 +71,7 @@ struct FormRun {
         window.AddRow(path, name);
         return path;
     }
-    void Go() { tally = RunConversionJob(window, settings); }
+    void Go() { tally = RunConversionJob(window, settings, devices); }
 };
 
 // Subject and body of each message of a folder of the run's store, in the folder's order.
@@ -892,4 +895,192 @@ TEST(PstRecover, EveryModeUsesOneRecoveredFolderAndASecondRunAddsNothing) {
         EXPECT_EQ(store->Messages(*folder).size(), 2u) << mode;
         EXPECT_EQ(PstCheckFailure(store_path), "") << mode;
     }
+}
+
+namespace {
+
+// Every regular file below the destination, hidden ones included, by path relative to it.
+std::map<std::string, std::string> DestinationFiles(FormRun& run) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(run.settings.destination_path))
+        if (entry.is_regular_file())
+            files[fs::relative(entry.path(), run.settings.destination_path).string()] = ReadFile(entry.path().string());
+    return files;
+}
+
+// Names in a folder that no run of ours should leave: hidden temporary files and stores.
+std::vector<std::string> LeftOvers(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name[0] == '.') names.push_back(name);
+    }
+    return names;
+}
+
+fixtures::DbxFileBuilder SixMessages() {
+    fixtures::DbxFileBuilder builder;
+    for (int i = 0; i < 6; ++i) {
+        const std::string subject = "Part " + std::to_string(i);
+        builder.AddEmail(Email(subject, HtmlMail(subject, "<p>" + std::string(3000, char('a' + i)) + "</p>")));
+    }
+    return builder;
+}
+
+}  // namespace
+
+// A disk that fills up, or starts to fail, part way through a job: whatever the form, nothing
+// partial is left (no cut-short or empty message file, no MBOX temporary, no file under a new
+// store's name, an existing store byte for byte as it was), the failure is told in words with
+// no number, and a run with a sound disk then writes exactly what a first run would have.
+TYPED_TEST(EveryForm, AFailingDiskLeavesNothingPartialAndNoNumberInAMessage) {
+    FormRun reference(TypeParam::kOption);
+    reference.AddFolder("src", "Inbox.dbx", SixMessages());
+    const fixtures::FailingDisk counting(std::uint64_t{1} << 40);
+    reference.devices = &counting;
+    reference.Go();
+    ASSERT_EQ(reference.tally.failures(), 0u) << reference.tally.Summary();
+    const auto expected = DestinationFiles(reference);
+    const auto expected_outputs = TypeParam::Outputs(reference, "Inbox");
+    // Room for about half of what the job writes.
+    const std::uint64_t budget = counting.written() / 2;
+
+    for (const auto kind : {platform::WriteFailure::kDiskFull, platform::WriteFailure::kIo}) {
+        SCOPED_TRACE(platform::WriteFailureWords(kind));
+        FormRun run(TypeParam::kOption);
+        run.AddFolder("src", "Inbox.dbx", SixMessages());
+        const fixtures::FailingDisk disk(budget, kind);
+        run.devices = &disk;
+        run.Go();
+        EXPECT_TRUE(disk.failed());
+        EXPECT_GE(run.tally.failures(), 1u);
+        const std::string summary = run.tally.Summary();
+        EXPECT_TRUE(Contains(summary, platform::WriteFailureWords(kind))) << summary;
+        for (const auto& message : run.window.messages) EXPECT_FALSE(Contains(message.text, "(0x")) << message.text;
+        for (const auto& [name, bytes] : DestinationFiles(run)) {
+            ASSERT_EQ(expected.count(name), 1u) << "left behind: " << name;
+            EXPECT_TRUE(bytes == expected.at(name)) << name << " is not whole (" << bytes.size() << " bytes)";
+        }
+        EXPECT_TRUE(LeftOvers(run.settings.destination_path).empty()) << LeftOvers(run.settings.destination_path)[0];
+        EXPECT_TRUE(LeftOvers(run.dir.path()).empty()) << LeftOvers(run.dir.path())[0];
+        if constexpr (!TypeParam::kFilePerMessage) {
+            EXPECT_FALSE(fs::exists(TypeParam::OutputPath(run, "Inbox", "")));
+            EXPECT_EQ(run.tally.messages(), 0u) << summary;
+        }
+        // Space again: the same names are filled, nothing goes to a "(2)".
+        run.devices = nullptr;
+        run.Go();
+        EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
+        EXPECT_EQ(DestinationFiles(run), expected);
+        EXPECT_EQ(TypeParam::Outputs(run, "Inbox"), expected_outputs);
+    }
+
+    if constexpr (std::is_same_v<TypeParam, PstForm>) {
+        // A store that exists is extended through a copy: a failure leaves it as it was.
+        FormRun old(TypeParam::kOption);
+        fs::copy_file(reference.PstPath(), old.PstPath());
+        const std::string before = ReadFile(old.PstPath());
+        old.window.pst_answer.pst_mode = "old";
+        old.window.pst_answer.existing_pst_path = old.PstPath();
+        fixtures::DbxFileBuilder more;
+        for (int i = 0; i < 6; ++i) more.AddEmail(Email("More " + std::to_string(i), Mail("More", std::string(4000, 'm'))));
+        old.AddFolder("src", "More.dbx", more);
+        const fixtures::FailingDisk disk(budget / 4);
+        old.devices = &disk;
+        old.Go();
+        EXPECT_TRUE(disk.failed());
+        EXPECT_TRUE(Contains(old.tally.Summary(), "the disk is full")) << old.tally.Summary();
+        EXPECT_TRUE(ReadFile(old.PstPath()) == before);
+        EXPECT_TRUE(LeftOvers(old.dir.path()).empty()) << LeftOvers(old.dir.path())[0];
+    }
+}
+
+// A link planted at a folder that the conversion makes or enters below the chosen destination
+// (the destination itself, a folder file's folder, its Recovered folder) is refused as a link
+// at a file is: nothing reaches where it points.
+TYPED_TEST(EveryForm, ALinkPlantedAtAFolderIsNeverFollowed) {
+    for (const std::string at : {"ExportDBX", "ExportDBX/Inbox", "ExportDBX/Inbox/Recovered"}) {
+        SCOPED_TRACE(at);
+        FormRun run(TypeParam::kOption);
+        run.settings.recover = true;
+        run.AddFolder("src", "Inbox.dbx", LiveAndDeleted());
+        fs::create_directories(run.dir / "elsewhere");
+        fs::remove_all(run.dir / at);
+        fs::create_directories(fs::path(run.dir / at).parent_path());
+        fs::create_directory_symlink(run.dir / "elsewhere", run.dir / at);
+        run.Go();
+        EXPECT_TRUE(fs::is_empty(run.dir / "elsewhere")) << fs::directory_iterator(run.dir / "elsewhere")->path();
+        // The folder is the form's own (PST writes beside the destination, MBOX into it alone).
+        const bool used = at == "ExportDBX" ? !std::is_same_v<TypeParam, PstForm> : TypeParam::kFilePerMessage;
+        if (used) {
+            EXPECT_GE(run.tally.failures(), 1u) << run.tally.Summary();
+            EXPECT_TRUE(Contains(run.tally.Summary(), "a link is in the way")) << run.tally.Summary();
+        } else {
+            EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
+        }
+    }
+}
+
+// A folder file whose name is long: the names made beside its outputs (temporary files, locks)
+// fit within the system's limit too, in every form.
+TYPED_TEST(EveryForm, AFolderFileWithALongNameConverts) {
+    FormRun run(TypeParam::kOption);
+    run.window.pst_answer.pst_mode = "seprate";  // the store is named after the file, with its lock beside it
+    const std::string name = std::string(240, 'L') + ".dbx";
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(Email("One", Mail("One", "first"))).AddEmail(Email("Two", Mail("Two", "second")));
+    run.AddFolder("src", name, builder);
+    run.Go();
+    EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
+    EXPECT_EQ(run.tally.messages(), 2u);
+}
+
+// What a killed run left half made beside its outputs (hidden temporary files of a process that
+// has gone) is cleared by the next run; a living process's are left alone.
+TEST(KilledRuns, TheirTemporaryFilesAreRemovedByTheNextRun) {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    for (const std::string option : {"mbox", "eml"}) {
+        FormRun run(option);
+        const std::string folder = option == "mbox" ? run.settings.destination_path : run.settings.destination_path + "/Inbox";
+        fs::create_directories(folder);
+        const std::string dead = folder + "/.Inbox.mbox." + std::to_string(child) + ".part";
+        const std::string living = folder + "/.Inbox.mbox." + std::to_string(::getpid()) + ".part";
+        fixtures::WriteFile(dead, "half");
+        fixtures::WriteFile(living, "in use");
+        fixtures::DbxFileBuilder builder;
+        builder.AddEmail(Email("A", Mail("A", "alpha")));
+        run.AddFolder("src", "Inbox.dbx", builder);
+        run.Go();
+        EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
+        EXPECT_FALSE(fs::exists(dead)) << option;
+        EXPECT_TRUE(fs::exists(living)) << option;
+    }
+}
+
+// A new store killed while it is being written: nothing stands under the store's name, and the
+// run after it clears what the killed one left.
+TEST(KilledRuns, ANewStoreNeverLooksMadeAndTheNextRunClearsItsBuild) {
+    FormRun run("pst");
+    run.AddFolder("src", "Inbox.dbx", SixMessages());
+    const pid_t child = ::fork();
+    if (child == 0) {
+        fixtures::FailAtWrite killing;
+        killing.fail_at = 3;
+        killing.kill = true;
+        run.devices = &killing;
+        run.Go();
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_FALSE(fs::exists(run.PstPath()));
+    EXPECT_EQ(LeftOvers(run.dir.path()).size(), 1u);
+    run.Go();
+    EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
+    EXPECT_EQ(PstFolderMessages(run, "Inbox.dbx").size(), 6u);
+    EXPECT_TRUE(LeftOvers(run.dir.path()).empty()) << LeftOvers(run.dir.path())[0];
+    EXPECT_EQ(PstCheckFailure(run.PstPath()), "");
 }

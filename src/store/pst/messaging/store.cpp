@@ -228,9 +228,9 @@ private:
 };
 
 std::unique_ptr<Store> Store::Create(const std::string& path, const std::string& display_name,
-                                     ndb::CryptMethod method) {
+                                     ndb::CryptMethod method, const platform::DeviceFilter* devices) {
     std::unique_ptr<Store> store(new Store());
-    store->db_ = ndb::Database::Create(path, method);
+    store->db_ = ndb::Database::Create(path, method, devices);
     std::random_device rd;
     for (auto& b : store->uid_) b = static_cast<std::uint8_t>(rd());
     store->CreateMandatoryNodes(display_name);
@@ -238,9 +238,9 @@ std::unique_ptr<Store> Store::Create(const std::string& path, const std::string&
     return store;
 }
 
-std::unique_ptr<Store> Store::Open(const std::string& path, bool writable) {
+std::unique_ptr<Store> Store::Open(const std::string& path, bool writable, const platform::DeviceFilter* devices) {
     std::unique_ptr<Store> store(new Store());
-    store->db_ = ndb::Database::Open(path, writable);
+    store->db_ = ndb::Database::Open(path, writable, devices);
     auto node = store->db_->FindNode(nid::kMessageStore);
     if (!node) throw PstError("PST store without a message store node");
     ltp::NodeReader reader(*store->db_, node->bid_data, node->bid_sub);
