@@ -10,6 +10,7 @@
 #include "conversion/conversion_window.h"
 #include "conversion/job_settings.h"
 #include "conversion/job_tally.h"
+#include "dbx/dbx_failure.h"
 #include "dbx/dbx_file_kind.h"
 #include "dbx/dbx_scan.h"
 #include "export/output_naming.h"
@@ -377,7 +378,7 @@ private:
     bool FetchFailed(std::int32_t slot, int error) {
         dbx_errno = error;
         dbx_perror("dbx_get");
-        tally_.CountFailure(dbx_path_, "message " + std::to_string(slot) + ": " + DbxErrorText());
+        tally_.CountFailure(dbx_path_, "message " + std::to_string(slot) + ": " + dbx_failure_words(error));
         return settings_.recover;
     }
 
@@ -462,32 +463,11 @@ void NoteIndexState(JobTally& tally, const std::string& dbx_path, const DbxReade
                                 std::to_string(reader.item_count));
 }
 
-}  // namespace
-
-std::string DbxErrorText() { return DbxErrorWords(dbx_errno); }
-
-std::string DbxErrorWords(int code) {
-    switch (code) {
-        case 0: return "no error";
-        case 1: return "cannot be read";
-        case 2:
-        case 3:
-        case 7: return "is cut short or damaged";
-        case 4:
-        case 5: return "has a damaged index of messages";
-        case 6: return "names a message the folder file does not hold";
-        case 8: return "is a news article, not an e-mail";
-        default: return "cannot be read (unknown error)";
-    }
-}
-
-namespace {
-
 // Why the folder file at path could not be opened, in words: the system's reason when it is not
 // a plain file we may read, else the reader's.
 std::string OpenFailureReason(const std::string& path, int code) {
     const std::string refusal = platform::ReadableFileRefusal(path);
-    return refusal.empty() ? DbxErrorWords(code) : refusal;
+    return refusal.empty() ? std::string(dbx_failure_words(code)) : refusal;
 }
 
 // Tells the user a folder file could not be opened, in the message box and in the summary alike.

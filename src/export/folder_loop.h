@@ -95,11 +95,6 @@ FolderMessage FoundFolderMessage(std::int32_t slot, std::string text, bool parti
 // The address of a From header's value: the part in angle brackets, else the value trimmed.
 DbxText AddressOfFromHeader(const DbxText& from);
 
-// What went wrong with a folder file, in words a user reads after its name ("is cut short or
-// damaged"): for the reader's current error, or for one of its error codes.
-std::string DbxErrorText();
-std::string DbxErrorWords(int code);
-
 // The number of threads that prepare messages a setting asks for (0: the machine's cores); the
 // writer is one of them.
 unsigned WorkerThreadCount(unsigned threads_setting);

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "dbx/dbx.h"
+#include "dbx/dbx_failure.h"
 #include "platform/text_encoding.h"
 
 namespace {
@@ -123,9 +124,8 @@ private:
         const int error = dbx_errno;
         dbx_close(reader);
         if (!read) {
-            store_.notes.push_back("the folder list " + list.path + " cannot be read (" +
-                                   dbx_errors[error >= 0 && error <= 8 ? error : 0] +
-                                   "); every folder file is placed at the top level under its file name");
+            store_.notes.push_back("the folder list " + list.path + " " + dbx_failure_words(error) +
+                                   "; every folder file is placed at the top level under its file name");
             return false;
         }
         tree = dbx_build_folder_tree(std::move(records));

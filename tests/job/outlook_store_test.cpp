@@ -154,7 +154,7 @@ TEST(OutlookStore, WithoutAReadableFolderListEveryMailFileIsATopFolder) {
     const OutlookStore damaged = LoadOutlookStore(dir.path(), "");
     EXPECT_FALSE(damaged.folder_list_read);
     EXPECT_EQ(damaged.folders.size(), 2u);
-    EXPECT_TRUE(HasNoteWith(damaged, "cannot be read (Number of indexes read from dbx file is less than expected)"));
+    EXPECT_TRUE(HasNoteWith(damaged, "Folders.dbx has a damaged index of messages; every folder file"));
 
     // A text file in the folder list's place is passed over as what it is.
     fixtures::WriteFile(dir / "Folders.dbx", "not a list");
