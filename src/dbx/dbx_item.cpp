@@ -237,7 +237,9 @@ DbxEmail* ReadEmail(DbxReader& reader, std::uint32_t offset) {
     auto* email = new DbxEmail;
     email->kind = DbxKind::Email;
     ReadEmailFields(reader, offset, *email);
-    if (email->text_offset != -1) dbx_internal::AssembleTextChain(reader, *email, static_cast<std::uint32_t>(email->text_offset));
+    if (email->text_offset != -1)
+        dbx_internal::AssembleTextChain(reader, *email, static_cast<std::uint32_t>(email->text_offset),
+                                        reader.claim_text_blocks);
     return email;
 }
 

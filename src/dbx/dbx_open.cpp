@@ -1,6 +1,7 @@
 // Opening a folder file: header check, item count and the walk of the index tree that fills
 // the table of item record offsets.
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "dbx/dbx.h"
 #include "dbx/dbx_format.h"
 #include "dbx/dbx_internal.h"
+#include "platform/random_access_file.h"
 
 namespace {
 
@@ -98,11 +100,20 @@ private:
     bool damaged_ = false;
 };
 
-bool MeasureFileSize(std::FILE* stream, std::int64_t& size) {
-    if (std::fseek(stream, 0, SEEK_END) != 0) return false;
-    const long end = std::ftell(stream);
+// The file's size, and for a file with a descriptor what it is like now, to tell later whether
+// it changed under the reader.
+bool MeasureFile(DbxReader& reader) {
+    const int fd = platform::DescriptorOf(reader.stream);
+    platform::FileVersion version;
+    if (fd >= 0 && platform::VersionOf(fd, version) == 0 && version.size <= std::uint64_t{INT64_MAX}) {
+        reader.opened_version = version;
+        reader.file_size = static_cast<std::int64_t>(version.size);
+        return true;
+    }
+    if (std::fseek(reader.stream, 0, SEEK_END) != 0) return false;
+    const long end = std::ftell(reader.stream);
     if (end < 0) return false;
-    size = end;
+    reader.file_size = end;
     return true;
 }
 
@@ -145,10 +156,12 @@ void FillSlots(DbxReader& reader, const std::vector<std::int32_t>& tree_order) {
 }
 
 // Builds the reader; on failure sets dbx_errno and returns nothing, leaving the stream open.
-std::unique_ptr<DbxReader> OpenReader(std::FILE* stream, DbxCountCheck check) {
+std::unique_ptr<DbxReader> OpenReader(std::FILE* stream, const DbxOpenOptions& options) {
     auto reader = std::make_unique<DbxReader>();
     reader->stream = stream;
-    if (!MeasureFileSize(stream, reader->file_size) || !ReadKind(*reader)) {
+    reader->claim_text_blocks = options.claim_text_blocks;
+    if (options.kind) reader->kind = *options.kind;
+    if (!MeasureFile(*reader) || (!options.kind && !ReadKind(*reader))) {
         dbx_errno = 1;
         return nullptr;
     }
@@ -164,7 +177,7 @@ std::unique_ptr<DbxReader> OpenReader(std::FILE* stream, DbxCountCheck check) {
     }
     const auto header_count = static_cast<std::int32_t>(count_word);
     reader->header_item_count = header_count;
-    const bool exact = check == DbxCountCheck::Exact;
+    const bool exact = options.count_check == DbxCountCheck::Exact;
     if (exact && !ItemCountFitsFile(header_count, reader->file_size)) {
         dbx_errno = 2;
         return nullptr;
@@ -196,7 +209,7 @@ std::unique_ptr<DbxReader> OpenReader(std::FILE* stream, DbxCountCheck check) {
     return reader;
 }
 
-DbxReader* OpenPath(const char* path, DbxCountCheck check) {
+DbxReader* OpenPath(const char* path, const DbxOpenOptions& options) {
     if (path == nullptr) {
         dbx_errno = 1;
         return nullptr;
@@ -206,28 +219,30 @@ DbxReader* OpenPath(const char* path, DbxCountCheck check) {
         dbx_errno = 1;
         return nullptr;
     }
-    DbxReader* reader = OpenReader(stream, check).release();
+    DbxReader* reader = OpenReader(stream, options).release();
     if (reader == nullptr) std::fclose(stream);
     return reader;
 }
 
-DbxReader* OpenStream(std::FILE* stream, DbxCountCheck check) {
+DbxReader* OpenStream(std::FILE* stream, const DbxOpenOptions& options) {
     if (stream == nullptr) {
         dbx_errno = 1;
         return nullptr;
     }
-    return OpenReader(stream, check).release();
+    return OpenReader(stream, options).release();
 }
 
 }  // namespace
 
-DbxReader* dbx_open(const char* path) { return OpenPath(path, DbxCountCheck::Exact); }
+DbxReader* dbx_open(const char* path) { return OpenPath(path, {}); }
 
-DbxReader* dbx_open_stream(std::FILE* stream) { return OpenStream(stream, DbxCountCheck::Exact); }
+DbxReader* dbx_open_stream(std::FILE* stream) { return OpenStream(stream, {}); }
 
-DbxReader* dbx_open_with(const char* path, DbxCountCheck check) { return OpenPath(path, check); }
+DbxReader* dbx_open_with(const char* path, const DbxOpenOptions& options) { return OpenPath(path, options); }
 
-DbxReader* dbx_open_stream_with(std::FILE* stream, DbxCountCheck check) { return OpenStream(stream, check); }
+DbxReader* dbx_open_stream_with(std::FILE* stream, const DbxOpenOptions& options) {
+    return OpenStream(stream, options);
+}
 
 void dbx_close(DbxReader* reader) {
     if (reader == nullptr) return;

@@ -79,6 +79,10 @@ public:
     }
     DbxEmail* email() const { return dynamic_cast<DbxEmail*>(item_); }
     const DbxReader& reader() const { return *reader_; }
+    // A read came back short: the file shrank or failed under the reader. Costs no system call.
+    bool CutShort() const { return reader_->cut_short; }
+    // CutShort, or the file's size or time changed since the open.
+    bool Changed() const { return dbx_file_changed(reader_); }
 
     // One pass over the whole file for the message texts the index does not reach; freed
     // before the reader it reads through.
@@ -119,6 +123,7 @@ struct SlotEntry {
     enum class Kind { kEmail, kOther, kFetchFailed } kind = Kind::kOther;
     std::int32_t slot = 0;
     int fetch_error = 0;
+    bool file_cut_short = false;  // the fetch found the file shorter than at the open
     std::size_t text_size = 0;
     PreparedMessage prepared;
     bool ready = false;  // guarded by the workers' mutex
@@ -234,6 +239,12 @@ public:
         return workers <= 1 ? RunInline(folder) : RunWithWorkers(folder, workers);
     }
     std::size_t written() const { return written_; }
+    // After the walk: a file that changed while it was read (grew, changed in place, or shrank
+    // after its last read) is counted as a failure too, once.
+    void CheckUnchanged(const FolderReader& folder) {
+        if (!file_failed_ && folder.Changed()) FileCutShort();
+    }
+    bool file_failed() const { return file_failed_; }
 
     // After the slots: each message the scan found goes through the sink's recovered sink, in
     // file order, numbered on from the last slot, with the live messages' rules for the status
@@ -297,6 +308,7 @@ private:
         for (std::int32_t slot = item_count_ - 1; slot >= 0; --slot) {
             if (!StartItem()) return false;
             if (!folder.Fetch(slot)) {
+                if (folder.CutShort()) return FileCutShort();
                 if (!FetchFailed(slot, dbx_errno)) return false;
                 continue;
             }
@@ -310,6 +322,7 @@ private:
                 }
                 WriteMessage(sink_, prepared, written_);
             }
+            if (folder.CutShort()) return FileCutShort();
         }
         return true;
     }
@@ -340,6 +353,10 @@ private:
                     entry->prepared.message = TakeMessage(next_slot, *email);
                     entry->text_size = entry->prepared.message.text ? entry->prepared.message.text->size() : 0;
                 }
+                if (folder.CutShort()) {
+                    entry->file_cut_short = true;
+                    reading = false;
+                }
                 --next_slot;
                 text_bytes += TextSize(*entry);
                 SlotEntry* raw = entry.get();
@@ -356,8 +373,11 @@ private:
             SlotEntry& entry = *in_flight.front();
             workers.WaitFor(entry);
             if (!StartItem()) return false;
-            if (entry.kind == SlotEntry::Kind::kFetchFailed && !FetchFailed(entry.slot, entry.fetch_error)) return false;
+            if (entry.kind == SlotEntry::Kind::kFetchFailed && !entry.file_cut_short &&
+                !FetchFailed(entry.slot, entry.fetch_error))
+                return false;
             if (entry.kind == SlotEntry::Kind::kEmail) WriteMessage(sink_, entry.prepared, written_);
+            if (entry.file_cut_short) return FileCutShort();
             text_bytes -= TextSize(entry);
             in_flight.pop_front();
         }
@@ -370,6 +390,14 @@ private:
         window_.ShowJobProgress(dbx_path_, position_, message_count_);
         window_.SetProgress(progress_.Next());
         return true;
+    }
+
+    // The folder file shrank or failed under the reader: what is left of it cannot be trusted,
+    // so the folder ends here, with the file counted as a failure once. Returns false.
+    bool FileCutShort() {
+        if (!file_failed_) tally_.CountFailure(dbx_path_, dbx_failure_words(static_cast<int>(DbxFailure::DataUnreadable)));
+        file_failed_ = true;
+        return false;
     }
 
     // Counts the failed fetch; true when the walk goes on. A record that cannot be read ends the
@@ -414,6 +442,7 @@ private:
     std::size_t position_ = 0;
     ProgressCounter progress_;
     std::size_t written_ = 0;
+    bool file_failed_ = false;
 };
 
 // The messages of an output that survived: written, or already there when the sink found the
@@ -576,9 +605,11 @@ void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageS
         DbxScan* scan = recover ? folder.Scan() : nullptr;
         if (recover) NoteIndexState(tally, dbx_path, folder.reader());
         bool completed = walk.Run(folder, dbx_scan_stats(scan).found);
+        walk.CheckUnchanged(folder);
         if (!sink.End()) return;
         CountWritten(sink, tally, walk.written());
-        if (completed && scan != nullptr && dbx_scan_stats(scan).found != 0) completed = walk.Recover(scan, sink);
+        if (completed && !walk.file_failed() && scan != nullptr && dbx_scan_stats(scan).found != 0)
+            completed = walk.Recover(scan, sink);
         if (completed) window.SetProgress(0);
     } catch (const std::exception& error) {
         tally.CountFailure(dbx_path, error.what());

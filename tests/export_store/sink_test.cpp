@@ -250,6 +250,33 @@ TYPED_TEST(EveryForm, ADamagedMessageIsCountedAndTheOthersStillConvert) {
     EXPECT_TRUE(Contains(run.tally.Summary(), "damaged")) << run.tally.Summary();
 }
 
+// A folder file that shrinks while it is converted (a network share, a failing disk): the file is
+// counted as cut short, what was read before stays, and the job goes on with the next file.
+TYPED_TEST(EveryForm, AFolderFileThatShrinksDuringTheRunIsToldAndTheJobGoesOn) {
+    FormRun run(TypeParam::kOption);
+    fixtures::DbxFileBuilder shrinking;
+    for (int i = 0; i < 64; ++i) {
+        const std::string subject = "Big " + std::to_string(i);
+        shrinking.AddEmail(Email(subject, Mail(subject, std::string(256 << 10, static_cast<char>('a' + i % 26)))));
+    }
+    const std::string path = run.AddFolder("a", "Big.dbx", shrinking);
+    fixtures::DbxFileBuilder good;
+    good.AddEmail(Email("Good", Mail("Good", "fine")));
+    run.AddFolder("b", "Good.dbx", good);
+    run.window.after_status = [&](std::size_t shown) {
+        if (shown == 1) fs::resize_file(path, 6 << 20);
+    };
+    run.Go();
+    const auto lines = run.tally.failure_lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), path + ": is cut short or damaged"), 1) << run.tally.Summary();
+    EXPECT_GE(run.tally.messages(), 2u) << run.tally.Summary();  // what was read before, and Good
+    EXPECT_LE(run.tally.messages(), 24u) << run.tally.Summary();  // no more than the first 6 MiB held
+    EXPECT_EQ(TypeParam::Outputs(run, "Good").size(), 1u);
+    if constexpr (std::is_same_v<TypeParam, PstForm>) {
+        EXPECT_EQ(fixtures::PstCheckStrictFailure(run.PstPath()), "");
+    }
+}
+
 TYPED_TEST(EveryForm, AWriteFailureIsCountedAndReported) {
     FormRun run(TypeParam::kOption);
     fixtures::DbxFileBuilder builder;
