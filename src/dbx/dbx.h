@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "dbx/dbx_failure.h"
 #include "platform/random_access_file.h"
 
 enum class DbxKind : std::uint8_t { Email = 0, List = 2 };
@@ -20,7 +21,8 @@ enum class DbxCountCheck : std::uint8_t {
     Exact,
     // The tree is the truth and the count only a hint: the open lists every item the tree
     // reaches, records the header's count beside it, and fails only when the file is not a
-    // folder file at all. A damaged tree opens with what could be reached.
+    // folder file at all. A damaged tree (a node that cannot be read, does not name its own
+    // offset, comes twice or lies too deep) opens with what could be reached, marked damaged.
     TreeIsTruth,
 };
 
@@ -54,6 +56,7 @@ struct DbxReader {
     std::int32_t item_count = 0;
     std::int32_t header_item_count = 0;  // the count the header states; may differ from item_count
     bool index_damaged = false;           // some node of the tree could not be read or came twice
+    DbxFailure index_failure = DbxFailure::None;  // why, as the user is told: cut short, or damaged
     std::vector<std::int32_t> item_offsets;  // slot item_count-1 is the first item in tree order
     DbxKind kind = DbxKind::Email;
     std::int64_t file_size = 0;  // at the open; every offset and size read is checked against it

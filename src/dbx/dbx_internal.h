@@ -25,4 +25,8 @@ std::int32_t AssembleTextChain(DbxReader& reader, DbxEmail& email, std::uint32_t
 // record has none or is unreadable), without reading the text.
 std::int32_t ReadTextOffset(DbxReader& reader, std::uint32_t record_offset);
 
+// Does the text block at offset (a block header naming its own offset, and data) begin with a
+// header field name and its colon, as every stored message does?
+bool TextBlockBeginsLikeMessage(DbxReader& reader, std::uint32_t offset);
+
 }  // namespace dbx_internal

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dbx/dbx.h"
+#include "dbx/dbx_failure.h"
 #include "dbx/dbx_format.h"
 #include "dbx/dbx_internal.h"
 #include "platform/random_access_file.h"
@@ -31,20 +32,26 @@ enum class WalkResult { Ok, Unreadable, Overflow };
 // Collects the item record offsets of the tree in tree order, at most `limit` of them.
 class IndexWalk {
 public:
-    IndexWalk(DbxReader& reader, std::size_t limit, std::vector<std::int32_t>& found)
-        : reader_(reader), limit_(limit), found_(found) {}
+    // check_self: a node must name its own offset in its first word, as every node Outlook
+    // Express writes does; a node that does not (zeroed, or overwritten) is damaged.
+    IndexWalk(DbxReader& reader, std::size_t limit, std::vector<std::int32_t>& found, bool check_self)
+        : reader_(reader), limit_(limit), found_(found), check_self_(check_self) {}
 
     // Walks the sub-tree at offset.
     WalkResult WalkNode(std::uint32_t offset, int depth) {
         if (depth > kMaxTreeDepth || !visited_.insert(offset).second) {
             // Too deep, or a node reached twice: a cycle would never end, and a shared
             // sub-tree would list its items twice. Treated like a node that cannot be read.
-            damaged_ = true;
+            Damaged(DbxFailure::IndexShort);
             return WalkResult::Unreadable;
         }
         std::array<std::uint8_t, sizeof(IndexNodeHeader)> raw{};
         if (!dbx_internal::ReadAt(reader_, offset, raw.data(), raw.size())) {
-            damaged_ = true;
+            Damaged(DbxFailure::IndexUnreadable);
+            return WalkResult::Unreadable;
+        }
+        if (check_self_ && LoadLe32(raw.data()) != offset) {
+            Damaged(DbxFailure::IndexShort);
             return WalkResult::Unreadable;
         }
         const IndexNodeHeader header = IndexNodeHeader::Decode(raw.data());
@@ -58,9 +65,16 @@ public:
     }
 
     // True when some node could not be read, was too deep or was reached twice.
-    bool damaged() const { return damaged_; }
+    bool damaged() const { return failure_ != DbxFailure::None; }
+    // The first damage found: IndexUnreadable for a node or entry outside the file (the file is
+    // cut short), IndexShort for a tree that leads back into itself or goes too deep.
+    DbxFailure failure() const { return failure_; }
 
 private:
+    void Damaged(DbxFailure failure) {
+        if (failure_ == DbxFailure::None) failure_ = failure;
+    }
+
     WalkResult WalkEntries(std::uint32_t node_offset, std::int32_t entry_count, int depth) {
         if (entry_count < 1) return WalkResult::Ok;
         const std::uint64_t entries_at = std::uint64_t{node_offset} + sizeof(IndexNodeHeader);
@@ -80,7 +94,7 @@ private:
         }
         for (std::int32_t k = 0; k < entry_count; ++k) {
             if (k >= readable) {
-                damaged_ = true;
+                Damaged(DbxFailure::IndexUnreadable);
                 return WalkResult::Unreadable;
             }
             const IndexEntry entry = IndexEntry::Decode(raw.data() + std::size_t(k) * sizeof(IndexEntry));
@@ -96,8 +110,9 @@ private:
     DbxReader& reader_;
     std::size_t limit_;
     std::vector<std::int32_t>& found_;
+    bool check_self_;
     std::unordered_set<std::uint32_t> visited_;
-    bool damaged_ = false;
+    DbxFailure failure_ = DbxFailure::None;
 };
 
 // The file's size, and for a file with a descriptor what it is like now, to tell later whether
@@ -187,11 +202,13 @@ std::unique_ptr<DbxReader> OpenReader(std::FILE* stream, const DbxOpenOptions& o
     const std::size_t limit = exact ? std::size_t(header_count) : MostItemsTheFileHolds(reader->file_size);
     try {
         if (exact) tree_order.reserve(limit);
-        IndexWalk walk(*reader, limit, tree_order);
+        // Where the count is only a hint, the tree must show its soundness itself.
+        IndexWalk walk(*reader, limit, tree_order, !exact);
         // A folder that never held a message has no tree: its root offset is 0, where the file
         // header lies, which must not be read as a node.
         const WalkResult result = root == 0 ? WalkResult::Ok : walk.WalkNode(root, 0);
         reader->index_damaged = walk.damaged();
+        reader->index_failure = walk.failure();
         if (exact && result != WalkResult::Ok) {
             dbx_errno = result == WalkResult::Overflow ? 5 : 3;
             return nullptr;

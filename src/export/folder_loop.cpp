@@ -509,7 +509,7 @@ void ReportUnopenable(ExportContext& context, const std::string& dbx_path, const
 }  // namespace
 
 bool FolderFileHoldsMail(ExportContext& context, const std::string& dbx_path) {
-    const DbxFileKind kind = dbx_classify_file(dbx_path.c_str());
+    const DbxFileKind kind = dbx_classify_file(dbx_path.c_str()).kind;
     switch (kind) {
         case DbxFileKind::MailFolder:
         case DbxFileKind::Unreadable:  // the open says why, in the system's words

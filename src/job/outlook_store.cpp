@@ -52,7 +52,7 @@ void AddStoreFile(const fs::directory_entry& entry, std::multimap<std::u16string
     std::u16string key = FileKey(name);
     if (key.size() < 4 || key.compare(key.size() - 4, 4, u".dbx") != 0) return;
     DiskFile file{name, entry.path().string()};
-    file.kind = dbx_classify_file(file.path.c_str());
+    file.kind = dbx_classify_file(file.path.c_str()).kind;
     files.emplace(std::move(key), std::move(file));
 }
 
