@@ -41,25 +41,34 @@ private:
     int position_ = 0;
 };
 
-// dbx_open_with on the file at path, when it is a plain file we may read; otherwise nullptr
-// with dbx_errno 1, without opening anything (a FIFO would block the whole job).
-DbxReader* OpenFolderFile(const std::string& path, DbxCountCheck check) {
+// The folder file at path opened as a mail folder, when it is a plain file we may read; otherwise
+// nullptr with dbx_errno 1, without opening anything (a FIFO would block the whole job). The
+// index is the truth and the header's count a hint, as a count can be wrong in a file whose
+// index is whole; each text block goes to the first record that reaches it, so that a chain
+// shared by many records is written once.
+DbxReader* OpenFolderFile(const std::string& path) {
     if (!platform::ReadableFileRefusal(path).empty()) {
         dbx_errno = 1;
         return nullptr;
     }
-    return dbx_open_with(path.c_str(), check);
+    DbxOpenOptions options(DbxCountCheck::TreeIsTruth);
+    options.kind = DbxKind::Email;
+    options.claim_text_blocks = true;
+    return dbx_open_with(path.c_str(), options);
 }
 
-// The open failed on the index or the header's count, not on the file itself: a scan may still
-// find the messages.
-bool IndexFailure(int error) { return error >= 2 && error <= 5; }
+// The file's name for a note or a reason: its last component, or the path as given when that
+// has none.
+std::string FileNameOf(const std::string& path) {
+    const std::string name = platform::LastPathComponent(path);
+    return name.empty() ? path : name;
+}
 
 // An open folder file and the one item held from it; both are released whichever way the
 // folder ends.
 class FolderReader {
 public:
-    FolderReader(const std::string& dbx_path, DbxCountCheck check) : reader_(OpenFolderFile(dbx_path, check)) {}
+    explicit FolderReader(const std::string& dbx_path) : reader_(OpenFolderFile(dbx_path)) {}
     ~FolderReader() {
         dbx_free(item_);
         dbx_scan_free(scan_);
@@ -469,21 +478,19 @@ void EndAfterFailure(MessageSink& sink, JobTally& tally, std::size_t written) {
 void NoteRecoverable(JobTally& tally, const std::string& dbx_path, std::size_t count) {
     if (count == 0) return;
     tally.AddNote(std::to_string(count) + (count == 1 ? " more message" : " more messages") +
-                      " can be recovered from " + platform::LastPathComponent(dbx_path),
+                      " can be recovered from " + FileNameOf(dbx_path),
                   "convert again with Recover");
 }
 
-// A folder file whose index or header count the reader refused: what a recover run would write,
-// every message the index still reaches and every one only the scan finds.
-void NoteRecoverableFromRefusedFile(JobTally& tally, const std::string& dbx_path) {
-    FolderReader lenient(dbx_path, DbxCountCheck::TreeIsTruth);
-    if (!lenient.is_open()) return;
-    const std::size_t reached = static_cast<std::size_t>(std::max<std::int32_t>(lenient.item_count(), 0));
-    NoteRecoverable(tally, dbx_path, reached + dbx_scan_stats(lenient.Scan()).found);
+// A folder file refused for its damaged index: what a recover run would write, every message the
+// index still reaches and every one only the scan finds.
+void NoteRecoverableFromRefusedFile(JobTally& tally, const std::string& dbx_path, FolderReader& folder) {
+    const std::size_t reached = static_cast<std::size_t>(std::max<std::int32_t>(folder.item_count(), 0));
+    NoteRecoverable(tally, dbx_path, reached + dbx_scan_stats(folder.Scan()).found);
 }
 
-// A recover run converts what a damaged or miscounted index still reaches; the user learns that
-// the index was not whole.
+// Every run converts what a miscounted index reaches, and a recover run what a damaged one still
+// reaches; the user learns that the index and the header's count disagree.
 void NoteIndexState(JobTally& tally, const std::string& dbx_path, const DbxReader& reader) {
     if (!reader.index_damaged && reader.header_item_count == reader.item_count) return;
     tally.AddNote(dbx_path, std::string(reader.index_damaged ? "the index is damaged; " : "") + "the header counts " +
@@ -506,35 +513,59 @@ void ReportUnopenable(ExportContext& context, const std::string& dbx_path, const
                                msgbox::kJobMessage);
 }
 
-}  // namespace
-
-bool FolderFileHoldsMail(ExportContext& context, const std::string& dbx_path) {
-    const DbxFileKind kind = dbx_classify_file(dbx_path.c_str()).kind;
-    switch (kind) {
+// Whether the file at dbx_path holds messages to convert, told by its kind; a file that holds
+// none is passed over with a note, one that is no folder file is told as one that cannot be
+// opened. A file whose header leaves its kind in doubt has been read for mail already: it holds
+// messages when its index or its text blocks do.
+bool HoldsMessages(ExportContext& context, const std::string& dbx_path) {
+    const DbxFileClass file = dbx_classify_file(dbx_path.c_str());
+    switch (file.kind) {
         case DbxFileKind::MailFolder:
+        case DbxFileKind::NewsFolder:
         case DbxFileKind::Unreadable:  // the open says why, in the system's words
             return true;
-        case DbxFileKind::NewsFolder:
         case DbxFileKind::FolderList:
         case DbxFileKind::Pop3Uidl:
         case DbxFileKind::OfflineActions:
         case DbxFileKind::OtherOutlookExpress:
-            context.tally.AddNote(dbx_path, std::string(dbx_kind_description(kind)) + "; passed over");
+            context.tally.AddNote(dbx_path, std::string(dbx_kind_description(file.kind)) + "; passed over");
             return false;
         case DbxFileKind::OutlookExpress4:
             ReportUnopenable(context, dbx_path, "is not an Outlook Express folder file of versions 5 or 6 (" +
-                                                    std::string(dbx_kind_description(kind)) + ")");
+                                                    std::string(dbx_kind_description(file.kind)) + ")");
             return false;
         case DbxFileKind::Empty:
         case DbxFileKind::Text:
         case DbxFileKind::OtherFormat:
             break;
     }
-    const char* what = kind == DbxFileKind::Empty ? " (it is empty)" : kind == DbxFileKind::Text ? " (it is text)" : "";
-    ReportUnopenable(context, dbx_path,
-                     platform::LastPathComponent(dbx_path) + " is not an Outlook Express folder file" + what);
+    const char* what = file.kind == DbxFileKind::Empty ? " (it is empty)"
+                       : file.kind == DbxFileKind::Text ? " (it is text)"
+                                                         : "";
+    ReportUnopenable(context, dbx_path, FileNameOf(dbx_path) + " is not an Outlook Express folder file" + what);
     return false;
 }
+
+// The folder file opened for conversion, or nullptr when there is nothing to convert, the reason
+// told: a file that holds no mail is passed over with a note; one that cannot be opened, or
+// whose index is damaged (unless recovering), is counted as a failure and shown.
+std::unique_ptr<FolderReader> OpenForConversion(ExportContext& context, const std::string& dbx_path) {
+    if (!HoldsMessages(context, dbx_path)) return nullptr;
+    auto folder = std::make_unique<FolderReader>(dbx_path);
+    if (!folder->is_open()) {
+        ReportUnopenable(context, dbx_path, OpenFailureReason(dbx_path, dbx_errno));
+        return nullptr;
+    }
+    const DbxReader& reader = folder->reader();
+    if (reader.index_damaged && !context.settings.recover) {
+        ReportUnopenable(context, dbx_path, dbx_failure_words(static_cast<int>(reader.index_failure)));
+        NoteRecoverableFromRefusedFile(context.tally, dbx_path, *folder);
+        return nullptr;
+    }
+    return folder;
+}
+
+}  // namespace
 
 FolderMessage FoundFolderMessage(std::int32_t slot, std::string text, bool partial, const std::string& codepage) {
     FolderMessage message;
@@ -573,14 +604,7 @@ unsigned WorkerThreadCount(unsigned threads_setting) {
 }
 
 bool FolderFileOpens(ExportContext& context, const std::string& dbx_path) {
-    if (!FolderFileHoldsMail(context, dbx_path)) return false;
-    const bool recover = context.settings.recover;
-    const FolderReader folder(dbx_path, recover ? DbxCountCheck::TreeIsTruth : DbxCountCheck::Exact);
-    if (folder.is_open()) return true;
-    const int error = dbx_errno;
-    ReportUnopenable(context, dbx_path, OpenFailureReason(dbx_path, error));
-    if (!recover && IndexFailure(error)) NoteRecoverableFromRefusedFile(context.tally, dbx_path);
-    return false;
+    return OpenForConversion(context, dbx_path) != nullptr;
 }
 
 void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageSink& sink) {
@@ -589,21 +613,14 @@ void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageS
     const bool recover = context.settings.recover;
     FolderWalk walk(context, dbx_path, sink);
     try {
-        if (!FolderFileHoldsMail(context, dbx_path)) return;
-        // Recover mode takes the index as far as it goes and the header's count as a hint;
-        // otherwise both must agree, as they do in every intact file.
-        FolderReader folder(dbx_path, recover ? DbxCountCheck::TreeIsTruth : DbxCountCheck::Exact);
-        if (!folder.is_open()) {
-            const int error = dbx_errno;
-            ReportUnopenable(context, dbx_path, OpenFailureReason(dbx_path, error));
-            if (!recover && IndexFailure(error)) NoteRecoverableFromRefusedFile(tally, dbx_path);
-            return;
-        }
+        const std::unique_ptr<FolderReader> opened = OpenForConversion(context, dbx_path);
+        if (!opened) return;
+        FolderReader& folder = *opened;
         if (!sink.Begin()) return;
         tally.CountFolder();
         // The scan runs before the slots, so that the progress counts the found messages too.
         DbxScan* scan = recover ? folder.Scan() : nullptr;
-        if (recover) NoteIndexState(tally, dbx_path, folder.reader());
+        NoteIndexState(tally, dbx_path, folder.reader());
         bool completed = walk.Run(folder, dbx_scan_stats(scan).found);
         walk.CheckUnchanged(folder);
         if (!sink.End()) return;
