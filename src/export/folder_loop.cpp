@@ -431,12 +431,14 @@ private:
                 failure = store::DescribeFailure(error);
             }
         }
+        // A damaged message is a failure on every run: that what could be read of it is in
+        // place already from an earlier run makes it no more whole.
         if (!failure.empty())
             tally_.CountFailure(sink.FailureSubject(message), failure);
-        else if (prepared.already_there)
-            tally_.CountAlreadyThere();
         else if (!message.text_complete)
             tally_.CountFailure(sink.FailureSubject(message), "message text damaged in the folder file");
+        else if (prepared.already_there)
+            tally_.CountAlreadyThere();
         else
             ++written;
     }

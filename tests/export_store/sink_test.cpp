@@ -742,6 +742,29 @@ TYPED_TEST(EveryForm, AWrongHeaderCountIsNotedAndEveryMessageTheIndexReachesConv
     }
 }
 
+// A message whose text is damaged is a failure on every run, also when what could be read of it
+// is in place from the run before.
+TYPED_TEST(EveryForm, ADamagedMessageIsAFailureOnEveryRun) {
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(Email("Whole", Mail("Whole", "fine")));
+    builder.AddEmail(Email("Looping", Mail("Looping", std::string(2000, 'x'))));
+    fixtures::DbxLayout layout;
+    std::string bytes = builder.Build(layout);
+    const auto& chain = layout.items.at(1).chain_blocks.at(0);
+    fixtures::SetBlockNext(bytes, chain.back(), chain.front());
+    FormRun run(TypeParam::kOption);
+    AddBytes(run, "Inbox.dbx", bytes);
+    run.Go();
+    EXPECT_EQ(run.tally.messages(), 1u) << run.tally.Summary();
+    EXPECT_EQ(run.tally.failures(), 1u) << run.tally.Summary();
+    run.Go();
+    EXPECT_EQ(run.tally.messages(), 0u) << run.tally.Summary();
+    EXPECT_EQ(run.tally.already_there(), 1u) << run.tally.Summary();
+    EXPECT_EQ(run.tally.failures(), 1u) << run.tally.Summary();
+    ASSERT_EQ(run.tally.failure_lines().size(), 1u);
+    EXPECT_TRUE(Contains(run.tally.failure_lines()[0], "message text damaged")) << run.tally.failure_lines()[0];
+}
+
 // A crafted file whose records all point at one text chain: the chain is written once, for the
 // first record; every other record counts as damaged.
 TYPED_TEST(EveryForm, AChainSharedByManyRecordsIsWrittenOnce) {
