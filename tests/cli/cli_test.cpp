@@ -615,7 +615,7 @@ TEST(Cli, ABareFileNameIsNamedInEveryReasonAndNote) {
     fixtures::WriteFile(dir / "Damaged.dbx", bytes);
     const auto here = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());
-    const CliRun run = RunCli("--dest out Broken.dbx Damaged.dbx");
+    const CliRun run = RunCli("--dest . Broken.dbx Damaged.dbx");
     std::filesystem::current_path(here);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("Broken.dbx: Broken.dbx is not an Outlook Express folder file (it is text)"), std::string::npos)
