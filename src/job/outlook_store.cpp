@@ -81,8 +81,16 @@ std::multimap<std::u16string, DiskFile> ListStoreFiles(const std::string& direct
     return files;
 }
 
+// A store's file opened as the conversion opens it: as the kind its classification found, with
+// the index as the truth and the header's count a hint.
+DbxReader* OpenStoreFile(const std::string& path, DbxKind kind) {
+    DbxOpenOptions options(DbxCountCheck::TreeIsTruth);
+    options.kind = kind;
+    return dbx_open_with(path.c_str(), options);
+}
+
 std::size_t CountMessages(const std::string& path) {
-    DbxReader* reader = dbx_open(path.c_str());
+    DbxReader* reader = OpenStoreFile(path, DbxKind::Email);
     if (reader == nullptr) return 0;
     const auto count = static_cast<std::size_t>(std::max(reader->item_count, 0));
     dbx_close(reader);
@@ -118,10 +126,11 @@ private:
                                    "; every folder file is placed at the top level under its file name");
             return false;
         }
-        DbxReader* reader = dbx_open(list.path.c_str());
+        DbxReader* reader = OpenStoreFile(list.path, DbxKind::List);
         std::vector<DbxFolderRecord> records;
-        const bool read = reader != nullptr && dbx_read_folder_list(reader, records);
-        const int error = dbx_errno;
+        const bool damaged = reader != nullptr && reader->index_damaged;
+        const bool read = reader != nullptr && !damaged && dbx_read_folder_list(reader, records);
+        const int error = damaged ? static_cast<int>(reader->index_failure) : dbx_errno;
         dbx_close(reader);
         if (!read) {
             store_.notes.push_back("the folder list " + list.path + " " + dbx_failure_words(error) +

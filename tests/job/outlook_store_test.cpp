@@ -149,7 +149,7 @@ TEST(OutlookStore, WithoutAReadableFolderListEveryMailFileIsATopFolder) {
 
     // A folder list whose index is damaged: the same, with a note saying why.
     std::string list = fixtures::BuildFolderList(fixtures::StoreTopFolders());
-    fixtures::PutLe32(list, fixtures::kDbxItemCountAt, 9);
+    fixtures::PutLe32(list, fixtures::GetLe32(list, fixtures::kDbxRootNodeAt), 0);  // the root no longer names itself
     fixtures::WriteFile(dir / "Folders.dbx", list);
     const OutlookStore damaged = LoadOutlookStore(dir.path(), "");
     EXPECT_FALSE(damaged.folder_list_read);
