@@ -761,3 +761,25 @@ TEST(Cli, AKilledRunLeavesEveryMessageFileWholeOrAbsent) {
     EXPECT_EQ(RunCli(args).status, 0);
     EXPECT_TRUE(FilesBelow(dir / "ExportDBX") == reference);
 }
+
+// Folder files named by bare relative names: every reason and note names the file.
+TEST(Cli, ABareFileNameIsNamedInEveryReasonAndNote) {
+    fixtures::TempFolder dir;
+    fixtures::WriteFile(dir / "Broken.dbx", "just some text\r\n");
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(Email("one", "Subject: one\r\n\r\n1\r\n")).AddEmail(Email("two", "Subject: two\r\n\r\n2\r\n"));
+    fixtures::DbxLayout layout;
+    std::string bytes = builder.Build(layout);
+    fixtures::OverwriteWithZeros(bytes, layout.root_offset, fixtures::kDbxNodeHeaderSize);
+    fixtures::WriteFile(dir / "Damaged.dbx", bytes);
+    const auto here = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    const CliRun run = RunCli("--dest . Broken.dbx Damaged.dbx");
+    std::filesystem::current_path(here);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("Broken.dbx: Broken.dbx is not an Outlook Express folder file (it is text)"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("2 more messages can be recovered from Damaged.dbx: convert again with Recover"),
+              std::string::npos)
+        << run.out;
+}

@@ -253,6 +253,33 @@ TYPED_TEST(EveryForm, ADamagedMessageIsCountedAndTheOthersStillConvert) {
     EXPECT_TRUE(Contains(run.tally.Summary(), "damaged")) << run.tally.Summary();
 }
 
+// A folder file that shrinks while it is converted (a network share, a failing disk): the file is
+// counted as cut short, what was read before stays, and the job goes on with the next file.
+TYPED_TEST(EveryForm, AFolderFileThatShrinksDuringTheRunIsToldAndTheJobGoesOn) {
+    FormRun run(TypeParam::kOption);
+    fixtures::DbxFileBuilder shrinking;
+    for (int i = 0; i < 64; ++i) {
+        const std::string subject = "Big " + std::to_string(i);
+        shrinking.AddEmail(Email(subject, Mail(subject, std::string(256 << 10, static_cast<char>('a' + i % 26)))));
+    }
+    const std::string path = run.AddFolder("a", "Big.dbx", shrinking);
+    fixtures::DbxFileBuilder good;
+    good.AddEmail(Email("Good", Mail("Good", "fine")));
+    run.AddFolder("b", "Good.dbx", good);
+    run.window.after_status = [&](std::size_t shown) {
+        if (shown == 1) fs::resize_file(path, 6 << 20);
+    };
+    run.Go();
+    const auto lines = run.tally.failure_lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), path + ": is cut short or damaged"), 1) << run.tally.Summary();
+    EXPECT_GE(run.tally.messages(), 2u) << run.tally.Summary();  // what was read before, and Good
+    EXPECT_LE(run.tally.messages(), 24u) << run.tally.Summary();  // no more than the first 6 MiB held
+    EXPECT_EQ(TypeParam::Outputs(run, "Good").size(), 1u);
+    if constexpr (std::is_same_v<TypeParam, PstForm>) {
+        EXPECT_EQ(fixtures::PstCheckStrictFailure(run.PstPath()), "");
+    }
+}
+
 TYPED_TEST(EveryForm, AWriteFailureIsCountedAndReported) {
     FormRun run(TypeParam::kOption);
     fixtures::DbxFileBuilder builder;
@@ -692,30 +719,117 @@ TYPED_TEST(EveryForm, ADamagedIndexIsNotedWithoutRecoverAndRecoveredWithIt) {
         << run.tally.note_lines()[0];
 }
 
-TYPED_TEST(EveryForm, RecoverTakesTheIndexOverAWrongHeaderCount) {
-    fixtures::DbxFileBuilder builder;
-    builder.AddEmail(Email("One", Mail("One", "first"))).AddEmail(Email("Two", Mail("Two", "second")));
-    builder.SetHeaderItemCount(1000);
-    FormRun plain(TypeParam::kOption);
-    AddBytes(plain, "Inbox.dbx", builder.Build());
-    plain.Go();
-    EXPECT_EQ(plain.tally.failures(), 1u);
-    EXPECT_EQ(plain.tally.note_lines(),
-              std::vector<std::string>{"2 more messages can be recovered from Inbox.dbx: convert again with Recover"});
+// The index is the truth and the header's count a hint: a wrong count costs no message, with
+// or without recover, and is noted.
+TYPED_TEST(EveryForm, AWrongHeaderCountIsNotedAndEveryMessageTheIndexReachesConverted) {
+    for (const std::int32_t count : {1, 1000}) {
+        fixtures::DbxFileBuilder builder;
+        builder.AddEmail(Email("One", Mail("One", "first"))).AddEmail(Email("Two", Mail("Two", "second")));
+        builder.SetHeaderItemCount(count);
+        for (const bool recover : {false, true}) {
+            FormRun run(TypeParam::kOption);
+            run.settings.recover = recover;
+            AddBytes(run, "Inbox.dbx", builder.Build());
+            run.Go();
+            EXPECT_EQ(TypeParam::Outputs(run, "Inbox").size(), 2u) << count;
+            EXPECT_EQ(run.tally.messages(), 2u) << count;
+            EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
+            EXPECT_TRUE(RecoveredOutputs<TypeParam>(run, "Inbox").empty());
+            // Nothing found, nothing made: no empty Recovered folder or file.
+            EXPECT_FALSE(fs::exists(run.settings.destination_path + "/Inbox/Recovered"));
+            EXPECT_FALSE(fs::exists(run.settings.destination_path + "/Inbox (recovered).mbox"));
+            EXPECT_EQ(run.tally.note_lines(),
+                      std::vector<std::string>{run.window.rows[0].path + ": the header counts " + std::to_string(count) +
+                                               (count == 1 ? " message" : " messages") + ", the index reaches 2"});
+        }
+    }
+}
 
+// A message whose text is damaged is a failure on every run, also when what could be read of it
+// is in place from the run before.
+TYPED_TEST(EveryForm, ADamagedMessageIsAFailureOnEveryRun) {
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(Email("Whole", Mail("Whole", "fine")));
+    builder.AddEmail(Email("Looping", Mail("Looping", std::string(2000, 'x'))));
+    fixtures::DbxLayout layout;
+    std::string bytes = builder.Build(layout);
+    const auto& chain = layout.items.at(1).chain_blocks.at(0);
+    fixtures::SetBlockNext(bytes, chain.back(), chain.front());
     FormRun run(TypeParam::kOption);
-    run.settings.recover = true;
-    AddBytes(run, "Inbox.dbx", builder.Build());
+    AddBytes(run, "Inbox.dbx", bytes);
     run.Go();
-    EXPECT_EQ(TypeParam::Outputs(run, "Inbox").size(), 2u);
-    EXPECT_TRUE(RecoveredOutputs<TypeParam>(run, "Inbox").empty());
-    // Nothing found, nothing made: no empty Recovered folder or file.
-    EXPECT_FALSE(fs::exists(run.settings.destination_path + "/Inbox/Recovered"));
-    EXPECT_FALSE(fs::exists(run.settings.destination_path + "/Inbox (recovered).mbox"));
-    EXPECT_EQ(run.tally.recovered(), 0u);
+    EXPECT_EQ(run.tally.messages(), 1u) << run.tally.Summary();
+    EXPECT_EQ(run.tally.failures(), 1u) << run.tally.Summary();
+    run.Go();
+    EXPECT_EQ(run.tally.messages(), 0u) << run.tally.Summary();
+    EXPECT_EQ(run.tally.already_there(), 1u) << run.tally.Summary();
+    EXPECT_EQ(run.tally.failures(), 1u) << run.tally.Summary();
+    ASSERT_EQ(run.tally.failure_lines().size(), 1u);
+    EXPECT_TRUE(Contains(run.tally.failure_lines()[0], "message text damaged")) << run.tally.failure_lines()[0];
+}
+
+// A crafted file whose records all point at one text chain: the chain is written once, for the
+// first record; every other record counts as damaged.
+TYPED_TEST(EveryForm, AChainSharedByManyRecordsIsWrittenOnce) {
+    constexpr int kRecords = 40;
+    const std::string text = Mail("Shared", std::string(64 << 10, 's'));
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(Email("Shared", text));
+    for (int i = 1; i < kRecords; ++i) builder.AddEmail(Email("Shared", "x"));
+    fixtures::DbxLayout layout;
+    std::string bytes = builder.Build(layout);
+    const std::uint32_t head = layout.items.at(0).chain_blocks.at(0).at(0);
+    // Entry 1 of a built record is the direct text offset (tag 0x84 and 24 bits).
+    for (int i = 1; i < kRecords; ++i)
+        fixtures::PutLe32(bytes, layout.items.at(std::size_t(i)).record_offset + fixtures::kDbxRecordHeaderSize + 4,
+                          0x84u | (head << 8));
+    FormRun run(TypeParam::kOption);
+    AddBytes(run, "Inbox.dbx", bytes);
+    run.Go();
+    EXPECT_EQ(run.tally.messages(), 1u) << run.tally.Summary();
+    EXPECT_EQ(run.tally.failures(), std::size_t{kRecords - 1}) << run.tally.Summary();
+    std::size_t holding_the_text = 0;
+    for (const std::string& output : TypeParam::Outputs(run, "Inbox"))
+        if (Contains(output, std::string(1000, 's'))) ++holding_the_text;
+    EXPECT_EQ(holding_the_text, 1u);
+}
+
+// One flipped bit in the class id of a message folder leaves it a folder whose messages are all
+// converted, not a file passed over.
+TYPED_TEST(EveryForm, AFolderWithAFlippedClassIdBitIsConverted) {
+    fixtures::DbxFileBuilder builder;
+    for (int i = 0; i < 3; ++i) builder.AddEmail(Email("M" + std::to_string(i), Mail("M" + std::to_string(i), "body")));
+    for (const std::size_t byte : {std::size_t{4}, std::size_t{9}, std::size_t{15}}) {
+        std::string bytes = builder.Build();
+        bytes[byte] = static_cast<char>(bytes[byte] ^ 0x02);
+        FormRun run(TypeParam::kOption);
+        AddBytes(run, "Inbox.dbx", bytes);
+        run.Go();
+        EXPECT_EQ(TypeParam::Outputs(run, "Inbox").size(), 3u) << byte;
+        EXPECT_EQ(run.tally.messages(), 3u) << byte << run.tally.Summary();
+        EXPECT_EQ(run.tally.failures(), 0u) << byte << run.tally.Summary();
+        EXPECT_TRUE(run.tally.note_lines().empty()) << byte << run.tally.Summary();
+    }
+}
+
+// A newsgroup's folder holds articles stored as mail: they are converted as a folder of its own.
+TYPED_TEST(EveryForm, ANewsgroupFolderIsConvertedLikeAMailFolder) {
+    fixtures::DbxFileBuilder builder;
+    builder.SetNewsAccount("00000002");
+    for (const char* subject : {"Question", "Re: Question"}) {
+        const std::string article = "From: Ann <ann@example.com>\r\nNewsgroups: alt.test\r\nSubject: " +
+                                    std::string(subject) + "\r\nDate: Sat, 01 Jan 2000 00:00:00 +0000\r\n\r\nposted\r\n";
+        builder.AddEmail(Email(subject, article));
+    }
+    FormRun run(TypeParam::kOption);
+    AddBytes(run, "alt.test.dbx", builder.Build());
+    run.Go();
+    const auto outputs = TypeParam::Outputs(run, "alt.test");
+    ASSERT_EQ(outputs.size(), 2u) << run.tally.Summary();
+    EXPECT_TRUE(OutputHolds(outputs[0], "Question", "posted")) << outputs[0];
+    EXPECT_EQ(run.tally.messages(), 2u);
     EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
-    EXPECT_EQ(run.tally.note_lines(),
-              std::vector<std::string>{run.window.rows[0].path + ": the header counts 1000 messages, the index reaches 2"});
+    EXPECT_TRUE(run.tally.note_lines().empty()) << run.tally.Summary();
 }
 
 // A record ruined in place: the live message fails as before, and its text, which no record
