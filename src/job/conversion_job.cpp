@@ -23,7 +23,8 @@ std::thread worker;
 void ShowCompletion(ConversionWindow& window, const JobTally& tally) {
     window.SetProgress(0);
     window.SetStatusText(kCompletionText);
-    if (!window.StopRequested()) window.ShowJobSummary(tally);
+    // Also after a stop: the window decides whether a stopped job shows what it did.
+    window.ShowJobSummary(tally);
 }
 
 // Rows in list order, each to the exporter of the saving option. A later row whose folder name

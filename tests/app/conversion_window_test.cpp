@@ -73,12 +73,14 @@ TEST_F(ConversionWindowTest, WorkerCallsRunOnTheUiThreadAndWaitForTheirResult) {
     EXPECT_EQ(Progress(), 42);
     EXPECT_EQ(StatusLine(), "/out/Inbox/hello.eml");
 
-    // While the job runs, everything it relies on stays still.
-    for (int id : {ids::kConvertMessages, ids::kAddFile, ids::kAddFolder, ids::kClearList, ids::kRemoveFile,
-                   ids::kBrowseDestination, ids::kSaveAsMbox}) {
+    // While the job runs, everything it relies on stays still; Convert is the Stop button.
+    for (int id : {ids::kAddFile, ids::kAddFolder, ids::kClearList, ids::kRemoveFile, ids::kBrowseDestination,
+                   ids::kSaveAsMbox}) {
         EXPECT_FALSE(Enabled(id)) << id;
     }
-    EXPECT_FALSE(window_->GetMenuBar()->IsEnabled(ids::WxMenuId(ids::kMenuExportFile)));
+    EXPECT_EQ(ButtonText(ids::kConvertMessages), "Stop");
+    for (int item : {ids::kMenuExportFile, ids::kMenuOpenFile, ids::kMenuCodePage, ids::kMenuRecover})
+        EXPECT_FALSE(window_->GetMenuBar()->IsEnabled(ids::WxMenuId(item))) << item;
     window_->OnConvertMessages();
     window_->OnClearList();
     window_->OnSavingOption(ids::kSaveAsMbox);
@@ -90,7 +92,8 @@ TEST_F(ConversionWindowTest, WorkerCallsRunOnTheUiThreadAndWaitForTheirResult) {
     EXPECT_EQ(settings_.destination_path, folder_.path() + "/ExportDBX");
 
     checked.Open();
-    ASSERT_TRUE(PumpUntil([&] { return !job_.IsRunning() && Enabled(ids::kConvertMessages); }));
+    ASSERT_TRUE(PumpUntil([&] { return !job_.IsRunning() && Enabled(ids::kAddFile); }));
+    EXPECT_EQ(ButtonText(ids::kConvertMessages), "Convert Messages");
     ASSERT_EQ(prompter_.messages.size(), 1u);
     EXPECT_EQ(prompter_.messages[0].text, "conversion process completed");
     EXPECT_EQ(prompter_.messages[0].style, 0x1020u);

@@ -150,9 +150,10 @@ protected:
             EXPECT_TRUE(jobs_.IsRunning());
             EXPECT_EQ(Utf8(dialog->GetTitle()), "Save PST Option");
             // The window's inputs stay still while the job waits for the answer.
-            for (int id : {ids::kConvertMessages, ids::kAddFile, ids::kBrowseDestination, ids::kSaveAsPst}) {
+            for (int id : {ids::kAddFile, ids::kBrowseDestination, ids::kSaveAsPst}) {
                 EXPECT_FALSE(Enabled(id)) << id;
             }
+            EXPECT_EQ(Utf8(static_cast<wxControl*>(window_->FindWindow(ids::kConvertMessages))->GetLabelText()), "Stop");
             play_(*dialog);
             return;
         }
@@ -163,8 +164,7 @@ protected:
 
     void ConvertAndWaitForTheJob() {
         Click(ids::kConvertMessages);
-        ASSERT_TRUE(PumpUntil([&] { return !jobs_.IsRunning() && Enabled(ids::kConvertMessages); },
-                              std::chrono::seconds(15)));
+        ASSERT_TRUE(PumpUntil([&] { return !jobs_.IsRunning() && Enabled(ids::kAddFile); }, std::chrono::seconds(15)));
         ASSERT_TRUE(dialog_seen_) << "the PST options dialog did not come up";
     }
 
@@ -272,7 +272,7 @@ TEST_F(PstConversionWindow, SingleStoreHoldsOneFolderPerFolderFile) {
     fs::create_directories(folder_ / "stores");
     AnswerPstOptionsWith([this](CSavePSTOption& dialog) {
         Choose(dialog, ids::kPstSingleNewStore);
-        prompter_.folder_answers.push_back(folder_ / "stores");
+        prompter_.save_answers.push_back(folder_ / "stores/NewPST.pst");
         Press(dialog, ids::kPstNewStoreBrowse);
         Press(dialog, ids::kPstConvert);
     });
@@ -352,7 +352,7 @@ TEST_F(PstConversionWindow, ExistingStoreGainsTheMessagesInItsFolders) {
     const std::string store = folder_ / "stores/NewPST.pst";
     AnswerPstOptionsWith([this](CSavePSTOption& dialog) {
         Choose(dialog, ids::kPstSingleNewStore);
-        prompter_.folder_answers.push_back(folder_ / "stores");
+        prompter_.save_answers.push_back(folder_ / "stores/NewPST.pst");
         Press(dialog, ids::kPstNewStoreBrowse);
         Press(dialog, ids::kPstConvert);
     });
@@ -395,7 +395,7 @@ TEST_F(PstConversionWindow, CancelledOptionsEndTheJobWithoutStoreOrMessage) {
         EXPECT_TRUE(dialog.IsModal() && dialog.IsShown());
         // A store chosen, then the dialog cancelled: nothing may be written there.
         Choose(dialog, ids::kPstSingleNewStore);
-        prompter_.folder_answers.push_back(folder_ / "stores");
+        prompter_.save_answers.push_back(folder_ / "stores/NewPST.pst");
         Press(dialog, ids::kPstNewStoreBrowse);
         Press(dialog, ids::kPstCancel);
     });

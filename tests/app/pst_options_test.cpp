@@ -50,8 +50,8 @@ TEST_F(PstOptions, OpensWithNothingChosenAndThePathControlsDisabled) {
                    ids::kPstExistingStoreBrowse}) {
         EXPECT_FALSE(Enabled(id)) << id;
     }
-    EXPECT_EQ(Utf8(static_cast<wxButton*>(Control(ids::kPstConvert))->GetLabel()), "Convert");
-    EXPECT_EQ(Utf8(static_cast<wxButton*>(Control(ids::kPstCancel))->GetLabel()), "Cancel");
+    EXPECT_EQ(Utf8(static_cast<wxButton*>(Control(ids::kPstConvert))->GetLabelText()), "Convert");
+    EXPECT_EQ(Utf8(static_cast<wxButton*>(Control(ids::kPstCancel))->GetLabelText()), "Cancel");
 }
 
 TEST_F(PstOptions, ChoicesSetTheModeAndEnableTheirOwnPathControls) {
@@ -73,18 +73,27 @@ TEST_F(PstOptions, ChoicesSetTheModeAndEnableTheirOwnPathControls) {
 
 TEST_F(PstOptions, BrowseButtonsFillTheStorePaths) {
     Choose(ids::kPstSingleNewStore);
-    prompter_.folder_answers.push_back(std::string("/data/mail"));
+    // The single store is named in a save dialog that proposes NewPST.pst and, since an
+    // existing store is added to rather than replaced, does not ask about replacing one.
+    prompter_.save_answers.push_back(std::string("/data/mail/Archive 2004.pst"));
     Click(ids::kPstNewStoreBrowse);
-    EXPECT_EQ(settings_.pst_path, "/data/mail/NewPST.pst");
-    EXPECT_EQ(Box(ids::kPstNewStorePath), "/data/mail/NewPST.pst");
-    EXPECT_EQ(prompter_.folder_titles.back(), "Select the Destination Path");
+    ASSERT_EQ(prompter_.save_requests.size(), 1u);
+    EXPECT_EQ(prompter_.save_requests[0].title, "Select the Destination Path");
+    EXPECT_EQ(prompter_.save_requests[0].file_name, "NewPST.pst");
+    EXPECT_EQ(prompter_.save_requests[0].default_extension, "pst");
+    EXPECT_FALSE(prompter_.save_requests[0].ask_before_replacing);
+    EXPECT_EQ(settings_.pst_path, "/data/mail/Archive 2004.pst");
+    EXPECT_EQ(Box(ids::kPstNewStorePath), "/data/mail/Archive 2004.pst");
 
     Click(ids::kPstNewStoreBrowse);  // cancelled: nothing changes
-    EXPECT_EQ(settings_.pst_path, "/data/mail/NewPST.pst");
-    prompter_.folder_answers.push_back(std::string());  // a place without a path
+    EXPECT_EQ(settings_.pst_path, "/data/mail/Archive 2004.pst");
+    // Opened again, it proposes the name and the folder shown.
+    EXPECT_EQ(prompter_.save_requests[1].file_name, "Archive 2004.pst");
+    EXPECT_EQ(prompter_.save_requests[1].start_folder, "/data/mail");
+    prompter_.save_answers.push_back(std::string());  // a place without a path
     Click(ids::kPstNewStoreBrowse);
     EXPECT_EQ(settings_.pst_path, "");
-    EXPECT_EQ(Box(ids::kPstNewStorePath), "/data/mail/NewPST.pst");
+    EXPECT_EQ(Box(ids::kPstNewStorePath), "/data/mail/Archive 2004.pst");
 
     Choose(ids::kPstExistingStore);
     prompter_.file_answers.push_back(FileSelection{"/data", {"/data/Archive.pst"}});

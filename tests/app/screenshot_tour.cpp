@@ -47,9 +47,13 @@ public:
     std::optional<std::string> ChooseFolder(wxWindow*, const std::string&, const std::string&) override {
         return folder;
     }
+    std::optional<std::string> ChooseSaveFile(wxWindow*, const SaveFileRequest& request) override {
+        return folder + "/" + request.file_name;
+    }
     int ShowMessage(wxWindow*, const std::string&, const std::string&, unsigned) override { return wxID_OK; }
-    void ShowJobSummary(wxWindow* owner, const JobTally& tally, const std::string& destination) override {
-        CCompletionDlg dialog(owner, tally, destination, *this);
+    void ShowJobSummary(wxWindow* owner, const JobTally& tally, const std::string& destination,
+                        bool stopped) override {
+        CCompletionDlg dialog(owner, tally, destination, *this, stopped);
         dialog.CallAfter([this, &dialog] {
             Shoot(dialog, summary_picture);
             dialog.EndModal(wxID_OK);
