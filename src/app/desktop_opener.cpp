@@ -4,6 +4,7 @@
 #include <wx/process.h>
 #include <wx/utils.h>
 
+#include "app/toolkit_setup.h"
 #include "app/wx_text.h"
 
 namespace {
@@ -51,7 +52,9 @@ void OpenWithDesktopProgram(const std::string& target, std::function<void(const 
     auto* process = new OpenerProcess(on_failure);
     const wxString opener_argument = opener;
     const wchar_t* argv[] = {opener_argument.wc_str(), what.wc_str(), nullptr};
-    if (wxExecute(const_cast<wchar_t**>(argv), wxEXEC_ASYNC, process) == 0) {
+    wxExecuteEnv environment;
+    environment.env = EnvironmentForOtherPrograms();
+    if (wxExecute(const_cast<wchar_t**>(argv), wxEXEC_ASYNC, process, &environment) == 0) {
         // Not even started (no process could be made). The toolkit does not say whether it
         // still holds the process object: better one small object lost than freed twice.
         if (on_failure) on_failure("xdg-open could not be started");

@@ -202,6 +202,7 @@ void COmbrikDlg::CreateUpperControls() {
     for (const auto& column : columns) {
         const int heading = source_list_->GetTextExtent(column.heading).x + units.X(12);
         source_list_->AppendColumn(column.heading, wxLIST_FORMAT_LEFT, std::max(units.X(column.width), heading));
+        if (source_list_->GetColumnCount() == 1) path_column_ = {std::max(units.X(column.width), heading), heading};
     }
     source_list_->SetDropTarget(new DbxDropTarget(*this));
     source_list_->Bind(wxEVT_KEY_DOWN, &COmbrikDlg::OnListKey, this);
@@ -306,6 +307,8 @@ void COmbrikDlg::LayOutUpperPart() {
         const wxRect header = AnchoredLayout::Placed(header_rect_, anchors::kWide, extra);
         if (header.GetSize() != header_->GetBitmap().GetSize()) header_->SetBitmap(HeaderBitmap(header.GetSize()));
         upper_layout_.Apply(extra);
+        // The paths are what needs the room: their column takes the list's extra width.
+        source_list_->SetColumnWidth(0, std::max(path_column_.x + extra.x, path_column_.y));
         const wxSize virtual_size = upper_template_ + extra;
         panel_->SetVirtualSize(virtual_size);
         // Scrolling only where the smallest layout does not fit.

@@ -222,6 +222,8 @@ private:
     wxSize upper_template_;
     wxSize upper_least_extra_;
     wxSize last_upper_extra_{-1000000, -1000000};
+    // The path column's width at the template size and the least it may have (its heading).
+    wxSize path_column_;
     wxStaticBitmap* header_ = nullptr;
     wxRect header_rect_;
     wxButton* convert_ = nullptr;

@@ -26,6 +26,7 @@
 #include "app/prompter.h"
 #include "app/save_pst_option.h"
 #include "app/store_choice_dlg.h"
+#include "app/toolkit_setup.h"
 #include "fixtures/dbx_builder.h"
 #include "fixtures/store_builder.h"
 #include "conversion/job_settings.h"
@@ -94,6 +95,7 @@ std::string MessageText(std::size_t i) {
 
 class TourApp : public wxApp {
 public:
+    TourApp() { KeepScrollbarsInView(); }
     bool OnInit() override {
         if (argc < 3) {
             std::fprintf(stderr, "usage: screenshot_tour OUTPUT_DIR WORK_DIR [NAME_SUFFIX]\n");
