@@ -189,6 +189,53 @@ TEST_F(CompletionDialog, OpenDestinationFolderHandsItToTheDesktopOrSaysWhereItIs
     EXPECT_FALSE(dialog_->FindWindow(ids::kCompletionOpenFolder)->IsEnabled());
 }
 
+TEST_F(CompletionDialog, HeadlinesSayWhenNothingWasConvertedOrTheJobWasStopped) {
+    JobTally clean;
+    clean.CountFolder();
+    clean.CountMessage();
+    JobTally all_failed;
+    all_failed.CountFolder();
+    all_failed.CountFailure("/m/Inbox.dbx", "is cut short or damaged");
+    JobTally some_failed = all_failed;
+    some_failed.CountMessage();
+    JobTally found_again = all_failed;
+    found_again.CountAlreadyThere();
+    const std::string done = kCompletionText;
+    const struct {
+        const JobTally& tally;
+        bool stopped;
+        std::vector<std::string> headlines;
+    } cases[] = {
+        {clean, false, {done}},
+        {all_failed, false, {done, kNothingConvertedHeadline}},
+        {some_failed, false, {done}},
+        {found_again, false, {done}},
+        {clean, true, {done, kStoppedHeadline}},
+        {all_failed, true, {done, kStoppedHeadline, kNothingConvertedHeadline}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CompletionHeadlines(c.tally, c.stopped), c.headlines) << CompletionCounts(c.tally) << c.stopped;
+        // The saved log starts with them too.
+        std::string top;
+        for (const std::string& headline : c.headlines) top += headline + "\n";
+        EXPECT_EQ(CompletionLog(c.tally, c.stopped).rfind(top + "Folder files: ", 0), 0u);
+    }
+    // The dialog shows them above the counts.
+    Show(all_failed, folder_.path());
+    auto* line = dynamic_cast<wxStaticText*>(dialog_->FindWindow(ids::kCompletionHeadline));
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(Utf8(line->GetLabel()), kNothingConvertedHeadline);
+}
+
+TEST_F(CompletionDialog, CountsGroupTheirThousandsAndTitlesLoseTheirPadding) {
+    const std::pair<std::size_t, const char*> counts[] = {
+        {0, "0"}, {999, "999"}, {1000, "1,000"}, {65536, "65,536"}, {1234567, "1,234,567"}};
+    for (const auto& [count, text] : counts) EXPECT_EQ(GroupedCount(count), text);
+    EXPECT_EQ(WindowTitle(" Corvanti Ombrik       "), "Corvanti Ombrik");
+    EXPECT_EQ(WindowTitle("Corvanti Ombrik   "), "Corvanti Ombrik");
+    EXPECT_EQ(WindowTitle("   "), "");
+}
+
 TEST_F(CompletionDialog, SeveralLineMessagesShowTheirFirstLineAsHeading) {
     const MessageParts parts = SplitMessage("Unable to open DBX File\n/home/ann/Mail/Inbox.dbx\nNo such file\n");
     EXPECT_EQ(parts.heading, "Unable to open DBX File");

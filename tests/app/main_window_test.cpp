@@ -13,6 +13,7 @@
 #include <wx/scrolwin.h>
 #include <wx/statusbr.h>
 
+#include "app/desktop_opener.h"
 #include "fixtures/temp_folder.h"
 #include "gui_test_support.h"
 
@@ -334,6 +335,39 @@ TEST_F(RememberedChoices, HelpThatCannotOpenSaysWhereItIs) {
     ASSERT_EQ(prompter_.messages.size(), 3u);
     EXPECT_NE(prompter_.messages[2].text.find("share/ombrik/help"), std::string::npos);
     EXPECT_EQ(prompter_.opened.size(), 2u);
+}
+
+// Help and Open Destination Folder hand their target to xdg-open where there is one; that it
+// started says nothing, its exit status does.
+TEST(DesktopOpener, TheOpenersExitStatusTellsWhetherTheTargetWasShown) {
+    fixtures::TempFolder bin;
+    fixtures::WriteFile(bin / "xdg-open", "#!/bin/sh\necho \"$1\" >> \"$(dirname \"$0\")/asked\"\n"
+                                          "exit $(cat \"$(dirname \"$0\")/status\")\n");
+    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+    const std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+    ASSERT_EQ(::setenv("PATH", (bin.path() + ":" + path).c_str(), 1), 0);
+    std::vector<std::pair<std::string, std::string>> failures;  // target, reason
+    auto open = [&](const std::string& target, int status) {
+        fixtures::WriteFile(bin / "status", std::to_string(status));
+        OpenWithDesktopProgram(target, [&failures, target](const std::string& reason) {
+            failures.emplace_back(target, reason);
+        });
+        // One opener at a time: wait until it has been asked and has had time to end.
+        PumpUntil([&] { return fixtures::ReadFile(bin / "asked").find(target + "\n") != std::string::npos; });
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+        PumpUntil([&] { return std::chrono::steady_clock::now() > until; });
+    };
+    open("/home/ann/mail/ExportDBX", 0);
+    open("/usr/share/ombrik/help/index.html", 3);
+    open("https://www.corvanti.example/ombrik/help/", 4);
+    ::setenv("PATH", path.c_str(), 1);
+    EXPECT_EQ(failures, (std::vector<std::pair<std::string, std::string>>{
+                            {"/usr/share/ombrik/help/index.html", "no program to show it is installed"},
+                            {"https://www.corvanti.example/ombrik/help/", "the program for it could not show it"}}));
+    EXPECT_EQ(DesktopFailureText({"/x/index.html", "The help pages", "Open /x/index.html in a web browser."},
+                                 "no program to show it is installed"),
+              "The help pages could not be shown: no program to show it is installed.\n"
+              "Open /x/index.html in a web browser.");
 }
 
 // As a user sees it: once the window manager has framed the window.
