@@ -6,6 +6,7 @@
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/config.h>
+#include <wx/dcclient.h>
 #include <wx/dnd.h>
 #include <wx/filename.h>
 #include <wx/hyperlink.h>
@@ -277,6 +278,7 @@ void COmbrikDlg::CreateButtonStrip() {
 
     // The link line: a label followed by the maker's address, shown but not followed.
     auto* link_line = new wxPanel(strip_, ids::kWebsiteLink);
+    link_line_ = link_line;
     link_line->SetBackgroundColour(kBackground);
     auto* link_sizer = new wxBoxSizer(wxHORIZONTAL);
     link_sizer->Add(new wxStaticText(link_line, wxID_ANY, "visit &website: "), 0, wxALIGN_CENTER_VERTICAL);
@@ -518,6 +520,31 @@ void COmbrikDlg::BindCommands() {
     });
     Bind(wxEVT_CLOSE_WINDOW, &COmbrikDlg::OnClose, this);
     Bind(wxEVT_SHOW, &COmbrikDlg::OnFirstShow, this);
+    Bind(wxEVT_CHILD_FOCUS, [this](wxChildFocusEvent& event) {
+        event.Skip();
+        UpdateFocusRing();
+    });
+    Bind(wxEVT_ACTIVATE, [this](wxActivateEvent& event) {
+        event.Skip();
+        CallAfter([this] { UpdateFocusRing(); });
+    });
+    // Focus moved by code (a label's letter) sends no child-focus event: the controls tell.
+    for (wxWindow* ringed : {static_cast<wxWindow*>(source_list_), link_line_}) {
+        std::vector<wxWindow*> parts{ringed};
+        for (wxWindow* child : ringed->GetChildren()) parts.push_back(child);
+        for (wxWindow* part : parts) {
+            part->Bind(wxEVT_SET_FOCUS, [this](wxFocusEvent& event) {
+                event.Skip();
+                CallAfter([this] { UpdateFocusRing(); });
+            });
+            part->Bind(wxEVT_KILL_FOCUS, [this](wxFocusEvent& event) {
+                event.Skip();
+                CallAfter([this] { UpdateFocusRing(); });
+            });
+        }
+    }
+    panel_->Bind(wxEVT_PAINT, [this](wxPaintEvent&) { DrawFocusRing(*panel_); });
+    strip_->Bind(wxEVT_PAINT, [this](wxPaintEvent&) { DrawFocusRing(*strip_); });
     // The window manager tells the size of its frame only after the window is up, and the
     // window grows by it: bring it back within the screen when that pushes it past an edge.
     Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
@@ -601,6 +628,31 @@ bool COmbrikDlg::FollowLabelMnemonic(const wxKeyEvent& event) {
         }
     }
     return true;
+}
+
+void COmbrikDlg::UpdateFocusRing() {
+    if (IsBeingDeleted()) return;
+    wxWindow* focus = IsActive() ? wxWindow::FindFocus() : nullptr;
+    wxWindow* ringed = nullptr;
+    for (wxWindow* candidate : {static_cast<wxWindow*>(source_list_), link_line_}) {
+        for (wxWindow* at = focus; at != nullptr && ringed == nullptr; at = at->GetParent())
+            if (at == candidate) ringed = candidate;
+    }
+    if (ringed == ringed_) return;
+    const int width = FromDIP(2);
+    for (wxWindow* changed : {ringed_, ringed}) {
+        if (changed != nullptr) changed->GetParent()->RefreshRect(changed->GetRect().Inflate(2 * width));
+    }
+    ringed_ = ringed;
+}
+
+void COmbrikDlg::DrawFocusRing(wxWindow& parent) {
+    wxPaintDC dc(&parent);
+    if (ringed_ == nullptr || ringed_->GetParent() != &parent) return;
+    const int width = FromDIP(2);
+    dc.SetPen(wxPen(wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHT), width));
+    dc.SetBrush(*wxTRANSPARENT_BRUSH);
+    dc.DrawRectangle(ringed_->GetRect().Inflate(width));
 }
 
 void COmbrikDlg::OnClose(wxCloseEvent& event) {

@@ -115,6 +115,8 @@ public:
     bool IsJobRunning() const;
     bool IsLeaving() const { return leaving_; }
     bool IsStopping() const { return stopping_; }
+    // The control the window draws a focus ring around (the list or the link), if any.
+    const wxWindow* FocusRingAround() const { return ringed_; }
     ConversionBridge& conversion_window() { return bridge_; }
 
     // The UI-thread side of the conversion window; the bridge calls them.
@@ -147,6 +149,10 @@ private:
     // Alt and the underlined letter of a label: the focus goes to the control it names.
     bool FollowLabelMnemonic(const wxKeyEvent& event);
     void OnListKey(wxKeyEvent& event);
+    // The list and the link draw no focus of their own (an empty list shows nothing at all):
+    // the window draws a ring around the one that has it.
+    void UpdateFocusRing();
+    void DrawFocusRing(wxWindow& parent);
     // The controls follow the window: the list takes the extra room, the rest keeps to its
     // edges; below the smallest layout the upper part scrolls, Convert and Exit stay in view.
     void LayOutUpperPart();
@@ -226,6 +232,8 @@ private:
     wxSize path_column_;
     wxStaticBitmap* header_ = nullptr;
     wxRect header_rect_;
+    wxWindow* link_line_ = nullptr;
+    wxWindow* ringed_ = nullptr;
     wxButton* convert_ = nullptr;
     wxButton* exit_ = nullptr;
     wxListCtrl* source_list_ = nullptr;

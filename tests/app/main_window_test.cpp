@@ -207,10 +207,15 @@ TEST_F(WindowKeys, TabFollowsTheLayoutAndStopsOnlyOnControlsInView) {
                                        ids::kBrowseDestination, ids::kSaveAsEml, ids::kConvertMessages, ids::kExit,
                                        ids::kWebsiteLink}));
     EXPECT_TRUE(hidden.empty()) << testing::PrintToString(hidden);
-    // The tenth Tab comes round to the list again.
+    // The tenth Tab comes round to the list again, which draws no focus of its own when empty:
+    // the window rings it.
     wxWindow* last = wxWindow::FindFocus();
     ASSERT_NE(last, nullptr);
     EXPECT_TRUE(last == &List() || last->GetParent() == &List()) << last->GetId();
+    EXPECT_TRUE(PumpUntil([&] { return window_->FocusRingAround() == &List(); }, std::chrono::seconds(2)));
+    ASSERT_EQ(Keys("shift+Tab"), 0);
+    EXPECT_TRUE(PumpUntil([&] { return window_->FocusRingAround() == window_->FindWindow(ids::kWebsiteLink); },
+                          std::chrono::seconds(2)));
 }
 
 class JobProgressWindow : public MainWindowTest {

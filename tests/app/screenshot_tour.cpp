@@ -83,8 +83,12 @@ void ShootRect(wxRect rect, const std::string& path) {
     if (std::system(command.c_str()) != 0) std::fprintf(stderr, "could not take %s\n", path.c_str());
 }
 
-// A picture of one top-level window with its frame, cut from the whole screen.
-void Shoot(wxWindow& window, const std::string& path) { ShootRect(window.GetRect(), path); }
+// A picture of one top-level window with its frame, cut from the whole screen, once the window
+// manager has put it where it stays.
+void Shoot(wxWindow& window, const std::string& path) {
+    Settle(600);
+    ShootRect(window.GetRect(), path);
+}
 
 std::string MessageText(std::size_t i) {
     std::string text = "From: \"Ann Example\" <ann@example.org>\r\nTo: bob@example.org\r\nSubject: Weekly report " +
@@ -253,7 +257,12 @@ private:
             const wxLongLong give_up_ = wxGetLocalTimeMillis() + 30000;
         } watch(*this);
         window.OnFindStores();
+        // Made as large as the screen, as a user would to see the whole store: the list grows.
+        window.Maximize();
+        Settle(800);
         Shoot(window, Picture("main-window-store"));
+        window.Restore();
+        Settle(400);
     }
 
     std::string Picture(const std::string& name) const { return output_ + "/" + name + suffix_ + ".png"; }
