@@ -342,8 +342,8 @@ void COmbrikDlg::CreateStatusArea() {
 void COmbrikDlg::SetStatusFieldWidths() {
     wxStatusBar* bar = GetStatusBar();
     if (bar == nullptr) return;
-    // The bar's field as wide as the template drew it, the product line as wide as its text,
-    // and the code page the rest; none squeezes the product line.
+    // The product line and the code page as wide as their texts, the bar's field the rest (at
+    // the starting size more than the template's 250 pixels): nothing squeezes the product line.
     const int margin = DialogUnits(*panel_).X(10);
     const int widths[] = {-1, bar->GetTextExtent(kProductLine).x + margin,
                           bar->GetTextExtent(Wx(CodePageStatusText(settings_.codepage))).x + margin};
