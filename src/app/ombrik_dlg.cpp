@@ -50,6 +50,8 @@ constexpr long kMenuEscapeMilliseconds = 300;
 constexpr int kStripTopDlu = 306;
 // The narrowest the layout gets before the window scrolls sideways.
 constexpr int kLeastWidthDlu = 300;
+// The least height of the part above Convert and Exit: the header and the list.
+constexpr int kLeastUpperHeightDlu = 150;
 constexpr const char* kProductLine = "Corvanti: Ombrik";
 
 // .dbx files dropped on the source list.
@@ -368,10 +370,10 @@ void COmbrikDlg::FitToDisplay() {
     decoration.y = std::max(decoration.y, DialogUnits(*panel_).Y(14));
     const int strip_height = strip_->GetMinSize().y;
     const wxSize room(area.width - decoration.x, area.height - decoration.y);
-    // Never smaller than the smallest layout of the upper part with Convert and Exit below it,
-    // unless the screen itself is smaller.
+    // Never narrower than the narrowest layout, nor lower than the header and the list above
+    // Convert and Exit (the rest then scrolls), unless the screen itself is smaller.
     const wxSize least(std::min(upper_template_.x + upper_least_extra_.x, room.x),
-                       std::min(upper_template_.y + upper_least_extra_.y + strip_height, room.y));
+                       std::min(DialogUnits(*panel_).Y(kLeastUpperHeightDlu) + strip_height, room.y));
     wxSize client = RememberedClientSize();
     if (client == wxDefaultSize) client = wxSize(upper_template_.x, upper_template_.y + strip_height);
     client.x = std::clamp(client.x, least.x, std::max(least.x, room.x));
