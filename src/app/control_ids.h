@@ -72,4 +72,6 @@ constexpr int kCompletionCounts = 1101;
 constexpr int kCompletionList = 1102;
 constexpr int kCompletionOpenFolder = 1103;
 constexpr int kCompletionSaveLog = 1104;
+// The headlines below the completion text (stopped, nothing converted), one id each from here.
+constexpr int kCompletionHeadline = 1105;
 }  // namespace ids

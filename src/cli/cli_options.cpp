@@ -12,7 +12,7 @@ const char* const kCliUsage =
     "\n"
     "Converts Outlook Express folder files (.dbx) into e-mail files.\n"
     "\n"
-    "  --dest DIR          write into DIR/ExportDBX (created)\n"
+    "  --dest DIR          write into DIR/ExportDBX (both made when missing)\n"
     "  --format FORM       eml (default): one .eml file per message; mbox: one MBOX file per\n"
     "                      folder; msg, rtf, html: one file per message; pst: Outlook PST stores\n"
     "  FILE.dbx            a folder file to convert; each one goes on top of the list, so the\n"

@@ -1,5 +1,6 @@
 // ombrik-cli: the conversion job on a terminal, for batch users and scripts.
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,26 @@ SourceList BuildSourceList(const CliOptions& options, int& skipped) {
     return list;
 }
 
+// Makes the destination folder with any folders above it that are missing, as "(created)" in
+// the usage promises; empty, or why it could not.
+std::string MakeDestination(const std::string& folder) {
+    std::vector<std::string> missing;
+    std::filesystem::path at(folder);
+    while (!at.empty() && !platform::IsDirectory(at.string())) {
+        if (platform::FileExists(at.string())) return at.string() + " is not a folder";
+        missing.push_back(at.string());
+        if (at.parent_path() == at) break;
+        at = at.parent_path();
+    }
+    for (auto level = missing.rbegin(); level != missing.rend(); ++level) {
+        if (platform::CreateDirectory(*level)) continue;
+        const std::filesystem::path above = std::filesystem::path(*level).parent_path();
+        const std::string refusal = platform::WritableFolderRefusal(above.empty() ? "." : above.string());
+        return refusal.empty() ? "it could not be made" : above.string() + ": " + refusal;
+    }
+    return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -105,7 +126,8 @@ int main(int argc, char** argv) {
         return UsageError("unknown code page " + options->codepage);
     if (!options->find_stores.empty()) return RunFindStoresCommand(options->find_stores, options->codepage);
     if (options->dest.empty()) return UsageError("--dest DIR is required");
-    if (!platform::IsDirectory(options->dest)) return UsageError("destination folder " + options->dest + " does not exist");
+    if (!platform::IsDirectory(options->dest) && platform::FileExists(options->dest))
+        return UsageError("destination " + options->dest + " is not a folder");
     if (!IsSavingOptionAvailable(options->format))
         return UsageError("the " + options->format + " format is not available yet in this build");
     if (const std::string pst_error = PstOptionsError(*options); !pst_error.empty()) return UsageError(pst_error);
@@ -121,6 +143,13 @@ int main(int argc, char** argv) {
     if (rows.size() == 0) {
         std::fprintf(stderr, "Please add dbx file\n");
         return kExitUsage;
+    }
+
+    // Made only now that the command is known to be good: a usage error leaves nothing behind.
+    if (const std::string refusal = MakeDestination(options->dest); !refusal.empty()) {
+        std::fprintf(stderr, "ombrik-cli: cannot create the destination folder %s: %s\n", options->dest.c_str(),
+                     refusal.c_str());
+        return kExitFailures;
     }
 
     JobSettings& settings = CurrentJobSettings();

@@ -25,7 +25,8 @@ std::thread worker;
 void ShowCompletion(ConversionWindow& window, const JobTally& tally) {
     window.SetProgress(0);
     window.SetStatusText(kCompletionText);
-    if (!window.StopRequested()) window.ShowJobSummary(tally);
+    // Also after a stop: the window decides whether a stopped job shows what it did.
+    window.ShowJobSummary(tally);
 }
 
 // Two conversions into one destination one after the other, as two into one store: the second

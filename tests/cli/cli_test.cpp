@@ -83,7 +83,10 @@ TEST(Cli, ExitStatusTellsFailuresFromUsageErrors) {
 
     EXPECT_EQ(RunCli("").status, 2);
     EXPECT_EQ(RunCli("--dest " + Quote(dir.path())).status, 2);  // nothing to convert
-    EXPECT_EQ(RunCli("--dest " + Quote(dir / "nowhere") + " " + Quote(dir / "Bad.dbx")).status, 2);
+    EXPECT_EQ(RunCli("--dest " + Quote(dir / "Bad.dbx") + " " + Quote(dir / "Bad.dbx")).status, 2);  // a file
+    // A usage error makes no destination folder.
+    EXPECT_EQ(RunCli("--dest " + Quote(dir / "nowhere") + " --format doc " + Quote(dir / "Bad.dbx")).status, 2);
+    EXPECT_FALSE(std::filesystem::exists(dir / "nowhere"));
     EXPECT_EQ(RunCli("--dest " + Quote(dir.path()) + " --format doc x.dbx").status, 2);
     EXPECT_EQ(RunCli("--dest " + Quote(dir.path()) + " --codepage no-such-cp " + Quote(dir / "Bad.dbx")).status, 2);
     EXPECT_EQ(RunCli("--bogus").status, 2);
@@ -327,6 +330,24 @@ TEST(Cli, CheckPstGivesOneVerdictThatMatchesItsExitStatus) {
         EXPECT_EQ(run.out.find("DAMAGED") != std::string::npos, c.file == damaged) << run.out;
     }
     EXPECT_NE(RunCli("--help").out.find("not added again"), std::string::npos);
+}
+
+TEST(Cli, AMissingDestinationIsCreatedWithTheFoldersAboveIt) {
+    fixtures::TempFolder dir;
+    fixtures::DbxFileBuilder inbox;
+    inbox.AddEmail(Email("one", "Subject: one\r\n\r\nbody\r\n"));
+    inbox.WriteTo(dir / "Inbox.dbx");
+    const CliRun run = RunCli("--dest " + Quote(dir / "new/mail") + " " + Quote(dir / "Inbox.dbx"));
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(fixtures::ReadFile(dir / "new/mail/ExportDBX/Inbox/one0.eml"), "Subject: one\r\n\r\nbody\r\n");
+
+    // Where it cannot be made, the reason is told and nothing is converted.
+    const CliRun refused = RunCli("--dest " + Quote(dir / "Inbox.dbx/mail") + " " + Quote(dir / "Inbox.dbx"));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.out.find("cannot create the destination folder " + (dir / "Inbox.dbx/mail") + ": " +
+                               (dir / "Inbox.dbx") + " is not a folder"),
+              std::string::npos)
+        << refused.out;
 }
 
 TEST(Cli, ThreadsOptionGivesTheSameFilesAsOneThread) {
