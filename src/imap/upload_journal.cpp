@@ -1,0 +1,232 @@
+#include "imap/upload_journal.h"
+
+#include <cerrno>
+#include <stdexcept>
+
+#include "imap/upload_message.h"
+#include "platform/output_file.h"
+#include "platform/paths.h"
+
+namespace imap {
+
+namespace {
+
+constexpr std::string_view kFirstLine = "ombrik upload journal 1";
+// Far beyond the records of any folder (about 150 bytes a message); a bigger file is not ours.
+constexpr std::uint64_t kMaxJournalSize = 1ull << 30;
+constexpr std::size_t kMaxLineLength = 4096;
+
+bool IsDigest(std::string_view text) {
+    if (text.size() != 64) return false;
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    return true;
+}
+
+template <typename Number>
+bool ParseNumber(std::string_view text, Number& value) {
+    if (text.empty() || text.size() > 20) return false;
+    std::uint64_t parsed = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        const std::uint64_t next = parsed * 10 + static_cast<std::uint64_t>(c - '0');
+        if (next < parsed) return false;
+        parsed = next;
+    }
+    if (parsed > static_cast<std::uint64_t>(static_cast<Number>(~Number(0)))) return false;
+    value = static_cast<Number>(parsed);
+    return true;
+}
+
+// The words of a line, split at single blanks; the last one takes the rest of the line.
+std::vector<std::string_view> Words(std::string_view line, std::size_t count) {
+    std::vector<std::string_view> words;
+    while (words.size() + 1 < count) {
+        const std::size_t blank = line.find(' ');
+        if (blank == std::string_view::npos) break;
+        words.push_back(line.substr(0, blank));
+        line.remove_prefix(blank + 1);
+    }
+    words.push_back(line);
+    return words;
+}
+
+void ReadRecord(std::string_view line, JournalState& state) {
+    const std::vector<std::string_view> words = Words(line, 4);
+    JournalRecord record;
+    if (words[0] == "uidvalidity" && words.size() == 2) {
+        std::uint32_t uid_validity = 0;
+        if (!ParseNumber(words[1], uid_validity)) return;
+        state.uid_validity = uid_validity;
+        state.entries.clear();
+        return;
+    }
+    if (words.size() < 2 || !IsDigest(words[1])) return;
+    record.digest = std::string(words[1]);
+    if (words[0] == "pending" && words.size() == 4) {
+        record.kind = JournalRecord::Kind::kPending;
+        if (!ParseNumber(words[2], record.size)) return;
+        if (words[3] != "-") record.message_id = std::string(words[3]);
+    } else if (words[0] == "done" && words.size() == 3) {
+        record.kind = JournalRecord::Kind::kDone;
+        if (!ParseNumber(words[2], record.uid)) return;
+    } else if (words[0] == "dropped" && words.size() == 2) {
+        record.kind = JournalRecord::Kind::kDropped;
+    } else {
+        return;
+    }
+    // Records of a folder the journal does not know the UIDVALIDITY of yet belong to no folder.
+    if (state.uid_validity == 0) return;
+    // Once done, a message stays done: a later pending record is a resend the crash cut short
+    // and is decided by the server.
+    auto [entry, added] = state.entries.try_emplace(record.digest, record);
+    if (!added && !(entry->second.kind == JournalRecord::Kind::kDone && record.kind != JournalRecord::Kind::kDone))
+        entry->second = record;
+}
+
+std::string SafeForFileName(std::string_view text) {
+    std::string name;
+    for (char c : text) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '@' ||
+                           c == '.' || c == '-' || c == '_';
+        name += plain ? c : '_';
+        if (name.size() >= 80) break;
+    }
+    return name;
+}
+
+std::string OneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    return text;
+}
+
+}  // namespace
+
+JournalState ReadJournalText(std::string_view text) {
+    JournalState state;
+    std::size_t at = 0;
+    bool first = true;
+    while (at < text.size()) {
+        const std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) break;  // cut short by a crash
+        const std::string_view line = text.substr(at, end - at);
+        at = end + 1;
+        if (first) {
+            if (line != kFirstLine) return state;
+            state.is_journal = true;
+            first = false;
+            continue;
+        }
+        if (line.size() <= kMaxLineLength) ReadRecord(line, state);
+    }
+    return state;
+}
+
+std::string JournalStartText(const std::string& account, const std::string& mailbox) {
+    return std::string(kFirstLine) + "\naccount " + OneLine(account) + "\nmailbox " + OneLine(mailbox) + "\n";
+}
+
+std::string UidValidityLine(std::uint32_t uid_validity) { return "uidvalidity " + std::to_string(uid_validity) + "\n"; }
+
+std::string RecordLine(const JournalRecord& record) {
+    switch (record.kind) {
+        case JournalRecord::Kind::kPending: {
+            std::string id = record.message_id;
+            for (char& c : id)
+                if (c == ' ' || c == '\n' || c == '\r') c = '_';
+            return "pending " + record.digest + " " + std::to_string(record.size) + " " + (id.empty() ? "-" : id) + "\n";
+        }
+        case JournalRecord::Kind::kDone: return "done " + record.digest + " " + std::to_string(record.uid) + "\n";
+        case JournalRecord::Kind::kDropped: return "dropped " + record.digest + "\n";
+    }
+    return {};
+}
+
+std::string JournalPath(const std::string& folder, const std::string& account, const std::string& mailbox) {
+    const std::string account_folder = SafeForFileName(account) + "-" + MessageDigest(account).substr(0, 12);
+    return platform::JoinPath(platform::JoinPath(folder, account_folder), MessageDigest(mailbox).substr(0, 32) + ".journal");
+}
+
+UploadJournal::UploadJournal(const std::string& path, const std::string& account, const std::string& mailbox,
+                             const std::function<void()>& waiting, const std::function<bool()>& give_up)
+    : path_(path) {
+    const std::string folder = path.substr(0, path.find_last_of(platform::kPathSeparator));
+    if (!platform::IsDirectory(folder) && !platform::CreateDirectory(folder))
+        throw std::runtime_error("the upload journal's folder " + folder + " cannot be made");
+    lock_ = platform::FileLock::Acquire(path + ".lock", waiting, give_up);
+    if (!lock_) throw std::runtime_error("stopped while another upload into the same folder was running");
+    int error = file_.Open(path, platform::RandomAccessFile::Access::kReadWrite);
+    bool made = false;
+    if (error == ENOENT) {
+        const int fd = platform::OpenOutputDescriptor(path, platform::OutputMode::kCreateNew, true, true);
+        if (fd < 0) throw std::runtime_error("the upload journal " + path + " cannot be made: " + platform::ErrorText(-fd));
+        file_ = platform::RandomAccessFile(fd);
+        error = 0;
+        made = true;
+    }
+    if (error != 0) throw std::runtime_error("the upload journal " + path + " cannot be opened: " + platform::ErrorText(error));
+    if (const int size_error = file_.Size(size_); size_error != 0)
+        throw std::runtime_error("the upload journal " + path + " cannot be read: " + platform::ErrorText(size_error));
+    if (size_ > kMaxJournalSize) throw std::runtime_error("the upload journal " + path + " is too big to be one");
+    std::string text(static_cast<std::size_t>(size_), '\0');
+    const std::int64_t read = file_.ReadAt(text.data(), text.size(), 0);
+    if (read < 0) throw std::runtime_error("the upload journal " + path + " cannot be read: " + platform::ErrorText(static_cast<int>(-read)));
+    text.resize(static_cast<std::size_t>(read));
+    state_ = ReadJournalText(text);
+    if (!state_.is_journal) {
+        // Empty (made now, or by a run that died at once), or not ours: begin it afresh, so
+        // that what follows is read. The server is asked what it holds.
+        if (!made && size_ != 0) throw std::runtime_error(path + " is not an upload journal; move it away to upload");
+        Append(JournalStartText(account, mailbox));
+        state_ = JournalState{true, 0, {}};
+    } else if (!text.empty() && text.back() != '\n') {
+        // A record cut short by a crash: ended here, so the next one starts on a line of its own.
+        Append("\n");
+    }
+}
+
+void UploadJournal::StartOver(std::uint32_t uid_validity) {
+    Append(UidValidityLine(uid_validity));
+    state_.uid_validity = uid_validity;
+    state_.entries.clear();
+}
+
+const JournalRecord* UploadJournal::Find(const std::string& digest) const {
+    const auto found = state_.entries.find(digest);
+    return found == state_.entries.end() ? nullptr : &found->second;
+}
+
+std::vector<JournalRecord> UploadJournal::Pending() const {
+    std::vector<JournalRecord> pending;
+    for (const auto& [digest, record] : state_.entries)
+        if (record.kind == JournalRecord::Kind::kPending) pending.push_back(record);
+    return pending;
+}
+
+std::vector<std::uint32_t> UploadJournal::DoneUids() const {
+    std::vector<std::uint32_t> uids;
+    for (const auto& [digest, record] : state_.entries)
+        if (record.kind == JournalRecord::Kind::kDone && record.uid != 0) uids.push_back(record.uid);
+    return uids;
+}
+
+void UploadJournal::Write(const std::vector<JournalRecord>& records) {
+    std::string text;
+    for (const JournalRecord& record : records) text += RecordLine(record);
+    Append(text);
+    for (const JournalRecord& record : records) {
+        auto [entry, added] = state_.entries.try_emplace(record.digest, record);
+        if (!added) entry->second = record;
+    }
+}
+
+void UploadJournal::Append(const std::string& text) {
+    if (text.empty()) return;
+    int error = file_.WriteAt(text.data(), text.size(), size_);
+    if (error == 0) error = file_.Sync();
+    if (error != 0) throw std::runtime_error("the upload journal " + path_ + " cannot be written: " + platform::ErrorText(error));
+    size_ += text.size();
+}
+
+}  // namespace imap
