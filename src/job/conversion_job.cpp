@@ -9,6 +9,7 @@
 #include "conversion/job_settings.h"
 #include "export/exporters.h"
 #include "export/output_naming.h"
+#include "job/imap_job.h"
 #include "job/pst_job.h"
 
 namespace {
@@ -31,7 +32,7 @@ void ShowCompletion(ConversionWindow& window, const JobTally& tally) {
 // row of a whole store takes its place in the store's tree.
 void RunRows(ConversionWindow& window, const JobSettings& settings, JobTally& tally, int row_count) {
     const FolderExporter exporter = FindFolderExporter(settings.saving_option);
-    if (!exporter || settings.saving_option == "pst") return;
+    if (!exporter || settings.saving_option == "pst" || settings.saving_option == "imap") return;
     OutputFolderNames folder_names;
     for (int row = 0; row < row_count && !window.StopRequested(); ++row) {
         const std::string dbx_path = window.RowText(row, 0);
@@ -72,6 +73,8 @@ JobTally RunConversionJob(ConversionWindow& window, JobSettings& settings) {
     const int row_count = window.RowCount();
     if (settings.saving_option == "pst") {
         if (!RunPstExport(window, settings, tally, row_count)) return tally;
+    } else if (settings.saving_option == "imap") {
+        if (!RunImapUpload(window, settings, tally, row_count)) return tally;
     } else {
         RunRows(window, settings, tally, row_count);
     }

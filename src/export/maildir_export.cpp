@@ -1,0 +1,182 @@
+#include "export/maildir_export.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <set>
+
+#include "conversion/job_settings.h"
+#include "conversion/job_tally.h"
+#include "export/folder_loop.h"
+#include "export/mbox_export.h"
+#include "export/output_naming.h"
+#include "export/output_place.h"
+#include "imap/mailbox_name.h"
+#include "imap/upload_message.h"
+#include "platform/directory.h"
+#include "platform/existing_file.h"
+#include "platform/output_file.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+
+namespace {
+
+// A Maildir (the top or a folder of it): its three sub-folders, and the file that marks a folder.
+bool MakeMaildir(const std::string& path, bool folder) {
+    if (!platform::IsDirectory(path) && !platform::CreateDirectory(path)) return false;
+    for (const char* sub : {"cur", "new", "tmp"}) {
+        const std::string sub_path = platform::JoinPath(path, sub);
+        if (!platform::IsDirectory(sub_path) && !platform::CreateDirectory(sub_path)) return false;
+    }
+    if (!folder) return true;
+    const std::string marker = platform::JoinPath(path, "maildirfolder");
+    if (platform::FileExists(marker)) return true;
+    const int error = platform::WriteWholeFile(marker, {}, platform::OutputMode::kCreateNew);
+    return error == 0 || error == EEXIST;
+}
+
+// The part of a Maildir file name before its flags ("<time>.<unique>.<host>"), up to the host:
+// what tells one message of an earlier run from another, whatever flags a reader gave it since.
+std::string BaseOf(const std::string& file_name) {
+    const std::size_t first = file_name.find('.');
+    if (first == std::string::npos) return file_name;
+    const std::size_t second = file_name.find('.', first + 1);
+    return file_name.substr(0, second);
+}
+
+class MaildirSink : public MessageSink {
+public:
+    MaildirSink(ExportContext& context, std::string top, std::vector<std::string> levels)
+        : context_(context), top_(std::move(top)), levels_(std::move(levels)),
+          folder_(platform::JoinPath(top_, MaildirFolderName(levels_))),
+          host_(MaildirHostName(platform::HostName())) {}
+
+    bool Begin() override {
+        // The top is a Maildir of its own (the account's inbox); each level above the folder
+        // is a folder too, so that a folder without mail but with sub-folders shows.
+        bool made = MakeMaildir(top_, false);
+        for (std::size_t depth = 1; made && depth <= levels_.size(); ++depth) {
+            const std::vector<std::string> path(levels_.begin(), levels_.begin() + static_cast<std::ptrdiff_t>(depth));
+            made = MakeMaildir(platform::JoinPath(top_, MaildirFolderName(path)), true);
+        }
+        if (!made) {
+            context_.tally.CountFailure(folder_, "cannot create the folder");
+            return false;
+        }
+        for (const char* sub : {"cur", "new"})
+            if (const auto names = platform::ListDirectory(platform::JoinPath(folder_, sub)))
+                for (const std::string& name : *names) earlier_.insert(BaseOf(name));
+        return true;
+    }
+    std::string StatusText(const FolderMessage& message) override {
+        return SubjectDisplayText(message.subject, MessageCodepage(message.subject, message.text, context_.settings.codepage));
+    }
+    std::string FailureSubject(const FolderMessage& message) override { return folder_ + ": message " + std::to_string(message.slot); }
+    std::string Write(PreparedMessage& prepared) override {
+        const FolderMessage& message = prepared.message;
+        const std::string_view bytes = message.text ? std::string_view(*message.text) : std::string_view();
+        const std::int64_t arrived = message.date != 0 ? FiletimeToUnixSeconds(message.date) : std::time(nullptr);
+        // Named by the message's own bytes, so that a run again finds what it wrote before.
+        const std::string unique = "O" + imap::MessageDigest(bytes).substr(0, 20) + "S" + std::to_string(message.slot);
+        const mapi::MessageState& state = message.state;
+        const std::string flags = state.known ? MaildirFlags(state.draft, state.flagged, state.forwarded, state.replied, state.read) : "";
+        for (int version = 1; version <= kMaxOutputVersions;) {
+            const std::string base = std::to_string(arrived) + "." + unique + (version == 1 ? "" : "V" + std::to_string(version));
+            const std::string name = base + "." + host_;
+            if (earlier_.count(base) != 0) {
+                // A file of an earlier run: the same message when its bytes are the same.
+                if (SameAsEarlier(base, bytes)) {
+                    prepared.already_there = true;
+                    return {};
+                }
+                ++version;
+                continue;
+            }
+            const std::string temporary = platform::JoinPath(platform::JoinPath(folder_, "tmp"), name);
+            if (const int error = platform::WriteWholeFile(temporary, bytes, platform::OutputMode::kCreateNew); error != 0)
+                return platform::ErrorText(error);
+            // Readers take the file's time as when the message arrived.
+            if (message.date != 0) platform::SetModificationTime(temporary, message.date);
+            const int error = platform::MoveToFreeName(temporary, platform::JoinPath(platform::JoinPath(folder_, "cur"), name + ":2," + flags));
+            if (error == EEXIST) {
+                std::remove(temporary.c_str());
+                earlier_.insert(base);  // someone else's meanwhile: looked at as a file of an earlier run
+                continue;
+            }
+            if (error != 0) {
+                std::remove(temporary.c_str());
+                return platform::ErrorText(error);
+            }
+            earlier_.insert(base);
+            return {};
+        }
+        return "no free name for another version of the message";
+    }
+    std::unique_ptr<MessageSink> RecoveredSink() override {
+        std::vector<std::string> levels = levels_;
+        levels.emplace_back(kRecoveredFolderName);
+        return std::make_unique<MaildirSink>(context_, top_, std::move(levels));
+    }
+
+private:
+    // Whether a file of this base in cur/ or new/ holds exactly these bytes.
+    bool SameAsEarlier(const std::string& base, std::string_view bytes) const {
+        for (const char* sub : {"cur", "new"}) {
+            const std::string directory = platform::JoinPath(folder_, sub);
+            const auto names = platform::ListDirectory(directory);
+            if (!names) continue;
+            for (const std::string& name : *names)
+                if (BaseOf(name) == base &&
+                    platform::CompareWithExisting(platform::JoinPath(directory, name), bytes) == platform::ExistingFile::kSame)
+                    return true;
+        }
+        return false;
+    }
+
+    ExportContext& context_;
+    std::string top_;
+    std::vector<std::string> levels_;
+    std::string folder_;
+    std::string host_;
+    std::set<std::string> earlier_;  // bases of the files in cur/ and new/
+};
+
+}  // namespace
+
+std::string MaildirFlags(bool draft, bool flagged, bool forwarded, bool replied, bool read) {
+    std::string flags;
+    if (draft) flags += 'D';
+    if (flagged) flags += 'F';
+    if (forwarded) flags += 'P';
+    if (replied) flags += 'R';
+    if (read) flags += 'S';
+    return flags;
+}
+
+std::string MaildirFolderName(const std::vector<std::string>& levels) {
+    std::string name;
+    for (const std::string& level : levels) {
+        std::string plain = level;
+        for (char& c : plain)
+            if (c == '.') c = '_';
+        name += "." + imap::EncodeMailboxName(plain);
+    }
+    return name;
+}
+
+std::string MaildirHostName(const std::string& host) {
+    std::string name;
+    for (char c : host) {
+        if (c == '/') name += "\\057";
+        else if (c == ':') name += "\\072";
+        else name += c;
+    }
+    return name;
+}
+
+void ExportFolderToMaildir(ExportContext& context, const std::string& dbx_path, const std::string& destination_path,
+                           const std::string& folder_name) {
+    const std::vector<std::string> levels = context.tree_path.empty() ? std::vector<std::string>{folder_name} : context.tree_path;
+    MaildirSink sink(context, destination_path, levels);
+    RunFolderLoop(context, dbx_path, sink);
+}
