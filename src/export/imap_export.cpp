@@ -83,7 +83,10 @@ public:
             case imap::Offered::kTooBig:
                 return "larger than the server takes (" + std::to_string(target_.account.session().append_limit()) +
                        " bytes); not uploaded";
-            case imap::Offered::kStopped: return "not uploaded: the upload stopped";
+            case imap::Offered::kStopped:
+                // Told once, by the stop; not written.
+                if (prepared.message.text_complete) ++lost_;
+                return {};
         }
         return {};
     }
@@ -102,13 +105,14 @@ public:
 private:
     std::string MessageName(std::int32_t slot) const { return folder_text_ + ": message " + std::to_string(slot); }
 
-    // A message that Write took and the server did not: a failure of its own, unless its text was
-    // damaged, which the loop has counted already.
+    // A message that Write took and the server did not: not written; a failure of its own when
+    // the server refused it, unless its text was damaged, which the loop has counted already. Those
+    // left when the upload stopped are told once, by the stop.
     void CountNotUploaded() {
         for (const imap::NotUploaded& message : upload_->TakeNotUploaded()) {
             if (!message.complete) continue;
             ++lost_;
-            context_.tally.CountFailure(MessageName(message.slot), message.why);
+            if (!message.stopped) context_.tally.CountFailure(MessageName(message.slot), message.why);
         }
     }
 

@@ -206,7 +206,7 @@ void FolderUpload::Flush() {
     std::vector<JournalRecord> unsent;
     for (const UploadMessage& message : queue_) {
         if (queued_digests_.count(message.digest) == 0) continue;
-        not_uploaded_.push_back({message.slot, message.complete, "not uploaded: the upload stopped"});
+        not_uploaded_.push_back({message.slot, message.complete, {}, true});
         unsent.push_back(Dropped(message.digest));
     }
     if (!fate_unknown && !unsent.empty()) {
@@ -280,7 +280,7 @@ void FolderUpload::Settle(const std::vector<UploadMessage*>& batch, const Append
             return;
         }
         case Result::kOverQuota:
-            Drop(batch, "not uploaded: the account is full");
+            Drop(batch, {}, true);
             StopWith("the server took no more messages: the account is full or a limit of the provider was reached (" +
                      outcome.server_text + ")");
             return;
@@ -309,12 +309,12 @@ void FolderUpload::Settle(const std::vector<UploadMessage*>& batch, const Append
     }
 }
 
-void FolderUpload::Drop(const std::vector<UploadMessage*>& batch, const std::string& why) {
+void FolderUpload::Drop(const std::vector<UploadMessage*>& batch, const std::string& why, bool stopped) {
     std::vector<JournalRecord> dropped;
     for (const UploadMessage* message : batch) {
         dropped.push_back(Dropped(message->digest));
         queued_digests_.erase(message->digest);
-        not_uploaded_.push_back({message->slot, message->complete, why});
+        not_uploaded_.push_back({message->slot, message->complete, why, stopped});
     }
     journal_->Write(dropped);
 }

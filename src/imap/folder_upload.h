@@ -31,7 +31,8 @@ enum class Offered {
 struct NotUploaded {
     std::int32_t slot = 0;
     bool complete = true;
-    std::string why;
+    std::string why;   // for a message the server refused
+    bool stopped = false;  // not sent because the upload stopped (the stop itself says why)
 };
 
 // Messages per APPEND, and bytes: few enough that a batch lost with the connection costs little
@@ -67,7 +68,7 @@ private:
     void SendAll(const std::vector<UploadMessage*>& batch);
     void Send(std::vector<UploadMessage*> batch);
     void Settle(const std::vector<UploadMessage*>& batch, const AppendOutcome& outcome);
-    void Drop(const std::vector<UploadMessage*>& batch, const std::string& why);
+    void Drop(const std::vector<UploadMessage*>& batch, const std::string& why, bool stopped = false);
     void StopWith(const std::string& why);
 
     AccountUpload& account_;

@@ -478,9 +478,9 @@ AppendOutcome Session::AppendBatch(const std::string& mailbox, const std::vector
     }
     const mailimap_resp_cond_state* state = done->rsp_data.rsp_tagged->rsp_cond_state;
     const mailimap_resp_text* text = state->rsp_text;
-    const mailimap_resp_text_code* code = text != nullptr ? text->rsp_code : nullptr;
-    std::string code_name;
-    // The parser keeps the data of an extension's response code (APPENDUID) with the session.
+    outcome.server_text = text != nullptr && text->rsp_text != nullptr ? text->rsp_text : "";
+    // The parser keeps what the response codes said with the session: an extension's data
+    // (APPENDUID), the name and value of a code it does not know, TRYCREATE and ALERT.
     const mailimap_response_info* info = imap_->imap_response_info;
     for (clistiter* at = info != nullptr && info->rsp_extension_list != nullptr ? clist_begin(info->rsp_extension_list) : nullptr;
          at != nullptr; at = clist_next(at)) {
@@ -490,18 +490,13 @@ AppendOutcome Session::AppendBatch(const std::string& mailbox, const std::vector
         outcome.uid_validity = appended->uid_uidvalidity;
         outcome.uids = UidsOf(appended->uid_set, messages.size());
     }
-    if (code != nullptr && code->rc_type == MAILIMAP_RESP_TEXT_CODE_OTHER && code->rc_data.rc_atom.atom_name != nullptr) {
-        code_name = Upper(code->rc_data.rc_atom.atom_name);
-        if (code_name == "APPENDUID" && code->rc_data.rc_atom.atom_value != nullptr &&
-            !ReadAppendUid(code->rc_data.rc_atom.atom_value, outcome.uid_validity, outcome.uids, messages.size()))
-            outcome.uids.clear();
-    } else if (code != nullptr && code->rc_type == MAILIMAP_RESP_TEXT_CODE_TRY_CREATE) {
-        code_name = "TRYCREATE";
-    }
-    const bool alert = code != nullptr && code->rc_type == MAILIMAP_RESP_TEXT_CODE_ALERT;
-    outcome.server_text = text != nullptr && text->rsp_text != nullptr ? text->rsp_text : "";
+    std::string code_name = info != nullptr && info->rsp_atom != nullptr ? Upper(info->rsp_atom) : "";
+    if (code_name == "APPENDUID" && info->rsp_value != nullptr &&
+        !ReadAppendUid(info->rsp_value, outcome.uid_validity, outcome.uids, messages.size()))
+        outcome.uids.clear();
+    if (info != nullptr && info->rsp_trycreate) code_name = "TRYCREATE";
     if (state->rsp_type != MAILIMAP_RESP_COND_STATE_OK)
-        outcome.result = RefusalOf(code_name, alert ? outcome.server_text.c_str() : nullptr);
+        outcome.result = RefusalOf(code_name, info != nullptr ? info->rsp_alert : nullptr);
     if (outcome.uids.size() != messages.size()) outcome.uids.clear();
     mailimap_response_free(response);
     return outcome;

@@ -51,6 +51,38 @@ std::vector<std::string_view> Words(std::string_view line, std::size_t count) {
     return words;
 }
 
+// A Message-ID as one word of a record: blanks, line ends and "%" written as %XX.
+std::string EscapedWord(const std::string& text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    if (text == "-") return "%2D";  // "-" alone stands for no Message-ID
+    std::string word;
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == '%' || byte == 0x7F) {
+            word += '%';
+            word += kHex[byte >> 4];
+            word += kHex[byte & 0xF];
+        } else {
+            word += c;
+        }
+    }
+    return word;
+}
+
+std::string UnescapedWord(std::string_view word) {
+    const auto hex = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1; };
+    std::string text;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        if (word[i] == '%' && i + 2 < word.size() && hex(word[i + 1]) >= 0 && hex(word[i + 2]) >= 0) {
+            text += static_cast<char>(hex(word[i + 1]) * 16 + hex(word[i + 2]));
+            i += 2;
+        } else {
+            text += word[i];
+        }
+    }
+    return text;
+}
+
 void ReadRecord(std::string_view line, JournalState& state) {
     const std::vector<std::string_view> words = Words(line, 4);
     JournalRecord record;
@@ -66,7 +98,7 @@ void ReadRecord(std::string_view line, JournalState& state) {
     if (words[0] == "pending" && words.size() == 4) {
         record.kind = JournalRecord::Kind::kPending;
         if (!ParseNumber(words[2], record.size)) return;
-        if (words[3] != "-") record.message_id = std::string(words[3]);
+        if (words[3] != "-") record.message_id = UnescapedWord(words[3]);
     } else if (words[0] == "done" && words.size() == 3) {
         record.kind = JournalRecord::Kind::kDone;
         if (!ParseNumber(words[2], record.uid)) return;
@@ -131,12 +163,9 @@ std::string UidValidityLine(std::uint32_t uid_validity) { return "uidvalidity " 
 
 std::string RecordLine(const JournalRecord& record) {
     switch (record.kind) {
-        case JournalRecord::Kind::kPending: {
-            std::string id = record.message_id;
-            for (char& c : id)
-                if (c == ' ' || c == '\n' || c == '\r') c = '_';
-            return "pending " + record.digest + " " + std::to_string(record.size) + " " + (id.empty() ? "-" : id) + "\n";
-        }
+        case JournalRecord::Kind::kPending:
+            return "pending " + record.digest + " " + std::to_string(record.size) + " " +
+                   (record.message_id.empty() ? "-" : EscapedWord(record.message_id)) + "\n";
         case JournalRecord::Kind::kDone: return "done " + record.digest + " " + std::to_string(record.uid) + "\n";
         case JournalRecord::Kind::kDropped: return "dropped " + record.digest + "\n";
     }
