@@ -5,9 +5,10 @@ Usage: imap_dump.py HOST PORT USER PASSWORD CA_FILE
 
 Prints, sorted, one line per folder and per message:
   folder <name, UTF-8> subscribed=<0|1>
-  message <folder> uid=<n> flags=<flags, sorted> date=<INTERNALDATE> size=<n> sha256=<hex of BODY[]>
+  message <folder> uid=<n> flags=<flags, sorted> date=<INTERNALDATE, seconds since 1970> size=<n> sha256=<hex of BODY[]>
 """
 import base64
+import datetime
 import hashlib
 import imaplib
 import re
@@ -79,6 +80,7 @@ def main():
             flags = re.search(rb'FLAGS \(([^)]*)\)', head).group(1).decode().split()
             flags = [f for f in flags if f != '\\Recent']
             date = re.search(rb'INTERNALDATE "([^"]*)"', head).group(1).decode()
+            date = int(datetime.datetime.strptime(date.strip(), '%d-%b-%Y %H:%M:%S %z').timestamp())
             size = re.search(rb'RFC822.SIZE (\d+)', head).group(1).decode()
             out.append('message %s uid=%s flags=%s date=%s size=%s sha256=%s' % (
                 shown, uid.decode(), ','.join(sorted(flags)), date, size, hashlib.sha256(body).hexdigest()))

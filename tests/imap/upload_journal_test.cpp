@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "fixtures/temp_folder.h"
@@ -44,7 +46,13 @@ TEST(UploadJournal, TextSaysTheLastWordOfEachMessage) {
     EXPECT_TRUE(imap::ReadJournalText(imap::JournalStartText("a", "b") + imap::RecordLine(Record(Kind::kDone, kA, 1)))
                     .entries.empty());
     EXPECT_FALSE(imap::ReadJournalText("something else\n").is_journal);
-    EXPECT_EQ(imap::RecordLine(Record(Kind::kPending, kA, 0, 3, "<a b>")), "pending " + kA + " 3 <a_b>\n");
+    // A Message-ID with blanks (or a "-" of its own) survives its record.
+    for (const char* id : {"<a b%c>", "-", "<x\ty>"}) {
+        const std::string line = imap::RecordLine(Record(Kind::kPending, kA, 0, 3, id));
+        EXPECT_EQ(std::count(line.begin(), line.end(), ' '), 3) << line;
+        const auto read = imap::ReadJournalText(imap::JournalStartText("a", "b") + imap::UidValidityLine(1) + line);
+        EXPECT_EQ(read.entries.at(kA).message_id, id) << line;
+    }
 }
 
 TEST(UploadJournal, FileKeepsItsRecordsAcrossRuns) {

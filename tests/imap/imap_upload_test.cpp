@@ -1,0 +1,310 @@
+// ombrik-cli --format imap against a real Dovecot: what arrives, and that nothing arrives twice
+// whatever breaks.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "imap/upload_support.h"
+
+using namespace uploadtest;
+
+namespace {
+
+constexpr std::uint32_t kRead = kDbxMessageRead | kDbxMessageBodyDownloaded;
+
+struct Expected {
+    std::string text;
+    std::string flags;
+    long long date;
+};
+
+// A store with the trees and names that trouble servers: nesting, a parent without mail, a
+// national name, siblings whose names differ only in case, a name with the server's separator
+// and "&"; and an Inbox whose messages carry every state, LF-only lines and no record date.
+std::vector<Expected> WriteTreeStore(const std::string& store) {
+    std::filesystem::create_directories(store);
+    std::vector<fixtures::DbxFolderSpec> folders = fixtures::StoreTopFolders();
+    const auto add = [&](std::uint32_t id, std::uint32_t parent, const std::string& name, const std::string& file) {
+        fixtures::DbxFolderSpec folder = fixtures::ListedFolder(id, parent, name, file);
+        folder.store_type = static_cast<std::uint32_t>(DbxStoreType::Local);
+        folders.push_back(folder);
+    };
+    add(4, fixtures::kLocalFoldersId, "Inbox", "Inbox.dbx");
+    add(10, fixtures::kLocalFoldersId, "Mailinglists", "");
+    add(11, 10, "hal", "hal.dbx");
+    add(12, fixtures::kLocalFoldersId, "\xd0\x92\xd1\x85\xd0\xbe\xd0\xb4\xd1\x8f\xd1\x89\xd0\xb8\xd0\xb5", "Russian.dbx");
+    add(13, fixtures::kLocalFoldersId, "Work", "Work.dbx");
+    add(14, fixtures::kLocalFoldersId, "work", "work2.dbx");
+    add(15, fixtures::kLocalFoldersId, "v1.2 & more", "v12.dbx");
+    fixtures::WriteFile(store + "/Folders.dbx", fixtures::BuildFolderList(folders));
+
+    const std::vector<Expected> inbox = {
+        {Text("replied"), "\\Answered,\\Seen", 1236262029},
+        {"Subject: forwarded\nMessage-ID: <fwd@test.example>\n\nbare line feeds\n", "$Forwarded,\\Flagged", 1236265629},
+        {"Subject: draft\r\nDate: Thu, 05 Mar 2009 16:00:00 +0100\r\n\r\nnot sent\r\n", "\\Draft", 1236265200},
+        {"Subject: plain\r\n\r\nno state, no Message-ID\r\n", "", 1236348429},
+    };
+    const std::uint32_t states[] = {kRead | kDbxMessageReplied, kDbxMessageFlagged | kDbxMessageForwarded | kDbxMessageBodyDownloaded,
+                                    kDbxMessageDraft | kDbxMessageBodyDownloaded, 0};
+    fixtures::DbxFileBuilder builder;
+    for (std::size_t i = 0; i < inbox.size(); ++i) {
+        // The draft has no record date: its Date header gives it one.
+        const std::uint64_t date = i == 2 ? 0 : Filetime(static_cast<std::uint64_t>(inbox[i].date));
+        const fixtures::DbxEmailSpec spec = Mail("m" + std::to_string(i), inbox[i].text, date);
+        if (states[i] == 0)
+            builder.AddRawRecord(fixtures::MakeEmailRecord(spec, static_cast<std::uint32_t>(i)));
+        else
+            builder.AddRawRecord(fixtures::MakeEmailRecordWithState(spec, static_cast<std::uint32_t>(i), states[i]));
+    }
+    builder.WriteTo(store + "/Inbox.dbx");
+    WriteFolder(store + "/hal.dbx", "hal", 2);
+    WriteFolder(store + "/Russian.dbx", "ru", 1);
+    WriteFolder(store + "/Work.dbx", "Work", 1);
+    WriteFolder(store + "/work2.dbx", "work", 1);
+    WriteFolder(store + "/v12.dbx", "v12", 1);
+    return inbox;
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+    return count;
+}
+
+std::set<std::string> FolderNames(const Account& account) {
+    std::set<std::string> names;
+    for (const auto& [name, subscribed] : account.folders) names.insert(name);
+    return names;
+}
+
+}  // namespace
+
+TEST_F(UploadTest, StoreArrivesWithTreeFlagsDatesAndBytes) {
+    START_DOVECOT();
+    const std::vector<Expected> inbox = WriteTreeStore(dir / "store");
+    WriteFolder(dir / "Notes.dbx", "note", 2);
+    const CliRun run = Upload("--add-store " + Quote(dir / "store") + " " + Quote(dir / "Notes.dbx"));
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("folders: 7, messages written: 12, failures: 0"), std::string::npos) << run.out;
+
+    const Account account = ReadAccount(*server);
+    const std::string top = "Outlook Express";
+    EXPECT_EQ(FolderNames(account),
+              (std::set<std::string>{"INBOX", top, top + ".Inbox", top + ".Mailinglists", top + ".Mailinglists.hal",
+                                     top + ".\xd0\x92\xd1\x85\xd0\xbe\xd0\xb4\xd1\x8f\xd1\x89\xd0\xb8\xd0\xb5",
+                                     top + ".Work", top + ".work (2)", top + ".v1_2 & more", top + ".Notes"}));
+    for (const auto& [name, subscribed] : account.folders) EXPECT_EQ(subscribed, name != "INBOX") << name;
+
+    // Each Inbox message: its bytes (line ends made CR LF), its flags, the date Outlook Express
+    // recorded, else its Date header.
+    const std::vector<ServerMessage> arrived = account.In(top + ".Inbox");
+    ASSERT_EQ(arrived.size(), inbox.size());
+    for (const Expected& expected : inbox) {
+        const auto found = std::find_if(arrived.begin(), arrived.end(),
+                                        [&](const ServerMessage& m) { return m.sha256 == Sha256(Sent(expected.text)); });
+        ASSERT_NE(found, arrived.end()) << expected.text;
+        EXPECT_EQ(found->flags, expected.flags) << expected.text;
+        EXPECT_EQ(found->date, expected.date) << expected.text;
+    }
+    EXPECT_EQ(account.In(top + ".Mailinglists.hal").size(), 2u);
+    EXPECT_EQ(account.In(top + ".work (2)").size(), 1u);
+
+    // The bytes are those of the EML form (with IMAP's line ends).
+    const CliRun eml = Shell(std::string(OMBRIK_CLI) + " --dest " + Quote(dir.path()) + " --add-store " + Quote(dir / "store"));
+    ASSERT_EQ(eml.status, 0) << eml.out;
+    std::multiset<std::string> eml_digests;
+    for (const auto& entry : std::filesystem::directory_iterator(dir / "ExportDBX/Inbox"))
+        eml_digests.insert(Sha256(Sent(fixtures::ReadFile(entry.path().string()))));
+    EXPECT_EQ(account.Digests(top + ".Inbox"), eml_digests);
+}
+
+TEST_F(UploadTest, RunAgainUploadsNothingWithOrWithoutTheJournal) {
+    START_DOVECOT();
+    WriteTreeStore(dir / "store");
+    ASSERT_EQ(Upload("--add-store " + Quote(dir / "store")).status, 0);
+    const Account first = ReadAccount(*server);
+
+    const CliRun again = Upload("--add-store " + Quote(dir / "store"));
+    EXPECT_EQ(again.status, 0) << again.out;
+    EXPECT_NE(again.out.find("messages written: 0"), std::string::npos) << again.out;
+    EXPECT_NE(again.out.find("messages already on the server, not uploaded again: 10"), std::string::npos) << again.out;
+
+    // Another computer, or a removed journal: the server's Message-IDs (and for messages without
+    // one, sizes and bytes) tell what is there.
+    std::filesystem::remove_all(state());
+    const CliRun elsewhere = Upload("--add-store " + Quote(dir / "store"));
+    EXPECT_EQ(elsewhere.status, 0) << elsewhere.out;
+    EXPECT_NE(elsewhere.out.find("messages already on the server, not uploaded again: 10"), std::string::npos) << elsewhere.out;
+    const Account last = ReadAccount(*server);
+    EXPECT_EQ(last.messages.size(), first.messages.size());
+    EXPECT_EQ(last.Digests("Outlook Express.Inbox"), first.Digests("Outlook Express.Inbox"));
+}
+
+TEST_F(UploadTest, MessagesLeftPendingAreLookedUpNotSentAgain) {
+    START_DOVECOT();
+    // Half with a Message-ID, half without (found by size and bytes).
+    fixtures::DbxFileBuilder builder;
+    for (int i = 0; i < 6; ++i) {
+        const std::string subject = "pending " + std::to_string(i);
+        builder.AddEmail(Mail(subject, Text(subject, 0, i % 2 == 0), Filetime(1236262029)));
+    }
+    builder.WriteTo(dir / "Box.dbx");
+    ASSERT_EQ(Upload(Quote(dir / "Box.dbx")).status, 0);
+    // A crash after the APPEND, before the server's answer was written down: the journal ends
+    // with the pending records.
+    std::string journal_path;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(state()))
+        if (entry.path().extension() == ".journal") journal_path = entry.path().string();
+    std::string journal = fixtures::ReadFile(journal_path);
+    journal.erase(journal.find("\ndone ") + 1);
+    fixtures::WriteFile(journal_path, journal);
+
+    const CliRun rerun = Upload(Quote(dir / "Box.dbx"));
+    EXPECT_EQ(rerun.status, 0) << rerun.out;
+    EXPECT_NE(rerun.out.find("messages already on the server, not uploaded again: 6"), std::string::npos) << rerun.out;
+    EXPECT_EQ(ReadAccount(*server).In("Outlook Express.Box").size(), 6u);
+    EXPECT_EQ(Count(fixtures::ReadFile(journal_path), "\ndone "), 6u);
+}
+
+TEST_F(UploadTest, KilledMidRunThenRunAgainLeavesEveryMessageOnce) {
+    START_DOVECOT();
+    constexpr int kMessages = 1500;
+    WriteFolder(dir / "Big.dbx", "big", kMessages, 1500);
+    const pid_t child = fork();
+    if (child == 0) {
+        setenv("XDG_STATE_HOME", state().c_str(), 1);
+        const std::string url = server->Url("Outlook%20Express"), password = server->PasswordFile();
+        const std::string file = dir / "Big.dbx";
+        execl(OMBRIK_CLI, "ombrik-cli", "--format", "imap", "--imap-url", url.c_str(), "--imap-password-file",
+              password.c_str(), "--imap-ca-file", server->certificate().c_str(), "--quiet", file.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Killed once the server holds some of the messages, while it takes more.
+    const std::string folder = server->maildir() + "/.Outlook Express.Big";
+    for (int i = 0; i < 3000; ++i) {
+        std::size_t count = 0;
+        for (const char* sub : {"/new", "/cur"}) {
+            std::error_code ec;
+            for (auto it = std::filesystem::directory_iterator(folder + sub, ec); !ec && it != std::filesystem::directory_iterator(); ++it)
+                ++count;
+        }
+        if (count >= 60) break;
+        usleep(2000);
+    }
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    const std::size_t before = ReadAccount(*server).In("Outlook Express.Big").size();
+    EXPECT_GT(before, 0u);
+    EXPECT_LT(before, static_cast<std::size_t>(kMessages));
+
+    const CliRun rerun = Upload(Quote(dir / "Big.dbx"));
+    EXPECT_EQ(rerun.status, 0) << rerun.out;
+    const Account account = ReadAccount(*server);
+    EXPECT_EQ(account.In("Outlook Express.Big").size(), static_cast<std::size_t>(kMessages));
+    const std::multiset<std::string> digests = account.Digests("Outlook Express.Big");
+    EXPECT_EQ(std::set<std::string>(digests.begin(), digests.end()).size(), static_cast<std::size_t>(kMessages));
+}
+
+TEST_F(UploadTest, FullAccountStopsCleanlyAndALaterRunResumes) {
+    fixtures::DovecotOptions options;
+    options.quota_messages = "75";
+    START_DOVECOT(options);
+    WriteFolder(dir / "Box.dbx", "quota", 120);
+    const CliRun full = Upload(Quote(dir / "Box.dbx"));
+    EXPECT_EQ(full.status, 1) << full.out;
+    EXPECT_NE(full.out.find("the account is full"), std::string::npos) << full.out;
+    EXPECT_NE(full.out.find("50 messages of this run are on the server"), std::string::npos) << full.out;
+    EXPECT_NE(full.out.find("resumes"), std::string::npos) << full.out;
+    EXPECT_EQ(ReadAccount(*server).In("Outlook Express.Box").size(), 50u);
+
+    std::string why;
+    ASSERT_TRUE(server->SetQuotaMessages("1000", why)) << why;
+    const CliRun resumed = Upload(Quote(dir / "Box.dbx"));
+    EXPECT_EQ(resumed.status, 0) << resumed.out;
+    EXPECT_NE(resumed.out.find("messages written: 70"), std::string::npos) << resumed.out;
+    const Account account = ReadAccount(*server);
+    EXPECT_EQ(account.In("Outlook Express.Box").size(), 120u);
+    const std::multiset<std::string> digests = account.Digests("Outlook Express.Box");
+    EXPECT_EQ(std::set<std::string>(digests.begin(), digests.end()).size(), 120u);
+}
+
+TEST_F(UploadTest, TooBigForTheServerIsNamedAndSkipped) {
+    fixtures::DovecotOptions options;
+    options.append_limit = 3000;
+    START_DOVECOT(options);
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(Mail("small", Text("small"), Filetime(1236262029)));
+    builder.AddEmail(Mail("large", Text("large", 5000), Filetime(1236262029)));
+    builder.AddEmail(Mail("small 2", Text("small2"), Filetime(1236262029)));
+    builder.WriteTo(dir / "Box.dbx");
+    const CliRun run = Upload(Quote(dir / "Box.dbx"));
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.out.find("larger than the server takes (3000 bytes); not uploaded"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("messages written: 2, failures: 1"), std::string::npos) << run.out;
+    EXPECT_EQ(ReadAccount(*server).In("Outlook Express.Box").size(), 2u);
+}
+
+TEST_F(UploadTest, RefusedLoginOrServerUploadsNothing) {
+    START_DOVECOT();
+    WriteFolder(dir / "Box.dbx", "x", 2);
+    const std::string log = server->folder() + "/log";
+    // Not trusted: refused before the user name is sent, with how to trust it.
+    const CliRun untrusted = Upload(Quote(dir / "Box.dbx"), "Outlook%20Express", false);
+    EXPECT_EQ(untrusted.status, 1) << untrusted.out;
+    for (const char* says : {"is not trusted: its certificate is self-signed", "Nothing was sent to it", "--imap-ca-file FILE",
+                             "folders: 0, messages written: 0, failures: 1"})
+        EXPECT_NE(untrusted.out.find(says), std::string::npos) << says << "\n" << untrusted.out;
+    EXPECT_EQ(Count(fixtures::ReadFile(log), "user=<anna>"), 0u);
+
+    const std::string wrong_password = dir / "wrong.txt";
+    fixtures::WriteFile(wrong_password, "not the password\n");
+    const CliRun refused = Upload("--imap-password-file " + Quote(wrong_password) + " " + Quote(dir / "Box.dbx"));
+    EXPECT_EQ(refused.status, 1) << refused.out;
+    EXPECT_NE(refused.out.find("the server refused the password of anna"), std::string::npos) << refused.out;
+    EXPECT_NE(refused.out.find("folders: 0, messages written: 0, failures: 1"), std::string::npos) << refused.out;
+    EXPECT_EQ(FolderNames(ReadAccount(*server)), std::set<std::string>{"INBOX"});
+}
+
+TEST_F(UploadTest, CertificateForAnotherNameAndPlainServersAreRefused) {
+    fixtures::DovecotOptions options;
+    options.certificate_names = "DNS:mail.example.org";
+    START_DOVECOT(options);
+    WriteFolder(dir / "Box.dbx", "x", 1);
+    const CliRun wrong_name = Upload(Quote(dir / "Box.dbx"));
+    EXPECT_EQ(wrong_name.status, 1) << wrong_name.out;
+    EXPECT_NE(wrong_name.out.find("its certificate is for mail.example.org, not for 127.0.0.1"), std::string::npos) << wrong_name.out;
+
+    std::string why;
+    fixtures::DovecotOptions plain_options;
+    plain_options.tls = false;
+    const auto plain = fixtures::DovecotServer::Start(plain_options, why);
+    ASSERT_NE(plain, nullptr) << why;
+    const CliRun run = Shell("XDG_STATE_HOME=" + Quote(state()) + " " + std::string(OMBRIK_CLI) + " --format imap --imap-url " +
+                          Quote(plain->Url("", true)) + " --imap-password-file " + Quote(plain->PasswordFile()) + " " +
+                          Quote(dir / "Box.dbx"));
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.out.find("offers no encryption (STARTTLS)"), std::string::npos) << run.out;
+    EXPECT_EQ(Count(fixtures::ReadFile(plain->folder() + "/log"), "user=<anna>"), 0u);
+}
+
+TEST_F(UploadTest, StartTlsAndRecoveredMessages) {
+    START_DOVECOT();
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(Mail("kept", Text("kept"), Filetime(1236262029)));
+    builder.AddDeletedEmail(Mail("deleted", Text("deleted"), Filetime(1236262029)));
+    builder.WriteTo(dir / "Box.dbx");
+    const CliRun run = Shell("XDG_STATE_HOME=" + Quote(state()) + " " + std::string(OMBRIK_CLI) +
+                          " --format imap --recover --imap-url " + Quote(server->Url("Old", true)) +
+                          " --imap-password-file " + Quote(server->PasswordFile()) + " --imap-ca-file " +
+                          Quote(server->certificate()) + " " + Quote(dir / "Box.dbx"));
+    EXPECT_EQ(run.status, 0) << run.out;
+    const Account account = ReadAccount(*server);
+    ASSERT_EQ(account.In("Old.Box").size(), 1u);
+    ASSERT_EQ(account.In("Old.Box.Recovered").size(), 1u);
+    EXPECT_EQ(account.In("Old.Box.Recovered")[0].sha256, Sha256(Text("deleted")));
+}

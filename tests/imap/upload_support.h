@@ -1,0 +1,182 @@
+// What the upload tests share: a real Dovecot, ombrik-cli run against it with a journal folder
+// of the test's own, the account read back by Python's imaplib, and folder files made in code.
+#pragma once
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "dbx/dbx.h"
+#include "fixtures/dbx_builder.h"
+#include "fixtures/dovecot_server.h"
+#include "fixtures/store_builder.h"
+#include "fixtures/temp_folder.h"
+#include "imap/upload_message.h"
+
+namespace uploadtest {
+
+constexpr std::uint64_t kTicksPerSecond = 10000000ULL;
+constexpr std::uint64_t kUnixEpoch = 116444736000000000ULL;
+inline std::uint64_t Filetime(std::uint64_t unix_seconds) { return kUnixEpoch + unix_seconds * kTicksPerSecond; }
+
+inline std::string Quote(const std::string& s) {
+    std::string quoted = "'";
+    for (char c : s) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+};
+
+inline CliRun Shell(const std::string& command) {
+    CliRun run;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    char buffer[4096];
+    std::size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+// A message of the account as imaplib read it.
+struct ServerMessage {
+    std::string folder, flags, sha256;
+    long long date = 0;  // seconds since 1970
+    unsigned uid = 0;
+};
+
+struct Account {
+    std::map<std::string, bool> folders;  // name -> subscribed
+    std::vector<ServerMessage> messages;
+    std::vector<ServerMessage> In(const std::string& folder) const {
+        std::vector<ServerMessage> in;
+        for (const auto& m : messages)
+            if (m.folder == folder) in.push_back(m);
+        return in;
+    }
+    std::multiset<std::string> Digests(const std::string& folder) const {
+        std::multiset<std::string> digests;
+        for (const auto& m : In(folder)) digests.insert(m.sha256);
+        return digests;
+    }
+};
+
+inline std::string Field(const std::string& line, const std::string& name, std::size_t& end) {
+    const std::size_t at = line.find(" " + name + "=");
+    if (at == std::string::npos) return {};
+    const std::size_t begin = at + name.size() + 2;
+    end = line.find(' ', begin);
+    return line.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+}
+
+inline Account ReadAccount(const fixtures::DovecotServer& server) {
+    std::string error;
+    const std::string dump = fixtures::DumpMailbox(server, error);
+    EXPECT_TRUE(error.empty()) << error;
+    Account account;
+    std::istringstream lines(dump);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind("folder ", 0) == 0) {
+            const std::size_t mark = line.rfind(" subscribed=");
+            account.folders[line.substr(7, mark - 7)] = line.substr(mark + 12) == "1";
+        } else if (line.rfind("message ", 0) == 0) {
+            ServerMessage m;
+            const std::size_t uid_at = line.find(" uid=");
+            m.folder = line.substr(8, uid_at - 8);
+            std::size_t end = 0;
+            const std::string rest = line.substr(uid_at);
+            m.uid = static_cast<unsigned>(std::stoul(Field(rest, "uid", end)));
+            m.flags = Field(rest, "flags", end);
+            m.date = std::stoll(Field(rest, "date", end));
+            m.sha256 = Field(rest, "sha256", end);
+            account.messages.push_back(m);
+        }
+    }
+    return account;
+}
+
+// The stored text as the server must give it back: every bare LF with its CR.
+inline std::string Sent(const std::string& stored) {
+    std::string out;
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        if (stored[i] == '\n' && (i == 0 || stored[i - 1] != '\r')) out += '\r';
+        out += stored[i];
+    }
+    return out;
+}
+
+inline std::string Sha256(const std::string& bytes) { return imap::MessageDigest(bytes); }
+
+inline fixtures::DbxEmailSpec Mail(const std::string& subject, const std::string& text, std::uint64_t date = 0) {
+    fixtures::DbxEmailSpec spec;
+    spec.subject = subject;
+    spec.sender_address = "someone@example.org";
+    spec.text = text;
+    spec.date = date;
+    spec.has_date = date != 0;
+    return spec;
+}
+
+// A message with a Message-ID and some body, padded to about `size` bytes.
+inline std::string Text(const std::string& subject, std::size_t size = 0, bool with_id = true) {
+    std::string text = "From: someone@example.org\r\nSubject: " + subject + "\r\n";
+    if (with_id) text += "Message-ID: <" + subject + "@test.example>\r\n";
+    text += "\r\nHello " + subject + "\r\n";
+    while (text.size() < size) text += "Some more words to make the message bigger than it is.\r\n";
+    return text;
+}
+
+// A folder file of count messages "<prefix> i".
+inline void WriteFolder(const std::string& path, const std::string& prefix, int count, std::size_t size = 0) {
+    fixtures::DbxFileBuilder builder;
+    for (int i = 0; i < count; ++i) {
+        const std::string subject = prefix + " " + std::to_string(i);
+        builder.AddEmail(Mail(subject, Text(subject, size), Filetime(1236262029 + static_cast<std::uint64_t>(i) * 60)));
+    }
+    builder.WriteTo(path);
+}
+
+class UploadTest : public ::testing::Test {
+protected:
+    // Starts the server; false (and the test is to return, skipped) when Dovecot cannot run here.
+    bool StartServer(const fixtures::DovecotOptions& options = fixtures::DovecotOptions()) {
+        std::string why;
+        server = fixtures::DovecotServer::Start(options, why);
+        if (!server) {
+            skip_reason = "Dovecot cannot be run here, the upload is not tested: " + why;
+            return false;
+        }
+        return true;
+    }
+    // ombrik-cli --format imap against the server, journals in the test's own state folder.
+    CliRun Upload(const std::string& arguments, const std::string& prefix = "Outlook%20Express", bool trust = true) {
+        return Shell("XDG_STATE_HOME=" + Quote(state()) + " timeout 300 " + std::string(OMBRIK_CLI) +
+                     " --format imap --imap-url " + Quote(server->Url(prefix)) + " --imap-password-file " +
+                     Quote(server->PasswordFile()) + (trust ? " --imap-ca-file " + Quote(server->certificate()) : "") +
+                     " " + arguments);
+    }
+    std::string state() const { return dir / "state"; }
+
+    fixtures::TempFolder dir;
+    std::unique_ptr<fixtures::DovecotServer> server;
+    std::string skip_reason;
+};
+
+#define START_DOVECOT(...)                                   \
+    do {                                                     \
+        if (!StartServer(__VA_ARGS__)) GTEST_SKIP() << skip_reason; \
+    } while (false)
+
+}  // namespace uploadtest
