@@ -4,7 +4,7 @@
 
 #include "conversion/job_settings.h"
 #include "conversion/job_tally.h"
-#include "dbx/dbx_scan.h"
+#include "export/arrival_time.h"
 #include "export/folder_loop.h"
 #include "export/output_naming.h"
 #include "imap/account_upload.h"
@@ -18,13 +18,6 @@ std::string JoinLevels(const std::vector<std::string>& levels) {
     std::string text;
     for (const std::string& level : levels) text += (text.empty() ? "" : "/") + level;
     return text;
-}
-
-// When the message arrived: the time Outlook Express recorded, else its own Date header.
-std::uint64_t ArrivalTime(const FolderMessage& message) {
-    if (message.date != 0 || !message.text) return message.date;
-    const DbxText date = dbx_header_value(*message.text, "Date");
-    return date ? dbx_parse_date(*date) : 0;
 }
 
 imap::UploadMessage UploadMessageOf(const FolderMessage& message) {

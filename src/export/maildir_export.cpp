@@ -1,5 +1,6 @@
 #include "export/maildir_export.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -7,6 +8,7 @@
 
 #include "conversion/job_settings.h"
 #include "conversion/job_tally.h"
+#include "export/arrival_time.h"
 #include "export/folder_loop.h"
 #include "export/mbox_export.h"
 #include "export/output_naming.h"
@@ -48,7 +50,7 @@ class MaildirSink : public MessageSink {
 public:
     MaildirSink(ExportContext& context, std::string top, std::vector<std::string> levels)
         : context_(context), top_(std::move(top)), levels_(std::move(levels)),
-          folder_(platform::JoinPath(top_, MaildirFolderName(levels_))),
+          folder_(MaildirFolderName(levels_).empty() ? top_ : platform::JoinPath(top_, MaildirFolderName(levels_))),
           host_(MaildirHostName(platform::HostName())) {}
 
     bool Begin() override {
@@ -57,7 +59,8 @@ public:
         bool made = MakeMaildir(top_, false);
         for (std::size_t depth = 1; made && depth <= levels_.size(); ++depth) {
             const std::vector<std::string> path(levels_.begin(), levels_.begin() + static_cast<std::ptrdiff_t>(depth));
-            made = MakeMaildir(platform::JoinPath(top_, MaildirFolderName(path)), true);
+            const std::string name = MaildirFolderName(path);
+            if (!name.empty()) made = MakeMaildir(platform::JoinPath(top_, name), true);
         }
         if (!made) {
             context_.tally.CountFailure(folder_, "cannot create the folder");
@@ -75,7 +78,8 @@ public:
     std::string Write(PreparedMessage& prepared) override {
         const FolderMessage& message = prepared.message;
         const std::string_view bytes = message.text ? std::string_view(*message.text) : std::string_view();
-        const std::int64_t arrived = message.date != 0 ? FiletimeToUnixSeconds(message.date) : std::time(nullptr);
+        const std::uint64_t arrival = ArrivalTime(message);
+        const std::int64_t arrived = arrival != 0 ? FiletimeToUnixSeconds(arrival) : std::time(nullptr);
         // Named by the message's own bytes, so that a run again finds what it wrote before.
         const std::string unique = "O" + imap::MessageDigest(bytes).substr(0, 20) + "S" + std::to_string(message.slot);
         const mapi::MessageState& state = message.state;
@@ -96,7 +100,7 @@ public:
             if (const int error = platform::WriteWholeFile(temporary, bytes, platform::OutputMode::kCreateNew); error != 0)
                 return platform::ErrorText(error);
             // Readers take the file's time as when the message arrived.
-            if (message.date != 0) platform::SetModificationTime(temporary, message.date);
+            if (arrival != 0) platform::SetModificationTime(temporary, arrival);
             const int error = platform::MoveToFreeName(temporary, platform::JoinPath(platform::JoinPath(folder_, "cur"), name + ":2," + flags));
             if (error == EEXIST) {
                 std::remove(temporary.c_str());
@@ -143,6 +147,18 @@ private:
 
 }  // namespace
 
+namespace {
+
+// Readers of a Maildir know one inbox: its top, whatever a folder of that name says.
+bool IsInbox(const std::string& name) {
+    if (name.size() != 5) return false;
+    for (std::size_t i = 0; i < 5; ++i)
+        if (std::tolower(static_cast<unsigned char>(name[i])) != "inbox"[i]) return false;
+    return true;
+}
+
+}  // namespace
+
 std::string MaildirFlags(bool draft, bool flagged, bool forwarded, bool replied, bool read) {
     std::string flags;
     if (draft) flags += 'D';
@@ -155,8 +171,13 @@ std::string MaildirFlags(bool draft, bool flagged, bool forwarded, bool replied,
 
 std::string MaildirFolderName(const std::vector<std::string>& levels) {
     std::string name;
-    for (const std::string& level : levels) {
-        std::string plain = level;
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+        std::string plain = levels[i];
+        if (i == 0 && IsInbox(plain)) {
+            // The Maildir's own messages are the inbox; an inbox's sub-folders are INBOX's.
+            if (levels.size() == 1) return {};
+            plain = "INBOX";
+        }
         for (char& c : plain)
             if (c == '.') c = '_';
         name += "." + imap::EncodeMailboxName(plain);

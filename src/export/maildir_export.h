@@ -12,7 +12,8 @@
 std::string MaildirFlags(bool draft, bool flagged, bool forwarded, bool replied, bool read);
 
 // The folder's directory under the Maildir's top: ".Parent.Child", each level in modified UTF-7
-// with the dots of its own name made "_" (a dot separates the levels).
+// with the dots of its own name made "_" (a dot separates the levels). A folder "Inbox" at the
+// top is the Maildir's own inbox: "" (the top itself), and its sub-folders ".INBOX.Child".
 std::string MaildirFolderName(const std::vector<std::string>& levels);
 
 // A host name as a Maildir file name may hold it: "/" and ":" written as \057 and \072.

@@ -13,61 +13,6 @@ using namespace uploadtest;
 
 namespace {
 
-constexpr std::uint32_t kRead = kDbxMessageRead | kDbxMessageBodyDownloaded;
-
-struct Expected {
-    std::string text;
-    std::string flags;
-    long long date;
-};
-
-// A store with the trees and names that trouble servers: nesting, a parent without mail, a
-// national name, siblings whose names differ only in case, a name with the server's separator
-// and "&"; and an Inbox whose messages carry every state, LF-only lines and no record date.
-std::vector<Expected> WriteTreeStore(const std::string& store) {
-    std::filesystem::create_directories(store);
-    std::vector<fixtures::DbxFolderSpec> folders = fixtures::StoreTopFolders();
-    const auto add = [&](std::uint32_t id, std::uint32_t parent, const std::string& name, const std::string& file) {
-        fixtures::DbxFolderSpec folder = fixtures::ListedFolder(id, parent, name, file);
-        folder.store_type = static_cast<std::uint32_t>(DbxStoreType::Local);
-        folders.push_back(folder);
-    };
-    add(4, fixtures::kLocalFoldersId, "Inbox", "Inbox.dbx");
-    add(10, fixtures::kLocalFoldersId, "Mailinglists", "");
-    add(11, 10, "hal", "hal.dbx");
-    add(12, fixtures::kLocalFoldersId, "\xd0\x92\xd1\x85\xd0\xbe\xd0\xb4\xd1\x8f\xd1\x89\xd0\xb8\xd0\xb5", "Russian.dbx");
-    add(13, fixtures::kLocalFoldersId, "Work", "Work.dbx");
-    add(14, fixtures::kLocalFoldersId, "work", "work2.dbx");
-    add(15, fixtures::kLocalFoldersId, "v1.2 & more", "v12.dbx");
-    fixtures::WriteFile(store + "/Folders.dbx", fixtures::BuildFolderList(folders));
-
-    const std::vector<Expected> inbox = {
-        {Text("replied"), "\\Answered,\\Seen", 1236262029},
-        {"Subject: forwarded\nMessage-ID: <fwd@test.example>\n\nbare line feeds\n", "$Forwarded,\\Flagged", 1236265629},
-        {"Subject: draft\r\nDate: Thu, 05 Mar 2009 16:00:00 +0100\r\n\r\nnot sent\r\n", "\\Draft", 1236265200},
-        {"Subject: plain\r\n\r\nno state, no Message-ID\r\n", "", 1236348429},
-    };
-    const std::uint32_t states[] = {kRead | kDbxMessageReplied, kDbxMessageFlagged | kDbxMessageForwarded | kDbxMessageBodyDownloaded,
-                                    kDbxMessageDraft | kDbxMessageBodyDownloaded, 0};
-    fixtures::DbxFileBuilder builder;
-    for (std::size_t i = 0; i < inbox.size(); ++i) {
-        // The draft has no record date: its Date header gives it one.
-        const std::uint64_t date = i == 2 ? 0 : Filetime(static_cast<std::uint64_t>(inbox[i].date));
-        const fixtures::DbxEmailSpec spec = Mail("m" + std::to_string(i), inbox[i].text, date);
-        if (states[i] == 0)
-            builder.AddRawRecord(fixtures::MakeEmailRecord(spec, static_cast<std::uint32_t>(i)));
-        else
-            builder.AddRawRecord(fixtures::MakeEmailRecordWithState(spec, static_cast<std::uint32_t>(i), states[i]));
-    }
-    builder.WriteTo(store + "/Inbox.dbx");
-    WriteFolder(store + "/hal.dbx", "hal", 2);
-    WriteFolder(store + "/Russian.dbx", "ru", 1);
-    WriteFolder(store + "/Work.dbx", "Work", 1);
-    WriteFolder(store + "/work2.dbx", "work", 1);
-    WriteFolder(store + "/v12.dbx", "v12", 1);
-    return inbox;
-}
-
 std::size_t Count(const std::string& text, const std::string& what) {
     std::size_t count = 0;
     for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
