@@ -152,8 +152,8 @@ std::optional<std::uint32_t> FolderUpload::MatchInIndex(const UploadMessage& mes
 Offered FolderUpload::Offer(UploadMessage message) {
     if (account_.stopped()) return Offered::kStopped;
     try {
-        const JournalRecord* record = journal_->Find(message.digest);
-        if ((record != nullptr && record->kind == JournalRecord::Kind::kDone) || queued_digests_.count(message.digest) != 0)
+        const std::optional<JournalRecord> record = journal_->Find(message.digest);
+        if ((record && record->kind == JournalRecord::Kind::kDone) || queued_digests_.count(message.digest) != 0)
             return Offered::kAlreadyThere;
         if (index_read_) {
             if (const std::optional<std::uint32_t> uid = MatchInIndex(message)) {

@@ -90,7 +90,7 @@ void ReadRecord(std::string_view line, JournalState& state) {
         std::uint32_t uid_validity = 0;
         if (!ParseNumber(words[1], uid_validity)) return;
         state.uid_validity = uid_validity;
-        state.entries.clear();
+        state.Clear();
         return;
     }
     if (words.size() < 2 || !IsDigest(words[1])) return;
@@ -111,10 +111,22 @@ void ReadRecord(std::string_view line, JournalState& state) {
     if (state.uid_validity == 0) return;
     // Once done, a message stays done: a later pending record is a resend the crash cut short
     // and is decided by the server.
-    auto [entry, added] = state.entries.try_emplace(record.digest, record);
-    if (!added && !(entry->second.kind == JournalRecord::Kind::kDone && record.kind != JournalRecord::Kind::kDone))
-        entry->second = record;
+    const std::optional<JournalRecord> known = state.Find(record.digest);
+    if (known && known->kind == JournalRecord::Kind::kDone && record.kind != JournalRecord::Kind::kDone) return;
+    state.Set(record);
 }
+
+std::optional<DigestKey> KeyOf(std::string_view digest) {
+    if (!IsDigest(digest)) return std::nullopt;
+    DigestKey key;
+    for (std::size_t i = 0; i < 64; ++i) {
+        const char c = digest[i];
+        const std::uint64_t nibble = static_cast<std::uint64_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+        key.words[i / 16] = (key.words[i / 16] << 4) | nibble;
+    }
+    return key;
+}
+
 
 std::string SafeForFileName(std::string_view text) {
     std::string name;
@@ -134,6 +146,47 @@ std::string OneLine(std::string text) {
 }
 
 }  // namespace
+
+std::optional<JournalRecord> JournalState::Find(const std::string& digest) const {
+    const std::optional<DigestKey> key = KeyOf(digest);
+    if (!key) return std::nullopt;
+    const auto found = entries.find(*key);
+    if (found == entries.end()) return std::nullopt;
+    if (found->second.kind == JournalRecord::Kind::kPending) return pending.at(*key);
+    JournalRecord record;
+    record.kind = found->second.kind;
+    record.digest = digest;
+    record.uid = found->second.uid;
+    return record;
+}
+
+void JournalState::Set(const JournalRecord& record) {
+    const std::optional<DigestKey> key = KeyOf(record.digest);
+    if (!key) return;
+    entries[*key] = Entry{record.kind, record.uid};
+    if (record.kind == JournalRecord::Kind::kPending)
+        pending[*key] = record;
+    else
+        pending.erase(*key);
+}
+
+void JournalState::Clear() {
+    entries.clear();
+    pending.clear();
+}
+
+std::vector<JournalRecord> JournalState::Pending() const {
+    std::vector<JournalRecord> records;
+    for (const auto& [key, record] : pending) records.push_back(record);
+    return records;
+}
+
+std::vector<std::uint32_t> JournalState::DoneUids() const {
+    std::vector<std::uint32_t> uids;
+    for (const auto& [key, entry] : entries)
+        if (entry.kind == JournalRecord::Kind::kDone && entry.uid != 0) uids.push_back(entry.uid);
+    return uids;
+}
 
 JournalState ReadJournalText(std::string_view text) {
     JournalState state;
@@ -208,7 +261,8 @@ UploadJournal::UploadJournal(const std::string& path, const std::string& account
         // that what follows is read. The server is asked what it holds.
         if (!made && size_ != 0) throw std::runtime_error(path + " is not an upload journal; move it away to upload");
         Append(JournalStartText(account, mailbox));
-        state_ = JournalState{true, 0, {}};
+        state_ = JournalState();
+        state_.is_journal = true;
     } else if (!text.empty() && text.back() != '\n') {
         // A record cut short by a crash: ended here, so the next one starts on a line of its own.
         Append("\n");
@@ -218,36 +272,14 @@ UploadJournal::UploadJournal(const std::string& path, const std::string& account
 void UploadJournal::StartOver(std::uint32_t uid_validity) {
     Append(UidValidityLine(uid_validity));
     state_.uid_validity = uid_validity;
-    state_.entries.clear();
-}
-
-const JournalRecord* UploadJournal::Find(const std::string& digest) const {
-    const auto found = state_.entries.find(digest);
-    return found == state_.entries.end() ? nullptr : &found->second;
-}
-
-std::vector<JournalRecord> UploadJournal::Pending() const {
-    std::vector<JournalRecord> pending;
-    for (const auto& [digest, record] : state_.entries)
-        if (record.kind == JournalRecord::Kind::kPending) pending.push_back(record);
-    return pending;
-}
-
-std::vector<std::uint32_t> UploadJournal::DoneUids() const {
-    std::vector<std::uint32_t> uids;
-    for (const auto& [digest, record] : state_.entries)
-        if (record.kind == JournalRecord::Kind::kDone && record.uid != 0) uids.push_back(record.uid);
-    return uids;
+    state_.Clear();
 }
 
 void UploadJournal::Write(const std::vector<JournalRecord>& records) {
     std::string text;
     for (const JournalRecord& record : records) text += RecordLine(record);
     Append(text);
-    for (const JournalRecord& record : records) {
-        auto [entry, added] = state_.entries.try_emplace(record.digest, record);
-        if (!added) entry->second = record;
-    }
+    for (const JournalRecord& record : records) state_.Set(record);
 }
 
 void UploadJournal::Append(const std::string& text) {

@@ -14,7 +14,9 @@
 // A line cut short by a crash (no line end) is not read.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <functional>
 #include <memory>
 #include <string>
@@ -36,12 +38,37 @@ struct JournalRecord {
     std::string message_id;       // pending; empty when the message has none
 };
 
+// A message's digest as a key, in 32 bytes rather than 64 letters: a journal of a big folder is
+// held in memory whole.
+struct DigestKey {
+    std::array<std::uint64_t, 4> words{};
+    bool operator==(const DigestKey&) const = default;
+};
+struct DigestKeyHash {
+    std::size_t operator()(const DigestKey& key) const { return static_cast<std::size_t>(key.words[0]); }
+};
+
 // What a journal's text says: whether it is one, the folder's UIDVALIDITY, and the last record
 // of each message since the last UIDVALIDITY line.
 struct JournalState {
     bool is_journal = false;
     std::uint32_t uid_validity = 0;
-    std::unordered_map<std::string, JournalRecord> entries;
+
+    // The last record of the message with this digest.
+    std::optional<JournalRecord> Find(const std::string& digest) const;
+    std::size_t size() const { return entries.size(); }
+    void Set(const JournalRecord& record);
+    void Clear();
+    std::vector<JournalRecord> Pending() const;
+    std::vector<std::uint32_t> DoneUids() const;
+
+private:
+    struct Entry {
+        JournalRecord::Kind kind = JournalRecord::Kind::kPending;
+        std::uint32_t uid = 0;
+    };
+    std::unordered_map<DigestKey, Entry, DigestKeyHash> entries;
+    std::unordered_map<DigestKey, JournalRecord, DigestKeyHash> pending;  // what the pending ones need
 };
 
 JournalState ReadJournalText(std::string_view text);
@@ -67,11 +94,11 @@ public:
     // The server's folder is not the one the journal knew (deleted and made again): what the
     // journal says of it no longer holds.
     void StartOver(std::uint32_t uid_validity);
-    // The last record of the message with this digest; nullptr when there is none.
-    const JournalRecord* Find(const std::string& digest) const;
-    std::vector<JournalRecord> Pending() const;
+    // The last record of the message with this digest.
+    std::optional<JournalRecord> Find(const std::string& digest) const { return state_.Find(digest); }
+    std::vector<JournalRecord> Pending() const { return state_.Pending(); }
     // The UIDs the done records name: messages of the folder that are known to be ours.
-    std::vector<std::uint32_t> DoneUids() const;
+    std::vector<std::uint32_t> DoneUids() const { return state_.DoneUids(); }
     // Appends the records and forces them to the disk. Throws std::runtime_error when that fails:
     // without its record, an upload could not promise to leave nothing twice.
     void Write(const std::vector<JournalRecord>& records);

@@ -33,25 +33,25 @@ TEST(UploadJournal, TextSaysTheLastWordOfEachMessage) {
     const imap::JournalState state = imap::ReadJournalText(text);
     ASSERT_TRUE(state.is_journal);
     EXPECT_EQ(state.uid_validity, 7u);
-    ASSERT_EQ(state.entries.size(), 3u);
-    EXPECT_EQ(state.entries.at(kA).kind, Kind::kDone);
-    EXPECT_EQ(state.entries.at(kA).uid, 5u);
-    EXPECT_EQ(state.entries.at(kB).kind, Kind::kPending);
-    EXPECT_EQ(state.entries.at(kB).size, 99u);
-    EXPECT_EQ(state.entries.at(kB).message_id, "");
-    EXPECT_EQ(state.entries.at(kC).kind, Kind::kDropped);
+    ASSERT_EQ(state.size(), 3u);
+    EXPECT_EQ(state.Find(kA)->kind, Kind::kDone);
+    EXPECT_EQ(state.Find(kA)->uid, 5u);
+    EXPECT_EQ(state.Find(kB)->kind, Kind::kPending);
+    EXPECT_EQ(state.Find(kB)->size, 99u);
+    EXPECT_EQ(state.Find(kB)->message_id, "");
+    EXPECT_EQ(state.Find(kC)->kind, Kind::kDropped);
 
     // A new UIDVALIDITY voids what was said before it; records before any say nothing.
-    EXPECT_TRUE(imap::ReadJournalText(text + "\n" + imap::UidValidityLine(8)).entries.empty());
+    EXPECT_TRUE(imap::ReadJournalText(text + "\n" + imap::UidValidityLine(8)).size() == 0);
     EXPECT_TRUE(imap::ReadJournalText(imap::JournalStartText("a", "b") + imap::RecordLine(Record(Kind::kDone, kA, 1)))
-                    .entries.empty());
+                    .size() == 0);
     EXPECT_FALSE(imap::ReadJournalText("something else\n").is_journal);
     // A Message-ID with blanks (or a "-" of its own) survives its record.
     for (const char* id : {"<a b%c>", "-", "<x\ty>"}) {
         const std::string line = imap::RecordLine(Record(Kind::kPending, kA, 0, 3, id));
         EXPECT_EQ(std::count(line.begin(), line.end(), ' '), 3) << line;
         const auto read = imap::ReadJournalText(imap::JournalStartText("a", "b") + imap::UidValidityLine(1) + line);
-        EXPECT_EQ(read.entries.at(kA).message_id, id) << line;
+        EXPECT_EQ(read.Find(kA)->message_id, id) << line;
     }
 }
 
@@ -73,7 +73,7 @@ TEST(UploadJournal, FileKeepsItsRecordsAcrossRuns) {
     {
         imap::UploadJournal journal(path, "imaps://anna@host:993", "Outlook Express/Inbox", [] {}, never);
         EXPECT_EQ(journal.uid_validity(), 41u);
-        ASSERT_NE(journal.Find(kA), nullptr);
+        ASSERT_TRUE(journal.Find(kA).has_value());
         EXPECT_EQ(journal.Find(kA)->kind, Kind::kDone);
         EXPECT_EQ(journal.DoneUids(), std::vector<std::uint32_t>{3});
         ASSERT_EQ(journal.Pending().size(), 1u);
@@ -83,7 +83,7 @@ TEST(UploadJournal, FileKeepsItsRecordsAcrossRuns) {
     imap::UploadJournal journal(path, "imaps://anna@host:993", "Outlook Express/Inbox", [] {}, never);
     EXPECT_TRUE(journal.Pending().empty());
     EXPECT_EQ(journal.Find(kB)->uid, 4u);
-    EXPECT_EQ(journal.Find(kC), nullptr);
+    EXPECT_FALSE(journal.Find(kC).has_value());
 }
 
 TEST(UploadJournal, ForeignFileIsNotTakenOver) {
