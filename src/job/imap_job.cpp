@@ -9,6 +9,7 @@
 #include "export/output_naming.h"
 #include "imap/account_upload.h"
 #include "imap/imap_failure.h"
+#include "imap/imap_session.h"
 #include "imap/server_url.h"
 #include "job/conversion_job.h"
 #include "platform/command_output.h"
@@ -77,12 +78,14 @@ std::string TestMailServerConnection(const MailServerSettings& settings, std::st
     std::string secret, error;
     if (!MailServerSecret(settings, secret, error)) return error;
     try {
-        imap::AccountUpload account(settings, secret, !settings.oauth_command.empty(), {});
-        account.Open();
-        offered = account.session().batches_appends() ? "uploads in batches" : "uploads one message at a time";
-        if (account.session().append_limit() != 0)
-            offered += ", takes messages up to " + std::to_string(account.session().append_limit()) + " bytes";
-        account.session().Close();
+        // One try, and a short wait: the user is looking at the dialog.
+        imap::Session session(settings, std::chrono::seconds(20));
+        session.Open(secret, !settings.oauth_command.empty());
+        session.Namespace();
+        offered = session.batches_appends() ? "takes many messages in one command" : "takes one message at a time";
+        if (session.append_limit() != 0)
+            offered += ", up to " + std::to_string(session.append_limit()) + " bytes each";
+        session.Close();
         return {};
     } catch (const std::exception& failure) {
         return failure.what();
