@@ -157,7 +157,9 @@ int main(int argc, char** argv) {
     const bool stopped = window.StopRequested();
     if (stopped) {
         // The job shows no completion message when stopped; what failed is still told.
-        std::fprintf(stderr, "ombrik-cli: interrupted; the files and stores written so far are complete\n");
+        std::fprintf(stderr, upload ? "ombrik-cli: interrupted; what was uploaded is on the server and in the journal, "
+                                      "and a run again resumes\n"
+                                    : "ombrik-cli: interrupted; the files and stores written so far are complete\n");
         for (const auto& line : tally.failure_lines()) std::fprintf(stderr, "%s\n", line.c_str());
     }
     // The completion message carries the notes; a stopped job shows none, so they are told here.

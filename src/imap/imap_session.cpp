@@ -419,7 +419,9 @@ std::optional<std::string> Session::FetchMessage(std::uint32_t uid) {
 }
 
 AppendOutcome Session::Append(const std::string& mailbox, const std::vector<const UploadMessage*>& messages) {
-    if (messages.size() == 1 && !batches_appends()) return AppendOne(mailbox, *messages.front());
+    // With LITERAL+ a message goes without waiting for the server's go-ahead, one round trip
+    // less; several in one command need MULTIAPPEND too.
+    if (messages.size() == 1 && !Offers("LITERAL+")) return AppendOne(mailbox, *messages.front());
     return AppendBatch(mailbox, messages);
 }
 

@@ -87,7 +87,8 @@ public:
     std::optional<std::string> FetchMessage(std::uint32_t uid);
 
     // Appends messages to mailbox: in one command when the server batches appends, else one
-    // at a time (then only one message may be given).
+    // at a time (then only one message may be given), without waiting for the server's go-ahead
+    // when it offers LITERAL+.
     AppendOutcome Append(const std::string& mailbox, const std::vector<const UploadMessage*>& messages);
 
 private:

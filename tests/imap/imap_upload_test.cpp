@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "imap/upload_journal.h"
 #include "imap/upload_support.h"
 
 using namespace uploadtest;
@@ -100,9 +101,7 @@ TEST_F(UploadTest, MessagesLeftPendingAreLookedUpNotSentAgain) {
     ASSERT_EQ(Upload(Quote(dir / "Box.dbx")).status, 0);
     // A crash after the APPEND, before the server's answer was written down: the journal ends
     // with the pending records.
-    std::string journal_path;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(state()))
-        if (entry.path().extension() == ".journal") journal_path = entry.path().string();
+    const std::string journal_path = JournalFile();
     std::string journal = fixtures::ReadFile(journal_path);
     journal.erase(journal.find("\ndone ") + 1);
     fixtures::WriteFile(journal_path, journal);
@@ -118,28 +117,9 @@ TEST_F(UploadTest, KilledMidRunThenRunAgainLeavesEveryMessageOnce) {
     START_DOVECOT();
     constexpr int kMessages = 1500;
     WriteFolder(dir / "Big.dbx", "big", kMessages, 1500);
-    const pid_t child = fork();
-    if (child == 0) {
-        setenv("XDG_STATE_HOME", state().c_str(), 1);
-        const std::string url = server->Url("Outlook%20Express"), password = server->PasswordFile();
-        const std::string file = dir / "Big.dbx";
-        execl(OMBRIK_CLI, "ombrik-cli", "--format", "imap", "--imap-url", url.c_str(), "--imap-password-file",
-              password.c_str(), "--imap-ca-file", server->certificate().c_str(), "--quiet", file.c_str(),
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    const pid_t child = StartUpload(dir / "Big.dbx");
     // Killed once the server holds some of the messages, while it takes more.
-    const std::string folder = server->maildir() + "/.Outlook Express.Big";
-    for (int i = 0; i < 3000; ++i) {
-        std::size_t count = 0;
-        for (const char* sub : {"/new", "/cur"}) {
-            std::error_code ec;
-            for (auto it = std::filesystem::directory_iterator(folder + sub, ec); !ec && it != std::filesystem::directory_iterator(); ++it)
-                ++count;
-        }
-        if (count >= 60) break;
-        usleep(2000);
-    }
+    WaitForMessages("Outlook Express.Big", 60);
     kill(child, SIGKILL);
     int status = 0;
     waitpid(child, &status, 0);
@@ -153,6 +133,30 @@ TEST_F(UploadTest, KilledMidRunThenRunAgainLeavesEveryMessageOnce) {
     EXPECT_EQ(account.In("Outlook Express.Big").size(), static_cast<std::size_t>(kMessages));
     const std::multiset<std::string> digests = account.Digests("Outlook Express.Big");
     EXPECT_EQ(std::set<std::string>(digests.begin(), digests.end()).size(), static_cast<std::size_t>(kMessages));
+}
+
+TEST_F(UploadTest, InterruptedUploadStopsWithItsJournalInOrder) {
+    START_DOVECOT();
+    constexpr int kMessages = 1500;
+    WriteFolder(dir / "Big.dbx", "int", kMessages, 1500);
+    const pid_t child = StartUpload(dir / "Big.dbx");
+    WaitForMessages("Outlook Express.Big", 60);
+    kill(child, SIGINT);  // Ctrl-C
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    // What was sent is written down as on the server, nothing is left open, and the journal and
+    // the server agree.
+    const imap::JournalState journal = imap::ReadJournalText(fixtures::ReadFile(JournalFile()));
+    EXPECT_TRUE(journal.Pending().empty());
+    const std::size_t arrived = ReadAccount(*server).In("Outlook Express.Big").size();
+    EXPECT_LT(arrived, static_cast<std::size_t>(kMessages));
+    EXPECT_EQ(journal.DoneUids().size(), arrived);
+
+    const CliRun rerun = Upload(Quote(dir / "Big.dbx"));
+    EXPECT_EQ(rerun.status, 0) << rerun.out;
+    EXPECT_NE(rerun.out.find("messages written: " + std::to_string(kMessages - arrived)), std::string::npos) << rerun.out;
+    EXPECT_EQ(ReadAccount(*server).In("Outlook Express.Big").size(), static_cast<std::size_t>(kMessages));
 }
 
 TEST_F(UploadTest, FullAccountStopsCleanlyAndALaterRunResumes) {
@@ -235,6 +239,40 @@ TEST_F(UploadTest, CertificateForAnotherNameAndPlainServersAreRefused) {
     EXPECT_EQ(run.status, 1) << run.out;
     EXPECT_NE(run.out.find("offers no encryption (STARTTLS)"), std::string::npos) << run.out;
     EXPECT_EQ(Count(fixtures::ReadFile(plain->folder() + "/log"), "user=<anna>"), 0u);
+}
+
+TEST(UploadLogin, OAuthTokenFromTheUsersCommand) {
+    fixtures::TempFolder dir;
+    ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -keyout " + Quote(dir / "key.pem") + " -out " +
+                    Quote(dir / "cert.pem") + " -days 2 -subj /CN=localhost -addext subjectAltName=IP:127.0.0.1")
+                  .status,
+              0);
+    WriteFolder(dir / "Box.dbx", "x", 1);
+    const auto upload = [&](const std::string& command) {
+        const std::string port_file = dir / "port";
+        std::filesystem::remove(port_file);
+        const std::string server = "python3 " + Quote(std::string(OMBRIK_SOURCE_DIR) + "/tests/imap/xoauth2_server.py") + " " +
+                                   Quote(dir / "cert.pem") + " " + Quote(dir / "key.pem") + " " + Quote(port_file) +
+                                   " anna@example.com ya29.TOKEN";
+        FILE* running = popen(server.c_str(), "r");
+        for (int i = 0; i < 500 && fixtures::ReadFile(port_file).empty(); ++i) usleep(10000);
+        const CliRun run = Shell("XDG_STATE_HOME=" + Quote(dir / "state") + " timeout 60 " + std::string(OMBRIK_CLI) +
+                                 " --format imap --imap-url " +
+                                 Quote("imaps://anna@example.com@127.0.0.1:" + fixtures::ReadFile(port_file)) +
+                                 " --imap-ca-file " + Quote(dir / "cert.pem") + " --imap-oauth-command " + Quote(command) +
+                                 " " + Quote(dir / "Box.dbx"));
+        pclose(running);
+        return run;
+    };
+    const CliRun run = upload("echo ya29.TOKEN");
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.out.find("the server refused the token of anna@example.com (token received for anna@example.com)"),
+              std::string::npos)
+        << run.out;
+    const CliRun broken = Shell(std::string(OMBRIK_CLI) + " --format imap --imap-url imaps://a@127.0.0.1:1 --imap-oauth-command false " +
+                                Quote(dir / "Box.dbx"));
+    EXPECT_EQ(broken.status, 1) << broken.out;
+    EXPECT_NE(broken.out.find("the token command (false) ended with status 1"), std::string::npos) << broken.out;
 }
 
 TEST_F(UploadTest, StartTlsAndRecoveredMessages) {

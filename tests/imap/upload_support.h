@@ -3,6 +3,7 @@
 #pragma once
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -224,6 +225,39 @@ protected:
                      " " + arguments);
     }
     std::string state() const { return dir / "state"; }
+    // ombrik-cli uploading file, started and left running; its process id.
+    pid_t StartUpload(const std::string& file) {
+        const pid_t child = fork();
+        if (child == 0) {
+            setenv("XDG_STATE_HOME", state().c_str(), 1);
+            const std::string url = server->Url("Outlook%20Express"), password = server->PasswordFile();
+            execl(OMBRIK_CLI, "ombrik-cli", "--format", "imap", "--imap-url", url.c_str(), "--imap-password-file",
+                  password.c_str(), "--imap-ca-file", server->certificate().c_str(), "--quiet", file.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return child;
+    }
+    // Waits until the server's folder holds at least count messages (Dovecot's files of it).
+    void WaitForMessages(const std::string& folder, std::size_t count) {
+        const std::string path = server->maildir() + "/." + folder;
+        for (int i = 0; i < 5000; ++i) {
+            std::size_t found = 0;
+            for (const char* sub : {"/new", "/cur"}) {
+                std::error_code ec;
+                for (auto it = std::filesystem::directory_iterator(path + sub, ec); !ec && it != std::filesystem::directory_iterator(); ++it)
+                    ++found;
+            }
+            if (found >= count) return;
+            usleep(2000);
+        }
+    }
+    // The journal of the test's one folder.
+    std::string JournalFile() const {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(state()))
+            if (entry.path().extension() == ".journal") return entry.path().string();
+        return {};
+    }
 
     fixtures::TempFolder dir;
     std::unique_ptr<fixtures::DovecotServer> server;
