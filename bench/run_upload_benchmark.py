@@ -9,7 +9,7 @@ TLS), and runs each variant once per round into a folder of its own, which is de
 Wall time and peak memory (max RSS) come from GNU time around each program; every run is checked
 to have left exactly the messages on the server. Prints the median and the spread.
 
-  bench/run_upload_benchmark.py --build build --work /dev/shm/ombrik-upload [--rounds 5] [--messages 10000]
+  bench/run_upload_benchmark.py --build build --work /dev/shm/ombrik-upload [--rounds 5] [--messages 10000] [--ombrik-only]
 """
 import argparse
 import grp
@@ -159,6 +159,7 @@ def main():
     parser.add_argument("--work", default="/dev/shm/ombrik-upload")
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--messages", type=int, default=10000)
+    parser.add_argument("--ombrik-only", action="store_true", help="leave mbsync out (to see how memory grows)")
     args = parser.parse_args()
 
     cli = os.path.abspath(os.path.join(args.build, "src/cli/ombrik-cli"))
@@ -220,7 +221,9 @@ SyncState {source}/.state/
             measured = run_measured([mbsync, "-q", "-c", config, "push"])
             return measured, folder
 
-        variants = {"ombrik-cli --format imap": ombrik, "mbsync (push from the Maildir)": push_with_mbsync}
+        variants = {"ombrik-cli --format imap": ombrik}
+        if not args.ombrik_only:
+            variants["mbsync (push from the Maildir)"] = push_with_mbsync
         times = {name: [] for name in variants}
         rss = {name: 0 for name in variants}
         for round_number in range(args.rounds):
