@@ -23,6 +23,7 @@ protected:
     void SetUp() override {
         std::string why;
         server_ = fixtures::DovecotServer::Start(fixtures::DovecotOptions(), why);
+        if (!server_ && fixtures::DovecotServer::Installed()) FAIL() << "Dovecot did not start: " << why;
         if (!server_) GTEST_SKIP() << "Dovecot cannot be run here, the window's upload is not tested: " << why;
         // The job runs in this process: its journals go to the test's folder.
         setenv("XDG_STATE_HOME", (dir_ / "state").c_str(), 1);

@@ -212,6 +212,8 @@ protected:
         std::string why;
         server = fixtures::DovecotServer::Start(options, why);
         if (!server) {
+            // Not installed: skipped with a note. Installed but not starting: a fault of the test's.
+            if (fixtures::DovecotServer::Installed()) ADD_FAILURE() << "Dovecot did not start: " << why;
             skip_reason = "Dovecot cannot be run here, the upload is not tested: " + why;
             return false;
         }
