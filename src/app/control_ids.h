@@ -38,6 +38,7 @@ constexpr int kMenuCodePage = 32777;
 constexpr int kMenuRecover = 32778;  // a check item
 constexpr int kMenuAddStore = 32779;
 constexpr int kMenuFindStores = 32780;
+constexpr int kMenuUploadToMailServer = 32781;
 // The code page dialog's list.
 constexpr int kCodePageChoice = 1040;
 // The list of the stores found on a disk.

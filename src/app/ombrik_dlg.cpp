@@ -32,6 +32,7 @@
 #include "app/control_ids.h"
 #include "app/dialog_units.h"
 #include "app/job_control.h"
+#include "app/mail_server_dlg.h"
 #include "app/progress_bar.h"
 #include "app/prompter.h"
 #include "app/remembered.h"
@@ -123,6 +124,7 @@ void COmbrikDlg::CreateMenus() {
     file_menu->Append(ids::WxMenuId(ids::kMenuExportFile), "&Export File");
     file_menu->Append(ids::WxMenuId(ids::kMenuAddStore), "Add Outlook Express &Store...");
     file_menu->Append(ids::WxMenuId(ids::kMenuFindStores), "&Find Outlook Express Stores on a Disk...");
+    file_menu->Append(ids::WxMenuId(ids::kMenuUploadToMailServer), kMailServerMenuText);
     file_menu->Append(ids::WxMenuId(ids::kMenuCodePage), "Code &Page of Old Messages...");
     file_menu->AppendCheckItem(ids::WxMenuId(ids::kMenuRecover), "&Recover deleted and damaged messages");
     file_menu->Append(ids::WxMenuId(ids::kMenuExit), "&Exit\tCtrl+Q");
@@ -506,6 +508,7 @@ void COmbrikDlg::BindCommands() {
     on(ids::kMenuRecover, &COmbrikDlg::OnRecoverChoice);
     on(ids::kMenuAddStore, &COmbrikDlg::OnAddStore);
     on(ids::kMenuFindStores, &COmbrikDlg::OnFindStores);
+    on(ids::kMenuUploadToMailServer, &COmbrikDlg::OnUploadToMailServer);
     for (int id : {ids::kSaveAsEml, ids::kSaveAsMbox, ids::kSaveAsMsg, ids::kSaveAsPst,
                    ids::kSaveAsHtml, ids::kSaveAsRtf}) {
         Bind(wxEVT_RADIOBUTTON, [this, id](wxCommandEvent&) { OnSavingOption(id); }, id);
@@ -732,7 +735,7 @@ void COmbrikDlg::EnableJobInputs(bool enable) {
     for (wxWindow* input : job_inputs_) input->Enable(enable);
     if (wxMenuBar* bar = GetMenuBar()) {
         for (int id : {ids::kMenuOpenFile, ids::kMenuExportFile, ids::kMenuRecover, ids::kMenuAddStore,
-                       ids::kMenuFindStores, ids::kMenuCodePage})
+                       ids::kMenuFindStores, ids::kMenuCodePage, ids::kMenuUploadToMailServer})
             bar->Enable(ids::WxMenuId(id), enable);
     }
 }
@@ -763,6 +766,7 @@ void COmbrikDlg::OnJobEnded() {
     job_active_ = false;
     job_timer_.Stop();
     jobs_.Join();
+    EndUpload();
     if (leaving_) {
         EndProcess();
         return;
@@ -891,7 +895,8 @@ void COmbrikDlg::ShowJobSummaryNow(const JobTally& tally) {
     stopping_ = false;
     progress_line_.clear();
     ShowStatusLines();
-    prompter_.ShowJobSummary(this, tally, settings_.destination_path, stopped);
+    // An upload has no folder of ours to open.
+    prompter_.ShowJobSummary(this, tally, option_before_upload_ ? std::string() : settings_.destination_path, stopped);
     FocusAfterJob();
 }
 

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,8 @@ public:
     void OnRecoverChoice();
     void OnAddStore();
     void OnFindStores();
+    // File > Upload to a Mail Server (IMAP)...: the account, then the job over the list.
+    void OnUploadToMailServer();
 
     // Source list operations.
     void AddSourceRow(const std::string& path, const std::string& folder_path);
@@ -192,6 +195,8 @@ private:
     // After the other checks: the destination still exists and takes files; says why not.
     bool CheckDestinationStillThere();
     void EndProcess();
+    // After an upload: the saving option the window shows is the job's again, the password goes.
+    void EndUpload();
 
     JobSettings& settings_;
     Prompter& prompter_;
@@ -216,6 +221,7 @@ private:
     wxLongLong menu_closed_at_ = 0;
     // "Inbox.dbx: message 5 of 120" while a folder file's count is known; the job's own text.
     std::string progress_line_;
+    std::optional<std::string> option_before_upload_;  // while an upload runs: the saving option to return to
     std::string job_text_;
     int last_job_position_ = 0;
 

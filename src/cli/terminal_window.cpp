@@ -48,7 +48,7 @@ std::string TerminalSafeText(const std::string& text, bool keep_line_ends) {
 }
 
 TerminalWindow::TerminalWindow(const SourceList& rows, const CliOptions& options, bool interactive)
-    : rows_(rows), options_(options), interactive_(interactive) {}
+    : rows_(rows), options_(options), interactive_(interactive), show_rate_(options.format == "imap") {}
 
 int TerminalWindow::RowCount() { return rows_.size(); }
 
@@ -121,6 +121,7 @@ bool TerminalWindow::StopRequested() { return stop_requested; }
 void TerminalWindow::ShowJobProgress(const std::string&, std::size_t message, std::size_t message_count) {
     message_ = message;
     message_count_ = message_count;
+    if (messages_seen_++ == 0) first_message_ = std::chrono::steady_clock::now();
     // The bar follows with the SetProgress that comes next.
 }
 
@@ -135,7 +136,13 @@ void TerminalWindow::Redraw(bool force) {
     const bool counted = message_count_ > 0 && progress_ != 0;
     const int filled = counted ? static_cast<int>(std::min(message_, message_count_) * kBarWidth / message_count_)
                                : progress_ * kBarWidth / 100;
-    const std::string count = counted ? std::to_string(message_) + "/" + std::to_string(message_count_) + " " : "";
+    std::string count = counted ? std::to_string(message_) + "/" + std::to_string(message_count_) + " " : "";
+    const double seconds = std::chrono::duration<double>(now - first_message_).count();
+    if (show_rate_ && messages_seen_ > 1 && seconds > 0.5) {
+        char rate[32];
+        std::snprintf(rate, sizeof rate, "%.0f msg/s ", static_cast<double>(messages_seen_ - 1) / seconds);
+        count += rate;
+    }
     std::string status = status_;
     // A path is known by its end; the wait for another program by its beginning.
     if (status.size() > kStatusWidth && status.rfind(kStoreBusyText, 0) == 0)
@@ -146,6 +153,13 @@ void TerminalWindow::Redraw(bool force) {
                  std::string(static_cast<std::size_t>(kBarWidth - filled), ' ').c_str(), count.c_str(), status.c_str());
     std::fflush(stderr);
     live_line_shown_ = true;
+}
+
+void TerminalWindow::PrintThroughput(std::size_t messages) {
+    if (messages == 0) return;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - first_message_).count();
+    std::printf("uploaded %zu messages in %.1f s: %.1f messages/s\n", messages, seconds,
+                seconds > 0 ? static_cast<double>(messages) / seconds : 0.0);
 }
 
 void TerminalWindow::EndLiveLine() {

@@ -3,8 +3,10 @@
 
 #include <string>
 
+#include "conversion/mail_server_settings.h"
+
 struct JobSettings {
-    std::string saving_option;      // "eml", "mbox", "msg", "pst", "html", "rtf"
+    std::string saving_option;      // "eml", "mbox", "msg", "pst", "html", "rtf", "maildir", "imap"
     std::string destination_path;   // the chosen folder followed by "/ExportDBX"
     std::string outlook_bitness;    // "32BITS" or "64BITS"
     std::string program_bitness = sizeof(void*) == 8 ? "64BITS" : "32BITS";
@@ -19,6 +21,7 @@ struct JobSettings {
     // folder file, so that mail programs show read, flagged and replied mail as such. Off, the
     // stored bytes go out as they are.
     bool mbox_status = false;
+    MailServerSettings mail_server;  // "imap": where the messages are uploaded
 };
 
 // The one record of the running program.

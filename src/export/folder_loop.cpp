@@ -233,6 +233,11 @@ private:
     std::vector<std::thread> threads_;
 };
 
+// What Write took that reached the output: all of it, but for what a batching sink lost after.
+std::size_t Delivered(const MessageSink& sink, std::size_t written) {
+    return written - std::min(written, sink.LostAfterWrite());
+}
+
 // The walk itself; the writer's side of it is the same with or without worker threads, so the
 // window, the files and the tally see exactly the same sequence either way.
 class FolderWalk {
@@ -284,13 +289,13 @@ public:
                 }
                 WriteMessage(*sink, prepared, written);
             }
-            if (sink->End()) CountRecovered(*sink, written);
+            if (sink->End()) CountRecovered(*sink, Delivered(*sink, written));
             return completed;
         } catch (const std::exception& error) {
             tally_.CountFailure(dbx_path_, error.what());
             if (sink->ResetsProgressOnFailure()) window_.SetProgress(0);
             try {
-                if (sink->End()) CountRecovered(*sink, written);
+                if (sink->End()) CountRecovered(*sink, Delivered(*sink, written));
             } catch (const std::exception& end_error) {
                 tally_.CountFailure("output", end_error.what());
             }
@@ -471,7 +476,7 @@ void CountWritten(const MessageSink& sink, JobTally& tally, std::size_t count) {
 // Ends the sink after a failure; what it wrote is counted when its output survived.
 void EndAfterFailure(MessageSink& sink, JobTally& tally, std::size_t written) {
     try {
-        if (sink.End()) CountWritten(sink, tally, written);
+        if (sink.End()) CountWritten(sink, tally, Delivered(sink, written));
     } catch (const std::exception& error) {
         tally.CountFailure("output", error.what());
     }
@@ -627,7 +632,7 @@ void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageS
         bool completed = walk.Run(folder, dbx_scan_stats(scan).found);
         walk.CheckUnchanged(folder);
         if (!sink.End()) return;
-        CountWritten(sink, tally, walk.written());
+        CountWritten(sink, tally, Delivered(sink, walk.written()));
         if (completed && !walk.file_failed() && scan != nullptr && dbx_scan_stats(scan).found != 0)
             completed = walk.Recover(scan, sink);
         if (completed) window.SetProgress(0);

@@ -64,6 +64,10 @@ public:
     // True after End when the folder's whole output was found in place already, identical: its
     // messages count as already there, not as written.
     virtual bool OutputWasThere() const { return false; }
+    // For a sink that sends messages on in batches after Write took them (an upload): how many of
+    // those, whole in the folder file, did not arrive after all. Read after End; the sink counted
+    // a failure for each, and the written count leaves them out.
+    virtual std::size_t LostAfterWrite() const { return 0; }
     // The sink for the messages only a scan of the folder file finds (recover mode): the same
     // form, written apart from the live messages. None when the form keeps them nowhere.
     virtual std::unique_ptr<MessageSink> RecoveredSink() { return nullptr; }

@@ -162,7 +162,7 @@ std::vector<std::string> OutputFolderNames::ClaimStoreFolder(const std::vector<s
             at = seen->second;
         } else {
             Node child;
-            child.name = ClaimChildName(nodes_[at], CleanFolderName(display_name));
+            child.name = ClaimChildName(nodes_[at], clean_(display_name));
             nodes_.push_back(std::move(child));
             const std::size_t index = nodes_.size() - 1;
             nodes_[at].child_by_display_name[display_name] = index;

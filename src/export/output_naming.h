@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <set>
 #include <map>
@@ -87,6 +88,10 @@ std::string FolderOutputDirectory(const ExportContext& context, const std::strin
 // name and the rows after it that lie below that path go below it.
 class OutputFolderNames {
 public:
+    // clean: how a display name becomes the name of its folder; by default as the file system
+    // takes it (CleanFolderName), a mail server's folders keep more.
+    explicit OutputFolderNames(std::function<std::string(const std::string&)> clean = CleanFolderName)
+        : clean_(std::move(clean)) {}
     std::string ClaimTopFolder(const std::string& folder_name);
     std::vector<std::string> ClaimStoreFolder(const std::vector<std::string>& store_path);
 
@@ -99,5 +104,6 @@ private:
     };
     std::string ClaimChildName(Node& parent, const std::string& cleaned);
 
+    std::function<std::string(const std::string&)> clean_;
     std::vector<Node> nodes_{1};  // nodes_[0]: the destination
 };

@@ -9,6 +9,7 @@
 #include "conversion/job_settings.h"
 #include "export/exporters.h"
 #include "export/output_naming.h"
+#include "job/imap_job.h"
 #include "job/pst_job.h"
 #include "platform/file_lock.h"
 #include "platform/paths.h"
@@ -56,7 +57,7 @@ bool LockDestination(ConversionWindow& window, const std::string& destination, J
 void RunRows(ConversionWindow& window, const JobSettings& settings, JobTally& tally, int row_count,
              const platform::DeviceFilter* devices) {
     const FolderExporter exporter = FindFolderExporter(settings.saving_option);
-    if (!exporter || settings.saving_option == "pst") return;
+    if (!exporter || settings.saving_option == "pst" || settings.saving_option == "imap") return;
     std::unique_ptr<platform::FileLock> destination_lock;
     if (!LockDestination(window, settings.destination_path, tally, destination_lock)) return;
     OutputFolderNames folder_names;
@@ -99,6 +100,8 @@ JobTally RunConversionJob(ConversionWindow& window, JobSettings& settings, const
     const int row_count = window.RowCount();
     if (settings.saving_option == "pst") {
         if (!RunPstExport(window, settings, tally, row_count, devices)) return tally;
+    } else if (settings.saving_option == "imap") {
+        if (!RunImapUpload(window, settings, tally, row_count)) return tally;
     } else {
         RunRows(window, settings, tally, row_count, devices);
     }
