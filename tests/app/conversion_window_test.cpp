@@ -53,7 +53,7 @@ protected:
     fixtures::TempFolder folder_;
 };
 
-TEST_F(ConversionWindowTest, WorkerCallsRunOnTheUiThreadAndWaitForTheirResult) {
+TEST_F(ConversionWindowTest, WorkerCallsRunOnTheUiThreadAndProgressIsShown) {
     PrepareJob();
     Latch checked;
     std::vector<std::string> rows;
@@ -67,7 +67,7 @@ TEST_F(ConversionWindowTest, WorkerCallsRunOnTheUiThreadAndWaitForTheirResult) {
         window.ShowMessage("conversion process completed", kMessageTitle, msgbox::kJobMessage);
     };
     Click(ids::kConvertMessages);
-    ASSERT_TRUE(PumpUntil([&] { return reported.load(); }));
+    ASSERT_TRUE(PumpUntil([&] { return reported.load() && !window_->conversion_window().HoldsUnshownProgress(); }));
     Pump();
     EXPECT_EQ(rows, (std::vector<std::string>{"Sent.dbx", "Inbox.dbx"}));
     EXPECT_EQ(Progress(), 42);
