@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "app/progress_bar.h"
 #include <wx/menu.h>
@@ -140,10 +141,13 @@ TEST_F(ConversionWindowTest, ConfirmedExitStopsTheJobBeforeEnding) {
     std::atomic<int> written{0};
     std::atomic<bool> saw_stop{false};
     job_.body = [&](ConversionWindow& window) {
+        // Progress no longer waits for the window, so the job paces itself to be still running
+        // when Exit is pressed.
         for (int i = 0; i < 100000 && !window.StopRequested(); ++i) {
             window.SetProgress(i % 99 + 1);
             window.SetStatusText("message " + std::to_string(i));
             ++written;
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
         }
         saw_stop = window.StopRequested();
         window.SetProgress(0);
