@@ -26,8 +26,9 @@ namespace {
 // The values of a PST job; its folders are kept in the process-wide store objects.
 struct PstJob {
     ConversionWindow& window;
-    JobSettings& settings;
+    const JobSettings& settings;
     JobTally& tally;
+    const std::vector<JobRow>& rows;
     std::shared_ptr<store::RDOSession> session;
     std::shared_ptr<store::RDOStore> store;
     std::string root_path;
@@ -203,9 +204,8 @@ bool RunStore(PstJob& job, const std::string& path, const std::function<void()>&
 
 // The row's folder file through the exporter of "pst", into the folder of the given name; in
 // one store for all rows, a folder of a whole store goes to its place in the store's tree.
-void ImportRow(PstJob& job, int row, const std::string& folder_name, bool nested) {
-    const std::string dbx_path = job.window.RowText(row, 0);
-    const std::vector<std::string> store_path = nested ? job.window.RowStorePath(row) : std::vector<std::string>();
+void ImportRow(PstJob& job, const JobRow& row, const std::string& folder_name, bool nested) {
+    const std::vector<std::string> store_path = nested ? row.store_path : std::vector<std::string>();
     std::string folder_path = job.root_path;
     if (store_path.empty()) {
         folder_path += "\\" + folder_name;
@@ -220,31 +220,31 @@ void ImportRow(PstJob& job, int row, const std::string& folder_name, bool nested
         return FindOrCreateFolder(job, folder, folder_path + "\\" + kRecoveredFolderName, kRecoveredFolderName);
     });
     ExportContext context{job.window, job.settings, job.store_tally, &target, {}, job.devices};
-    FindFolderExporter("pst")(context, dbx_path, job.settings.destination_path, folder_name);
+    FindFolderExporter("pst")(context, row.dbx_path, job.settings.destination_path, folder_name);
     job.objects.target_folder.reset();
 }
 
 // False for a row whose file holds no mail or cannot be opened (told in the tally): it gets no
 // folder and no store.
-bool RowHoldsMail(PstJob& job, int row) {
+bool RowHoldsMail(PstJob& job, const JobRow& row) {
     ExportContext context{job.window, job.settings, job.store_tally, nullptr, {}, job.devices};
-    return FolderFileOpens(context, job.window.RowText(row, 0));
+    return FolderFileOpens(context, row.dbx_path);
 }
 
-void RunSingleStoreJob(PstJob& job, int row_count) {
-    RunStore(job, job.settings.pst_path, [&] {
-        for (int row = 0; row < row_count && !job.window.StopRequested(); ++row) {
+void RunSingleStoreJob(PstJob& job, const std::string& store_path) {
+    RunStore(job, store_path, [&] {
+        for (const JobRow& row : job.rows) {
+            if (job.window.StopRequested()) break;
             if (!RowHoldsMail(job, row)) continue;
             // A folder of a whole store has its place in the store's tree; only the folder files
             // added alone share the level below the top folder by their file names.
-            const std::string file_name = job.window.RowText(row, 1);
-            const bool in_tree = !job.window.RowStorePath(row).empty();
-            ImportRow(job, row, in_tree ? file_name : ClaimFolderName(job, file_name), true);
+            const bool in_tree = !row.store_path.empty();
+            ImportRow(job, row, in_tree ? row.file_name : ClaimFolderName(job, row.file_name), true);
         }
     });
 }
 
-void RunSeparateStoresLoop(PstJob& job, int row_count) {
+void RunSeparateStoresLoop(PstJob& job) {
     // The stores go into the destination: a link planted at its name would send them elsewhere.
     platform::OutputFolder destination;
     if (const auto failure = OpenDestination(job.settings.destination_path, destination);
@@ -252,30 +252,39 @@ void RunSeparateStoresLoop(PstJob& job, int row_count) {
         job.tally.CountFailure(job.settings.destination_path, platform::WriteFailureWords(failure));
         return;
     }
-    for (int row = 0; row < row_count && !job.window.StopRequested(); ++row) {
+    for (const JobRow& row : job.rows) {
+        if (job.window.StopRequested()) break;
         if (!RowHoldsMail(job, row)) {
-            SettleStore(job, job.settings.pst_path, true, {});  // only its note or failure to hand over
+            SettleStore(job, row.dbx_path, true, {});  // only its note or failure to hand over
             continue;
         }
         std::string name;
         try {
-            name = ClaimFolderName(job, job.window.RowText(row, 1));
+            name = ClaimFolderName(job, row.file_name);
         } catch (const std::exception& error) {
-            job.tally.CountFailure(job.window.RowText(row, 0), store::DescribeFailure(error));
+            job.tally.CountFailure(row.dbx_path, store::DescribeFailure(error));
             return;
         }
-        job.settings.pst_path = platform::JoinPath(job.settings.destination_path, name + ".pst");
-        if (!RunStore(job, job.settings.pst_path, [&] { ImportRow(job, row, name, false); })) return;
+        const std::string store_path = platform::JoinPath(job.settings.destination_path, name + ".pst");
+        if (!RunStore(job, store_path, [&] { ImportRow(job, row, name, false); })) return;
     }
 }
 
 }  // namespace
 
-bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tally, int row_count,
+std::optional<PstChoice> PstChoiceFromAnswer(const JobSettings& settings) {
+    if (settings.pst_options_answer == "no") return std::nullopt;
+    if (settings.pst_mode == "seprate") return PstChoice{PstChoice::Stores::kOnePerFolderFile, {}};
+    if (settings.pst_mode == "old") return PstChoice{PstChoice::Stores::kExisting, settings.existing_pst_path};
+    return PstChoice{PstChoice::Stores::kOneNew, settings.pst_path};
+}
+
+bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tally, const std::vector<JobRow>& rows,
                   const platform::DeviceFilter* devices) {
     window.RunPstOptionsDialog(settings);
-    if (settings.pst_options_answer == "no") return false;
-    PstJob job{window, settings, tally, nullptr, nullptr, {}, {}, {}, devices};
+    const std::optional<PstChoice> choice = PstChoiceFromAnswer(settings);
+    if (!choice) return false;
+    PstJob job{window, settings, tally, rows, nullptr, nullptr, {}, {}, {}, devices};
     try {
         job.session = store::CreateSessionFromProgId(store::kSessionProgId);
         if (!job.session) throw store::ComError(store::kE_POINTER, "no session");
@@ -292,12 +301,11 @@ bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tal
         window.ShowMessage(kSessionErrorText, kMessageTitle, msgbox::kJobMessage);
         return false;
     }
-    if (settings.pst_mode == "seprate") {
-        RunSeparateStoresLoop(job, row_count);
+    if (choice->stores == PstChoice::Stores::kOnePerFolderFile) {
+        RunSeparateStoresLoop(job);
         return true;
     }
-    if (settings.pst_mode == "old") settings.pst_path = settings.existing_pst_path;
-    if (settings.pst_path.empty()) return true;
-    RunSingleStoreJob(job, row_count);
+    if (choice->store_path.empty()) return true;
+    RunSingleStoreJob(job, choice->store_path);
     return true;
 }
