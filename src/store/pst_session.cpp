@@ -250,7 +250,7 @@ std::shared_ptr<RDOStore> PstSession::LogonPstStore(const std::string& path, int
         const std::string refusal = PstStoreRefusal(path);
         if (!refusal.empty()) throw ComError(kMAPI_E_CORRUPT_DATA, refusal);
         handle->extension =
-            Guarded("opening the PST store", [&] { return pst::messaging::StoreExtension::Begin(path, devices_); });
+            Guarded("opening the PST store", [&] { return pst::messaging::StoreExtension::Begin(path, devices_, extension_observer_); });
     } else {
         const std::string name = std::filesystem::path(path).stem().string();
         const std::filesystem::path folder = std::filesystem::path(path).parent_path();

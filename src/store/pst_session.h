@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/output_device.h"
+#include "store/pst/messaging/extension.h"
 #include "store/session.h"
 
 namespace store {
@@ -38,10 +39,13 @@ public:
     void SetLegacyCodepage(const std::string& codepage) { legacy_codepage_ = codepage; }
     // What the stores opened from now on are written through (none: their files).
     void SetDeviceFilter(const platform::DeviceFilter* devices) { devices_ = devices; }
+    // Told of each step of putting an extended store in place, for the stores opened from now on.
+    void SetExtensionObserver(pst::messaging::ExtensionObserver observer) { extension_observer_ = std::move(observer); }
 
 private:
     std::string legacy_codepage_;
     const platform::DeviceFilter* devices_ = nullptr;
+    pst::messaging::ExtensionObserver extension_observer_;
     std::vector<std::shared_ptr<PstStoreHandle>> stores_;
     std::function<void(const std::string&)> waiting_;
     std::function<bool()> give_up_;

@@ -125,6 +125,11 @@ TEST(PstSession, ASecondSessionOnOneStoreWaitsForTheFirstsLogoff) {
         seed.Logoff();
     }
     PstSession first;
+    // The first lingers just before its copy replaces the store: a lock let go any earlier would
+    // let the second copy the store without the first's messages and put that back over them.
+    first.SetExtensionObserver([](pst::messaging::ExtensionStep step) {
+        if (step == pst::messaging::ExtensionStep::kSynced) std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    });
     auto store = first.LogonPstStore(pst, kOlStoreUnicode);
     ImportInto(first, "\\\\" + store->DisplayName(), "Inbox.dbx", {a});
     EXPECT_TRUE(fs::exists(PstStoreLockPath(pst)));
@@ -154,15 +159,8 @@ TEST(PstSession, ASecondSessionOnOneStoreWaitsForTheFirstsLogoff) {
         patient.Logoff();
     });
     while (!waiting) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    // The first lingers just before its copy replaces the store: a lock let go any earlier would
-    // let the second copy the store without the first's messages and put that back over them.
-    std::atomic<int> lingered{0};
-    pst::messaging::StoreExtension::SetStepHookForTesting([&](const std::string& step) {
-        if (step == "synced" && lingered++ == 0) std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    });
     first.Logoff();
     second.join();
-    pst::messaging::StoreExtension::SetStepHookForTesting({});
     EXPECT_EQ(Subjects(pst, "Seed.dbx"), std::vector<std::string>{"From the first"});
     EXPECT_EQ(Subjects(pst, "Inbox.dbx"), std::vector<std::string>{"From the first"});
     EXPECT_EQ(Subjects(pst, "Sent.dbx"), std::vector<std::string>{"From the second"});
