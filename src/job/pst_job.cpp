@@ -52,16 +52,16 @@ std::string ClaimFolderName(PstJob& job, const std::string& file_name) {
         std::string candidate = NumberedOutputPath(file_name, n);
         if (job.names_taken.insert(key(candidate)).second) return candidate;
     }
-    throw store::ComError(store::kE_FAIL, "too many folder files named " + file_name);
+    throw store::StoreFailure(store::FailureKind::kFailed, "too many folder files named " + file_name);
 }
 
 // Opens the store at path and its top folder.
 void OpenStoreAndRoot(PstJob& job, const std::string& path) {
     job.store = job.session->LogonPstStore(path, store::kOlStoreUnicode);
-    if (!job.store) throw store::ComError(store::kE_POINTER, "no store");
+    if (!job.store) throw store::StoreFailure(store::FailureKind::kFailed, "no store");
     job.root_path = "\\\\" + job.store->DisplayName();
     job.objects.root_folder = job.session->GetFolderFromPath(job.root_path);
-    if (!job.objects.root_folder) throw store::ComError(store::kE_POINTER, "no top folder");
+    if (!job.objects.root_folder) throw store::StoreFailure(store::FailureKind::kFailed, "no top folder");
 }
 
 // The folder at path (below the top folder) named name, made under parent when it is not there.
@@ -74,9 +74,9 @@ std::shared_ptr<store::RDOFolder> FindOrCreateFolder(PstJob& job, const std::sha
         // Not there yet: add it below.
     }
     auto folders = parent->Folders();
-    if (!folders) throw store::ComError(store::kE_POINTER, "no folder collection");
+    if (!folders) throw store::StoreFailure(store::FailureKind::kFailed, "no folder collection");
     auto folder = folders->Add(name, store::kOlFolderMail);
-    if (!folder) throw store::ComError(store::kE_POINTER, "no new folder");
+    if (!folder) throw store::StoreFailure(store::FailureKind::kFailed, "no new folder");
     return folder;
 }
 
@@ -105,9 +105,9 @@ std::shared_ptr<store::RDOFolder> FindOrCreateTreeFolder(PstJob& job, const std:
         }
         if (!next) {
             auto folders = folder->Folders();
-            if (!folders) throw store::ComError(store::kE_POINTER, "no folder collection");
+            if (!folders) throw store::StoreFailure(store::FailureKind::kFailed, "no folder collection");
             next = folders->Add(name, store::kOlFolderMail);
-            if (!next) throw store::ComError(store::kE_POINTER, "no new folder");
+            if (!next) throw store::StoreFailure(store::FailureKind::kFailed, "no new folder");
         }
         folder = std::move(next);
     }
@@ -124,7 +124,7 @@ std::string LogOff(PstJob& job) {
     std::string failure;
     try {
         job.session->Logoff();
-    } catch (const store::ComError& error) {
+    } catch (const store::StoreFailure& error) {
         // A failure to write is told by its kind alone: the path of the working file means
         // nothing to the user.
         failure = error.write_failure() != platform::WriteFailure::kNone
@@ -287,7 +287,7 @@ bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tal
     PstJob job{window, settings, tally, rows, nullptr, nullptr, {}, {}, {}, devices};
     try {
         job.session = store::CreateSessionFromProgId(store::kSessionProgId);
-        if (!job.session) throw store::ComError(store::kE_POINTER, "no session");
+        if (!job.session) throw store::StoreFailure(store::FailureKind::kFailed, "no session");
         // Another program adding to the same store goes first; the status line says why nothing moves.
         job.session->SetStoreWait(
             [&window](const std::string& path) {

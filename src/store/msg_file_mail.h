@@ -18,7 +18,7 @@ private:
     std::string path_;
 };
 
-// The bytes of the Unicode MSG file of a message; throws ComError for a model the format cannot
+// The bytes of the Unicode MSG file of a message; throws StoreFailure for a model the format cannot
 // hold.
 std::string MsgFileBytes(const mapi::Message& message);
 

@@ -1,7 +1,7 @@
 // The messaging store component: a session and the objects reached from it. Our own native
 // implementation stands behind the ProgID the program was designed against, so no outside
 // library or installed mail program is needed. Objects are counted references (shared_ptr);
-// a failed operation throws store::ComError with a negative HRESULT.
+// a failed operation throws store::StoreFailure, whose kind and words say what went wrong.
 #pragma once
 
 #include <functional>
@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "store/com_error.h"
+#include "store/store_failure.h"
 #include "store/mapi/message.h"
 
 namespace platform {
@@ -97,7 +97,7 @@ public:
     virtual void SetDeviceFilter(const platform::DeviceFilter* devices) { (void)devices; }
 };
 
-// The class factory: the session for a known ProgID; throws ComError (class not registered)
+// The class factory: the session for a known ProgID; throws StoreFailure (not found)
 // for any other.
 std::shared_ptr<RDOSession> CreateSessionFromProgId(const std::string& prog_id);
 

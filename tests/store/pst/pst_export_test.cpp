@@ -192,6 +192,10 @@ TEST(PstExport, OldModeRefusesAStoreItCannotExtendAndCountsIt) {
     EXPECT_TRUE(run.result);  // the completion step still runs
     EXPECT_EQ(run.settings.pst_path, "");
     EXPECT_EQ(run.tally.failures(), 1u);
+    // Told in words a user can act on, never with a component's number.
+    const std::string summary = run.tally.Summary();
+    EXPECT_NE(summary.find("is not a PST file"), std::string::npos) << summary;
+    EXPECT_EQ(summary.find("0x"), std::string::npos) << summary;
     EXPECT_EQ(fixtures::ReadFile(junk), std::string(100000, 'j'));
 }
 

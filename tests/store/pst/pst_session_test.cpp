@@ -42,7 +42,7 @@ int ImportInto(PstSession& session, const std::string& root, const std::string& 
     std::shared_ptr<RDOFolder> folder;
     try {
         folder = session.GetFolderFromPath(root + "\\" + folder_name);
-    } catch (const ComError&) {
+    } catch (const StoreFailure&) {
         folder = session.GetFolderFromPath(root)->Folders()->Add(folder_name, kOlFolderMail);
     }
     auto items = folder->Items();
@@ -75,7 +75,7 @@ TEST(PstSession, CreatesFillsAndExtendsAStoreAcrossRuns) {
         auto store = session.LogonPstStore(pst.string(), kOlStoreUnicode);
         EXPECT_EQ(store->DisplayName(), "NewPST");
         const std::string root = "\\\\" + store->DisplayName();
-        EXPECT_THROW(session.GetFolderFromPath(root + "\\Inbox.dbx"), ComError);
+        EXPECT_THROW(session.GetFolderFromPath(root + "\\Inbox.dbx"), StoreFailure);
         EXPECT_EQ(ImportInto(session, root, "Inbox.dbx", {a, b}), 0);
         // A second file of the same name goes into the same folder, where its message is already.
         EXPECT_EQ(ImportInto(session, root, "Inbox.dbx", {a}), 1);
@@ -133,7 +133,7 @@ TEST(PstSession, ASecondSessionOnOneStoreWaitsForTheFirstsLogoff) {
     auto store = first.LogonPstStore(pst, kOlStoreUnicode);
     ImportInto(first, "\\\\" + store->DisplayName(), "Inbox.dbx", {a});
     EXPECT_TRUE(fs::exists(PstStoreLockPath(pst)));
-    EXPECT_THROW(first.LogonPstStore(pst, kOlStoreUnicode), ComError);  // not twice in one session
+    EXPECT_THROW(first.LogonPstStore(pst, kOlStoreUnicode), StoreFailure);  // not twice in one session
 
     std::vector<std::string> told;
     int asks = 0;
@@ -142,8 +142,8 @@ TEST(PstSession, ASecondSessionOnOneStoreWaitsForTheFirstsLogoff) {
     try {
         impatient.LogonPstStore(pst, kOlStoreUnicode);
         ADD_FAILURE() << "the store was opened twice at once";
-    } catch (const ComError& e) {
-        EXPECT_EQ(e.hresult(), kMAPI_E_USER_CANCEL);
+    } catch (const StoreFailure& e) {
+        EXPECT_EQ(e.kind(), FailureKind::kCancelled);
         EXPECT_NE(std::string(e.what()).find("another conversion is still adding to the PST store " + pst),
                   std::string::npos) << e.what();
     }
@@ -177,7 +177,7 @@ TEST(PstSession, AStorePathThatIsNoPlainFileIsRefusedWithoutBlocking) {
     try {
         session.LogonPstStore(fifo, kOlStoreUnicode);
         ADD_FAILURE() << "a FIFO was taken for a store";
-    } catch (const ComError& e) {
+    } catch (const StoreFailure& e) {
         EXPECT_NE(std::string(e.what()).find("the PST store " + fifo + " is not a regular file"), std::string::npos)
             << e.what();
     }
@@ -193,8 +193,8 @@ TEST(PstSession, RefusesStoresItCannotExtendAndLeavesThemUntouched) {
     try {
         session.LogonPstStore(junk.string(), kOlStoreUnicode);
         FAIL() << "a file that is no store was opened";
-    } catch (const ComError& e) {
-        EXPECT_EQ(e.hresult(), kMAPI_E_CORRUPT_DATA);
+    } catch (const StoreFailure& e) {
+        EXPECT_EQ(e.kind(), FailureKind::kDamaged);
     }
     EXPECT_EQ(fs::file_size(junk), 70000u);
     const fs::path sample = fs::path(OMBRIK_SAMPLES_DIR) / "pst" / "passworded.pst";
@@ -206,15 +206,15 @@ TEST(PstSession, RefusesStoresItCannotExtendAndLeavesThemUntouched) {
         try {
             session.LogonPstStore(copy.string(), kOlStoreUnicode);
             FAIL() << "a store with a password was opened";
-        } catch (const ComError& e) {
-            EXPECT_EQ(e.hresult(), kMAPI_E_CORRUPT_DATA);
+        } catch (const StoreFailure& e) {
+            EXPECT_EQ(e.kind(), FailureKind::kDamaged);
             EXPECT_NE(std::string(e.what()).find("password"), std::string::npos) << e.what();
         }
         EXPECT_EQ(fs::last_write_time(copy), before);
     }
-    EXPECT_THROW(session.LogonPstStore((dir / "missing" / "x.pst").string(), kOlStoreUnicode), ComError);
+    EXPECT_THROW(session.LogonPstStore((dir / "missing" / "x.pst").string(), kOlStoreUnicode), StoreFailure);
     EXPECT_FALSE(fs::exists(dir / "missing" / "x.pst"));
-    EXPECT_THROW(session.LogonPstStore((dir / "ansi.pst").string(), 1), ComError);
+    EXPECT_THROW(session.LogonPstStore((dir / "ansi.pst").string(), 1), StoreFailure);
 }
 
 // A disk that fills up (here: a file size limit, which fails writes the same way) is reported as
@@ -251,10 +251,10 @@ TEST(PstSession, AFullDiskIsReportedAsSuch) {
                 auto store = session.LogonPstStore(pst.string(), kOlStoreUnicode);
                 ImportInto(session, "\\\\" + store->DisplayName(), "Full", emls);
                 session.Logoff();
-            } catch (const ComError& e) {
-                const bool as_space = e.hresult() == kMAPI_E_NOT_ENOUGH_DISK &&
+            } catch (const StoreFailure& e) {
+                const bool as_space = e.write_failure() == platform::WriteFailure::kFileTooLarge &&
                                       std::string(e.what()).find("too large") != std::string::npos;
-                if (!as_space) std::fprintf(stderr, "reported as %08X: %s\n", static_cast<unsigned>(e.hresult()), e.what());
+                if (!as_space) std::fprintf(stderr, "reported as: %s\n", e.what());
                 ::_exit(as_space ? 0 : 1);
             }
             ::_exit(2);
