@@ -31,7 +31,6 @@ struct PstJob {
     const std::vector<JobRow>& rows;
     std::shared_ptr<store::RDOSession> session;
     std::shared_ptr<store::RDOStore> store;
-    std::string root_path;
     std::set<std::string> names_taken;  // folder names handed out in this job, lower case
     // What the rows did to the store open now. Its messages are in the store only once the
     // store has been closed: then this goes into the job's tally.
@@ -59,22 +58,16 @@ std::string ClaimFolderName(PstJob& job, const std::string& file_name) {
 void OpenStoreAndRoot(PstJob& job, const std::string& path) {
     job.store = job.session->LogonPstStore(path, store::kOlStoreUnicode);
     if (!job.store) throw store::StoreFailure(store::FailureKind::kFailed, "no store");
-    job.root_path = "\\\\" + job.store->DisplayName();
-    job.objects.root_folder = job.session->GetFolderFromPath(job.root_path);
+    job.objects.root_folder = job.store->RootFolder();
     if (!job.objects.root_folder) throw store::StoreFailure(store::FailureKind::kFailed, "no top folder");
 }
 
-// The folder at path (below the top folder) named name, made under parent when it is not there.
-std::shared_ptr<store::RDOFolder> FindOrCreateFolder(PstJob& job, const std::shared_ptr<store::RDOFolder>& parent,
-                                                     const std::string& path, const std::string& name) {
-    try {
-        auto folder = job.session->GetFolderFromPath(path);
-        if (folder) return folder;
-    } catch (const std::exception&) {
-        // Not there yet: add it below.
-    }
+// The folder named name directly below parent, made when it is not there. Only a folder that is
+// not there is made: a store that cannot be read fails here.
+std::shared_ptr<store::RDOFolder> FindOrCreateFolder(const std::shared_ptr<store::RDOFolder>& parent, const std::string& name) {
     auto folders = parent->Folders();
     if (!folders) throw store::StoreFailure(store::FailureKind::kFailed, "no folder collection");
+    if (auto found = folders->Find(name)) return found;
     auto folder = folders->Add(name, store::kOlFolderMail);
     if (!folder) throw store::StoreFailure(store::FailureKind::kFailed, "no new folder");
     return folder;
@@ -93,30 +86,8 @@ std::string PstFolderName(const std::string& display_name) {
 // run into the same store adds nothing twice.
 std::shared_ptr<store::RDOFolder> FindOrCreateTreeFolder(PstJob& job, const std::vector<std::string>& store_path) {
     std::shared_ptr<store::RDOFolder> folder = job.objects.root_folder;
-    std::string path = job.root_path;
-    for (const std::string& display_name : store_path) {
-        const std::string name = PstFolderName(display_name);
-        path += "\\" + name;
-        std::shared_ptr<store::RDOFolder> next;
-        try {
-            next = job.session->GetFolderFromPath(path);
-        } catch (const std::exception&) {
-            // Not there yet: add it below.
-        }
-        if (!next) {
-            auto folders = folder->Folders();
-            if (!folders) throw store::StoreFailure(store::FailureKind::kFailed, "no folder collection");
-            next = folders->Add(name, store::kOlFolderMail);
-            if (!next) throw store::StoreFailure(store::FailureKind::kFailed, "no new folder");
-        }
-        folder = std::move(next);
-    }
+    for (const std::string& display_name : store_path) folder = FindOrCreateFolder(folder, PstFolderName(display_name));
     return folder;
-}
-
-// The folder named like the folder file under the top folder, made when it is not there.
-std::shared_ptr<store::RDOFolder> FindOrCreateTargetFolder(PstJob& job, const std::string& name) {
-    return FindOrCreateFolder(job, job.objects.root_folder, job.root_path + "\\" + name, name);
 }
 
 // Logs off even after a failure. Returns why the store could not be closed, or "".
@@ -206,19 +177,11 @@ bool RunStore(PstJob& job, const std::string& path, const std::function<void()>&
 // one store for all rows, a folder of a whole store goes to its place in the store's tree.
 void ImportRow(PstJob& job, const JobRow& row, const std::string& folder_name, bool nested) {
     const std::vector<std::string> store_path = nested ? row.store_path : std::vector<std::string>();
-    std::string folder_path = job.root_path;
-    if (store_path.empty()) {
-        folder_path += "\\" + folder_name;
-        job.objects.target_folder = FindOrCreateTargetFolder(job, folder_name);
-    } else {
-        for (const std::string& display_name : store_path) folder_path += "\\" + PstFolderName(display_name);
-        job.objects.target_folder = FindOrCreateTreeFolder(job, store_path);
-    }
+    job.objects.target_folder = store_path.empty() ? FindOrCreateFolder(job.objects.root_folder, folder_name)
+                                                   : FindOrCreateTreeFolder(job, store_path);
     std::shared_ptr<store::RDOFolder> folder = job.objects.target_folder;
     // A second run into the same store adds to the Recovered folder the first one made.
-    PstTargetFolder target(folder, [&job, folder, folder_path] {
-        return FindOrCreateFolder(job, folder, folder_path + "\\" + kRecoveredFolderName, kRecoveredFolderName);
-    });
+    PstTargetFolder target(folder, [folder] { return FindOrCreateFolder(folder, kRecoveredFolderName); });
     ExportContext context{job.window, job.settings, job.store_tally, &target, {}, job.devices};
     FindFolderExporter("pst")(context, row.dbx_path, job.settings.destination_path, folder_name);
     job.objects.target_folder.reset();
@@ -284,7 +247,7 @@ bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tal
     window.RunPstOptionsDialog(settings);
     const std::optional<PstChoice> choice = PstChoiceFromAnswer(settings);
     if (!choice) return false;
-    PstJob job{window, settings, tally, rows, nullptr, nullptr, {}, {}, {}, devices};
+    PstJob job{window, settings, tally, rows, nullptr, nullptr, {}, {}, devices};
     try {
         job.session = store::CreateSessionFromProgId(store::kSessionProgId);
         if (!job.session) throw store::StoreFailure(store::FailureKind::kFailed, "no session");

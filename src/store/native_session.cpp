@@ -8,9 +8,6 @@ std::shared_ptr<RDOStore> NativeSession::LogonPstStore(const std::string& path, 
     return pst_.LogonPstStore(path, format);
 }
 
-std::shared_ptr<RDOFolder> NativeSession::GetFolderFromPath(const std::string& path) {
-    return pst_.GetFolderFromPath(path);
-}
 
 void NativeSession::Logoff() { pst_.Logoff(); }
 

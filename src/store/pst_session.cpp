@@ -107,6 +107,7 @@ class PstStoreObject : public RDOStore {
 public:
     explicit PstStoreObject(std::shared_ptr<PstStoreHandle> h) : handle_(std::move(h)) {}
     std::string DisplayName() override { return handle_->display_name; }
+    std::shared_ptr<RDOFolder> RootFolder() override;
 
 private:
     std::shared_ptr<PstStoreHandle> handle_;
@@ -172,6 +173,7 @@ class PstFolders : public RDOFolders {
 public:
     PstFolders(std::shared_ptr<PstStoreHandle> h, std::uint32_t folder) : handle_(std::move(h)), folder_(folder) {}
     std::shared_ptr<RDOFolder> Add(const std::string& name, int folder_type) override;
+    std::shared_ptr<RDOFolder> Find(const std::string& name) override;
 
 private:
     std::shared_ptr<PstStoreHandle> handle_;
@@ -194,6 +196,15 @@ std::shared_ptr<RDOFolder> PstFolders::Add(const std::string& name, int folder_t
     if (name.empty()) throw StoreFailure(FailureKind::kUnsupported, "a folder needs a name");
     auto nid = Guarded("adding a folder", [&] { return handle_->Get().AddFolder(folder_, name); });
     return std::make_shared<PstFolder>(handle_, nid);
+}
+
+std::shared_ptr<RDOFolder> PstFolders::Find(const std::string& name) {
+    auto nid = Guarded("finding a folder", [&] { return handle_->Get().FindSubfolder(folder_, name); });
+    return nid ? std::make_shared<PstFolder>(handle_, *nid) : nullptr;
+}
+
+std::shared_ptr<RDOFolder> PstStoreObject::RootFolder() {
+    return std::make_shared<PstFolder>(handle_, Guarded("finding the top folder", [&] { return handle_->Get().ipm_subtree(); }));
 }
 
 }  // namespace
@@ -264,22 +275,6 @@ std::shared_ptr<RDOStore> PstSession::LogonPstStore(const std::string& path, int
     handle->display_name = Guarded("reading the store name", [&] { return handle->Get().display_name(); });
     stores_.push_back(handle);
     return std::make_shared<PstStoreObject>(handle);
-}
-
-std::shared_ptr<RDOFolder> PstSession::GetFolderFromPath(const std::string& path) {
-    if (path.rfind("\\\\", 0) != 0) throw StoreFailure(FailureKind::kNotFound, "not a folder path: " + path);
-    const std::string rest = path.substr(2);
-    const std::size_t slash = rest.find('\\');
-    const std::string store_name = rest.substr(0, slash);
-    const std::string folder_path = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
-    for (auto it = stores_.rbegin(); it != stores_.rend(); ++it) {
-        auto& handle = *it;
-        if (!handle->open || handle->display_name != store_name) continue;
-        auto nid = Guarded("finding a folder", [&] { return handle->Get().FindFolderByPath(folder_path); });
-        if (!nid) throw StoreFailure(FailureKind::kNotFound, "no folder at " + path);
-        return std::make_shared<PstFolder>(handle, *nid);
-    }
-    throw StoreFailure(FailureKind::kNotFound, "no open store named " + store_name);
 }
 
 void PstSession::Logoff() {

@@ -29,8 +29,6 @@ public:
     // ANSI, 4K-page, password-protected or damaged store is refused with MAPI_E_CORRUPT_DATA and a
     // text saying what to do, and the file is left untouched.
     std::shared_ptr<RDOStore> LogonPstStore(const std::string& path, int format);
-    // "\\Display name" is the store's top folder; "\\Display name\A\B" a folder below it.
-    std::shared_ptr<RDOFolder> GetFolderFromPath(const std::string& path);
     // Writes and closes every store this session opened.
     void Logoff();
     // See RDOSession::SetStoreWait.

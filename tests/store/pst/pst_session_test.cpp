@@ -36,15 +36,12 @@ fs::path WriteEml(const fs::path& dir, const std::string& name, const std::strin
 
 // What the export does for one folder file: find or create the folder, then import each message.
 // Returns how many the folder held already.
-int ImportInto(PstSession& session, const std::string& root, const std::string& folder_name,
+int ImportInto(const std::shared_ptr<RDOStore>& store, const std::string& folder_name,
                const std::vector<fs::path>& emls) {
     int already_there = 0;
-    std::shared_ptr<RDOFolder> folder;
-    try {
-        folder = session.GetFolderFromPath(root + "\\" + folder_name);
-    } catch (const StoreFailure&) {
-        folder = session.GetFolderFromPath(root)->Folders()->Add(folder_name, kOlFolderMail);
-    }
+    auto folders = store->RootFolder()->Folders();
+    std::shared_ptr<RDOFolder> folder = folders->Find(folder_name);
+    if (!folder) folder = folders->Add(folder_name, kOlFolderMail);
     auto items = folder->Items();
     for (const auto& eml : emls) {
         auto item = items->Add(kOlMailItem);
@@ -74,11 +71,10 @@ TEST(PstSession, CreatesFillsAndExtendsAStoreAcrossRuns) {
         PstSession session;
         auto store = session.LogonPstStore(pst.string(), kOlStoreUnicode);
         EXPECT_EQ(store->DisplayName(), "NewPST");
-        const std::string root = "\\\\" + store->DisplayName();
-        EXPECT_THROW(session.GetFolderFromPath(root + "\\Inbox.dbx"), StoreFailure);
-        EXPECT_EQ(ImportInto(session, root, "Inbox.dbx", {a, b}), 0);
+        EXPECT_EQ(store->RootFolder()->Folders()->Find("Inbox.dbx"), nullptr);
+        EXPECT_EQ(ImportInto(store, "Inbox.dbx", {a, b}), 0);
         // A second file of the same name goes into the same folder, where its message is already.
-        EXPECT_EQ(ImportInto(session, root, "Inbox.dbx", {a}), 1);
+        EXPECT_EQ(ImportInto(store, "Inbox.dbx", {a}), 1);
         session.Logoff();
     }
     EXPECT_EQ(Subjects(pst, "Inbox.dbx"), (std::vector<std::string>{"First", "Second"}));
@@ -86,9 +82,8 @@ TEST(PstSession, CreatesFillsAndExtendsAStoreAcrossRuns) {
     {
         PstSession session;  // a later run into the same store
         auto store = session.LogonPstStore(pst.string(), kOlStoreUnicode);
-        const std::string root = "\\\\" + store->DisplayName();
-        EXPECT_EQ(ImportInto(session, root, "Inbox.dbx", {b, c}), 1);
-        EXPECT_EQ(ImportInto(session, root, "Sent Items.dbx", {a}), 0);
+        EXPECT_EQ(ImportInto(store, "Inbox.dbx", {b, c}), 1);
+        EXPECT_EQ(ImportInto(store, "Sent Items.dbx", {a}), 0);
         session.Logoff();
     }
     EXPECT_EQ(Subjects(pst, "Inbox.dbx"), (std::vector<std::string>{"First", "Second", "Third"}));
@@ -102,7 +97,7 @@ TEST(PstSession, SeparateStoresPerFolderFile) {
     PstSession session;
     for (const std::string name : {"Inbox.dbx", "Sent Items.dbx"}) {
         auto store = session.LogonPstStore((dir / (name + ".pst")).string(), kOlStoreUnicode);
-        ImportInto(session, "\\\\" + store->DisplayName(), name, {eml});
+        ImportInto(store, name, {eml});
         session.Logoff();
     }
     EXPECT_EQ(Subjects(dir / "Inbox.dbx.pst", "Inbox.dbx"), std::vector<std::string>{"Only"});
@@ -121,7 +116,7 @@ TEST(PstSession, ASecondSessionOnOneStoreWaitsForTheFirstsLogoff) {
     {
         PstSession seed;  // the store exists: the runs below extend it through working copies
         auto made = seed.LogonPstStore(pst, kOlStoreUnicode);
-        ImportInto(seed, "\\\\" + made->DisplayName(), "Seed.dbx", {a});
+        ImportInto(made, "Seed.dbx", {a});
         seed.Logoff();
     }
     PstSession first;
@@ -131,7 +126,7 @@ TEST(PstSession, ASecondSessionOnOneStoreWaitsForTheFirstsLogoff) {
         if (step == pst::messaging::ExtensionStep::kSynced) std::this_thread::sleep_for(std::chrono::milliseconds(400));
     });
     auto store = first.LogonPstStore(pst, kOlStoreUnicode);
-    ImportInto(first, "\\\\" + store->DisplayName(), "Inbox.dbx", {a});
+    ImportInto(store, "Inbox.dbx", {a});
     EXPECT_TRUE(fs::exists(PstStoreLockPath(pst)));
     EXPECT_THROW(first.LogonPstStore(pst, kOlStoreUnicode), StoreFailure);  // not twice in one session
 
@@ -155,7 +150,7 @@ TEST(PstSession, ASecondSessionOnOneStoreWaitsForTheFirstsLogoff) {
         PstSession patient;
         patient.SetStoreWait([&](const std::string&) { waiting = true; }, {});
         auto again = patient.LogonPstStore(pst, kOlStoreUnicode);
-        ImportInto(patient, "\\\\" + again->DisplayName(), "Sent.dbx", {b});
+        ImportInto(again, "Sent.dbx", {b});
         patient.Logoff();
     });
     while (!waiting) std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -235,7 +230,7 @@ TEST(PstSession, AFullDiskIsReportedAsSuch) {
     {
         PstSession session;
         auto store = session.LogonPstStore(existing.string(), kOlStoreUnicode);
-        ImportInto(session, "\\\\" + store->DisplayName(), "Old", {WriteEml(dir, "old.eml", "Old message")});
+        ImportInto(store, "Old", {WriteEml(dir, "old.eml", "Old message")});
         session.Logoff();
     }
     const auto before = fs::file_size(existing);
@@ -249,7 +244,7 @@ TEST(PstSession, AFullDiskIsReportedAsSuch) {
             try {
                 PstSession session;
                 auto store = session.LogonPstStore(pst.string(), kOlStoreUnicode);
-                ImportInto(session, "\\\\" + store->DisplayName(), "Full", emls);
+                ImportInto(store, "Full", emls);
                 session.Logoff();
             } catch (const StoreFailure& e) {
                 const bool as_space = e.write_failure() == platform::WriteFailure::kFileTooLarge &&
@@ -294,7 +289,7 @@ TEST(PstSession, ImportedMimeMessageKeepsBodiesAndAttachments) {
     {
         PstSession session;
         auto store = session.LogonPstStore(pst.string(), kOlStoreUnicode);
-        ImportInto(session, "\\\\" + store->DisplayName(), "Inbox.dbx", {eml});
+        ImportInto(store, "Inbox.dbx", {eml});
         session.Logoff();
     }
     EXPECT_EQ(StoreProblems(pst), "");

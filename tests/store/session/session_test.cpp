@@ -45,9 +45,11 @@ TEST(StoreSession, PstOperationsOpenStoresAndFailForMissingFolders) {
     auto pst = session->LogonPstStore(dir / "x.pst", store::kOlStoreUnicode);
     ASSERT_NE(pst, nullptr);
     EXPECT_EQ(pst->DisplayName(), "x");
-    EXPECT_NE(session->GetFolderFromPath("\\\\x"), nullptr);
-    EXPECT_EQ(KindOf([&] { session->GetFolderFromPath("\\\\x\\Inbox"); }), store::FailureKind::kNotFound);
-    EXPECT_EQ(KindOf([&] { session->GetFolderFromPath("\\\\Store\\Inbox"); }), store::FailureKind::kNotFound);
+    auto folders = pst->RootFolder()->Folders();
+    EXPECT_EQ(folders->Find("Inbox"), nullptr);
+    ASSERT_NE(folders->Add("Inbox", store::kOlFolderMail), nullptr);
+    EXPECT_NE(folders->Find("Inbox"), nullptr);
+    EXPECT_EQ(folders->Find("Inbox\\Sub"), nullptr);
     session->Logoff();
 }
 
