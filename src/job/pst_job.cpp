@@ -109,13 +109,6 @@ std::string LogOff(PstJob& job) {
     return failure;
 }
 
-// Splits a "what: why" line of a tally back into its two parts.
-std::pair<std::string, std::string> SplitLine(const std::string& line, const std::string& fallback_what) {
-    const std::size_t at = line.find(": ");
-    if (at == std::string::npos) return {fallback_what, line};
-    return {line.substr(0, at), line.substr(at + 2)};
-}
-
 // Hands what the rows did to one store over to the job's tally once the store is closed. A
 // store that could not be closed holds none of this run's messages: they are not counted as
 // written, and the line that says what became of the store comes before the lines of single
@@ -141,16 +134,7 @@ void SettleStore(PstJob& job, const std::string& path, bool existed, const std::
     }
     if (closed || existed)
         for (std::size_t i = 0; i < done.already_there(); ++i) tally.CountAlreadyThere();
-    const std::vector<std::string> lines = done.failure_lines();
-    for (const std::string& line : lines) {
-        const auto [what, why] = SplitLine(line, path);
-        tally.CountFailure(what, why);
-    }
-    for (std::size_t i = lines.size(); i < done.failures(); ++i) tally.CountFailure(path, "a further failure");
-    for (const std::string& line : done.note_lines()) {
-        const auto [what, text] = SplitLine(line, path);
-        tally.AddNote(what, text);
-    }
+    tally.AddFailuresAndNotesOf(done);
     job.store_tally = JobTally();
 }
 
