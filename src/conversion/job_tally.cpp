@@ -48,6 +48,16 @@ void JobTally::AddNote(const std::string& what, const std::string& text) {
     if (notes_.size() < kKeptLines) notes_.push_back(what + ": " + text);
 }
 
+void JobTally::AddFailuresAndNotesOf(const JobTally& other) {
+    if (this == &other) return;
+    std::scoped_lock lock(mutex_, other.mutex_);
+    failures_ += other.failures_;
+    for (const std::string& line : other.lines_)
+        if (lines_.size() < kKeptLines) lines_.push_back(line);
+    for (const std::string& note : other.notes_)
+        if (notes_.size() < kKeptLines) notes_.push_back(note);
+}
+
 std::size_t JobTally::already_there() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return already_there_;

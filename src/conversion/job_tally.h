@@ -21,6 +21,8 @@ public:
     void CountRecovered();
     // Something the user should know that is not a failure.
     void AddNote(const std::string& what, const std::string& text);
+    // Every failure (counted and as its lines) and every note of other, after this one's.
+    void AddFailuresAndNotesOf(const JobTally& other);
 
     std::size_t folders() const;
     std::size_t messages() const;

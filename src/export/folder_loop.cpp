@@ -16,7 +16,7 @@
 #include "export/output_naming.h"
 #include "platform/file_checks.h"
 #include "platform/paths.h"
-#include "store/com_error.h"
+#include "store/store_failure.h"
 #include "store/mime/mime_import.h"
 
 namespace {

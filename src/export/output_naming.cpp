@@ -224,15 +224,3 @@ std::string SubjectDisplayText(const std::optional<std::string>& subject, const 
     return subject ? platform::LegacyToUtf8(*subject, codepage) : std::string();
 }
 
-std::string FolderNameRegistry::Key(const std::string& name) {
-    std::string key = name;
-    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
-    return key;
-}
-
-std::string FolderNameRegistry::Claim(const std::string& folder_name) {
-    std::string candidate = folder_name;
-    for (int n = 2; !taken_.insert(Key(candidate)).second; ++n)
-        candidate = folder_name + " (" + std::to_string(n) + ")";
-    return candidate;
-}

@@ -44,17 +44,6 @@ std::string MakeMboxFilePath(const std::string& destination_path, const std::str
 // The subject as UTF-8 for the status line (empty when absent).
 std::string SubjectDisplayText(const std::optional<std::string>& subject, const std::string& codepage);
 
-// Folder names handed out within one job: the first use of a name keeps it; a later folder file
-// of the same name gets "Name (2)", "Name (3)", ... so it never overwrites the earlier output.
-class FolderNameRegistry {
-public:
-    std::string Claim(const std::string& folder_name);
-
-private:
-    static std::string Key(const std::string& name);  // names that differ only in case collide on some disks
-    std::set<std::string> taken_;
-};
-
 // A folder's display name (UTF-8) as a name in the file system, by the rules message file names
 // follow: cut to 50 UTF-16 units, forbidden characters and pairs of blanks removed; control
 // characters go too, and leading and trailing blanks and dots, so that no name is ".", ".." or
@@ -80,8 +69,8 @@ std::string MakeThunderbirdMboxPath(const std::string& destination_path, const s
 std::string FolderOutputDirectory(const ExportContext& context, const std::string& destination_path,
                                   const std::string& folder_name);
 // The output names of one job's folders, single-file rows and store rows alike. A single-file
-// row's folder sits at the top under its cleaned name, " (2)" when an earlier row took it (as
-// FolderNameRegistry). A store row's folder sits below its parents, each named by its cleaned
+// row's folder sits at the top under its cleaned name, " (2)" when an earlier row took it (names that
+// differ only in letter case meet). A store row's folder sits below its parents, each named by its cleaned
 // display name; siblings whose names meet (in letter case too, or as "A" and "A.sbd") get
 // " (2)", " (3)", ... A parent seen before is the same folder again; a folder path that already
 // had a row of its own is another folder of the same name (a second store), so it gets a new

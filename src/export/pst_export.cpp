@@ -28,7 +28,7 @@ public:
             return false;
         }
         items_ = folder->Items();
-        if (!items_) throw store::ComError(store::kE_POINTER, "no item collection");
+        if (!items_) throw store::StoreFailure(store::FailureKind::kFailed, "no item collection");
         return true;
     }
     bool PreparesAhead() const override { return true; }
@@ -39,7 +39,7 @@ public:
         mapi::Message model = store::MessageFromRfc822(text, context_.settings.codepage);
         mapi::ApplyMessageState(model, prepared.message.state);
         auto item = items_->Add(store::kOlMailItem);
-        if (!item) throw store::ComError(store::kE_POINTER, "no message item");
+        if (!item) throw store::StoreFailure(store::FailureKind::kFailed, "no message item");
         item->ImportMessage(std::move(model));
         item->PrepareSave();
         prepared.item = std::move(item);
@@ -53,7 +53,7 @@ public:
     }
     std::string Write(PreparedMessage& prepared) override {
         auto item = std::move(prepared.item);
-        if (!item) throw store::ComError(store::kE_POINTER, "no message item");
+        if (!item) throw store::StoreFailure(store::FailureKind::kFailed, "no message item");
         // A message the folder holds already (an earlier run of the same folder file) is not added
         // a second time; the summary counts it apart.
         if (!item->Save()) prepared.already_there = true;

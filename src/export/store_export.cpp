@@ -42,18 +42,10 @@ public:
           output_(std::move(output)),
           format_(OutputFor(context.settings.saving_option).format) {}
 
+    // The files are made from the message model alone: no session of the store component is
+    // needed, so none can fail to be made.
     bool Begin() override {
         output_.Begin();
-        // The component must be there for every message; without it the folder ends with the
-        // session message.
-        try {
-            session_ = store::CreateSessionFromProgId(store::kSessionProgId);
-            session_->SetLegacyCodepage(context_.settings.codepage);
-        } catch (const std::exception& error) {
-            context_.tally.CountFailure(dbx_path_, store::DescribeFailure(error));
-            context_.window.ShowMessage(kSessionErrorText, kMessageTitle, msgbox::kJobMessage);
-            return false;
-        }
         return true;
     }
     bool PreparesAhead() const override { return true; }
@@ -91,7 +83,6 @@ private:
     std::string dbx_path_;
     MessageFileOutput output_;
     int format_;
-    std::shared_ptr<store::RDOSession> session_;
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "export/exporters.h"
 #include "export/output_naming.h"
 #include "job/imap_job.h"
+#include "job/job_rows.h"
 #include "job/pst_job.h"
 #include "platform/file_lock.h"
 #include "platform/paths.h"
@@ -54,29 +55,28 @@ bool LockDestination(ConversionWindow& window, const std::string& destination, J
 // Rows in list order, each to the exporter of the saving option. A later row whose folder name
 // an earlier row of this job already used gets a name of its own, so no output is replaced. A
 // row of a whole store takes its place in the store's tree.
-void RunRows(ConversionWindow& window, const JobSettings& settings, JobTally& tally, int row_count,
+void RunRows(ConversionWindow& window, const JobSettings& settings, JobTally& tally, const std::vector<JobRow>& rows,
              const platform::DeviceFilter* devices) {
     const FolderExporter exporter = FindFolderExporter(settings.saving_option);
     if (!exporter || settings.saving_option == "pst" || settings.saving_option == "imap") return;
     std::unique_ptr<platform::FileLock> destination_lock;
     if (!LockDestination(window, settings.destination_path, tally, destination_lock)) return;
     OutputFolderNames folder_names;
-    for (int row = 0; row < row_count && !window.StopRequested(); ++row) {
-        const std::string dbx_path = window.RowText(row, 0);
+    for (const JobRow& row : rows) {
+        if (window.StopRequested()) break;
         ExportContext context{window, settings, tally, nullptr, {}, devices};
         std::string folder_name;
-        const std::vector<std::string> store_path = window.RowStorePath(row);
-        if (store_path.empty()) {
-            folder_name = folder_names.ClaimTopFolder(FolderNameFromFileName(window.RowText(row, 1)));
+        if (row.store_path.empty()) {
+            folder_name = folder_names.ClaimTopFolder(FolderNameFromFileName(row.file_name));
         } else {
-            context.tree_path = folder_names.ClaimStoreFolder(store_path);
+            context.tree_path = folder_names.ClaimStoreFolder(row.store_path);
             folder_name = context.tree_path.back();
         }
         try {
-            exporter(context, dbx_path, settings.destination_path, folder_name);
+            exporter(context, row.dbx_path, settings.destination_path, folder_name);
         } catch (const std::exception& error) {
             // An exporter that lets a failure out ends the job; the completion step still runs.
-            tally.CountFailure(dbx_path, error.what());
+            tally.CountFailure(row.dbx_path, error.what());
             return;
         }
     }
@@ -97,13 +97,13 @@ std::string FolderNameFromFileName(const std::string& file_name) {
 
 JobTally RunConversionJob(ConversionWindow& window, JobSettings& settings, const platform::DeviceFilter* devices) {
     JobTally tally;
-    const int row_count = window.RowCount();
+    const std::vector<JobRow> rows = ReadJobRows(window);
     if (settings.saving_option == "pst") {
-        if (!RunPstExport(window, settings, tally, row_count, devices)) return tally;
+        if (!RunPstExport(window, settings, tally, rows, devices)) return tally;
     } else if (settings.saving_option == "imap") {
-        if (!RunImapUpload(window, settings, tally, row_count)) return tally;
+        if (!RunImapUpload(window, settings, tally, rows)) return tally;
     } else {
-        RunRows(window, settings, tally, row_count, devices);
+        RunRows(window, settings, tally, rows, devices);
     }
     ShowCompletion(window, tally);
     return tally;

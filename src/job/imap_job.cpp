@@ -92,7 +92,7 @@ std::string TestMailServerConnection(const MailServerSettings& settings, std::st
     }
 }
 
-bool RunImapUpload(ConversionWindow& window, JobSettings& settings, JobTally& tally, int row_count) {
+bool RunImapUpload(ConversionWindow& window, const JobSettings& settings, JobTally& tally, const std::vector<JobRow>& rows) {
     const MailServerSettings& server = settings.mail_server;
     const std::string account_text = imap::AccountText(server);
     std::string secret, error;
@@ -120,12 +120,12 @@ bool RunImapUpload(ConversionWindow& window, JobSettings& settings, JobTally& ta
     ImapTarget target(account, journal_folder);
     OutputFolderNames folder_names(ServerFolderName);
     const std::size_t already_before = tally.already_there();
-    for (int row = 0; row < row_count && !upload_window.StopRequested(); ++row) {
-        const std::string dbx_path = window.RowText(row, 0);
-        const std::vector<std::string> store_path = window.RowStorePath(row);
+    for (const JobRow& row : rows) {
+        if (upload_window.StopRequested()) break;
+        const std::string& dbx_path = row.dbx_path;
         const std::vector<std::string> tree =
-            store_path.empty() ? std::vector<std::string>{folder_names.ClaimTopFolder(ServerFolderName(FolderNameFromFileName(window.RowText(row, 1))))}
-                               : folder_names.ClaimStoreFolder(store_path);
+            row.store_path.empty() ? std::vector<std::string>{folder_names.ClaimTopFolder(ServerFolderName(FolderNameFromFileName(row.file_name)))}
+                                   : folder_names.ClaimStoreFolder(row.store_path);
         target.levels = server.folder_prefix;
         target.levels.insert(target.levels.end(), tree.begin(), tree.end());
         ExportContext context{upload_window, settings, tally, &target, {}};

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "conversion/mail_server_settings.h"
+#include "job/job_rows.h"
 
 class ConversionWindow;
 class JobTally;
@@ -14,7 +16,7 @@ struct JobSettings;
 // Runs the upload of every row on the worker thread. False when it could not start (no login,
 // no trusted connection, no journal folder): the user has been told why, and no completion
 // step follows. True otherwise, also after a stop that a later run resumes from.
-bool RunImapUpload(ConversionWindow& window, JobSettings& settings, JobTally& tally, int row_count);
+bool RunImapUpload(ConversionWindow& window, const JobSettings& settings, JobTally& tally, const std::vector<JobRow>& rows);
 
 // The password, or for XOAUTH2 the token the user's command prints. False with error set when
 // there is none to be had.

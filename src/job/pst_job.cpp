@@ -26,11 +26,11 @@ namespace {
 // The values of a PST job; its folders are kept in the process-wide store objects.
 struct PstJob {
     ConversionWindow& window;
-    JobSettings& settings;
+    const JobSettings& settings;
     JobTally& tally;
+    const std::vector<JobRow>& rows;
     std::shared_ptr<store::RDOSession> session;
     std::shared_ptr<store::RDOStore> store;
-    std::string root_path;
     std::set<std::string> names_taken;  // folder names handed out in this job, lower case
     // What the rows did to the store open now. Its messages are in the store only once the
     // store has been closed: then this goes into the job's tally.
@@ -51,31 +51,25 @@ std::string ClaimFolderName(PstJob& job, const std::string& file_name) {
         std::string candidate = NumberedOutputPath(file_name, n);
         if (job.names_taken.insert(key(candidate)).second) return candidate;
     }
-    throw store::ComError(store::kE_FAIL, "too many folder files named " + file_name);
+    throw store::StoreFailure(store::FailureKind::kFailed, "too many folder files named " + file_name);
 }
 
 // Opens the store at path and its top folder.
 void OpenStoreAndRoot(PstJob& job, const std::string& path) {
     job.store = job.session->LogonPstStore(path, store::kOlStoreUnicode);
-    if (!job.store) throw store::ComError(store::kE_POINTER, "no store");
-    job.root_path = "\\\\" + job.store->DisplayName();
-    job.objects.root_folder = job.session->GetFolderFromPath(job.root_path);
-    if (!job.objects.root_folder) throw store::ComError(store::kE_POINTER, "no top folder");
+    if (!job.store) throw store::StoreFailure(store::FailureKind::kFailed, "no store");
+    job.objects.root_folder = job.store->RootFolder();
+    if (!job.objects.root_folder) throw store::StoreFailure(store::FailureKind::kFailed, "no top folder");
 }
 
-// The folder at path (below the top folder) named name, made under parent when it is not there.
-std::shared_ptr<store::RDOFolder> FindOrCreateFolder(PstJob& job, const std::shared_ptr<store::RDOFolder>& parent,
-                                                     const std::string& path, const std::string& name) {
-    try {
-        auto folder = job.session->GetFolderFromPath(path);
-        if (folder) return folder;
-    } catch (const std::exception&) {
-        // Not there yet: add it below.
-    }
+// The folder named name directly below parent, made when it is not there. Only a folder that is
+// not there is made: a store that cannot be read fails here.
+std::shared_ptr<store::RDOFolder> FindOrCreateFolder(const std::shared_ptr<store::RDOFolder>& parent, const std::string& name) {
     auto folders = parent->Folders();
-    if (!folders) throw store::ComError(store::kE_POINTER, "no folder collection");
+    if (!folders) throw store::StoreFailure(store::FailureKind::kFailed, "no folder collection");
+    if (auto found = folders->Find(name)) return found;
     auto folder = folders->Add(name, store::kOlFolderMail);
-    if (!folder) throw store::ComError(store::kE_POINTER, "no new folder");
+    if (!folder) throw store::StoreFailure(store::FailureKind::kFailed, "no new folder");
     return folder;
 }
 
@@ -92,30 +86,8 @@ std::string PstFolderName(const std::string& display_name) {
 // run into the same store adds nothing twice.
 std::shared_ptr<store::RDOFolder> FindOrCreateTreeFolder(PstJob& job, const std::vector<std::string>& store_path) {
     std::shared_ptr<store::RDOFolder> folder = job.objects.root_folder;
-    std::string path = job.root_path;
-    for (const std::string& display_name : store_path) {
-        const std::string name = PstFolderName(display_name);
-        path += "\\" + name;
-        std::shared_ptr<store::RDOFolder> next;
-        try {
-            next = job.session->GetFolderFromPath(path);
-        } catch (const std::exception&) {
-            // Not there yet: add it below.
-        }
-        if (!next) {
-            auto folders = folder->Folders();
-            if (!folders) throw store::ComError(store::kE_POINTER, "no folder collection");
-            next = folders->Add(name, store::kOlFolderMail);
-            if (!next) throw store::ComError(store::kE_POINTER, "no new folder");
-        }
-        folder = std::move(next);
-    }
+    for (const std::string& display_name : store_path) folder = FindOrCreateFolder(folder, PstFolderName(display_name));
     return folder;
-}
-
-// The folder named like the folder file under the top folder, made when it is not there.
-std::shared_ptr<store::RDOFolder> FindOrCreateTargetFolder(PstJob& job, const std::string& name) {
-    return FindOrCreateFolder(job, job.objects.root_folder, job.root_path + "\\" + name, name);
 }
 
 // Logs off even after a failure. Returns why the store could not be closed, or "".
@@ -123,7 +95,7 @@ std::string LogOff(PstJob& job) {
     std::string failure;
     try {
         job.session->Logoff();
-    } catch (const store::ComError& error) {
+    } catch (const store::StoreFailure& error) {
         // A failure to write is told by its kind alone: the path of the working file means
         // nothing to the user.
         failure = error.write_failure() != platform::WriteFailure::kNone
@@ -135,13 +107,6 @@ std::string LogOff(PstJob& job) {
     job.objects.root_folder.reset();
     job.store.reset();
     return failure;
-}
-
-// Splits a "what: why" line of a tally back into its two parts.
-std::pair<std::string, std::string> SplitLine(const std::string& line, const std::string& fallback_what) {
-    const std::size_t at = line.find(": ");
-    if (at == std::string::npos) return {fallback_what, line};
-    return {line.substr(0, at), line.substr(at + 2)};
 }
 
 // Hands what the rows did to one store over to the job's tally once the store is closed. A
@@ -169,16 +134,7 @@ void SettleStore(PstJob& job, const std::string& path, bool existed, const std::
     }
     if (closed || existed)
         for (std::size_t i = 0; i < done.already_there(); ++i) tally.CountAlreadyThere();
-    const std::vector<std::string> lines = done.failure_lines();
-    for (const std::string& line : lines) {
-        const auto [what, why] = SplitLine(line, path);
-        tally.CountFailure(what, why);
-    }
-    for (std::size_t i = lines.size(); i < done.failures(); ++i) tally.CountFailure(path, "a further failure");
-    for (const std::string& line : done.note_lines()) {
-        const auto [what, text] = SplitLine(line, path);
-        tally.AddNote(what, text);
-    }
+    tally.AddFailuresAndNotesOf(done);
     job.store_tally = JobTally();
 }
 
@@ -203,48 +159,39 @@ bool RunStore(PstJob& job, const std::string& path, const std::function<void()>&
 
 // The row's folder file through the exporter of "pst", into the folder of the given name; in
 // one store for all rows, a folder of a whole store goes to its place in the store's tree.
-void ImportRow(PstJob& job, int row, const std::string& folder_name, bool nested) {
-    const std::string dbx_path = job.window.RowText(row, 0);
-    const std::vector<std::string> store_path = nested ? job.window.RowStorePath(row) : std::vector<std::string>();
-    std::string folder_path = job.root_path;
-    if (store_path.empty()) {
-        folder_path += "\\" + folder_name;
-        job.objects.target_folder = FindOrCreateTargetFolder(job, folder_name);
-    } else {
-        for (const std::string& display_name : store_path) folder_path += "\\" + PstFolderName(display_name);
-        job.objects.target_folder = FindOrCreateTreeFolder(job, store_path);
-    }
+void ImportRow(PstJob& job, const JobRow& row, const std::string& folder_name, bool nested) {
+    const std::vector<std::string> store_path = nested ? row.store_path : std::vector<std::string>();
+    job.objects.target_folder = store_path.empty() ? FindOrCreateFolder(job.objects.root_folder, folder_name)
+                                                   : FindOrCreateTreeFolder(job, store_path);
     std::shared_ptr<store::RDOFolder> folder = job.objects.target_folder;
     // A second run into the same store adds to the Recovered folder the first one made.
-    PstTargetFolder target(folder, [&job, folder, folder_path] {
-        return FindOrCreateFolder(job, folder, folder_path + "\\" + kRecoveredFolderName, kRecoveredFolderName);
-    });
+    PstTargetFolder target(folder, [folder] { return FindOrCreateFolder(folder, kRecoveredFolderName); });
     ExportContext context{job.window, job.settings, job.store_tally, &target, {}, job.devices};
-    FindFolderExporter("pst")(context, dbx_path, job.settings.destination_path, folder_name);
+    FindFolderExporter("pst")(context, row.dbx_path, job.settings.destination_path, folder_name);
     job.objects.target_folder.reset();
 }
 
 // False for a row whose file holds no mail or cannot be opened (told in the tally): it gets no
 // folder and no store.
-bool RowHoldsMail(PstJob& job, int row) {
+bool RowHoldsMail(PstJob& job, const JobRow& row) {
     ExportContext context{job.window, job.settings, job.store_tally, nullptr, {}, job.devices};
-    return FolderFileOpens(context, job.window.RowText(row, 0));
+    return FolderFileOpens(context, row.dbx_path);
 }
 
-void RunSingleStoreJob(PstJob& job, int row_count) {
-    RunStore(job, job.settings.pst_path, [&] {
-        for (int row = 0; row < row_count && !job.window.StopRequested(); ++row) {
+void RunSingleStoreJob(PstJob& job, const std::string& store_path) {
+    RunStore(job, store_path, [&] {
+        for (const JobRow& row : job.rows) {
+            if (job.window.StopRequested()) break;
             if (!RowHoldsMail(job, row)) continue;
             // A folder of a whole store has its place in the store's tree; only the folder files
             // added alone share the level below the top folder by their file names.
-            const std::string file_name = job.window.RowText(row, 1);
-            const bool in_tree = !job.window.RowStorePath(row).empty();
-            ImportRow(job, row, in_tree ? file_name : ClaimFolderName(job, file_name), true);
+            const bool in_tree = !row.store_path.empty();
+            ImportRow(job, row, in_tree ? row.file_name : ClaimFolderName(job, row.file_name), true);
         }
     });
 }
 
-void RunSeparateStoresLoop(PstJob& job, int row_count) {
+void RunSeparateStoresLoop(PstJob& job) {
     // The stores go into the destination: a link planted at its name would send them elsewhere.
     platform::OutputFolder destination;
     if (const auto failure = OpenDestination(job.settings.destination_path, destination);
@@ -252,33 +199,42 @@ void RunSeparateStoresLoop(PstJob& job, int row_count) {
         job.tally.CountFailure(job.settings.destination_path, platform::WriteFailureWords(failure));
         return;
     }
-    for (int row = 0; row < row_count && !job.window.StopRequested(); ++row) {
+    for (const JobRow& row : job.rows) {
+        if (job.window.StopRequested()) break;
         if (!RowHoldsMail(job, row)) {
-            SettleStore(job, job.settings.pst_path, true, {});  // only its note or failure to hand over
+            SettleStore(job, row.dbx_path, true, {});  // only its note or failure to hand over
             continue;
         }
         std::string name;
         try {
-            name = ClaimFolderName(job, job.window.RowText(row, 1));
+            name = ClaimFolderName(job, row.file_name);
         } catch (const std::exception& error) {
-            job.tally.CountFailure(job.window.RowText(row, 0), store::DescribeFailure(error));
+            job.tally.CountFailure(row.dbx_path, store::DescribeFailure(error));
             return;
         }
-        job.settings.pst_path = platform::JoinPath(job.settings.destination_path, name + ".pst");
-        if (!RunStore(job, job.settings.pst_path, [&] { ImportRow(job, row, name, false); })) return;
+        const std::string store_path = platform::JoinPath(job.settings.destination_path, name + ".pst");
+        if (!RunStore(job, store_path, [&] { ImportRow(job, row, name, false); })) return;
     }
 }
 
 }  // namespace
 
-bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tally, int row_count,
+std::optional<PstChoice> PstChoiceFromAnswer(const JobSettings& settings) {
+    if (settings.pst_options_answer == "no") return std::nullopt;
+    if (settings.pst_mode == "seprate") return PstChoice{PstChoice::Stores::kOnePerFolderFile, {}};
+    if (settings.pst_mode == "old") return PstChoice{PstChoice::Stores::kExisting, settings.existing_pst_path};
+    return PstChoice{PstChoice::Stores::kOneNew, settings.pst_path};
+}
+
+bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tally, const std::vector<JobRow>& rows,
                   const platform::DeviceFilter* devices) {
     window.RunPstOptionsDialog(settings);
-    if (settings.pst_options_answer == "no") return false;
-    PstJob job{window, settings, tally, nullptr, nullptr, {}, {}, {}, devices};
+    const std::optional<PstChoice> choice = PstChoiceFromAnswer(settings);
+    if (!choice) return false;
+    PstJob job{window, settings, tally, rows, nullptr, nullptr, {}, {}, devices};
     try {
         job.session = store::CreateSessionFromProgId(store::kSessionProgId);
-        if (!job.session) throw store::ComError(store::kE_POINTER, "no session");
+        if (!job.session) throw store::StoreFailure(store::FailureKind::kFailed, "no session");
         // Another program adding to the same store goes first; the status line says why nothing moves.
         job.session->SetStoreWait(
             [&window](const std::string& path) {
@@ -292,12 +248,11 @@ bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tal
         window.ShowMessage(kSessionErrorText, kMessageTitle, msgbox::kJobMessage);
         return false;
     }
-    if (settings.pst_mode == "seprate") {
-        RunSeparateStoresLoop(job, row_count);
+    if (choice->stores == PstChoice::Stores::kOnePerFolderFile) {
+        RunSeparateStoresLoop(job);
         return true;
     }
-    if (settings.pst_mode == "old") settings.pst_path = settings.existing_pst_path;
-    if (settings.pst_path.empty()) return true;
-    RunSingleStoreJob(job, row_count);
+    if (choice->store_path.empty()) return true;
+    RunSingleStoreJob(job, choice->store_path);
     return true;
 }

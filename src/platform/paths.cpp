@@ -65,8 +65,6 @@ bool IsDirectory(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
-
 PrivateTempDir::PrivateTempDir() {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = JoinPath(base != nullptr && *base != '\0' ? base : "/tmp", "ombrik-XXXXXX");

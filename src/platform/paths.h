@@ -37,7 +37,6 @@ std::string NameBeside(const std::string& path, const std::string& suffix);
 bool CreateDirectory(const std::string& path);
 bool FileExists(const std::string& path);
 bool IsDirectory(const std::string& path);
-bool DeleteFile(const std::string& path);
 // A private temporary folder (mode 0700) for one job, removed with everything in it when the
 // object goes. Nobody else can pre-create or redirect the files we put there.
 class PrivateTempDir {

@@ -35,7 +35,7 @@ std::string RenderingOf(const mapi::Message& message, int format) {
     switch (format) {
         case kOlRtf: return render::RenderRtf(message);
         case kOlHtml: return render::RenderHtml(message);
-        default: throw ComError(kMAPI_E_NO_SUPPORT, "save format " + std::to_string(format) + " not supported");
+        default: throw StoreFailure(FailureKind::kUnsupported, "save format " + std::to_string(format) + " not supported");
     }
 }
 
@@ -43,8 +43,7 @@ void WriteWholeFile(const std::string& path, std::string_view bytes) {
     const int error = platform::WriteWholeFile(path, bytes, platform::OutputMode::kReplace);
     if (error == 0) return;
     const platform::WriteFailure failure = platform::WriteFailureOf(error);
-    throw ComError(failure == platform::WriteFailure::kDiskFull ? kSTG_E_MEDIUMFULL : kSTG_E_WRITEFAULT,
-                   path + ": " + platform::WriteFailureWords(failure), failure);
+    throw StoreFailure(path + ": " + platform::WriteFailureWords(failure), failure);
 }
 
 ModelMail::ModelMail(const std::string& initial_class, std::optional<std::string> forced_class,
@@ -56,19 +55,19 @@ ModelMail::ModelMail(const std::string& initial_class, std::optional<std::string
 }
 
 void ModelMail::Import(const std::string& path, int format) {
-    if (format != kOlRfc822) throw ComError(kMAPI_E_NO_SUPPORT, "import format " + std::to_string(format) + " not supported");
+    if (format != kOlRfc822) throw StoreFailure(FailureKind::kUnsupported, "import format " + std::to_string(format) + " not supported");
     mapi::Message imported;
     try {
         imported = mime::ImportMessageFile(path, legacy_codepage_);
     } catch (const mime::ImportError& e) {
-        throw ComError(kMAPI_E_NOT_FOUND, e.what());
+        throw StoreFailure(FailureKind::kNotFound, e.what());
     }
     AddCompressedRtfFromHtml(imported);
     ImportMessage(std::move(imported));
 }
 
 void ModelMail::ImportText(std::string_view text, int format) {
-    if (format != kOlRfc822) throw ComError(kMAPI_E_NO_SUPPORT, "import format " + std::to_string(format) + " not supported");
+    if (format != kOlRfc822) throw StoreFailure(FailureKind::kUnsupported, "import format " + std::to_string(format) + " not supported");
     ImportMessage(MessageFromRfc822(text, legacy_codepage_));
 }
 

@@ -26,12 +26,12 @@ void AddCompressedRtfFromHtml(mapi::Message& message);
 // is kept, and it could not open the message under another.
 void ApplyCreatedClass(mapi::Message& message, const std::string& message_class);
 
-// The RTF or HTML rendering of a message, as SaveAs writes it; throws ComError for any other
+// The RTF or HTML rendering of a message, as SaveAs writes it; throws StoreFailure for any other
 // format.
 std::string RenderingOf(const mapi::Message& message, int format);
 
 // Writes bytes to path, replacing whatever is there without following a link planted at it;
-// throws ComError(STG_E_WRITEFAULT or STG_E_MEDIUMFULL) and leaves no partial file on failure.
+// throws StoreFailure (a write failure of its kind) and leaves no partial file on failure.
 void WriteWholeFile(const std::string& path, std::string_view bytes);
 
 // A message item over the message model: imports and renderings; the subclass says where Save

@@ -10,7 +10,7 @@ std::string MsgFileBytes(const mapi::Message& message) {
     try {
         return msg::MsgFileBytes(message);
     } catch (const std::invalid_argument& e) {
-        throw ComError(kE_INVALIDARG, e.what());
+        throw StoreFailure(FailureKind::kUnsupported, e.what());
     }
 }
 
@@ -18,7 +18,7 @@ MsgFileLayout::MsgFileLayout(mapi::Message message) : message_(std::move(message
     try {
         msg::BuildMsgStorage(message_, root_);
     } catch (const std::invalid_argument& e) {
-        throw ComError(kE_INVALIDARG, e.what());
+        throw StoreFailure(FailureKind::kUnsupported, e.what());
     }
 }
 

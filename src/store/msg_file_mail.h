@@ -20,7 +20,7 @@ private:
     std::string path_;
 };
 
-// The bytes of the Unicode MSG file of a message; throws ComError for a model the format cannot
+// The bytes of the Unicode MSG file of a message; throws StoreFailure for a model the format cannot
 // hold.
 std::string MsgFileBytes(const mapi::Message& message);
 
@@ -28,7 +28,7 @@ std::string MsgFileBytes(const mapi::Message& message);
 // attachments' bytes straight from the model: the file is never held whole beside them.
 class MsgFileLayout {
 public:
-    // Throws ComError for a model the format cannot hold.
+    // Throws StoreFailure for a model the format cannot hold.
     explicit MsgFileLayout(mapi::Message message);
     MsgFileLayout(const MsgFileLayout&) = delete;  // the layout points into its own model
     MsgFileLayout& operator=(const MsgFileLayout&) = delete;

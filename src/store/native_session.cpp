@@ -8,9 +8,6 @@ std::shared_ptr<RDOStore> NativeSession::LogonPstStore(const std::string& path, 
     return pst_.LogonPstStore(path, format);
 }
 
-std::shared_ptr<RDOFolder> NativeSession::GetFolderFromPath(const std::string& path) {
-    return pst_.GetFolderFromPath(path);
-}
 
 void NativeSession::Logoff() { pst_.Logoff(); }
 
@@ -20,8 +17,8 @@ void NativeSession::SetStoreWait(std::function<void(const std::string& path)> wa
 
 std::shared_ptr<RDOMail> NativeSession::CreateMessageFromMsgFile(const std::string& path, const std::string& message_class,
                                                                  int format) {
-    if (format != kOlMsgUnicode) throw ComError(kMAPI_E_NO_SUPPORT, "MSG format " + std::to_string(format) + " not supported");
-    if (path.empty()) throw ComError(kE_INVALIDARG, "no MSG file path");
+    if (format != kOlMsgUnicode) throw StoreFailure(FailureKind::kUnsupported, "MSG format " + std::to_string(format) + " not supported");
+    if (path.empty()) throw StoreFailure(FailureKind::kUnsupported, "no MSG file path");
     // The file is written by Save; an item that is only saved as RTF or HTML never needs it.
     return std::make_shared<MsgFileMail>(path, message_class.empty() ? std::string("IPM.Note") : message_class,
                                          legacy_codepage_);

@@ -13,7 +13,6 @@ namespace store {
 class NativeSession : public RDOSession {
 public:
     std::shared_ptr<RDOStore> LogonPstStore(const std::string& path, int format) override;
-    std::shared_ptr<RDOFolder> GetFolderFromPath(const std::string& path) override;
     void Logoff() override;
     void SetStoreWait(std::function<void(const std::string& path)> waiting, std::function<bool()> give_up) override;
     void SetLegacyCodepage(const std::string& codepage) override {

@@ -79,7 +79,7 @@ struct PstStoreHandle {
     }
     pst::messaging::Store& Get() {
         if (open && extension) return extension->store();
-        if (!open || !store) throw ComError(kE_FAIL, "the PST store was logged off");
+        if (!open || !store) throw StoreFailure(FailureKind::kFailed, "the PST store was logged off");
         return *store;
     }
 };
@@ -91,16 +91,15 @@ template <typename F>
 auto Guarded(const char* what, F&& f) -> decltype(f()) {
     try {
         return f();
-    } catch (const ComError&) {
+    } catch (const StoreFailure&) {
         throw;
     } catch (const pst::PstSystemError& e) {
         // A full disk is not a damaged store: the user frees space and runs again.
-        const bool full = e.failure() == platform::WriteFailure::kDiskFull || e.failure() == platform::WriteFailure::kFileTooLarge;
-        throw ComError(full ? kMAPI_E_NOT_ENOUGH_DISK : kMAPI_E_DISK_ERROR, std::string(what) + ": " + e.what(), e.failure());
+        throw StoreFailure(std::string(what) + ": " + e.what(), e.failure());
     } catch (const pst::PstError& e) {
-        throw ComError(kMAPI_E_CORRUPT_DATA, std::string(what) + ": " + e.what());
+        throw StoreFailure(FailureKind::kDamaged, std::string(what) + ": " + e.what());
     } catch (const std::exception& e) {
-        throw ComError(kE_FAIL, std::string(what) + ": " + e.what());
+        throw StoreFailure(FailureKind::kFailed, std::string(what) + ": " + e.what());
     }
 }
 
@@ -108,6 +107,7 @@ class PstStoreObject : public RDOStore {
 public:
     explicit PstStoreObject(std::shared_ptr<PstStoreHandle> h) : handle_(std::move(h)) {}
     std::string DisplayName() override { return handle_->display_name; }
+    std::shared_ptr<RDOFolder> RootFolder() override;
 
 private:
     std::shared_ptr<PstStoreHandle> handle_;
@@ -121,7 +121,7 @@ public:
     // A message the folder holds already (by Message-ID, date and subject, or by content) is
     // not added a second time, whoever imports it.
     bool Save() override {
-        if (saved_) throw ComError(kMAPI_E_NO_SUPPORT, "the item was saved already");
+        if (saved_) throw StoreFailure(FailureKind::kUnsupported, "the item was saved already");
         const auto outcome = Guarded("saving a message into the PST store", [&] {
             auto& store = handle_->Get();
             return prepared_ ? store.AddPreparedUnlessPresent(folder_, message_, std::move(prepared_))
@@ -157,7 +157,7 @@ class PstItems : public RDOItems {
 public:
     PstItems(std::shared_ptr<PstStoreHandle> h, std::uint32_t folder) : handle_(std::move(h)), folder_(folder) {}
     std::shared_ptr<RDOMail> Add(int item_type) override {
-        if (item_type != kOlMailItem) throw ComError(kE_INVALIDARG, "item type " + std::to_string(item_type) + " not supported");
+        if (item_type != kOlMailItem) throw StoreFailure(FailureKind::kUnsupported, "item type " + std::to_string(item_type) + " not supported");
         handle_->Get();
         return std::make_shared<PstMail>(handle_, folder_);
     }
@@ -173,6 +173,7 @@ class PstFolders : public RDOFolders {
 public:
     PstFolders(std::shared_ptr<PstStoreHandle> h, std::uint32_t folder) : handle_(std::move(h)), folder_(folder) {}
     std::shared_ptr<RDOFolder> Add(const std::string& name, int folder_type) override;
+    std::shared_ptr<RDOFolder> Find(const std::string& name) override;
 
 private:
     std::shared_ptr<PstStoreHandle> handle_;
@@ -191,10 +192,19 @@ private:
 };
 
 std::shared_ptr<RDOFolder> PstFolders::Add(const std::string& name, int folder_type) {
-    if (folder_type != kOlFolderMail) throw ComError(kE_INVALIDARG, "folder type " + std::to_string(folder_type) + " not supported");
-    if (name.empty()) throw ComError(kE_INVALIDARG, "a folder needs a name");
+    if (folder_type != kOlFolderMail) throw StoreFailure(FailureKind::kUnsupported, "folder type " + std::to_string(folder_type) + " not supported");
+    if (name.empty()) throw StoreFailure(FailureKind::kUnsupported, "a folder needs a name");
     auto nid = Guarded("adding a folder", [&] { return handle_->Get().AddFolder(folder_, name); });
     return std::make_shared<PstFolder>(handle_, nid);
+}
+
+std::shared_ptr<RDOFolder> PstFolders::Find(const std::string& name) {
+    auto nid = Guarded("finding a folder", [&] { return handle_->Get().FindSubfolder(folder_, name); });
+    return nid ? std::make_shared<PstFolder>(handle_, *nid) : nullptr;
+}
+
+std::shared_ptr<RDOFolder> PstStoreObject::RootFolder() {
+    return std::make_shared<PstFolder>(handle_, Guarded("finding the top folder", [&] { return handle_->Get().ipm_subtree(); }));
 }
 
 }  // namespace
@@ -217,24 +227,24 @@ PstSession::PstSession() = default;
 PstSession::~PstSession() = default;
 
 std::shared_ptr<RDOStore> PstSession::LogonPstStore(const std::string& path, int format) {
-    if (format != kOlStoreUnicode) throw ComError(kMAPI_E_NO_SUPPORT, "only Unicode PST stores are supported");
-    if (path.empty()) throw ComError(kE_INVALIDARG, "no PST store path");
+    if (format != kOlStoreUnicode) throw StoreFailure(FailureKind::kUnsupported, "only Unicode PST stores are supported");
+    if (path.empty()) throw StoreFailure(FailureKind::kUnsupported, "no PST store path");
     const std::string lock_path = PstStoreLockPath(path);
     // Our own lock would be waited for in vain, and two working copies of one store would
     // replace each other.
     for (const auto& open : stores_)
         if (open->open && open->lock && open->lock->path() == lock_path)
-            throw ComError(kMAPI_E_NO_SUPPORT, "the PST store " + path + " is open in this session already");
+            throw StoreFailure(FailureKind::kUnsupported, "the PST store " + path + " is open in this session already");
     auto handle = std::make_shared<PstStoreHandle>();
     try {
         handle->lock = platform::FileLock::Acquire(
             lock_path, [&] { if (waiting_) waiting_(path); }, give_up_);
     } catch (const std::runtime_error& e) {
-        throw ComError(kMAPI_E_DISK_ERROR, "the PST store " + path + " cannot be locked against other programs (" +
+        throw StoreFailure(FailureKind::kFailed, "the PST store " + path + " cannot be locked against other programs (" +
                                                e.what() + ")");
     }
     if (!handle->lock)
-        throw ComError(kMAPI_E_USER_CANCEL, "another conversion is still adding to the PST store " + path +
+        throw StoreFailure(FailureKind::kCancelled, "another conversion is still adding to the PST store " + path +
                                                 "; the wait for it was interrupted and nothing was written to the "
                                                 "store. Run this conversion again when the other one has finished");
     handle->legacy_codepage = legacy_codepage_;
@@ -243,14 +253,14 @@ std::shared_ptr<RDOStore> PstSession::LogonPstStore(const std::string& path, int
         // Never opened unless it is a plain file: a FIFO or a device would block the reader.
         const std::string not_readable = platform::ReadableFileRefusal(path);
         if (!not_readable.empty())
-            throw ComError(kMAPI_E_NOT_FOUND, "the PST store " + path + " " + not_readable +
+            throw StoreFailure(FailureKind::kNotFound, "the PST store " + path + " " + not_readable +
                                                   "; choose an Outlook data file (.pst) or let the export create a "
                                                   "new store");
         // The user's store is never written in place: a checked copy replaces it at log-off.
         const std::string refusal = PstStoreRefusal(path);
-        if (!refusal.empty()) throw ComError(kMAPI_E_CORRUPT_DATA, refusal);
+        if (!refusal.empty()) throw StoreFailure(FailureKind::kDamaged, refusal);
         handle->extension =
-            Guarded("opening the PST store", [&] { return pst::messaging::StoreExtension::Begin(path, devices_); });
+            Guarded("opening the PST store", [&] { return pst::messaging::StoreExtension::Begin(path, devices_, extension_observer_); });
     } else {
         const std::string name = std::filesystem::path(path).stem().string();
         const std::filesystem::path folder = std::filesystem::path(path).parent_path();
@@ -265,22 +275,6 @@ std::shared_ptr<RDOStore> PstSession::LogonPstStore(const std::string& path, int
     handle->display_name = Guarded("reading the store name", [&] { return handle->Get().display_name(); });
     stores_.push_back(handle);
     return std::make_shared<PstStoreObject>(handle);
-}
-
-std::shared_ptr<RDOFolder> PstSession::GetFolderFromPath(const std::string& path) {
-    if (path.rfind("\\\\", 0) != 0) throw ComError(kMAPI_E_NOT_FOUND, "not a folder path: " + path);
-    const std::string rest = path.substr(2);
-    const std::size_t slash = rest.find('\\');
-    const std::string store_name = rest.substr(0, slash);
-    const std::string folder_path = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
-    for (auto it = stores_.rbegin(); it != stores_.rend(); ++it) {
-        auto& handle = *it;
-        if (!handle->open || handle->display_name != store_name) continue;
-        auto nid = Guarded("finding a folder", [&] { return handle->Get().FindFolderByPath(folder_path); });
-        if (!nid) throw ComError(kMAPI_E_NOT_FOUND, "no folder at " + path);
-        return std::make_shared<PstFolder>(handle, *nid);
-    }
-    throw ComError(kMAPI_E_NOT_FOUND, "no open store named " + store_name);
 }
 
 void PstSession::Logoff() {

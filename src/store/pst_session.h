@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/output_device.h"
+#include "store/pst/messaging/extension.h"
 #include "store/session.h"
 
 namespace store {
@@ -28,8 +29,6 @@ public:
     // ANSI, 4K-page, password-protected or damaged store is refused with MAPI_E_CORRUPT_DATA and a
     // text saying what to do, and the file is left untouched.
     std::shared_ptr<RDOStore> LogonPstStore(const std::string& path, int format);
-    // "\\Display name" is the store's top folder; "\\Display name\A\B" a folder below it.
-    std::shared_ptr<RDOFolder> GetFolderFromPath(const std::string& path);
     // Writes and closes every store this session opened.
     void Logoff();
     // See RDOSession::SetStoreWait.
@@ -38,10 +37,13 @@ public:
     void SetLegacyCodepage(const std::string& codepage) { legacy_codepage_ = codepage; }
     // What the stores opened from now on are written through (none: their files).
     void SetDeviceFilter(const platform::DeviceFilter* devices) { devices_ = devices; }
+    // Told of each step of putting an extended store in place, for the stores opened from now on.
+    void SetExtensionObserver(pst::messaging::ExtensionObserver observer) { extension_observer_ = std::move(observer); }
 
 private:
     std::string legacy_codepage_;
     const platform::DeviceFilter* devices_ = nullptr;
+    pst::messaging::ExtensionObserver extension_observer_;
     std::vector<std::shared_ptr<PstStoreHandle>> stores_;
     std::function<void(const std::string&)> waiting_;
     std::function<bool()> give_up_;

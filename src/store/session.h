@@ -1,7 +1,7 @@
 // The messaging store component: a session and the objects reached from it. Our own native
 // implementation stands behind the ProgID the program was designed against, so no outside
 // library or installed mail program is needed. Objects are counted references (shared_ptr);
-// a failed operation throws store::ComError with a negative HRESULT.
+// a failed operation throws store::StoreFailure, whose kind and words say what went wrong.
 #pragma once
 
 #include <functional>
@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "store/com_error.h"
+#include "store/store_failure.h"
 #include "store/mapi/message.h"
 
 namespace platform {
@@ -59,6 +59,9 @@ class RDOFolders {
 public:
     virtual ~RDOFolders() = default;
     virtual std::shared_ptr<RDOFolder> Add(const std::string& name, int folder_type) = 0;
+    // The folder of that name directly below; nullptr when there is none. Throws only when the
+    // store cannot say (it cannot be read).
+    virtual std::shared_ptr<RDOFolder> Find(const std::string& name) = 0;
 };
 
 class RDOFolder {
@@ -72,6 +75,8 @@ class RDOStore {
 public:
     virtual ~RDOStore() = default;
     virtual std::string DisplayName() = 0;
+    // The top of the store's folders, under which the exported folders go.
+    virtual std::shared_ptr<RDOFolder> RootFolder() = 0;
 };
 
 class RDOSession {
@@ -79,8 +84,6 @@ public:
     virtual ~RDOSession() = default;
     // Opens the PST store at path, creating it when missing.
     virtual std::shared_ptr<RDOStore> LogonPstStore(const std::string& path, int format) = 0;
-    // "\\Display name\Folder\Sub": the folder at that path; throws when none exists.
-    virtual std::shared_ptr<RDOFolder> GetFolderFromPath(const std::string& path) = 0;
     // A new message item bound to the MSG file at path (written by its Save).
     virtual std::shared_ptr<RDOMail> CreateMessageFromMsgFile(const std::string& path,
                                                               const std::string& message_class,
@@ -97,7 +100,7 @@ public:
     virtual void SetDeviceFilter(const platform::DeviceFilter* devices) { (void)devices; }
 };
 
-// The class factory: the session for a known ProgID; throws ComError (class not registered)
+// The class factory: the session for a known ProgID; throws StoreFailure (not found)
 // for any other.
 std::shared_ptr<RDOSession> CreateSessionFromProgId(const std::string& prog_id);
 

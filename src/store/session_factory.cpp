@@ -3,7 +3,7 @@
 namespace store {
 
 std::shared_ptr<RDOSession> CreateSessionFromProgId(const std::string& prog_id) {
-    if (prog_id != kSessionProgId) throw ComError(kREGDB_E_CLASSNOTREG, "class not registered: " + prog_id);
+    if (prog_id != kSessionProgId) throw StoreFailure(FailureKind::kNotFound, "class not registered: " + prog_id);
     return std::make_shared<NativeSession>();
 }
 

@@ -312,9 +312,8 @@ TEST_F(PstConversionWindow, SeparateStoresGoBesideTheDestination) {
     EXPECT_EQ(FilesIn(destination), (std::set<std::string>{"Inbox.dbx.pst", "Sent Items.dbx.pst"}));
     ASSERT_NO_FATAL_FAILURE(ExpectSoundStore(destination + "/Inbox.dbx.pst", 3));
     ASSERT_NO_FATAL_FAILURE(ExpectSoundStore(destination + "/Sent Items.dbx.pst", 2));
-    // The last row's store path stays behind in the settings.
-    const std::string last_row = Utf8(List().GetItemText(List().GetItemCount() - 1, 1));
-    EXPECT_EQ(CurrentJobSettings().pst_path, destination + "/" + last_row + ".pst");
+    // The stores of the run stay out of the settings: no later choice inherits one.
+    EXPECT_EQ(CurrentJobSettings().pst_path, "");
 
     if (HaveTool("readpst")) {
         // libpst's reader writes each folder as one MBOX file named like the folder.
@@ -342,6 +341,35 @@ TEST_F(PstConversionWindow, SeparateStoresGoBesideTheDestination) {
     EXPECT_EQ(exported->messages_by_folder, (std::map<std::string, int>{{"Sent Items.dbx", 2}, {"Deleted Items", 0}}));
     ASSERT_EQ(exported->attachments.size(), 1u);
     EXPECT_EQ(exported->attachments.begin()->second, AttachmentBytes());
+}
+
+// The stores a separate run made are its own: a later run that picks one store for all and names
+// none is asked for one, and does not fill the last separate store.
+TEST_F(PstConversionWindow, ASeparateRunLeavesNoStoreForTheNextChoice) {
+    ASSERT_NO_FATAL_FAILURE(PrepareWindow());
+    AnswerPstOptionsWith([](CSavePSTOption& dialog) {
+        Choose(dialog, ids::kPstSeparateStores);
+        Press(dialog, ids::kPstConvert);
+    });
+    ASSERT_NO_FATAL_FAILURE(ConvertAndWaitForTheJob());
+    ASSERT_NO_FATAL_FAILURE(ExpectCompletionMessage());
+    prompter_.summaries.clear();
+
+    bool shown_after_convert = false;
+    AnswerPstOptionsWith([&](CSavePSTOption& dialog) {
+        Choose(dialog, ids::kPstSingleNewStore);
+        EXPECT_EQ(Utf8(static_cast<wxTextCtrl*>(dialog.FindWindow(ids::kPstNewStorePath))->GetValue()), "");
+        Press(dialog, ids::kPstConvert);
+        shown_after_convert = dialog.IsShown();
+        Press(dialog, ids::kPstCancel);
+    });
+    ASSERT_NO_FATAL_FAILURE(ConvertAndWaitForTheJob());
+    EXPECT_TRUE(shown_after_convert);
+    EXPECT_EQ(prompter_.app_messages, (std::vector<std::string>{"Please select destination pst file path"}));
+    EXPECT_TRUE(prompter_.summaries.empty());
+    const std::string destination = folder_ / "out/ExportDBX";
+    EXPECT_EQ(FilesIn(destination), (std::set<std::string>{"Inbox.dbx.pst", "Sent Items.dbx.pst"}));
+    ASSERT_NO_FATAL_FAILURE(ExpectSoundStore(destination + "/Inbox.dbx.pst", 3));
 }
 
 // A second run into the store the first one made: the folders named like the folder files are
@@ -374,7 +402,7 @@ TEST_F(PstConversionWindow, ExistingStoreGainsTheMessagesInItsFolders) {
         << prompter_.summaries[0].counts;
     EXPECT_TRUE(prompter_.summaries[0].lines.empty());
     EXPECT_EQ(CurrentJobSettings().pst_mode, "old");
-    EXPECT_EQ(CurrentJobSettings().pst_path, store);
+    EXPECT_EQ(CurrentJobSettings().existing_pst_path, store);
     EXPECT_EQ(FilesIn(folder_ / "stores"), (std::set<std::string>{"NewPST.pst"}));
     ASSERT_NO_FATAL_FAILURE(ExpectSoundStore(store, 5));
 

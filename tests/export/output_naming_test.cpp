@@ -81,13 +81,13 @@ TEST(MessageFileName, ACharsetTheMessageDeclaresNamesItsFileAsItDoesItsText) {
     EXPECT_EQ(MessageCodepage(email, ""), "");
 }
 
-TEST(FolderNameRegistry, GivesLaterUsesOfANameADistinctOne) {
-    FolderNameRegistry names;
-    EXPECT_EQ(names.Claim("Inbox"), "Inbox");
-    EXPECT_EQ(names.Claim("Sent Items"), "Sent Items");
-    EXPECT_EQ(names.Claim("Inbox"), "Inbox (2)");
-    EXPECT_EQ(names.Claim("inbox"), "inbox (3)");
-    EXPECT_EQ(names.Claim("Inbox (2)"), "Inbox (2) (2)");
+TEST(OutputFolderNames, GivesLaterUsesOfATopFolderNameADistinctOne) {
+    OutputFolderNames names;
+    EXPECT_EQ(names.ClaimTopFolder("Inbox"), "Inbox");
+    EXPECT_EQ(names.ClaimTopFolder("Sent Items"), "Sent Items");
+    EXPECT_EQ(names.ClaimTopFolder("Inbox"), "Inbox (2)");
+    EXPECT_EQ(names.ClaimTopFolder("inbox"), "inbox (3)");
+    EXPECT_EQ(names.ClaimTopFolder("Inbox (2)"), "Inbox (2) (2)");
 }
 
 TEST(NumberedOutputPath, PutsTheNumberBeforeTheExtensionOfTheFileNameOnly) {

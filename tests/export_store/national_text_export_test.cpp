@@ -161,7 +161,7 @@ TEST(NationalTextExport, PstReadersSeeTheSendersCharacters) {
     window.pst_answer.pst_path = h.dir / "National.pst";
     window.pst_answer.pst_options_answer = "yes";
     h.settings.destination_path = h.Destination();
-    ASSERT_TRUE(RunPstExport(window, h.settings, h.tally, window.RowCount()));
+    ASSERT_TRUE(RunPstExport(window, h.settings, h.tally, ReadJobRows(window)));
     ASSERT_EQ(h.tally.failures(), 0u) << h.tally.Summary();
     const std::string pst = h.dir / "National.pst";
     EXPECT_EQ(PstCheckStrict(pst), "");

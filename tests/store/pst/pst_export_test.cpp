@@ -54,7 +54,7 @@ struct ExportRun {
     JobTally tally;
     bool result = false;
     const platform::DeviceFilter* devices = nullptr;
-    void Go() { result = RunPstExport(window, settings, tally, window.RowCount(), devices); }
+    void Go() { result = RunPstExport(window, settings, tally, ReadJobRows(window), devices); }
 };
 
 }  // namespace
@@ -159,7 +159,8 @@ TEST(PstExport, SeparateModeMakesOneStorePerFolderFile) {
     EXPECT_TRUE(run.result);
     EXPECT_EQ(SubjectsIn(tmp / "dest/Inbox.dbx.pst", "Inbox.dbx"), (std::vector<std::string>{"I1", "I0"}));
     EXPECT_EQ(SubjectsIn(tmp / "dest/Sent Items.dbx.pst", "Sent Items.dbx"), std::vector<std::string>{"S0"});
-    EXPECT_EQ(run.settings.pst_path, tmp / "dest/Sent Items.dbx.pst");
+    // The stores of this run are not left in the settings for a later "new" choice to fill.
+    EXPECT_EQ(run.settings.pst_path, "");
     EXPECT_EQ(StoreProblems(tmp / "dest/Inbox.dbx.pst"), "");
 }
 
@@ -189,8 +190,12 @@ TEST(PstExport, OldModeRefusesAStoreItCannotExtendAndCountsIt) {
     run.window.AddRow(MakeDbx(tmp / "src", "Inbox.dbx", 1, "X"), "Inbox.dbx");
     run.Go();
     EXPECT_TRUE(run.result);  // the completion step still runs
-    EXPECT_EQ(run.settings.pst_path, junk);
+    EXPECT_EQ(run.settings.pst_path, "");
     EXPECT_EQ(run.tally.failures(), 1u);
+    // Told in words a user can act on, never with a component's number.
+    const std::string summary = run.tally.Summary();
+    EXPECT_NE(summary.find("is not a PST file"), std::string::npos) << summary;
+    EXPECT_EQ(summary.find("0x"), std::string::npos) << summary;
     EXPECT_EQ(fixtures::ReadFile(junk), std::string(100000, 'j'));
 }
 

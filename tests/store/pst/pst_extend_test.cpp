@@ -121,19 +121,21 @@ void AddImportedFolder(Store& store) {
     store.AddMessage(folder, rich);
 }
 
-void Extend(const fs::path& pst, const platform::DeviceFilter* devices = nullptr) {
-    auto ext = StoreExtension::Begin(pst.string(), devices);
+void Extend(const fs::path& pst, const platform::DeviceFilter* devices = nullptr,
+            const pst::messaging::ExtensionObserver& observer = {}) {
+    auto ext = StoreExtension::Begin(pst.string(), devices, observer);
     AddImportedFolder(ext->store());
     ext->Commit();
 }
 
 // Extends in a child process, which the injected fault is to kill; its wait status (-1: no child).
-int ExtendInChild(const fs::path& pst, const platform::DeviceFilter* devices = nullptr) {
+int ExtendInChild(const fs::path& pst, const platform::DeviceFilter* devices = nullptr,
+                  const pst::messaging::ExtensionObserver& observer = {}) {
     const pid_t child = ::fork();
     if (child < 0) return -1;
     if (child == 0) {
         try {
-            Extend(pst, devices);
+            Extend(pst, devices, observer);
         } catch (...) {
         }
         ::_exit(3);
@@ -422,26 +424,28 @@ TEST(PstExtendFaults, FailuresAndKillsAroundTheSwap) {
     auto pst = CopySample("attachAndInline.pst", "extend-swap");
     const fs::path dir = pst.parent_path();
     const std::string original = ReadAll(pst);
-    struct Reset {
-        ~Reset() { StoreExtension::SetStepHookForTesting(nullptr); }
-    } reset;
-    for (const std::string step : {"copied", "closed", "checked", "synced", "renamed"}) {
-        const bool replaced = step == "renamed";
+    using pst::messaging::ExtensionStep;
+    const std::pair<ExtensionStep, const char*> steps[] = {{ExtensionStep::kCopied, "copied"},
+                                                           {ExtensionStep::kClosed, "closed"},
+                                                           {ExtensionStep::kChecked, "checked"},
+                                                           {ExtensionStep::kSynced, "synced"},
+                                                           {ExtensionStep::kRenamed, "renamed"}};
+    for (const auto& [fail_at, step] : steps) {
+        const bool replaced = fail_at == ExtensionStep::kRenamed;
         for (const bool kill : {false, true}) {
-            StoreExtension::SetStepHookForTesting([&](const std::string& at) {
-                if (at != step) return;
+            const pst::messaging::ExtensionObserver observer = [&, fail_at = fail_at](ExtensionStep at) {
+                if (at != fail_at) return;
                 if (kill) ::raise(SIGKILL);
-                throw pst::PstError("injected failure after " + at);
-            });
+                throw pst::PstError("injected failure");
+            };
             if (kill) {
-                const int status = ExtendInChild(pst);
+                const int status = ExtendInChild(pst, nullptr, observer);
                 ASSERT_NE(status, -1);
                 EXPECT_TRUE(WIFSIGNALED(status)) << step;
                 StoreExtension::RemoveStaleCopies(dir.string());
             } else {
-                EXPECT_THROW(Extend(pst), pst::PstError) << step;
+                EXPECT_THROW(Extend(pst, nullptr, observer), pst::PstError) << step;
             }
-            StoreExtension::SetStepHookForTesting(nullptr);
             EXPECT_EQ(WorkingCopies(dir), 0) << step << (kill ? " (killed)" : "");
             if (replaced) {
                 EXPECT_EQ(Content(pst)["\\Imported.dbx"].size(), static_cast<std::size_t>(kNewMessages)) << step;
@@ -497,14 +501,9 @@ TEST(PstExtendFaults, DamagedCopyIsDiscarded) {
     if (!fs::exists(Sample("dist-list.pst"))) GTEST_SKIP() << "samples absent";
     auto pst = CopySample("dist-list.pst", "extend-damaged-copy");
     const std::string original = ReadAll(pst);
-    struct Reset {
-        ~Reset() { StoreExtension::SetStepHookForTesting(nullptr); }
-    } reset;
-    auto ext = StoreExtension::Begin(pst.string());
-    AddImportedFolder(ext->store());
-    const std::string copy = ext->copy_path();
-    StoreExtension::SetStepHookForTesting([&](const std::string& at) {
-        if (at != "closed") return;
+    std::string copy;
+    auto ext = StoreExtension::Begin(pst.string(), nullptr, [&](pst::messaging::ExtensionStep at) {
+        if (at != pst::messaging::ExtensionStep::kClosed) return;
         std::uint64_t ib = 0;
         {
             auto db = pst::ndb::Database::Open(copy, false);
@@ -514,6 +513,8 @@ TEST(PstExtendFaults, DamagedCopyIsDiscarded) {
         f.seekp(static_cast<std::streamoff>(ib + 8));
         f.put('\x7E');
     });
+    AddImportedFolder(ext->store());
+    copy = ext->copy_path();
     try {
         ext->Commit();
         ADD_FAILURE() << "a damaged copy replaced the store";

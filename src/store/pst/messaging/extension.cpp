@@ -79,12 +79,6 @@ void CopyFileContents(const std::string& src, const std::string& dst) {
     if (err != 0) throw PstSystemError("cannot write the working copy " + dst, err);
 }
 
-std::function<void(const std::string&)> g_step_hook;
-
-void Step(const std::string& name) {
-    if (g_step_hook) g_step_hook(name);
-}
-
 // ".ombrik-extend-<pid>-<n>.pst.tmp" beside path: short whatever path's name, so that it always
 // fits where path does.
 std::string NewPathBeside(const std::string& path, const char* prefix) {
@@ -164,7 +158,8 @@ std::string ExtensionRefusal(const std::string& path) { return RefusalAndFinding
 
 std::string NewStoreBuildPath(const std::string& path) { return NewPathBeside(path, kNewStorePrefix); }
 
-std::unique_ptr<StoreExtension> StoreExtension::Begin(const std::string& path, const platform::DeviceFilter* devices) {
+std::unique_ptr<StoreExtension> StoreExtension::Begin(const std::string& path, const platform::DeviceFilter* devices,
+                                                      ExtensionObserver observer) {
     // The symbolic link's target is what gets checked, copied and replaced.
     std::error_code ec;
     const fs::path real = fs::canonical(path, ec);
@@ -178,6 +173,7 @@ std::unique_ptr<StoreExtension> StoreExtension::Begin(const std::string& path, c
                        " is read-only; allow writing to it, or let the export create a new store");
     std::unique_ptr<StoreExtension> ext(new StoreExtension());
     ext->path_ = target;
+    ext->observer_ = std::move(observer);
     ext->known_findings_ = std::move(findings);
     if (const auto original = platform::OwnerAndModeOf(ext->path_)) {
         ext->original_mode_ = original->mode;
@@ -188,7 +184,7 @@ std::unique_ptr<StoreExtension> StoreExtension::Begin(const std::string& path, c
     ext->copy_path_ = NewCopyPath(ext->path_);
     try {
         CopyFileContents(ext->path_, ext->copy_path_);
-        Step("copied");
+        ext->Step(ExtensionStep::kCopied);
         ext->store_ = Store::Open(ext->copy_path_, true, devices);
         ext->store_->database().ReserveSubnodeIndices();
     } catch (...) {
@@ -212,7 +208,7 @@ void StoreExtension::Commit() {
     try {
         store_->Close();
         store_.reset();
-        Step("closed");
+        Step(ExtensionStep::kClosed);
         // Every finding is looked at, not only the first thousand a report keeps.
         std::optional<CheckFinding> added;
         CheckPstFile(copy_path_, [&](const CheckFinding& f) {
@@ -221,7 +217,7 @@ void StoreExtension::Commit() {
         if (added)
             throw PstError("the extended store failed its check (" + FindingKey(*added) + "); " + path_ +
                            " was left as it was");
-        Step("checked");
+        Step(ExtensionStep::kChecked);
         // The replacement keeps the owner and mode of the original where we may set them.
         if (original_uid_ >= 0) {
             const int err = platform::SetOwner(copy_path_, original_uid_, original_gid_);
@@ -230,20 +226,16 @@ void StoreExtension::Commit() {
         if (int err = platform::SetMode(copy_path_, original_mode_))
             throw PstSystemError("cannot set the mode of " + copy_path_, err);
         SyncPath(copy_path_, platform::SyncTarget::kFile);
-        Step("synced");
+        Step(ExtensionStep::kSynced);
         if (std::rename(copy_path_.c_str(), path_.c_str()) != 0) throw PstSystemError("cannot replace " + path_, errno);
         done_ = true;
-        Step("renamed");
+        Step(ExtensionStep::kRenamed);
         fs::path dir = fs::path(path_).parent_path();
         SyncPath(dir.empty() ? "." : dir.string(), platform::SyncTarget::kFolder);
     } catch (...) {
         Discard();
         throw;
     }
-}
-
-void StoreExtension::SetStepHookForTesting(std::function<void(const std::string&)> hook) {
-    g_step_hook = std::move(hook);
 }
 
 void StoreExtension::RemoveStaleCopies(const std::string& directory) {

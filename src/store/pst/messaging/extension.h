@@ -21,11 +21,19 @@ std::string NewStoreBuildPath(const std::string& path);
 // when it can. Reads the file only.
 std::string ExtensionRefusal(const std::string& path);
 
+// The steps of putting an extended copy in place of its original, in order.
+enum class ExtensionStep { kCopied, kClosed, kChecked, kSynced, kRenamed };
+
+// Told of each step as it is done; what it throws fails the extension there (a test fails or
+// stops the swap at each step in turn).
+using ExtensionObserver = std::function<void(ExtensionStep)>;
+
 class StoreExtension {
 public:
     // Refuses (PstError with the refusal text) or copies the store and opens the copy, which is
     // written through devices (none: the file itself).
-    static std::unique_ptr<StoreExtension> Begin(const std::string& path, const platform::DeviceFilter* devices = nullptr);
+    static std::unique_ptr<StoreExtension> Begin(const std::string& path, const platform::DeviceFilter* devices = nullptr,
+                                                 ExtensionObserver observer = {});
     // Removes the copy unless Commit succeeded.
     ~StoreExtension();
     StoreExtension(const StoreExtension&) = delete;
@@ -37,10 +45,6 @@ public:
     // in place of the original. On failure the original stays and the copy is removed.
     void Commit();
 
-    // Called at each step of the swap ("copied", "closed", "checked", "synced", "renamed"), to fail
-    // or stop a test there.
-    static void SetStepHookForTesting(std::function<void(const std::string&)> hook);
-
     // Copies and new stores left unfinished by a run that was killed: ours by their name, their
     // process gone.
     static void RemoveStaleCopies(const std::string& directory);
@@ -48,6 +52,9 @@ public:
 private:
     StoreExtension() = default;
     void Discard() noexcept;
+    void Step(ExtensionStep step) const {
+        if (observer_) observer_(step);
+    }
 
     std::string path_;
     std::string copy_path_;
@@ -55,6 +62,7 @@ private:
     long original_uid_ = -1, original_gid_ = -1;
     std::vector<std::uint64_t> known_findings_;  // fingerprints of what the original already had, sorted
     std::unique_ptr<Store> store_;
+    ExtensionObserver observer_;
     bool done_ = false;
 };
 
