@@ -53,6 +53,8 @@ public:
     // Writes the message's bytes; "" or why it failed. already_there: an identical file was in
     // place, nothing was written.
     std::string Write(const FolderMessage& message, std::string_view bytes, bool& already_there);
+    // After a Write that succeeded: the path the file has (with any " (2)").
+    const std::string& PlacedPath() const { return placed_path_; }
     ExportContext& context() const { return context_; }
 
 private:
@@ -66,4 +68,5 @@ private:
     platform::WriteFailure folder_failure_ = platform::WriteFailure::kNone;
     std::string path_;
     std::int32_t path_slot_ = -1;
+    std::string placed_path_;
 };

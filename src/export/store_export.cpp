@@ -69,6 +69,7 @@ public:
     std::string FailureSubject(const FolderMessage& message) override { return output_.PathOf(message); }
     std::string Write(PreparedMessage& prepared) override {
         std::string failure = output_.Write(prepared.message, prepared.output, prepared.already_there);
+        prepared.output_path = output_.PlacedPath();
         prepared.output.clear();
         prepared.output.shrink_to_fit();
         return failure;

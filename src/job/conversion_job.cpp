@@ -1,6 +1,7 @@
 #include "job/conversion_job.h"
 
 #include <atomic>
+#include <memory>
 #include <cstdio>
 #include <mutex>
 #include <thread>
@@ -8,9 +9,13 @@
 #include "conversion/conversion_window.h"
 #include "conversion/job_settings.h"
 #include "export/exporters.h"
+#include "export/content_digest.h"
 #include "export/output_naming.h"
+#include "export/source_places.h"
+#include "export/written_messages.h"
 #include "job/imap_job.h"
 #include "job/pst_job.h"
+#include "job/run_manifest.h"
 #include "platform/file_lock.h"
 #include "platform/paths.h"
 
@@ -55,31 +60,54 @@ bool LockDestination(ConversionWindow& window, const std::string& destination, J
 // an earlier row of this job already used gets a name of its own, so no output is replaced. A
 // row of a whole store takes its place in the store's tree.
 void RunRows(ConversionWindow& window, const JobSettings& settings, JobTally& tally, int row_count,
-             const platform::DeviceFilter* devices) {
+             const platform::DeviceFilter* devices, MessageManifest* manifest) {
     const FolderExporter exporter = FindFolderExporter(settings.saving_option);
     if (!exporter || settings.saving_option == "pst" || settings.saving_option == "imap") return;
     std::unique_ptr<platform::FileLock> destination_lock;
     if (!LockDestination(window, settings.destination_path, tally, destination_lock)) return;
+    // Read under the lock: a conversion that waited finds the places the one before it gave.
+    SourcePlaces places(settings.destination_path);
+    std::unique_ptr<WrittenMessages> written;
+    if (settings.skip_duplicates) written = std::make_unique<WrittenMessages>(settings.destination_path);
     OutputFolderNames folder_names;
+    for (const auto& [digest, name] : places.places()) folder_names.ReserveTopFolder(name);
     for (int row = 0; row < row_count && !window.StopRequested(); ++row) {
         const std::string dbx_path = window.RowText(row, 0);
         ExportContext context{window, settings, tally, nullptr, {}, devices};
+        context.manifest = manifest;
+        context.written = written.get();
         std::string folder_name;
         const std::vector<std::string> store_path = window.RowStorePath(row);
+        std::string new_digest;  // of a folder file new to this destination
         if (store_path.empty()) {
-            folder_name = folder_names.ClaimTopFolder(FolderNameFromFileName(window.RowText(row, 1)));
+            // A folder file converted here before goes where it went then.
+            const std::string digest = FileSha256Hex(dbx_path);
+            folder_name = places.PlaceOf(digest);
+            if (folder_name.empty()) {
+                folder_name = folder_names.ClaimTopFolder(FolderNameFromFileName(window.RowText(row, 1)));
+                new_digest = digest;
+            }
         } else {
             context.tree_path = folder_names.ClaimStoreFolder(store_path);
             folder_name = context.tree_path.back();
         }
+        const std::size_t folders_before = tally.folders();
         try {
             exporter(context, dbx_path, settings.destination_path, folder_name);
+            // Noted only when the file was converted: one that holds no mail leaves nothing behind.
+            if (!new_digest.empty() && tally.folders() > folders_before) places.Remember(new_digest, folder_name);
         } catch (const std::exception& error) {
             // An exporter that lets a failure out ends the job; the completion step still runs.
             tally.CountFailure(dbx_path, error.what());
-            return;
+            break;
         }
     }
+    if (const std::string failure = written ? written->Save() : std::string(); !failure.empty())
+        tally.AddNote(settings.destination_path, "the messages this run wrote could not be noted (" + failure +
+                                                     "); a later run may write them again from another folder file");
+    if (const std::string failure = places.Save(); !failure.empty())
+        tally.AddNote(settings.destination_path, "the folders given to this run's folder files could not be noted (" +
+                                                     failure + "); a run again may name them anew");
 }
 
 }  // namespace
@@ -98,13 +126,18 @@ std::string FolderNameFromFileName(const std::string& file_name) {
 JobTally RunConversionJob(ConversionWindow& window, JobSettings& settings, const platform::DeviceFilter* devices) {
     JobTally tally;
     const int row_count = window.RowCount();
+    const std::string started = UtcTimestamp();
+    MessageManifest manifest;
+    MessageManifest* const recorder = KeepsManifest(settings) ? &manifest : nullptr;
     if (settings.saving_option == "pst") {
-        if (!RunPstExport(window, settings, tally, row_count, devices)) return tally;
+        if (!RunPstExport(window, settings, tally, row_count, devices, recorder)) return tally;
     } else if (settings.saving_option == "imap") {
         if (!RunImapUpload(window, settings, tally, row_count)) return tally;
     } else {
-        RunRows(window, settings, tally, row_count, devices);
+        RunRows(window, settings, tally, row_count, devices, recorder);
     }
+    // Written also after a stop: what was written so far is in the destination and is recorded.
+    if (recorder != nullptr) WriteRunManifest(settings, RunManifestHeader(settings, manifest.sources(), started), manifest, tally);
     ShowCompletion(window, tally);
     return tally;
 }

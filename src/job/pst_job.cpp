@@ -4,6 +4,7 @@
 #include <cctype>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -13,6 +14,9 @@
 #include "conversion/job_tally.h"
 #include "export/exporters.h"
 #include "export/folder_loop.h"
+#include "export/content_digest.h"
+#include "export/message_manifest.h"
+#include "export/source_places.h"
 #include "export/output_place.h"
 #include "export/pst_export.h"
 #include "export/store_export.h"
@@ -37,6 +41,12 @@ struct PstJob {
     JobTally store_tally;
     const platform::DeviceFilter* devices = nullptr;
     StoreObjects& objects = CurrentStoreObjects();
+    // The run's manifest (nullptr: none), and what the rows wrote into the store open now, which
+    // joins it once the store has been closed.
+    MessageManifest* manifest = nullptr;
+    MessageManifest store_manifest{};
+    // Where each folder file added alone went in earlier runs (nullptr: not known here).
+    std::unique_ptr<SourcePlaces> places{};
 };
 
 // The name of the row's folder (and, in separate mode, of its store): the file's name, or for a
@@ -52,6 +62,35 @@ std::string ClaimFolderName(PstJob& job, const std::string& file_name) {
         if (job.names_taken.insert(key(candidate)).second) return candidate;
     }
     throw store::ComError(store::kE_FAIL, "too many folder files named " + file_name);
+}
+
+// Takes the memory of places at folder/file_name: the names it gives are no longer free for
+// other folder files.
+void LoadPlaces(PstJob& job, const std::string& folder, const std::string& file_name) {
+    job.places = std::make_unique<SourcePlaces>(folder, file_name);
+    for (const auto& [digest, name] : job.places->places()) {
+        std::string key = name;
+        std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
+        job.names_taken.insert(key);
+    }
+}
+
+void SavePlaces(PstJob& job, const std::string& where) {
+    if (!job.places) return;
+    if (const std::string failure = job.places->Save(); !failure.empty())
+        job.tally.AddNote(where, "the folders given to this run's folder files could not be noted (" + failure +
+                                     "); a run again may name them anew");
+}
+
+// The folder (in separate mode, the store) name of the row of a folder file added alone: where
+// the same file went in an earlier run, else a new name, noted for the next run.
+std::string PlaceRow(PstJob& job, int row) {
+    const std::string digest = FileSha256Hex(job.window.RowText(row, 0));
+    if (job.places)
+        if (std::string name = job.places->PlaceOf(digest); !name.empty()) return name;
+    std::string name = ClaimFolderName(job, job.window.RowText(row, 1));
+    if (job.places) job.places->Remember(digest, name);
+    return name;
 }
 
 // Opens the store at path and its top folder.
@@ -163,6 +202,8 @@ void SettleStore(PstJob& job, const std::string& path, bool existed, const std::
                                      " converted in this run are not in it");
     }
     for (std::size_t i = 0; i < done.folders(); ++i) tally.CountFolder();
+    if (closed && job.manifest != nullptr) job.manifest->Take(job.store_manifest);
+    job.store_manifest.Clear();
     if (closed) {
         for (std::size_t i = 0; i < done.messages(); ++i) tally.CountMessage();
         for (std::size_t i = 0; i < done.recovered(); ++i) tally.CountRecovered();
@@ -216,10 +257,14 @@ void ImportRow(PstJob& job, int row, const std::string& folder_name, bool nested
     }
     std::shared_ptr<store::RDOFolder> folder = job.objects.target_folder;
     // A second run into the same store adds to the Recovered folder the first one made.
-    PstTargetFolder target(folder, [&job, folder, folder_path] {
-        return FindOrCreateFolder(job, folder, folder_path + "\\" + kRecoveredFolderName, kRecoveredFolderName);
-    });
+    PstTargetFolder target(
+        folder,
+        [&job, folder, folder_path] {
+            return FindOrCreateFolder(job, folder, folder_path + "\\" + kRecoveredFolderName, kRecoveredFolderName);
+        },
+        job.settings.pst_path, folder_path);
     ExportContext context{job.window, job.settings, job.store_tally, &target, {}, job.devices};
+    context.manifest = job.manifest ? &job.store_manifest : nullptr;
     FindFolderExporter("pst")(context, dbx_path, job.settings.destination_path, folder_name);
     job.objects.target_folder.reset();
 }
@@ -233,14 +278,20 @@ bool RowHoldsMail(PstJob& job, int row) {
 
 void RunSingleStoreJob(PstJob& job, int row_count) {
     RunStore(job, job.settings.pst_path, [&] {
+        // Read once the store is ours: a run that waited for it finds the names the one before gave.
+        const std::string store = job.settings.pst_path;
+        const std::size_t slash = store.find_last_of(platform::kPathSeparator);
+        LoadPlaces(job, slash == std::string::npos ? std::string(".") : store.substr(0, slash),
+                   "." + platform::LastPathComponent(store) + ".ombrik-places");
         for (int row = 0; row < row_count && !job.window.StopRequested(); ++row) {
             if (!RowHoldsMail(job, row)) continue;
             // A folder of a whole store has its place in the store's tree; only the folder files
             // added alone share the level below the top folder by their file names.
             const std::string file_name = job.window.RowText(row, 1);
             const bool in_tree = !job.window.RowStorePath(row).empty();
-            ImportRow(job, row, in_tree ? file_name : ClaimFolderName(job, file_name), true);
+            ImportRow(job, row, in_tree ? file_name : PlaceRow(job, row), true);
         }
+        SavePlaces(job, store);
     });
 }
 
@@ -252,6 +303,7 @@ void RunSeparateStoresLoop(PstJob& job, int row_count) {
         job.tally.CountFailure(job.settings.destination_path, platform::WriteFailureWords(failure));
         return;
     }
+    LoadPlaces(job, job.settings.destination_path, SourcePlaces::kSeparateStoresFileName);
     for (int row = 0; row < row_count && !job.window.StopRequested(); ++row) {
         if (!RowHoldsMail(job, row)) {
             SettleStore(job, job.settings.pst_path, true, {});  // only its note or failure to hand over
@@ -259,23 +311,25 @@ void RunSeparateStoresLoop(PstJob& job, int row_count) {
         }
         std::string name;
         try {
-            name = ClaimFolderName(job, job.window.RowText(row, 1));
+            name = PlaceRow(job, row);
         } catch (const std::exception& error) {
             job.tally.CountFailure(job.window.RowText(row, 0), store::DescribeFailure(error));
-            return;
+            break;
         }
         job.settings.pst_path = platform::JoinPath(job.settings.destination_path, name + ".pst");
-        if (!RunStore(job, job.settings.pst_path, [&] { ImportRow(job, row, name, false); })) return;
+        if (!RunStore(job, job.settings.pst_path, [&] { ImportRow(job, row, name, false); })) break;
     }
+    SavePlaces(job, job.settings.destination_path);
 }
 
 }  // namespace
 
 bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tally, int row_count,
-                  const platform::DeviceFilter* devices) {
+                  const platform::DeviceFilter* devices, MessageManifest* manifest) {
     window.RunPstOptionsDialog(settings);
     if (settings.pst_options_answer == "no") return false;
     PstJob job{window, settings, tally, nullptr, nullptr, {}, {}, {}, devices};
+    job.manifest = manifest;
     try {
         job.session = store::CreateSessionFromProgId(store::kSessionProgId);
         if (!job.session) throw store::ComError(store::kE_POINTER, "no session");

@@ -4,6 +4,7 @@
 
 class ConversionWindow;
 class JobTally;
+class MessageManifest;
 struct JobSettings;
 namespace platform {
 class DeviceFilter;
@@ -15,6 +16,7 @@ inline const char* const kStoreBusyText = "Waiting for another conversion to fin
 
 // Runs the whole PST job on the worker thread. False when the options dialog was cancelled or the
 // session could not be made (no completion step follows); true otherwise.
-// devices: what the stores are written through (nullptr: their files).
+// devices: what the stores are written through (nullptr: their files). manifest: where the
+// messages of every store that was closed cleanly are recorded (nullptr: nowhere).
 bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tally, int row_count,
-                  const platform::DeviceFilter* devices = nullptr);
+                  const platform::DeviceFilter* devices = nullptr, MessageManifest* manifest = nullptr);
