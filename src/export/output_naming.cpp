@@ -137,8 +137,6 @@ std::string OutputFolderNames::ClaimTopFolder(const std::string& folder_name) {
     return candidate;
 }
 
-void OutputFolderNames::ReserveTopFolder(const std::string& name) { nodes_[0].taken.insert(FoldedKey(name)); }
-
 std::string OutputFolderNames::ClaimChildName(Node& parent, const std::string& cleaned) {
     // A folder's name and its Thunderbird sub-folder directory must both be free.
     std::string candidate = cleaned;

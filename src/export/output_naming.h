@@ -93,9 +93,6 @@ public:
     explicit OutputFolderNames(std::function<std::string(const std::string&)> clean = CleanFolderName)
         : clean_(std::move(clean)) {}
     std::string ClaimTopFolder(const std::string& folder_name);
-    // Takes a top folder name out of the claims (a name the destination's memory gives another
-    // source); the row that owns it uses it as it is.
-    void ReserveTopFolder(const std::string& name);
     std::vector<std::string> ClaimStoreFolder(const std::vector<std::string>& store_path);
 
 private:

@@ -9,9 +9,7 @@
 #include "conversion/conversion_window.h"
 #include "conversion/job_settings.h"
 #include "export/exporters.h"
-#include "export/content_digest.h"
 #include "export/output_naming.h"
-#include "export/source_places.h"
 #include "export/written_messages.h"
 #include "job/imap_job.h"
 #include "job/pst_job.h"
@@ -65,12 +63,10 @@ void RunRows(ConversionWindow& window, const JobSettings& settings, JobTally& ta
     if (!exporter || settings.saving_option == "pst" || settings.saving_option == "imap") return;
     std::unique_ptr<platform::FileLock> destination_lock;
     if (!LockDestination(window, settings.destination_path, tally, destination_lock)) return;
-    // Read under the lock: a conversion that waited finds the places the one before it gave.
-    SourcePlaces places(settings.destination_path);
+    // Read under the lock: a conversion that waited finds what the one before it wrote.
     std::unique_ptr<WrittenMessages> written;
     if (settings.skip_duplicates) written = std::make_unique<WrittenMessages>(settings.destination_path);
     OutputFolderNames folder_names;
-    for (const auto& [digest, name] : places.places()) folder_names.ReserveTopFolder(name);
     for (int row = 0; row < row_count && !window.StopRequested(); ++row) {
         const std::string dbx_path = window.RowText(row, 0);
         ExportContext context{window, settings, tally, nullptr, {}, devices};
@@ -78,24 +74,14 @@ void RunRows(ConversionWindow& window, const JobSettings& settings, JobTally& ta
         context.written = written.get();
         std::string folder_name;
         const std::vector<std::string> store_path = window.RowStorePath(row);
-        std::string new_digest;  // of a folder file new to this destination
         if (store_path.empty()) {
-            // A folder file converted here before goes where it went then.
-            const std::string digest = FileSha256Hex(dbx_path);
-            folder_name = places.PlaceOf(digest);
-            if (folder_name.empty()) {
-                folder_name = folder_names.ClaimTopFolder(FolderNameFromFileName(window.RowText(row, 1)));
-                new_digest = digest;
-            }
+            folder_name = folder_names.ClaimTopFolder(FolderNameFromFileName(window.RowText(row, 1)));
         } else {
             context.tree_path = folder_names.ClaimStoreFolder(store_path);
             folder_name = context.tree_path.back();
         }
-        const std::size_t folders_before = tally.folders();
         try {
             exporter(context, dbx_path, settings.destination_path, folder_name);
-            // Noted only when the file was converted: one that holds no mail leaves nothing behind.
-            if (!new_digest.empty() && tally.folders() > folders_before) places.Remember(new_digest, folder_name);
         } catch (const std::exception& error) {
             // An exporter that lets a failure out ends the job; the completion step still runs.
             tally.CountFailure(dbx_path, error.what());
@@ -105,9 +91,6 @@ void RunRows(ConversionWindow& window, const JobSettings& settings, JobTally& ta
     if (const std::string failure = written ? written->Save() : std::string(); !failure.empty())
         tally.AddNote(settings.destination_path, "the messages this run wrote could not be noted (" + failure +
                                                      "); a later run may write them again from another folder file");
-    if (const std::string failure = places.Save(); !failure.empty())
-        tally.AddNote(settings.destination_path, "the folders given to this run's folder files could not be noted (" +
-                                                     failure + "); a run again may name them anew");
 }
 
 }  // namespace

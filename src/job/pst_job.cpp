@@ -14,9 +14,7 @@
 #include "conversion/job_tally.h"
 #include "export/exporters.h"
 #include "export/folder_loop.h"
-#include "export/content_digest.h"
 #include "export/message_manifest.h"
-#include "export/source_places.h"
 #include "export/output_place.h"
 #include "export/pst_export.h"
 #include "export/store_export.h"
@@ -45,8 +43,6 @@ struct PstJob {
     // joins it once the store has been closed.
     MessageManifest* manifest = nullptr;
     MessageManifest store_manifest{};
-    // Where each folder file added alone went in earlier runs (nullptr: not known here).
-    std::unique_ptr<SourcePlaces> places{};
 };
 
 // The name of the row's folder (and, in separate mode, of its store): the file's name, or for a
@@ -62,35 +58,6 @@ std::string ClaimFolderName(PstJob& job, const std::string& file_name) {
         if (job.names_taken.insert(key(candidate)).second) return candidate;
     }
     throw store::ComError(store::kE_FAIL, "too many folder files named " + file_name);
-}
-
-// Takes the memory of places at folder/file_name: the names it gives are no longer free for
-// other folder files.
-void LoadPlaces(PstJob& job, const std::string& folder, const std::string& file_name) {
-    job.places = std::make_unique<SourcePlaces>(folder, file_name);
-    for (const auto& [digest, name] : job.places->places()) {
-        std::string key = name;
-        std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
-        job.names_taken.insert(key);
-    }
-}
-
-void SavePlaces(PstJob& job, const std::string& where) {
-    if (!job.places) return;
-    if (const std::string failure = job.places->Save(); !failure.empty())
-        job.tally.AddNote(where, "the folders given to this run's folder files could not be noted (" + failure +
-                                     "); a run again may name them anew");
-}
-
-// The folder (in separate mode, the store) name of the row of a folder file added alone: where
-// the same file went in an earlier run, else a new name, noted for the next run.
-std::string PlaceRow(PstJob& job, int row) {
-    const std::string digest = FileSha256Hex(job.window.RowText(row, 0));
-    if (job.places)
-        if (std::string name = job.places->PlaceOf(digest); !name.empty()) return name;
-    std::string name = ClaimFolderName(job, job.window.RowText(row, 1));
-    if (job.places) job.places->Remember(digest, name);
-    return name;
 }
 
 // Opens the store at path and its top folder.
@@ -278,20 +245,14 @@ bool RowHoldsMail(PstJob& job, int row) {
 
 void RunSingleStoreJob(PstJob& job, int row_count) {
     RunStore(job, job.settings.pst_path, [&] {
-        // Read once the store is ours: a run that waited for it finds the names the one before gave.
-        const std::string store = job.settings.pst_path;
-        const std::size_t slash = store.find_last_of(platform::kPathSeparator);
-        LoadPlaces(job, slash == std::string::npos ? std::string(".") : store.substr(0, slash),
-                   "." + platform::LastPathComponent(store) + ".ombrik-places");
         for (int row = 0; row < row_count && !job.window.StopRequested(); ++row) {
             if (!RowHoldsMail(job, row)) continue;
             // A folder of a whole store has its place in the store's tree; only the folder files
             // added alone share the level below the top folder by their file names.
             const std::string file_name = job.window.RowText(row, 1);
             const bool in_tree = !job.window.RowStorePath(row).empty();
-            ImportRow(job, row, in_tree ? file_name : PlaceRow(job, row), true);
+            ImportRow(job, row, in_tree ? file_name : ClaimFolderName(job, file_name), true);
         }
-        SavePlaces(job, store);
     });
 }
 
@@ -303,7 +264,6 @@ void RunSeparateStoresLoop(PstJob& job, int row_count) {
         job.tally.CountFailure(job.settings.destination_path, platform::WriteFailureWords(failure));
         return;
     }
-    LoadPlaces(job, job.settings.destination_path, SourcePlaces::kSeparateStoresFileName);
     for (int row = 0; row < row_count && !job.window.StopRequested(); ++row) {
         if (!RowHoldsMail(job, row)) {
             SettleStore(job, job.settings.pst_path, true, {});  // only its note or failure to hand over
@@ -311,15 +271,14 @@ void RunSeparateStoresLoop(PstJob& job, int row_count) {
         }
         std::string name;
         try {
-            name = PlaceRow(job, row);
+            name = ClaimFolderName(job, job.window.RowText(row, 1));
         } catch (const std::exception& error) {
             job.tally.CountFailure(job.window.RowText(row, 0), store::DescribeFailure(error));
-            break;
+            return;
         }
         job.settings.pst_path = platform::JoinPath(job.settings.destination_path, name + ".pst");
-        if (!RunStore(job, job.settings.pst_path, [&] { ImportRow(job, row, name, false); })) break;
+        if (!RunStore(job, job.settings.pst_path, [&] { ImportRow(job, row, name, false); })) return;
     }
-    SavePlaces(job, job.settings.destination_path);
 }
 
 }  // namespace

@@ -306,67 +306,9 @@ TEST(FindStores, ListsForProgramsAndPipes) {
     EXPECT_EQ(RunCli("--print0 --dest " + Quote(dir.path()) + " x.dbx").status, 2);
 }
 
-namespace {
-
-// Every file below folder, with the digest of its bytes: what a run left in the destination.
-std::map<std::string, std::string> Tree(const std::string& folder) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
-        if (entry.is_regular_file() && entry.path().filename().string()[0] != '.')
-            files[entry.path().string()] = Sha256Hex(fixtures::ReadFile(entry.path().string()));
-    return files;
-}
-
-std::string Counts(const CommandRun& run) {
-    const std::size_t at = run.out.find("folders: ");
-    return at == std::string::npos ? run.out : run.out.substr(at, run.out.find('\n', at) - at);
-}
-
-}  // namespace
-
-// Two disks' Inbox.dbx: converted together the first gets "Inbox" and the second "Inbox (2)";
-// converted again alone or in the other order, each goes where it went and nothing is written
-// twice; a third, different one gets "Inbox (3)".
-TEST(StablePlaces, SameSourceSamePlaceInAnyRowOrder) {
-    const std::vector<std::string> forms = {"eml", "mbox", "msg", "pst --pst-mode separate",
-                                            "pst --pst-mode new --pst-folder "};
-    for (const std::string& form : forms) {
-        SCOPED_TRACE(form);
-        fixtures::TempFolder dir;
-        for (const char* disk : {"A", "B", "C"}) {
-            std::filesystem::create_directories(dir / disk);
-            fixtures::DbxFileBuilder builder;
-            builder.AddEmail(Email(std::string("from ") + disk, std::string("Subject: from ") + disk +
-                                                                 "\r\nMessage-ID: <" + disk + "@example.com>\r\n\r\n" +
-                                                                 disk + "\r\n"));
-            builder.AddEmail(Email("shared", "Subject: shared\r\nMessage-ID: <shared@example.com>\r\n\r\nboth\r\n"));
-            builder.WriteTo(dir / (std::string(disk) + "/Inbox.dbx"));
-        }
-        const std::string arguments =
-            "--quiet --format " + form + (form.back() == ' ' ? Quote(dir / "out") : "") + " --dest " + Quote(dir / "out") + " ";
-        const std::string a = Quote(dir / "A/Inbox.dbx"), b = Quote(dir / "B/Inbox.dbx"), c = Quote(dir / "C/Inbox.dbx");
-        std::filesystem::create_directories(dir / "out");
-        // The last one named is converted first: A, then B.
-        EXPECT_EQ(Counts(RunCli(arguments + b + " " + a)), "folders: 2, messages written: 4, failures: 0");
-        const auto after_first = Tree(dir / "out");
-        EXPECT_EQ(Counts(RunCli(arguments + b)), "folders: 1, messages written: 0, failures: 0");
-        EXPECT_EQ(Counts(RunCli(arguments + a + " " + b)), "folders: 2, messages written: 0, failures: 0");
-        // A store is rewritten in place of the old one even when nothing is added: its counts tell.
-        if (form.find("pst") == std::string::npos) {
-            EXPECT_EQ(Tree(dir / "out"), after_first);
-        }
-        EXPECT_EQ(Counts(RunCli(arguments + c)), "folders: 1, messages written: 2, failures: 0");
-        const std::string third = form == "mbox"                             ? "Inbox (3).mbox"
-                                  : form.find("separate") != std::string::npos ? "Inbox (3).dbx.pst"
-                                  : form.find("new") != std::string::npos      ? "."
-                                                                               : "Inbox (3)";
-        EXPECT_TRUE(std::filesystem::exists(dir / ("out/ExportDBX/" + third))) << third;
-    }
-}
-
 // Two backups of one mailbox: with --skip-duplicates the second writes only what the first did
 // not (a message with the same Message-ID, Date and Subject, or without one the same bytes, is
-// left out and counted), also when run again; without it every message is written.
+// left out and counted), also when run again; without it every message whose file differs is written.
 TEST(SkipDuplicates, EachMessageOfOverlappingSourcesOnce) {
     fixtures::TempFolder dir;
     const auto mail = [](const std::string& subject, const std::string& id, const std::string& body) {
@@ -393,6 +335,8 @@ TEST(SkipDuplicates, EachMessageOfOverlappingSourcesOnce) {
     EXPECT_NE(told.out.find("messages another folder file wrote already, left out: 2"), std::string::npos) << told.out;
     const std::string all = "--summary-json - --dest " + Quote(dir / "all") + " ";
     RunCli(all + a, false);
-    EXPECT_EQ(JsonQuery(RunCli(all + b, false).out, "j['messages_written'], j['duplicates_left_out']"), "3 0\n");
+    // Without it only the very same file is found there: the message without a Message-ID.
+    EXPECT_EQ(JsonQuery(RunCli(all + b, false).out, "j['messages_written'], j['already_there'], j['duplicates_left_out']"),
+              "2 1 0\n");
     EXPECT_EQ(RunCli("--skip-duplicates --format pst --pst-mode separate --dest " + Quote(dir / "p") + " " + a).status, 2);
 }
