@@ -7,23 +7,29 @@
 
 namespace bench {
 
-enum class Corpus { Small, Large };
+enum class Corpus { Small, Large, Huge };
 
-inline std::size_t MessageCount(Corpus corpus) { return corpus == Corpus::Small ? 100000 : 2000; }
+inline std::size_t MessageCount(Corpus corpus) {
+    return corpus == Corpus::Small ? 100000 : corpus == Corpus::Large ? 2000 : 1;
+}
 
 inline std::string MessageSubject(std::size_t i) { return "Weekly report " + std::to_string(i) + ": figures <Q3>"; }
 
-// A small message of 1 to 4 KB, or a large one of about 250 KB (a base64 attachment), with
-// CR LF line ends as Outlook Express stored them.
+// A small message of 1 to 4 KB, a large one of about 250 KB (a base64 attachment), or a huge
+// one of 200 MiB (the same form, for peak memory against the largest message), with CR LF line
+// ends as Outlook Express stored them.
 inline std::string MessageText(Corpus corpus, std::size_t i) {
     std::string text;
+    if (corpus == Corpus::Huge) text.reserve(201u * 1024 * 1024);
     text += "From: \"Sender " + std::to_string(i % 97) + "\" <sender" + std::to_string(i % 97) + "@example.com>\r\n";
     text += "To: \"Team\" <team@example.org>\r\n";
     text += "Subject: " + MessageSubject(i) + "\r\n";
     text += "Date: Thu, 05 Mar 2009 14:07:09 +0100\r\n";
     text += "Message-ID: <" + std::to_string(i) + ".bench@example.com>\r\n";
     text += "MIME-Version: 1.0\r\n";
-    const std::size_t body_lines = corpus == Corpus::Small ? 12 + (i * 7919) % 40 : 3300;
+    const std::size_t body_lines = corpus == Corpus::Small   ? 12 + (i * 7919) % 40
+                                  : corpus == Corpus::Large ? 3300
+                                                            : 200u * 1024 * 1024 / 78;
     if (corpus == Corpus::Small) {
         text += "Content-Type: text/plain; charset=\"iso-8859-1\"\r\n\r\n";
         for (std::size_t line = 0; line < body_lines; ++line)

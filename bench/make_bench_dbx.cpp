@@ -1,5 +1,5 @@
 // Writes a benchmark folder file: "small" (100,000 messages of 1-4 KB) or "large" (2,000
-// messages of about 250 KB, 500 MB in all), and beside it OUTPUT.dbx.sizes: the size of every
+// messages of about 250 KB, 500 MB in all) or "huge" (one message of 200 MiB), and beside it OUTPUT.dbx.sizes: the size of every
 // message text, one a line, for the file-writing baseline. COUNT, when given, takes the first
 // COUNT messages of the corpus (the upload benchmark's 10,000).
 #include <cstdio>
@@ -10,11 +10,15 @@
 #include "tests/fixtures/dbx_builder.h"
 
 int main(int argc, char** argv) {
-    if ((argc != 3 && argc != 4) || (std::strcmp(argv[1], "small") != 0 && std::strcmp(argv[1], "large") != 0)) {
-        std::fprintf(stderr, "usage: %s small|large OUTPUT.dbx [COUNT]\n", argv[0]);
+    const bool known = argc >= 3 && (std::strcmp(argv[1], "small") == 0 || std::strcmp(argv[1], "large") == 0 ||
+                                     std::strcmp(argv[1], "huge") == 0);
+    if ((argc != 3 && argc != 4) || !known) {
+        std::fprintf(stderr, "usage: %s small|large|huge OUTPUT.dbx [COUNT]\n", argv[0]);
         return 2;
     }
-    const bench::Corpus corpus = std::strcmp(argv[1], "small") == 0 ? bench::Corpus::Small : bench::Corpus::Large;
+    const bench::Corpus corpus = std::strcmp(argv[1], "small") == 0   ? bench::Corpus::Small
+                                 : std::strcmp(argv[1], "large") == 0 ? bench::Corpus::Large
+                                                                      : bench::Corpus::Huge;
     const std::string sizes_path = std::string(argv[2]) + ".sizes";
     std::FILE* sizes = std::fopen(sizes_path.c_str(), "w");
     if (sizes == nullptr) {

@@ -5,12 +5,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "conversion/folder_export.h"
 #include "dbx/dbx.h"
+#include "platform/output_device.h"
+#include "platform/write_failure.h"
 #include "store/mapi/message.h"
 #include "store/mapi/message_state.h"
 #include "store/session.h"
@@ -34,6 +37,8 @@ struct FolderMessage {
 struct PreparedMessage {
     FolderMessage message;
     std::string output;                 // the bytes of the output file, when made ahead
+    // Or what writes them in pieces, laid out ahead, for a form whose file is not held whole.
+    std::function<platform::WriteFailure(platform::OutputDevice&)> write_output;
     std::optional<mapi::Message> model;  // the message model, when the form stores one
     std::string failure;                // why the preparation failed; empty when it did not
     bool already_there = false;         // set by Write: the output held this message already

@@ -104,3 +104,14 @@ std::string MessageFileOutput::Write(const FolderMessage& message, std::string_v
     placed_path_ = placed ? platform::JoinPath(directory_, placed.name) : std::string();
     return placed ? std::string() : platform::WriteFailureWords(placed.failure);
 }
+
+std::string MessageFileOutput::Write(const FolderMessage& message,
+                                     const std::function<platform::WriteFailure(platform::OutputDevice&)>& write,
+                                     bool& already_there) {
+    if (folder_failure_ != platform::WriteFailure::kNone) return platform::WriteFailureWords(folder_failure_);
+    const PlacedFile placed = WriteMessageFile(*folder_, platform::LastPathComponent(PathOf(message)), write,
+                                               message.date, context_.devices);
+    already_there = placed.already_there;
+    placed_path_ = placed ? platform::JoinPath(directory_, placed.name) : std::string();
+    return placed ? std::string() : platform::WriteFailureWords(placed.failure);
+}

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -53,6 +54,9 @@ public:
     // Writes the message's bytes; "" or why it failed. already_there: an identical file was in
     // place, nothing was written.
     std::string Write(const FolderMessage& message, std::string_view bytes, bool& already_there);
+    // The same for bytes that write hands to the file in pieces.
+    std::string Write(const FolderMessage& message,
+                      const std::function<platform::WriteFailure(platform::OutputDevice&)>& write, bool& already_there);
     // After a Write that succeeded: the path the file has (with any " (2)").
     const std::string& PlacedPath() const { return placed_path_; }
     ExportContext& context() const { return context_; }

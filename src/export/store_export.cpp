@@ -62,14 +62,23 @@ public:
         mapi::Message message = store::MessageFromRfc822(text, context_.settings.codepage);
         store::ApplyCreatedClass(message, "IPM.Note");
         mapi::ApplyMessageState(message, prepared.message.state);
-        prepared.output = format_ == store::kOlMsgUnicode ? store::MsgFileBytes(message)
-                                                          : store::RenderingOf(message, format_);
+        if (format_ != store::kOlMsgUnicode) {
+            prepared.output = store::RenderingOf(message, format_);
+            return;
+        }
+        // The file is laid out here and written in pieces by Write: a large attachment is then
+        // held once, in the model, rather than also as the bytes of a whole file.
+        auto layout = std::make_shared<const store::MsgFileLayout>(std::move(message));
+        prepared.write_output = [layout](platform::OutputDevice& device) { return layout->WriteTo(device); };
     }
     std::string StatusText(const FolderMessage& message) override { return output_.PathOf(message); }
     std::string FailureSubject(const FolderMessage& message) override { return output_.PathOf(message); }
     std::string Write(PreparedMessage& prepared) override {
-        std::string failure = output_.Write(prepared.message, prepared.output, prepared.already_there);
+        std::string failure = prepared.write_output
+                                  ? output_.Write(prepared.message, prepared.write_output, prepared.already_there)
+                                  : output_.Write(prepared.message, prepared.output, prepared.already_there);
         prepared.output_path = output_.PlacedPath();
+        prepared.write_output = nullptr;
         prepared.output.clear();
         prepared.output.shrink_to_fit();
         return failure;

@@ -68,3 +68,16 @@ PlacedFile WriteMessageFile(const platform::OutputFolder& folder, const std::str
     return PlaceUnderFreeName(
         file, name, [&](const std::string& candidate) { return folder.Compare(candidate, bytes); }, true);
 }
+
+PlacedFile WriteMessageFile(const platform::OutputFolder& folder, const std::string& name,
+                            const std::function<platform::WriteFailure(platform::OutputDevice&)>& write,
+                            std::uint64_t filetime, const platform::DeviceFilter* devices) {
+    platform::PendingFile file;
+    PlacedFile placed;
+    placed.failure = file.Begin(folder, name, devices, true);
+    if (placed.failure == platform::WriteFailure::kNone) placed.failure = write(file.device());
+    if (placed.failure != platform::WriteFailure::kNone) return placed;
+    if (filetime != 0) file.SetTime(filetime);
+    return PlaceUnderFreeName(
+        file, name, [&](const std::string& candidate) { return file.CompareWith(candidate); }, true);
+}

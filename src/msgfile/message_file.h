@@ -49,3 +49,10 @@ PlacedFile PlaceUnderFreeName(platform::PendingFile& file, const std::string& na
 // what the job writes its files through (none: the files themselves).
 PlacedFile WriteMessageFile(const platform::OutputFolder& folder, const std::string& name, std::string_view bytes,
                             std::uint64_t filetime = 0, const platform::DeviceFilter* devices = nullptr);
+
+// The same for bytes that write hands to the file's device in pieces (a message too large to be
+// held whole as well as its parts): write returns the device's failure, or kNone. A taken name
+// is compared with what the file got.
+PlacedFile WriteMessageFile(const platform::OutputFolder& folder, const std::string& name,
+                            const std::function<platform::WriteFailure(platform::OutputDevice&)>& write,
+                            std::uint64_t filetime = 0, const platform::DeviceFilter* devices = nullptr);

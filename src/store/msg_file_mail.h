@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/output_device.h"
+#include "store/cfb/compound_file.h"
 #include "store/mail_item.h"
 
 namespace store {
@@ -21,5 +23,21 @@ private:
 // The bytes of the Unicode MSG file of a message; throws ComError for a model the format cannot
 // hold.
 std::string MsgFileBytes(const mapi::Message& message);
+
+// A message's MSG file laid out ahead (on a worker) and written later in pieces, the
+// attachments' bytes straight from the model: the file is never held whole beside them.
+class MsgFileLayout {
+public:
+    // Throws ComError for a model the format cannot hold.
+    explicit MsgFileLayout(mapi::Message message);
+    MsgFileLayout(const MsgFileLayout&) = delete;  // the layout points into its own model
+    MsgFileLayout& operator=(const MsgFileLayout&) = delete;
+    // The same bytes as MsgFileBytes; the device's failure, or kNone.
+    platform::WriteFailure WriteTo(platform::OutputDevice& device) const;
+
+private:
+    mapi::Message message_;
+    cfb::Storage root_;
+};
 
 }  // namespace store

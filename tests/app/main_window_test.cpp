@@ -232,6 +232,7 @@ protected:
     void Step() {
         const int next = ++step_;
         ASSERT_TRUE(PumpUntil([&] { return reached_ >= next; }));
+        ASSERT_TRUE(PumpUntil([&] { return !window_->conversion_window().HoldsUnshownProgress(); }));
         Pump();
     }
     void WaitFor(ConversionWindow&, int step) {
@@ -280,6 +281,32 @@ TEST_F(JobProgressWindow, StatusLineSaysMessageNOfNAndTheBarShowsTheFraction) {
     EXPECT_EQ(Bar().GetValue(), 0);
     EXPECT_EQ(StatusLine(), "/tmp/ombrik-x1y2/temp.eml");
     ++step_;  // the job may end
+}
+
+// The job never waits for the window: with the UI thread busy elsewhere (here: not running at
+// all), a folder's worth of progress goes through, and once the window runs again it shows
+// where the calls one by one would have left it.
+TEST_F(JobProgressWindow, TheJobNeverWaitsForTheWindow) {
+    std::atomic<bool> done{false};
+    Start([&](ConversionWindow& window) {
+        for (std::size_t m = 1; m <= 100000; ++m) {
+            window.ShowJobProgress("/home/ann/Mail/Inbox.dbx", m, 100000);
+            window.SetStatusText("/out/Inbox/" + std::to_string(m) + ".eml");
+            window.SetProgress(static_cast<int>(m % 99 + 1));
+        }
+        window.SetProgress(0);
+        window.ShowJobProgress("/home/ann/Mail/Sent.dbx", 3, 4);
+        window.SetProgress(7);
+        done = true;
+        WaitFor(window, 1);
+    });
+    for (int waited = 0; !done && waited < 20000; waited += 5) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(done.load()) << "the job waited for the UI thread";
+    ASSERT_TRUE(PumpUntil([&] { return !window_->conversion_window().HoldsUnshownProgress(); }));
+    EXPECT_EQ(StatusLine(), "Sent.dbx: message 3 of 4\n/out/Inbox/100000.eml");
+    EXPECT_EQ(Bar().GetValue(), 75);
+    EXPECT_EQ(window_->last_job_position(), 7);
+    ++step_;
 }
 
 TEST_F(JobProgressWindow, TheBarIsAsTallAsItsStatusBarField) {

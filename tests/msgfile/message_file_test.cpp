@@ -29,6 +29,26 @@ struct Folder {
     Folder() { EXPECT_EQ(out.Open(dir.path()), WriteFailure::kNone); }
 };
 
+// The two ways of handing a file its bytes: whole, or in pieces (three bytes at a time here)
+// as a writer that never holds the whole file does. Both obey the same rules.
+using WriteFn = PlacedFile (*)(const platform::OutputFolder&, const std::string&, const std::string&,
+                               const platform::DeviceFilter*);
+PlacedFile WriteWhole(const platform::OutputFolder& folder, const std::string& name, const std::string& bytes,
+                      const platform::DeviceFilter* devices) {
+    return WriteMessageFile(folder, name, bytes, 0, devices);
+}
+PlacedFile WriteInPieces(const platform::OutputFolder& folder, const std::string& name, const std::string& bytes,
+                         const platform::DeviceFilter* devices) {
+    const auto write = [&bytes](platform::OutputDevice& device) {
+        for (std::size_t at = 0; at < bytes.size(); at += 3)
+            if (const WriteFailure failure = device.Write(std::string_view(bytes).substr(at, 3)); failure != WriteFailure::kNone)
+                return failure;
+        return WriteFailure::kNone;
+    };
+    return WriteMessageFile(folder, name, write, 0, devices);
+}
+const std::pair<const char*, WriteFn> kWays[] = {{"whole", WriteWhole}, {"in pieces", WriteInPieces}};
+
 }  // namespace
 
 // The bytes as they are: line ends of both kinds, a byte-order mark, zero bytes, nothing at all.
@@ -53,47 +73,55 @@ TEST(WriteMessageFile, StoresTheTextByteForByte) {
 // A name that is taken is never taken over: the same bytes are the output already, other bytes
 // go to the next free name, and a link or a folder at the name is a failure of its own kind.
 TEST(WriteMessageFile, NeverReplacesWhatHoldsTheName) {
-    Folder f;
-    fixtures::WriteFile(f.dir / "a0.eml", "earlier");
-    const PlacedFile same = WriteMessageFile(f.out, "a0.eml", std::string("earlier"));
-    EXPECT_TRUE(same && same.already_there && same.name == "a0.eml");
-    const PlacedFile other = WriteMessageFile(f.out, "a0.eml", std::string("later"));
-    EXPECT_TRUE(other && !other.already_there);
-    EXPECT_EQ(other.name, "a0 (2).eml");
-    EXPECT_EQ(ReadFile(f.dir / "a0.eml"), "earlier");
-    EXPECT_EQ(ReadFile(f.dir / "a0 (2).eml"), "later");
-    // An empty file (a run of an older version on a full disk left those) is filled in; one cut
-    // short is somebody's file and keeps its name.
-    fixtures::WriteFile(f.dir / "b0.eml", "");
-    EXPECT_EQ(WriteMessageFile(f.out, "b0.eml", std::string("text")).name, "b0.eml");
-    EXPECT_EQ(ReadFile(f.dir / "b0.eml"), "text");
-    fixtures::WriteFile(f.dir / "c0.eml", "te");
-    EXPECT_EQ(WriteMessageFile(f.out, "c0.eml", std::string("text")).name, "c0 (2).eml");
+    for (const auto& [way, write] : kWays) {
+        SCOPED_TRACE(way);
+        const auto WriteMessageFile = [write](const platform::OutputFolder& folder, const std::string& name,
+                                              const std::string& bytes) { return write(folder, name, bytes, nullptr); };
+        Folder f;
+        fixtures::WriteFile(f.dir / "a0.eml", "earlier");
+        const PlacedFile same = WriteMessageFile(f.out, "a0.eml", std::string("earlier"));
+        EXPECT_TRUE(same && same.already_there && same.name == "a0.eml");
+        const PlacedFile other = WriteMessageFile(f.out, "a0.eml", std::string("later"));
+        EXPECT_TRUE(other && !other.already_there);
+        EXPECT_EQ(other.name, "a0 (2).eml");
+        EXPECT_EQ(ReadFile(f.dir / "a0.eml"), "earlier");
+        EXPECT_EQ(ReadFile(f.dir / "a0 (2).eml"), "later");
+        // An empty file (a run of an older version on a full disk left those) is filled in; one cut
+        // short is somebody's file and keeps its name.
+        fixtures::WriteFile(f.dir / "b0.eml", "");
+        EXPECT_EQ(WriteMessageFile(f.out, "b0.eml", std::string("text")).name, "b0.eml");
+        EXPECT_EQ(ReadFile(f.dir / "b0.eml"), "text");
+        fixtures::WriteFile(f.dir / "c0.eml", "te");
+        EXPECT_EQ(WriteMessageFile(f.out, "c0.eml", std::string("text")).name, "c0 (2).eml");
 
-    fixtures::WriteFile(f.dir / "victim", "mine");
-    fs::create_symlink(f.dir / "victim", f.dir / "link0.eml");
-    EXPECT_EQ(WriteMessageFile(f.out, "link0.eml", std::string("x")).failure, WriteFailure::kLinkInTheWay);
-    EXPECT_EQ(ReadFile(f.dir / "victim"), "mine");
-    fs::create_directory(f.dir / "dir0.eml");
-    EXPECT_EQ(WriteMessageFile(f.out, "dir0.eml", std::string("x")).failure, WriteFailure::kInTheWay);
-    EXPECT_EQ(Names(f.dir.path()), (std::vector<std::string>{"a0 (2).eml", "a0.eml", "b0.eml", "c0 (2).eml",
-                                                              "c0.eml", "dir0.eml", "link0.eml", "victim"}));
+        fixtures::WriteFile(f.dir / "victim", "mine");
+        fs::create_symlink(f.dir / "victim", f.dir / "link0.eml");
+        EXPECT_EQ(WriteMessageFile(f.out, "link0.eml", std::string("x")).failure, WriteFailure::kLinkInTheWay);
+        EXPECT_EQ(ReadFile(f.dir / "victim"), "mine");
+        fs::create_directory(f.dir / "dir0.eml");
+        EXPECT_EQ(WriteMessageFile(f.out, "dir0.eml", std::string("x")).failure, WriteFailure::kInTheWay);
+        EXPECT_EQ(Names(f.dir.path()), (std::vector<std::string>{"a0 (2).eml", "a0.eml", "b0.eml", "c0 (2).eml",
+                                                                  "c0.eml", "dir0.eml", "link0.eml", "victim"}));
+    }
 }
 
 // A disk that fills up or fails part way through a message leaves nothing of it; once there is
 // space again the same name is filled.
 TEST(WriteMessageFile, AFailedWriteLeavesNothingAndALaterOneFillsTheName) {
-    for (const WriteFailure kind : {WriteFailure::kDiskFull, WriteFailure::kIo}) {
-        Folder f;
-        const fixtures::FailingDisk disk(1000, kind);
-        const std::string text(5000, 'm');
-        const PlacedFile failed = WriteMessageFile(f.out, "m0.eml", text, 0, &disk);
-        EXPECT_EQ(failed.failure, kind);
-        EXPECT_TRUE(failed.name.empty());
-        EXPECT_TRUE(Names(f.dir.path()).empty()) << Names(f.dir.path()).front();
-        const PlacedFile later = WriteMessageFile(f.out, "m0.eml", text);
-        EXPECT_TRUE(later && later.name == "m0.eml");
-        EXPECT_EQ(ReadFile(f.dir / "m0.eml"), text);
+    for (const auto& [way, write] : kWays) {
+        for (const WriteFailure kind : {WriteFailure::kDiskFull, WriteFailure::kIo}) {
+            SCOPED_TRACE(way);
+            Folder f;
+            const fixtures::FailingDisk disk(1000, kind);
+            const std::string text(5000, 'm');
+            const PlacedFile failed = write(f.out, "m0.eml", text, &disk);
+            EXPECT_EQ(failed.failure, kind);
+            EXPECT_TRUE(failed.name.empty());
+            EXPECT_TRUE(Names(f.dir.path()).empty()) << Names(f.dir.path()).front();
+            const PlacedFile later = write(f.out, "m0.eml", text, nullptr);
+            EXPECT_TRUE(later && later.name == "m0.eml");
+            EXPECT_EQ(ReadFile(f.dir / "m0.eml"), text);
+        }
     }
     // No folder to write into is told as such.
     platform::OutputFolder none;

@@ -159,15 +159,54 @@ void Flatten(const Storage& storage, std::uint32_t id, std::vector<FlatEntry>& f
     }
 }
 
+// Gathers the small pieces of the file (header, padding, directory, FAT) into a buffer of
+// kPieceSize and hands large runs of stream bytes on as they are.
 class SectorWriter {
 public:
-    explicit SectorWriter(std::string& out) : out_(out) {}
-    void Write(const void* data, std::size_t size) { out_.append(static_cast<const char*>(data), size); }
-    void PadTo(std::uint64_t unit) { out_.append(static_cast<std::size_t>((unit - out_.size() % unit) % unit), '\0'); }
+    static constexpr std::size_t kPieceSize = 64 * 1024;
+
+    explicit SectorWriter(const std::function<bool(std::string_view)>& write) : write_(write) {
+        buffer_.reserve(kPieceSize);
+    }
+    void Write(const void* data, std::size_t size) {
+        written_ += size;
+        if (!ok_) return;
+        if (buffer_.size() + size <= kPieceSize) {
+            buffer_.append(static_cast<const char*>(data), size);
+            return;
+        }
+        Flush();
+        if (size < kPieceSize)
+            buffer_.append(static_cast<const char*>(data), size);
+        else if (ok_)
+            ok_ = write_(std::string_view(static_cast<const char*>(data), size));
+    }
+    void PadTo(std::uint64_t unit) {
+        static constexpr char kZeros[kSectorSize] = {};
+        std::uint64_t pad = (unit - written_ % unit) % unit;
+        while (pad > 0) {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(pad, sizeof kZeros));
+            Write(kZeros, n);
+            pad -= n;
+        }
+    }
     void WriteU32(std::uint32_t value) { Write(&value, 4); }
+    // False when write refused a piece; nothing more was handed on after it.
+    bool Finish() {
+        Flush();
+        return ok_;
+    }
 
 private:
-    std::string& out_;
+    void Flush() {
+        if (ok_ && !buffer_.empty()) ok_ = write_(buffer_);
+        buffer_.clear();
+    }
+
+    const std::function<bool(std::string_view)>& write_;
+    std::string buffer_;
+    std::uint64_t written_ = 0;
+    bool ok_ = true;
 };
 
 }  // namespace
@@ -216,9 +255,20 @@ void Storage::AddStream(const std::string& name, std::vector<std::uint8_t> data)
     streams_.push_back(Stream{std::move(wide), std::move(data)});
 }
 
+void Storage::AddBorrowedStream(const std::string& name, std::span<const std::uint8_t> data) {
+    std::u16string wide = Utf8NameToUtf16(name);
+    ClaimName(wide);
+    Stream stream{std::move(wide), {}};
+    // An empty run still counts as borrowed, so that its address is never needed.
+    static const std::uint8_t kNothing = 0;
+    stream.borrowed = data.empty() ? &kNothing : data.data();
+    stream.borrowed_size = data.size();
+    streams_.push_back(std::move(stream));
+}
+
 Storage MakeRootStorage() { return Storage(u"Root Entry"); }
 
-std::string CompoundFileBytes(const Storage& root) {
+bool WriteCompoundFile(const Storage& root, const std::function<bool(std::string_view)>& write) {
     // Directory.
     std::vector<FlatEntry> flat(1);
     FillName(flat[0].entry, root.name());
@@ -239,7 +289,7 @@ std::string CompoundFileBytes(const Storage& root) {
             entry.stream_size = 0;
             continue;
         }
-        std::uint64_t size = flat[id].stream->data.size();
+        std::uint64_t size = flat[id].stream->bytes().size();
         if (size > 0xFFFFFFFFull) throw WriteError("stream too large for a version 3 compound file");
         entry.stream_size = size;
         if (size == 0) {
@@ -264,7 +314,7 @@ std::string CompoundFileBytes(const Storage& root) {
     flat[0].entry.stream_size = mini_stream_size;
     for (std::uint32_t id : big_streams) {
         flat[id].entry.starting_sector_location =
-            chain(SectorsFor(flat[id].stream->data.size(), kSectorSize));
+            chain(SectorsFor(flat[id].stream->bytes().size(), kSectorSize));
     }
     std::uint32_t directory_sectors = SectorsFor(flat.size(), kDirEntriesPerSector);
     std::uint32_t first_directory_sector = chain(directory_sectors);
@@ -309,20 +359,21 @@ std::string CompoundFileBytes(const Storage& root) {
         header.difat[k] = k < fat_sectors ? first_fat_sector + k : FREESECT;
     }
 
-    std::string out;
-    out.reserve((std::size_t(data_sectors) + fat_sectors + difat_sectors + 1) * kSectorSize);
-    SectorWriter writer(out);
+    SectorWriter writer(write);
     writer.Write(&header, sizeof header);
     // Mini stream: the small streams in directory order, each padded to a mini sector.
     for (std::uint32_t id = 1; id < flat.size(); ++id) {
         const FlatEntry& e = flat[id];
-        if (e.stream == nullptr || e.stream->data.empty() || e.stream->data.size() >= kMiniStreamCutoff) continue;
-        writer.Write(e.stream->data.data(), e.stream->data.size());
+        if (e.stream == nullptr) continue;
+        const auto bytes = e.stream->bytes();
+        if (bytes.empty() || bytes.size() >= kMiniStreamCutoff) continue;
+        writer.Write(bytes.data(), bytes.size());
         writer.PadTo(kMiniSectorSize);
     }
     writer.PadTo(kSectorSize);
     for (std::uint32_t id : big_streams) {
-        writer.Write(flat[id].stream->data.data(), flat[id].stream->data.size());
+        const auto bytes = flat[id].stream->bytes();
+        writer.Write(bytes.data(), bytes.size());
         writer.PadTo(kSectorSize);
     }
     for (const FlatEntry& e : flat) writer.Write(&e.entry, sizeof e.entry);
@@ -340,13 +391,23 @@ std::string CompoundFileBytes(const Storage& root) {
         }
         writer.WriteU32(d + 1 < difat_sectors ? first_difat_sector + d + 1 : ENDOFCHAIN);
     }
+    return writer.Finish();
+}
+
+std::string CompoundFileBytes(const Storage& root) {
+    std::string out;
+    WriteCompoundFile(root, [&out](std::string_view piece) {
+        out.append(piece);
+        return true;
+    });
     return out;
 }
 
 void WriteCompoundFile(const Storage& root, std::FILE* out) {
-    const std::string bytes = CompoundFileBytes(root);
-    if (std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size() || std::fflush(out) != 0 || std::ferror(out))
-        throw WriteError("write to compound file failed");
+    const bool written = WriteCompoundFile(root, [out](std::string_view piece) {
+        return std::fwrite(piece.data(), 1, piece.size(), out) == piece.size();
+    });
+    if (!written || std::fflush(out) != 0 || std::ferror(out)) throw WriteError("write to compound file failed");
 }
 
 void WriteCompoundFile(const Storage& root, const std::string& path) {

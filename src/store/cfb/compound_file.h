@@ -4,9 +4,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cfb {
@@ -24,10 +27,19 @@ public:
     // Both throw std::invalid_argument for a bad or duplicate name.
     Storage& AddStorage(const std::string& name);
     void AddStream(const std::string& name, std::vector<std::uint8_t> data);
+    // A stream whose bytes stay where they are (a large attachment is not copied): they must
+    // outlive the storage.
+    void AddBorrowedStream(const std::string& name, std::span<const std::uint8_t> data);
 
     struct Stream {
         std::u16string name;
-        std::vector<std::uint8_t> data;
+        std::vector<std::uint8_t> owned;
+        const std::uint8_t* borrowed = nullptr;  // set: the bytes are borrowed_size bytes there
+        std::size_t borrowed_size = 0;
+        std::span<const std::uint8_t> bytes() const {
+            return borrowed != nullptr ? std::span<const std::uint8_t>(borrowed, borrowed_size)
+                                       : std::span<const std::uint8_t>(owned);
+        }
     };
     const std::u16string& name() const { return name_; }
     const std::vector<std::unique_ptr<Storage>>& storages() const { return storages_; }
@@ -51,6 +63,10 @@ Storage MakeRootStorage();
 
 // The bytes of the whole file; throws WriteError for a tree the format cannot hold.
 std::string CompoundFileBytes(const Storage& root);
+// The same bytes handed to write in pieces, in order, the streams' bytes straight from where
+// they are kept, so that a file of any size is never held whole. Stops as soon as write returns
+// false and returns false then; throws WriteError for a tree the format cannot hold.
+bool WriteCompoundFile(const Storage& root, const std::function<bool(std::string_view)>& write);
 // Writes the file; throws WriteError on any failed write (the caller removes the file).
 void WriteCompoundFile(const Storage& root, std::FILE* out);
 // Writes to path, replacing a file there; on failure removes what it wrote and throws WriteError.

@@ -11,6 +11,7 @@
 
 #include "platform/text_encoding.h"
 #include "store/mapi/prop_tags.h"
+#include "store/mime/byte_streams.h"
 #include "store/mime/charsets.h"
 #include "store/mime/flowed.h"
 #include "store/mime/html_text.h"
@@ -82,8 +83,10 @@ std::string Lower(std::string text) {
 
 // The bytes of a part as GMime writes it; with crlf, every line ends in CR LF (as the mail it
 // came in did), else in LF.
-std::string ObjectBytes(GMimeObject* object, bool crlf = false) {
-    Ref<GMimeStream> stream(g_mime_stream_mem_new());
+template <typename Bytes = std::string>
+Bytes ObjectBytes(GMimeObject* object, bool crlf = false) {
+    Bytes out;
+    Ref<GMimeStream> stream(NewAppendStream(out));
     GMimeFormatOptions* format = nullptr;
     if (crlf) {
         format = g_mime_format_options_new();
@@ -91,18 +94,27 @@ std::string ObjectBytes(GMimeObject* object, bool crlf = false) {
     }
     g_mime_object_write_to_stream(object, format, stream.get());
     if (format != nullptr) g_mime_format_options_free(format);
-    GByteArray* array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream.get()));
-    return std::string(reinterpret_cast<const char*>(array->data), array->len);
+    return out;
 }
 
-// The content of a leaf part with its transfer encoding undone.
-std::string DecodedContent(GMimePart* part) {
+// The content of a leaf part with its transfer encoding undone, written straight into the
+// container that keeps it: room for it is made once, from the encoded size, so that a large
+// attachment is neither copied nor grown step by step.
+template <typename Bytes = std::string>
+Bytes DecodedContent(GMimePart* part) {
+    Bytes out;
     GMimeDataWrapper* wrapper = g_mime_part_get_content(part);
-    if (wrapper == nullptr) return {};
-    Ref<GMimeStream> stream(g_mime_stream_mem_new());
+    if (wrapper == nullptr) return out;
+    if (GMimeStream* encoded = g_mime_data_wrapper_get_stream(wrapper)) {
+        const gint64 length = g_mime_stream_length(encoded);
+        if (length > 0) {
+            const bool base64 = g_mime_data_wrapper_get_encoding(wrapper) == GMIME_CONTENT_ENCODING_BASE64;
+            out.reserve(static_cast<std::size_t>(base64 ? length / 4 * 3 + 3 : length));
+        }
+    }
+    Ref<GMimeStream> stream(NewAppendStream(out));
     g_mime_data_wrapper_write_to_stream(wrapper, stream.get());
-    GByteArray* array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream.get()));
-    return std::string(reinterpret_cast<const char*>(array->data), array->len);
+    return out;
 }
 
 std::string MimeType(GMimeObject* object) {
@@ -586,7 +598,7 @@ private:
         GMimePart* part = GMIME_PART(body);
         const std::string name = g_mime_part_get_filename(part) != nullptr ? AttachmentName(body, type) : "smime.p7m";
         mapi::Attachment attachment;
-        FillFileAttachment(attachment, name, type, DecodedContent(part));
+        FillFileAttachment(attachment, name, type, DecodedContent<mapi::Binary>(part));
         out.attachments.push_back(std::move(attachment));
         return true;
     }
@@ -713,10 +725,14 @@ private:
 
     static void FillFileAttachment(mapi::Attachment& attachment, const std::string& name, const std::string& mime_type,
                                    const std::string& bytes) {
+        FillFileAttachment(attachment, name, mime_type, mapi::Binary(bytes.begin(), bytes.end()));
+    }
+    static void FillFileAttachment(mapi::Attachment& attachment, const std::string& name, const std::string& mime_type,
+                                   mapi::Binary bytes) {
         mapi::PropertyBag& bag = attachment.props;
         bag.Set(mapi::PR_ATTACH_METHOD, mapi::ATTACH_BY_VALUE);
-        bag.Set(mapi::PR_ATTACH_DATA_BIN, mapi::Binary(bytes.begin(), bytes.end()));
         bag.Set(mapi::PR_ATTACH_SIZE, static_cast<std::int32_t>(std::min<std::size_t>(bytes.size(), 0x7FFFFFFF)));
+        bag.Set(mapi::PR_ATTACH_DATA_BIN, std::move(bytes));
         bag.Set(mapi::PR_DISPLAY_NAME_W, name);
         bag.Set(mapi::PR_ATTACH_FILENAME_W, name);
         bag.Set(mapi::PR_ATTACH_LONG_FILENAME_W, name);
@@ -742,7 +758,7 @@ private:
     void AddRawAttachment(GMimeObject* object, mapi::Message& out) {
         const std::string mime_type = MimeType(object);
         mapi::Attachment attachment;
-        FillFileAttachment(attachment, AttachmentName(object, mime_type), mime_type, ObjectBytes(object, crlf_));
+        FillFileAttachment(attachment, AttachmentName(object, mime_type), mime_type, ObjectBytes<mapi::Binary>(object, crlf_));
         out.attachments.push_back(std::move(attachment));
     }
 
@@ -750,7 +766,7 @@ private:
         GMimeObject* object = GMIME_OBJECT(part);
         const std::string mime_type = MimeType(object);
         mapi::Attachment attachment;
-        FillFileAttachment(attachment, AttachmentName(object, mime_type), mime_type, DecodedContent(part));
+        FillFileAttachment(attachment, AttachmentName(object, mime_type), mime_type, DecodedContent<mapi::Binary>(part));
         mapi::PropertyBag& bag = attachment.props;
         std::string content_id = Trim(Text(g_mime_object_get_content_id(object)));
         SetString(bag, mapi::PR_ATTACH_CONTENT_ID_W, content_id);
@@ -936,7 +952,8 @@ bool ImportBytes(std::string_view bytes, const std::string& job_codepage, int em
                  bool signed_whole) {
     const std::string code_page = CodepageForUnlabelledText(bytes, job_codepage);
     MessageParserOptions options(code_page);
-    Ref<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
+    // The parser reads the bytes where they are; they outlive every GMime object made here.
+    Ref<GMimeStream> stream(NewBorrowedStream(bytes));
     Ref<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
     Ref<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options.get()));
     if (!message) return false;

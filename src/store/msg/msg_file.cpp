@@ -211,7 +211,8 @@ public:
             case mapi::PropType::Binary: {
                 const Bytes& bytes = ValueAs<mapi::Binary>(value);
                 size = static_cast<std::uint32_t>(bytes.size());
-                storage_.AddStream(ValueStreamName(tag), bytes);
+                // Borrowed from the message: an attachment's bytes are not copied.
+                storage_.AddBorrowedStream(ValueStreamName(tag), bytes);
                 break;
             }
             case mapi::PropType::Guid: {
@@ -245,7 +246,7 @@ public:
                 for (std::size_t i = 0; i < values.size(); ++i) {
                     PutU32(lengths, static_cast<std::uint32_t>(values[i].size()));
                     PutU32(lengths, 0);
-                    storage_.AddStream(ValueStreamName(tag) + "-" + Hex(static_cast<std::uint32_t>(i), 8), values[i]);
+                    storage_.AddBorrowedStream(ValueStreamName(tag) + "-" + Hex(static_cast<std::uint32_t>(i), 8), values[i]);
                 }
                 size = static_cast<std::uint32_t>(lengths.size());
                 storage_.AddStream(ValueStreamName(tag), std::move(lengths));
@@ -274,6 +275,8 @@ private:
 
 // Values the writer sets over an object's own, in tag order; the bag itself is never copied,
 // since it holds the bodies.
+// Never binary values: those are borrowed from the message, which outlives the storage, and
+// an override lives only while its bag is written.
 using Overrides = std::map<mapi::PropTag, mapi::PropValue>;
 
 void WriteBag(const mapi::PropertyBag& bag, PropertyStreamWriter& writer, NameMap& names, const Overrides& overrides = {},

@@ -10,7 +10,8 @@ namespace msg {
 
 // Fills root with the message: its property stream, property value streams, the named
 // property map, one storage per recipient and per attachment, embedded messages as sub-storages.
-// Throws std::invalid_argument for a model the format cannot hold.
+// Throws std::invalid_argument for a model the format cannot hold. Binary values are borrowed,
+// not copied: message must outlive root.
 void BuildMsgStorage(const mapi::Message& message, cfb::Storage& root);
 
 // The bytes of the message's Unicode MSG file; throws cfb::WriteError or std::invalid_argument.

@@ -123,6 +123,40 @@ TEST(CompoundFile, LargeFilesNeedDifatSectorsAndReadBackWhole) {
     EXPECT_EQ(fixtures::ReadFile(out), "same\n");
 }
 
+// Written in pieces, the file is the same bytes; a large borrowed stream is handed on from where
+// it is kept (never copied into a buffer), everything else in pieces of at most 64 KiB; a
+// refusal stops the writing at once.
+TEST(CompoundFile, WrittenInPiecesWithoutCopyingLargeStreams) {
+    const auto big = Pattern(7'500'000, 42);
+    const auto mid = Pattern(5000, 3);
+    cfb::Storage root = cfb::MakeRootStorage();
+    root.AddBorrowedStream("big", big);
+    root.AddStorage("sub").AddBorrowedStream("mid", mid);
+    root.AddStream("small", Pattern(100, 7));
+    root.AddBorrowedStream("none", {});
+    std::string joined;
+    bool big_handed_on_in_place = false;
+    ASSERT_TRUE(cfb::WriteCompoundFile(root, [&](std::string_view piece) {
+        if (piece.data() == reinterpret_cast<const char*>(big.data()) && piece.size() == big.size())
+            big_handed_on_in_place = true;
+        else
+            EXPECT_LE(piece.size(), 64u * 1024);
+        joined.append(piece);
+        return true;
+    }));
+    EXPECT_TRUE(big_handed_on_in_place);
+    EXPECT_EQ(joined, cfb::CompoundFileBytes(root));
+    auto f = cfbtest::ReadCompoundFile(joined);
+    ASSERT_TRUE(f.faults.empty()) << f.faults.front();
+    EXPECT_TRUE(f.streams["big"] == Str(big));
+    EXPECT_EQ(f.streams["sub/mid"], Str(mid));
+    EXPECT_EQ(f.streams["none"], "");
+
+    int calls = 0;
+    EXPECT_FALSE(cfb::WriteCompoundFile(root, [&](std::string_view) { return ++calls < 2; }));
+    EXPECT_EQ(calls, 2);
+}
+
 TEST(CompoundFile, IndependentReaderSeesTheSameTree) {
     if (!HaveOlefile()) GTEST_SKIP() << "python3-olefile not installed";
     fixtures::TempFolder dir;

@@ -106,9 +106,22 @@ std::uint64_t TotalSize(const std::vector<Bytes>& blocks, const std::vector<Subn
     return n;
 }
 
-std::vector<SubnodeBuild> ValueSubnodes(const ltp::BuiltNode& built) {
+// What a built node takes in the file: its heap and its values' subnodes. Counted where they
+// are, since a large attachment must not be copied only to be measured.
+std::uint64_t BuiltSize(const ltp::BuiltNode& built) {
+    std::uint64_t n = 0;
+    for (const auto& b : built.blocks) n += b.size();
+    for (const auto& sub : built.subnodes)
+        for (const auto& b : sub.second) n += b.size();
+    return n;
+}
+
+// Takes the blocks of the values' subnodes out of built.
+std::vector<SubnodeBuild> ValueSubnodes(ltp::BuiltNode&& built) {
     std::vector<SubnodeBuild> out;
-    for (const auto& [nid, blocks] : built.subnodes) out.push_back({nid, blocks, {}});
+    out.reserve(built.subnodes.size());
+    for (auto& [nid, blocks] : built.subnodes) out.push_back({nid, std::move(blocks), {}});
+    built.subnodes.clear();
     return out;
 }
 }  // namespace
@@ -745,7 +758,7 @@ Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* r
         std::uint32_t counter = 0x400;
         auto tc = ltp::BuildTableContext(recipient_columns, recipient_rows,
                                          [&] { return NidForSubnode(ndb::kNidTypeLtp, counter); });
-        out.subnodes.push_back({nid::kRecipientTable, tc.blocks, ValueSubnodes(tc)});
+        out.subnodes.push_back({nid::kRecipientTable, std::move(tc.blocks), ValueSubnodes(std::move(tc))});
     }
 
     // Attachments: each its own property context in a subnode, listed in the attachment table.
@@ -777,7 +790,7 @@ Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* r
             a.erase(tag::kAttachDataBinary);
             a[tag::kAttachDataObject] = object;
             a[tag::kAttachMethod] = Int32Bytes(kAttachEmbeddedMsg);
-            children.push_back({inner_nid, inner.pc.blocks, ValueSubnodes(inner.pc)});
+            children.push_back({inner_nid, std::move(inner.pc.blocks), ValueSubnodes(std::move(inner.pc))});
             for (auto& s : inner.subnodes) children.back().children.push_back(std::move(s));
             sub_counter = 0x800;  // value subnodes must not collide with the embedded message's id
         }
@@ -790,26 +803,26 @@ Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* r
             std::uint32_t c = sub_counter;
             return ltp::BuildPropertyContext(a, [&] { return NidForSubnode(ndb::kNidTypeLtp, c); });
         };
+        // Built once to learn its size, and that build freed before the one that is kept.
+        a[tag::kAttachSize] = Int32Bytes(static_cast<std::uint32_t>(BuiltSize(build_attach()) + TotalSize({}, children)));
         auto pc = build_attach();
-        auto all_children = ValueSubnodes(pc);
-        all_children.insert(all_children.end(), children.begin(), children.end());
-        a[tag::kAttachSize] = Int32Bytes(static_cast<std::uint32_t>(TotalSize(pc.blocks, all_children)));
-        pc = build_attach();
-        all_children = ValueSubnodes(pc);
-        all_children.insert(all_children.end(), children.begin(), children.end());
+        auto all_children = ValueSubnodes(std::move(pc));
+        all_children.insert(all_children.end(), std::make_move_iterator(children.begin()),
+                            std::make_move_iterator(children.end()));
         PropMap row;
         for (auto t : kAttachmentColumns)
             if (a.count(t)) row[t] = a[t];
         if (!row.count(tag::kAttachFilename) && a.count(tag::kAttachLongFilename))
             row[tag::kAttachFilename] = a[tag::kAttachLongFilename];
         attachment_rows.push_back({attach_nid, std::move(row)});
-        out.subnodes.push_back({attach_nid, pc.blocks, std::move(all_children)});
+        a.clear();  // the attachment's bytes are in its subnodes now
+        out.subnodes.push_back({attach_nid, std::move(pc.blocks), std::move(all_children)});
     }
     if (!message.attachments.empty()) {
         std::uint32_t counter = 0x400;
         auto tc = ltp::BuildTableContext(kAttachmentColumns, attachment_rows,
                                          [&] { return NidForSubnode(ndb::kNidTypeLtp, counter); });
-        out.subnodes.push_back({nid::kAttachmentTable, tc.blocks, ValueSubnodes(tc)});
+        out.subnodes.push_back({nid::kAttachmentTable, std::move(tc.blocks), ValueSubnodes(std::move(tc))});
     }
 
     // The message's own properties, with what readers expect to find.
@@ -860,11 +873,8 @@ Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* r
         value_counter = 0x400;
         return ltp::BuildPropertyContext(props, next_value_nid);
     };
-    out.pc = build_pc();
     // The size a message reports is what it occupies: its properties, tables and attachments.
-    auto with_values = ValueSubnodes(out.pc);
-    with_values.insert(with_values.end(), out.subnodes.begin(), out.subnodes.end());
-    out.size = TotalSize(out.pc.blocks, with_values);
+    out.size = BuiltSize(build_pc()) + TotalSize({}, out.subnodes);
     props[tag::kMessageSize] = Int32Bytes(static_cast<std::uint32_t>(std::min<std::uint64_t>(out.size, 0x7FFFFFFF)));
     out.pc = build_pc();
     if (row_values) {
@@ -1014,7 +1024,7 @@ std::uint32_t Store::StoreMessage(Folder& folder, const mapi::Message& message, 
     info.nid = message_nid;
     info.nid_parent = folder_nid;
     info.bid_data = db_->WriteDataTreeBlocks(built.pc.blocks);
-    auto subs = ValueSubnodes(built.pc);
+    auto subs = ValueSubnodes(std::move(built.pc));
     subs.insert(subs.end(), std::make_move_iterator(built.subnodes.begin()), std::make_move_iterator(built.subnodes.end()));
     info.bid_sub = WriteSubnodes(subs);
     db_->SetNode(info);
