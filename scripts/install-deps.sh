@@ -18,6 +18,8 @@ packages=(
   # the mail server the upload tests run (as an ordinary process), and the peer it is measured against;
   # a keyring of the tests' own for the password the upload dialog may keep
   dovecot-imapd isync dbus gnome-keyring
+  # many stores at once: the batch test and benchmark run GNU parallel
+  parallel
 )
 
 missing=()

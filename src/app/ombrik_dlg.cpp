@@ -127,6 +127,8 @@ void COmbrikDlg::CreateMenus() {
     file_menu->Append(ids::WxMenuId(ids::kMenuUploadToMailServer), kMailServerMenuText);
     file_menu->Append(ids::WxMenuId(ids::kMenuCodePage), "Code &Page of Old Messages...");
     file_menu->AppendCheckItem(ids::WxMenuId(ids::kMenuRecover), "&Recover deleted and damaged messages");
+    file_menu->AppendCheckItem(ids::WxMenuId(ids::kMenuManifest), "Write a &Manifest of every message");
+    file_menu->AppendCheckItem(ids::WxMenuId(ids::kMenuSkipDuplicates), "Leave out &Duplicates from other folder files");
     file_menu->Append(ids::WxMenuId(ids::kMenuExit), "&Exit\tCtrl+Q");
     auto* help_menu = new wxMenu;
     help_menu->Append(ids::WxMenuId(ids::kMenuAbout), "&About");
@@ -467,7 +469,13 @@ void COmbrikDlg::LoadRememberedChoices() {
         }
     }
     settings_.recover = remembered::Text(remembered::kRecover) == "1";
-    if (wxMenuBar* bar = GetMenuBar()) bar->Check(ids::WxMenuId(ids::kMenuRecover), settings_.recover);
+    settings_.manifest = remembered::Text(remembered::kManifest) == "1";
+    settings_.skip_duplicates = remembered::Text(remembered::kSkipDuplicates) == "1";
+    if (wxMenuBar* bar = GetMenuBar()) {
+        bar->Check(ids::WxMenuId(ids::kMenuRecover), settings_.recover);
+        bar->Check(ids::WxMenuId(ids::kMenuManifest), settings_.manifest);
+        bar->Check(ids::WxMenuId(ids::kMenuSkipDuplicates), settings_.skip_duplicates);
+    }
 }
 
 void COmbrikDlg::PlaceProgressBar() {
@@ -506,6 +514,8 @@ void COmbrikDlg::BindCommands() {
     on(ids::kMenuOnlineHelp, &COmbrikDlg::OnOnlineHelp);
     on(ids::kMenuCodePage, &COmbrikDlg::OnCodePageOfOldMessages);
     on(ids::kMenuRecover, &COmbrikDlg::OnRecoverChoice);
+    on(ids::kMenuManifest, &COmbrikDlg::OnManifestChoice);
+    on(ids::kMenuSkipDuplicates, &COmbrikDlg::OnSkipDuplicatesChoice);
     on(ids::kMenuAddStore, &COmbrikDlg::OnAddStore);
     on(ids::kMenuFindStores, &COmbrikDlg::OnFindStores);
     on(ids::kMenuUploadToMailServer, &COmbrikDlg::OnUploadToMailServer);
@@ -734,7 +744,7 @@ void COmbrikDlg::EnableJobInputs(bool enable) {
     }
     for (wxWindow* input : job_inputs_) input->Enable(enable);
     if (wxMenuBar* bar = GetMenuBar()) {
-        for (int id : {ids::kMenuOpenFile, ids::kMenuExportFile, ids::kMenuRecover, ids::kMenuAddStore,
+        for (int id : {ids::kMenuOpenFile, ids::kMenuExportFile, ids::kMenuRecover, ids::kMenuManifest, ids::kMenuSkipDuplicates, ids::kMenuAddStore,
                        ids::kMenuFindStores, ids::kMenuCodePage, ids::kMenuUploadToMailServer})
             bar->Enable(ids::WxMenuId(id), enable);
     }
@@ -932,6 +942,30 @@ void COmbrikDlg::OnRecoverChoice() {
     }
     settings_.recover = bar->IsChecked(ids::WxMenuId(ids::kMenuRecover));
     remembered::Keep(remembered::kRecover, settings_.recover ? "1" : "0");
+}
+
+// The manifest (CSV and JSON Lines of every message written) goes into the destination at the end.
+void COmbrikDlg::OnManifestChoice() {
+    wxMenuBar* bar = GetMenuBar();
+    if (bar == nullptr) return;
+    if (IsJobRunning()) {
+        bar->Check(ids::WxMenuId(ids::kMenuManifest), settings_.manifest);
+        return;
+    }
+    settings_.manifest = bar->IsChecked(ids::WxMenuId(ids::kMenuManifest));
+    remembered::Keep(remembered::kManifest, settings_.manifest ? "1" : "0");
+}
+
+// A message another folder file wrote into the destination already is left out (forms of files).
+void COmbrikDlg::OnSkipDuplicatesChoice() {
+    wxMenuBar* bar = GetMenuBar();
+    if (bar == nullptr) return;
+    if (IsJobRunning()) {
+        bar->Check(ids::WxMenuId(ids::kMenuSkipDuplicates), settings_.skip_duplicates);
+        return;
+    }
+    settings_.skip_duplicates = bar->IsChecked(ids::WxMenuId(ids::kMenuSkipDuplicates));
+    remembered::Keep(remembered::kSkipDuplicates, settings_.skip_duplicates ? "1" : "0");
 }
 
 void COmbrikDlg::ShowCodePage() {

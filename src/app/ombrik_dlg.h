@@ -92,6 +92,8 @@ public:
     void OnCodePageOfOldMessages();
     // The File menu's check item: the job also writes what a scan of each folder file finds.
     void OnRecoverChoice();
+    void OnManifestChoice();
+    void OnSkipDuplicatesChoice();
     void OnAddStore();
     void OnFindStores();
     // File > Upload to a Mail Server (IMAP)...: the account, then the job over the list.

@@ -6,11 +6,12 @@ const char* const kCliUsage =
     "Usage: ombrik-cli --dest DIR [--format eml|mbox|msg|rtf|html|pst|maildir] [--add-folder DIR]...\n"
     "                  [--codepage NAME] [--pst-mode separate|new|old] [--pst-folder DIR]\n"
     "                  [--pst-file FILE] [--add-store DIR]... [--threads N] [--quiet|--verbose]\n"
-    "                  [--recover] [--mbox-status] [FILE.dbx]...\n"
+    "                  [--recover] [--mbox-status] [--manifest] [--skip-duplicates]\n"
+    "                  [--summary-json FILE] [FILE.dbx]...\n"
     "       ombrik-cli --format imap --imap-url imaps://USER@HOST[:PORT][/FOLDER] [--imap-password-file FILE]\n"
     "                  [--imap-oauth-command COMMAND] [--imap-ca-file FILE] [--add-store DIR]... [FILE.dbx]...\n"
     "       ombrik-cli --check-pst FILE.pst\n"
-    "       ombrik-cli --find-stores ROOT [--codepage NAME]\n"
+    "       ombrik-cli --find-stores ROOT [--codepage NAME] [--json|--print0]\n"
     "\n"
     "Converts Outlook Express folder files (.dbx) into e-mail files.\n"
     "\n"
@@ -28,6 +29,10 @@ const char* const kCliUsage =
     "                      the output keeps the tree (mbox: Thunderbird's layout, NAME.sbd/)\n"
     "  --find-stores ROOT  list every Outlook Express store below ROOT (an old Windows disk or\n"
     "                      a copied profile) with its user, identity, folders and messages\n"
+    "  --json              with --find-stores: one JSON object (stores with user, identity,\n"
+    "                      folders and messages; folders that could not be read)\n"
+    "  --print0            with --find-stores: only each store's folder, each ended by a NUL\n"
+    "                      byte, for xargs -0 and parallel -0\n"
     "  --codepage NAME     code page of 8-bit text that names no charset, when the message\n"
     "                      declares none either (default: the one of your locale,\n"
     "                      windows-1252 when it says nothing), e.g. windows-1251, CP932\n"
@@ -50,6 +55,17 @@ const char* const kCliUsage =
     "                      Outlook Express knew of each message (read, flagged, replied,\n"
     "                      forwarded), so that mutt and Thunderbird show it; without it the\n"
     "                      stored messages go out byte for byte\n"
+    "  --manifest          also write ExportDBX/ombrik-manifest-<time>.csv and .jsonl: the run's\n"
+    "                      version, options and times, and a line per message written or found\n"
+    "                      there (source file and its SHA-256, slot or offset, Date, From, To,\n"
+    "                      Subject, Message-ID, size, SHA-256, state, output and its SHA-256)\n"
+    "  --skip-duplicates   leave out a message another folder file wrote into this destination\n"
+    "                      already (same Message-ID, Date and Subject, or without a Message-ID\n"
+    "                      the same bytes): each message of overlapping backups once; counted\n"
+    "                      (not with pst or imap, whose duplicate checks are per folder)\n"
+    "  --summary-json FILE write what the run did as JSON into FILE (\"-\": standard output, and\n"
+    "                      the summary lines for people go to standard error): the exit status,\n"
+    "                      the counts, every failure and skipped file with its reason, the notes\n"
     "  --imap-url URL      the account to upload to: imaps://USER@HOST[:PORT] (TLS, port 993)\n"
     "                      or imap://USER@HOST[:PORT] (must turn to TLS with STARTTLS, port\n"
     "                      143; a server without TLS is refused), then the folder the Outlook\n"
@@ -81,7 +97,8 @@ const char* const kCliUsage =
     "Exit status: 0 when every message of every listed file was converted or found already\n"
     "there (a file named twice is converted once, and files that hold no mail are passed over,\n"
     "each with a note); 1 when anything failed, was skipped for an error, or the run was\n"
-    "interrupted; 2 for a usage error (nothing is written then).\n";
+    "interrupted; 2 for a usage error (nothing is written then). --find-stores: 0 when a store\n"
+    "was found, 1 when none, 2 for a usage error. --check-pst: 0 when no damage, 1 otherwise.\n";
 
 std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string& error) {
     static const std::set<std::string> kFormats = {"eml", "mbox", "msg", "rtf", "html", "pst", "maildir", "imap"};
@@ -161,6 +178,16 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
             options.recover = true;
         } else if (arg == "--mbox-status") {
             options.mbox_status = true;
+        } else if (arg == "--manifest") {
+            options.manifest = true;
+        } else if (arg == "--skip-duplicates") {
+            options.skip_duplicates = true;
+        } else if (arg == "--summary-json") {
+            if (!value(options.summary_json)) return std::nullopt;
+        } else if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--print0") {
+            options.print0 = true;
         } else if (arg == "--check-pst") {
             if (!value(options.check_pst)) return std::nullopt;
         } else if (arg == "--quiet" || arg == "-q") {

@@ -28,6 +28,11 @@ struct CliOptions {
     unsigned threads = 0;  // 0: the machine's cores
     bool recover = false;
     bool mbox_status = false;
+    bool manifest = false;  // --manifest
+    bool skip_duplicates = false;  // --skip-duplicates
+    std::string summary_json;  // --summary-json FILE ("-": standard output)
+    bool json = false;         // --find-stores ... --json
+    bool print0 = false;       // --find-stores ... --print0
     bool quiet = false;
     bool verbose = false;
     bool help = false;

@@ -1,6 +1,7 @@
 // ombrik-cli: the conversion job on a terminal, for batch users and scripts.
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -17,12 +18,16 @@
 #include "platform/terminal.h"
 #include "platform/text_encoding.h"
 #include "cli/pst_check_command.h"
+#include "cli/run_summary.h"
 
 namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailures = 1;
 constexpr int kExitUsage = 2;
+
+// The sources left out before the job began, with why, for the summary a program reads.
+std::vector<std::pair<std::string, std::string>> skipped_list;
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "ombrik-cli: %s\n\n%s", message.c_str(), kCliUsage);
@@ -31,6 +36,7 @@ int UsageError(const std::string& message) {
 
 void PrintSkipped(const std::string& path, const std::string& reason) {
     std::fprintf(stderr, "ombrik-cli: skipped %s: %s\n", path.c_str(), reason.c_str());
+    skipped_list.emplace_back(path, reason);
 }
 
 void PrintListedTwice(const std::string& path) {
@@ -47,8 +53,10 @@ SourceList BuildSourceList(const CliOptions& options, int& skipped) {
             std::vector<std::string> notes;
             const int added = list.AddStore(source.path, options.codepage, &notes);
             for (const auto& note : notes) std::fprintf(stderr, "ombrik-cli: note: %s\n", note.c_str());
-            if (added == 0 && ++skipped)
+            if (added == 0 && ++skipped) {
                 std::fprintf(stderr, "ombrik-cli: no mail folder found in the store %s\n", source.path.c_str());
+                skipped_list.emplace_back(source.path, "no mail folder found in the store");
+            }
         } else if (source.is_folder) {
             if (!platform::IsDirectory(source.path)) {
                 const std::string reason = platform::ReadableFileRefusal(source.path);
@@ -66,8 +74,10 @@ SourceList BuildSourceList(const CliOptions& options, int& skipped) {
                     ++skipped;
                 }
             });
-            if (added == 0 && !any && ++skipped)
+            if (added == 0 && !any && ++skipped) {
                 std::fprintf(stderr, "ombrik-cli: no .dbx file found in %s\n", source.path.c_str());
+                skipped_list.emplace_back(source.path, "no .dbx file found");
+            }
         } else {
             const std::string folder = source.path.find('/') == std::string::npos
                                            ? std::string()
@@ -125,11 +135,19 @@ int main(int argc, char** argv) {
     }
     if (!options->codepage.empty() && !platform::IsKnownCodepage(options->codepage))
         return UsageError("unknown code page " + options->codepage);
-    if (!options->find_stores.empty()) return RunFindStoresCommand(options->find_stores, options->codepage);
+    if (options->json && options->print0) return UsageError("--json and --print0 are two ways of listing: choose one");
+    if ((options->json || options->print0) && options->find_stores.empty())
+        return UsageError("--json and --print0 go with --find-stores ROOT");
+    if (!options->find_stores.empty())
+        return RunFindStoresCommand(options->find_stores, options->codepage,
+                                    options->json ? StoreListing::kJson
+                                    : options->print0 ? StoreListing::kNulSeparated
+                                                      : StoreListing::kText);
     const bool upload = options->format == "imap";
     MailServerSettings mail_server;
     if (upload) {
         if (!options->dest.empty()) return UsageError("--format imap uploads to the server and takes no --dest");
+        if (options->manifest) return UsageError("--manifest needs a destination folder; --format imap has none");
         if (std::string mail_server_error; !MailServerFromOptions(*options, mail_server, mail_server_error))
             return UsageError(mail_server_error);
     } else {
@@ -140,6 +158,8 @@ int main(int argc, char** argv) {
     if (!IsSavingOptionAvailable(options->format))
         return UsageError("the " + options->format + " format is not available yet in this build");
     if (const std::string pst_error = PstOptionsError(*options); !pst_error.empty()) return UsageError(pst_error);
+    if (options->skip_duplicates && (options->format == "pst" || upload))
+        return UsageError("--skip-duplicates is for the forms of files (eml, mbox, msg, rtf, html, maildir)");
     if (options->format == "pst" && options->pst_mode == "new" && !platform::IsDirectory(options->pst_folder))
         return UsageError("PST folder " + options->pst_folder + " does not exist");
     if (options->format == "pst" && options->pst_mode == "old") {
@@ -169,6 +189,8 @@ int main(int argc, char** argv) {
     settings.threads = options->threads;
     settings.recover = options->recover;
     settings.mbox_status = options->mbox_status;
+    settings.manifest = options->manifest;
+    settings.skip_duplicates = options->skip_duplicates;
     settings.mail_server = mail_server;
     // As the window's Browse: the chosen folder followed by "ExportDBX", created.
     if (!upload) {
@@ -195,16 +217,35 @@ int main(int argc, char** argv) {
     if (stopped)
         for (const auto& note : tally.note_lines())
             std::fprintf(stderr, "ombrik-cli: note: %s\n", TerminalSafeText(note).c_str());
-    std::printf("folders: %zu, messages written: %zu, failures: %zu\n", tally.folders(), tally.messages(),
-                tally.failures());
+    // With the JSON summary on standard output, the lines for people go to standard error.
+    std::FILE* const people = options->summary_json == "-" ? stderr : stdout;
+    std::fprintf(people, "folders: %zu, messages written: %zu, failures: %zu\n", tally.folders(), tally.messages(),
+                 tally.failures());
     if (tally.already_there() != 0)
-        std::printf(options->format == "pst"  ? "messages already in the store, not added again: %zu\n"
+        std::fprintf(people, options->format == "pst"  ? "messages already in the store, not added again: %zu\n"
                     : upload                  ? "messages already on the server, not uploaded again: %zu\n"
                                               : "messages already there, not written again: %zu\n",
                     tally.already_there());
+    if (tally.duplicates() != 0)
+        std::fprintf(people, "messages another folder file wrote already, left out: %zu\n", tally.duplicates());
     if (upload && !options->quiet) window.PrintThroughput(tally.messages());
     if (tally.recovered() != 0)
-        std::printf("of the messages written, recovered (found only by a scan of the folder file): %zu\n",
-                    tally.recovered());
-    return tally.failures() == 0 && skipped_sources == 0 && !stopped ? kExitOk : kExitFailures;
+        std::fprintf(people, "of the messages written, recovered (found only by a scan of the folder file): %zu\n",
+                     tally.recovered());
+    int status = tally.failures() == 0 && skipped_sources == 0 && !stopped ? kExitOk : kExitFailures;
+    if (!options->summary_json.empty()) {
+        const std::string json = RunSummaryJson({tally, skipped_list, stopped, status, options->format});
+        if (options->summary_json == "-") {
+            std::fputs(json.c_str(), stdout);
+        } else {
+            std::ofstream out(options->summary_json, std::ios::binary | std::ios::trunc);
+            out << json;
+            out.close();
+            if (!out) {
+                std::fprintf(stderr, "ombrik-cli: the summary could not be written to %s\n", options->summary_json.c_str());
+                status = kExitFailures;
+            }
+        }
+    }
+    return status;
 }

@@ -65,8 +65,8 @@ std::string TerminalWindow::RowText(int row, int column) {
         last_row_announced_ = row;
         message_count_ = 0;
         EndLiveLine();
-        std::printf("[%d/%d] %s\n", row + 1, rows_.size(), TerminalSafeText(source.path).c_str());
-        std::fflush(stdout);
+        std::fprintf(LinesOut(), "[%d/%d] %s\n", row + 1, rows_.size(), TerminalSafeText(source.path).c_str());
+        std::fflush(LinesOut());
     }
     switch (column) {
         case 0: return source.path;
@@ -76,6 +76,8 @@ std::string TerminalWindow::RowText(int row, int column) {
         default: return {};
     }
 }
+
+std::FILE* TerminalWindow::LinesOut() const { return options_.summary_json == "-" ? stderr : stdout; }
 
 void TerminalWindow::SetProgress(int position) {
     progress_ = position;
@@ -88,8 +90,8 @@ void TerminalWindow::SetStatusText(const std::string& raw_text) {
     // A wait for another program is worth a line even when the output files are not.
     const bool waiting = text.rfind(kStoreBusyText, 0) == 0;
     if (!interactive_ && (options_.verbose || waiting) && !options_.quiet) {
-        std::printf("%s\n", text.c_str());
-        std::fflush(stdout);
+        std::fprintf(LinesOut(), "%s\n", text.c_str());
+        std::fflush(LinesOut());
     }
     // The wait may be long and nothing else is drawn meanwhile: it must not be skipped.
     Redraw(waiting);

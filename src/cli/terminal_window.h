@@ -19,6 +19,9 @@ std::string TerminalSafeText(const std::string& text, bool keep_line_ends = fals
 class TerminalWindow : public ConversionWindow {
 public:
     TerminalWindow(const SourceList& rows, const CliOptions& options, bool interactive);
+    // Where the lines for people go: standard output, or standard error when a program reads
+    // the JSON summary there.
+    std::FILE* LinesOut() const;
 
     int RowCount() override;
     std::string RowText(int row, int column) override;

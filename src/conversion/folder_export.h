@@ -7,6 +7,8 @@
 
 class ConversionWindow;
 class JobTally;
+class MessageManifest;
+class WrittenMessages;
 struct JobSettings;
 namespace platform {
 class DeviceFilter;
@@ -31,6 +33,12 @@ struct ExportContext {
     // What the job writes its files through: nullptr for the files themselves (a test puts a
     // device that fails in between).
     const platform::DeviceFilter* devices = nullptr;
+    // Where each message that reaches the output is recorded (export/message_manifest.h);
+    // nullptr when the run keeps no manifest.
+    MessageManifest* manifest = nullptr;
+    // The destination's messages by the folder file that wrote them (export/written_messages.h),
+    // when messages of other folder files are left out; nullptr otherwise.
+    WrittenMessages* written = nullptr;
 };
 
 using FolderExporter = std::function<void(ExportContext& context, const std::string& dbx_path,

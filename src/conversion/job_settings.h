@@ -21,6 +21,10 @@ struct JobSettings {
     // folder file, so that mail programs show read, flagged and replied mail as such. Off, the
     // stored bytes go out as they are.
     bool mbox_status = false;
+    // A manifest of every message written (CSV and JSON Lines) into the destination at the end.
+    bool manifest = false;
+    // A message another folder file wrote into this destination already is left out (and counted).
+    bool skip_duplicates = false;
     MailServerSettings mail_server;  // "imap": where the messages are uploaded
 };
 

@@ -12,8 +12,11 @@ JobTally& JobTally::operator=(const JobTally& other) {
     failures_ = other.failures_;
     already_there_ = other.already_there_;
     recovered_ = other.recovered_;
+    duplicates_ = other.duplicates_;
     lines_ = other.lines_;
     notes_ = other.notes_;
+    line_splits_ = other.line_splits_;
+    note_splits_ = other.note_splits_;
     return *this;
 }
 
@@ -30,12 +33,25 @@ void JobTally::CountMessage() {
 void JobTally::CountFailure(const std::string& what, const std::string& why) {
     std::lock_guard<std::mutex> lock(mutex_);
     ++failures_;
-    if (lines_.size() < kKeptLines) lines_.push_back(what + ": " + why);
+    if (lines_.size() < kKeptLines) {
+        lines_.push_back(what + ": " + why);
+        line_splits_.push_back(what.size());
+    }
 }
 
 void JobTally::CountAlreadyThere() {
     std::lock_guard<std::mutex> lock(mutex_);
     ++already_there_;
+}
+
+void JobTally::CountDuplicate() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++duplicates_;
+}
+
+std::size_t JobTally::duplicates() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return duplicates_;
 }
 
 void JobTally::CountRecovered() {
@@ -45,7 +61,10 @@ void JobTally::CountRecovered() {
 
 void JobTally::AddNote(const std::string& what, const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (notes_.size() < kKeptLines) notes_.push_back(what + ": " + text);
+    if (notes_.size() < kKeptLines) {
+        notes_.push_back(what + ": " + text);
+        note_splits_.push_back(what.size());
+    }
 }
 
 void JobTally::AddFailuresAndNotesOf(const JobTally& other) {
@@ -93,12 +112,38 @@ std::vector<std::string> JobTally::failure_lines() const {
     return lines_;
 }
 
+namespace {
+
+std::vector<std::pair<std::string, std::string>> Split(const std::vector<std::string>& lines,
+                                                       const std::vector<std::size_t>& splits) {
+    std::vector<std::pair<std::string, std::string>> entries;
+    entries.reserve(lines.size());
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        entries.emplace_back(lines[i].substr(0, splits[i]), lines[i].substr(splits[i] + 2));
+    return entries;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> JobTally::failure_entries() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Split(lines_, line_splits_);
+}
+
+std::vector<std::pair<std::string, std::string>> JobTally::note_entries() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Split(notes_, note_splits_);
+}
+
 std::string JobTally::Summary() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::string text;
     if (already_there_ != 0)
         text += "\n\n" + std::to_string(already_there_) + (already_there_ == 1 ? " message" : " messages") +
                 " already in the store or the destination, not written again.";
+    if (duplicates_ != 0)
+        text += "\n\n" + std::to_string(duplicates_) + (duplicates_ == 1 ? " message" : " messages") +
+                " left out: another folder file wrote " + (duplicates_ == 1 ? "it" : "them") + " into the destination already.";
     if (recovered_ != 0)
         text += "\n\n" + std::to_string(recovered_) + " of the messages written " + (recovered_ == 1 ? "was" : "were") +
                 " recovered (deleted, or beyond a damaged index), apart from the others.";

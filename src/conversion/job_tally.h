@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 class JobTally {
@@ -19,6 +20,8 @@ public:
     // Messages skipped because identical output or store content already exists.
     void CountAlreadyThere();
     void CountRecovered();
+    // A message left out because another folder file wrote it into this destination already.
+    void CountDuplicate();
     // Something the user should know that is not a failure.
     void AddNote(const std::string& what, const std::string& text);
     // Every failure (counted and as its lines) and every note of other, after this one's.
@@ -29,9 +32,13 @@ public:
     std::size_t failures() const;
     std::size_t already_there() const;
     std::size_t recovered() const;
+    std::size_t duplicates() const;
     // "what: why" of every failure, up to kKeptLines of them (failures() counts them all).
     std::vector<std::string> failure_lines() const;
     std::vector<std::string> note_lines() const;  // "what: text"
+    // The same as (what, why) and (what, text) pairs, split where they were joined.
+    std::vector<std::pair<std::string, std::string>> failure_entries() const;
+    std::vector<std::pair<std::string, std::string>> note_entries() const;
     // Text added after "conversion process completed" when anything failed, was found in the
     // store already, was recovered or is noted; empty otherwise.
     std::string Summary() const;
@@ -49,6 +56,8 @@ private:
     std::size_t failures_ = 0;
     std::size_t already_there_ = 0;
     std::size_t recovered_ = 0;
+    std::size_t duplicates_ = 0;
     std::vector<std::string> lines_;
     std::vector<std::string> notes_;
+    std::vector<std::size_t> line_splits_, note_splits_;  // where each line's "what" ends
 };

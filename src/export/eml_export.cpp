@@ -18,7 +18,10 @@ public:
     std::string FailureSubject(const FolderMessage& message) override { return output_.PathOf(message); }
     std::string Write(PreparedMessage& prepared) override {
         const auto& text = prepared.message.text;
-        return output_.Write(prepared.message, text ? std::string_view(*text) : std::string_view(), prepared.already_there);
+        std::string failure =
+            output_.Write(prepared.message, text ? std::string_view(*text) : std::string_view(), prepared.already_there);
+        prepared.output_path = output_.PlacedPath();
+        return failure;
     }
     std::unique_ptr<MessageSink> RecoveredSink() override {
         return std::make_unique<EmlSink>(MessageFileOutput(context(), output_));

@@ -13,7 +13,9 @@
 #include "dbx/dbx_failure.h"
 #include "dbx/dbx_file_kind.h"
 #include "dbx/dbx_scan.h"
+#include "export/message_manifest.h"
 #include "export/output_naming.h"
+#include "export/written_messages.h"
 #include "platform/file_checks.h"
 #include "platform/paths.h"
 #include "store/store_failure.h"
@@ -243,7 +245,13 @@ std::size_t Delivered(const MessageSink& sink, std::size_t written) {
 class FolderWalk {
 public:
     FolderWalk(ExportContext& context, const std::string& dbx_path, MessageSink& sink)
-        : window_(context.window), tally_(context.tally), settings_(context.settings), dbx_path_(dbx_path), sink_(sink) {}
+        : window_(context.window),
+          tally_(context.tally),
+          settings_(context.settings),
+          manifest_(context.manifest),
+          written_messages_(context.written),
+          dbx_path_(dbx_path),
+          sink_(sink) {}
 
     // True when every slot was visited. found: the messages recovery adds after the slots, for
     // the "n of N" of the progress.
@@ -260,6 +268,8 @@ public:
         if (!file_failed_ && folder.Changed()) FileCutShort();
     }
     bool file_failed() const { return file_failed_; }
+    // After End said the output survived: the live messages that reached it go into the manifest.
+    void RecordWritten(const MessageSink& sink) { Record(sink, entries_, keys_); }
 
     // After the slots: each message the scan found goes through the sink's recovered sink, in
     // file order, numbered on from the last slot, with the live messages' rules for the status
@@ -268,6 +278,8 @@ public:
         std::unique_ptr<MessageSink> sink = live_sink.RecoveredSink();
         if (!sink) return true;
         std::size_t written = 0;
+        std::vector<ManifestEntry> entries;
+        std::vector<std::string> keys;
         try {
             if (!sink->Begin()) return true;
             bool completed = true;
@@ -282,20 +294,27 @@ public:
                 }
                 PreparedMessage prepared;
                 prepared.message = FoundFolderMessage(slot++, std::move(found.text), found.partial, settings_.codepage);
+                prepared.message.found_at = found.head_offset;
                 try {
                     sink->Prepare(prepared);
                 } catch (const std::exception& error) {
                     prepared.failure = store::DescribeFailure(error);
                 }
-                WriteMessage(*sink, prepared, written);
+                WriteMessage(*sink, prepared, written, entries, keys, true);
             }
-            if (sink->End()) CountRecovered(*sink, Delivered(*sink, written));
+            if (sink->End()) {
+                CountRecovered(*sink, Delivered(*sink, written));
+                Record(*sink, entries, keys);
+            }
             return completed;
         } catch (const std::exception& error) {
             tally_.CountFailure(dbx_path_, error.what());
             if (sink->ResetsProgressOnFailure()) window_.SetProgress(0);
             try {
-                if (sink->End()) CountRecovered(*sink, Delivered(*sink, written));
+                if (sink->End()) {
+                    CountRecovered(*sink, Delivered(*sink, written));
+                    Record(*sink, entries, keys);
+                }
             } catch (const std::exception& end_error) {
                 tally_.CountFailure("output", end_error.what());
             }
@@ -335,7 +354,7 @@ private:
                 } catch (const std::exception& error) {
                     prepared.failure = store::DescribeFailure(error);
                 }
-                WriteMessage(sink_, prepared, written_);
+                WriteMessage(sink_, prepared, written_, entries_, keys_, false);
             }
             if (folder.CutShort()) return FileCutShort();
         }
@@ -391,7 +410,8 @@ private:
             if (entry.kind == SlotEntry::Kind::kFetchFailed && !entry.file_cut_short &&
                 !FetchFailed(entry.slot, entry.fetch_error))
                 return false;
-            if (entry.kind == SlotEntry::Kind::kEmail) WriteMessage(sink_, entry.prepared, written_);
+            if (entry.kind == SlotEntry::Kind::kEmail)
+                WriteMessage(sink_, entry.prepared, written_, entries_, keys_, false);
             if (entry.file_cut_short) return FileCutShort();
             text_bytes -= TextSize(entry);
             in_flight.pop_front();
@@ -425,9 +445,25 @@ private:
         return settings_.recover;
     }
 
-    void WriteMessage(MessageSink& sink, PreparedMessage& prepared, std::size_t& written) {
+    // entries, keys: where the message's manifest entry and its key among the destination's
+    // written messages wait for the sink's End, when the run keeps them.
+    void WriteMessage(MessageSink& sink, PreparedMessage& prepared, std::size_t& written,
+                      std::vector<ManifestEntry>& entries, std::vector<std::string>& keys, bool recovered) {
         const FolderMessage& message = prepared.message;
         window_.SetStatusText(sink.StatusText(message));
+        // Known before the write, which may take the text on.
+        std::string key;
+        if (written_messages_ != nullptr && prepared.failure.empty()) {
+            key = WrittenMessages::KeyOf(message.text ? std::string_view(*message.text) : std::string_view());
+            if (source_digest_.empty()) source_digest_ = written_messages_->SourceDigest(dbx_path_);
+            if (written_messages_->WrittenByAnother(key, source_digest_)) {
+                tally_.CountDuplicate();
+                return;
+            }
+        }
+        std::optional<ManifestEntry> entry;
+        if (manifest_ != nullptr && prepared.failure.empty())
+            entry = DescribeMessage(dbx_path_, message, recovered, settings_.codepage);
         std::string failure = prepared.failure;
         if (failure.empty()) {
             try {
@@ -447,11 +483,38 @@ private:
             tally_.CountAlreadyThere();
         else
             ++written;
+        if (!failure.empty()) return;
+        if (!key.empty()) keys.push_back(std::move(key));
+        if (!entry) return;
+        entry->outcome = !message.text_complete ? kOutcomeDamaged : prepared.already_there ? kOutcomeAlreadyThere : kOutcomeWritten;
+        entry->output = std::move(prepared.output_path);
+        entry->output_folder = std::move(prepared.output_folder);
+        entries.push_back(std::move(*entry));
+    }
+
+    // The entries of messages whose output survived the sink's End, with the folder's file for
+    // a form that names it only then.
+    // A message counts as written by this folder file only once its output survived too.
+    void Record(const MessageSink& sink, std::vector<ManifestEntry>& entries, std::vector<std::string>& keys) {
+        if (written_messages_ != nullptr)
+            for (const std::string& key : keys) written_messages_->Remember(key, source_digest_);
+        keys.clear();
+        if (manifest_ == nullptr) return;
+        const std::string folder_output = sink.FolderOutputPath();
+        for (ManifestEntry& entry : entries) {
+            if (entry.output.empty()) entry.output = folder_output;
+            if (sink.OutputWasThere() && entry.outcome == kOutcomeWritten) entry.outcome = kOutcomeAlreadyThere;
+            manifest_->Add(std::move(entry));
+        }
+        entries.clear();
     }
 
     ConversionWindow& window_;
     JobTally& tally_;
     const JobSettings& settings_;
+    MessageManifest* manifest_;
+    WrittenMessages* written_messages_;
+    std::string source_digest_;  // of the folder file, when the destination's written messages are looked at
     const std::string& dbx_path_;
     MessageSink& sink_;
     std::int32_t item_count_ = 0;
@@ -459,6 +522,8 @@ private:
     std::size_t position_ = 0;
     ProgressCounter progress_;
     std::size_t written_ = 0;
+    std::vector<ManifestEntry> entries_;  // the live messages written, until the sink's End
+    std::vector<std::string> keys_;       // and their keys among the destination's written messages
     bool file_failed_ = false;
 };
 
@@ -474,9 +539,12 @@ void CountWritten(const MessageSink& sink, JobTally& tally, std::size_t count) {
 }
 
 // Ends the sink after a failure; what it wrote is counted when its output survived.
-void EndAfterFailure(MessageSink& sink, JobTally& tally, std::size_t written) {
+void EndAfterFailure(MessageSink& sink, JobTally& tally, FolderWalk& walk) {
     try {
-        if (sink.End()) CountWritten(sink, tally, Delivered(sink, written));
+        if (sink.End()) {
+            CountWritten(sink, tally, Delivered(sink, walk.written()));
+            walk.RecordWritten(sink);
+        }
     } catch (const std::exception& error) {
         tally.CountFailure("output", error.what());
     }
@@ -620,6 +688,7 @@ void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageS
     JobTally& tally = context.tally;
     const bool recover = context.settings.recover;
     FolderWalk walk(context, dbx_path, sink);
+    if (context.manifest != nullptr) context.manifest->AddSource(dbx_path);
     try {
         const std::unique_ptr<FolderReader> opened = OpenForConversion(context, dbx_path);
         if (!opened) return;
@@ -633,12 +702,13 @@ void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageS
         walk.CheckUnchanged(folder);
         if (!sink.End()) return;
         CountWritten(sink, tally, Delivered(sink, walk.written()));
+        walk.RecordWritten(sink);
         if (completed && !walk.file_failed() && scan != nullptr && dbx_scan_stats(scan).found != 0)
             completed = walk.Recover(scan, sink);
         if (completed) window.SetProgress(0);
     } catch (const std::exception& error) {
         tally.CountFailure(dbx_path, error.what());
         if (sink.ResetsProgressOnFailure()) window.SetProgress(0);
-        EndAfterFailure(sink, tally, walk.written());
+        EndAfterFailure(sink, tally, walk);
     }
 }

@@ -30,6 +30,7 @@ struct FolderMessage {
     std::uint64_t date = 0;
     bool text_complete = false;
     mapi::MessageState state;  // read, flagged, answered, ... as the folder file kept them
+    std::uint64_t found_at = 0;  // a message only the scan found: the offset of its text's first block
 };
 
 // A message on its way through a sink: what the sink made of it ahead of the write.
@@ -42,6 +43,10 @@ struct PreparedMessage {
     std::string failure;                // why the preparation failed; empty when it did not
     bool already_there = false;         // set by Write: the output held this message already
     std::shared_ptr<store::RDOMail> item;  // the store item, made ready ahead, when the form saves one
+    // Set by Write for the manifest: the file the message went into (or the PST store) and the
+    // folder inside a store; a form that names its file only at End leaves the path empty.
+    std::string output_path;
+    std::string output_folder;
 };
 
 // What one form does with the e-mails of one folder file.
@@ -69,6 +74,9 @@ public:
     // True after End when the folder's whole output was found in place already, identical: its
     // messages count as already there, not as written.
     virtual bool OutputWasThere() const { return false; }
+    // After End, for a form that writes one file for the whole folder (MBOX): that file's path
+    // as placed, for the messages whose Write named none.
+    virtual std::string FolderOutputPath() const { return {}; }
     // For a sink that sends messages on in batches after Write took them (an upload): how many of
     // those, whole in the folder file, did not arrive after all. Read after End; the sink counted
     // a failure for each, and the written count leaves them out.

@@ -40,13 +40,14 @@ bool MakeMaildir(const std::string& path, bool folder) {
     return error == 0 || error == EEXIST;
 }
 
-// The part of a Maildir file name before its flags ("<time>.<unique>.<host>"), up to the host:
-// what tells one message of an earlier run from another, whatever flags a reader gave it since.
+// The unique part of a Maildir file name ("<time>.<unique>.<host>:2,<flags>"): what tells one
+// message of an earlier run from another, whatever flags a reader gave it since, and whatever
+// time its name took (a message without a date is named by the time of the run that wrote it).
 std::string BaseOf(const std::string& file_name) {
     const std::size_t first = file_name.find('.');
     if (first == std::string::npos) return file_name;
     const std::size_t second = file_name.find('.', first + 1);
-    return file_name.substr(0, second);
+    return file_name.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
 }
 
 class MaildirSink : public MessageSink {
@@ -92,12 +93,13 @@ public:
             failure != platform::WriteFailure::kNone)
             return platform::WriteFailureWords(failure);
         for (int version = 1; version <= kMaxOutputVersions;) {
-            const std::string base = std::to_string(arrived) + "." + unique + (version == 1 ? "" : "V" + std::to_string(version));
-            const std::string name = base + "." + host_;
+            const std::string base = unique + (version == 1 ? "" : "V" + std::to_string(version));
+            const std::string name = std::to_string(arrived) + "." + base + "." + host_;
             if (earlier_.count(base) != 0) {
                 // A file of an earlier run: the same message when its bytes are the same.
-                if (SameAsEarlier(base, bytes)) {
+                if (std::string earlier = SameAsEarlier(base, bytes); !earlier.empty()) {
                     prepared.already_there = true;
+                    prepared.output_path = std::move(earlier);
                     return {};
                 }
                 ++version;
@@ -127,6 +129,7 @@ public:
                 return platform::WriteFailureWords(failure);
             }
             earlier_.insert(base);
+            prepared.output_path = platform::JoinPath(platform::JoinPath(folder_, "cur"), name + ":2," + flags);
             return {};
         }
         return "no free name for another version of the message";
@@ -139,16 +142,18 @@ public:
 
 private:
     // Whether a file of this base in cur/ or new/ holds exactly these bytes.
-    bool SameAsEarlier(const std::string& base, std::string_view bytes) const {
+    // The path of the file of an earlier run that holds these bytes under base; empty when none.
+    std::string SameAsEarlier(const std::string& base, std::string_view bytes) const {
         for (const char* sub : {"cur", "new"}) {
             const std::string directory = platform::JoinPath(folder_, sub);
             const auto names = platform::ListDirectory(directory);
             platform::OutputFolder folder;
             if (!names || folder.Open(directory) != platform::WriteFailure::kNone) continue;
             for (const std::string& name : *names)
-                if (BaseOf(name) == base && folder.Compare(name, bytes) == platform::ExistingFile::kSame) return true;
+                if (BaseOf(name) == base && folder.Compare(name, bytes) == platform::ExistingFile::kSame)
+                    return platform::JoinPath(directory, name);
         }
-        return false;
+        return {};
     }
 
     ExportContext& context_;

@@ -199,12 +199,16 @@ public:
         const PlacedFile placed = PlaceUnderFreeName(
             file_, name_, [&](const std::string& candidate) { return file_.CompareWith(candidate); }, true);
         already_there_ = placed.already_there;
-        if (placed) return true;
+        if (placed) {
+            placed_path_ = platform::JoinPath(MakeTreeDirectory(destination_, folder_tree_), placed.name);
+            return true;
+        }
         context_.tally.CountFailure(mbox_path_, platform::WriteFailureWords(placed.failure));
         return false;
     }
     bool ResetsProgressOnFailure() const override { return true; }
     bool OutputWasThere() const override { return already_there_; }
+    std::string FolderOutputPath() const override { return placed_path_; }
     std::unique_ptr<MessageSink> RecoveredSink() override {
         if (recovered_name_.empty()) return nullptr;
         return std::make_unique<MboxSink>(context_, destination_, folder_tree_, recovered_name_);
@@ -229,6 +233,7 @@ private:
     platform::PendingFile file_;  // declared before out_: the buffer goes first
     BufferedOutput out_;
     bool already_there_ = false;
+    std::string placed_path_;
 };
 
 }  // namespace

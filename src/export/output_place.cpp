@@ -101,6 +101,7 @@ std::string MessageFileOutput::Write(const FolderMessage& message, std::string_v
     const PlacedFile placed = WriteMessageFile(*folder_, platform::LastPathComponent(PathOf(message)), bytes,
                                                message.date, context_.devices);
     already_there = placed.already_there;
+    placed_path_ = placed ? platform::JoinPath(directory_, placed.name) : std::string();
     return placed ? std::string() : platform::WriteFailureWords(placed.failure);
 }
 
@@ -111,5 +112,6 @@ std::string MessageFileOutput::Write(const FolderMessage& message,
     const PlacedFile placed = WriteMessageFile(*folder_, platform::LastPathComponent(PathOf(message)), write,
                                                message.date, context_.devices);
     already_there = placed.already_there;
+    placed_path_ = placed ? platform::JoinPath(directory_, placed.name) : std::string();
     return placed ? std::string() : platform::WriteFailureWords(placed.failure);
 }

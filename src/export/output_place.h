@@ -57,6 +57,8 @@ public:
     // The same for bytes that write hands to the file in pieces.
     std::string Write(const FolderMessage& message,
                       const std::function<platform::WriteFailure(platform::OutputDevice&)>& write, bool& already_there);
+    // After a Write that succeeded: the path the file has (with any " (2)").
+    const std::string& PlacedPath() const { return placed_path_; }
     ExportContext& context() const { return context_; }
 
 private:
@@ -70,4 +72,5 @@ private:
     platform::WriteFailure folder_failure_ = platform::WriteFailure::kNone;
     std::string path_;
     std::int32_t path_slot_ = -1;
+    std::string placed_path_;
 };

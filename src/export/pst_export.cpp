@@ -57,6 +57,10 @@ public:
         // A message the folder holds already (an earlier run of the same folder file) is not added
         // a second time; the summary counts it apart.
         if (!item->Save()) prepared.already_there = true;
+        if (const auto* target = dynamic_cast<const PstTargetFolder*>(context_.target)) {
+            prepared.output_path = target->store_path();
+            prepared.output_folder = target->folder_path() + (recovered_ ? std::string("\\") + kRecoveredFolderName : "");
+        }
         return {};
     }
     std::unique_ptr<MessageSink> RecoveredSink() override {

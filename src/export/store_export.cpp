@@ -69,6 +69,7 @@ public:
         std::string failure = prepared.write_output
                                   ? output_.Write(prepared.message, prepared.write_output, prepared.already_there)
                                   : output_.Write(prepared.message, prepared.output, prepared.already_there);
+        prepared.output_path = output_.PlacedPath();
         prepared.write_output = nullptr;
         prepared.output.clear();
         prepared.output.shrink_to_fit();

@@ -1,6 +1,7 @@
 #include "job/conversion_job.h"
 
 #include <atomic>
+#include <memory>
 #include <cstdio>
 #include <mutex>
 #include <thread>
@@ -9,9 +10,11 @@
 #include "conversion/job_settings.h"
 #include "export/exporters.h"
 #include "export/output_naming.h"
+#include "export/written_messages.h"
 #include "job/imap_job.h"
 #include "job/job_rows.h"
 #include "job/pst_job.h"
+#include "job/run_manifest.h"
 #include "platform/file_lock.h"
 #include "platform/paths.h"
 
@@ -56,15 +59,20 @@ bool LockDestination(ConversionWindow& window, const std::string& destination, J
 // an earlier row of this job already used gets a name of its own, so no output is replaced. A
 // row of a whole store takes its place in the store's tree.
 void RunRows(ConversionWindow& window, const JobSettings& settings, JobTally& tally, const std::vector<JobRow>& rows,
-             const platform::DeviceFilter* devices) {
+             const platform::DeviceFilter* devices, MessageManifest* manifest) {
     const FolderExporter exporter = FindFolderExporter(settings.saving_option);
     if (!exporter || settings.saving_option == "pst" || settings.saving_option == "imap") return;
     std::unique_ptr<platform::FileLock> destination_lock;
     if (!LockDestination(window, settings.destination_path, tally, destination_lock)) return;
+    // Read under the lock: a conversion that waited finds what the one before it wrote.
+    std::unique_ptr<WrittenMessages> written;
+    if (settings.skip_duplicates) written = std::make_unique<WrittenMessages>(settings.destination_path);
     OutputFolderNames folder_names;
     for (const JobRow& row : rows) {
         if (window.StopRequested()) break;
         ExportContext context{window, settings, tally, nullptr, {}, devices};
+        context.manifest = manifest;
+        context.written = written.get();
         std::string folder_name;
         if (row.store_path.empty()) {
             folder_name = folder_names.ClaimTopFolder(FolderNameFromFileName(row.file_name));
@@ -77,9 +85,12 @@ void RunRows(ConversionWindow& window, const JobSettings& settings, JobTally& ta
         } catch (const std::exception& error) {
             // An exporter that lets a failure out ends the job; the completion step still runs.
             tally.CountFailure(row.dbx_path, error.what());
-            return;
+            break;
         }
     }
+    if (const std::string failure = written ? written->Save() : std::string(); !failure.empty())
+        tally.AddNote(settings.destination_path, "the messages this run wrote could not be noted (" + failure +
+                                                     "); a later run may write them again from another folder file");
 }
 
 }  // namespace
@@ -98,13 +109,18 @@ std::string FolderNameFromFileName(const std::string& file_name) {
 JobTally RunConversionJob(ConversionWindow& window, JobSettings& settings, const platform::DeviceFilter* devices) {
     JobTally tally;
     const std::vector<JobRow> rows = ReadJobRows(window);
+    const std::string started = UtcTimestamp();
+    MessageManifest manifest;
+    MessageManifest* const recorder = KeepsManifest(settings) ? &manifest : nullptr;
     if (settings.saving_option == "pst") {
-        if (!RunPstExport(window, settings, tally, rows, devices)) return tally;
+        if (!RunPstExport(window, settings, tally, rows, devices, recorder)) return tally;
     } else if (settings.saving_option == "imap") {
         if (!RunImapUpload(window, settings, tally, rows)) return tally;
     } else {
-        RunRows(window, settings, tally, rows, devices);
+        RunRows(window, settings, tally, rows, devices, recorder);
     }
+    // Written also after a stop: what was written so far is in the destination and is recorded.
+    if (recorder != nullptr) WriteRunManifest(settings, RunManifestHeader(settings, manifest.sources(), started), manifest, tally);
     ShowCompletion(window, tally);
     return tally;
 }

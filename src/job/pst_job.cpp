@@ -4,6 +4,7 @@
 #include <cctype>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "conversion/job_tally.h"
 #include "export/exporters.h"
 #include "export/folder_loop.h"
+#include "export/message_manifest.h"
 #include "export/output_place.h"
 #include "export/pst_export.h"
 #include "export/store_export.h"
@@ -37,6 +39,11 @@ struct PstJob {
     JobTally store_tally;
     const platform::DeviceFilter* devices = nullptr;
     StoreObjects& objects = CurrentStoreObjects();
+    // The run's manifest (nullptr: none), and what the rows wrote into the store open now, which
+    // joins it once the store has been closed.
+    MessageManifest* manifest = nullptr;
+    MessageManifest store_manifest{};
+    std::string open_store_path{};  // the file of the store open now
 };
 
 // The name of the row's folder (and, in separate mode, of its store): the file's name, or for a
@@ -56,6 +63,7 @@ std::string ClaimFolderName(PstJob& job, const std::string& file_name) {
 
 // Opens the store at path and its top folder.
 void OpenStoreAndRoot(PstJob& job, const std::string& path) {
+    job.open_store_path = path;
     job.store = job.session->LogonPstStore(path, store::kOlStoreUnicode);
     if (!job.store) throw store::StoreFailure(store::FailureKind::kFailed, "no store");
     job.objects.root_folder = job.store->RootFolder();
@@ -128,6 +136,8 @@ void SettleStore(PstJob& job, const std::string& path, bool existed, const std::
                                      " converted in this run are not in it");
     }
     for (std::size_t i = 0; i < done.folders(); ++i) tally.CountFolder();
+    if (closed && job.manifest != nullptr) job.manifest->Take(job.store_manifest);
+    job.store_manifest.Clear();
     if (closed) {
         for (std::size_t i = 0; i < done.messages(); ++i) tally.CountMessage();
         for (std::size_t i = 0; i < done.recovered(); ++i) tally.CountRecovered();
@@ -165,8 +175,17 @@ void ImportRow(PstJob& job, const JobRow& row, const std::string& folder_name, b
                                                    : FindOrCreateTreeFolder(job, store_path);
     std::shared_ptr<store::RDOFolder> folder = job.objects.target_folder;
     // A second run into the same store adds to the Recovered folder the first one made.
-    PstTargetFolder target(folder, [folder] { return FindOrCreateFolder(folder, kRecoveredFolderName); });
+    // Where the manifest says the messages went: the store's file and the folder's path in it.
+    std::string folder_path = "\\\\" + job.store->DisplayName();
+    if (store_path.empty()) {
+        folder_path += "\\" + folder_name;
+    } else {
+        for (const std::string& display_name : store_path) folder_path += "\\" + PstFolderName(display_name);
+    }
+    PstTargetFolder target(
+        folder, [folder] { return FindOrCreateFolder(folder, kRecoveredFolderName); }, job.open_store_path, folder_path);
     ExportContext context{job.window, job.settings, job.store_tally, &target, {}, job.devices};
+    context.manifest = job.manifest ? &job.store_manifest : nullptr;
     FindFolderExporter("pst")(context, row.dbx_path, job.settings.destination_path, folder_name);
     job.objects.target_folder.reset();
 }
@@ -227,11 +246,12 @@ std::optional<PstChoice> PstChoiceFromAnswer(const JobSettings& settings) {
 }
 
 bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tally, const std::vector<JobRow>& rows,
-                  const platform::DeviceFilter* devices) {
+                  const platform::DeviceFilter* devices, MessageManifest* manifest) {
     window.RunPstOptionsDialog(settings);
     const std::optional<PstChoice> choice = PstChoiceFromAnswer(settings);
     if (!choice) return false;
     PstJob job{window, settings, tally, rows, nullptr, nullptr, {}, {}, devices};
+    job.manifest = manifest;
     try {
         job.session = store::CreateSessionFromProgId(store::kSessionProgId);
         if (!job.session) throw store::StoreFailure(store::FailureKind::kFailed, "no session");

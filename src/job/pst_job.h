@@ -10,6 +10,7 @@
 
 class ConversionWindow;
 class JobTally;
+class MessageManifest;
 struct JobSettings;
 namespace platform {
 class DeviceFilter;
@@ -33,6 +34,7 @@ std::optional<PstChoice> PstChoiceFromAnswer(const JobSettings& settings);
 // Runs the whole PST job on the worker thread. False when the options dialog was cancelled or the
 // session could not be made (no completion step follows); true otherwise. Only the options dialog
 // writes into settings; the job keeps its stores to itself, so no later choice inherits one.
-// devices: what the stores are written through (nullptr: their files).
+// devices: what the stores are written through (nullptr: their files). manifest: where the
+// messages of every store that was closed cleanly are recorded (nullptr: nowhere).
 bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tally, const std::vector<JobRow>& rows,
-                  const platform::DeviceFilter* devices = nullptr);
+                  const platform::DeviceFilter* devices = nullptr, MessageManifest* manifest = nullptr);

@@ -454,6 +454,56 @@ TEST_F(RealJobWindow, RecoverMenuItemWritesDeletedMessagesAndIsRemembered) {
     EXPECT_FALSE(CurrentJobSettings().recover);
 }
 
+// The File menu's manifest item: ticked, the job leaves its manifest in the destination and the
+// summary names it; the tick is remembered.
+TEST_F(RealJobWindow, ManifestMenuItemWritesTheManifestAndIsRemembered) {
+    const int item = ids::WxMenuId(ids::kMenuManifest);
+    wxMenuItem* manifest = window_->GetMenuBar()->FindItem(item);
+    ASSERT_NE(manifest, nullptr);
+    EXPECT_TRUE(manifest->IsCheckable());
+    EXPECT_EQ(Utf8(manifest->GetItemLabelText()), "Write a Manifest of every message");
+    EXPECT_FALSE(CurrentJobSettings().manifest);
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail([] {
+        fixtures::DbxEmailSpec email;
+        email.subject = "Message 0";
+        email.text = MessageText(0, 700);
+        return email;
+    }());
+    builder.WriteTo(folder_ / "Inbox.dbx");
+    AddAndBrowse({folder_ / "Inbox.dbx"});
+    window_->GetMenuBar()->Check(item, true);
+    window_->OnManifestChoice();
+    EXPECT_TRUE(CurrentJobSettings().manifest);
+
+    window_->OnConvertMessages();
+    ASSERT_TRUE(PumpUntil([&] { return !prompter_.summaries.empty() && !jobs_.IsRunning(); }));
+    std::vector<std::string> manifests;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_ / "out/ExportDBX"))
+        if (entry.path().filename().string().rfind("ombrik-manifest-", 0) == 0) manifests.push_back(entry.path().string());
+    EXPECT_EQ(manifests.size(), 2u);  // .csv and .jsonl
+    ASSERT_TRUE(PumpUntil([&] { return window_->FindWindow(ids::kConvertMessages)->IsEnabled(); }));
+
+    ReopenWindow();
+    EXPECT_TRUE(window_->GetMenuBar()->IsChecked(item));
+    EXPECT_TRUE(CurrentJobSettings().manifest);
+    window_->GetMenuBar()->Check(item, false);
+    window_->OnManifestChoice();
+    ReopenWindow();
+    EXPECT_FALSE(CurrentJobSettings().manifest);
+
+    // Its neighbour, the choice to leave out what other folder files wrote, is kept the same way.
+    const int skip = ids::WxMenuId(ids::kMenuSkipDuplicates);
+    ASSERT_NE(window_->GetMenuBar()->FindItem(skip), nullptr);
+    EXPECT_EQ(Utf8(window_->GetMenuBar()->FindItem(skip)->GetItemLabelText()), "Leave out Duplicates from other folder files");
+    window_->GetMenuBar()->Check(skip, true);
+    window_->OnSkipDuplicatesChoice();
+    ReopenWindow();
+    EXPECT_TRUE(CurrentJobSettings().skip_duplicates);
+    window_->GetMenuBar()->Check(skip, false);
+    window_->OnSkipDuplicatesChoice();
+}
+
 // A folder file that cannot be opened: the user reads which file and why in plain words, in
 // the message box and again in the completion dialog's list, never the reader's own jargon.
 class UnopenableFolderWindow : public RealJobWindow {

@@ -8,7 +8,7 @@ cli=$2
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-options=$("$cli" --help | grep -o -- '--[a-z][a-z-]*' | sort -u)
+options=$("$cli" --help | grep -o -- '--[a-z][a-z0-9-]*' | sort -u)
 [ -n "$options" ] || fail "ombrik-cli --help names no option"
 
 # Manual pages: no roff warnings, and every option of --help in the ombrik-cli page.
