@@ -18,6 +18,8 @@
 #include "app/wx_text.h"
 #include "conversion/conversion_window.h"
 #include "conversion/job_tally.h"
+#include "platform/paths.h"
+#include "platform/file_stream.h"
 
 namespace {
 
@@ -102,8 +104,7 @@ void CCompletionDlg::CreateControls(const JobTally& tally) {
 
     auto* buttons = new wxBoxSizer(wxHORIZONTAL);
     auto* open = new wxButton(this, ids::kCompletionOpenFolder, "Open Destination Folder");
-    std::error_code error;
-    open->Enable(!destination_.empty() && std::filesystem::is_directory(destination_, error));
+    open->Enable(!destination_.empty() && platform::IsDirectory(destination_));
     buttons->Add(open, 0, wxRIGHT, dlu.X(4));
     buttons->Add(new wxButton(this, ids::kCompletionSaveLog, "Save Log..."), 0, wxRIGHT, dlu.X(4));
     buttons->AddStretchSpacer();
@@ -171,8 +172,8 @@ void CCompletionDlg::OnSaveLog() {
     request.file_name = "ombrik-log.txt";
     const auto path = prompter_.ChooseSaveFile(this, request);
     if (!path || path->empty()) return;
-    remembered::Keep(remembered::kLogFolder, std::filesystem::path(*path).parent_path().string());
-    std::ofstream out(*path, std::ios::binary | std::ios::trunc);
+    remembered::Keep(remembered::kLogFolder, platform::Utf8PathText(platform::FileSystemPath(*path).parent_path()));
+    std::ofstream out(platform::FileSystemPath(*path), std::ios::binary | std::ios::trunc);
     out << log_;
     out.close();
     if (!out) prompter_.ShowAppMessage(this, "The log could not be written.\n" + *path);

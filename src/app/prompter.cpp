@@ -11,6 +11,7 @@
 #include "app/completion_dlg.h"
 #include "app/wx_text.h"
 #include "conversion/conversion_window.h"
+#include "platform/paths.h"
 
 long MessageDialogStyle(unsigned style) {
     long wx_style = (style & 0x000F) == msgbox::kYesNo ? wxYES_NO : wxOK;
@@ -39,8 +40,7 @@ MessageParts SplitMessage(const std::string& text) {
 }
 
 std::string ChooserStartFolder(const std::string& remembered) {
-    std::error_code error;
-    if (!remembered.empty() && std::filesystem::is_directory(remembered, error)) return remembered;
+    if (!remembered.empty() && platform::IsDirectory(remembered)) return remembered;
     return Utf8(wxGetHomeDir());
 }
 

@@ -14,6 +14,7 @@
 #include "app/remembered.h"
 #include "app/wx_text.h"
 #include "conversion/job_settings.h"
+#include "platform/file_stream.h"
 
 namespace {
 constexpr const char* kPstWildcard = "Outlook PST File (*pst)|*.pst;*.pst";
@@ -133,7 +134,7 @@ void CSavePSTOption::OnBrowseExistingStore() {
     const auto chosen = prompter_.ChooseFiles(this, request);
     if (!chosen || chosen->paths.empty()) return;
     remembered::Keep(remembered::kExistingStoreFolder,
-                     std::filesystem::path(chosen->paths.front()).parent_path().string());
+                     platform::Utf8PathText(platform::FileSystemPath(chosen->paths.front()).parent_path()));
     existing_store_path_->ChangeValue(Wx(chosen->paths.front()));
     settings_.existing_pst_path = chosen->paths.front();
 }

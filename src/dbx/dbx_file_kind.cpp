@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dbx/dbx_format.h"
+#include "platform/file_stream.h"
 
 namespace {
 
@@ -69,10 +70,11 @@ DbxFileKind dbx_classify_file(const char* path) {
     if (path == nullptr) return DbxFileKind::Unreadable;
     // Only a plain file is opened: a FIFO would block the caller.
     std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) return DbxFileKind::Unreadable;
-    const std::uintmax_t file_size = std::filesystem::file_size(path, error);
+    const std::filesystem::path native = platform::FileSystemPath(path);
+    if (!std::filesystem::is_regular_file(native, error)) return DbxFileKind::Unreadable;
+    const std::uintmax_t file_size = std::filesystem::file_size(native, error);
     if (error) return DbxFileKind::Unreadable;
-    std::FILE* stream = std::fopen(path, "rb");
+    std::FILE* stream = platform::OpenFileStream(path, "rb");
     if (stream == nullptr) return DbxFileKind::Unreadable;
     std::vector<std::uint8_t> head(kDbxKindProbeSize);
     const std::size_t got = std::fread(head.data(), 1, head.size(), stream);

@@ -11,6 +11,7 @@
 #include "dbx/dbx.h"
 #include "dbx/dbx_format.h"
 #include "dbx/dbx_internal.h"
+#include "platform/file_stream.h"
 
 namespace {
 
@@ -201,7 +202,7 @@ DbxReader* OpenPath(const char* path, DbxCountCheck check) {
         dbx_errno = 1;
         return nullptr;
     }
-    std::FILE* stream = std::fopen(path, "rb");
+    std::FILE* stream = platform::OpenFileStream(path, "rb");
     if (stream == nullptr) {
         dbx_errno = 1;
         return nullptr;

@@ -101,7 +101,7 @@ public:
         // Ended without End (an exception before it): nothing half-written stays behind.
         if (out_.is_open()) {
             out_.Close();
-            std::remove(temporary_path_.c_str());
+            platform::DeleteFile(temporary_path_);
         }
     }
 
@@ -134,7 +134,7 @@ public:
     bool End() override {
         if (!out_.Close()) {
             context_.tally.CountFailure(mbox_path_, out_.error_text());
-            std::remove(temporary_path_.c_str());
+            platform::DeleteFile(temporary_path_);
             return false;
         }
         std::string placed;

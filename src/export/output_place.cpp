@@ -5,10 +5,12 @@
 
 #include "platform/existing_file.h"
 #include "platform/output_file.h"
+#include "platform/paths.h"
 
 std::string NumberedOutputPath(const std::string& path, int n) {
     if (n <= 1) return path;
-    const std::size_t name_at = path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1;
+    const std::size_t separator = path.find_last_of(platform::kPathSeparators);
+    const std::size_t name_at = separator == std::string::npos ? 0 : separator + 1;
     std::size_t dot = path.find_last_of('.');
     // No extension, or a name that only starts with a dot: the number goes at the end.
     if (dot == std::string::npos || dot <= name_at) dot = path.size();
@@ -37,13 +39,13 @@ std::string PlaceFinishedFile(const std::string& temporary_path, const std::stri
         const std::string candidate = NumberedOutputPath(path, n);
         const platform::ExistingFile existing = platform::CompareWithExistingFile(candidate, temporary_path);
         if (existing == platform::ExistingFile::kSame) {
-            std::remove(temporary_path.c_str());
+            platform::DeleteFile(temporary_path);
             placed = candidate;
             already_there = true;
             return {};
         }
         if (existing == platform::ExistingFile::kOther && n == 1) {
-            std::remove(temporary_path.c_str());
+            platform::DeleteFile(temporary_path);
             return "something that is not a plain file is in the way";
         }
         if (existing == platform::ExistingFile::kDifferent && platform::MoveOverEmptyFile(temporary_path, candidate) == 0) {
@@ -57,10 +59,10 @@ std::string PlaceFinishedFile(const std::string& temporary_path, const std::stri
             return {};
         }
         if (error != EEXIST) {
-            std::remove(temporary_path.c_str());
+            platform::DeleteFile(temporary_path);
             return platform::ErrorText(error);
         }
     }
-    std::remove(temporary_path.c_str());
+    platform::DeleteFile(temporary_path);
     return "no free name after " + std::to_string(kMaxOutputVersions) + " versions";
 }

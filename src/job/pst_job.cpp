@@ -17,6 +17,7 @@
 #include "export/pst_export.h"
 #include "export/store_export.h"
 #include "job/store_objects.h"
+#include "platform/file_stream.h"
 #include "platform/paths.h"
 
 namespace {
@@ -151,7 +152,8 @@ void SettleStore(PstJob& job, const std::string& path, bool existed, const std::
         std::string fate = "it is left as it was before this run";
         if (!existed) {
             std::error_code ec;
-            fate = std::filesystem::remove(path, ec) || !std::filesystem::exists(path, ec)
+            fate = std::filesystem::remove(platform::FileSystemPath(path), ec) ||
+                           !std::filesystem::exists(platform::FileSystemPath(path), ec)
                        ? "the unfinished store was removed"
                        : "the unfinished store could not be removed; do not use it";
         }
@@ -184,7 +186,7 @@ void SettleStore(PstJob& job, const std::string& path, bool existed, const std::
 // end here (a store operation or the close failed).
 bool RunStore(PstJob& job, const std::string& path, const std::function<void()>& import_rows) {
     std::error_code ec;
-    const bool existed = std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+    const bool existed = std::filesystem::exists(std::filesystem::symlink_status(platform::FileSystemPath(path), ec));
     bool ok = true;
     try {
         OpenStoreAndRoot(job, path);

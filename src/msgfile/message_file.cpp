@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include "platform/file_stream.h"
+
 CUTF16File::~CUTF16File() { Close(); }
 
 bool CUTF16File::Open(const std::string& name, unsigned flags) {
@@ -13,7 +15,7 @@ bool CUTF16File::Open(const std::string& name, unsigned flags) {
         if (!out_.Open(name, platform::OutputMode::kTruncate)) last_error_ = out_.error();
         return out_.is_open();
     }
-    in_ = std::fopen(name.c_str(), "rb");
+    in_ = platform::OpenFileStream(name, "rb");
     if (in_ == nullptr) last_error_ = errno;
     return in_ != nullptr;
 }

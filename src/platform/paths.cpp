@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -23,7 +24,7 @@ std::string JoinPath(const std::string& left, const std::string& right) {
 }
 
 std::string LastPathComponent(const std::string& path) {
-    const auto slash = path.find_last_of(kPathSeparator);
+    const auto slash = path.find_last_of(kPathSeparators);
     return slash == std::string::npos ? std::string() : path.substr(slash + 1);
 }
 
@@ -43,6 +44,10 @@ bool IsDirectory(const std::string& path) {
 }
 
 bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+int RenameReplacing(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
 
 bool SetModificationTime(const std::string& path, std::uint64_t filetime) {
     constexpr std::uint64_t kTicksPerSecond = 10000000;

@@ -9,9 +9,11 @@ namespace platform {
 
 #ifdef _WIN32
 constexpr char kPathSeparator = '\\';
+constexpr std::string_view kPathSeparators = "\\/";  // Windows takes both
 constexpr std::string_view kLineEnd = "\r\n";
 #else
 constexpr char kPathSeparator = '/';
+constexpr std::string_view kPathSeparators = "/";
 constexpr std::string_view kLineEnd = "\n";
 #endif
 
@@ -19,7 +21,8 @@ constexpr std::string_view kLineEnd = "\n";
 // separator gives two in a row, which every platform accepts.
 std::string JoinPath(const std::string& left, const std::string& right);
 
-// The last component of a path ("" when it ends in a separator or holds none).
+// The last component of a path ("" when it ends in a separator or holds none); any of
+// kPathSeparators counts.
 std::string LastPathComponent(const std::string& path);
 
 // Creates one directory (no parents); true when it exists afterwards.
@@ -27,6 +30,9 @@ bool CreateDirectory(const std::string& path);
 bool FileExists(const std::string& path);
 bool IsDirectory(const std::string& path);
 bool DeleteFile(const std::string& path);
+// Gives the file at from the name to, replacing what is there (a link there is replaced, not
+// followed); 0, or the errno value of the failure.
+int RenameReplacing(const std::string& from, const std::string& to);
 // Sets a file's modification (and access) time to a FILETIME (100 ns ticks since 1601 UTC), so
 // that a file manager sorts messages by when they arrived. Never follows a link at path; false
 // when the time could not be set (0 or out of range, or the system refused).

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "platform/error_kinds.h"
 #include "platform/output_file.h"
 #include "store/mapi/prop_tags.h"
 #include "store/mime/charsets.h"
@@ -36,7 +37,7 @@ std::string RenderingOf(const mapi::Message& message, int format) {
 void WriteWholeFile(const std::string& path, std::string_view bytes) {
     const int error = platform::WriteWholeFile(path, bytes, platform::OutputMode::kReplace);
     if (error == 0) return;
-    throw ComError(error == ENOSPC || error == EDQUOT ? kSTG_E_MEDIUMFULL : kSTG_E_WRITEFAULT,
+    throw ComError(platform::IsOutOfSpace(error) && error != EFBIG ? kSTG_E_MEDIUMFULL : kSTG_E_WRITEFAULT,
                    "cannot write " + path + ": " + platform::ErrorText(error));
 }
 

@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "platform/error_kinds.h"
 #include "platform/file_checks.h"
 #include "platform/file_lock.h"
+#include "platform/file_stream.h"
 #include "store/mail_item.h"
 #include "store/pst/messaging/checker.h"
 #include "store/pst/messaging/extension.h"
@@ -63,7 +65,7 @@ auto Guarded(const char* what, F&& f) -> decltype(f()) {
         throw;
     } catch (const pst::PstSystemError& e) {
         // A full disk is not a damaged store: the user frees space and runs again.
-        const bool full = e.error() == ENOSPC || e.error() == EDQUOT || e.error() == EFBIG;
+        const bool full = platform::IsOutOfSpace(e.error());
         throw ComError(full ? kMAPI_E_NOT_ENOUGH_DISK : kMAPI_E_DISK_ERROR, std::string(what) + ": " + e.what());
     } catch (const pst::PstError& e) {
         throw ComError(kMAPI_E_CORRUPT_DATA, std::string(what) + ": " + e.what());
@@ -172,8 +174,8 @@ std::string PstStoreRefusal(const std::string& path) { return pst::messaging::Ex
 std::string PstStoreLockPath(const std::string& path) {
     // Two names of one store (a link, a relative path) must meet at one lock.
     std::error_code ec;
-    const std::filesystem::path real = std::filesystem::weakly_canonical(path, ec);
-    return (ec ? path : real.string()) + ".ombrik-lock";
+    const std::filesystem::path real = std::filesystem::weakly_canonical(platform::FileSystemPath(path), ec);
+    return (ec ? path : platform::Utf8PathText(real)) + ".ombrik-lock";
 }
 
 void PstSession::SetStoreWait(std::function<void(const std::string& path)> waiting, std::function<bool()> give_up) {
@@ -207,7 +209,7 @@ std::shared_ptr<RDOStore> PstSession::LogonPstStore(const std::string& path, int
                                                 "store. Run this conversion again when the other one has finished");
     handle->legacy_codepage = legacy_codepage_;
     std::error_code ec;
-    if (std::filesystem::exists(path, ec)) {
+    if (std::filesystem::exists(platform::FileSystemPath(path), ec)) {
         // Never opened unless it is a plain file: a FIFO or a device would block the reader.
         const std::string not_readable = platform::ReadableFileRefusal(path);
         if (!not_readable.empty())
@@ -219,12 +221,12 @@ std::shared_ptr<RDOStore> PstSession::LogonPstStore(const std::string& path, int
         if (!refusal.empty()) throw ComError(kMAPI_E_CORRUPT_DATA, refusal);
         handle->extension = Guarded("opening the PST store", [&] { return pst::messaging::StoreExtension::Begin(path); });
     } else {
-        const std::string name = std::filesystem::path(path).stem().string();
+        const std::string name = platform::Utf8PathText(platform::FileSystemPath(path).stem());
         handle->store = Guarded("creating the PST store", [&] {
             try {
                 return pst::messaging::Store::Create(path, name.empty() ? "Personal Folders" : name);
             } catch (...) {
-                std::filesystem::remove(path, ec);  // no half-made store stays behind
+                std::filesystem::remove(platform::FileSystemPath(path), ec);  // no half-made store stays behind
                 throw;
             }
         });

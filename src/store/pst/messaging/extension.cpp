@@ -13,7 +13,9 @@
 #include "platform/file_checks.h"
 #include "platform/file_copy.h"
 #include "platform/file_owner.h"
+#include "platform/file_stream.h"
 #include "platform/output_file.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/random_access_file.h"
 #include "store/pst/messaging/checker.h"
@@ -86,10 +88,10 @@ void Step(const std::string& name) {
 
 std::string NewCopyPath(const std::string& path) {
     static std::atomic<unsigned> counter{0};
-    fs::path dir = fs::path(path).parent_path();
+    fs::path dir = platform::FileSystemPath(path).parent_path();
     std::string name = std::string(kCopyPrefix) + std::to_string(platform::CurrentProcessId()) + "-" +
                        std::to_string(counter++) + kCopySuffix;
-    return (dir.empty() ? fs::path(name) : dir / name).string();
+    return platform::Utf8PathText(dir.empty() ? fs::path(name) : dir / name);
 }
 
 }  // namespace
@@ -160,8 +162,8 @@ std::string ExtensionRefusal(const std::string& path) { return RefusalAndFinding
 std::unique_ptr<StoreExtension> StoreExtension::Begin(const std::string& path) {
     // The symbolic link's target is what gets checked, copied and replaced.
     std::error_code ec;
-    const fs::path real = fs::canonical(path, ec);
-    const std::string target = ec ? path : real.string();
+    const fs::path real = fs::canonical(platform::FileSystemPath(path), ec);
+    const std::string target = ec ? path : platform::Utf8PathText(real);
     std::vector<std::uint64_t> findings;
     const std::string refusal = RefusalAndFindings(target, &findings);
     if (!refusal.empty()) throw PstError(refusal);
@@ -177,7 +179,7 @@ std::unique_ptr<StoreExtension> StoreExtension::Begin(const std::string& path) {
         ext->original_uid_ = original->uid;
         ext->original_gid_ = original->gid;
     }
-    RemoveStaleCopies(fs::path(ext->path_).parent_path().string());
+    RemoveStaleCopies(platform::Utf8PathText(platform::FileSystemPath(ext->path_).parent_path()));
     ext->copy_path_ = NewCopyPath(ext->path_);
     try {
         CopyFileContents(ext->path_, ext->copy_path_);
@@ -197,7 +199,7 @@ void StoreExtension::Discard() noexcept {
     if (done_) return;
     done_ = true;
     store_.reset();
-    if (!copy_path_.empty()) std::remove(copy_path_.c_str());
+    if (!copy_path_.empty()) platform::DeleteFile(copy_path_);
 }
 
 void StoreExtension::Commit() {
@@ -224,11 +226,11 @@ void StoreExtension::Commit() {
             throw PstSystemError("cannot set the mode of " + copy_path_, err);
         SyncPath(copy_path_, platform::SyncTarget::kFile);
         Step("synced");
-        if (std::rename(copy_path_.c_str(), path_.c_str()) != 0) throw PstSystemError("cannot replace " + path_, errno);
+        if (const int err = platform::RenameReplacing(copy_path_, path_)) throw PstSystemError("cannot replace " + path_, err);
         done_ = true;
         Step("renamed");
-        fs::path dir = fs::path(path_).parent_path();
-        SyncPath(dir.empty() ? "." : dir.string(), platform::SyncTarget::kFolder);
+        fs::path dir = platform::FileSystemPath(path_).parent_path();
+        SyncPath(dir.empty() ? "." : platform::Utf8PathText(dir), platform::SyncTarget::kFolder);
     } catch (...) {
         Discard();
         throw;
@@ -241,7 +243,7 @@ void StoreExtension::SetStepHookForTesting(std::function<void(const std::string&
 
 void StoreExtension::RemoveStaleCopies(const std::string& directory) {
     std::error_code ec;
-    const fs::path dir = directory.empty() ? fs::path(".") : fs::path(directory);
+    const fs::path dir = directory.empty() ? fs::path(".") : platform::FileSystemPath(directory);
     const std::string prefix = kCopyPrefix, suffix = kCopySuffix;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
