@@ -2,7 +2,9 @@
 // stdio; both must see exactly the same folder, intact or damaged.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +13,7 @@
 #include <string>
 
 #include "dbx_test_support.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -56,7 +59,7 @@ std::string DescribeThroughMemory(const std::string& bytes) {
 }
 
 std::string DescribeThroughFile(const std::string& bytes) {
-    const std::string path = testing::TempDir() + "/dbx_stream_test-" + std::to_string(::getpid()) + ".dbx";
+    const std::string path = testing::TempDir() + "/dbx_stream_test-" + std::to_string(platform::CurrentProcessId()) + ".dbx";
     std::FILE* f = std::fopen(path.c_str(), "wb");
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
@@ -108,6 +111,7 @@ TEST(DbxStreams, FileAndMemoryStreamsAgreeOnDamagedFiles) {
 
 }  // namespace
 
+#ifndef _WIN32  // Windows refuses to cut a file shorter while a part of it is mapped
 // A folder file that shrinks while it is open (another program truncating it, a disk that
 // goes away) must make reads fail, never bring the process down.
 TEST(DbxStream, AFileThatShrinksWhileOpenFailsReadsCleanly) {
@@ -138,3 +142,4 @@ TEST(DbxStream, AFileThatShrinksWhileOpenFailsReadsCleanly) {
     dbx_close(reader);
     ::unlink(path);
 }
+#endif

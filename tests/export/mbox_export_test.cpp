@@ -7,6 +7,7 @@
 
 #include "export/buffered_output.h"
 #include "export/export_test_support.h"
+#include "fixtures/linux_tools.h"
 
 using fixtures::ReadFile;
 using testsupport::Email;
@@ -93,7 +94,7 @@ TEST_F(UtcZone, WritesOneEntryPerEmail) {
 }
 
 TEST(MboxExport, IndependentReaderSeesEveryMessage) {
-    if (!std::filesystem::exists("/usr/bin/python3")) GTEST_SKIP() << "no python3";
+    if (!fixtures::CanRunLinuxTool("/usr/bin/python3")) GTEST_SKIP() << "no python3";
     ExportHarness h;
     fixtures::DbxFileBuilder builder;
     for (int i = 0; i < 25; ++i)

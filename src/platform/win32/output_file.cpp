@@ -39,7 +39,11 @@ int WriteAllAtHandle(HANDLE handle, const void* data, std::size_t size, std::uin
         OVERLAPPED at = win32::OverlappedAt(offset + done);
         DWORD written = 0;
         const auto part = static_cast<DWORD>(std::min(size - done, kMaxTransfer));
-        if (!::WriteFile(handle, bytes + done, part, &written, &at)) return win32::LastErrno();
+        if (!::WriteFile(handle, bytes + done, part, &written, &at)) {
+            // Rights are checked when a file is opened: refused here, the handle is a read-only one.
+            const DWORD error = ::GetLastError();
+            return error == ERROR_ACCESS_DENIED ? EBADF : win32::ErrnoOf(error);
+        }
         if (written == 0) return EIO;
         done += written;
     }
