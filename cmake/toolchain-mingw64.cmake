@@ -12,6 +12,8 @@ set(CMAKE_CXX_COMPILER ${ombrik_host}-g++-posix)
 set(CMAKE_RC_COMPILER ${ombrik_host}-windres)
 
 set(OMBRIK_WINDOWS_PREFIX "$ENV{OMBRIK_WINDOWS_PREFIX}" CACHE PATH "The libraries built by scripts/build-windows-libs.sh")
+# CMake's own test projects read this file again and need the folder too.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES OMBRIK_WINDOWS_PREFIX)
 if(NOT IS_DIRECTORY "${OMBRIK_WINDOWS_PREFIX}")
   message(FATAL_ERROR "OMBRIK_WINDOWS_PREFIX: run scripts/build-windows-libs.sh and pass the folder it prints")
 endif()

@@ -16,7 +16,9 @@ std::FILE* OpenFileStream(const std::string& path, const char* mode);
 // stream is closed or the program ends (tmpfile, which on Windows writes to the drive's root).
 std::FILE* OpenTemporaryStream();
 
-// The std::filesystem path of a UTF-8 path, and the UTF-8 text of a std::filesystem path.
+// The std::filesystem path of a UTF-8 path, and the UTF-8 text of a std::filesystem path. The
+// calls of std::filesystem are the C runtime's: past 260 characters on Windows they need the
+// system's long-path support; the platform layer's own calls do not.
 std::filesystem::path FileSystemPath(const std::string& path);
 std::string Utf8PathText(const std::filesystem::path& path);
 

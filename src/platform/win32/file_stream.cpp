@@ -36,7 +36,15 @@ std::FILE* OpenTemporaryStream() {
     return stream;
 }
 
-std::filesystem::path FileSystemPath(const std::string& path) { return std::filesystem::path(win32::WidePath(path)); }
+std::filesystem::path FileSystemPath(const std::string& path) {
+    // The wide text as it is, without the \\?\ prefix, which the C runtime's calls under
+    // std::filesystem mistake for a part of the path; long paths there rely on the manifest's
+    // long-path awareness.
+    std::wstring wide = win32::WideText(path);
+    for (wchar_t& c : wide)
+        if (c == L'/') c = L'\\';
+    return std::filesystem::path(std::move(wide));
+}
 
 std::string Utf8PathText(const std::filesystem::path& path) {
     // The prefix that lifts the length limit is the system's business, not part of the name.
