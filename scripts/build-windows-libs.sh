@@ -45,11 +45,15 @@ for stale in "$cache"/libs-* "$cache"/build-*; do
   [ -e "$stale" ] && [ ! -e "$stale/.complete" ] && rm -rf "$stale"
 done
 started=$(date +%s)
-work=$(mktemp -d "$cache/build-XXXXXX")
+# A work folder of a fixed name, so that ccache finds what an interrupted build compiled.
+work=$cache/build-$key
+rm -rf "$work"
+mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
 rm -rf "$prefix"
 mkdir -p "$prefix/include" "$prefix/lib/pkgconfig"
 log() { echo "== $* ($(( $(date +%s) - started )) s)" >&2; }
+failed() { tail -n 40 "$work/$1.log" >&2; echo "building $1 failed; its log was $work/$1.log" >&2; exit 1; }
 
 # ccache speeds up a rebuild of the set after a change to this script.
 launcher=()
@@ -141,8 +145,7 @@ $cc -O2 -c "$work/libintl.c" -I"$prefix/include" -o "$work/libintl.o"
 $AR rcs "$prefix/lib/libintl.a" "$work/libintl.o"
 
 # --- iconv: GLib compiles its own Windows iconv (win_iconv, over the system's code pages) into
-# libglib-2.0.a. GMime and Ombrik call it through this header; the empty libiconv.a answers
-# GMime's configure, which links with -liconv.
+# libglib-2.0.a. GMime and Ombrik call it through this header.
 cat > "$prefix/include/iconv.h" <<'EOF'
 #ifndef OMBRIK_ICONV_H
 #define OMBRIK_ICONV_H
@@ -159,26 +162,28 @@ size_t iconv(iconv_t cd, char **inbuf, size_t *inbytesleft, char **outbuf, size_
 #endif
 #endif
 EOF
-$AR rcs "$prefix/lib/libiconv.a"
 
 # --- libffi, pcre2 (8-bit code units only: all GLib uses), libpng.
 log "libffi"
-(cd "$(src libffi)" && ./configure "${autotools[@]}" --disable-docs --disable-multi-os-directory >/dev/null &&
-  make -j"$jobs" >/dev/null && make install >/dev/null)
+(cd "$(src libffi)" && ./configure "${autotools[@]}" --disable-docs --disable-multi-os-directory &&
+  make -j"$jobs" && make install) > "$work/libffi.log" 2>&1 || failed libffi
 log "pcre2"
 (cd "$(src pcre2)" && ./configure "${autotools[@]}" --disable-pcre2grep-libz --disable-pcre2grep-libbz2 \
-  --enable-pcre2-8 --disable-pcre2-16 --disable-pcre2-32 >/dev/null &&
-  make -j"$jobs" libpcre2-8.la >/dev/null &&
-  make install-libLTLIBRARIES install-includeHEADERS install-nodist_includeHEADERS install-pkgconfigDATA >/dev/null)
+  --enable-pcre2-8 --disable-pcre2-16 --disable-pcre2-32 &&
+  make -j"$jobs" libpcre2-8.la &&
+  make install-libLTLIBRARIES install-includeHEADERS install-nodist_includeHEADERS install-pkgconfigDATA) \
+  > "$work/pcre2.log" 2>&1 || failed pcre2
 log "libpng"
-(cd "$(src libpng1.6)" && ./configure "${autotools[@]}" >/dev/null &&
-  make -j"$jobs" libpng16.la >/dev/null &&
+(cd "$(src libpng1.6)" && ./configure "${autotools[@]}" &&
+  make -j"$jobs" libpng16.la &&
   make install-libLTLIBRARIES install-pkgincludeHEADERS install-nodist_pkgincludeHEADERS \
-    install-pkgconfigDATA install-binSCRIPTS install-data-hook install-exec-hook >/dev/null)
+    install-pkgconfigDATA install-binSCRIPTS install-data-hook install-exec-hook) \
+  > "$work/libpng.log" 2>&1 || failed libpng
 
-# --- GLib with meson: the libraries only (no tools, fuzzers or helpers). Without a way to run Windows programs meson takes the answers from
-# [properties]: the checks of a C library's printf (MinGW's msvcrt printf is not C99, so GLib
-# uses its own), how va_lists copy, the stack's direction.
+# --- GLib with meson: the libraries only (no tools, fuzzers or helpers). Without a way to run
+# Windows programs meson takes the answers from [properties]: the checks of a C library's printf
+# (MinGW's msvcrt printf is not C99, so GLib uses its own), how va_lists copy, the stack's
+# direction.
 log "glib"
 cat > "$work/cross.ini" <<EOF
 [binaries]
@@ -212,25 +217,26 @@ EOF
 (cd "$(src glib2.0)" && meson setup _build --cross-file "$work/cross.ini" --prefix="$prefix" \
   --buildtype=release -Ddefault_library=static -Dtests=false -Dinstalled_tests=false -Dnls=disabled \
   -Dman=false -Dgtk_doc=false -Dlibelf=disabled -Dsysprof=disabled -Dglib_debug=disabled \
-  -Dxattr=false -Dlibmount=disabled -Dselinux=disabled --wrap-mode=nodownload >/dev/null &&
+  -Dxattr=false -Dlibmount=disabled -Dselinux=disabled --wrap-mode=nodownload &&
   ninja -C _build -j"$jobs" glib/libglib-2.0.a gobject/libgobject-2.0.a gio/libgio-2.0.a gmodule/libgmodule-2.0.a \
-    gthread/libgthread-2.0.a >/dev/null &&
-  meson install -C _build --no-rebuild --tags devel --quiet >/dev/null)
+    gthread/libgthread-2.0.a &&
+  meson install -C _build --no-rebuild --tags devel --quiet) > "$work/glib.log" 2>&1 || failed glib
 
 # --- GMime: the MIME parser, without crypto (Ombrik signs and encrypts nothing).
 log "gmime"
 gmime_src=$(src gmime)
 # GMime's configure asks which charset names the system's iconv prefers by running a probe;
 # it is run here, under Wine, against GLib's iconv.
-$cc -O2 -o "$work/iconv-detect.exe" "$gmime_src/iconv-detect.c" -I"$prefix/include" -L"$prefix/lib" \
-  -lglib-2.0 -lintl -lws2_32 -lole32 -lwinmm -lshlwapi -luuid -lpcre2-8
+$cc -O2 -o "$work/iconv-detect.exe" "$gmime_src/iconv-detect.c" -I"$prefix/include" -static \
+  $($PKG_CONFIG --libs glib-2.0)
 (cd "$gmime_src" && WINEDEBUG=-all wine "$work/iconv-detect.exe" >/dev/null 2>&1) || true
 [ -s "$gmime_src/iconv-detect.h" ] || { echo "GMime's iconv probe did not run under Wine" >&2; exit 1; }
-(cd "$gmime_src" && NOCONFIGURE=1 ./autogen.sh >/dev/null 2>&1 &&
-  ac_cv_have_iconv_detect_h=yes ./configure "${autotools[@]}" --disable-crypto --enable-introspection=no \
-    --enable-vala=no --without-libidn --disable-glibtest >/dev/null &&
-  make -C util -j"$jobs" >/dev/null && make -C gmime -j"$jobs" >/dev/null &&
-  make -C gmime install >/dev/null && make install-pkgconfigDATA >/dev/null)
+# Its iconv is GLib's, found through LIBS; the charset probe's answer is in iconv-detect.h.
+(cd "$gmime_src" && NOCONFIGURE=1 ./autogen.sh &&
+  LIBS="$($PKG_CONFIG --libs glib-2.0)" ac_cv_have_iconv_detect_h=yes ./configure "${autotools[@]}" \
+    --disable-crypto --enable-introspection=no --enable-vala=no --without-libidn &&
+  make -C util -j"$jobs" && make -C gmime -j"$jobs" &&
+  make -C gmime install && make install-pkgconfigDATA) > "$work/gmime.log" 2>&1 || failed gmime
 
 # --- wxWidgets for MSW: the window's controls and dialogs; image support only for PNG (the
 # artwork), none of the optional libraries Ombrik has no use for.
@@ -240,13 +246,13 @@ log "wxwidgets"
     --with-libpng=sys --with-zlib=sys --without-libjpeg --without-libtiff --without-expat \
     --without-liblzma --without-regex --without-opengl --without-libcurl --without-nanosvg \
     --disable-webview --disable-mediactrl --disable-stc --disable-ribbon --disable-propgrid \
-    --disable-aui --disable-richtext --disable-xrc --disable-xml --disable-sockets --disable-ipc \
+    --disable-aui --disable-richtext --disable-xrc --disable-sockets --disable-ipc \
     --disable-protocols --disable-url --disable-fs_inet --disable-webrequest --disable-debugreport \
-    --disable-secretstore --disable-sound --disable-joystick --disable-svg --disable-docview \
+    --disable-secretstore --disable-sound --disable-joystick --disable-svg \
     --disable-printarch --disable-postscript --disable-help --disable-mshtmlhelp --disable-htmlhelp \
     --disable-precomp-headers --disable-fswatcher --disable-arttango --disable-uiactionsim \
-    --disable-tests >/dev/null 2>&1 &&
-  make -j"$jobs" >/dev/null && make install >/dev/null)
+    --disable-tests &&
+  make -j"$jobs" && make install) > "$work/wxwidgets.log" 2>&1 || failed wxwidgets
 
 log "done"
 echo "built in $(( $(date +%s) - started )) s: ${versions[*]}, zlib $zlib_version, $cc $compiler" \

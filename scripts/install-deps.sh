@@ -14,6 +14,12 @@ packages=(
   # independent readers our output is checked against, and the peer extractor we measure against
   pff-tools pst-utils libolecf-utils python3 python3-olefile undbx nodejs
 )
+# With --windows, also what the Windows build needs: MinGW-w64 cross compilers, the build tools
+# of the libraries' sources, Wine to run the Windows programs and tests, NSIS for the installer
+# and zip for the portable one.
+if [ "${1:-}" = "--windows" ]; then
+  packages+=(mingw-w64 libz-mingw-w64-dev meson ninja-build autoconf automake libtool gtk-doc-tools wine nsis zip)
+fi
 
 missing=()
 for package in "${packages[@]}"; do
