@@ -1,5 +1,5 @@
-// The fuzz input as a real file, so that a target can compare the reader's path through the
-// mapped window with its path through a memory stream.
+// The fuzz input as a real file, so that a target can compare the reader's path through its
+// window of positioned reads with its path through a memory stream.
 #pragma once
 
 #include <sys/mman.h>

@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   # build
-  cmake g++ make pkg-config libgmime-3.0-dev libwxgtk3.2-dev libmimalloc-dev
+  cmake g++ make pkg-config libgmime-3.0-dev libwxgtk3.2-dev libmimalloc-dev libetpan-dev libssl-dev libsecret-1-dev
   # tests, fuzzing and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   # the desktop program: its artwork (drawn at build time), its package, its tests on a virtual display
@@ -13,6 +13,11 @@ packages=(
   openbox xdotool x11-utils man-db appstream
   # independent readers our output is checked against, and the peer extractor we measure against
   pff-tools pst-utils libolecf-utils python3 python3-olefile undbx nodejs
+  # the HTML form's pages opened in a real browser; signatures of signed mail checked
+  chromium openssl
+  # the mail server the upload tests run (as an ordinary process), and the peer it is measured against;
+  # a keyring of the tests' own for the password the upload dialog may keep
+  dovecot-imapd isync dbus gnome-keyring
 )
 # With --windows, also what the Windows build needs: MinGW-w64 cross compilers, the build tools
 # of the libraries' sources, Wine to run the Windows programs and tests, NSIS for the installer

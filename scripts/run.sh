@@ -4,12 +4,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-scripts/build.sh
-if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x build/src/app/ombrik ]; then
+# Only what is run below; the test suite is scripts/test.sh's.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  cmake --build build -j"$(nproc)" --target ombrik
   exec build/src/app/ombrik
 fi
+cmake --build build -j"$(nproc)" --target ombrik-cli ombrik-make-demo
 echo "No display: converting the demo folder file with ombrik-cli instead."
-echo "(To see the window without a display: xvfb-run build/src/app/ombrik)"
+echo "(To see the window without a display: cmake --build build --target ombrik && xvfb-run build/src/app/ombrik)"
 mkdir -p out
 build/demo/ombrik-make-demo out/Demo.dbx
 # The demo's last message has a subject stored as 8-bit Russian text, as Outlook Express kept it

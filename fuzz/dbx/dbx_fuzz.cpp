@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dbx/dbx.h"
+#include "dbx/dbx_file_kind.h"
 #include "../memory_file.h"
 
 namespace {
@@ -61,6 +62,41 @@ std::string VisitItems(DbxReader* reader, std::size_t file_size) {
     return seen;
 }
 
+// Reads the file as the folder loop does: the index as the truth, read as a mail folder
+// whatever the header says, each text block given to one record. All texts together then never
+// exceed the file.
+std::string ReadFolderAsTheLoopDoes(std::FILE* stream, std::size_t file_size) {
+    if (stream == nullptr) return "no stream";
+    // A file on disk is first told by its kind, its contents looked at where the header leaves doubt.
+    if (const int fd = fileno(stream); fd >= 0) {
+        const std::string path = "/proc/self/fd/" + std::to_string(fd);
+        if (dbx_kind_description(dbx_classify_file(path.c_str()).kind) == nullptr) __builtin_trap();
+    }
+    DbxOpenOptions options(DbxCountCheck::TreeIsTruth);
+    options.kind = DbxKind::Email;
+    options.claim_text_blocks = true;
+    DbxReader* reader = dbx_open_stream_with(stream, options);
+    if (reader == nullptr) {
+        if (dbx_errno != 1 && dbx_errno != 2 && dbx_errno != 3) __builtin_trap();
+        std::fclose(stream);
+        return "open failed " + std::to_string(dbx_errno);
+    }
+    if (reader->index_damaged != (reader->index_failure != DbxFailure::None)) __builtin_trap();
+    std::string seen = std::to_string(reader->item_count) + (reader->index_damaged ? "d " : " ");
+    std::size_t text_bytes = 0;
+    for (std::int32_t slot = reader->item_count - 1; slot >= 0; --slot) {
+        auto* email = static_cast<DbxEmail*>(dbx_get(reader, slot));
+        if (email == nullptr || email->kind != DbxKind::Email) __builtin_trap();
+        if (email->message_text) text_bytes += email->message_text->size();
+        if (text_bytes > file_size) __builtin_trap();
+        Append(seen, email->message_text);
+        seen += email->text_complete ? "c" : "b";
+        dbx_free(email);
+    }
+    dbx_close(reader);
+    return seen;
+}
+
 std::string ReadFolder(std::FILE* stream, std::size_t file_size) {
     if (stream == nullptr) return "no stream";
     DbxReader* reader = dbx_open_stream(stream);
@@ -78,6 +114,8 @@ std::string ReadFolder(std::FILE* stream, std::size_t file_size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (dbx_kind_description(dbx_classify_bytes(data, size, size).kind) == nullptr) __builtin_trap();
     CompareMemoryWithFile(data, size, ReadFolder);
+    CompareMemoryWithFile(data, size, ReadFolderAsTheLoopDoes);
     return 0;
 }

@@ -88,5 +88,35 @@ int main(int argc, char** argv) {
     fixtures::PutLe32(cyclic, layout.nodes.front().offset + fixtures::kDbxNodeFirstChildAt, layout.root_offset);
     fixtures::PutLe32(cyclic, layout.nodes.front().offset + fixtures::kDbxNodeFirstChildCountAt, 2);
     Write(dir, "index_cycle.dbx", cyclic);
+
+    // A header as Outlook Express writes it, file info included, with one bit of its class id
+    // flipped; and a newsgroup's.
+    DbxFileBuilder real;
+    real.AddEmail(Email(1, 20, 512));
+    std::string flipped = real.Build();
+    flipped[4] = static_cast<char>(flipped[4] ^ 0x02);
+    Write(dir, "real_header_flipped_class_id.dbx", flipped);
+    DbxFileBuilder news;
+    news.SetNewsAccount("00000002").AddEmail(Email(2, 20, 512));
+    Write(dir, "newsgroup.dbx", news.Build());
+
+    // Three records whose text offsets all name one chain.
+    std::string shared = Folder(3, 0x7F, 40, 16).Build(layout);
+    for (std::size_t i = 1; i < 3; ++i)
+        fixtures::PutLe32(shared, layout.items[i].record_offset + fixtures::kDbxRecordHeaderSize + 4,
+                          0x84u | (layout.items[0].chain_blocks[0][0] << 8));
+    Write(dir, "shared_text_chain.dbx", shared);
+
+    // A date entry past the body before the text offset; a header count the index disagrees
+    // with; a node that does not name its own offset.
+    fixtures::DbxRawRecord bad_entry;
+    bad_entry.properties = {{0x80, 1}, {0x12, 0xFFFFFF}, {0x84, 0, 0}};
+    bad_entry.chains = {"Subject: s\r\n\r\nb"};
+    bad_entry.block_size = 16;
+    Write(dir, "entry_past_the_body.dbx", DbxFileBuilder().SetHeaderSize(kSmallHeader).AddRawRecord(bad_entry).Build());
+    Write(dir, "wrong_header_count.dbx", Folder(3, 2, 8, 8).SetHeaderItemCount(1000).Build());
+    std::string unnamed = Folder(3, 2, 8, 8).Build(layout);
+    fixtures::PutLe32(unnamed, layout.nodes.front().offset, 0);
+    Write(dir, "node_without_its_offset.dbx", unnamed);
     return 0;
 }

@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the reader opened with the tree as the truth and to the scan for
 // message texts, fragments included, the way a recovering folder loop uses them. The bytes are
-// read once from a memory stream and once from a file descriptor (through the reader's mapped
+// read once from a memory stream and once from a file descriptor (through the reader's own
 // window); both must find the same. Every block belongs to one chain at most, so all texts
 // found together never exceed the file.
 #include <cstdint>

@@ -34,7 +34,7 @@ CAboutDlg::CAboutDlg(wxWindow* parent)
         control->SetSize(wxRect(rect.x, rect.y + (rect.height - best.y) / 2, best.x, best.y));
     };
 
-    auto* ok = new wxButton(this, ids::kAboutOk, "OK");
+    auto* ok = new wxButton(this, ids::kAboutOk, "&OK");
     place(ok, Dlu(179, 209, 50, 14));
     ok->SetDefault();
     SetAffirmativeId(ids::kAboutOk);
@@ -70,7 +70,7 @@ CAboutDlg::CAboutDlg(wxWindow* parent)
     warning->Wrap(warning->GetSize().x);
     place(new wxStaticText(this, wxID_ANY, "Ombrik converts Outlook Express folder files (.dbx)."),
           Dlu(24, 165, 298, 8));
-    fitted(new wxStaticText(this, wxID_ANY, kNoticeLine), Dlu(23, 180, 132, 8));
+    // The maker's notice line is shown once, under Software Info; the warning does not repeat it.
 
     SetClientSize(DialogUnits(*this).Size(354, 226));
     CentreOnParent();

@@ -1,12 +1,13 @@
 #include "app/completion_dlg.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
-#include <fstream>
 
 #include <wx/button.h>
 #include <wx/display.h>
 #include <wx/listctrl.h>
+#include <wx/numformatter.h>
 #include <wx/settings.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
@@ -18,8 +19,9 @@
 #include "app/wx_text.h"
 #include "conversion/conversion_window.h"
 #include "conversion/job_tally.h"
-#include "platform/paths.h"
 #include "platform/file_stream.h"
+#include "platform/output_file.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -52,12 +54,31 @@ private:
 
 }  // namespace
 
+std::string GroupedCount(std::size_t count) {
+    wxChar separator = ',';
+    if (!wxNumberFormatter::GetThousandsSeparatorIfUsed(&separator)) separator = ',';
+    const std::string digits = std::to_string(count);
+    const std::string between = Utf8(wxString(separator));
+    std::string grouped;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0) grouped += between;
+        grouped += digits[i];
+    }
+    return grouped;
+}
+
 std::string CompletionCounts(const JobTally& tally) {
-    return "Folder files: " + std::to_string(tally.folders()) +
-           "   Messages written: " + std::to_string(tally.messages()) +
-           "   Already there: " + std::to_string(tally.already_there()) +
-           "   Recovered: " + std::to_string(tally.recovered()) +
-           "   Failed: " + std::to_string(tally.failures());
+    return "Folder files: " + GroupedCount(tally.folders()) + "   Messages written: " + GroupedCount(tally.messages()) +
+           "   Already there: " + GroupedCount(tally.already_there()) +
+           "   Recovered: " + GroupedCount(tally.recovered()) + "   Failed: " + GroupedCount(tally.failures());
+}
+
+std::vector<std::string> CompletionHeadlines(const JobTally& tally, bool stopped) {
+    std::vector<std::string> lines{kCompletionText};
+    if (stopped) lines.emplace_back(kStoppedHeadline);
+    if (tally.failures() != 0 && tally.messages() == 0 && tally.already_there() == 0)
+        lines.emplace_back(kNothingConvertedHeadline);
+    return lines;
 }
 
 std::vector<std::string> CompletionLines(const JobTally& tally) {
@@ -69,29 +90,37 @@ std::vector<std::string> CompletionLines(const JobTally& tally) {
     return lines;
 }
 
-std::string CompletionLog(const JobTally& tally) {
-    std::string log = std::string(kCompletionText) + "\n" + CompletionCounts(tally) + "\n";
+std::string CompletionLog(const JobTally& tally, bool stopped) {
+    std::string log;
+    for (const std::string& line : CompletionHeadlines(tally, stopped)) log += line + "\n";
+    log += CompletionCounts(tally) + "\n";
     for (const std::string& line : CompletionLines(tally)) log += line + "\n";
     return log;
 }
 
 CCompletionDlg::CCompletionDlg(wxWindow* parent, const JobTally& tally, const std::string& destination,
-                               Prompter& prompter)
-    : wxDialog(parent, wxID_ANY, Wx(kMessageTitle), wxDefaultPosition, wxDefaultSize,
+                               Prompter& prompter, bool stopped)
+    : wxDialog(parent, wxID_ANY, Wx(WindowTitle(kMessageTitle)), wxDefaultPosition, wxDefaultSize,
                wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER),
       destination_(destination),
-      log_(CompletionLog(tally)),
+      log_(CompletionLog(tally, stopped)),
       prompter_(prompter),
       lines_(CompletionLines(tally)) {
-    CreateControls(tally);
+    CreateControls(tally, stopped);
     FitToScreen();
 }
 
-void CCompletionDlg::CreateControls(const JobTally& tally) {
+void CCompletionDlg::CreateControls(const JobTally& tally, bool stopped) {
     const DialogUnits dlu(*this);
     auto* top = new wxBoxSizer(wxVERTICAL);
     const int margin = dlu.X(7);
-    top->Add(new wxStaticText(this, wxID_ANY, kCompletionText), 0, wxLEFT | wxRIGHT | wxTOP, margin);
+    const std::vector<std::string> headlines = CompletionHeadlines(tally, stopped);
+    for (std::size_t i = 0; i < headlines.size(); ++i) {
+        auto* line = new wxStaticText(this, i == 0 ? wxID_ANY : ids::kCompletionHeadline + static_cast<int>(i) - 1,
+                                      Wx(headlines[i]));
+        if (i != 0) line->SetFont(GetFont().Bold());
+        top->Add(line, 0, wxLEFT | wxRIGHT | wxTOP, margin);
+    }
     top->Add(new wxStaticText(this, ids::kCompletionCounts, Wx(CompletionCounts(tally))), 0,
              wxLEFT | wxRIGHT | wxTOP, margin);
     if (!lines_.empty()) {
@@ -103,10 +132,10 @@ void CCompletionDlg::CreateControls(const JobTally& tally) {
     }
 
     auto* buttons = new wxBoxSizer(wxHORIZONTAL);
-    auto* open = new wxButton(this, ids::kCompletionOpenFolder, "Open Destination Folder");
+    auto* open = new wxButton(this, ids::kCompletionOpenFolder, "&Open Destination Folder");
     open->Enable(!destination_.empty() && platform::IsDirectory(destination_));
     buttons->Add(open, 0, wxRIGHT, dlu.X(4));
-    buttons->Add(new wxButton(this, ids::kCompletionSaveLog, "Save Log..."), 0, wxRIGHT, dlu.X(4));
+    buttons->Add(new wxButton(this, ids::kCompletionSaveLog, "&Save Log..."), 0, wxRIGHT, dlu.X(4));
     buttons->AddStretchSpacer();
     auto* ok = new wxButton(this, wxID_OK, "OK");
     ok->SetDefault();
@@ -156,10 +185,9 @@ void CCompletionDlg::FitToScreen() {
 
 void CCompletionDlg::OnOpenDestination() {
     if (destination_.empty()) return;
-    if (!prompter_.OpenWithDesktop(destination_)) {
-        prompter_.ShowAppMessage(this, "No program to show folders was found.\nThe converted mail is in " +
-                                           destination_);
-    }
+    prompter_.OpenWithDesktop(this, {destination_, "The destination folder",
+                                     "Install a file manager, or open this folder with the one you have: " +
+                                         destination_});
 }
 
 void CCompletionDlg::OnSaveLog() {
@@ -170,11 +198,23 @@ void CCompletionDlg::OnSaveLog() {
     if (start.empty()) start = destination_;
     request.start_folder = start;
     request.file_name = "ombrik-log.txt";
+    request.default_extension = "txt";
     const auto path = prompter_.ChooseSaveFile(this, request);
     if (!path || path->empty()) return;
+    const int error = platform::WriteWholeFile(*path, log_, platform::OutputMode::kTruncate);
+    if (error != 0) {
+        // The folder is remembered only once a log went there.
+        prompter_.ShowAppMessage(this, SaveLogFailureText(*path, platform::ErrorText(error)));
+        return;
+    }
     remembered::Keep(remembered::kLogFolder, platform::Utf8PathText(platform::FileSystemPath(*path).parent_path()));
-    std::ofstream out(platform::FileSystemPath(*path), std::ios::binary | std::ios::trunc);
-    out << log_;
-    out.close();
-    if (!out) prompter_.ShowAppMessage(this, "The log could not be written.\n" + *path);
+}
+
+std::string SaveLogFailureText(const std::string& path, const std::string& reason) {
+    // The system's words, in the middle of a sentence: "permission denied".
+    std::string words = reason;
+    if (words.size() > 1 && std::isupper(static_cast<unsigned char>(words[0])) &&
+        std::islower(static_cast<unsigned char>(words[1])))
+        words[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(words[0])));
+    return "The log could not be written to " + path + ": " + words + ".\nChoose another folder or name.";
 }

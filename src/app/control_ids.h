@@ -38,6 +38,7 @@ constexpr int kMenuCodePage = 32777;
 constexpr int kMenuRecover = 32778;  // a check item
 constexpr int kMenuAddStore = 32779;
 constexpr int kMenuFindStores = 32780;
+constexpr int kMenuUploadToMailServer = 32781;
 // The code page dialog's list.
 constexpr int kCodePageChoice = 1040;
 // The list of the stores found on a disk.
@@ -72,4 +73,6 @@ constexpr int kCompletionCounts = 1101;
 constexpr int kCompletionList = 1102;
 constexpr int kCompletionOpenFolder = 1103;
 constexpr int kCompletionSaveLog = 1104;
+// The headlines below the completion text (stopped, nothing converted), one id each from here.
+constexpr int kCompletionHeadline = 1105;
 }  // namespace ids

@@ -48,7 +48,7 @@ void ConversionBridge::SetStatusText(const std::string& text) {
 
 void ConversionBridge::ShowMessage(const std::string& text, const std::string& title, unsigned style) {
     // Once the user has confirmed Exit, nothing more is asked or announced.
-    if (StopRequested()) return;
+    if (leaving_.load()) return;
     OnUiThread([this, &text, &title, style] { window_.ShowJobMessageNow(text, title, style); });
 }
 
@@ -68,7 +68,8 @@ void ConversionBridge::ShowJobProgress(const std::string& folder_path, std::size
 }
 
 void ConversionBridge::ShowJobSummary(const JobTally& tally) {
-    if (StopRequested()) return;
+    // A job the user stopped shows what it did; one ended by a confirmed Exit shows nothing.
+    if (leaving_.load()) return;
     OnUiThread([this, &tally] { window_.ShowJobSummaryNow(tally); });
 }
 

@@ -30,8 +30,17 @@ public:
     void ShowJobProgress(const std::string& folder_path, std::size_t message, std::size_t message_count) override;
     void ShowJobSummary(const JobTally& tally) override;
 
+    // Stop: the job ends at the next message boundary and shows what it did.
     void RequestStop() { stop_requested_.store(true); }
-    void ClearStop() { stop_requested_.store(false); }
+    // A confirmed Exit: the job ends the same way, and nothing more is asked or shown.
+    void RequestLeave() {
+        leaving_.store(true);
+        stop_requested_.store(true);
+    }
+    void ClearStop() {
+        stop_requested_.store(false);
+        leaving_.store(false);
+    }
 
 private:
     // Runs task on the UI thread and hands back its result (or its exception).
@@ -40,4 +49,5 @@ private:
 
     COmbrikDlg& window_;
     std::atomic<bool> stop_requested_{false};
+    std::atomic<bool> leaving_{false};
 };

@@ -93,6 +93,7 @@ void COmbrikDlg::ShowPreflightMessage(const std::string& text) {
 }
 
 void COmbrikDlg::OnConvertMessages() {
+    if (job_active_ && !IsJobRunning()) OnJobEnded();  // ended, and the window not told yet
     if (RefuseWhileRunning()) return;
     if (NeedsMessagingStore(settings_.saving_option)) {
         if (!probe_.IsInstalled()) {
@@ -117,6 +118,8 @@ void COmbrikDlg::OnConvertMessages() {
     bridge_.ClearStop();
     if (!jobs_.Start(bridge_)) return;
     job_active_ = true;
+    stopping_ = false;
     EnableJobInputs(false);
+    ShowConvertOrStop(true);
     job_timer_.Start(kJobPollMilliseconds);
 }

@@ -21,6 +21,9 @@ public:
     int X(int units) const { return (units * base_width_ + 2) / 4; }
     int Y(int units) const { return (units * base_height_ + 4) / 8; }
     wxSize Size(int width, int height) const { return wxSize(X(width), Y(height)); }
+    // Pixels back to dialog units, rounded.
+    int ToX(int pixels) const { return (pixels * 4 + base_width_ / 2) / base_width_; }
+    int ToY(int pixels) const { return (pixels * 8 + base_height_ / 2) / base_height_; }
     wxRect Rect(int x, int y, int width, int height) const {
         return wxRect(X(x), Y(y), X(width), Y(height));
     }

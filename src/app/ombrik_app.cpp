@@ -8,6 +8,7 @@
 #include "app/job_control.h"
 #include "app/ombrik_dlg.h"
 #include "app/prompter.h"
+#include "app/toolkit_setup.h"
 #include "app/wx_text.h"
 #include "conversion/job_settings.h"
 #include "platform/memory_tuning.h"
@@ -36,7 +37,9 @@ std::string FindHelpDirectory() {
 
 }  // namespace
 
-COmbrikApp::COmbrikApp() = default;
+// The application object is made before the toolkit starts: the one moment to tell it how to
+// draw scrollbars.
+COmbrikApp::COmbrikApp() { KeepScrollbarsInView(); }
 
 COmbrikApp::~COmbrikApp() = default;
 

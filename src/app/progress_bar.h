@@ -13,6 +13,8 @@ public:
     void SetValue(int position);
     int GetValue() const { return position_; }
     int GetRange() const { return kRange; }
+    // Only shown: Tab never stops on it.
+    bool AcceptsFocus() const override { return false; }
 
 private:
     static constexpr int kRange = 100;

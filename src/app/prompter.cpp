@@ -5,16 +5,20 @@
 #include <wx/app.h>
 #include <wx/dirdlg.h>
 #include <wx/filedlg.h>
+#include <wx/filename.h>
 #include <wx/msgdlg.h>
 #include <wx/utils.h>
+#include <wx/weakref.h>
 
 #include "app/completion_dlg.h"
+#include "app/desktop_opener.h"
 #include "app/wx_text.h"
 #include "conversion/conversion_window.h"
 #include "platform/paths.h"
 
 long MessageDialogStyle(unsigned style) {
     long wx_style = (style & 0x000F) == msgbox::kYesNo ? wxYES_NO : wxOK;
+    if ((style & 0x0F00) == msgbox::kDefaultButton2 && (wx_style & wxYES_NO)) wx_style |= wxNO_DEFAULT;
     switch (style & 0x00F0) {
     case msgbox::kIconQuestion: wx_style |= wxICON_QUESTION; break;
     case msgbox::kIconExclamation: wx_style |= wxICON_EXCLAMATION; break;
@@ -39,6 +43,16 @@ MessageParts SplitMessage(const std::string& text) {
     return {heading, trimmed.substr(rest)};
 }
 
+std::string WindowTitle(const std::string& title) {
+    const std::size_t first = title.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    return title.substr(first, title.find_last_not_of(' ') - first + 1);
+}
+
+std::string DesktopFailureText(const DesktopRequest& request, const std::string& reason) {
+    return request.what + " could not be shown: " + reason + ".\n" + request.instead;
+}
+
 std::string ChooserStartFolder(const std::string& remembered) {
     if (!remembered.empty() && platform::IsDirectory(remembered)) return remembered;
     return Utf8(wxGetHomeDir());
@@ -49,7 +63,7 @@ int WxPrompter::ShowMessage(wxWindow* owner, const std::string& text, const std:
     // GTK shows the heading in bold and wraps the details under it, so a long path and its
     // reason stay readable instead of stretching one line across the screen.
     const MessageParts parts = SplitMessage(text);
-    wxMessageDialog dialog(owner, Wx(parts.heading), Wx(title), MessageDialogStyle(style) | wxCENTRE);
+    wxMessageDialog dialog(owner, Wx(parts.heading), Wx(WindowTitle(title)), MessageDialogStyle(style) | wxCENTRE);
     if (!parts.details.empty()) dialog.SetExtendedMessage(Wx(parts.details));
     return dialog.ShowModal();
 }
@@ -88,21 +102,27 @@ std::optional<FileSelection> WxPrompter::ChooseFiles(wxWindow* owner,
 }
 
 std::optional<std::string> WxPrompter::ChooseSaveFile(wxWindow* owner, const SaveFileRequest& request) {
+    const long style = wxFD_SAVE | (request.ask_before_replacing ? wxFD_OVERWRITE_PROMPT : 0);
     wxFileDialog dialog(owner, Wx(request.title), Wx(ChooserStartFolder(request.start_folder)),
-                        Wx(request.file_name), Wx(request.wildcard), wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+                        Wx(request.file_name), Wx(request.wildcard), style);
     if (dialog.ShowModal() != wxID_OK) return std::nullopt;
-    return Utf8(dialog.GetPath());
+    std::string path = Utf8(dialog.GetPath());
+    const std::string extension = "." + request.default_extension;
+    if (!request.default_extension.empty() && wxFileName(dialog.GetPath()).GetExt().empty()) path += extension;
+    return path;
 }
 
-bool WxPrompter::OpenWithDesktop(const std::string& file_or_url) {
-    const wxString target = Wx(file_or_url);
-    if (target.StartsWith("http://") || target.StartsWith("https://") || target.StartsWith("mailto:")) {
-        return wxLaunchDefaultBrowser(target);
-    }
-    return wxLaunchDefaultApplication(target);
+void WxPrompter::OpenWithDesktop(wxWindow* owner, const DesktopRequest& request) {
+    // The answer may come when the dialog that asked is gone; the message then has no owner.
+    wxWeakRef<wxWindow> asked_from(owner);
+    OpenWithDesktopProgram(request.target, [this, asked_from, request](const std::string& reason) {
+        ShowMessage(asked_from.get(), DesktopFailureText(request, reason), kMessageTitle,
+                    msgbox::kOk | msgbox::kIconExclamation);
+    });
 }
 
-void WxPrompter::ShowJobSummary(wxWindow* owner, const JobTally& tally, const std::string& destination) {
-    CCompletionDlg dialog(owner, tally, destination, *this);
+void WxPrompter::ShowJobSummary(wxWindow* owner, const JobTally& tally, const std::string& destination,
+                                bool stopped) {
+    CCompletionDlg dialog(owner, tally, destination, *this, stopped);
     dialog.ShowModal();
 }

@@ -28,12 +28,23 @@ struct SaveFileRequest {
     std::string wildcard;
     std::string start_folder;
     std::string file_name;  // proposed name
+    std::string default_extension;  // without the dot; added to a name typed without one
+    // False where an existing file is added to rather than replaced (a store).
+    bool ask_before_replacing = true;
+};
+
+// Something the desktop is asked to show, and what the user can do when it cannot.
+struct DesktopRequest {
+    std::string target;   // a file, a folder or a web address
+    std::string what;     // "The help pages"
+    std::string instead;  // "Open this file in any web browser: ..."
 };
 
 class Prompter {
 public:
     virtual ~Prompter() = default;
-    // A message box with a Windows style value (msgbox:: bits); returns wxID_OK, wxID_YES or wxID_NO.
+    // A message box with a Windows style value (msgbox:: bits); returns wxID_OK, wxID_YES or
+    // wxID_NO. The title is the system's own text; blanks around it are not drawn.
     virtual int ShowMessage(wxWindow* owner, const std::string& text, const std::string& title,
                             unsigned style) = 0;
     // The framework's plain message box: OK button, the application's name as title.
@@ -45,12 +56,16 @@ public:
     // An open-file dialog; nullopt when cancelled.
     virtual std::optional<FileSelection> ChooseFiles(wxWindow* owner,
                                                      const FileDialogRequest& request) = 0;
-    // A save-file dialog that asks before replacing a file; nullopt when cancelled.
+    // A save-file dialog (asking before replacing a file, unless told not to); nullopt when
+    // cancelled.
     virtual std::optional<std::string> ChooseSaveFile(wxWindow* owner, const SaveFileRequest& request) = 0;
-    // Hands a file or an address to the desktop's default handler; false when none took it.
-    virtual bool OpenWithDesktop(const std::string& file_or_url) = 0;
-    // The end of a conversion: its counts and failures, with the destination folder to open.
-    virtual void ShowJobSummary(wxWindow* owner, const JobTally& tally, const std::string& destination) = 0;
+    // Hands a file or an address to the desktop's program for it; when that fails, now or once
+    // the desktop has tried, says so with what to do instead (DesktopFailureText).
+    virtual void OpenWithDesktop(wxWindow* owner, const DesktopRequest& request) = 0;
+    // The end of a conversion: its counts and failures, with the destination folder to open;
+    // stopped when the user stopped the job before its end.
+    virtual void ShowJobSummary(wxWindow* owner, const JobTally& tally, const std::string& destination,
+                                bool stopped) = 0;
 };
 
 // The prompter of a normal run: real wxWidgets dialogs and the desktop's launcher.
@@ -64,9 +79,18 @@ public:
     std::optional<FileSelection> ChooseFiles(wxWindow* owner,
                                              const FileDialogRequest& request) override;
     std::optional<std::string> ChooseSaveFile(wxWindow* owner, const SaveFileRequest& request) override;
-    bool OpenWithDesktop(const std::string& file_or_url) override;
-    void ShowJobSummary(wxWindow* owner, const JobTally& tally, const std::string& destination) override;
+    void OpenWithDesktop(wxWindow* owner, const DesktopRequest& request) override;
+    void ShowJobSummary(wxWindow* owner, const JobTally& tally, const std::string& destination,
+                        bool stopped) override;
 };
+
+// "The help pages could not be shown: no program to show it is installed." and, below, what to
+// do instead.
+std::string DesktopFailureText(const DesktopRequest& request, const std::string& reason);
+
+// A title as the window manager draws it: the blanks around the text trimmed, which it would
+// otherwise draw, cutting the words to make room for them.
+std::string WindowTitle(const std::string& title);
 
 // wxMessageDialog style bits for a Windows message box style value.
 long MessageDialogStyle(unsigned style);

@@ -8,6 +8,13 @@ namespace remembered {
 inline constexpr const char* kDestination = "/Choices/Destination";
 inline constexpr const char* kSavingOption = "/Choices/SavingOption";
 inline constexpr const char* kRecover = "/Choices/Recover";  // "1" or "0"
+// The main window's client size, in dialog units.
+inline constexpr const char* kWindowWidth = "/Window/Width";
+inline constexpr const char* kWindowHeight = "/Window/Height";
+// The PST options last accepted: the mode ("seprate", "new", "old") and the two stores.
+inline constexpr const char* kPstMode = "/Choices/PstMode";
+inline constexpr const char* kPstNewStore = "/Choices/PstNewStore";
+inline constexpr const char* kPstExistingStore = "/Choices/PstExistingStore";
 // The folder each chooser last showed, per purpose.
 inline constexpr const char* kAddFileFolder = "/Folders/AddFile";
 inline constexpr const char* kAddFolderFolder = "/Folders/AddFolder";

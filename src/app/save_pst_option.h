@@ -12,6 +12,7 @@ class wxTextCtrl;
 
 inline const char* const kSavePstCaption = "Save PST Option";
 inline const char* const kSelectPstPathText = "Please select destination pst file path";
+inline const char* const kNewStoreName = "NewPST.pst";
 
 class CSavePSTOption : public wxDialog {
 public:
@@ -29,6 +30,10 @@ public:
 private:
     wxRect Dlu(int x, int y, int width, int height) const;
     void CreateControls();
+    // The mode and the stores of the last accepted answer, chosen again (a store that has gone
+    // since is not).
+    void PreselectRemembered();
+    void RememberAnswer();
     void EnableNewStore(bool enable);
     void EnableExistingStore(bool enable);
     void EndDialog(int code);

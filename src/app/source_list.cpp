@@ -16,6 +16,7 @@
 #include "app/wx_text.h"
 #include "conversion/job_settings.h"
 #include "job/store_finder.h"
+#include "platform/directory.h"
 #include "platform/disks.h"
 #include "platform/paths.h"
 
@@ -86,6 +87,17 @@ void COmbrikDlg::AddFolderRows(const std::string& folder) {
     for (const std::string& path : found) AddSourceRow(path, ParentFolder(path));
 }
 
+bool IsStoreFolder(const std::string& folder) {
+    // An Outlook Express store is the folder that holds the folder list, whatever its case.
+    const auto names = platform::ListDirectory(folder);
+    if (!names) return false;
+    return std::any_of(names->begin(), names->end(), [](const std::string& name) {
+        return name.size() == 11 && std::equal(name.begin(), name.end(), "folders.dbx", [](char a, char b) {
+                   return std::tolower(static_cast<unsigned char>(a)) == b;
+               });
+    });
+}
+
 void COmbrikDlg::OnAddFolder() {
     if (RefuseWhileRunning()) return;
     const auto chosen = prompter_.ChooseFolder(this, kAddFolderTitle, remembered::Text(remembered::kAddFolderFolder));
@@ -93,9 +105,25 @@ void COmbrikDlg::OnAddFolder() {
     if (!chosen) return;
     if (!chosen->empty()) {
         remembered::Keep(remembered::kAddFolderFolder, *chosen);
+        // A whole store added file by file loses its folder tree and lists the files that hold
+        // no mail: offer to add it as the store it is.
+        if (IsStoreFolder(*chosen) &&
+            prompter_.ShowMessage(this, StoreFolderQuestion(*chosen), kMessageTitle,
+                                  msgbox::kYesNo | msgbox::kIconQuestion) == wxID_YES) {
+            RestoreFocus();
+            AddStoreFromFolder(*chosen);
+            return;
+        }
+        RestoreFocus();
         AddFolderRows(*chosen);
     }
     UpdateFileCountLabel();
+}
+
+std::string StoreFolderQuestion(const std::string& folder) {
+    return "This folder is a whole Outlook Express store: it holds the folder list, Folders.dbx.\n" + folder +
+           "\n\nAdd it with Add Outlook Express Store, each folder named and placed as Outlook Express "
+           "showed it? (No adds its .dbx files one by one, the folder list among them.)";
 }
 
 int COmbrikDlg::AddStoreRows(const std::string& directory, std::vector<std::string>& notes) {
@@ -129,11 +157,15 @@ void COmbrikDlg::OnAddStore() {
     RestoreFocus();
     if (!chosen || chosen->empty()) return;
     remembered::Keep(remembered::kAddStoreFolder, *chosen);
+    AddStoreFromFolder(*chosen);
+}
+
+void COmbrikDlg::AddStoreFromFolder(const std::string& directory) {
     std::vector<std::string> notes;
-    const int added = AddStoreRows(*chosen, notes);
+    const int added = AddStoreRows(directory, notes);
     UpdateFileCountLabel();
-    TellStoreNotes("Added " + std::to_string(added) + (added == 1 ? " folder" : " folders") + " of the store " + *chosen +
-                       ".",
+    TellStoreNotes("Added " + std::to_string(added) + (added == 1 ? " folder" : " folders") + " of the store " +
+                       directory + ".",
                    notes);
 }
 
@@ -190,6 +222,10 @@ void COmbrikDlg::OnRemoveFile() {
     for (long item = source_list_->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED); item >= 0;
          item = source_list_->GetNextItem(item, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED)) {
         selected.push_back(item);
+    }
+    if (selected.empty()) {
+        TellUser(kNothingSelectedText);
+        return;
     }
     for (auto row = selected.rbegin(); row != selected.rend(); ++row) {
         sources_.RemoveRow(static_cast<int>(*row));

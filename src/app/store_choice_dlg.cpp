@@ -67,7 +67,7 @@ CStoreChoiceDlg::CStoreChoiceDlg(wxWindow* parent, const std::string& root, cons
     const std::string remarks = StoreSearchRemarks(search);
     if (!remarks.empty()) sizer->Add(new wxStaticText(this, wxID_ANY, Wx(remarks)), 0, wxLEFT | wxRIGHT | wxTOP, 10);
     sizer->Add(CreateStdDialogButtonSizer(wxOK | wxCANCEL), 0, wxALL | wxALIGN_RIGHT, 10);
-    if (wxWindow* ok = FindWindow(wxID_OK)) ok->SetLabel("Add");
+    if (wxWindow* ok = FindWindow(wxID_OK)) ok->SetLabel("&Add");
     SetSizerAndFit(sizer);
     CentreOnParent();
 }

@@ -23,7 +23,7 @@ CStoreSearchDlg::CStoreSearchDlg(wxWindow* parent, const std::string& root, cons
     sizer->Add(text_, 0, wxALL | wxEXPAND, du.X(7));
     gauge_ = new wxGauge(this, ids::kStoreSearchGauge, 100, wxDefaultPosition, du.Size(200, 10));
     sizer->Add(gauge_, 0, wxLEFT | wxRIGHT | wxEXPAND, du.X(7));
-    cancel_ = new wxButton(this, wxID_CANCEL, "Cancel");
+    cancel_ = new wxButton(this, wxID_CANCEL, "&Cancel");
     sizer->Add(cancel_, 0, wxALL | wxALIGN_RIGHT, du.X(7));
     SetSizerAndFit(sizer);
     SetEscapeId(wxID_NONE);  // Esc and the close box go through OnCancel too

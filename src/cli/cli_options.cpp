@@ -3,18 +3,22 @@
 #include <set>
 
 const char* const kCliUsage =
-    "Usage: ombrik-cli --dest DIR [--format eml|mbox|msg|rtf|html|pst] [--add-folder DIR]...\n"
+    "Usage: ombrik-cli --dest DIR [--format eml|mbox|msg|rtf|html|pst|maildir] [--add-folder DIR]...\n"
     "                  [--codepage NAME] [--pst-mode separate|new|old] [--pst-folder DIR]\n"
     "                  [--pst-file FILE] [--add-store DIR]... [--threads N] [--quiet|--verbose]\n"
-    "                  [--recover] [FILE.dbx]...\n"
+    "                  [--recover] [--mbox-status] [FILE.dbx]...\n"
+    "       ombrik-cli --format imap --imap-url imaps://USER@HOST[:PORT][/FOLDER] [--imap-password-file FILE]\n"
+    "                  [--imap-oauth-command COMMAND] [--imap-ca-file FILE] [--add-store DIR]... [FILE.dbx]...\n"
     "       ombrik-cli --check-pst FILE.pst\n"
     "       ombrik-cli --find-stores ROOT [--codepage NAME]\n"
     "\n"
     "Converts Outlook Express folder files (.dbx) into e-mail files.\n"
     "\n"
-    "  --dest DIR          write into DIR/ExportDBX (created)\n"
+    "  --dest DIR          write into DIR/ExportDBX (both made when missing)\n"
     "  --format FORM       eml (default): one .eml file per message; mbox: one MBOX file per\n"
-    "                      folder; msg, rtf, html: one file per message; pst: Outlook PST stores\n"
+    "                      folder; msg, rtf, html: one file per message; pst: Outlook PST stores;\n"
+    "                      maildir: a Maildir (Maildir++ folders, flags in the file names);\n"
+    "                      imap: uploaded to a mail server (no --dest)\n"
     "  FILE.dbx            a folder file to convert; each one goes on top of the list, so the\n"
     "                      last one named is converted first, as in the window\n"
     "  --add-folder DIR    every *.dbx file in DIR (and in sub-folders named *.dbx)\n"
@@ -42,6 +46,27 @@ const char* const kCliUsage =
     "                      ones not yet compacted away, and those a damaged index no longer\n"
     "                      reaches; they go apart from the others (a Recovered sub-folder, or\n"
     "                      NAME (recovered).mbox), numbered after the folder's own messages\n"
+    "  --mbox-status       mbox: add Status:, X-Status: and X-Mozilla-Status lines from what\n"
+    "                      Outlook Express knew of each message (read, flagged, replied,\n"
+    "                      forwarded), so that mutt and Thunderbird show it; without it the\n"
+    "                      stored messages go out byte for byte\n"
+    "  --imap-url URL      the account to upload to: imaps://USER@HOST[:PORT] (TLS, port 993)\n"
+    "                      or imap://USER@HOST[:PORT] (must turn to TLS with STARTTLS, port\n"
+    "                      143; a server without TLS is refused), then the folder the Outlook\n"
+    "                      Express folders go below: imaps://anna@mail.example.com/Outlook%20Express\n"
+    "                      (%XX escapes; a user with \"@\" may be written as is)\n"
+    "  --imap-password-file FILE  the password is the first line of FILE; without it the\n"
+    "                      password comes from the OMBRIK_IMAP_PASSWORD variable, else it is\n"
+    "                      asked for on the terminal (never on the command line)\n"
+    "  --imap-oauth-command COMMAND  log in with XOAUTH2 (Gmail, Microsoft 365): COMMAND prints\n"
+    "                      an OAuth 2 access token for the user on its first line\n"
+    "  --imap-ca-file FILE trust the certificates in FILE (PEM) too: a private authority, or\n"
+    "                      a server's own self-signed certificate\n"
+    "                      Dates (the time Outlook Express received each message), read,\n"
+    "                      flagged, replied, forwarded and draft go along; a journal in\n"
+    "                      ~/.local/state/ombrik/imap remembers what is on the server, so a run\n"
+    "                      again (or after a crash, a lost connection or a full account)\n"
+    "                      uploads only what is missing\n"
     "  --check-pst FILE    check the structure of a PST store: prints one verdict (damaged,\n"
     "                      or no damage with Outlook's own inconsistencies listed as notes);\n"
     "                      exit status 0 when no damage, 1 otherwise\n"
@@ -59,7 +84,7 @@ const char* const kCliUsage =
     "interrupted; 2 for a usage error (nothing is written then).\n";
 
 std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string& error) {
-    static const std::set<std::string> kFormats = {"eml", "mbox", "msg", "rtf", "html", "pst"};
+    static const std::set<std::string> kFormats = {"eml", "mbox", "msg", "rtf", "html", "pst", "maildir", "imap"};
     static const std::set<std::string> kPstModes = {"seprate", "separate", "new", "old"};
     CliOptions options;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -79,7 +104,7 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
         } else if (arg == "--format") {
             if (!value(options.format)) return std::nullopt;
             if (!kFormats.count(options.format)) {
-                error = "unknown format \"" + options.format + "\" (eml, mbox, msg, rtf, html or pst)";
+                error = "unknown format \"" + options.format + "\" (eml, mbox, msg, rtf, html, pst, maildir or imap)";
                 return std::nullopt;
             }
         } else if (arg == "--add-folder") {
@@ -92,6 +117,18 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
             options.sources.push_back({false, store, true});
         } else if (arg == "--find-stores") {
             if (!value(options.find_stores)) return std::nullopt;
+        } else if (arg == "--imap-url") {
+            if (!value(options.imap_url)) return std::nullopt;
+        } else if (arg == "--imap-password-file") {
+            if (!value(options.imap_password_file)) return std::nullopt;
+        } else if (arg == "--imap-oauth-command") {
+            if (!value(options.imap_oauth_command)) return std::nullopt;
+        } else if (arg == "--imap-ca-file") {
+            if (!value(options.imap_ca_file)) return std::nullopt;
+        } else if (arg == "--imap-password" || arg.rfind("--imap-password=", 0) == 0) {
+            error = "a password is never taken on the command line (others can read it there): use "
+                    "--imap-password-file FILE, the OMBRIK_IMAP_PASSWORD variable or the prompt";
+            return std::nullopt;
         } else if (arg == "--codepage") {
             if (!value(options.codepage)) return std::nullopt;
         } else if (arg == "--pst-mode") {
@@ -122,6 +159,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
             options.threads = parsed;
         } else if (arg == "--recover") {
             options.recover = true;
+        } else if (arg == "--mbox-status") {
+            options.mbox_status = true;
         } else if (arg == "--check-pst") {
             if (!value(options.check_pst)) return std::nullopt;
         } else if (arg == "--quiet" || arg == "-q") {

@@ -21,8 +21,13 @@ struct CliOptions {
     std::string pst_file;
     std::string check_pst;
     std::string find_stores;  // --find-stores ROOT
+    std::string imap_url;            // --imap-url imaps://USER@HOST[:PORT][/PREFIX]
+    std::string imap_password_file;  // first line: the password
+    std::string imap_oauth_command;  // prints an OAuth 2 token: XOAUTH2 instead of a password
+    std::string imap_ca_file;        // certificates trusted beside the system's
     unsigned threads = 0;  // 0: the machine's cores
     bool recover = false;
+    bool mbox_status = false;
     bool quiet = false;
     bool verbose = false;
     bool help = false;
@@ -33,5 +38,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
 
 // What is missing from the PST options for the chosen mode; empty when nothing is.
 std::string PstOptionsError(const CliOptions& options);
+
+// The environment variable a password for --format imap may come from.
+inline const char* const kImapPasswordVariable = "OMBRIK_IMAP_PASSWORD";
 
 extern const char* const kCliUsage;

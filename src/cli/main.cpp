@@ -1,9 +1,11 @@
 // ombrik-cli: the conversion job on a terminal, for batch users and scripts.
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/mail_server_options.h"
 #include "cli/store_listing.h"
 #include "cli/terminal_window.h"
 #include "job/conversion_job.h"
@@ -81,6 +83,26 @@ SourceList BuildSourceList(const CliOptions& options, int& skipped) {
     return list;
 }
 
+// Makes the destination folder with any folders above it that are missing, as "(created)" in
+// the usage promises; empty, or why it could not.
+std::string MakeDestination(const std::string& folder) {
+    std::vector<std::string> missing;
+    std::filesystem::path at(folder);
+    while (!at.empty() && !platform::IsDirectory(at.string())) {
+        if (platform::FileExists(at.string())) return at.string() + " is not a folder";
+        missing.push_back(at.string());
+        if (at.parent_path() == at) break;
+        at = at.parent_path();
+    }
+    for (auto level = missing.rbegin(); level != missing.rend(); ++level) {
+        if (platform::CreateDirectory(*level)) continue;
+        const std::filesystem::path above = std::filesystem::path(*level).parent_path();
+        const std::string refusal = platform::WritableFolderRefusal(above.empty() ? "." : above.string());
+        return refusal.empty() ? "it could not be made" : above.string() + ": " + refusal;
+    }
+    return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -104,8 +126,17 @@ int main(int argc, char** argv) {
     if (!options->codepage.empty() && !platform::IsKnownCodepage(options->codepage))
         return UsageError("unknown code page " + options->codepage);
     if (!options->find_stores.empty()) return RunFindStoresCommand(options->find_stores, options->codepage);
-    if (options->dest.empty()) return UsageError("--dest DIR is required");
-    if (!platform::IsDirectory(options->dest)) return UsageError("destination folder " + options->dest + " does not exist");
+    const bool upload = options->format == "imap";
+    MailServerSettings mail_server;
+    if (upload) {
+        if (!options->dest.empty()) return UsageError("--format imap uploads to the server and takes no --dest");
+        if (std::string mail_server_error; !MailServerFromOptions(*options, mail_server, mail_server_error))
+            return UsageError(mail_server_error);
+    } else {
+        if (options->dest.empty()) return UsageError("--dest DIR is required");
+        if (!platform::IsDirectory(options->dest) && platform::FileExists(options->dest))
+            return UsageError("destination " + options->dest + " is not a folder");
+    }
     if (!IsSavingOptionAvailable(options->format))
         return UsageError("the " + options->format + " format is not available yet in this build");
     if (const std::string pst_error = PstOptionsError(*options); !pst_error.empty()) return UsageError(pst_error);
@@ -122,15 +153,28 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Please add dbx file\n");
         return kExitUsage;
     }
+    if (std::string password_error; upload && !MailServerPassword(*options, mail_server, password_error))
+        return UsageError(password_error);
+
+    // Made only now that the command is known to be good: a usage error leaves nothing behind.
+    if (const std::string refusal = upload ? std::string() : MakeDestination(options->dest); !refusal.empty()) {
+        std::fprintf(stderr, "ombrik-cli: cannot create the destination folder %s: %s\n", options->dest.c_str(),
+                     refusal.c_str());
+        return kExitFailures;
+    }
 
     JobSettings& settings = CurrentJobSettings();
     settings.saving_option = options->format;
     settings.codepage = options->codepage;
     settings.threads = options->threads;
     settings.recover = options->recover;
+    settings.mbox_status = options->mbox_status;
+    settings.mail_server = mail_server;
     // As the window's Browse: the chosen folder followed by "ExportDBX", created.
-    settings.destination_path = platform::JoinPath(options->dest, "ExportDBX");
-    platform::CreateDirectory(settings.destination_path);
+    if (!upload) {
+        settings.destination_path = platform::JoinPath(options->dest, "ExportDBX");
+        platform::CreateDirectory(settings.destination_path);
+    }
 
     TerminalWindow window(rows, *options, platform::StandardErrorIsTerminal());
     // The first Ctrl-C (or a polite kill) asks the job to stop at the next message and close its
@@ -142,18 +186,23 @@ int main(int argc, char** argv) {
     const bool stopped = window.StopRequested();
     if (stopped) {
         // The job shows no completion message when stopped; what failed is still told.
-        std::fprintf(stderr, "ombrik-cli: interrupted; the files and stores written so far are complete\n");
-        for (const auto& line : tally.failure_lines()) std::fprintf(stderr, "%s\n", line.c_str());
+        std::fprintf(stderr, upload ? "ombrik-cli: interrupted; what was uploaded is on the server and in the journal, "
+                                      "and a run again resumes\n"
+                                    : "ombrik-cli: interrupted; the files and stores written so far are complete\n");
+        for (const auto& line : tally.failure_lines()) std::fprintf(stderr, "%s\n", TerminalSafeText(line).c_str());
     }
     // The completion message carries the notes; a stopped job shows none, so they are told here.
     if (stopped)
-        for (const auto& note : tally.note_lines()) std::fprintf(stderr, "ombrik-cli: note: %s\n", note.c_str());
+        for (const auto& note : tally.note_lines())
+            std::fprintf(stderr, "ombrik-cli: note: %s\n", TerminalSafeText(note).c_str());
     std::printf("folders: %zu, messages written: %zu, failures: %zu\n", tally.folders(), tally.messages(),
                 tally.failures());
     if (tally.already_there() != 0)
-        std::printf(options->format == "pst" ? "messages already in the store, not added again: %zu\n"
-                                             : "messages already there, not written again: %zu\n",
+        std::printf(options->format == "pst"  ? "messages already in the store, not added again: %zu\n"
+                    : upload                  ? "messages already on the server, not uploaded again: %zu\n"
+                                              : "messages already there, not written again: %zu\n",
                     tally.already_there());
+    if (upload && !options->quiet) window.PrintThroughput(tally.messages());
     if (tally.recovered() != 0)
         std::printf("of the messages written, recovered (found only by a scan of the folder file): %zu\n",
                     tally.recovered());

@@ -17,8 +17,38 @@ constexpr int kBarWidth = 30;
 constexpr std::size_t kStatusWidth = 60;
 }  // namespace
 
+std::string TerminalSafeText(const std::string& text, bool keep_line_ends) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const auto escaped = [](std::string& out, const char* prefix, unsigned char code) {
+        out += prefix;
+        out += kHex[code >> 4];
+        out += kHex[code & 0xF];
+    };
+    std::string out;
+    out.reserve(text.size());
+    int continuations = 0;  // bytes still due to the UTF-8 sequence under way
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0x80 && byte <= 0xBF && continuations > 0) {
+            --continuations;
+            out += static_cast<char>(byte);
+            continue;
+        }
+        continuations = byte >= 0xC2 && byte <= 0xDF ? 1 : byte >= 0xE0 && byte <= 0xEF ? 2 : byte >= 0xF0 && byte <= 0xF4 ? 3 : 0;
+        if (byte == 0xC2 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80) {
+            escaped(out, "\\u00", static_cast<unsigned char>(text[++i]));  // a C1 control in UTF-8
+            continuations = 0;
+        } else if ((byte < 0x20 && !(keep_line_ends && byte == '\n')) || byte == 0x7F || (byte >= 0x80 && byte <= 0x9F)) {
+            escaped(out, "\\x", byte);  // C0, DEL, or a lone C1 byte (an 8-bit terminal acts on it)
+        } else {
+            out += static_cast<char>(byte);
+        }
+    }
+    return out;
+}
+
 TerminalWindow::TerminalWindow(const SourceList& rows, const CliOptions& options, bool interactive)
-    : rows_(rows), options_(options), interactive_(interactive) {}
+    : rows_(rows), options_(options), interactive_(interactive), show_rate_(options.format == "imap") {}
 
 int TerminalWindow::RowCount() { return rows_.size(); }
 
@@ -35,7 +65,7 @@ std::string TerminalWindow::RowText(int row, int column) {
         last_row_announced_ = row;
         message_count_ = 0;
         EndLiveLine();
-        std::printf("[%d/%d] %s\n", row + 1, rows_.size(), source.path.c_str());
+        std::printf("[%d/%d] %s\n", row + 1, rows_.size(), TerminalSafeText(source.path).c_str());
         std::fflush(stdout);
     }
     switch (column) {
@@ -52,7 +82,8 @@ void TerminalWindow::SetProgress(int position) {
     Redraw(false);
 }
 
-void TerminalWindow::SetStatusText(const std::string& text) {
+void TerminalWindow::SetStatusText(const std::string& raw_text) {
+    const std::string text = TerminalSafeText(raw_text);
     status_ = text;
     // A wait for another program is worth a line even when the output files are not.
     const bool waiting = text.rfind(kStoreBusyText, 0) == 0;
@@ -66,7 +97,7 @@ void TerminalWindow::SetStatusText(const std::string& text) {
 
 void TerminalWindow::ShowMessage(const std::string& text, const std::string&, unsigned) {
     EndLiveLine();
-    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fprintf(stderr, "%s\n", TerminalSafeText(text, true).c_str());
     std::fflush(stderr);
 }
 
@@ -90,6 +121,7 @@ bool TerminalWindow::StopRequested() { return stop_requested; }
 void TerminalWindow::ShowJobProgress(const std::string&, std::size_t message, std::size_t message_count) {
     message_ = message;
     message_count_ = message_count;
+    if (messages_seen_++ == 0) first_message_ = std::chrono::steady_clock::now();
     // The bar follows with the SetProgress that comes next.
 }
 
@@ -104,7 +136,13 @@ void TerminalWindow::Redraw(bool force) {
     const bool counted = message_count_ > 0 && progress_ != 0;
     const int filled = counted ? static_cast<int>(std::min(message_, message_count_) * kBarWidth / message_count_)
                                : progress_ * kBarWidth / 100;
-    const std::string count = counted ? std::to_string(message_) + "/" + std::to_string(message_count_) + " " : "";
+    std::string count = counted ? std::to_string(message_) + "/" + std::to_string(message_count_) + " " : "";
+    const double seconds = std::chrono::duration<double>(now - first_message_).count();
+    if (show_rate_ && messages_seen_ > 1 && seconds > 0.5) {
+        char rate[32];
+        std::snprintf(rate, sizeof rate, "%.0f msg/s ", static_cast<double>(messages_seen_ - 1) / seconds);
+        count += rate;
+    }
     std::string status = status_;
     // A path is known by its end; the wait for another program by its beginning.
     if (status.size() > kStatusWidth && status.rfind(kStoreBusyText, 0) == 0)
@@ -115,6 +153,13 @@ void TerminalWindow::Redraw(bool force) {
                  std::string(static_cast<std::size_t>(kBarWidth - filled), ' ').c_str(), count.c_str(), status.c_str());
     std::fflush(stderr);
     live_line_shown_ = true;
+}
+
+void TerminalWindow::PrintThroughput(std::size_t messages) {
+    if (messages == 0) return;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - first_message_).count();
+    std::printf("uploaded %zu messages in %.1f s: %.1f messages/s\n", messages, seconds,
+                seconds > 0 ? static_cast<double>(messages) / seconds : 0.0);
 }
 
 void TerminalWindow::EndLiveLine() {

@@ -11,6 +11,11 @@
 
 struct CliOptions;
 
+// Text as a terminal may be given it: control characters (C0, DEL, C1) written out as "\x1B"
+// or "\u009B" rather than sent, so that a subject or a file name cannot move the cursor, clear
+// the screen or change colours. With keep_line_ends, line feeds stay (a message of several lines).
+std::string TerminalSafeText(const std::string& text, bool keep_line_ends = false);
+
 class TerminalWindow : public ConversionWindow {
 public:
     TerminalWindow(const SourceList& rows, const CliOptions& options, bool interactive);
@@ -27,6 +32,8 @@ public:
     void ShowJobProgress(const std::string& folder_path, std::size_t message, std::size_t message_count) override;
 
     void EndLiveLine();
+    // "uploaded 120 messages in 4.2 s: 28.6 messages/s", to standard output.
+    void PrintThroughput(std::size_t messages);
     // Safe in a signal handler: the job stops at the next message.
     static void RequestStop();
 
@@ -43,4 +50,8 @@ private:
     std::string status_;
     bool live_line_shown_ = false;
     std::chrono::steady_clock::time_point last_draw_{};
+    // Throughput, for an upload: messages handed on since the first one.
+    bool show_rate_ = false;
+    std::size_t messages_seen_ = 0;
+    std::chrono::steady_clock::time_point first_message_{};
 };

@@ -16,6 +16,8 @@ constexpr unsigned kYesNo = 0x0004;
 constexpr unsigned kIconQuestion = 0x0020;
 constexpr unsigned kIconExclamation = 0x0030;
 constexpr unsigned kSystemModal = 0x1000;
+// The second button (No) is the default one.
+constexpr unsigned kDefaultButton2 = 0x0100;
 // Every message of the job and the exporters: OK button, question icon, system modal.
 constexpr unsigned kJobMessage = kSystemModal | kIconQuestion;
 }  // namespace msgbox
@@ -49,8 +51,10 @@ public:
         (void)message;
         (void)message_count;
     }
-    // The completion step's message: the completion text and the tally's summary.
+    // The completion step's message: the completion text and the tally's summary. Called also
+    // when the job was stopped; this default then shows nothing.
     virtual void ShowJobSummary(const JobTally& tally) {
+        if (StopRequested()) return;
         ShowMessage(kCompletionText + tally.Summary(), kMessageTitle, msgbox::kJobMessage);
     }
 };

@@ -8,6 +8,9 @@
 class ConversionWindow;
 class JobTally;
 struct JobSettings;
+namespace platform {
+class DeviceFilter;
+}
 
 // A destination the job opened for the folder exports of one form (a folder of a PST store);
 // each form that needs one defines its own.
@@ -25,6 +28,9 @@ struct ExportContext {
     // For a folder of a whole store: the output names of its parents and itself, top down
     // (the exporters nest their output by it); empty for a folder file added alone.
     std::vector<std::string> tree_path;
+    // What the job writes its files through: nullptr for the files themselves (a test puts a
+    // device that fails in between).
+    const platform::DeviceFilter* devices = nullptr;
 };
 
 using FolderExporter = std::function<void(ExportContext& context, const std::string& dbx_path,

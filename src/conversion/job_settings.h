@@ -3,8 +3,10 @@
 
 #include <string>
 
+#include "conversion/mail_server_settings.h"
+
 struct JobSettings {
-    std::string saving_option;      // "eml", "mbox", "msg", "pst", "html", "rtf"
+    std::string saving_option;      // "eml", "mbox", "msg", "pst", "html", "rtf", "maildir", "imap"
     std::string destination_path;   // the chosen folder followed by "/ExportDBX"
     std::string outlook_bitness;    // "32BITS" or "64BITS"
     std::string program_bitness = sizeof(void*) == 8 ? "64BITS" : "32BITS";
@@ -15,6 +17,11 @@ struct JobSettings {
     std::string codepage;           // legacy code page for 8-bit subjects; empty: the locale's
     unsigned threads = 0;  // 0: the machine's cores
     bool recover = false;
+    // MBOX: a Status:/X-Status: and an X-Mozilla-Status line from each message's state in the
+    // folder file, so that mail programs show read, flagged and replied mail as such. Off, the
+    // stored bytes go out as they are.
+    bool mbox_status = false;
+    MailServerSettings mail_server;  // "imap": where the messages are uploaded
 };
 
 // The one record of the running program.

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/mapped_region.h"
+#include "dbx/dbx_failure.h"
+#include "platform/random_access_file.h"
 
 enum class DbxKind : std::uint8_t { Email = 0, List = 2 };
 
@@ -20,8 +21,33 @@ enum class DbxCountCheck : std::uint8_t {
     Exact,
     // The tree is the truth and the count only a hint: the open lists every item the tree
     // reaches, records the header's count beside it, and fails only when the file is not a
-    // folder file at all. A damaged tree opens with what could be reached.
+    // folder file at all. A damaged tree (a node that cannot be read, does not name its own
+    // offset, comes twice or lies too deep) opens with what could be reached, marked damaged.
     TreeIsTruth,
+};
+
+// How a folder file is opened beyond what dbx_open does.
+struct DbxOpenOptions {
+    DbxCountCheck count_check = DbxCountCheck::Exact;
+    // Read the file as a folder of this kind whatever its header words say: for a file whose
+    // kind was told by more than its header (dbx_file_kind.h), such as a mail folder with a
+    // damaged class word.
+    std::optional<DbxKind> kind;
+    // Give each text block to the first record whose chain reaches it, as each block of a sound
+    // folder belongs to one message. A later record whose chain reaches a block already given
+    // gets its text only up to there, as a chain that breaks off: a chain shared by many records
+    // is written once, not once per record. For readers that fetch each slot once; a text read
+    // again with dbx_read_text is the record's own.
+    bool claim_text_blocks = false;
+
+    DbxOpenOptions() = default;
+    DbxOpenOptions(DbxCountCheck check) : count_check(check) {}  // NOLINT(google-explicit-constructor)
+};
+
+// One block of a text chain as it was read: where it lies and how long the text was with it.
+struct DbxChainStep {
+    std::uint32_t offset;
+    std::uint32_t text_end;
 };
 
 // An open folder file with its table of item record offsets.
@@ -30,24 +56,26 @@ struct DbxReader {
     std::int32_t item_count = 0;
     std::int32_t header_item_count = 0;  // the count the header states; may differ from item_count
     bool index_damaged = false;           // some node of the tree could not be read or came twice
+    DbxFailure index_failure = DbxFailure::None;  // why, as the user is told: cut short, or damaged
     std::vector<std::int32_t> item_offsets;  // slot item_count-1 is the first item in tree order
     DbxKind kind = DbxKind::Email;
-    std::int64_t file_size = 0;  // every offset and size read from the file is checked against it
-    // A window of the file mapped into memory (or, where mapping fails, read with one
-    // positioned read): records and text blocks lie close together, so most reads are served
-    // from it without a system call or a second copy.
+    std::int64_t file_size = 0;  // at the open; every offset and size read is checked against it
+    // The file as it was at the open (files with a descriptor), to tell later that it changed.
+    std::optional<platform::FileVersion> opened_version;
+    // Set once a read inside the file as it was opened came back short or failed: the file
+    // shrank or changed under the reader, or its disk fails. Later reads still fail cleanly.
+    bool cut_short = false;
+    // The part of the file read last: records and text blocks lie close together, so most
+    // reads are served from it with no system call of their own.
     struct Window {
-        const char* data = nullptr;
+        std::vector<char> buffer;
         std::uint64_t offset = 0;
-        std::size_t length = 0;
-        platform::MappedRegion mapping;
-        std::vector<char> buffer;  // used when mapping fails
-        Window() = default;
-        Window(const Window&) = delete;
-        Window& operator=(const Window&) = delete;
-        void Release();
+        std::size_t length = 0;  // 0: holds nothing
     } window;
-    std::int64_t stream_position = -1;  // memory streams: where the next read starts, -1 if unknown
+    std::int64_t stream_position = -1;
+    bool claim_text_blocks = false;
+    std::vector<std::uint64_t> claimed_blocks;  // a bit per 16 bytes of the file; empty until the first claim
+    std::vector<DbxChainStep> chain_steps;      // the blocks of the chain being read  // memory streams: where the next read starts, -1 if unknown
 };
 
 // Common head of both item records; dbx_get returns one of the two derived records.
@@ -83,6 +111,7 @@ struct DbxEmail : DbxItem {
     // The message's state as Outlook Express showed it. tag01_value keeps only the low byte
     // of the flags word, which loses replied and forwarded; these come from the whole word.
     std::uint32_t state_flags = 0;  // tag 0x01 as a 32-bit word, or 0x81
+    bool state_stored = false;      // the record holds the flags word (0 then means unread)
     bool read = false;
     bool flagged = false;
     bool replied = false;
@@ -142,10 +171,14 @@ extern const char* const dbx_errors[9];
 
 DbxReader* dbx_open(const char* path);
 DbxReader* dbx_open_stream(std::FILE* stream);  // takes ownership of the stream on success
-DbxReader* dbx_open_with(const char* path, DbxCountCheck check);  // dbx_open is Exact
-DbxReader* dbx_open_stream_with(std::FILE* stream, DbxCountCheck check);
+DbxReader* dbx_open_with(const char* path, const DbxOpenOptions& options);  // dbx_open: the defaults
+DbxReader* dbx_open_stream_with(std::FILE* stream, const DbxOpenOptions& options);
 void dbx_close(DbxReader* reader);
 DbxItem* dbx_get(DbxReader* reader, std::int32_t slot);
 std::int32_t dbx_read_text(DbxReader* reader, DbxEmail* email);
 int dbx_free(DbxItem* item);
 void dbx_perror(const char* prefix);
+// True when the folder file is no longer what the reader opened: a read came back short or
+// failed, or its size or modification time changed since. What was read from it may be cut
+// short or mixed from two versions of the file.
+bool dbx_file_changed(DbxReader* reader);

@@ -1,31 +1,78 @@
-// Telling the files of an Outlook Express store apart by their header.
+// Telling the files of an Outlook Express store apart by their header, and where the header
+// leaves doubt, by what their index and text blocks hold.
 #include "dbx/dbx_file_kind.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
+#include "dbx/dbx.h"
 #include "dbx/dbx_format.h"
+#include "dbx/dbx_internal.h"
+#include "dbx/dbx_scan.h"
 #include "platform/file_stream.h"
 
 namespace {
 
 using dbx_format::LoadLe32;
 
-// Every file of an Outlook Express 5/6 store starts with this word; the class word after it
-// says which database the file is.
-constexpr std::uint32_t kPop3UidlClassWord = 0x6F74FDC7;
-constexpr std::uint32_t kOfflineClassWord = 0x26FE9D30;
+// Every file of an Outlook Express 5/6 store starts with the signature; the 16-byte class id
+// after it says which database the file is.
+constexpr std::array<std::uint8_t, 4> kSignature = {0xCF, 0xAD, 0x12, 0xFE};
+constexpr std::size_t kClassIdAt = 4;
+constexpr std::size_t kClassIdSize = 16;
+using ClassId = std::array<std::uint8_t, kClassIdSize>;
+constexpr ClassId kMessageDatabase = {0xC5, 0xFD, 0x74, 0x6F, 0x66, 0xE3, 0xD1, 0x11,
+                                      0x9A, 0x4E, 0x00, 0xC0, 0x4F, 0xA3, 0x09, 0xD4};
+constexpr ClassId kFolderDatabase = {0xC6, 0xFD, 0x74, 0x6F, 0x66, 0xE3, 0xD1, 0x11,
+                                     0x9A, 0x4E, 0x00, 0xC0, 0x4F, 0xA3, 0x09, 0xD4};
+constexpr ClassId kPop3UidlDatabase = {0xC7, 0xFD, 0x74, 0x6F, 0x66, 0xE3, 0xD1, 0x11,
+                                       0x9A, 0x4E, 0x00, 0xC0, 0x4F, 0xA3, 0x09, 0xD4};
+constexpr ClassId kOfflineDatabase = {0x30, 0x9D, 0xFE, 0x26, 0x8F, 0x1A, 0xD2, 0x11,
+                                      0xAA, 0xBF, 0x00, 0x60, 0x97, 0xD4, 0x74, 0xC4};
+
+struct KnownClass {
+    const ClassId* id;
+    DbxFileKind kind;
+};
+constexpr std::array<KnownClass, 4> kKnownClasses = {{{&kMessageDatabase, DbxFileKind::MailFolder},
+                                                     {&kFolderDatabase, DbxFileKind::FolderList},
+                                                     {&kPop3UidlDatabase, DbxFileKind::Pop3Uidl},
+                                                     {&kOfflineDatabase, DbxFileKind::OfflineActions}}};
+
+// A signature or class id this many bits away from a known one is still taken for it: a few
+// flipped bits are damage, a different word is another file.
+constexpr int kNearBits = 8;
+
 constexpr std::uint32_t kOe4Signature = 0x36464D4A;  // "JMF6"
 
-// A message folder's header names the length of the file info that follows it; the info's
-// fifth byte says which kind of account the folder belongs to.
+// The header names the length of the file info that follows it. A message folder's info is
+// 0x618 bytes long and starts with the word 1, then the kind of account the folder belongs to
+// and the account's key; a folder list's is 0x108 bytes.
 constexpr std::size_t kFileInfoLengthAt = 0x1C;
+constexpr std::uint32_t kMessageFileInfoLength = 0x618;
+constexpr std::uint32_t kFolderListFileInfoLength = 0x108;
 constexpr std::size_t kFileInfoAt = 0x24BC;
 constexpr std::size_t kSourceTypeAt = kFileInfoAt + 4;
+constexpr std::size_t kAccountKeyAt = kFileInfoAt + 5;
 constexpr std::uint8_t kSourceNews = 0x00;
+constexpr std::uint8_t kLastSourceType = 0x03;  // local folders
+constexpr char kLocalStoreKey[] = "LocalStore";
+
+// Records looked at from the top of the index for texts that begin like a message.
+constexpr std::size_t kRecordsLookedAt = 16;
+
+int BitsApart(const std::uint8_t* bytes, const std::uint8_t* expected, std::size_t size) {
+    int bits = 0;
+    for (std::size_t i = 0; i < size; ++i) bits += std::popcount(static_cast<unsigned>(bytes[i] ^ expected[i]));
+    return bits;
+}
 
 // Text: no zero bytes and almost only printable or white-space bytes (8-bit text allowed).
 bool LooksLikeText(const std::uint8_t* head, std::size_t size) {
@@ -38,58 +85,159 @@ bool LooksLikeText(const std::uint8_t* head, std::size_t size) {
     return control * 20 <= size;
 }
 
-DbxFileKind ClassifyMessageDatabase(const std::uint8_t* head, std::size_t size) {
-    if (size > kSourceTypeAt && LoadLe32(head + kFileInfoLengthAt) > 4 && head[kSourceTypeAt] == kSourceNews)
-        return DbxFileKind::NewsFolder;
-    return DbxFileKind::MailFolder;
+// The header fields of a message folder: the length of its file info, and the info itself.
+bool HasMessageFolderFields(const std::uint8_t* head, std::size_t size) {
+    return size > kSourceTypeAt && LoadLe32(head + kFileInfoLengthAt) == kMessageFileInfoLength &&
+           LoadLe32(head + kFileInfoAt) == 1 && head[kSourceTypeAt] <= kLastSourceType;
+}
+
+bool HasFolderListFields(const std::uint8_t* head, std::size_t size) {
+    return size > kFileInfoLengthAt + 4 && LoadLe32(head + kFileInfoLengthAt) == kFolderListFileInfoLength;
+}
+
+// A newsgroup's file info names a news account; the local folders' account key is LocalStore.
+// One byte alone does not make a folder a newsgroup.
+bool IsNewsFolder(const std::uint8_t* head, std::size_t size) {
+    if (!HasMessageFolderFields(head, size) || head[kSourceTypeAt] != kSourceNews) return false;
+    const std::uint8_t* key = head + kAccountKeyAt;
+    const void* end = std::memchr(key, 0, size - kAccountKeyAt);
+    if (end == nullptr || end == key) return false;
+    const std::string_view name(reinterpret_cast<const char*>(key), static_cast<const std::uint8_t*>(end) - key);
+    return name != kLocalStoreKey &&
+           std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x20; });
+}
+
+DbxFileClass MessageFolder(const std::uint8_t* head, std::size_t size, bool certain) {
+    return {IsNewsFolder(head, size) ? DbxFileKind::NewsFolder : DbxFileKind::MailFolder, certain};
+}
+
+// An Outlook Express file by its signature: which class id it has, or is nearest to, and whether
+// its fields agree.
+DbxFileClass ClassifyOutlookExpress(const std::uint8_t* head, std::size_t size, int signature_bits) {
+    const bool mail_fields = HasMessageFolderFields(head, size);
+    const bool list_fields = HasFolderListFields(head, size);
+    if (size < kClassIdAt + kClassIdSize) {
+        if (mail_fields) return MessageFolder(head, size, false);
+        return {DbxFileKind::OtherOutlookExpress, false};
+    }
+    int best_bits = kClassIdSize * 8 + 1, second_bits = best_bits;
+    DbxFileKind best = DbxFileKind::OtherOutlookExpress;
+    for (const KnownClass& known : kKnownClasses) {
+        const int bits = BitsApart(head + kClassIdAt, known.id->data(), kClassIdSize);
+        if (bits < best_bits) {
+            second_bits = best_bits;
+            best_bits = bits;
+            best = known.kind;
+        } else if (bits < second_bits) {
+            second_bits = bits;
+        }
+    }
+    // An exact class id is certain unless the fields are those of another kind.
+    const bool contradicted =
+        (best != DbxFileKind::MailFolder && mail_fields) || (best != DbxFileKind::FolderList && list_fields);
+    if (signature_bits == 0 && best_bits == 0 && !contradicted) {
+        if (best == DbxFileKind::MailFolder) return MessageFolder(head, size, true);
+        return {best, true};
+    }
+    // A damaged head, or one that contradicts itself: the fields decide (one flipped bit turns
+    // one class id into another), else the nearest class id, when it is near and nearer than
+    // any other.
+    if (mail_fields) return MessageFolder(head, size, false);
+    if (list_fields) return {DbxFileKind::FolderList, false};
+    if (best_bits <= kNearBits && best_bits < second_bits) {
+        if (best == DbxFileKind::MailFolder) return MessageFolder(head, size, false);
+        return {best, false};
+    }
+    return {DbxFileKind::OtherOutlookExpress, false};
+}
+
+bool IsOutlookExpressKind(DbxFileKind kind) {
+    switch (kind) {
+        case DbxFileKind::MailFolder:
+        case DbxFileKind::NewsFolder:
+        case DbxFileKind::FolderList:
+        case DbxFileKind::Pop3Uidl:
+        case DbxFileKind::OfflineActions:
+        case DbxFileKind::OtherOutlookExpress: return true;
+        default: return false;
+    }
+}
+
+// Do the first records the index reaches lead to texts that begin like a message?
+bool IndexLeadsToMessages(DbxReader& reader) {
+    const std::size_t slots = reader.item_offsets.size();
+    for (std::size_t i = 0; i < std::min(slots, kRecordsLookedAt); ++i) {
+        const auto record = static_cast<std::uint32_t>(reader.item_offsets[slots - 1 - i]);
+        const std::int32_t text = dbx_internal::ReadTextOffset(reader, record);
+        if (text > 0 && dbx_internal::TextBlockBeginsLikeMessage(reader, static_cast<std::uint32_t>(text))) return true;
+    }
+    return false;
+}
+
+// Read as a mail folder, does the file hold mail: texts its index leads to, or text blocks that
+// hold messages?
+bool ContentsLookLikeMail(const char* path) {
+    DbxOpenOptions options(DbxCountCheck::TreeIsTruth);
+    options.kind = DbxKind::Email;
+    DbxReader* reader = dbx_open_with(path, options);
+    if (reader == nullptr) return false;
+    bool mail = IndexLeadsToMessages(*reader);
+    if (!mail) {
+        DbxScan* scan = dbx_scan(reader);
+        mail = dbx_scan_stats(scan).found > 0;
+        dbx_scan_free(scan);
+    }
+    dbx_close(reader);
+    return mail;
 }
 
 }  // namespace
 
-DbxFileKind dbx_classify_bytes(const std::uint8_t* head, std::size_t size, std::uint64_t file_size) {
-    if (file_size == 0 || size == 0) return DbxFileKind::Empty;
+DbxFileClass dbx_classify_bytes(const std::uint8_t* head, std::size_t size, std::uint64_t file_size) {
+    if (file_size == 0 || size == 0) return {DbxFileKind::Empty, true};
     size = std::min<std::size_t>(size, kDbxKindProbeSize);
-    if (size >= 4 && LoadLe32(head) == dbx_format::kFileMagic) {
-        if (size < 8) return DbxFileKind::OtherOutlookExpress;
-        const std::uint32_t class_word = LoadLe32(head + 4);
-        const bool database_words = size >= dbx_format::kHeaderMagicSize &&
-                                    LoadLe32(head + 8) == dbx_format::kThirdMagic &&
-                                    LoadLe32(head + 12) == dbx_format::kFourthMagic;
-        if (class_word == dbx_format::kKindWordEmail && database_words) return ClassifyMessageDatabase(head, size);
-        if (class_word == dbx_format::kKindWordList && database_words) return DbxFileKind::FolderList;
-        if (class_word == kPop3UidlClassWord) return DbxFileKind::Pop3Uidl;
-        if (class_word == kOfflineClassWord) return DbxFileKind::OfflineActions;
-        return DbxFileKind::OtherOutlookExpress;
+    if (size >= 4) {
+        const int signature_bits = BitsApart(head, kSignature.data(), kSignature.size());
+        // A damaged signature still counts when the class id after it is near a known one.
+        if (signature_bits == 0 || (signature_bits <= 2 && size >= kClassIdAt + kClassIdSize)) {
+            const DbxFileClass found = ClassifyOutlookExpress(head, size, signature_bits);
+            if (signature_bits == 0 || found.kind != DbxFileKind::OtherOutlookExpress) return found;
+        }
+        if (LoadLe32(head) == kOe4Signature) return {DbxFileKind::OutlookExpress4, true};
     }
-    if (size >= 4 && LoadLe32(head) == kOe4Signature) return DbxFileKind::OutlookExpress4;
-    if (LooksLikeText(head, size)) return DbxFileKind::Text;
-    return DbxFileKind::OtherFormat;
+    if (LooksLikeText(head, size)) return {DbxFileKind::Text, true};
+    return {DbxFileKind::OtherFormat, true};
 }
 
-DbxFileKind dbx_classify_file(const char* path) {
-    if (path == nullptr) return DbxFileKind::Unreadable;
+DbxFileClass dbx_classify_file(const char* path) {
+    if (path == nullptr) return {DbxFileKind::Unreadable, true};
     // Only a plain file is opened: a FIFO would block the caller.
     std::error_code error;
     const std::filesystem::path native = platform::FileSystemPath(path);
-    if (!std::filesystem::is_regular_file(native, error)) return DbxFileKind::Unreadable;
+    if (!std::filesystem::is_regular_file(native, error)) return {DbxFileKind::Unreadable, true};
     const std::uintmax_t file_size = std::filesystem::file_size(native, error);
-    if (error) return DbxFileKind::Unreadable;
+    if (error) return {DbxFileKind::Unreadable, true};
     std::FILE* stream = platform::OpenFileStream(path, "rb");
-    if (stream == nullptr) return DbxFileKind::Unreadable;
+    if (stream == nullptr) return {DbxFileKind::Unreadable, true};
     std::vector<std::uint8_t> head(kDbxKindProbeSize);
     const std::size_t got = std::fread(head.data(), 1, head.size(), stream);
     const bool failed = std::ferror(stream) != 0;
     std::fclose(stream);
-    if (failed) return DbxFileKind::Unreadable;
-    return dbx_classify_bytes(head.data(), got, static_cast<std::uint64_t>(file_size));
+    if (failed) return {DbxFileKind::Unreadable, true};
+    const DbxFileClass by_header = dbx_classify_bytes(head.data(), got, static_cast<std::uint64_t>(file_size));
+    if (!IsOutlookExpressKind(by_header.kind) || (dbx_kind_holds_mail(by_header.kind) && by_header.certain))
+        return by_header;
+    // Whatever the header says, a file that holds mail is a mail folder.
+    if (ContentsLookLikeMail(path)) return MessageFolder(head.data(), got, false);
+    return by_header;
 }
 
-bool dbx_kind_holds_mail(DbxFileKind kind) { return kind == DbxFileKind::MailFolder; }
+bool dbx_kind_holds_mail(DbxFileKind kind) { return kind == DbxFileKind::MailFolder || kind == DbxFileKind::NewsFolder; }
 
 const char* dbx_kind_description(DbxFileKind kind) {
     switch (kind) {
         case DbxFileKind::MailFolder: return "an Outlook Express mail folder";
-        case DbxFileKind::NewsFolder: return "an Outlook Express newsgroup folder (news articles, not mail)";
+        case DbxFileKind::NewsFolder: return "an Outlook Express newsgroup folder";
         case DbxFileKind::FolderList: return "the folder list of an Outlook Express store (Folders.dbx), holding no mail";
         case DbxFileKind::Pop3Uidl:
             return "the record of messages fetched from a POP3 server (Pop3uidl.dbx), holding no mail";

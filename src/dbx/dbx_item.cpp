@@ -72,7 +72,7 @@ void StoreWord(Record& record, const FieldTarget<Record>& target, std::uint32_t 
 }
 
 // Applies one property entry. Data of an indirect entry must lie wholly inside the body;
-// false stops the record's read.
+// false, and the field is left as it was, when it does not.
 template <typename Record>
 bool ApplyProperty(Record& record, const FieldTarget<Record>& target, std::uint32_t value,
                    const std::vector<std::uint8_t>& body, std::size_t data_area) {
@@ -108,8 +108,9 @@ bool ApplyProperty(Record& record, const FieldTarget<Record>& target, std::uint3
     return false;
 }
 
-// Decodes the property entries in order; stops at the first entry that does not fit the
-// body or whose data does not. Fields set before that stay.
+// Decodes the property entries in order, up to the end of the body. An entry whose data does
+// not fit the body is damaged on its own: it is skipped, and the entries after it (the text
+// offset among them) still count.
 template <typename Record, typename FindTarget>
 void ApplyProperties(Record& record, const std::vector<std::uint8_t>& body, std::size_t entry_count,
                      FindTarget find_target) {
@@ -119,7 +120,7 @@ void ApplyProperties(Record& record, const std::vector<std::uint8_t>& body, std:
         const std::uint8_t* entry = body.data() + 4 * j;
         FieldTarget<Record> target{FieldForm::Direct};
         if (!find_target(entry[0], target)) continue;
-        if (!ApplyProperty(record, target, LoadLe24(entry + 1), body, data_area)) return;
+        ApplyProperty(record, target, LoadLe24(entry + 1), body, data_area);
     }
 }
 
@@ -165,10 +166,12 @@ void ReadMessageState(DbxEmail& email, const std::vector<std::uint8_t>& body, st
         if (tag != 0x01 && tag != 0x10) return;
         const auto number = NumberProperty(entry, body, data_area);
         if (!number) return;
-        if (tag == 0x01)
+        if (tag == 0x01) {
             email.state_flags = *number;
-        else
+            email.state_stored = true;
+        } else {
             email.priority = *number;
+        }
     });
     const std::uint32_t f = email.state_flags;
     email.read = (f & kDbxMessageRead) != 0;
@@ -237,7 +240,9 @@ DbxEmail* ReadEmail(DbxReader& reader, std::uint32_t offset) {
     auto* email = new DbxEmail;
     email->kind = DbxKind::Email;
     ReadEmailFields(reader, offset, *email);
-    if (email->text_offset != -1) dbx_internal::AssembleTextChain(reader, *email, static_cast<std::uint32_t>(email->text_offset));
+    if (email->text_offset != -1)
+        dbx_internal::AssembleTextChain(reader, *email, static_cast<std::uint32_t>(email->text_offset),
+                                        reader.claim_text_blocks);
     return email;
 }
 

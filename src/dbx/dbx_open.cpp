@@ -1,6 +1,7 @@
 // Opening a folder file: header check, item count and the walk of the index tree that fills
 // the table of item record offsets.
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <memory>
@@ -9,9 +10,11 @@
 #include <vector>
 
 #include "dbx/dbx.h"
+#include "dbx/dbx_failure.h"
 #include "dbx/dbx_format.h"
 #include "dbx/dbx_internal.h"
 #include "platform/file_stream.h"
+#include "platform/random_access_file.h"
 
 namespace {
 
@@ -30,20 +33,26 @@ enum class WalkResult { Ok, Unreadable, Overflow };
 // Collects the item record offsets of the tree in tree order, at most `limit` of them.
 class IndexWalk {
 public:
-    IndexWalk(DbxReader& reader, std::size_t limit, std::vector<std::int32_t>& found)
-        : reader_(reader), limit_(limit), found_(found) {}
+    // check_self: a node must name its own offset in its first word, as every node Outlook
+    // Express writes does; a node that does not (zeroed, or overwritten) is damaged.
+    IndexWalk(DbxReader& reader, std::size_t limit, std::vector<std::int32_t>& found, bool check_self)
+        : reader_(reader), limit_(limit), found_(found), check_self_(check_self) {}
 
     // Walks the sub-tree at offset.
     WalkResult WalkNode(std::uint32_t offset, int depth) {
         if (depth > kMaxTreeDepth || !visited_.insert(offset).second) {
             // Too deep, or a node reached twice: a cycle would never end, and a shared
             // sub-tree would list its items twice. Treated like a node that cannot be read.
-            damaged_ = true;
+            Damaged(DbxFailure::IndexShort);
             return WalkResult::Unreadable;
         }
         std::array<std::uint8_t, sizeof(IndexNodeHeader)> raw{};
         if (!dbx_internal::ReadAt(reader_, offset, raw.data(), raw.size())) {
-            damaged_ = true;
+            Damaged(DbxFailure::IndexUnreadable);
+            return WalkResult::Unreadable;
+        }
+        if (check_self_ && LoadLe32(raw.data()) != offset) {
+            Damaged(DbxFailure::IndexShort);
             return WalkResult::Unreadable;
         }
         const IndexNodeHeader header = IndexNodeHeader::Decode(raw.data());
@@ -57,9 +66,16 @@ public:
     }
 
     // True when some node could not be read, was too deep or was reached twice.
-    bool damaged() const { return damaged_; }
+    bool damaged() const { return failure_ != DbxFailure::None; }
+    // The first damage found: IndexUnreadable for a node or entry outside the file (the file is
+    // cut short), IndexShort for a tree that leads back into itself or goes too deep.
+    DbxFailure failure() const { return failure_; }
 
 private:
+    void Damaged(DbxFailure failure) {
+        if (failure_ == DbxFailure::None) failure_ = failure;
+    }
+
     WalkResult WalkEntries(std::uint32_t node_offset, std::int32_t entry_count, int depth) {
         if (entry_count < 1) return WalkResult::Ok;
         const std::uint64_t entries_at = std::uint64_t{node_offset} + sizeof(IndexNodeHeader);
@@ -79,7 +95,7 @@ private:
         }
         for (std::int32_t k = 0; k < entry_count; ++k) {
             if (k >= readable) {
-                damaged_ = true;
+                Damaged(DbxFailure::IndexUnreadable);
                 return WalkResult::Unreadable;
             }
             const IndexEntry entry = IndexEntry::Decode(raw.data() + std::size_t(k) * sizeof(IndexEntry));
@@ -95,15 +111,25 @@ private:
     DbxReader& reader_;
     std::size_t limit_;
     std::vector<std::int32_t>& found_;
+    bool check_self_;
     std::unordered_set<std::uint32_t> visited_;
-    bool damaged_ = false;
+    DbxFailure failure_ = DbxFailure::None;
 };
 
-bool MeasureFileSize(std::FILE* stream, std::int64_t& size) {
-    if (std::fseek(stream, 0, SEEK_END) != 0) return false;
-    const long end = std::ftell(stream);
+// The file's size, and for a file with a descriptor what it is like now, to tell later whether
+// it changed under the reader.
+bool MeasureFile(DbxReader& reader) {
+    const int fd = platform::DescriptorOf(reader.stream);
+    platform::FileVersion version;
+    if (fd >= 0 && platform::VersionOf(fd, version) == 0 && version.size <= std::uint64_t{INT64_MAX}) {
+        reader.opened_version = version;
+        reader.file_size = static_cast<std::int64_t>(version.size);
+        return true;
+    }
+    if (std::fseek(reader.stream, 0, SEEK_END) != 0) return false;
+    const long end = std::ftell(reader.stream);
     if (end < 0) return false;
-    size = end;
+    reader.file_size = end;
     return true;
 }
 
@@ -146,10 +172,12 @@ void FillSlots(DbxReader& reader, const std::vector<std::int32_t>& tree_order) {
 }
 
 // Builds the reader; on failure sets dbx_errno and returns nothing, leaving the stream open.
-std::unique_ptr<DbxReader> OpenReader(std::FILE* stream, DbxCountCheck check) {
+std::unique_ptr<DbxReader> OpenReader(std::FILE* stream, const DbxOpenOptions& options) {
     auto reader = std::make_unique<DbxReader>();
     reader->stream = stream;
-    if (!MeasureFileSize(stream, reader->file_size) || !ReadKind(*reader)) {
+    reader->claim_text_blocks = options.claim_text_blocks;
+    if (options.kind) reader->kind = *options.kind;
+    if (!MeasureFile(*reader) || (!options.kind && !ReadKind(*reader))) {
         dbx_errno = 1;
         return nullptr;
     }
@@ -165,7 +193,7 @@ std::unique_ptr<DbxReader> OpenReader(std::FILE* stream, DbxCountCheck check) {
     }
     const auto header_count = static_cast<std::int32_t>(count_word);
     reader->header_item_count = header_count;
-    const bool exact = check == DbxCountCheck::Exact;
+    const bool exact = options.count_check == DbxCountCheck::Exact;
     if (exact && !ItemCountFitsFile(header_count, reader->file_size)) {
         dbx_errno = 2;
         return nullptr;
@@ -175,11 +203,13 @@ std::unique_ptr<DbxReader> OpenReader(std::FILE* stream, DbxCountCheck check) {
     const std::size_t limit = exact ? std::size_t(header_count) : MostItemsTheFileHolds(reader->file_size);
     try {
         if (exact) tree_order.reserve(limit);
-        IndexWalk walk(*reader, limit, tree_order);
+        // Where the count is only a hint, the tree must show its soundness itself.
+        IndexWalk walk(*reader, limit, tree_order, !exact);
         // A folder that never held a message has no tree: its root offset is 0, where the file
         // header lies, which must not be read as a node.
         const WalkResult result = root == 0 ? WalkResult::Ok : walk.WalkNode(root, 0);
         reader->index_damaged = walk.damaged();
+        reader->index_failure = walk.failure();
         if (exact && result != WalkResult::Ok) {
             dbx_errno = result == WalkResult::Overflow ? 5 : 3;
             return nullptr;
@@ -197,7 +227,7 @@ std::unique_ptr<DbxReader> OpenReader(std::FILE* stream, DbxCountCheck check) {
     return reader;
 }
 
-DbxReader* OpenPath(const char* path, DbxCountCheck check) {
+DbxReader* OpenPath(const char* path, const DbxOpenOptions& options) {
     if (path == nullptr) {
         dbx_errno = 1;
         return nullptr;
@@ -207,28 +237,30 @@ DbxReader* OpenPath(const char* path, DbxCountCheck check) {
         dbx_errno = 1;
         return nullptr;
     }
-    DbxReader* reader = OpenReader(stream, check).release();
+    DbxReader* reader = OpenReader(stream, options).release();
     if (reader == nullptr) std::fclose(stream);
     return reader;
 }
 
-DbxReader* OpenStream(std::FILE* stream, DbxCountCheck check) {
+DbxReader* OpenStream(std::FILE* stream, const DbxOpenOptions& options) {
     if (stream == nullptr) {
         dbx_errno = 1;
         return nullptr;
     }
-    return OpenReader(stream, check).release();
+    return OpenReader(stream, options).release();
 }
 
 }  // namespace
 
-DbxReader* dbx_open(const char* path) { return OpenPath(path, DbxCountCheck::Exact); }
+DbxReader* dbx_open(const char* path) { return OpenPath(path, {}); }
 
-DbxReader* dbx_open_stream(std::FILE* stream) { return OpenStream(stream, DbxCountCheck::Exact); }
+DbxReader* dbx_open_stream(std::FILE* stream) { return OpenStream(stream, {}); }
 
-DbxReader* dbx_open_with(const char* path, DbxCountCheck check) { return OpenPath(path, check); }
+DbxReader* dbx_open_with(const char* path, const DbxOpenOptions& options) { return OpenPath(path, options); }
 
-DbxReader* dbx_open_stream_with(std::FILE* stream, DbxCountCheck check) { return OpenStream(stream, check); }
+DbxReader* dbx_open_stream_with(std::FILE* stream, const DbxOpenOptions& options) {
+    return OpenStream(stream, options);
+}
 
 void dbx_close(DbxReader* reader) {
     if (reader == nullptr) return;

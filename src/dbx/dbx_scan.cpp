@@ -211,17 +211,21 @@ bool PeekBlockStart(DbxScan& scan, std::uint32_t block, std::array<std::uint8_t,
     return dbx_internal::ReadAt(*scan.reader, offset + kBlockHeaderSize, start.data(), std::min(length, start.size()));
 }
 
-// Does the block's data begin with a header field name and its colon?
-bool BeginsLikeHeader(DbxScan& scan, std::uint32_t block) {
-    std::array<std::uint8_t, kMaxFieldNameLength + 1> start{};
-    std::size_t length = 0;
-    if (!PeekBlockStart(scan, block, start, length)) return false;
-    for (std::size_t i = 0; i < std::min(length, start.size()); ++i) {
-        const std::uint8_t c = start[i];
+// Does data begin with a header field name and its colon?
+bool DataBeginsLikeHeader(const std::uint8_t* data, std::size_t length) {
+    for (std::size_t i = 0; i < std::min(length, kMaxFieldNameLength + 1); ++i) {
+        const std::uint8_t c = data[i];
         if (c == ':') return i > 0;
         if (c < 33 || c > 126) return false;
     }
     return false;
+}
+
+bool BeginsLikeHeader(DbxScan& scan, std::uint32_t block) {
+    std::array<std::uint8_t, kMaxFieldNameLength + 1> start{};
+    std::size_t length = 0;
+    if (!PeekBlockStart(scan, block, start, length)) return false;
+    return DataBeginsLikeHeader(start.data(), std::min(length, start.size()));
 }
 
 bool HoldsText(DbxScan& scan, std::uint32_t block) {
@@ -310,6 +314,21 @@ bool AppendBlockData(DbxReader& reader, std::uint32_t offset, std::string& text)
 }
 
 }  // namespace
+
+namespace dbx_internal {
+
+bool TextBlockBeginsLikeMessage(DbxReader& reader, std::uint32_t offset) {
+    std::array<std::uint8_t, kBlockHeaderSize> header{};
+    if (!ReadAt(reader, offset, header.data(), header.size()) || LoadLe32(header.data()) != offset) return false;
+    const auto length = static_cast<std::int16_t>(LoadLe16(header.data() + 8));
+    if (length <= 0) return false;
+    std::array<std::uint8_t, kMaxFieldNameLength + 1> start{};
+    const std::size_t size = std::min(static_cast<std::size_t>(length), start.size());
+    return ReadAt(reader, std::uint64_t{offset} + kBlockHeaderSize, start.data(), size) &&
+           DataBeginsLikeHeader(start.data(), size);
+}
+
+}  // namespace dbx_internal
 
 DbxScan* dbx_scan(DbxReader* reader, bool with_fragments) {
     if (reader == nullptr || reader->stream == nullptr) {

@@ -10,6 +10,7 @@
 #include "conversion/conversion_window.h"
 #include "conversion/job_settings.h"
 #include "conversion/job_tally.h"
+#include "dbx/dbx_failure.h"
 #include "dbx/dbx_file_kind.h"
 #include "dbx/dbx_scan.h"
 #include "export/output_naming.h"
@@ -40,25 +41,34 @@ private:
     int position_ = 0;
 };
 
-// dbx_open_with on the file at path, when it is a plain file we may read; otherwise nullptr
-// with dbx_errno 1, without opening anything (a FIFO would block the whole job).
-DbxReader* OpenFolderFile(const std::string& path, DbxCountCheck check) {
+// The folder file at path opened as a mail folder, when it is a plain file we may read; otherwise
+// nullptr with dbx_errno 1, without opening anything (a FIFO would block the whole job). The
+// index is the truth and the header's count a hint, as a count can be wrong in a file whose
+// index is whole; each text block goes to the first record that reaches it, so that a chain
+// shared by many records is written once.
+DbxReader* OpenFolderFile(const std::string& path) {
     if (!platform::ReadableFileRefusal(path).empty()) {
         dbx_errno = 1;
         return nullptr;
     }
-    return dbx_open_with(path.c_str(), check);
+    DbxOpenOptions options(DbxCountCheck::TreeIsTruth);
+    options.kind = DbxKind::Email;
+    options.claim_text_blocks = true;
+    return dbx_open_with(path.c_str(), options);
 }
 
-// The open failed on the index or the header's count, not on the file itself: a scan may still
-// find the messages.
-bool IndexFailure(int error) { return error >= 2 && error <= 5; }
+// The file's name for a note or a reason: its last component, or the path as given when that
+// has none.
+std::string FileNameOf(const std::string& path) {
+    const std::string name = platform::LastPathComponent(path);
+    return name.empty() ? path : name;
+}
 
 // An open folder file and the one item held from it; both are released whichever way the
 // folder ends.
 class FolderReader {
 public:
-    FolderReader(const std::string& dbx_path, DbxCountCheck check) : reader_(OpenFolderFile(dbx_path, check)) {}
+    explicit FolderReader(const std::string& dbx_path) : reader_(OpenFolderFile(dbx_path)) {}
     ~FolderReader() {
         dbx_free(item_);
         dbx_scan_free(scan_);
@@ -78,6 +88,10 @@ public:
     }
     DbxEmail* email() const { return dynamic_cast<DbxEmail*>(item_); }
     const DbxReader& reader() const { return *reader_; }
+    // A read came back short: the file shrank or failed under the reader. Costs no system call.
+    bool CutShort() const { return reader_->cut_short; }
+    // CutShort, or the file's size or time changed since the open.
+    bool Changed() const { return dbx_file_changed(reader_); }
 
     // One pass over the whole file for the message texts the index does not reach; freed
     // before the reader it reads through.
@@ -101,9 +115,10 @@ FolderMessage TakeMessage(std::int32_t slot, DbxEmail& email) {
     message.sender_address = std::move(email.sender_address);
     message.date = email.date;
     message.text_complete = email.text_complete;
-    // A record without the flags word kept no state (a stored message always has at least the
-    // downloaded bit); its priority may still be there.
-    message.state.known = email.state_flags != 0;
+    // A record without the flags word kept no state; its priority may still be there. A flags
+    // word of 0 is a message never opened.
+    message.state.known = email.state_stored;
+    message.state.received_time = email.date;
     message.state.read = email.read;
     message.state.flagged = email.flagged;
     message.state.replied = email.replied;
@@ -118,6 +133,7 @@ struct SlotEntry {
     enum class Kind { kEmail, kOther, kFetchFailed } kind = Kind::kOther;
     std::int32_t slot = 0;
     int fetch_error = 0;
+    bool file_cut_short = false;  // the fetch found the file shorter than at the open
     std::size_t text_size = 0;
     PreparedMessage prepared;
     bool ready = false;  // guarded by the workers' mutex
@@ -217,6 +233,11 @@ private:
     std::vector<std::thread> threads_;
 };
 
+// What Write took that reached the output: all of it, but for what a batching sink lost after.
+std::size_t Delivered(const MessageSink& sink, std::size_t written) {
+    return written - std::min(written, sink.LostAfterWrite());
+}
+
 // The walk itself; the writer's side of it is the same with or without worker threads, so the
 // window, the files and the tally see exactly the same sequence either way.
 class FolderWalk {
@@ -233,6 +254,12 @@ public:
         return workers <= 1 ? RunInline(folder) : RunWithWorkers(folder, workers);
     }
     std::size_t written() const { return written_; }
+    // After the walk: a file that changed while it was read (grew, changed in place, or shrank
+    // after its last read) is counted as a failure too, once.
+    void CheckUnchanged(const FolderReader& folder) {
+        if (!file_failed_ && folder.Changed()) FileCutShort();
+    }
+    bool file_failed() const { return file_failed_; }
 
     // After the slots: each message the scan found goes through the sink's recovered sink, in
     // file order, numbered on from the last slot, with the live messages' rules for the status
@@ -262,13 +289,13 @@ public:
                 }
                 WriteMessage(*sink, prepared, written);
             }
-            if (sink->End()) CountRecovered(*sink, written);
+            if (sink->End()) CountRecovered(*sink, Delivered(*sink, written));
             return completed;
         } catch (const std::exception& error) {
             tally_.CountFailure(dbx_path_, error.what());
             if (sink->ResetsProgressOnFailure()) window_.SetProgress(0);
             try {
-                if (sink->End()) CountRecovered(*sink, written);
+                if (sink->End()) CountRecovered(*sink, Delivered(*sink, written));
             } catch (const std::exception& end_error) {
                 tally_.CountFailure("output", end_error.what());
             }
@@ -296,6 +323,7 @@ private:
         for (std::int32_t slot = item_count_ - 1; slot >= 0; --slot) {
             if (!StartItem()) return false;
             if (!folder.Fetch(slot)) {
+                if (folder.CutShort()) return FileCutShort();
                 if (!FetchFailed(slot, dbx_errno)) return false;
                 continue;
             }
@@ -309,6 +337,7 @@ private:
                 }
                 WriteMessage(sink_, prepared, written_);
             }
+            if (folder.CutShort()) return FileCutShort();
         }
         return true;
     }
@@ -339,6 +368,10 @@ private:
                     entry->prepared.message = TakeMessage(next_slot, *email);
                     entry->text_size = entry->prepared.message.text ? entry->prepared.message.text->size() : 0;
                 }
+                if (folder.CutShort()) {
+                    entry->file_cut_short = true;
+                    reading = false;
+                }
                 --next_slot;
                 text_bytes += TextSize(*entry);
                 SlotEntry* raw = entry.get();
@@ -355,8 +388,11 @@ private:
             SlotEntry& entry = *in_flight.front();
             workers.WaitFor(entry);
             if (!StartItem()) return false;
-            if (entry.kind == SlotEntry::Kind::kFetchFailed && !FetchFailed(entry.slot, entry.fetch_error)) return false;
+            if (entry.kind == SlotEntry::Kind::kFetchFailed && !entry.file_cut_short &&
+                !FetchFailed(entry.slot, entry.fetch_error))
+                return false;
             if (entry.kind == SlotEntry::Kind::kEmail) WriteMessage(sink_, entry.prepared, written_);
+            if (entry.file_cut_short) return FileCutShort();
             text_bytes -= TextSize(entry);
             in_flight.pop_front();
         }
@@ -371,13 +407,21 @@ private:
         return true;
     }
 
+    // The folder file shrank or failed under the reader: what is left of it cannot be trusted,
+    // so the folder ends here, with the file counted as a failure once. Returns false.
+    bool FileCutShort() {
+        if (!file_failed_) tally_.CountFailure(dbx_path_, dbx_failure_words(static_cast<int>(DbxFailure::DataUnreadable)));
+        file_failed_ = true;
+        return false;
+    }
+
     // Counts the failed fetch; true when the walk goes on. A record that cannot be read ends the
     // folder, except in recover mode, where it costs only itself: the scan then finds its text,
     // which no readable record claims.
     bool FetchFailed(std::int32_t slot, int error) {
         dbx_errno = error;
         dbx_perror("dbx_get");
-        tally_.CountFailure(dbx_path_, "message " + std::to_string(slot) + ": " + DbxErrorText());
+        tally_.CountFailure(dbx_path_, "message " + std::to_string(slot) + ": " + dbx_failure_words(error));
         return settings_.recover;
     }
 
@@ -393,12 +437,14 @@ private:
                 failure = store::DescribeFailure(error);
             }
         }
+        // A damaged message is a failure on every run: that what could be read of it is in
+        // place already from an earlier run makes it no more whole.
         if (!failure.empty())
             tally_.CountFailure(sink.FailureSubject(message), failure);
-        else if (prepared.already_there)
-            tally_.CountAlreadyThere();
         else if (!message.text_complete)
             tally_.CountFailure(sink.FailureSubject(message), "message text damaged in the folder file");
+        else if (prepared.already_there)
+            tally_.CountAlreadyThere();
         else
             ++written;
     }
@@ -413,6 +459,7 @@ private:
     std::size_t position_ = 0;
     ProgressCounter progress_;
     std::size_t written_ = 0;
+    bool file_failed_ = false;
 };
 
 // The messages of an output that survived: written, or already there when the sink found the
@@ -429,7 +476,7 @@ void CountWritten(const MessageSink& sink, JobTally& tally, std::size_t count) {
 // Ends the sink after a failure; what it wrote is counted when its output survived.
 void EndAfterFailure(MessageSink& sink, JobTally& tally, std::size_t written) {
     try {
-        if (sink.End()) CountWritten(sink, tally, written);
+        if (sink.End()) CountWritten(sink, tally, Delivered(sink, written));
     } catch (const std::exception& error) {
         tally.CountFailure("output", error.what());
     }
@@ -439,21 +486,19 @@ void EndAfterFailure(MessageSink& sink, JobTally& tally, std::size_t written) {
 void NoteRecoverable(JobTally& tally, const std::string& dbx_path, std::size_t count) {
     if (count == 0) return;
     tally.AddNote(std::to_string(count) + (count == 1 ? " more message" : " more messages") +
-                      " can be recovered from " + platform::LastPathComponent(dbx_path),
+                      " can be recovered from " + FileNameOf(dbx_path),
                   "convert again with Recover");
 }
 
-// A folder file whose index or header count the reader refused: what a recover run would write,
-// every message the index still reaches and every one only the scan finds.
-void NoteRecoverableFromRefusedFile(JobTally& tally, const std::string& dbx_path) {
-    FolderReader lenient(dbx_path, DbxCountCheck::TreeIsTruth);
-    if (!lenient.is_open()) return;
-    const std::size_t reached = static_cast<std::size_t>(std::max<std::int32_t>(lenient.item_count(), 0));
-    NoteRecoverable(tally, dbx_path, reached + dbx_scan_stats(lenient.Scan()).found);
+// A folder file refused for its damaged index: what a recover run would write, every message the
+// index still reaches and every one only the scan finds.
+void NoteRecoverableFromRefusedFile(JobTally& tally, const std::string& dbx_path, FolderReader& folder) {
+    const std::size_t reached = static_cast<std::size_t>(std::max<std::int32_t>(folder.item_count(), 0));
+    NoteRecoverable(tally, dbx_path, reached + dbx_scan_stats(folder.Scan()).found);
 }
 
-// A recover run converts what a damaged or miscounted index still reaches; the user learns that
-// the index was not whole.
+// Every run converts what a miscounted index reaches, and a recover run what a damaged one still
+// reaches; the user learns that the index and the header's count disagree.
 void NoteIndexState(JobTally& tally, const std::string& dbx_path, const DbxReader& reader) {
     if (!reader.index_damaged && reader.header_item_count == reader.item_count) return;
     tally.AddNote(dbx_path, std::string(reader.index_damaged ? "the index is damaged; " : "") + "the header counts " +
@@ -462,32 +507,11 @@ void NoteIndexState(JobTally& tally, const std::string& dbx_path, const DbxReade
                                 std::to_string(reader.item_count));
 }
 
-}  // namespace
-
-std::string DbxErrorText() { return DbxErrorWords(dbx_errno); }
-
-std::string DbxErrorWords(int code) {
-    switch (code) {
-        case 0: return "no error";
-        case 1: return "cannot be read";
-        case 2:
-        case 3:
-        case 7: return "is cut short or damaged";
-        case 4:
-        case 5: return "has a damaged index of messages";
-        case 6: return "names a message the folder file does not hold";
-        case 8: return "is a news article, not an e-mail";
-        default: return "cannot be read (unknown error)";
-    }
-}
-
-namespace {
-
 // Why the folder file at path could not be opened, in words: the system's reason when it is not
 // a plain file we may read, else the reader's.
 std::string OpenFailureReason(const std::string& path, int code) {
     const std::string refusal = platform::ReadableFileRefusal(path);
-    return refusal.empty() ? DbxErrorWords(code) : refusal;
+    return refusal.empty() ? std::string(dbx_failure_words(code)) : refusal;
 }
 
 // Tells the user a folder file could not be opened, in the message box and in the summary alike.
@@ -497,35 +521,59 @@ void ReportUnopenable(ExportContext& context, const std::string& dbx_path, const
                                msgbox::kJobMessage);
 }
 
-}  // namespace
-
-bool FolderFileHoldsMail(ExportContext& context, const std::string& dbx_path) {
-    const DbxFileKind kind = dbx_classify_file(dbx_path.c_str());
-    switch (kind) {
+// Whether the file at dbx_path holds messages to convert, told by its kind; a file that holds
+// none is passed over with a note, one that is no folder file is told as one that cannot be
+// opened. A file whose header leaves its kind in doubt has been read for mail already: it holds
+// messages when its index or its text blocks do.
+bool HoldsMessages(ExportContext& context, const std::string& dbx_path) {
+    const DbxFileClass file = dbx_classify_file(dbx_path.c_str());
+    switch (file.kind) {
         case DbxFileKind::MailFolder:
+        case DbxFileKind::NewsFolder:
         case DbxFileKind::Unreadable:  // the open says why, in the system's words
             return true;
-        case DbxFileKind::NewsFolder:
         case DbxFileKind::FolderList:
         case DbxFileKind::Pop3Uidl:
         case DbxFileKind::OfflineActions:
         case DbxFileKind::OtherOutlookExpress:
-            context.tally.AddNote(dbx_path, std::string(dbx_kind_description(kind)) + "; passed over");
+            context.tally.AddNote(dbx_path, std::string(dbx_kind_description(file.kind)) + "; passed over");
             return false;
         case DbxFileKind::OutlookExpress4:
             ReportUnopenable(context, dbx_path, "is not an Outlook Express folder file of versions 5 or 6 (" +
-                                                    std::string(dbx_kind_description(kind)) + ")");
+                                                    std::string(dbx_kind_description(file.kind)) + ")");
             return false;
         case DbxFileKind::Empty:
         case DbxFileKind::Text:
         case DbxFileKind::OtherFormat:
             break;
     }
-    const char* what = kind == DbxFileKind::Empty ? " (it is empty)" : kind == DbxFileKind::Text ? " (it is text)" : "";
-    ReportUnopenable(context, dbx_path,
-                     platform::LastPathComponent(dbx_path) + " is not an Outlook Express folder file" + what);
+    const char* what = file.kind == DbxFileKind::Empty ? " (it is empty)"
+                       : file.kind == DbxFileKind::Text ? " (it is text)"
+                                                         : "";
+    ReportUnopenable(context, dbx_path, FileNameOf(dbx_path) + " is not an Outlook Express folder file" + what);
     return false;
 }
+
+// The folder file opened for conversion, or nullptr when there is nothing to convert, the reason
+// told: a file that holds no mail is passed over with a note; one that cannot be opened, or
+// whose index is damaged (unless recovering), is counted as a failure and shown.
+std::unique_ptr<FolderReader> OpenForConversion(ExportContext& context, const std::string& dbx_path) {
+    if (!HoldsMessages(context, dbx_path)) return nullptr;
+    auto folder = std::make_unique<FolderReader>(dbx_path);
+    if (!folder->is_open()) {
+        ReportUnopenable(context, dbx_path, OpenFailureReason(dbx_path, dbx_errno));
+        return nullptr;
+    }
+    const DbxReader& reader = folder->reader();
+    if (reader.index_damaged && !context.settings.recover) {
+        ReportUnopenable(context, dbx_path, dbx_failure_words(static_cast<int>(reader.index_failure)));
+        NoteRecoverableFromRefusedFile(context.tally, dbx_path, *folder);
+        return nullptr;
+    }
+    return folder;
+}
+
+}  // namespace
 
 FolderMessage FoundFolderMessage(std::int32_t slot, std::string text, bool partial, const std::string& codepage) {
     FolderMessage message;
@@ -564,14 +612,7 @@ unsigned WorkerThreadCount(unsigned threads_setting) {
 }
 
 bool FolderFileOpens(ExportContext& context, const std::string& dbx_path) {
-    if (!FolderFileHoldsMail(context, dbx_path)) return false;
-    const bool recover = context.settings.recover;
-    const FolderReader folder(dbx_path, recover ? DbxCountCheck::TreeIsTruth : DbxCountCheck::Exact);
-    if (folder.is_open()) return true;
-    const int error = dbx_errno;
-    ReportUnopenable(context, dbx_path, OpenFailureReason(dbx_path, error));
-    if (!recover && IndexFailure(error)) NoteRecoverableFromRefusedFile(context.tally, dbx_path);
-    return false;
+    return OpenForConversion(context, dbx_path) != nullptr;
 }
 
 void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageSink& sink) {
@@ -580,25 +621,20 @@ void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageS
     const bool recover = context.settings.recover;
     FolderWalk walk(context, dbx_path, sink);
     try {
-        if (!FolderFileHoldsMail(context, dbx_path)) return;
-        // Recover mode takes the index as far as it goes and the header's count as a hint;
-        // otherwise both must agree, as they do in every intact file.
-        FolderReader folder(dbx_path, recover ? DbxCountCheck::TreeIsTruth : DbxCountCheck::Exact);
-        if (!folder.is_open()) {
-            const int error = dbx_errno;
-            ReportUnopenable(context, dbx_path, OpenFailureReason(dbx_path, error));
-            if (!recover && IndexFailure(error)) NoteRecoverableFromRefusedFile(tally, dbx_path);
-            return;
-        }
+        const std::unique_ptr<FolderReader> opened = OpenForConversion(context, dbx_path);
+        if (!opened) return;
+        FolderReader& folder = *opened;
         if (!sink.Begin()) return;
         tally.CountFolder();
         // The scan runs before the slots, so that the progress counts the found messages too.
         DbxScan* scan = recover ? folder.Scan() : nullptr;
-        if (recover) NoteIndexState(tally, dbx_path, folder.reader());
+        NoteIndexState(tally, dbx_path, folder.reader());
         bool completed = walk.Run(folder, dbx_scan_stats(scan).found);
+        walk.CheckUnchanged(folder);
         if (!sink.End()) return;
-        CountWritten(sink, tally, walk.written());
-        if (completed && scan != nullptr && dbx_scan_stats(scan).found != 0) completed = walk.Recover(scan, sink);
+        CountWritten(sink, tally, Delivered(sink, walk.written()));
+        if (completed && !walk.file_failed() && scan != nullptr && dbx_scan_stats(scan).found != 0)
+            completed = walk.Recover(scan, sink);
         if (completed) window.SetProgress(0);
     } catch (const std::exception& error) {
         tally.CountFailure(dbx_path, error.what());

@@ -64,6 +64,10 @@ public:
     // True after End when the folder's whole output was found in place already, identical: its
     // messages count as already there, not as written.
     virtual bool OutputWasThere() const { return false; }
+    // For a sink that sends messages on in batches after Write took them (an upload): how many of
+    // those, whole in the folder file, did not arrive after all. Read after End; the sink counted
+    // a failure for each, and the written count leaves them out.
+    virtual std::size_t LostAfterWrite() const { return 0; }
     // The sink for the messages only a scan of the folder file finds (recover mode): the same
     // form, written apart from the live messages. None when the form keeps them nowhere.
     virtual std::unique_ptr<MessageSink> RecoveredSink() { return nullptr; }
@@ -78,13 +82,11 @@ inline const char* const kRecoveredMboxSuffix = " (recovered)";
 // context's tally.
 void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageSink& sink);
 
-// Whether the file at dbx_path is to be read for mail. The files of a store that hold none (the
-// folder list, the offline actions, a newsgroup, ...) are passed over with a note; a file that
-// is no folder file at all is a failure, told as one that cannot be opened. Nothing is written
-// for either.
-bool FolderFileHoldsMail(ExportContext& context, const std::string& dbx_path);
-// FolderFileHoldsMail, and the folder file opens: for a job that makes a place for the file's
-// messages (a store, a store folder) before the loop runs. Failures are told as the loop tells them.
+// Whether the loop would convert the file at dbx_path: for a job that makes a place for the
+// file's messages (a store, a store folder) before the loop runs. The files of a store that hold
+// no mail (the folder list, the offline actions, ...) are passed over with a note; a file that is
+// no folder file, cannot be opened or has a damaged index (unless recovering) is a failure, told
+// as the loop tells it. Nothing is written for either.
 bool FolderFileOpens(ExportContext& context, const std::string& dbx_path);
 
 // A message only the scan found, as the folder loop hands it to a sink: numbered at slot, its
@@ -94,11 +96,6 @@ FolderMessage FoundFolderMessage(std::int32_t slot, std::string text, bool parti
 
 // The address of a From header's value: the part in angle brackets, else the value trimmed.
 DbxText AddressOfFromHeader(const DbxText& from);
-
-// What went wrong with a folder file, in words a user reads after its name ("is cut short or
-// damaged"): for the reader's current error, or for one of its error codes.
-std::string DbxErrorText();
-std::string DbxErrorWords(int code);
 
 // The number of threads that prepare messages a setting asks for (0: the machine's cores); the
 // writer is one of them.

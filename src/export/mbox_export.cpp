@@ -1,5 +1,6 @@
 #include "export/mbox_export.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -10,7 +11,8 @@
 #include "export/folder_loop.h"
 #include "export/output_naming.h"
 #include "export/output_place.h"
-#include "platform/existing_file.h"
+#include "msgfile/message_file.h"
+#include "platform/pending_file.h"
 #include "platform/local_time.h"
 #include "platform/paths.h"
 
@@ -82,39 +84,93 @@ void WriteMboxBody(std::string_view text, BufferedOutput& out) {
     }
 }
 
+std::string MboxStatusLines(const mapi::MessageState& state) {
+    const std::string end(platform::kLineEnd);
+    std::string lines = std::string("Status: ") + (state.read ? "RO" : "O") + end;
+    std::string x_status;
+    if (state.replied) x_status += 'A';
+    if (state.flagged) x_status += 'F';
+    if (!x_status.empty()) lines += "X-Status: " + x_status + end;
+    unsigned mozilla = 0;
+    if (state.read) mozilla |= 0x0001;
+    if (state.replied) mozilla |= 0x0002;
+    if (state.flagged) mozilla |= 0x0004;
+    if (state.forwarded) mozilla |= 0x1000;
+    char flags[8];
+    std::snprintf(flags, sizeof flags, "%04x", mozilla);
+    return lines + "X-Mozilla-Status: " + flags + end + "X-Mozilla-Status2: 00000000" + end;
+}
+
+namespace {
+
+bool IsStatusField(std::string_view line) {
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return false;
+    std::string name(line.substr(0, colon));
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.pop_back();
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name == "status" || name == "x-status" || name == "x-mozilla-status" || name == "x-mozilla-status2";
+}
+
+}  // namespace
+
+void WriteMboxBodyWithStatus(std::string_view text, const mapi::MessageState& state, BufferedOutput& out) {
+    std::size_t pos = 0;
+    bool skipping = false;  // inside a status field of the message's own, continuation lines too
+    while (pos < text.size()) {
+        const std::size_t newline = text.find('\n', pos);
+        const std::size_t next = newline == std::string_view::npos ? text.size() : newline + 1;
+        const std::string_view line = text.substr(pos, next - pos);
+        std::string_view content = line;
+        while (!content.empty() && (content.back() == '\n' || content.back() == '\r')) content.remove_suffix(1);
+        if (content.empty()) break;  // the blank line that ends the header block
+        if (content.front() != ' ' && content.front() != '\t') skipping = IsStatusField(content);
+        if (!skipping) WriteMboxBody(line, out);
+        pos = next;
+    }
+    if (pos == text.size() && !text.empty() && text.back() != '\n') out.Write(platform::kLineEnd);
+    out.Write(MboxStatusLines(state));
+    WriteMboxBody(text.substr(pos), out);
+}
+
 namespace {
 
 // One MBOX file per folder file: a "From " line, the quoted message text, a blank line. It is
-// written under a temporary name beside the target and put in place at the end, so that an
-// MBOX file of an earlier run is never replaced: an identical one is left as it is, a different
-// one keeps its name and the new file takes the next free one.
+// written beside its name and placed at the end by the one write path, so that nothing of it is
+// left when the run fails or is killed, and an MBOX file of an earlier run is never replaced: an
+// identical one is left as it is, a different one keeps its name and the new file takes the
+// next free one.
 class MboxSink : public MessageSink {
 public:
-    // recovered_path: the MBOX file of the messages only a scan finds; empty for that file itself.
-    MboxSink(ExportContext& context, std::string destination, std::string mbox_path, std::string recovered_path = {})
+    // The file name in the folder of the tree path (the destination itself when it is empty);
+    // recovered_name: the MBOX file of the messages only a scan finds, empty for that file itself.
+    MboxSink(ExportContext& context, std::string destination, std::vector<std::string> folder_tree, std::string name,
+             std::string recovered_name = {})
         : context_(context),
           destination_(std::move(destination)),
-          mbox_path_(std::move(mbox_path)),
-          temporary_path_(platform::TemporaryNameBeside(mbox_path_)),
-          recovered_path_(std::move(recovered_path)) {}
-    ~MboxSink() override {
-        // Ended without End (an exception before it): nothing half-written stays behind.
-        if (out_.is_open()) {
-            out_.Close();
-            platform::DeleteFile(temporary_path_);
-        }
-    }
+          folder_tree_(std::move(folder_tree)),
+          name_(std::move(name)),
+          mbox_path_(platform::JoinPath(MakeTreeDirectory(destination_, folder_tree_), name_)),
+          recovered_name_(std::move(recovered_name)) {}
 
     // The output is opened before the messages are read: a destination that cannot take it
     // ends the folder without a word about the folder file.
     bool Begin() override {
-        if (!MakeOutputTree(destination_, context_.tree_path, true)) {
-            context_.tally.CountFailure(mbox_path_, "cannot create the folder");
+        if (const platform::WriteFailure failure = OpenMboxFolder(destination_, ThunderbirdTree(), folder_);
+            failure != platform::WriteFailure::kNone) {
+            context_.tally.CountFailure(mbox_path_, std::string("cannot create the folder: ") +
+                                                        platform::WriteFailureWords(failure));
             return false;
         }
-        if (out_.Open(temporary_path_)) return true;
-        context_.tally.CountFailure(mbox_path_, out_.error_text());
-        return false;
+        // What a killed run left half made beside its MBOX files goes before this one adds its own.
+        folder_.RemoveStaleTemporaries();
+        if (const platform::WriteFailure failure = file_.Begin(folder_, name_, context_.devices, true);
+            failure != platform::WriteFailure::kNone) {
+            context_.tally.CountFailure(mbox_path_, platform::WriteFailureWords(failure));
+            return false;
+        }
+        out_.Open(file_.device());
+        return true;
     }
     std::string StatusText(const FolderMessage& message) override {
         const std::string codepage = MessageCodepage(message.subject, message.text, context_.settings.codepage);
@@ -126,7 +182,10 @@ public:
     std::string Write(PreparedMessage& prepared) override {
         const FolderMessage& message = prepared.message;
         out_.Write(MboxSeparatorLine(message.sender_address, message.date));
-        if (message.text) WriteMboxBody(*message.text, out_);
+        if (message.text && context_.settings.mbox_status && message.state.known)
+            WriteMboxBodyWithStatus(*message.text, message.state, out_);
+        else if (message.text)
+            WriteMboxBody(*message.text, out_);
         out_.Write(platform::kLineEnd);
         out_.Write(platform::kLineEnd);
         return {};
@@ -134,28 +193,40 @@ public:
     bool End() override {
         if (!out_.Close()) {
             context_.tally.CountFailure(mbox_path_, out_.error_text());
-            platform::DeleteFile(temporary_path_);
+            file_.Abandon();
             return false;
         }
-        std::string placed;
-        const std::string failure = PlaceFinishedFile(temporary_path_, mbox_path_, placed, already_there_);
-        if (failure.empty()) return true;
-        context_.tally.CountFailure(mbox_path_, failure);
+        const PlacedFile placed = PlaceUnderFreeName(
+            file_, name_, [&](const std::string& candidate) { return file_.CompareWith(candidate); }, true);
+        already_there_ = placed.already_there;
+        if (placed) return true;
+        context_.tally.CountFailure(mbox_path_, platform::WriteFailureWords(placed.failure));
         return false;
     }
     bool ResetsProgressOnFailure() const override { return true; }
     bool OutputWasThere() const override { return already_there_; }
     std::unique_ptr<MessageSink> RecoveredSink() override {
-        if (recovered_path_.empty()) return nullptr;
-        return std::make_unique<MboxSink>(context_, destination_, recovered_path_);
+        if (recovered_name_.empty()) return nullptr;
+        return std::make_unique<MboxSink>(context_, destination_, folder_tree_, recovered_name_);
     }
 
 private:
+    // The levels down to the file's folder in Thunderbird's layout, the file itself last.
+    std::vector<std::string> ThunderbirdTree() const {
+        std::vector<std::string> tree = context_.tree_path;
+        if (tree.empty()) return tree;
+        tree.back() = name_;
+        return tree;
+    }
+
     ExportContext& context_;
     std::string destination_;
+    std::vector<std::string> folder_tree_;  // the ".sbd" folders down to the file's folder
+    std::string name_;
     std::string mbox_path_;
-    std::string temporary_path_;
-    std::string recovered_path_;
+    std::string recovered_name_;
+    platform::OutputFolder folder_;
+    platform::PendingFile file_;  // declared before out_: the buffer goes first
     BufferedOutput out_;
     bool already_there_ = false;
 };
@@ -166,16 +237,16 @@ void ExportFolderToMbox(ExportContext& context, const std::string& dbx_path, con
                         const std::string& folder_name) {
     // A folder of a whole store goes where Thunderbird keeps it, so that the tree can be copied
     // into a profile as it is; its recovered messages go beside it.
-    std::string mbox_path, recovered_path;
+    std::vector<std::string> folder_tree;
+    std::string name, recovered_name;
     if (context.tree_path.empty()) {
-        mbox_path = MakeMboxFilePath(destination_path, folder_name);
-        recovered_path = MakeMboxFilePath(destination_path, folder_name + kRecoveredMboxSuffix);
+        name = folder_name + ".mbox";
+        recovered_name = folder_name + kRecoveredMboxSuffix + ".mbox";
     } else {
-        std::vector<std::string> recovered_tree = context.tree_path;
-        recovered_tree.back() += kRecoveredMboxSuffix;
-        mbox_path = MakeThunderbirdMboxPath(destination_path, context.tree_path);
-        recovered_path = MakeThunderbirdMboxPath(destination_path, recovered_tree);
+        for (std::size_t i = 0; i + 1 < context.tree_path.size(); ++i) folder_tree.push_back(context.tree_path[i] + ".sbd");
+        name = context.tree_path.back();
+        recovered_name = name + kRecoveredMboxSuffix;
     }
-    MboxSink sink(context, destination_path, mbox_path, recovered_path);
+    MboxSink sink(context, destination_path, std::move(folder_tree), std::move(name), std::move(recovered_name));
     RunFolderLoop(context, dbx_path, sink);
 }

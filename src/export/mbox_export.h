@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "conversion/folder_export.h"
+#include "store/mapi/message_state.h"
 
 class BufferedOutput;
 
@@ -26,3 +27,12 @@ std::string MboxSeparatorLine(const std::optional<std::string>& sender_address, 
 // Writes a message text line by line: ">" before every line that begins with "From ", and each
 // CR LF or LF line end written as the platform's line end.
 void WriteMboxBody(std::string_view text, BufferedOutput& out);
+
+// The lines --mbox-status puts in a message's header block, each with the platform's line end:
+// Status: and X-Status: as mutt and Python's mailbox read them, X-Mozilla-Status and
+// X-Mozilla-Status2 as Thunderbird does.
+std::string MboxStatusLines(const mapi::MessageState& state);
+
+// WriteMboxBody with the status lines at the end of the message's header block, in place of any
+// such lines the message held.
+void WriteMboxBodyWithStatus(std::string_view text, const mapi::MessageState& state, BufferedOutput& out);

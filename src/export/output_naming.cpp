@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 
-#include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/text_encoding.h"
 #include "store/mime/unlabelled_text.h"
@@ -27,6 +26,17 @@ void CutToSubjectLimit(std::u16string& text) {
 void RemoveForbiddenCharacters(std::u16string& text) {
     for (char16_t forbidden : kForbidden) text.erase(std::remove(text.begin(), text.end(), forbidden), text.end());
 }
+
+// Control characters (C0, DEL, C1) are no part of a name: Windows refuses them, and in a name a
+// terminal shows they can move its cursor or change its colours.
+bool IsControl(char16_t unit) { return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F); }
+
+void RemoveControlCharacters(std::u16string& text) {
+    text.erase(std::remove_if(text.begin(), text.end(), IsControl), text.end());
+}
+
+// A name that starts with a dot is hidden from the user in most file managers.
+void RemoveLeadingDots(std::u16string& text) { text.erase(0, text.find_first_not_of(u'.')); }
 
 // Every pair of adjacent blanks goes, left to right: an odd run keeps one blank, an even run none.
 void RemoveBlankPairs(std::u16string& text) {
@@ -53,20 +63,50 @@ bool IsTrimmedAtTheEnds(char16_t unit) { return unit == u' ' || unit == u'.'; }
 
 constexpr const char* kSubFolderSuffix = ".sbd";
 
-}  // namespace
+// A folder name from a file name keeps room for what the outputs add to it (" (recovered)",
+// " (1000)", ".mbox") within the length a file system takes for one name.
+constexpr std::size_t kFileFolderNameBytes = platform::kNameLimit - 55;
 
-std::string CleanFolderName(const std::string& display_name) {
-    std::u16string text = platform::Utf8ToUtf16(display_name);
-    CutToSubjectLimit(text);
-    RemoveForbiddenCharacters(text);
-    text.erase(std::remove_if(text.begin(), text.end(), [](char16_t c) { return c < 0x20 || c == 0x7F; }), text.end());
-    RemoveBlankPairs(text);
+// Leading and trailing blanks and dots go, so that no name is "", "." or ".." or hidden, or one
+// that Windows refuses; a name left empty becomes "Folder".
+std::string TrimmedFolderName(std::u16string text) {
     std::size_t first = 0;
     while (first < text.size() && IsTrimmedAtTheEnds(text[first])) ++first;
     std::size_t last = text.size();
     while (last > first && IsTrimmedAtTheEnds(text[last - 1])) --last;
     text = text.substr(first, last - first);
     return text.empty() ? std::string("Folder") : platform::Utf16ToUtf8(text);
+}
+
+}  // namespace
+
+std::string CleanFolderName(const std::string& display_name) {
+    std::u16string text = platform::Utf8ToUtf16(display_name);
+    CutToSubjectLimit(text);
+    RemoveForbiddenCharacters(text);
+    RemoveControlCharacters(text);
+    RemoveBlankPairs(text);
+    return TrimmedFolderName(text);
+}
+
+std::string CleanFileFolderName(const std::string& name) {
+    // Byte by byte: a file name need not be UTF-8, and what it holds besides the characters
+    // removed stays exactly as the disk had it.
+    std::string kept;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        if (byte < 0x20 || byte == 0x7F || std::find(std::begin(kForbidden), std::end(kForbidden), byte) != std::end(kForbidden))
+            continue;
+        if (byte == 0xC2 && i + 1 < name.size() && (static_cast<unsigned char>(name[i + 1]) & 0xE0) == 0x80) {
+            ++i;  // a C1 control character in UTF-8
+            continue;
+        }
+        kept.push_back(name[i]);
+    }
+    kept = platform::CutToBytes(kept, kFileFolderNameBytes);
+    const std::size_t first = kept.find_first_not_of(" .");
+    if (first == std::string::npos) return "Folder";
+    return kept.substr(first, kept.find_last_not_of(" .") - first + 1);
 }
 
 std::string MakeTreeDirectory(const std::string& destination_path, const std::vector<std::string>& tree_path) {
@@ -82,46 +122,18 @@ std::string MakeThunderbirdMboxPath(const std::string& destination_path, const s
     return path;
 }
 
-bool MakeOutputTree(const std::string& destination_path, const std::vector<std::string>& tree_path, bool thunderbird) {
-    std::string path = destination_path;
-    for (std::size_t i = 0; i < tree_path.size(); ++i) {
-        const bool parent = i + 1 < tree_path.size();
-        if (!thunderbird) {
-            path = platform::JoinPath(path, tree_path[i]);
-            if (!platform::CreateDirectory(path)) return false;
-        } else if (parent) {
-            const std::string mbox = platform::JoinPath(path, tree_path[i]);
-            // Made only when nothing is there: a parent's own messages, written by an earlier
-            // row, are never cut short, and a link planted there is never followed.
-            platform::OutputFile file;
-            if (file.Open(mbox, platform::OutputMode::kCreateNew)) {
-                if (!file.Close()) return false;
-            } else if (!platform::FileExists(mbox)) {
-                return false;
-            }
-            path = mbox + kSubFolderSuffix;
-            if (!platform::CreateDirectory(path)) return false;
-        }
-    }
-    return true;
-}
-
 std::string FolderOutputDirectory(const ExportContext& context, const std::string& destination_path,
                                   const std::string& folder_name) {
     return context.tree_path.empty() ? MakeFolderOutputDirectory(destination_path, folder_name)
                                      : MakeTreeDirectory(destination_path, context.tree_path);
 }
 
-bool MakeFolderOutput(const ExportContext& context, const std::string& destination_path, const std::string& directory) {
-    return context.tree_path.empty() ? platform::CreateDirectory(directory)
-                                     : MakeOutputTree(destination_path, context.tree_path, false);
-}
-
 std::string OutputFolderNames::ClaimTopFolder(const std::string& folder_name) {
     Node& top = nodes_[0];
-    std::string candidate = folder_name;
+    const std::string cleaned = CleanFileFolderName(folder_name);
+    std::string candidate = cleaned;
     for (int n = 2; !top.taken.insert(FoldedKey(candidate)).second; ++n)
-        candidate = folder_name + " (" + std::to_string(n) + ")";
+        candidate = cleaned + " (" + std::to_string(n) + ")";
     return candidate;
 }
 
@@ -150,7 +162,7 @@ std::vector<std::string> OutputFolderNames::ClaimStoreFolder(const std::vector<s
             at = seen->second;
         } else {
             Node child;
-            child.name = ClaimChildName(nodes_[at], CleanFolderName(display_name));
+            child.name = ClaimChildName(nodes_[at], clean_(display_name));
             nodes_.push_back(std::move(child));
             const std::size_t index = nodes_.size() - 1;
             nodes_[at].child_by_display_name[display_name] = index;
@@ -171,7 +183,9 @@ std::string MakeMessageFileName(const std::optional<std::string>& subject, std::
     std::u16string text = subject ? platform::LegacyToUtf16(*subject, codepage) : std::u16string();
     CutToSubjectLimit(text);
     RemoveForbiddenCharacters(text);
+    RemoveControlCharacters(text);
     RemoveBlankPairs(text);
+    RemoveLeadingDots(text);
     return platform::Utf16ToUtf8(text) + std::to_string(slot) + ".eml";
 }
 
@@ -200,7 +214,9 @@ std::string MessageCodepage(const DbxText& subject_text, const DbxText& message_
     const std::string_view subject = subject_text ? std::string_view(*subject_text) : std::string_view();
     const bool eight_bit = std::any_of(subject.begin(), subject.end(), [](char c) { return (c & 0x80) != 0; });
     if (!message_text || !eight_bit || platform::LooksLikeMultibyteUtf8(subject)) return job_codepage;
-    std::string declared = mime::DeclaredLegacyCodepage(*message_text);
+    // A charset the message names for its subject wins; then the one of its first text part.
+    std::string declared = mime::SubjectLabelCodepage(*message_text);
+    if (declared.empty()) declared = mime::DeclaredLegacyCodepage(*message_text);
     return declared.empty() ? job_codepage : declared;
 }
 

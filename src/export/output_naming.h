@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <set>
 #include <map>
@@ -15,13 +16,15 @@
 std::string MakeFolderOutputDirectory(const std::string& destination_path, const std::string& folder_name);
 
 // The bare file name of one message: the subject (decoded with the code page, cut to 50 UTF-16
-// units, forbidden characters and pairs of blanks removed), the slot number, ".eml".
+// units, forbidden and control characters and pairs of blanks removed, no dot at its start, so
+// that no message file is hidden), the slot number, ".eml".
 std::string MakeMessageFileName(const std::optional<std::string>& subject, std::int32_t slot,
                                 const std::string& codepage = std::string());
 
-// The code page for the 8-bit subject of one message: the one its first text part declares when
-// that is a legacy charset (as the store reads the message's own headers, so the file name and
-// the text inside the file agree), else the job's (empty: this system's).
+// The code page for the 8-bit subject of one message: the legacy charset its Subject header's
+// encoded words name, else the one its first text part declares when that is a legacy charset
+// (as the store reads the message's own headers, so the file name and the text inside the file
+// agree), else the job's (empty: this system's).
 std::string MessageCodepage(const DbxText& subject, const DbxText& message_text, const std::string& job_codepage);
 inline std::string MessageCodepage(const DbxEmail& email, const std::string& job_codepage) {
     return MessageCodepage(email.subject, email.message_text, job_codepage);
@@ -58,6 +61,13 @@ private:
 // one that Windows refuses. A name left empty becomes "Folder".
 std::string CleanFolderName(const std::string& display_name);
 
+// A folder name made from a folder file's name (the name without ".dbx") as a name in the file
+// system, by CleanFolderName's rules but at the file name's own length (cut only where the
+// outputs named after it would not fit): forbidden and control characters go, and leading and
+// trailing blanks and dots, so that "...dbx", ".dbx" and "..dbx" name a folder of their own,
+// never the destination, its parent or a hidden folder.
+std::string CleanFileFolderName(const std::string& name);
+
 // destination/A/B/C for the cleaned names {A, B, C} of a folder and its parents.
 std::string MakeTreeDirectory(const std::string& destination_path, const std::vector<std::string>& tree_path);
 
@@ -69,16 +79,8 @@ std::string MakeThunderbirdMboxPath(const std::string& destination_path, const s
 // folder of a whole store its place in the tree (context.tree_path), else destination/folder_name.
 std::string FolderOutputDirectory(const ExportContext& context, const std::string& destination_path,
                                   const std::string& folder_name);
-// Makes that folder, and for a folder of a store its parents too. False when it cannot be made.
-bool MakeFolderOutput(const ExportContext& context, const std::string& destination_path, const std::string& directory);
-
-// Makes the folders of a tree path below the destination (which must exist): every level as
-// a directory, or in Thunderbird's layout every parent as an MBOX file (left as it is when
-// there, else empty) beside its ".sbd" directory. False when a level cannot be made.
-bool MakeOutputTree(const std::string& destination_path, const std::vector<std::string>& tree_path, bool thunderbird);
-
 // The output names of one job's folders, single-file rows and store rows alike. A single-file
-// row's folder sits at the top under its name, " (2)" when an earlier row took it (as
+// row's folder sits at the top under its cleaned name, " (2)" when an earlier row took it (as
 // FolderNameRegistry). A store row's folder sits below its parents, each named by its cleaned
 // display name; siblings whose names meet (in letter case too, or as "A" and "A.sbd") get
 // " (2)", " (3)", ... A parent seen before is the same folder again; a folder path that already
@@ -86,6 +88,10 @@ bool MakeOutputTree(const std::string& destination_path, const std::vector<std::
 // name and the rows after it that lie below that path go below it.
 class OutputFolderNames {
 public:
+    // clean: how a display name becomes the name of its folder; by default as the file system
+    // takes it (CleanFolderName), a mail server's folders keep more.
+    explicit OutputFolderNames(std::function<std::string(const std::string&)> clean = CleanFolderName)
+        : clean_(std::move(clean)) {}
     std::string ClaimTopFolder(const std::string& folder_name);
     std::vector<std::string> ClaimStoreFolder(const std::vector<std::string>& store_path);
 
@@ -98,5 +104,6 @@ private:
     };
     std::string ClaimChildName(Node& parent, const std::string& cleaned);
 
+    std::function<std::string(const std::string&)> clean_;
     std::vector<Node> nodes_{1};  // nodes_[0]: the destination
 };

@@ -1,68 +1,105 @@
 #include "export/output_place.h"
 
-#include <cerrno>
-#include <cstdio>
-
-#include "platform/existing_file.h"
-#include "platform/output_file.h"
+#include "export/folder_loop.h"
+#include "export/output_naming.h"
+#include "conversion/job_settings.h"
+#include "conversion/job_tally.h"
 #include "platform/paths.h"
 
+namespace {
+
+constexpr const char* kSubFolderSuffix = ".sbd";
+
+}  // namespace
+
 std::string NumberedOutputPath(const std::string& path, int n) {
-    if (n <= 1) return path;
-    const std::size_t separator = path.find_last_of(platform::kPathSeparators);
-    const std::size_t name_at = separator == std::string::npos ? 0 : separator + 1;
-    std::size_t dot = path.find_last_of('.');
-    // No extension, or a name that only starts with a dot: the number goes at the end.
-    if (dot == std::string::npos || dot <= name_at) dot = path.size();
-    return path.substr(0, dot) + " (" + std::to_string(n) + ")" + path.substr(dot);
+    const std::size_t slash = path.find_last_of(platform::kPathSeparators);
+    const std::size_t name_at = slash == std::string::npos ? 0 : slash + 1;
+    return path.substr(0, name_at) + NumberedFileName(path.substr(name_at), n);
 }
 
-OutputPlace PlaceForBytes(const std::string& path, std::string_view bytes) {
-    for (int n = 1; n <= kMaxOutputVersions; ++n) {
-        const std::string candidate = NumberedOutputPath(path, n);
-        switch (platform::CompareWithExisting(candidate, bytes)) {
-            case platform::ExistingFile::kNone: return {candidate, false};
-            case platform::ExistingFile::kSame: return {candidate, true};
-            case platform::ExistingFile::kOther:
-                if (n == 1) return {candidate, false};
-                break;
-            case platform::ExistingFile::kDifferent: break;
-        }
-    }
-    return {};
+platform::WriteFailure OpenDestination(const std::string& destination_path, platform::OutputFolder& folder) {
+    return folder.Open(destination_path);
 }
 
-std::string PlaceFinishedFile(const std::string& temporary_path, const std::string& path, std::string& placed,
-                              bool& already_there) {
-    already_there = false;
-    for (int n = 1; n <= kMaxOutputVersions; ++n) {
-        const std::string candidate = NumberedOutputPath(path, n);
-        const platform::ExistingFile existing = platform::CompareWithExistingFile(candidate, temporary_path);
-        if (existing == platform::ExistingFile::kSame) {
-            platform::DeleteFile(temporary_path);
-            placed = candidate;
-            already_there = true;
-            return {};
-        }
-        if (existing == platform::ExistingFile::kOther && n == 1) {
-            platform::DeleteFile(temporary_path);
-            return "something that is not a plain file is in the way";
-        }
-        if (existing == platform::ExistingFile::kDifferent && platform::MoveOverEmptyFile(temporary_path, candidate) == 0) {
-            placed = candidate;
-            return {};
-        }
-        if (existing != platform::ExistingFile::kNone) continue;
-        const int error = platform::MoveToFreeName(temporary_path, candidate);
-        if (error == 0) {
-            placed = candidate;
-            return {};
-        }
-        if (error != EEXIST) {
-            platform::DeleteFile(temporary_path);
-            return platform::ErrorText(error);
-        }
+platform::WriteFailure OpenFolderOutput(const ExportContext& context, const std::string& destination_path,
+                                        const std::string& folder_name, platform::OutputFolder& folder) {
+    platform::OutputFolder at;
+    if (const auto failure = OpenDestination(destination_path, at); failure != platform::WriteFailure::kNone)
+        return failure;
+    const std::vector<std::string> levels =
+        context.tree_path.empty() ? std::vector<std::string>{folder_name} : context.tree_path;
+    for (const std::string& name : levels) {
+        platform::OutputFolder child;
+        if (const auto failure = at.OpenChild(name, child); failure != platform::WriteFailure::kNone) return failure;
+        at = std::move(child);
     }
-    platform::DeleteFile(temporary_path);
-    return "no free name after " + std::to_string(kMaxOutputVersions) + " versions";
+    folder = std::move(at);
+    return platform::WriteFailure::kNone;
+}
+
+platform::WriteFailure OpenMboxFolder(const std::string& destination_path, const std::vector<std::string>& tree_path,
+                                      platform::OutputFolder& folder) {
+    platform::OutputFolder at;
+    if (const auto failure = OpenDestination(destination_path, at); failure != platform::WriteFailure::kNone)
+        return failure;
+    for (std::size_t i = 0; i + 1 < tree_path.size(); ++i) {
+        // Made only when nothing is there: a parent's own messages, written by an earlier row,
+        // are never cut short, and a link planted there is never followed.
+        if (const auto failure = at.MakeEmptyFileUnlessThere(tree_path[i]); failure != platform::WriteFailure::kNone)
+            return failure;
+        platform::OutputFolder child;
+        if (const auto failure = at.OpenChild(tree_path[i] + kSubFolderSuffix, child);
+            failure != platform::WriteFailure::kNone)
+            return failure;
+        at = std::move(child);
+    }
+    folder = std::move(at);
+    return platform::WriteFailure::kNone;
+}
+
+MessageFileOutput::MessageFileOutput(ExportContext& context, std::string destination, std::string folder_name,
+                                     std::string suffix)
+    : context_(context),
+      destination_(std::move(destination)),
+      folder_name_(std::move(folder_name)),
+      suffix_(std::move(suffix)),
+      directory_(FolderOutputDirectory(context, destination_, folder_name_)),
+      folder_(std::make_shared<platform::OutputFolder>()) {}
+
+MessageFileOutput::MessageFileOutput(ExportContext& context, const MessageFileOutput& live)
+    : context_(context),
+      folder_name_(kRecoveredFolderName),
+      suffix_(live.suffix_),
+      directory_(platform::JoinPath(live.directory_, kRecoveredFolderName)),
+      folder_(std::make_shared<platform::OutputFolder>()),
+      parent_(live.folder_) {}
+
+void MessageFileOutput::Begin() {
+    folder_failure_ = parent_ ? parent_->OpenChild(folder_name_, *folder_)
+                              : OpenFolderOutput(context_, destination_, folder_name_, *folder_);
+    if (folder_failure_ != platform::WriteFailure::kNone) {
+        context_.tally.CountFailure(directory_,
+                                    std::string("cannot create the folder: ") + platform::WriteFailureWords(folder_failure_));
+        return;
+    }
+    // Files a killed run of an older version or of a system without nameless files left half made.
+    folder_->RemoveStaleTemporaries();
+}
+
+const std::string& MessageFileOutput::PathOf(const FolderMessage& message) {
+    if (path_slot_ != message.slot || path_.empty()) {
+        path_ = MakeMessageOutputPath(directory_, message.subject, message.text, message.slot,
+                                      context_.settings.codepage, suffix_);
+        path_slot_ = message.slot;
+    }
+    return path_;
+}
+
+std::string MessageFileOutput::Write(const FolderMessage& message, std::string_view bytes, bool& already_there) {
+    if (folder_failure_ != platform::WriteFailure::kNone) return platform::WriteFailureWords(folder_failure_);
+    const PlacedFile placed = WriteMessageFile(*folder_, platform::LastPathComponent(PathOf(message)), bytes,
+                                               message.date, context_.devices);
+    already_there = placed.already_there;
+    return placed ? std::string() : platform::WriteFailureWords(placed.failure);
 }

@@ -1,32 +1,69 @@
-// Where an output goes when the destination holds files of an earlier run: a file is never
-// replaced by different content. Identical content is left as it is; different content goes
-// to the next free name, with " (2)", " (3)", ... before the extension.
+// Where an output goes: the folders of a destination, entered without ever following a link,
+// and the place of each file in them by the one write path of msgfile/ (never replacing a file
+// of an earlier run: identical content is left as it is, different content takes the next free
+// name).
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "conversion/folder_export.h"
+#include "msgfile/message_file.h"
+#include "platform/output_folder.h"
+#include "platform/write_failure.h"
+
+struct FolderMessage;
 
 // The path with " (n)" inserted before the extension of its last component ("Inbox (2).mbox",
 // "Subject0 (2).eml"); n = 1 gives the path itself.
 std::string NumberedOutputPath(const std::string& path, int n);
 
-// Tries the numbered names no further than this: a destination with so many versions of one
-// output is refused rather than searched without end.
-inline constexpr int kMaxOutputVersions = 1000;
+// Opens the destination folder for output: the folder itself, not a link planted at its name.
+platform::WriteFailure OpenDestination(const std::string& destination_path, platform::OutputFolder& folder);
 
-struct OutputPlace {
-    std::string path;           // where to write; empty when no free name was found
-    bool already_there = false; // a file at path holds exactly these bytes: write nothing
+// Opens (making what is missing) the folder below the destination that a form of one file per
+// message writes a folder file's messages into: destination/folder_name, or for a folder of a
+// whole store its place in the tree (context.tree_path).
+platform::WriteFailure OpenFolderOutput(const ExportContext& context, const std::string& destination_path,
+                                        const std::string& folder_name, platform::OutputFolder& folder);
+
+// Opens the folder that the MBOX file of a tree path goes into, in Thunderbird's layout: every
+// parent is an MBOX file (left as it is when there, else made empty) beside its ".sbd" folder.
+platform::WriteFailure OpenMboxFolder(const std::string& destination_path, const std::vector<std::string>& tree_path,
+                                      platform::OutputFolder& folder);
+
+// The output of a form of one file per message (EML, MSG, RTF, HTML) for one folder file: the
+// folder, opened by Begin, and the message files written into it by the one write path.
+class MessageFileOutput {
+public:
+    // The folder of the folder file's own messages; suffix replaces ".eml" in the file names.
+    MessageFileOutput(ExportContext& context, std::string destination, std::string folder_name, std::string suffix);
+    // The folder of its recovered messages, inside that of live.
+    MessageFileOutput(ExportContext& context, const MessageFileOutput& live);
+
+    // Opens the folder. A failure is counted once, against the folder; every message then fails
+    // with its reason.
+    void Begin();
+    // The path of a message's file (before any " (2)"): shown in the status line and named by
+    // its failures. Made once per message.
+    const std::string& PathOf(const FolderMessage& message);
+    // Writes the message's bytes; "" or why it failed. already_there: an identical file was in
+    // place, nothing was written.
+    std::string Write(const FolderMessage& message, std::string_view bytes, bool& already_there);
+    ExportContext& context() const { return context_; }
+
+private:
+    ExportContext& context_;
+    std::string destination_;  // empty for the recovered messages' folder
+    std::string folder_name_;
+    std::string suffix_;
+    std::string directory_;
+    std::shared_ptr<platform::OutputFolder> folder_;
+    std::shared_ptr<const platform::OutputFolder> parent_;  // the live folder, for the recovered one
+    platform::WriteFailure folder_failure_ = platform::WriteFailure::kNone;
+    std::string path_;
+    std::int32_t path_slot_ = -1;
 };
-
-// The place for bytes meant for path: path itself when nothing is there, else the first
-// numbered name that is free or holds the same bytes. Something other than a regular file at
-// path itself (a link, a folder) is handed back as it is: the writer refuses it.
-OutputPlace PlaceForBytes(const std::string& path, std::string_view bytes);
-
-// Puts the finished file at temporary_path in place for path by the same rule; the temporary
-// file is gone afterwards. Returns "" on success, or why it failed (the temporary file is then
-// removed too). placed gets the final path; already_there is set when an identical file was
-// found there.
-std::string PlaceFinishedFile(const std::string& temporary_path, const std::string& path, std::string& placed,
-                              bool& already_there);

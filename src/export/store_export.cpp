@@ -6,7 +6,6 @@
 #include "export/folder_loop.h"
 #include "export/output_naming.h"
 #include "export/output_place.h"
-#include "platform/paths.h"
 #include "store/mail_item.h"
 #include "store/mapi/prop_tags.h"
 #include "store/msg_file_mail.h"
@@ -37,18 +36,14 @@ StoreOutput OutputFor(const std::string& saving_option) {
 // writer only puts the finished bytes in place.
 class StoreFileSink : public MessageSink {
 public:
-    StoreFileSink(ExportContext& context, std::string dbx_path, std::string destination, std::string directory)
+    StoreFileSink(ExportContext& context, std::string dbx_path, MessageFileOutput output)
         : context_(context),
           dbx_path_(std::move(dbx_path)),
-          destination_(std::move(destination)),
-          directory_(std::move(directory)),
-          output_(OutputFor(context.settings.saving_option)) {}
+          output_(std::move(output)),
+          format_(OutputFor(context.settings.saving_option).format) {}
 
     bool Begin() override {
-        // A recovered sink has no destination of its own: its folder goes inside the live one's.
-        const bool made = destination_.empty() ? platform::CreateDirectory(directory_)
-                                               : MakeFolderOutput(context_, destination_, directory_);
-        if (!made) context_.tally.CountFailure(directory_, "cannot create the folder");
+        output_.Begin();
         // The component must be there for every message; without it the folder ends with the
         // session message.
         try {
@@ -65,56 +60,36 @@ public:
     void Prepare(PreparedMessage& prepared) override {
         const std::string_view text = prepared.message.text ? std::string_view(*prepared.message.text) : std::string_view();
         mapi::Message message = store::MessageFromRfc822(text, context_.settings.codepage);
-        message.props.Set(mapi::PR_MESSAGE_CLASS_W, std::string("IPM.Note"));
+        store::ApplyCreatedClass(message, "IPM.Note");
         mapi::ApplyMessageState(message, prepared.message.state);
-        prepared.output = output_.format == store::kOlMsgUnicode ? store::MsgFileBytes(message)
-                                                                 : store::RenderingOf(message, output_.format);
+        prepared.output = format_ == store::kOlMsgUnicode ? store::MsgFileBytes(message)
+                                                          : store::RenderingOf(message, format_);
     }
-    std::string StatusText(const FolderMessage& message) override { return PathOf(message); }
-    std::string FailureSubject(const FolderMessage& message) override { return PathOf(message); }
+    std::string StatusText(const FolderMessage& message) override { return output_.PathOf(message); }
+    std::string FailureSubject(const FolderMessage& message) override { return output_.PathOf(message); }
     std::string Write(PreparedMessage& prepared) override {
-        const OutputPlace place = PlaceForBytes(PathOf(prepared.message), prepared.output);
-        if (place.path.empty()) return "no free name for another version of the file";
-        if (place.already_there) {
-            prepared.already_there = true;
-        } else {
-            store::WriteWholeFile(place.path, prepared.output);
-            // The file's time is only a convenience for sorting; a refusal costs nothing written.
-            platform::SetModificationTime(place.path, prepared.message.date);
-        }
+        std::string failure = output_.Write(prepared.message, prepared.output, prepared.already_there);
         prepared.output.clear();
         prepared.output.shrink_to_fit();
-        return {};
+        return failure;
     }
     std::unique_ptr<MessageSink> RecoveredSink() override {
-        return std::make_unique<StoreFileSink>(context_, dbx_path_, std::string(),
-                                               platform::JoinPath(directory_, kRecoveredFolderName));
+        return std::make_unique<StoreFileSink>(context_, dbx_path_, MessageFileOutput(context_, output_));
     }
 
 private:
-    const std::string& PathOf(const FolderMessage& message) {
-        if (path_slot_ != message.slot || path_.empty()) {
-            path_ = MakeMessageOutputPath(directory_, message.subject, message.text, message.slot,
-                                          context_.settings.codepage, output_.suffix);
-            path_slot_ = message.slot;
-        }
-        return path_;
-    }
-
     ExportContext& context_;
     std::string dbx_path_;
-    std::string destination_;
-    std::string directory_;
-    StoreOutput output_;
+    MessageFileOutput output_;
+    int format_;
     std::shared_ptr<store::RDOSession> session_;
-    std::string path_;
-    std::int32_t path_slot_ = -1;
 };
 
 }  // namespace
 
 void ExportFolderThroughStore(ExportContext& context, const std::string& dbx_path, const std::string& destination_path,
                               const std::string& folder_name) {
-    StoreFileSink sink(context, dbx_path, destination_path, FolderOutputDirectory(context, destination_path, folder_name));
+    StoreFileSink sink(context, dbx_path,
+                       MessageFileOutput(context, destination_path, folder_name, OutputFor(context.settings.saving_option).suffix));
     RunFolderLoop(context, dbx_path, sink);
 }

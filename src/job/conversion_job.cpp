@@ -9,7 +9,10 @@
 #include "conversion/job_settings.h"
 #include "export/exporters.h"
 #include "export/output_naming.h"
+#include "job/imap_job.h"
 #include "job/pst_job.h"
+#include "platform/file_lock.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -23,19 +26,44 @@ std::thread worker;
 void ShowCompletion(ConversionWindow& window, const JobTally& tally) {
     window.SetProgress(0);
     window.SetStatusText(kCompletionText);
-    if (!window.StopRequested()) window.ShowJobSummary(tally);
+    // Also after a stop: the window decides whether a stopped job shows what it did.
+    window.ShowJobSummary(tally);
+}
+
+// Two conversions into one destination one after the other, as two into one store: the second
+// waits, with a status line, and then finds the first one's files in place instead of writing
+// "(2)" copies beside them. False when the wait was given up (counted); a destination that
+// cannot be locked (missing, or on a disk that takes no locks) is written unlocked.
+bool LockDestination(ConversionWindow& window, const std::string& destination, JobTally& tally,
+                     std::unique_ptr<platform::FileLock>& lock) {
+    if (!platform::IsDirectory(destination)) return true;
+    try {
+        lock = platform::FileLock::AcquireFolder(
+            destination, [&] { window.SetStatusText(kStoreBusyText + destination + " ..."); },
+            [&] { return window.StopRequested(); });
+    } catch (const std::runtime_error&) {
+        return true;
+    }
+    if (lock) return true;
+    tally.CountFailure(destination, "another conversion is still writing into this folder; the wait for it was "
+                                    "interrupted and nothing was written. Run this conversion again when the other "
+                                    "one has finished");
+    return false;
 }
 
 // Rows in list order, each to the exporter of the saving option. A later row whose folder name
 // an earlier row of this job already used gets a name of its own, so no output is replaced. A
 // row of a whole store takes its place in the store's tree.
-void RunRows(ConversionWindow& window, const JobSettings& settings, JobTally& tally, int row_count) {
+void RunRows(ConversionWindow& window, const JobSettings& settings, JobTally& tally, int row_count,
+             const platform::DeviceFilter* devices) {
     const FolderExporter exporter = FindFolderExporter(settings.saving_option);
-    if (!exporter || settings.saving_option == "pst") return;
+    if (!exporter || settings.saving_option == "pst" || settings.saving_option == "imap") return;
+    std::unique_ptr<platform::FileLock> destination_lock;
+    if (!LockDestination(window, settings.destination_path, tally, destination_lock)) return;
     OutputFolderNames folder_names;
     for (int row = 0; row < row_count && !window.StopRequested(); ++row) {
         const std::string dbx_path = window.RowText(row, 0);
-        ExportContext context{window, settings, tally, nullptr, {}};
+        ExportContext context{window, settings, tally, nullptr, {}, devices};
         std::string folder_name;
         const std::vector<std::string> store_path = window.RowStorePath(row);
         if (store_path.empty()) {
@@ -67,13 +95,15 @@ std::string FolderNameFromFileName(const std::string& file_name) {
     return name;
 }
 
-JobTally RunConversionJob(ConversionWindow& window, JobSettings& settings) {
+JobTally RunConversionJob(ConversionWindow& window, JobSettings& settings, const platform::DeviceFilter* devices) {
     JobTally tally;
     const int row_count = window.RowCount();
     if (settings.saving_option == "pst") {
-        if (!RunPstExport(window, settings, tally, row_count)) return tally;
+        if (!RunPstExport(window, settings, tally, row_count, devices)) return tally;
+    } else if (settings.saving_option == "imap") {
+        if (!RunImapUpload(window, settings, tally, row_count)) return tally;
     } else {
-        RunRows(window, settings, tally, row_count);
+        RunRows(window, settings, tally, row_count, devices);
     }
     ShowCompletion(window, tally);
     return tally;

@@ -15,8 +15,10 @@ bool IsSavingOptionAvailable(const std::string& saving_option);
 // "Inbox.dbx" -> "Inbox": every exact-case ".dbx" removed.
 std::string FolderNameFromFileName(const std::string& file_name);
 
-// Runs one whole job on the calling thread; returns what it did.
-JobTally RunConversionJob(ConversionWindow& window, JobSettings& settings);
+// Runs one whole job on the calling thread; returns what it did. devices: what every file of
+// the job is written through (nullptr: the files themselves; a test passes a device that fails).
+JobTally RunConversionJob(ConversionWindow& window, JobSettings& settings,
+                          const platform::DeviceFilter* devices = nullptr);
 
 // Thread entry: runs the job for the process-wide settings. Refuses (returns false) while
 // another job runs, so exactly one job runs at a time.

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "dbx/dbx.h"
+#include "dbx/dbx_failure.h"
 #include "platform/file_stream.h"
 #include "platform/text_encoding.h"
 
@@ -52,7 +53,7 @@ void AddStoreFile(const fs::directory_entry& entry, std::multimap<std::u16string
     std::u16string key = FileKey(name);
     if (key.size() < 4 || key.compare(key.size() - 4, 4, u".dbx") != 0) return;
     DiskFile file{name, platform::Utf8PathText(entry.path())};
-    file.kind = dbx_classify_file(file.path.c_str());
+    file.kind = dbx_classify_file(file.path.c_str()).kind;
     files.emplace(std::move(key), std::move(file));
 }
 
@@ -81,8 +82,16 @@ std::multimap<std::u16string, DiskFile> ListStoreFiles(const std::string& direct
     return files;
 }
 
+// A store's file opened as the conversion opens it: as the kind its classification found, with
+// the index as the truth and the header's count a hint.
+DbxReader* OpenStoreFile(const std::string& path, DbxKind kind) {
+    DbxOpenOptions options(DbxCountCheck::TreeIsTruth);
+    options.kind = kind;
+    return dbx_open_with(path.c_str(), options);
+}
+
 std::size_t CountMessages(const std::string& path) {
-    DbxReader* reader = dbx_open(path.c_str());
+    DbxReader* reader = OpenStoreFile(path, DbxKind::Email);
     if (reader == nullptr) return 0;
     const auto count = static_cast<std::size_t>(std::max(reader->item_count, 0));
     dbx_close(reader);
@@ -118,15 +127,15 @@ private:
                                    "; every folder file is placed at the top level under its file name");
             return false;
         }
-        DbxReader* reader = dbx_open(list.path.c_str());
+        DbxReader* reader = OpenStoreFile(list.path, DbxKind::List);
         std::vector<DbxFolderRecord> records;
-        const bool read = reader != nullptr && dbx_read_folder_list(reader, records);
-        const int error = dbx_errno;
+        const bool damaged = reader != nullptr && reader->index_damaged;
+        const bool read = reader != nullptr && !damaged && dbx_read_folder_list(reader, records);
+        const int error = damaged ? static_cast<int>(reader->index_failure) : dbx_errno;
         dbx_close(reader);
         if (!read) {
-            store_.notes.push_back("the folder list " + list.path + " cannot be read (" +
-                                   dbx_errors[error >= 0 && error <= 8 ? error : 0] +
-                                   "); every folder file is placed at the top level under its file name");
+            store_.notes.push_back("the folder list " + list.path + " " + dbx_failure_words(error) +
+                                   "; every folder file is placed at the top level under its file name");
             return false;
         }
         tree = dbx_build_folder_tree(std::move(records));

@@ -37,7 +37,7 @@ struct OutlookStore {
     std::string folder_list_path;  // empty when the store has no folder list
     bool folder_list_read = false;
     std::vector<StoreFolder> folders;    // parents before their children, siblings in the list's order
-    std::vector<StoreFile> other_files;  // the folder list, Offline.dbx, news folders, foreign files, ...
+    std::vector<StoreFile> other_files;  // the folder list, Offline.dbx, Pop3uidl.dbx, foreign files, ...
     std::vector<std::string> notes;      // what the user should know that is not a failure
 
     std::size_t MailFolderCount() const;

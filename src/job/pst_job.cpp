@@ -18,7 +18,9 @@
 #include "export/store_export.h"
 #include "job/store_objects.h"
 #include "platform/file_stream.h"
+#include "platform/output_folder.h"
 #include "platform/paths.h"
+#include "platform/write_failure.h"
 
 namespace {
 
@@ -34,6 +36,7 @@ struct PstJob {
     // What the rows did to the store open now. Its messages are in the store only once the
     // store has been closed: then this goes into the job's tally.
     JobTally store_tally;
+    const platform::DeviceFilter* devices = nullptr;
     StoreObjects& objects = CurrentStoreObjects();
 };
 
@@ -122,8 +125,11 @@ std::string LogOff(PstJob& job) {
     try {
         job.session->Logoff();
     } catch (const store::ComError& error) {
-        failure = error.hresult() == store::kMAPI_E_NOT_ENOUGH_DISK ? "no space left on the disk"
-                                                                    : store::DescribeFailure(error);
+        // A failure to write is told by its kind alone: the path of the working file means
+        // nothing to the user.
+        failure = error.write_failure() != platform::WriteFailure::kNone
+                      ? platform::WriteFailureWords(error.write_failure())
+                      : store::DescribeFailure(error);
     } catch (const std::exception& error) {
         failure = store::DescribeFailure(error);
     }
@@ -149,14 +155,9 @@ void SettleStore(PstJob& job, const std::string& path, bool existed, const std::
     JobTally& tally = job.tally;
     const bool closed = close_failure.empty();
     if (!closed) {
-        std::string fate = "it is left as it was before this run";
-        if (!existed) {
-            std::error_code ec;
-            fate = std::filesystem::remove(platform::FileSystemPath(path), ec) ||
-                           !std::filesystem::exists(platform::FileSystemPath(path), ec)
-                       ? "the unfinished store was removed"
-                       : "the unfinished store could not be removed; do not use it";
-        }
+        // A new store is built under a name of its own and takes the store's name only once
+        // closed: whatever holds the name now is not this run's, and is left alone.
+        const std::string fate = existed ? "it is left as it was before this run" : "the unfinished store was removed";
         const std::size_t lost = done.messages();
         tally.CountFailure(path, "the store could not be closed: " + close_failure + "; " + fate + ", and the " +
                                      std::to_string(lost) + (lost == 1 ? " message" : " messages") +
@@ -219,7 +220,7 @@ void ImportRow(PstJob& job, int row, const std::string& folder_name, bool nested
     PstTargetFolder target(folder, [&job, folder, folder_path] {
         return FindOrCreateFolder(job, folder, folder_path + "\\" + kRecoveredFolderName, kRecoveredFolderName);
     });
-    ExportContext context{job.window, job.settings, job.store_tally, &target, {}};
+    ExportContext context{job.window, job.settings, job.store_tally, &target, {}, job.devices};
     FindFolderExporter("pst")(context, dbx_path, job.settings.destination_path, folder_name);
     job.objects.target_folder.reset();
 }
@@ -227,7 +228,7 @@ void ImportRow(PstJob& job, int row, const std::string& folder_name, bool nested
 // False for a row whose file holds no mail or cannot be opened (told in the tally): it gets no
 // folder and no store.
 bool RowHoldsMail(PstJob& job, int row) {
-    ExportContext context{job.window, job.settings, job.store_tally, nullptr, {}};
+    ExportContext context{job.window, job.settings, job.store_tally, nullptr, {}, job.devices};
     return FolderFileOpens(context, job.window.RowText(row, 0));
 }
 
@@ -245,6 +246,13 @@ void RunSingleStoreJob(PstJob& job, int row_count) {
 }
 
 void RunSeparateStoresLoop(PstJob& job, int row_count) {
+    // The stores go into the destination: a link planted at its name would send them elsewhere.
+    platform::OutputFolder destination;
+    if (const auto failure = OpenDestination(job.settings.destination_path, destination);
+        failure == platform::WriteFailure::kLinkInTheWay || failure == platform::WriteFailure::kInTheWay) {
+        job.tally.CountFailure(job.settings.destination_path, platform::WriteFailureWords(failure));
+        return;
+    }
     for (int row = 0; row < row_count && !job.window.StopRequested(); ++row) {
         if (!RowHoldsMail(job, row)) {
             SettleStore(job, job.settings.pst_path, true, {});  // only its note or failure to hand over
@@ -264,10 +272,11 @@ void RunSeparateStoresLoop(PstJob& job, int row_count) {
 
 }  // namespace
 
-bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tally, int row_count) {
+bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tally, int row_count,
+                  const platform::DeviceFilter* devices) {
     window.RunPstOptionsDialog(settings);
     if (settings.pst_options_answer == "no") return false;
-    PstJob job{window, settings, tally, nullptr, nullptr, {}, {}, {}};
+    PstJob job{window, settings, tally, nullptr, nullptr, {}, {}, {}, devices};
     try {
         job.session = store::CreateSessionFromProgId(store::kSessionProgId);
         if (!job.session) throw store::ComError(store::kE_POINTER, "no session");
@@ -278,6 +287,7 @@ bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tal
             },
             [&window] { return window.StopRequested(); });
         job.session->SetLegacyCodepage(settings.codepage);
+        job.session->SetDeviceFilter(devices);
     } catch (const std::exception& error) {
         tally.CountFailure("PST", store::DescribeFailure(error));
         window.ShowMessage(kSessionErrorText, kMessageTitle, msgbox::kJobMessage);

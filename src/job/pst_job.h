@@ -5,10 +5,16 @@
 class ConversionWindow;
 class JobTally;
 struct JobSettings;
+namespace platform {
+class DeviceFilter;
+}
 
-// The status line while another program is adding to the store this job needs; the path follows.
+// The status line while another program is adding to the store this job needs, or writing into
+// its destination folder; the path follows.
 inline const char* const kStoreBusyText = "Waiting for another conversion to finish with ";
 
 // Runs the whole PST job on the worker thread. False when the options dialog was cancelled or the
 // session could not be made (no completion step follows); true otherwise.
-bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tally, int row_count);
+// devices: what the stores are written through (nullptr: their files).
+bool RunPstExport(ConversionWindow& window, JobSettings& settings, JobTally& tally, int row_count,
+                  const platform::DeviceFilter* devices = nullptr);

@@ -1,57 +1,70 @@
 #include "msgfile/message_file.h"
 
-#include <cerrno>
+std::string NumberedFileName(const std::string& name, int n) {
+    if (n <= 1) return name;
+    std::size_t dot = name.find_last_of('.');
+    // No extension, or a name that only starts with a dot: the number goes at the end.
+    if (dot == std::string::npos || dot == 0) dot = name.size();
+    return name.substr(0, dot) + " (" + std::to_string(n) + ")" + name.substr(dot);
+}
 
-#include "platform/file_stream.h"
-
-CUTF16File::~CUTF16File() { Close(); }
-
-bool CUTF16File::Open(const std::string& name, unsigned flags) {
-    Close();
-    flags_ = flags | file_flags::kBinary;  // binary always: the bytes are the message
-    name_ = name;
-    last_error_ = 0;
-    if (flags_ & file_flags::kWrite) {
-        if (!out_.Open(name, platform::OutputMode::kTruncate)) last_error_ = out_.error();
-        return out_.is_open();
+PlacedFile PlaceUnderFreeName(platform::PendingFile& file, const std::string& name,
+                              const std::function<platform::ExistingFile(const std::string&)>& compare,
+                              bool over_empty) {
+    using platform::ExistingFile;
+    using platform::WriteFailure;
+    PlacedFile placed;
+    for (int n = 1; n <= kMaxOutputVersions; ++n) {
+        const std::string candidate = NumberedFileName(name, n);
+        bool taken = false;
+        // The exclusive link is the test whether the name is free: a look beforehand would cost
+        // a call for every file and still race with whoever makes the name meanwhile.
+        placed.failure = file.Place(candidate, taken);
+        if (placed.failure != WriteFailure::kNone) break;
+        if (!taken) {
+            placed.name = candidate;
+            placed.failure = file.Finish();
+            if (placed.failure != WriteFailure::kNone) placed.name.clear();
+            return placed;
+        }
+        const ExistingFile existing = compare(candidate);
+        if (existing == ExistingFile::kSame) {
+            file.Abandon();
+            placed.name = candidate;
+            placed.already_there = true;
+            return placed;
+        }
+        if (n == 1 && (existing == ExistingFile::kLink || existing == ExistingFile::kOther)) {
+            placed.failure = existing == ExistingFile::kLink ? WriteFailure::kLinkInTheWay : WriteFailure::kInTheWay;
+            break;
+        }
+        if (over_empty && existing == ExistingFile::kDifferent) {
+            placed.failure = file.PlaceOverEmptyFile(candidate, taken);
+            if (placed.failure != WriteFailure::kNone) break;
+            if (!taken) {
+                placed.name = candidate;
+                placed.failure = file.Finish();
+                if (placed.failure != WriteFailure::kNone) placed.name.clear();
+                return placed;
+            }
+        }
     }
-    in_ = platform::OpenFileStream(name, "rb");
-    if (in_ == nullptr) last_error_ = errno;
-    return in_ != nullptr;
+    if (placed.failure == WriteFailure::kNone) placed.failure = WriteFailure::kNoFreeName;
+    file.Abandon();
+    return placed;
 }
 
-bool CUTF16File::Write(const void* data, std::size_t size) {
-    if (!out_.is_open()) return false;
-    if (out_.Write(data, size)) return true;
-    last_error_ = out_.error();
-    return false;
-}
-
-bool CUTF16File::Close() {
-    if (in_ != nullptr) {
-        std::fclose(in_);
-        in_ = nullptr;
-    }
-    if (!out_.is_open()) return true;
-    if (out_.Close()) return true;
-    last_error_ = out_.error();
-    return false;
-}
-
-WriteResult WriteMessageFile(const std::string& path, std::string_view text) {
-    CUTF16File file;
-    WriteResult result;
-    if (!file.Open(path, file_flags::kCreate | file_flags::kWrite)) {
-        result.error = platform::ErrorText(file.last_error());
-        return result;
-    }
-    const bool written = file.Write(text.data(), text.size());
-    const bool closed = file.Close();
-    result.ok = written && closed;
-    if (!result.ok) result.error = platform::ErrorText(file.last_error());
-    return result;
-}
-
-WriteResult WriteMessageFile(const std::string& path, const std::optional<std::string>& text) {
-    return WriteMessageFile(path, text ? std::string_view(*text) : std::string_view());
+PlacedFile WriteMessageFile(const platform::OutputFolder& folder, const std::string& name, std::string_view bytes,
+                            std::uint64_t filetime, const platform::DeviceFilter* devices) {
+    platform::PendingFile file;
+    PlacedFile placed;
+    placed.failure = file.Begin(folder, name, devices);
+    if (placed.failure == platform::WriteFailure::kNone && !bytes.empty()) placed.failure = file.device().Write(bytes);
+    if (placed.failure != platform::WriteFailure::kNone) return placed;  // the file goes with `file`
+    // The time is only a convenience for sorting; a refusal costs nothing written.
+    if (filetime != 0) file.SetTime(filetime);
+    // An empty file at a name holds nothing of anyone's: a run of an older version that a full
+    // disk stopped left those, and this one fills them in.
+    return PlaceUnderFreeName(
+        file, name, [&](const std::string& candidate) { return folder.Compare(candidate, bytes); }, true);
 }

@@ -1,56 +1,51 @@
-// Stores a message's text exactly as the folder file holds it: byte for byte, no line-end
-// translation, no byte-order mark.
+// The one write path of every file Ombrik writes whole into a destination folder: the .eml,
+// .msg, .rtf and .html files of the messages (recovered ones included) and the MBOX files. The
+// bytes go into a file beside the folder's names and get a name only once they are all there,
+// so a failed write, a full disk or a killed run leaves nothing under a name and the next run
+// fills the same names. A name is never taken from what holds it: a file there with the same
+// bytes is the output already ("already there"), anything else keeps its name and the output
+// takes the next free one, " (2)", " (3)", ... before the extension.
 #pragma once
 
-#include <cstddef>
-#include <cstdio>
-#include <optional>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
-#include "platform/output_file.h"
+#include "platform/existing_file.h"
+#include "platform/output_device.h"
+#include "platform/output_folder.h"
+#include "platform/pending_file.h"
+#include "platform/write_failure.h"
 
-// Open flags, with the values the file layer was designed around.
-namespace file_flags {
-constexpr unsigned kWrite = 0x0001;
-constexpr unsigned kCreate = 0x1000;
-constexpr unsigned kBinary = 0x8000;
-}  // namespace file_flags
+// The numbered names are tried no further than this: a folder with so many versions of one
+// output is refused rather than searched without end.
+inline constexpr int kMaxOutputVersions = 1000;
 
-// A file that is always opened in binary mode, whatever flags it is given.
-class CUTF16File {
-public:
-    CUTF16File() = default;
-    ~CUTF16File();  // closes a file still open
-    CUTF16File(const CUTF16File&) = delete;
-    CUTF16File& operator=(const CUTF16File&) = delete;
+// The name with " (n)" before its extension ("Inbox (2).mbox", "Subject0 (2).eml"); n = 1 gives
+// the name itself. A name that only starts with a dot takes the number at its end.
+std::string NumberedFileName(const std::string& name, int n);
 
-    // Write when kWrite: created, or emptied if it exists; a link planted at the path is never
-    // followed. Read-only otherwise.
-    bool Open(const std::string& name, unsigned flags);
-    bool Write(const void* data, std::size_t size);  // every byte, or false
-    bool Close();                                    // false when the data did not all reach the file
-    bool IsOpen() const { return out_.is_open() || in_ != nullptr; }
-    const std::string& name() const { return name_; }
-    int last_error() const { return last_error_; }
-
-private:
-    platform::OutputFile out_;
-    std::FILE* in_ = nullptr;
-    unsigned flags_ = 0;
-    std::string name_;
-    int last_error_ = 0;
+// Where a file went.
+struct PlacedFile {
+    std::string name;            // the name it has in its folder; empty when it failed
+    bool already_there = false;  // a file of that name held the same bytes: nothing was added
+    platform::WriteFailure failure = platform::WriteFailure::kNone;
+    explicit operator bool() const { return failure == platform::WriteFailure::kNone; }
 };
 
-// Result of writing one message file; error is empty on success.
-struct WriteResult {
-    bool ok = false;
-    std::string error;
-    explicit operator bool() const { return ok; }
-};
+// Gives the finished file the first of name, "name (2)", ... that is free or holds the same
+// bytes (compare tells what a taken name holds); with over_empty, an empty plain file at a name
+// counts as free. Something other than a plain file at name itself (a link, a folder) is a
+// failure, told by its kind. Ends the file in every case: what is not placed is removed.
+PlacedFile PlaceUnderFreeName(platform::PendingFile& file, const std::string& name,
+                              const std::function<platform::ExistingFile(const std::string&)>& compare,
+                              bool over_empty = false);
 
-// Writes the whole text into path (created, or emptied if it exists), zero bytes included: a
-// message is never cut short. An absent text leaves an empty file. Never throws; reports
-// whether every byte reached the file.
-WriteResult WriteMessageFile(const std::string& path, const std::optional<std::string>& text);
-WriteResult WriteMessageFile(const std::string& path, std::string_view text);
+// Writes a message's bytes (the text of an .eml, byte for byte: no line-end translation, no
+// byte-order mark, zero bytes kept) as a file of folder named name, by the rules above, an empty
+// plain file at a name counting as free (a run that a full disk stopped may have left one). No
+// bytes give an empty file. filetime (a FILETIME, 0: none) becomes the file's time; devices is
+// what the job writes its files through (none: the files themselves).
+PlacedFile WriteMessageFile(const platform::OutputFolder& folder, const std::string& name, std::string_view bytes,
+                            std::uint64_t filetime = 0, const platform::DeviceFilter* devices = nullptr);

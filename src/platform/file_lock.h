@@ -17,7 +17,12 @@ public:
     // cannot be made or locked at all.
     static std::unique_ptr<FileLock> Acquire(const std::string& lock_path, const std::function<void()>& waiting,
                                              const std::function<bool()>& give_up);
-    // Removes the lock file, then lets the lock go.
+    // The same lock taken on a folder itself (no link followed at its name), so that nothing is
+    // left in it: for work that writes many files into one folder. Throws std::runtime_error
+    // when the folder cannot be opened or its file system takes no locks.
+    static std::unique_ptr<FileLock> AcquireFolder(const std::string& folder_path, const std::function<void()>& waiting,
+                                                   const std::function<bool()>& give_up);
+    // Removes the lock file (a folder stays), then lets the lock go.
     ~FileLock();
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
@@ -25,10 +30,11 @@ public:
     const std::string& path() const { return path_; }
 
 private:
-    FileLock(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+    FileLock(std::string path, int fd, bool folder) : path_(std::move(path)), fd_(fd), folder_(folder) {}
 
     std::string path_;
     int fd_;
+    bool folder_;
 };
 
 }  // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/paths.h"
 
+#include "platform/write_failure.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,6 +30,26 @@ std::string LastPathComponent(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(slash + 1);
 }
 
+std::string CutToBytes(const std::string& text, std::size_t limit) {
+    if (text.size() <= limit) return text;
+    std::size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return text.substr(0, cut);
+}
+
+std::string NameBeside(const std::string& path, const std::string& suffix) {
+    const std::size_t slash = path.find_last_of(kPathSeparator);
+    const std::size_t name_at = slash == std::string::npos ? 0 : slash + 1;
+    const std::string name = path.substr(name_at);
+    if (name.size() + suffix.size() <= kNameLimit) return path + suffix;
+    // FNV-1a: stable from run to run, so that two runs meet at one name.
+    std::uint64_t hash = 14695981039346656037ULL;
+    for (unsigned char c : name) hash = (hash ^ c) * 1099511628211ULL;
+    char tag[18];
+    std::snprintf(tag, sizeof tag, "~%016llx", static_cast<unsigned long long>(hash));
+    return path.substr(0, name_at) + CutToBytes(name, kNameLimit - suffix.size() - 17) + tag + suffix;
+}
+
 bool CreateDirectory(const std::string& path) {
     if (::mkdir(path.c_str(), 0777) == 0) return true;
     return errno == EEXIST && IsDirectory(path);
@@ -49,19 +71,6 @@ int RenameReplacing(const std::string& from, const std::string& to) {
     return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
-bool SetModificationTime(const std::string& path, std::uint64_t filetime) {
-    constexpr std::uint64_t kTicksPerSecond = 10000000;
-    constexpr std::uint64_t kUnixEpochTicks = 116444736000000000ULL;  // 1970-01-01 as a FILETIME
-    if (filetime <= kUnixEpochTicks) return false;
-    const std::uint64_t since_epoch = filetime - kUnixEpochTicks;
-    struct timespec times[2];
-    times[0].tv_sec = static_cast<time_t>(since_epoch / kTicksPerSecond);
-    times[0].tv_nsec = static_cast<long>(since_epoch % kTicksPerSecond) * 100;
-    if (static_cast<std::uint64_t>(times[0].tv_sec) != since_epoch / kTicksPerSecond) return false;
-    times[1] = times[0];
-    return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
 PrivateTempDir::PrivateTempDir() {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = JoinPath(base != nullptr && *base != '\0' ? base : "/tmp", "ombrik-XXXXXX");
@@ -69,7 +78,7 @@ PrivateTempDir::PrivateTempDir() {
     buffer.push_back('\0');
     // mkdtemp creates the folder with mode 0700 and a name nobody could have guessed.
     if (::mkdtemp(buffer.data()) == nullptr)
-        throw std::runtime_error("cannot create a temporary folder: " + std::string(std::strerror(errno)));
+        throw std::runtime_error(std::string("cannot create a temporary folder: ") + WriteFailureWords(WriteFailureOf(errno)));
     path_ = buffer.data();
 }
 

@@ -25,6 +25,17 @@ std::string JoinPath(const std::string& left, const std::string& right);
 // kPathSeparators counts.
 std::string LastPathComponent(const std::string& path);
 
+// The longest name (in bytes) a file system takes for one component.
+constexpr std::size_t kNameLimit = 255;
+
+// The first bytes of text, at most limit, not ending inside a UTF-8 sequence.
+std::string CutToBytes(const std::string& text, std::size_t limit);
+
+// path + suffix ("Inbox.pst" + ".ombrik-lock"), for a file kept beside path; when the name
+// would pass kNameLimit, path's last component is cut and told apart by a short hash of the
+// whole, so that the name fits wherever path does.
+std::string NameBeside(const std::string& path, const std::string& suffix);
+
 // Creates one directory (no parents); true when it exists afterwards.
 bool CreateDirectory(const std::string& path);
 bool FileExists(const std::string& path);
@@ -33,11 +44,6 @@ bool DeleteFile(const std::string& path);
 // Gives the file at from the name to, replacing what is there (a link there is replaced, not
 // followed); 0, or the errno value of the failure.
 int RenameReplacing(const std::string& from, const std::string& to);
-// Sets a file's modification (and access) time to a FILETIME (100 ns ticks since 1601 UTC), so
-// that a file manager sorts messages by when they arrived. Never follows a link at path; false
-// when the time could not be set (0 or out of range, or the system refused).
-bool SetModificationTime(const std::string& path, std::uint64_t filetime);
-
 // A private temporary folder (mode 0700) for one job, removed with everything in it when the
 // object goes. Nobody else can pre-create or redirect the files we put there.
 class PrivateTempDir {

@@ -26,6 +26,14 @@ std::int64_t ReadAllAt(int fd, void* data, std::size_t size, std::uint64_t offse
 
 int DescriptorOf(std::FILE* stream) { return ::fileno(stream); }
 
+int VersionOf(int fd, FileVersion& version) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return errno;
+    version.size = static_cast<std::uint64_t>(info.st_size);
+    version.modified_ns = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    return 0;
+}
+
 RandomAccessFile::~RandomAccessFile() {
     if (fd_ >= 0) ::close(fd_);
 }

@@ -13,6 +13,15 @@ namespace platform {
 // Reads size bytes at offset, fewer only where the file ends; the count read, or -errno.
 std::int64_t ReadAllAt(int fd, void* data, std::size_t size, std::uint64_t offset);
 
+// What an open file is like now: enough to tell that it changed while it was being read.
+struct FileVersion {
+    std::uint64_t size = 0;
+    std::int64_t modified_ns = 0;  // modification time, nanoseconds since 1970
+    bool operator==(const FileVersion&) const = default;
+};
+// 0, or the errno of the failure.
+int VersionOf(int fd, FileVersion& version);
+
 // The descriptor under a stdio stream; -1 for a stream that has none (a memory stream).
 int DescriptorOf(std::FILE* stream);
 

@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/write_failure.h"
+
 namespace store {
 
 constexpr std::int32_t kE_POINTER = static_cast<std::int32_t>(0x80004003);
@@ -27,16 +29,22 @@ constexpr std::int32_t kCO_E_CLASSSTRING = static_cast<std::int32_t>(0x800401F3)
 
 class ComError : public std::runtime_error {
 public:
-    ComError(std::int32_t hresult, const std::string& what) : std::runtime_error(what), hresult_(hresult) {}
+    // write_failure: the kind of a failure to write (the disk full, ...), which the text names.
+    ComError(std::int32_t hresult, const std::string& what,
+             platform::WriteFailure write_failure = platform::WriteFailure::kNone)
+        : std::runtime_error(what), hresult_(hresult), write_failure_(write_failure) {}
     std::int32_t hresult() const { return hresult_; }
+    platform::WriteFailure write_failure() const { return write_failure_; }
 
 private:
     std::int32_t hresult_;
+    platform::WriteFailure write_failure_;
 };
 
-// What went wrong, for failure summaries: the message, and the HRESULT where there is one.
+// What went wrong, for failure summaries: the message, and the HRESULT where there is one and
+// the text does not say it in words already (a failure to write does).
 inline std::string DescribeFailure(const std::exception& error) {
-    if (const auto* com = dynamic_cast<const ComError*>(&error)) {
+    if (const auto* com = dynamic_cast<const ComError*>(&error); com && com->write_failure() == platform::WriteFailure::kNone) {
         char code[16];
         std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(com->hresult()));
         return std::string(error.what()) + " (" + code + ")";

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 
-#include "platform/error_kinds.h"
 #include "platform/output_file.h"
 #include "store/mapi/prop_tags.h"
 #include "store/mime/charsets.h"
@@ -26,6 +25,12 @@ void AddCompressedRtfFromHtml(mapi::Message& message) {
     message.props.Set(mapi::PR_RTF_IN_SYNC, true);
 }
 
+void ApplyCreatedClass(mapi::Message& message, const std::string& message_class) {
+    const std::string imported = message.props.GetString(mapi::PR_MESSAGE_CLASS_W).value_or("");
+    if (imported.rfind("IPM.Note.SMIME", 0) == 0) return;
+    message.props.Set(mapi::PR_MESSAGE_CLASS_W, message_class);
+}
+
 std::string RenderingOf(const mapi::Message& message, int format) {
     switch (format) {
         case kOlRtf: return render::RenderRtf(message);
@@ -37,8 +42,9 @@ std::string RenderingOf(const mapi::Message& message, int format) {
 void WriteWholeFile(const std::string& path, std::string_view bytes) {
     const int error = platform::WriteWholeFile(path, bytes, platform::OutputMode::kReplace);
     if (error == 0) return;
-    throw ComError(platform::IsOutOfSpace(error) && error != EFBIG ? kSTG_E_MEDIUMFULL : kSTG_E_WRITEFAULT,
-                   "cannot write " + path + ": " + platform::ErrorText(error));
+    const platform::WriteFailure failure = platform::WriteFailureOf(error);
+    throw ComError(failure == platform::WriteFailure::kDiskFull ? kSTG_E_MEDIUMFULL : kSTG_E_WRITEFAULT,
+                   path + ": " + platform::WriteFailureWords(failure), failure);
 }
 
 ModelMail::ModelMail(const std::string& initial_class, std::optional<std::string> forced_class,
@@ -68,7 +74,7 @@ void ModelMail::ImportText(std::string_view text, int format) {
 
 void ModelMail::ImportMessage(mapi::Message message) {
     message_ = std::move(message);
-    if (forced_class_) message_.props.Set(mapi::PR_MESSAGE_CLASS_W, *forced_class_);
+    if (forced_class_) ApplyCreatedClass(message_, *forced_class_);
 }
 
 void ModelMail::SaveAs(const std::string& path, int format) { WriteWholeFile(path, RenderingOf(message_, format)); }

@@ -21,6 +21,11 @@ mapi::Message MessageFromRfc822(std::string_view text, const std::string& legacy
 // Adds the HTML body wrapped in compressed RTF when the message has an HTML body and no RTF one.
 void AddCompressedRtfFromHtml(mapi::Message& message);
 
+// Gives a message the class it was created with (an item made as "IPM.Note"), except the
+// S/MIME classes the import gives signed and encrypted mail: those tell Outlook how the message
+// is kept, and it could not open the message under another.
+void ApplyCreatedClass(mapi::Message& message, const std::string& message_class);
+
 // The RTF or HTML rendering of a message, as SaveAs writes it; throws ComError for any other
 // format.
 std::string RenderingOf(const mapi::Message& message, int format);
@@ -41,7 +46,8 @@ public:
     const mapi::Message& message() const { return message_; }
 
 protected:
-    // forced_class: the message class kept over every import (none: the imported one stays);
+    // forced_class: the message class kept over every import, as ApplyCreatedClass keeps it
+    // (none: the imported one stays);
     // legacy_codepage: for 8-bit text without a charset in the imported messages.
     ModelMail(const std::string& initial_class, std::optional<std::string> forced_class,
               std::string legacy_codepage = std::string());

@@ -20,6 +20,7 @@ public:
         legacy_codepage_ = codepage;
         pst_.SetLegacyCodepage(codepage);
     }
+    void SetDeviceFilter(const platform::DeviceFilter* devices) override { pst_.SetDeviceFilter(devices); }
 
     std::shared_ptr<RDOMail> CreateMessageFromMsgFile(const std::string& path, const std::string& message_class,
                                                       int format) override;

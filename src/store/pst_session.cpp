@@ -3,10 +3,12 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "platform/error_kinds.h"
+#include "platform/existing_file.h"
 #include "platform/file_checks.h"
+#include "platform/file_copy.h"
 #include "platform/file_lock.h"
 #include "platform/file_stream.h"
+#include "platform/paths.h"
 #include "store/mail_item.h"
 #include "store/pst/messaging/checker.h"
 #include "store/pst/messaging/extension.h"
@@ -20,8 +22,12 @@ struct PstStoreHandle {
     // First member, so that it goes last: the lock is held until the store is closed or its
     // extended copy has replaced the original.
     std::unique_ptr<platform::FileLock> lock;
-    std::unique_ptr<pst::messaging::Store> store;                 // a store this session created
+    std::unique_ptr<pst::messaging::Store> store;                 // a store this session creates
     std::unique_ptr<pst::messaging::StoreExtension> extension;    // or the working copy of one that exists
+    // A new store is built under a hidden name and given its own once closed cleanly, so that
+    // nothing half made (a failed or killed run) ever sits under a store's name.
+    std::string build_path;
+    std::string path;
     std::string display_name;
     std::string legacy_codepage;  // for the messages imported into this store
     bool open = true;
@@ -32,20 +38,45 @@ struct PstStoreHandle {
         } catch (...) {
             // A destructor cannot report; Logoff is where failures surface.
         }
+        RemoveBuild();
     }
     void Close() {
         if (!open) return;
         open = false;
         struct Unlock {
-            std::unique_ptr<platform::FileLock>& lock;
-            ~Unlock() { lock.reset(); }
-        } unlock{lock};
+            PstStoreHandle& handle;
+            ~Unlock() {
+                handle.RemoveBuild();
+                handle.lock.reset();
+            }
+        } unlock{*this};
         if (extension) {
             auto ext = std::move(extension);
             ext->Commit();
         } else if (store) {
-            store->Close();
+            store->Close();  // written and forced to the disk
+            store.reset();
+            GiveTheBuildItsName();
         }
+    }
+    void GiveTheBuildItsName() {
+        // Never over anything: with the lock held nobody of ours makes the name meanwhile, and
+        // whatever else did keeps it.
+        const int error = platform::MoveToFreeName(build_path, path);
+        if (error != 0)
+            throw pst::PstSystemError("cannot give the new store its name " + path,
+                                      error == EEXIST ? platform::WriteFailure::kInTheWay : platform::WriteFailureOf(error));
+        build_path.clear();
+        bool opened = false;
+        const std::filesystem::path folder = platform::FileSystemPath(path).parent_path();
+        // The store is whole under its name; a folder that cannot be forced to the disk costs
+        // only the name's durability after a power cut.
+        (void)platform::SyncPath(folder.empty() ? "." : platform::Utf8PathText(folder), platform::SyncTarget::kFolder, opened);
+    }
+    void RemoveBuild() {
+        store.reset();
+        if (!build_path.empty()) platform::DeleteFile(build_path);
+        build_path.clear();
     }
     pst::messaging::Store& Get() {
         if (open && extension) return extension->store();
@@ -65,8 +96,8 @@ auto Guarded(const char* what, F&& f) -> decltype(f()) {
         throw;
     } catch (const pst::PstSystemError& e) {
         // A full disk is not a damaged store: the user frees space and runs again.
-        const bool full = platform::IsOutOfSpace(e.error());
-        throw ComError(full ? kMAPI_E_NOT_ENOUGH_DISK : kMAPI_E_DISK_ERROR, std::string(what) + ": " + e.what());
+        const bool full = e.failure() == platform::WriteFailure::kDiskFull || e.failure() == platform::WriteFailure::kFileTooLarge;
+        throw ComError(full ? kMAPI_E_NOT_ENOUGH_DISK : kMAPI_E_DISK_ERROR, std::string(what) + ": " + e.what(), e.failure());
     } catch (const pst::PstError& e) {
         throw ComError(kMAPI_E_CORRUPT_DATA, std::string(what) + ": " + e.what());
     } catch (const std::exception& e) {
@@ -175,7 +206,7 @@ std::string PstStoreLockPath(const std::string& path) {
     // Two names of one store (a link, a relative path) must meet at one lock.
     std::error_code ec;
     const std::filesystem::path real = std::filesystem::weakly_canonical(platform::FileSystemPath(path), ec);
-    return (ec ? path : platform::Utf8PathText(real)) + ".ombrik-lock";
+    return platform::NameBeside(ec ? path : platform::Utf8PathText(real), ".ombrik-lock");
 }
 
 void PstSession::SetStoreWait(std::function<void(const std::string& path)> waiting, std::function<bool()> give_up) {
@@ -219,16 +250,17 @@ std::shared_ptr<RDOStore> PstSession::LogonPstStore(const std::string& path, int
         // The user's store is never written in place: a checked copy replaces it at log-off.
         const std::string refusal = PstStoreRefusal(path);
         if (!refusal.empty()) throw ComError(kMAPI_E_CORRUPT_DATA, refusal);
-        handle->extension = Guarded("opening the PST store", [&] { return pst::messaging::StoreExtension::Begin(path); });
+        handle->extension =
+            Guarded("opening the PST store", [&] { return pst::messaging::StoreExtension::Begin(path, devices_); });
     } else {
         const std::string name = platform::Utf8PathText(platform::FileSystemPath(path).stem());
+        const std::filesystem::path folder = platform::FileSystemPath(path).parent_path();
+        pst::messaging::StoreExtension::RemoveStaleCopies(platform::Utf8PathText(folder));
+        handle->path = path;
+        handle->build_path = pst::messaging::NewStoreBuildPath(path);
         handle->store = Guarded("creating the PST store", [&] {
-            try {
-                return pst::messaging::Store::Create(path, name.empty() ? "Personal Folders" : name);
-            } catch (...) {
-                std::filesystem::remove(platform::FileSystemPath(path), ec);  // no half-made store stays behind
-                throw;
-            }
+            return pst::messaging::Store::Create(handle->build_path, name.empty() ? "Personal Folders" : name,
+                                                 pst::ndb::CryptMethod::Permute, devices_);
         });
     }
     handle->display_name = Guarded("reading the store name", [&] { return handle->Get().display_name(); });

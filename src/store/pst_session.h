@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/output_device.h"
 #include "store/session.h"
 
 namespace store {
@@ -35,9 +36,12 @@ public:
     void SetStoreWait(std::function<void(const std::string& path)> waiting, std::function<bool()> give_up);
     // For 8-bit text without a charset in the messages imported from now on (empty: this system's).
     void SetLegacyCodepage(const std::string& codepage) { legacy_codepage_ = codepage; }
+    // What the stores opened from now on are written through (none: their files).
+    void SetDeviceFilter(const platform::DeviceFilter* devices) { devices_ = devices; }
 
 private:
     std::string legacy_codepage_;
+    const platform::DeviceFilter* devices_ = nullptr;
     std::vector<std::shared_ptr<PstStoreHandle>> stores_;
     std::function<void(const std::string&)> waiting_;
     std::function<bool()> give_up_;

@@ -12,6 +12,10 @@
 #include "store/com_error.h"
 #include "store/mapi/message.h"
 
+namespace platform {
+class DeviceFilter;
+}
+
 namespace store {
 
 inline const char* const kSessionProgId = "Redemption.RDOSession";
@@ -89,6 +93,8 @@ public:
     // The code page for 8-bit text that names no charset in the messages this session imports,
     // when a message gives no hint of its own (empty: this system's).
     virtual void SetLegacyCodepage(const std::string& codepage) { (void)codepage; }
+    // What the stores this session opens from now on are written through (nullptr: their files).
+    virtual void SetDeviceFilter(const platform::DeviceFilter* devices) { (void)devices; }
 };
 
 // The class factory: the session for a known ProgID; throws ComError (class not registered)

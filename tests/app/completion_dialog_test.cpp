@@ -92,7 +92,7 @@ TEST_F(CompletionDialog, ManyLongFailuresFitTheScreenInAListThatScrolls) {
     EXPECT_EQ(Utf8(List()->GetItemText(4999)), LongFailure(4999));
     // The longest line fits its column; the list scrolls sideways rather than cutting it.
     EXPECT_GE(List()->GetColumnWidth(0), List()->GetTextExtent(Wx(LongFailure(4999))).x);
-    EXPECT_EQ(Counts(), "Folder files: 2   Messages written: 40   Already there: 0   Recovered: 0   Failed: 5000");
+    EXPECT_EQ(Counts(), "Folder files: 2   Messages written: 40   Already there: 0   Recovered: 0   Failed: 5,000");
 
     // Made larger than the screen by hand, it can be made small again.
     EXPECT_LE(dialog_->GetMinSize().y, area.height);
@@ -106,7 +106,8 @@ TEST_F(CompletionDialog, ACleanRunShowsItsCountsAndNoList) {
     Show(tally, folder_.path());
     EXPECT_EQ(List(), nullptr);
     EXPECT_EQ(Counts(), "Folder files: 1   Messages written: 7   Already there: 0   Recovered: 0   Failed: 0");
-    EXPECT_EQ(Utf8(dialog_->GetTitle()), "Corvanti Ombrik   ");
+    // The window manager draws the title: without the blanks it would cut the words for.
+    EXPECT_EQ(Utf8(dialog_->GetTitle()), "Corvanti Ombrik");
     // Small: a clean run needs no room for a list.
     EXPECT_LT(dialog_->GetSize().y, wxDisplay(0u).GetClientArea().height / 2);
 }
@@ -122,7 +123,7 @@ TEST_F(CompletionDialog, ListsAreCappedWithTheRestCountedAndNotesFollowFailures)
     EXPECT_EQ(lines[JobTally::kKeptLines], "Note - Inbox.dbx: 3 messages were already in the store");
     EXPECT_EQ(lines.back(), "... and 10 more failures, not listed");
     EXPECT_EQ(CompletionCounts(tally),
-              "Folder files: 2   Messages written: 40   Already there: 1   Recovered: 2   Failed: 100010");
+              "Folder files: 2   Messages written: 40   Already there: 1   Recovered: 2   Failed: 100,010");
     // The message-box summary the terminal and the default window use stays short.
     const std::string summary = tally.Summary();
     EXPECT_NE(summary.find(LongFailure(19)), std::string::npos);
@@ -149,16 +150,24 @@ TEST_F(CompletionDialog, SaveLogWritesEveryLineWhereTheUserChose) {
     EXPECT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')), 302u);
     EXPECT_NE(text.find(LongFailure(299) + "\n"), std::string::npos);
 
-    // The next time it opens where the log went; a place that cannot be written is reported.
+    // The next time it opens where the log went; a place that cannot be written is reported
+    // with the system's reason, and not remembered.
     fs::create_directories(folder_ / "logs");
     prompter_.save_answers.push_back(folder_ / "logs");  // a folder, not a file
     dialog_->OnSaveLog();
     EXPECT_EQ(prompter_.save_requests[1].start_folder, folder_ / "kept");
-    ASSERT_EQ(prompter_.app_messages.size(), 1u);
-    EXPECT_NE(prompter_.app_messages[0].find("could not be written"), std::string::npos);
-    // Cancelled: nothing written, nothing said.
+    EXPECT_EQ(prompter_.app_messages,
+              (std::vector<std::string>{SaveLogFailureText(folder_ / "logs", "is a directory")}));
+    prompter_.save_answers.push_back(std::string("/proc/ombrik-log.txt"));
     dialog_->OnSaveLog();
-    EXPECT_EQ(prompter_.app_messages.size(), 1u);
+    ASSERT_EQ(prompter_.app_messages.size(), 2u);
+    EXPECT_EQ(prompter_.app_messages[1].rfind("The log could not be written to /proc/ombrik-log.txt: ", 0), 0u)
+        << prompter_.app_messages[1];
+    EXPECT_GT(prompter_.app_messages[1].size(), SaveLogFailureText("/proc/ombrik-log.txt", "").size());
+    // Cancelled: nothing written, nothing said; it opens where a log last went.
+    dialog_->OnSaveLog();
+    EXPECT_EQ(prompter_.app_messages.size(), 2u);
+    EXPECT_EQ(prompter_.save_requests[3].start_folder, folder_ / "kept");
 }
 
 TEST_F(CompletionDialog, OpenDestinationFolderHandsItToTheDesktopOrSaysWhereItIs) {
@@ -166,17 +175,65 @@ TEST_F(CompletionDialog, OpenDestinationFolderHandsItToTheDesktopOrSaysWhereItIs
     EXPECT_TRUE(dialog_->FindWindow(ids::kCompletionOpenFolder)->IsEnabled());
     dialog_->OnOpenDestination();
     EXPECT_EQ(prompter_.opened, (std::vector<std::string>{folder_.path()}));
-    EXPECT_TRUE(prompter_.app_messages.empty());
+    EXPECT_TRUE(prompter_.messages.empty());
     prompter_.desktop_opens = false;
     dialog_->OnOpenDestination();
-    ASSERT_EQ(prompter_.app_messages.size(), 1u);
-    EXPECT_NE(prompter_.app_messages[0].find(folder_.path()), std::string::npos);
+    ASSERT_EQ(prompter_.messages.size(), 1u);
+    EXPECT_NE(prompter_.messages[0].text.find("could not be shown"), std::string::npos);
+    EXPECT_NE(prompter_.messages[0].text.find(folder_.path()), std::string::npos);
     dialog_->Destroy();
     Pump();
 
     // A destination that is not there cannot be opened.
     Show(TallyWithFailures(1), folder_ / "gone");
     EXPECT_FALSE(dialog_->FindWindow(ids::kCompletionOpenFolder)->IsEnabled());
+}
+
+TEST_F(CompletionDialog, HeadlinesSayWhenNothingWasConvertedOrTheJobWasStopped) {
+    JobTally clean;
+    clean.CountFolder();
+    clean.CountMessage();
+    JobTally all_failed;
+    all_failed.CountFolder();
+    all_failed.CountFailure("/m/Inbox.dbx", "is cut short or damaged");
+    JobTally some_failed = all_failed;
+    some_failed.CountMessage();
+    JobTally found_again = all_failed;
+    found_again.CountAlreadyThere();
+    const std::string done = kCompletionText;
+    const struct {
+        const JobTally& tally;
+        bool stopped;
+        std::vector<std::string> headlines;
+    } cases[] = {
+        {clean, false, {done}},
+        {all_failed, false, {done, kNothingConvertedHeadline}},
+        {some_failed, false, {done}},
+        {found_again, false, {done}},
+        {clean, true, {done, kStoppedHeadline}},
+        {all_failed, true, {done, kStoppedHeadline, kNothingConvertedHeadline}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CompletionHeadlines(c.tally, c.stopped), c.headlines) << CompletionCounts(c.tally) << c.stopped;
+        // The saved log starts with them too.
+        std::string top;
+        for (const std::string& headline : c.headlines) top += headline + "\n";
+        EXPECT_EQ(CompletionLog(c.tally, c.stopped).rfind(top + "Folder files: ", 0), 0u);
+    }
+    // The dialog shows them above the counts.
+    Show(all_failed, folder_.path());
+    auto* line = dynamic_cast<wxStaticText*>(dialog_->FindWindow(ids::kCompletionHeadline));
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(Utf8(line->GetLabel()), kNothingConvertedHeadline);
+}
+
+TEST_F(CompletionDialog, CountsGroupTheirThousandsAndTitlesLoseTheirPadding) {
+    const std::pair<std::size_t, const char*> counts[] = {
+        {0, "0"}, {999, "999"}, {1000, "1,000"}, {65536, "65,536"}, {1234567, "1,234,567"}};
+    for (const auto& [count, text] : counts) EXPECT_EQ(GroupedCount(count), text);
+    EXPECT_EQ(WindowTitle(" Corvanti Ombrik       "), "Corvanti Ombrik");
+    EXPECT_EQ(WindowTitle("Corvanti Ombrik   "), "Corvanti Ombrik");
+    EXPECT_EQ(WindowTitle("   "), "");
 }
 
 TEST_F(CompletionDialog, SeveralLineMessagesShowTheirFirstLineAsHeading) {

@@ -73,12 +73,14 @@ TEST_F(ConversionWindowTest, WorkerCallsRunOnTheUiThreadAndWaitForTheirResult) {
     EXPECT_EQ(Progress(), 42);
     EXPECT_EQ(StatusLine(), "/out/Inbox/hello.eml");
 
-    // While the job runs, everything it relies on stays still.
-    for (int id : {ids::kConvertMessages, ids::kAddFile, ids::kAddFolder, ids::kClearList, ids::kRemoveFile,
-                   ids::kBrowseDestination, ids::kSaveAsMbox}) {
+    // While the job runs, everything it relies on stays still; Convert is the Stop button.
+    for (int id : {ids::kAddFile, ids::kAddFolder, ids::kClearList, ids::kRemoveFile, ids::kBrowseDestination,
+                   ids::kSaveAsMbox}) {
         EXPECT_FALSE(Enabled(id)) << id;
     }
-    EXPECT_FALSE(window_->GetMenuBar()->IsEnabled(ids::WxMenuId(ids::kMenuExportFile)));
+    EXPECT_EQ(ButtonText(ids::kConvertMessages), "Stop");
+    for (int item : {ids::kMenuExportFile, ids::kMenuOpenFile, ids::kMenuCodePage, ids::kMenuRecover})
+        EXPECT_FALSE(window_->GetMenuBar()->IsEnabled(ids::WxMenuId(item))) << item;
     window_->OnConvertMessages();
     window_->OnClearList();
     window_->OnSavingOption(ids::kSaveAsMbox);
@@ -90,7 +92,8 @@ TEST_F(ConversionWindowTest, WorkerCallsRunOnTheUiThreadAndWaitForTheirResult) {
     EXPECT_EQ(settings_.destination_path, folder_.path() + "/ExportDBX");
 
     checked.Open();
-    ASSERT_TRUE(PumpUntil([&] { return !job_.IsRunning() && Enabled(ids::kConvertMessages); }));
+    ASSERT_TRUE(PumpUntil([&] { return !job_.IsRunning() && Enabled(ids::kAddFile); }));
+    EXPECT_EQ(ButtonText(ids::kConvertMessages), "Convert Messages");
     ASSERT_EQ(prompter_.messages.size(), 1u);
     EXPECT_EQ(prompter_.messages[0].text, "conversion process completed");
     EXPECT_EQ(prompter_.messages[0].style, 0x1020u);
@@ -150,11 +153,66 @@ TEST_F(ConversionWindowTest, ConfirmedExitStopsTheJobBeforeEnding) {
     ASSERT_TRUE(PumpUntil([&] { return written > 20; }));
     prompter_.message_answers.push_back(wxID_YES);
     Click(ids::kExit);
+    // Mid-job the question's default answer is No, the one that loses nothing.
+    ASSERT_EQ(prompter_.messages.size(), 1u);
+    EXPECT_EQ(prompter_.messages[0].style, 0x1124u);
+    EXPECT_NE(MessageDialogStyle(prompter_.messages[0].style) & wxNO_DEFAULT, 0);
+    EXPECT_EQ(MessageDialogStyle(0x1024u) & wxNO_DEFAULT, 0);
+    // Until the job has stopped, the window says so and is not greyed out.
+    EXPECT_EQ(StatusLine().rfind(kStoppingText, 0), 0u) << StatusLine();
+    EXPECT_TRUE(window_->IsEnabled());
     EXPECT_EQ(process_ends_, 0);  // not before the job has stopped
     ASSERT_TRUE(PumpUntil([&] { return process_ends_ == 1; }, std::chrono::seconds(5)));
     EXPECT_TRUE(saw_stop);
     EXPECT_FALSE(job_.IsRunning());
     EXPECT_EQ(prompter_.MessageTexts(), (std::vector<std::string>{"Do you want to Exit ?       "}));
+}
+
+// Stop: the job ends at its next boundary, the window stays, and the summary tells what was done.
+TEST_F(ConversionWindowTest, StopEndsTheJobAndTheSummaryShowsWhatWasDone) {
+    PrepareJob();
+    std::atomic<int> written{0};
+    std::atomic<bool> saw_stop{false};
+    Latch looked;
+    job_.body = [&](ConversionWindow& window) {
+        JobTally tally;
+        tally.CountFolder();
+        while (!window.StopRequested()) {
+            window.ShowJobProgress("/home/ann/Mail/Inbox.dbx", static_cast<std::size_t>(++written), 100000);
+            window.SetStatusText("/out/Inbox/message.eml");
+            tally.CountMessage();
+        }
+        // Closing the files after a stop takes its time; the window meanwhile says why it waits.
+        window.SetStatusText("closing the store ...");
+        saw_stop = true;
+        looked.Wait();
+        window.SetProgress(0);
+        window.SetStatusText(kCompletionText);
+        window.ShowJobSummary(tally);
+    };
+    Click(ids::kConvertMessages);
+    ASSERT_TRUE(PumpUntil([&] { return written > 20; }));
+    EXPECT_EQ(ButtonText(ids::kConvertMessages), "Stop");
+    Click(ids::kConvertMessages);
+    ASSERT_TRUE(PumpUntil([&] { return saw_stop.load(); }));
+    Pump();
+    EXPECT_EQ(StatusLine().rfind(std::string(kStoppingText) + "\nInbox.dbx: message ", 0), 0u) << StatusLine();
+    EXPECT_FALSE(Enabled(ids::kConvertMessages));  // pressed once is enough
+    EXPECT_TRUE(Enabled(ids::kExit));
+    EXPECT_TRUE(window_->IsEnabled());
+    looked.Open();
+
+    ASSERT_TRUE(PumpUntil([&] { return !job_.IsRunning() && Enabled(ids::kAddFile); }));
+    ASSERT_EQ(prompter_.summaries.size(), 1u);
+    EXPECT_TRUE(prompter_.summaries[0].stopped);
+    EXPECT_NE(prompter_.summaries[0].counts.find("Messages written: "), std::string::npos);
+    EXPECT_EQ(process_ends_, 0);
+    EXPECT_TRUE(window_->IsShown());
+    EXPECT_EQ(ButtonText(ids::kConvertMessages), "Convert Messages");
+    EXPECT_TRUE(Enabled(ids::kConvertMessages));
+    EXPECT_EQ(StatusLine(), kCompletionText);
+    EXPECT_NE(wxWindow::FindFocus(), window_->FindWindow(ids::kExit));
+    EXPECT_EQ(prompter_.MessageTexts(), std::vector<std::string>{});  // nothing asked
 }
 
 // The real conversion job, started from the window.
@@ -295,6 +353,44 @@ TEST_F(RealJobWindow, ExitDuringAConversionLeavesOnlyCompleteFilesAndEndsQuickly
         const std::size_t index = std::stoul(bytes.substr(at + 9));
         EXPECT_EQ(bytes, MessageText(index, kBodyBytes)) << path << " is not complete";
     }
+}
+
+// Stop in a real conversion: every file written is complete, the summary counts exactly those,
+// and the list converts again afterwards into the same place, adding only what is missing.
+TEST_F(RealJobWindow, StopMidConversionCountsOnlyCompleteFilesAndTheWindowStays) {
+    constexpr std::size_t kMessages = 3000;
+    constexpr std::size_t kBodyBytes = 16 * 1024;
+    fixtures::WriteDbxFile(folder_ / "Big.dbx", kMessages, [&](std::size_t i) {
+        fixtures::DbxEmailSpec email;
+        email.subject = "Message " + std::to_string(i);
+        email.text = MessageText(i, kBodyBytes);
+        return email;
+    });
+    AddAndBrowse({folder_ / "Big.dbx"});
+    const std::string output = folder_ / "out/ExportDBX/Big";
+    window_->OnConvertMessages();
+    ASSERT_TRUE(PumpUntil([&] {
+        std::error_code error;
+        return fs::exists(output, error) &&
+               std::distance(fs::directory_iterator(output, error), fs::directory_iterator()) > 50;
+    }));
+    wxCommandEvent stop(wxEVT_BUTTON, ids::kConvertMessages);
+    window_->GetEventHandler()->ProcessEvent(stop);
+    ASSERT_TRUE(PumpUntil([&] { return !prompter_.summaries.empty() && !jobs_.IsRunning(); }));
+    ASSERT_TRUE(PumpUntil([&] { return window_->FindWindow(ids::kAddFile)->IsEnabled(); }));
+    EXPECT_EQ(process_ends_, 0);
+    ASSERT_EQ(prompter_.summaries.size(), 1u);
+    EXPECT_TRUE(prompter_.summaries[0].stopped);
+    const auto files = EmlFiles(output);
+    EXPECT_LT(files.size(), kMessages) << "the job was not stopped";
+    EXPECT_EQ(prompter_.summaries[0].counts, "Folder files: 1   Messages written: " + GroupedCount(files.size()) +
+                                                 "   Already there: 0   Recovered: 0   Failed: 0");
+    for (const auto& [path, bytes] : files) {
+        const std::size_t index = std::stoul(bytes.substr(bytes.find("X-Index: ") + 9));
+        ASSERT_EQ(bytes, MessageText(index, kBodyBytes)) << path << " is not complete";
+    }
+    EXPECT_EQ(Utf8(static_cast<wxControl*>(window_->FindWindow(ids::kConvertMessages))->GetLabelText()),
+              "Convert Messages");
 }
 
 // The File menu's recover item: ticked, the job writes the deleted messages into Recovered and

@@ -16,6 +16,7 @@
 
 #include <wx/app.h>
 #include <wx/config.h>
+#include <wx/control.h>
 #include <wx/listctrl.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
@@ -62,6 +63,7 @@ public:
         std::string counts;
         std::vector<std::string> lines;
         std::string destination;
+        bool stopped = false;
     };
     std::vector<Summary> summaries;
     std::function<void(wxWindow*, const JobTally&, const std::string&)> on_summary;
@@ -103,13 +105,16 @@ public:
         save_answers.pop_front();
         return answer;
     }
-    bool OpenWithDesktop(const std::string& target) override {
-        opened.push_back(target);
-        return desktop_opens;
+    void OpenWithDesktop(wxWindow* owner, const DesktopRequest& request) override {
+        opened.push_back(request.target);
+        if (!desktop_opens)
+            ShowMessage(owner, DesktopFailureText(request, "no program to show it is installed"), kMessageTitle,
+                        msgbox::kOk | msgbox::kIconExclamation);
     }
-    void ShowJobSummary(wxWindow* owner, const JobTally& tally, const std::string& destination) override {
+    void ShowJobSummary(wxWindow* owner, const JobTally& tally, const std::string& destination,
+                        bool stopped) override {
         EXPECT_TRUE(wxIsMainThread()) << "the summary was shown off the UI thread";
-        summaries.push_back({CompletionCounts(tally), CompletionLines(tally), destination});
+        summaries.push_back({CompletionCounts(tally), CompletionLines(tally), destination, stopped});
         if (on_summary) on_summary(owner, tally, destination);
     }
 
@@ -210,6 +215,8 @@ protected:
         return Utf8(static_cast<wxTextCtrl*>(window_->FindWindow(ids::kDestinationBox))->GetValue());
     }
     bool Enabled(int id) { return window_->FindWindow(id)->IsEnabled(); }
+    // A button's text as shown, without its mnemonic mark.
+    std::string ButtonText(int id) { return Utf8(static_cast<wxControl*>(window_->FindWindow(id))->GetLabelText()); }
     // Sends a command the way a click or a menu choice does.
     void Click(int id) {
         wxCommandEvent event(wxEVT_BUTTON, id);

@@ -21,6 +21,13 @@ for option in $options; do
   grep -q -- "$option" <<<"$rendered" || fail "ombrik-cli.1 does not describe $option"
 done
 
+# The manual pages name the version the about box shows.
+version=$(grep -o '"Version- [0-9.]*"' "$src/src/app/about_dlg.cpp" | grep -o '[0-9][0-9.]*')
+[ -n "$version" ] || fail "no version found in the about box"
+for page in "$src"/packaging/man/*.1; do
+  grep -q "^\.TH .*\"Ombrik $version\"" "$page" || fail "$(basename "$page") does not say version $version"
+done
+
 # Completion: run it as bash would, for a few command lines.
 complete_words() {  # the command line's words; prints what the completion offers
   bash -c '

@@ -2,9 +2,15 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
 
+#include <wx/button.h>
 #include <wx/hyperlink.h>
+#include <wx/menu.h>
 #include <wx/radiobut.h>
+#include <wx/statbox.h>
 
 #include "app/about_dlg.h"
 
@@ -62,8 +68,8 @@ TEST_F(Preflight, StartsWithEmlChosenAndTheWindowTexts) {
     }
     EXPECT_GE(first, 255);
     EXPECT_LE(total, List().GetClientSize().x);
-    EXPECT_FALSE(window_->GetWindowStyleFlag() & wxRESIZE_BORDER);
-    EXPECT_FALSE(window_->GetWindowStyleFlag() & wxMAXIMIZE_BOX);
+    // Resizable, unlike the dialog it was designed as (see main_window_test.cpp).
+    EXPECT_TRUE(window_->GetWindowStyleFlag() & wxRESIZE_BORDER);
     EXPECT_EQ(window_->start_directory(), std::filesystem::current_path().string());
 }
 
@@ -294,6 +300,60 @@ TEST_F(Preflight, AboutBoxShowsTheProductAndItsLinks) {
         EXPECT_EQ(Utf8(link->GetURL()), target);
     }
     EXPECT_NE(about.FindWindow(ids::kAboutOk), nullptr);
+    // The maker's notice line shows once.
+    int notices = 0;
+    for (wxWindow* child : about.GetChildren())
+        if (auto* text = dynamic_cast<wxStaticText*>(child); text != nullptr && text->GetLabel().Contains("Copyright"))
+            ++notices;
+    EXPECT_EQ(notices, 1);
+}
+
+// Every control and every label that names one has its own underlined letter, none taken by the
+// menu bar; the menus have theirs, and the keys the issue asked for.
+TEST_F(Preflight, EveryControlAndLabelHasAnUnderlinedLetterOfItsOwn) {
+    std::map<wxUniChar, std::string> letters;
+    std::vector<std::string> missing;
+    const std::set<std::string> display_only = {"Count Total Files:", "Conversion Progress Status:"};
+    std::function<void(wxWindow*)> visit = [&](wxWindow* parent) {
+        for (wxWindow* child : parent->GetChildren()) {
+            visit(child);
+            const bool labelled = dynamic_cast<wxButton*>(child) != nullptr || dynamic_cast<wxRadioButton*>(child) != nullptr ||
+                                  dynamic_cast<wxStaticBox*>(child) != nullptr || dynamic_cast<wxStaticText*>(child) != nullptr;
+            auto* control = dynamic_cast<wxControl*>(child);
+            if (!labelled || control == nullptr || control->GetId() == ids::kStatusLine ||
+                control->GetId() == ids::kFileCount || control->GetLabel().empty() ||
+                display_only.count(Utf8(control->GetLabel())) != 0)
+                continue;
+            const wxString label = control->GetLabel();
+            const int at = label.Find('&');
+            if (at == wxNOT_FOUND || at + 1 >= static_cast<int>(label.length())) {
+                missing.push_back(Utf8(label));
+                continue;
+            }
+            const wxUniChar letter = wxToupper(label[static_cast<std::size_t>(at + 1)]);
+            EXPECT_TRUE(letters.emplace(letter, Utf8(label)).second)
+                << Utf8(label) << " shares its letter with " << letters[letter];
+        }
+    };
+    visit(window_);
+    EXPECT_TRUE(missing.empty()) << testing::PrintToString(missing);
+    EXPECT_EQ(letters.size(), 17u);  // seven buttons, six choices, four labels
+    EXPECT_EQ(letters.count('F') + letters.count('H'), 0u) << "taken by the menu bar";
+    wxMenuBar* bar = window_->GetMenuBar();
+    for (std::size_t menu = 0; menu < bar->GetMenuCount(); ++menu) {
+        EXPECT_NE(bar->GetMenuLabel(menu).Find('&'), wxNOT_FOUND) << Utf8(bar->GetMenuLabel(menu));
+        for (wxMenuItem* item : bar->GetMenu(menu)->GetMenuItems()) {
+            if (item->IsSeparator()) continue;
+            EXPECT_NE(item->GetItemLabel().Find('&'), wxNOT_FOUND) << Utf8(item->GetItemLabel());
+        }
+    }
+    const std::pair<int, const char*> keys[] = {
+        {ids::kMenuOpenFile, "Ctrl+O"}, {ids::kMenuExit, "Ctrl+Q"}, {ids::kMenuSoftwareHelp, "F1"}};
+    for (const auto& [id, key] : keys) {
+        wxMenuItem* item = bar->FindItem(ids::WxMenuId(id));
+        ASSERT_NE(item, nullptr) << id;
+        EXPECT_TRUE(item->GetItemLabel().EndsWith(std::string("\t") + key)) << Utf8(item->GetItemLabel());
+    }
 }
 
 }  // namespace

@@ -150,9 +150,10 @@ protected:
             EXPECT_TRUE(jobs_.IsRunning());
             EXPECT_EQ(Utf8(dialog->GetTitle()), "Save PST Option");
             // The window's inputs stay still while the job waits for the answer.
-            for (int id : {ids::kConvertMessages, ids::kAddFile, ids::kBrowseDestination, ids::kSaveAsPst}) {
+            for (int id : {ids::kAddFile, ids::kBrowseDestination, ids::kSaveAsPst}) {
                 EXPECT_FALSE(Enabled(id)) << id;
             }
+            EXPECT_EQ(Utf8(static_cast<wxControl*>(window_->FindWindow(ids::kConvertMessages))->GetLabelText()), "Stop");
             play_(*dialog);
             return;
         }
@@ -163,8 +164,7 @@ protected:
 
     void ConvertAndWaitForTheJob() {
         Click(ids::kConvertMessages);
-        ASSERT_TRUE(PumpUntil([&] { return !jobs_.IsRunning() && Enabled(ids::kConvertMessages); },
-                              std::chrono::seconds(15)));
+        ASSERT_TRUE(PumpUntil([&] { return !jobs_.IsRunning() && Enabled(ids::kAddFile); }, std::chrono::seconds(15)));
         ASSERT_TRUE(dialog_seen_) << "the PST options dialog did not come up";
     }
 
@@ -272,7 +272,7 @@ TEST_F(PstConversionWindow, SingleStoreHoldsOneFolderPerFolderFile) {
     fs::create_directories(folder_ / "stores");
     AnswerPstOptionsWith([this](CSavePSTOption& dialog) {
         Choose(dialog, ids::kPstSingleNewStore);
-        prompter_.folder_answers.push_back(folder_ / "stores");
+        prompter_.save_answers.push_back(folder_ / "stores/NewPST.pst");
         Press(dialog, ids::kPstNewStoreBrowse);
         Press(dialog, ids::kPstConvert);
     });
@@ -352,7 +352,7 @@ TEST_F(PstConversionWindow, ExistingStoreGainsTheMessagesInItsFolders) {
     const std::string store = folder_ / "stores/NewPST.pst";
     AnswerPstOptionsWith([this](CSavePSTOption& dialog) {
         Choose(dialog, ids::kPstSingleNewStore);
-        prompter_.folder_answers.push_back(folder_ / "stores");
+        prompter_.save_answers.push_back(folder_ / "stores/NewPST.pst");
         Press(dialog, ids::kPstNewStoreBrowse);
         Press(dialog, ids::kPstConvert);
     });
@@ -384,6 +384,67 @@ TEST_F(PstConversionWindow, ExistingStoreGainsTheMessagesInItsFolders) {
               (std::map<std::string, int>{{"Inbox.dbx", 3}, {"Sent Items.dbx", 2}, {"Deleted Items", 0}}));
 }
 
+// Stop during a PST run: from the press until the summary the status line says the job is
+// stopping (closing a store takes a while), the summary counts what reached the store, and the
+// store is sound.
+TEST_F(PstConversionWindow, StopShowsTheStoppingStateAndLeavesASoundStore) {
+    constexpr std::size_t kMessages = 2500;
+    fixtures::WriteDbxFile(folder_ / "Inbox.dbx", kMessages, [](std::size_t i) {
+        fixtures::DbxEmailSpec email;
+        const std::string subject = "Hello " + std::to_string(i);
+        email.subject = subject;
+        email.text = PlainMessage(subject, std::string(3000, static_cast<char>('a' + i % 26)));
+        return email;
+    });
+    prompter_.file_answers.push_back(FileSelection{folder_.path(), {folder_ / "Inbox.dbx"}});
+    Click(ids::kAddFile);
+    fs::create_directories(folder_ / "out");
+    prompter_.folder_answers.push_back(folder_ / "out");
+    Click(ids::kBrowseDestination);
+    Choose(*window_, ids::kSaveAsPst);
+    fs::create_directories(folder_ / "stores");
+    const std::string store = folder_ / "stores/NewPST.pst";
+    AnswerPstOptionsWith([this, store](CSavePSTOption& dialog) {
+        Choose(dialog, ids::kPstSingleNewStore);
+        prompter_.save_answers.push_back(store);
+        Press(dialog, ids::kPstNewStoreBrowse);
+        Press(dialog, ids::kPstConvert);
+    });
+    std::vector<std::string> while_stopping;
+    prompter_.on_summary = [&](wxWindow*, const JobTally&, const std::string&) { while_stopping.push_back("summary"); };
+    Click(ids::kConvertMessages);
+    // Some fifty messages in (the bar shows the fraction of the folder file done).
+    ASSERT_TRUE(PumpUntil([&] { return StatusLine().find(" of 2500") != std::string::npos && Progress() >= 2; },
+                          std::chrono::seconds(30)));
+    Click(ids::kConvertMessages);  // Stop
+    const auto pressed = std::chrono::steady_clock::now();
+    ASSERT_TRUE(PumpUntil([&] {
+        if (while_stopping.empty() || while_stopping.back() != StatusLine()) while_stopping.push_back(StatusLine());
+        return !prompter_.summaries.empty();
+    }));
+    const auto took = std::chrono::steady_clock::now() - pressed;
+    std::printf("Stop pressed to summary: %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    ASSERT_GE(while_stopping.size(), 2u);
+    for (const std::string& line : while_stopping) {
+        if (line == "summary") break;
+        EXPECT_EQ(line.rfind(kStoppingText, 0), 0u) << line;
+    }
+    ASSERT_TRUE(PumpUntil([&] { return !jobs_.IsRunning() && Enabled(ids::kAddFile); }));
+    ASSERT_EQ(prompter_.summaries.size(), 1u);
+    EXPECT_TRUE(prompter_.summaries[0].stopped);
+    const std::string& counts = prompter_.summaries[0].counts;
+    const std::size_t at = counts.find("Messages written: ");
+    ASSERT_NE(at, std::string::npos) << counts;
+    std::string digits;
+    for (std::size_t i = at + 18; i < counts.size() && counts[i] != ' '; ++i)
+        if (counts[i] != ',') digits += counts[i];
+    const std::uint64_t written = std::stoull(digits);
+    EXPECT_GT(written, 0u) << counts;
+    EXPECT_LT(written, kMessages) << counts;
+    ASSERT_NO_FATAL_FAILURE(ExpectSoundStore(store, written));
+}
+
 TEST_F(PstConversionWindow, CancelledOptionsEndTheJobWithoutStoreOrMessage) {
     ASSERT_NO_FATAL_FAILURE(PrepareWindow());
     fs::create_directories(folder_ / "stores");
@@ -395,7 +456,7 @@ TEST_F(PstConversionWindow, CancelledOptionsEndTheJobWithoutStoreOrMessage) {
         EXPECT_TRUE(dialog.IsModal() && dialog.IsShown());
         // A store chosen, then the dialog cancelled: nothing may be written there.
         Choose(dialog, ids::kPstSingleNewStore);
-        prompter_.folder_answers.push_back(folder_ / "stores");
+        prompter_.save_answers.push_back(folder_ / "stores/NewPST.pst");
         Press(dialog, ids::kPstNewStoreBrowse);
         Press(dialog, ids::kPstCancel);
     });

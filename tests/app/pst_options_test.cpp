@@ -4,6 +4,7 @@
 #include <wx/textctrl.h>
 
 #include "app/save_pst_option.h"
+#include "fixtures/temp_folder.h"
 #include "gui_test_support.h"
 
 namespace guitest {
@@ -19,6 +20,14 @@ protected:
     void TearDown() override {
         dialog_->Destroy();
         Pump();
+    }
+    // The dialog as the next run of the program opens it: settings from scratch.
+    void Reopen() {
+        dialog_->Destroy();
+        Pump();
+        settings_ = JobSettings{};
+        prompter_.app_messages.clear();
+        SetUp();
     }
     wxWindow* Control(int id) { return dialog_->FindWindow(id); }
     bool Enabled(int id) { return Control(id)->IsEnabled(); }
@@ -50,8 +59,8 @@ TEST_F(PstOptions, OpensWithNothingChosenAndThePathControlsDisabled) {
                    ids::kPstExistingStoreBrowse}) {
         EXPECT_FALSE(Enabled(id)) << id;
     }
-    EXPECT_EQ(Utf8(static_cast<wxButton*>(Control(ids::kPstConvert))->GetLabel()), "Convert");
-    EXPECT_EQ(Utf8(static_cast<wxButton*>(Control(ids::kPstCancel))->GetLabel()), "Cancel");
+    EXPECT_EQ(Utf8(static_cast<wxButton*>(Control(ids::kPstConvert))->GetLabelText()), "Convert");
+    EXPECT_EQ(Utf8(static_cast<wxButton*>(Control(ids::kPstCancel))->GetLabelText()), "Cancel");
 }
 
 TEST_F(PstOptions, ChoicesSetTheModeAndEnableTheirOwnPathControls) {
@@ -73,18 +82,27 @@ TEST_F(PstOptions, ChoicesSetTheModeAndEnableTheirOwnPathControls) {
 
 TEST_F(PstOptions, BrowseButtonsFillTheStorePaths) {
     Choose(ids::kPstSingleNewStore);
-    prompter_.folder_answers.push_back(std::string("/data/mail"));
+    // The single store is named in a save dialog that proposes NewPST.pst and, since an
+    // existing store is added to rather than replaced, does not ask about replacing one.
+    prompter_.save_answers.push_back(std::string("/data/mail/Archive 2004.pst"));
     Click(ids::kPstNewStoreBrowse);
-    EXPECT_EQ(settings_.pst_path, "/data/mail/NewPST.pst");
-    EXPECT_EQ(Box(ids::kPstNewStorePath), "/data/mail/NewPST.pst");
-    EXPECT_EQ(prompter_.folder_titles.back(), "Select the Destination Path");
+    ASSERT_EQ(prompter_.save_requests.size(), 1u);
+    EXPECT_EQ(prompter_.save_requests[0].title, "Select the Destination Path");
+    EXPECT_EQ(prompter_.save_requests[0].file_name, "NewPST.pst");
+    EXPECT_EQ(prompter_.save_requests[0].default_extension, "pst");
+    EXPECT_FALSE(prompter_.save_requests[0].ask_before_replacing);
+    EXPECT_EQ(settings_.pst_path, "/data/mail/Archive 2004.pst");
+    EXPECT_EQ(Box(ids::kPstNewStorePath), "/data/mail/Archive 2004.pst");
 
     Click(ids::kPstNewStoreBrowse);  // cancelled: nothing changes
-    EXPECT_EQ(settings_.pst_path, "/data/mail/NewPST.pst");
-    prompter_.folder_answers.push_back(std::string());  // a place without a path
+    EXPECT_EQ(settings_.pst_path, "/data/mail/Archive 2004.pst");
+    // Opened again, it proposes the name and the folder shown.
+    EXPECT_EQ(prompter_.save_requests[1].file_name, "Archive 2004.pst");
+    EXPECT_EQ(prompter_.save_requests[1].start_folder, "/data/mail");
+    prompter_.save_answers.push_back(std::string());  // a place without a path
     Click(ids::kPstNewStoreBrowse);
     EXPECT_EQ(settings_.pst_path, "");
-    EXPECT_EQ(Box(ids::kPstNewStorePath), "/data/mail/NewPST.pst");
+    EXPECT_EQ(Box(ids::kPstNewStorePath), "/data/mail/Archive 2004.pst");
 
     Choose(ids::kPstExistingStore);
     prompter_.file_answers.push_back(FileSelection{"/data", {"/data/Archive.pst"}});
@@ -142,6 +160,49 @@ TEST_F(PstOptions, EachModeNeedsItsOwnPath) {
     EXPECT_EQ(settings_.pst_mode, "old");
     EXPECT_EQ(dialog_->GetReturnCode(), wxID_OK);
     EXPECT_FALSE(dialog_->IsShown());
+}
+
+TEST_F(PstOptions, TheLastAnswerIsChosenAgainInTheNextRun) {
+    fixtures::TempFolder folder;
+    const std::string new_store = folder / "Mail.pst";
+    Choose(ids::kPstSingleNewStore);
+    prompter_.save_answers.push_back(new_store);
+    Click(ids::kPstNewStoreBrowse);
+    Click(ids::kPstConvert);
+
+    Reopen();
+    EXPECT_TRUE(Checked(ids::kPstSingleNewStore));
+    EXPECT_TRUE(Enabled(ids::kPstNewStorePath) && Enabled(ids::kPstNewStoreBrowse));
+    EXPECT_FALSE(Enabled(ids::kPstExistingStorePath) || Enabled(ids::kPstExistingStoreBrowse));
+    EXPECT_EQ(Box(ids::kPstNewStorePath), new_store);
+    EXPECT_EQ(settings_.pst_mode, "new");
+    EXPECT_EQ(settings_.pst_path, new_store);
+    Click(ids::kPstConvert);  // accepted as it stands
+    EXPECT_TRUE(prompter_.app_messages.empty());
+    EXPECT_EQ(dialog_->GetReturnCode(), wxID_OK);
+
+    // An existing store, chosen and accepted, comes back the same way; the new store's path stays.
+    const std::string existing = folder / "Old.pst";
+    fixtures::WriteFile(existing, "x");
+    Reopen();
+    Choose(ids::kPstExistingStore);
+    prompter_.file_answers.push_back(FileSelection{folder.path(), {existing}});
+    Click(ids::kPstExistingStoreBrowse);
+    Click(ids::kPstConvert);
+    Reopen();
+    EXPECT_TRUE(Checked(ids::kPstExistingStore));
+    EXPECT_EQ(Box(ids::kPstExistingStorePath), existing);
+    EXPECT_EQ(Box(ids::kPstNewStorePath), new_store);
+
+    // Cancelled, the dialog keeps the answer before; a store that has gone since is not offered.
+    Choose(ids::kPstSeparateStores);
+    Click(ids::kPstCancel);
+    std::filesystem::remove(existing);
+    Reopen();
+    EXPECT_TRUE(Checked(ids::kPstExistingStore));
+    EXPECT_EQ(Box(ids::kPstExistingStorePath), "");
+    Click(ids::kPstConvert);
+    EXPECT_EQ(prompter_.app_messages, (std::vector<std::string>{"Please select destination pst file path"}));
 }
 
 TEST_F(PstOptions, SeparateStoresNeedNoPath) {

@@ -26,6 +26,7 @@
 #include "app/prompter.h"
 #include "app/save_pst_option.h"
 #include "app/store_choice_dlg.h"
+#include "app/toolkit_setup.h"
 #include "fixtures/dbx_builder.h"
 #include "fixtures/store_builder.h"
 #include "conversion/job_settings.h"
@@ -47,9 +48,13 @@ public:
     std::optional<std::string> ChooseFolder(wxWindow*, const std::string&, const std::string&) override {
         return folder;
     }
+    std::optional<std::string> ChooseSaveFile(wxWindow*, const SaveFileRequest& request) override {
+        return folder + "/" + request.file_name;
+    }
     int ShowMessage(wxWindow*, const std::string&, const std::string&, unsigned) override { return wxID_OK; }
-    void ShowJobSummary(wxWindow* owner, const JobTally& tally, const std::string& destination) override {
-        CCompletionDlg dialog(owner, tally, destination, *this);
+    void ShowJobSummary(wxWindow* owner, const JobTally& tally, const std::string& destination,
+                        bool stopped) override {
+        CCompletionDlg dialog(owner, tally, destination, *this, stopped);
         dialog.CallAfter([this, &dialog] {
             Shoot(dialog, summary_picture);
             dialog.EndModal(wxID_OK);
@@ -78,8 +83,12 @@ void ShootRect(wxRect rect, const std::string& path) {
     if (std::system(command.c_str()) != 0) std::fprintf(stderr, "could not take %s\n", path.c_str());
 }
 
-// A picture of one top-level window with its frame, cut from the whole screen.
-void Shoot(wxWindow& window, const std::string& path) { ShootRect(window.GetRect(), path); }
+// A picture of one top-level window with its frame, cut from the whole screen, once the window
+// manager has put it where it stays.
+void Shoot(wxWindow& window, const std::string& path) {
+    Settle(600);
+    ShootRect(window.GetRect(), path);
+}
 
 std::string MessageText(std::size_t i) {
     std::string text = "From: \"Ann Example\" <ann@example.org>\r\nTo: bob@example.org\r\nSubject: Weekly report " +
@@ -90,6 +99,7 @@ std::string MessageText(std::size_t i) {
 
 class TourApp : public wxApp {
 public:
+    TourApp() { KeepScrollbarsInView(); }
     bool OnInit() override {
         if (argc < 3) {
             std::fprintf(stderr, "usage: screenshot_tour OUTPUT_DIR WORK_DIR [NAME_SUFFIX]\n");
@@ -247,7 +257,12 @@ private:
             const wxLongLong give_up_ = wxGetLocalTimeMillis() + 30000;
         } watch(*this);
         window.OnFindStores();
+        // Made as large as the screen, as a user would to see the whole store: the list grows.
+        window.Maximize();
+        Settle(800);
         Shoot(window, Picture("main-window-store"));
+        window.Restore();
+        Settle(400);
     }
 
     std::string Picture(const std::string& name) const { return output_ + "/" + name + suffix_ + ".png"; }

@@ -172,9 +172,10 @@ TEST_F(SourceListWindow, FolderNameIsEmptyForARootFolder) {
 TEST_F(SourceListWindow, RemoveFileAndTheDeleteKeyRemoveEverySelectedRow) {
     const std::string a = MakeFile("a.dbx"), b = MakeFile("b.dbx"), c = MakeFile("c.dbx"), d = MakeFile("d.dbx");
     AddFiles(folder_.path(), {a, b, c, d});  // rows: d, c, b, a
-    Click(ids::kRemoveFile);  // nothing selected: nothing goes
+    Click(ids::kRemoveFile);  // nothing selected: nothing goes, and the user hears why
     EXPECT_EQ(List().GetItemCount(), 4);
     EXPECT_EQ(CountText(), "4  files");
+    EXPECT_EQ(prompter_.MessageTexts(), (std::vector<std::string>{kNothingSelectedText}));
 
     Select(0, false);
     Select(2, true);  // two rows apart selected, the focus on the second

@@ -103,6 +103,34 @@ protected:
     fixtures::TempFolder dir_;
 };
 
+// Add Folder on a store's folder: the user hears that it is a whole store and may add it as one.
+TEST_F(StoreWindow, AddFolderOnAStoreOffersToAddItAsAStore) {
+    const std::string store = MakeStore(dir_ / "store");
+    ASSERT_TRUE(IsStoreFolder(store));
+    EXPECT_FALSE(IsStoreFolder(dir_.path()));
+    std::vector<std::string> files;
+    COmbrikDlg::FindDbxFiles(store, files, true);
+
+    prompter_.message_answers.push_back(wxID_YES);
+    prompter_.folder_answers.push_back(store);
+    Click(ids::kAddFolder);
+    ASSERT_GE(prompter_.messages.size(), 1u);
+    EXPECT_EQ(prompter_.messages[0].text, StoreFolderQuestion(store));
+    EXPECT_EQ(prompter_.messages[0].style & 0xF, msgbox::kYesNo);
+    EXPECT_EQ(List().GetItemCount(), static_cast<int>(fixtures::kExampleStoreFolders));
+    EXPECT_EQ(Column(2).front(), "Inbox");  // named by its place in the store, not by a file name
+
+    // No: the files one by one, as Add Folder always added them, the folder list among them.
+    Click(ids::kClearList);
+    prompter_.message_answers.push_back(wxID_NO);
+    prompter_.folder_answers.push_back(store);
+    Click(ids::kAddFolder);
+    EXPECT_EQ(prompter_.messages.back().text, StoreFolderQuestion(store));
+    EXPECT_EQ(List().GetItemCount(), static_cast<int>(files.size()));
+    const std::vector<std::string> names = Column(1);
+    EXPECT_NE(std::find(names.begin(), names.end(), "Folders.dbx"), names.end());
+}
+
 TEST_F(StoreWindow, AddStoreListsEveryMailFolderByItsPlaceAndTellsWhatWasPassedOver) {
     EXPECT_EQ(MenuLabel(ids::kMenuAddStore), "Add Outlook Express Store...");
     EXPECT_EQ(MenuLabel(ids::kMenuFindStores), "Find Outlook Express Stores on a Disk...");

@@ -3,10 +3,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <set>
 
@@ -81,7 +83,10 @@ TEST(Cli, ExitStatusTellsFailuresFromUsageErrors) {
 
     EXPECT_EQ(RunCli("").status, 2);
     EXPECT_EQ(RunCli("--dest " + Quote(dir.path())).status, 2);  // nothing to convert
-    EXPECT_EQ(RunCli("--dest " + Quote(dir / "nowhere") + " " + Quote(dir / "Bad.dbx")).status, 2);
+    EXPECT_EQ(RunCli("--dest " + Quote(dir / "Bad.dbx") + " " + Quote(dir / "Bad.dbx")).status, 2);  // a file
+    // A usage error makes no destination folder.
+    EXPECT_EQ(RunCli("--dest " + Quote(dir / "nowhere") + " --format doc " + Quote(dir / "Bad.dbx")).status, 2);
+    EXPECT_FALSE(std::filesystem::exists(dir / "nowhere"));
     EXPECT_EQ(RunCli("--dest " + Quote(dir.path()) + " --format doc x.dbx").status, 2);
     EXPECT_EQ(RunCli("--dest " + Quote(dir.path()) + " --codepage no-such-cp " + Quote(dir / "Bad.dbx")).status, 2);
     EXPECT_EQ(RunCli("--bogus").status, 2);
@@ -327,6 +332,24 @@ TEST(Cli, CheckPstGivesOneVerdictThatMatchesItsExitStatus) {
     EXPECT_NE(RunCli("--help").out.find("not added again"), std::string::npos);
 }
 
+TEST(Cli, AMissingDestinationIsCreatedWithTheFoldersAboveIt) {
+    fixtures::TempFolder dir;
+    fixtures::DbxFileBuilder inbox;
+    inbox.AddEmail(Email("one", "Subject: one\r\n\r\nbody\r\n"));
+    inbox.WriteTo(dir / "Inbox.dbx");
+    const CliRun run = RunCli("--dest " + Quote(dir / "new/mail") + " " + Quote(dir / "Inbox.dbx"));
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(fixtures::ReadFile(dir / "new/mail/ExportDBX/Inbox/one0.eml"), "Subject: one\r\n\r\nbody\r\n");
+
+    // Where it cannot be made, the reason is told and nothing is converted.
+    const CliRun refused = RunCli("--dest " + Quote(dir / "Inbox.dbx/mail") + " " + Quote(dir / "Inbox.dbx"));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.out.find("cannot create the destination folder " + (dir / "Inbox.dbx/mail") + ": " +
+                               (dir / "Inbox.dbx") + " is not a folder"),
+              std::string::npos)
+        << refused.out;
+}
+
 TEST(Cli, ThreadsOptionGivesTheSameFilesAsOneThread) {
     fixtures::TempFolder dir;
     fixtures::DbxFileBuilder builder;
@@ -531,7 +554,7 @@ TEST(FullDisk, APstExportThatFillsTheDiskCountsNothingAndLeavesNoHalfMadeStore) 
     EXPECT_EQ(fresh.status, 1) << fresh.out;
     EXPECT_TRUE(Has(fresh.out, "messages written: 0,")) << fresh.out;
     const std::string fresh_line = FirstFailureLine(fresh.out);
-    EXPECT_EQ(fresh_line.rfind(disk / "NewPST.pst: the store could not be closed: no space left on the disk; "
+    EXPECT_EQ(fresh_line.rfind(disk / "NewPST.pst: the store could not be closed: the disk is full; "
                                       "the unfinished store was removed, and the ", 0), 0u) << fresh.out;
     EXPECT_TRUE(Has(fresh_line, " messages converted in this run are not in it")) << fresh_line;
     EXPECT_FALSE(fs::exists(disk / "NewPST.pst"));
@@ -541,7 +564,7 @@ TEST(FullDisk, APstExportThatFillsTheDiskCountsNothingAndLeavesNoHalfMadeStore) 
                                    Quote(work / "Inbox.dbx"));
     EXPECT_EQ(separate.status, 1) << separate.out;
     EXPECT_TRUE(Has(separate.out, "messages written: 0,")) << separate.out;
-    EXPECT_TRUE(Has(FirstFailureLine(separate.out), "Inbox.dbx.pst: the store could not be closed: no space left"))
+    EXPECT_TRUE(Has(FirstFailureLine(separate.out), "Inbox.dbx.pst: the store could not be closed: the disk is full"))
         << separate.out;
     EXPECT_FALSE(fs::exists(disk / "ExportDBX/Inbox.dbx.pst"));
     fs::remove_all(disk / "ExportDBX");
@@ -560,8 +583,8 @@ TEST(FullDisk, APstExportThatFillsTheDiskCountsNothingAndLeavesNoHalfMadeStore) 
                               Quote(disk / "Mine.pst") + " " + Quote(work / "Inbox.dbx"));
     EXPECT_EQ(old.status, 1) << old.out;
     EXPECT_TRUE(Has(old.out, "messages written: 0,")) << old.out;
-    EXPECT_EQ(FirstFailureLine(old.out).rfind(disk / "Mine.pst: the store could not be closed: no space left on the "
-                                                     "disk; it is left as it was before this run", 0), 0u) << old.out;
+    EXPECT_EQ(FirstFailureLine(old.out).rfind(disk / "Mine.pst: the store could not be closed: the disk is full; "
+                                                     "it is left as it was before this run", 0), 0u) << old.out;
     EXPECT_EQ(fixtures::ReadFile(disk / "Mine.pst"), before);
     const CliRun check = RunCli("--check-pst " + Quote(disk / "Mine.pst"));
     EXPECT_EQ(check.status, 0) << check.out;
@@ -601,4 +624,183 @@ TEST(Cli, RecoverWritesFoundMessagesAndTheRefusedFileSaysHowToGetThem) {
               std::string::npos)
         << refused.out;
     EXPECT_NE(RunCli("--help").out.find("--recover"), std::string::npos);
+}
+
+// --mbox-status puts the state in the MBOX file; without it the stored bytes go out unchanged.
+TEST(Cli, MboxStatusIsAskedForAndOffByDefault) {
+    fixtures::TempFolder dir;
+    fixtures::DbxFileBuilder builder;
+    builder.AddRawRecord(fixtures::MakeEmailRecordWithState(Email("read", "Subject: read\r\n\r\nbody\r\n"), 1, 0x81));
+    builder.WriteTo(dir / "Inbox.dbx");
+    for (const bool asked : {true, false}) {
+        std::filesystem::create_directories(dir / (asked ? "a" : "b"));
+        const CliRun run = RunCli("--dest " + Quote(dir / (asked ? "a" : "b")) + " --format mbox" +
+                                  (asked ? " --mbox-status " : " ") + Quote(dir / "Inbox.dbx"));
+        EXPECT_EQ(run.status, 0) << run.out;
+        const std::string mbox = fixtures::ReadFile(dir / (asked ? "a/ExportDBX/Inbox.mbox" : "b/ExportDBX/Inbox.mbox"));
+        EXPECT_EQ(Has(mbox, "Subject: read\nStatus: RO\nX-Mozilla-Status: 0001\nX-Mozilla-Status2: 00000000\n\nbody"), asked)
+            << mbox;
+    }
+    EXPECT_TRUE(Has(RunCli("--help").out, "--mbox-status"));
+}
+
+namespace {
+
+// Every regular file below folder (hidden ones included), by path relative to it.
+std::map<std::string, std::string> FilesBelow(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    if (!fs::exists(folder)) return files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file()) files[fs::relative(entry.path(), folder).string()] = fixtures::ReadFile(entry.path().string());
+    return files;
+}
+
+std::size_t TotalSize(const std::map<std::string, std::string>& files) {
+    std::size_t total = 0;
+    for (const auto& [name, bytes] : files) total += bytes.size();
+    return total;
+}
+
+}  // namespace
+
+// A disk that fills up part way through a folder, in every form that writes files: what is
+// there is whole (as a run with room writes it), nothing is empty, cut short or left hidden, the
+// failures say the disk is full, and a run after freeing space completes the same names.
+TEST(FullDisk, EveryFileIsWholeOrAbsentAndARunWithRoomCompletesTheSameNames) {
+    SmallDisk disk;
+    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small RAM disk here (needs root and tmpfs)";
+    fixtures::TempFolder work;
+    std::mt19937 random(11);
+    fixtures::DbxFileBuilder builder;
+    for (int i = 0; i < 20; ++i) {
+        std::string body(30 * 1024, ' ');
+        for (std::size_t j = 0; j < body.size(); ++j) body[j] = (j % 77 == 76) ? '\n' : static_cast<char>('a' + random() % 26);
+        const std::string subject = "Part " + std::to_string(i);
+        builder.AddEmail(Email(subject, "Subject: " + subject + "\r\n\r\n" + body));
+    }
+    builder.WriteTo(work / "Inbox.dbx");
+    for (const std::string form : {"eml", "msg", "html", "mbox"}) {
+        SCOPED_TRACE(form);
+        const std::string args = " --format " + form + " " + Quote(work / "Inbox.dbx");
+        fs::remove_all(work / "ExportDBX");
+        ASSERT_EQ(RunCli("--dest " + Quote(work.path()) + args).status, 0);
+        const auto reference = FilesBelow(work / "ExportDBX");
+        const std::size_t total = TotalSize(reference);
+        ASSERT_LT(total, 1500u * 1024u);
+        // Room for about half of it.
+        fixtures::WriteFile(disk / "filler", std::string(2 * 1024 * 1024 - total / 2 - 64 * 1024, 'f'));
+
+        const CliRun full = RunCli("--dest " + Quote(disk.path()) + args);
+        EXPECT_EQ(full.status, 1) << full.out;
+        EXPECT_TRUE(Has(FirstFailureLine(full.out), ": the disk is full")) << full.out;
+        EXPECT_FALSE(Has(full.out, "(0x")) << full.out;
+        const auto partial = FilesBelow(disk / "ExportDBX");
+        for (const auto& [name, bytes] : partial) {
+            ASSERT_EQ(reference.count(name), 1u) << "left after the failure: " << name;
+            EXPECT_TRUE(bytes == reference.at(name)) << name << " is not whole: " << bytes.size() << " bytes";
+        }
+        if (form != "mbox") {
+            EXPECT_FALSE(partial.empty()) << "the disk filled up before the first message";
+        }
+
+        fs::remove(disk / "filler");
+        const CliRun again = RunCli("--dest " + Quote(disk.path()) + args);
+        EXPECT_EQ(again.status, 0) << again.out;
+        EXPECT_TRUE(FilesBelow(disk / "ExportDBX") == reference) << again.out;
+        fs::remove_all(disk / "ExportDBX");
+    }
+}
+
+// Subjects that would steer a terminal are shown escaped, on the status lines --verbose prints
+// as on the live line, and name files that are neither hidden nor hold control characters.
+TEST(Cli, ControlCharactersNeverReachTheTerminalOrAFileName) {
+    fixtures::TempFolder dir;
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(Email("\x1B[2Jwiped", "Subject: x\r\n\r\none\r\n"))
+        .AddEmail(Email("back\rover", "Subject: y\r\n\r\ntwo\r\n"))
+        .AddEmail(Email(".NET news", "Subject: z\r\n\r\nthree\r\n"));
+    builder.WriteTo(dir / "Inbox.dbx");
+    for (const std::string form : {"eml", "mbox"}) {
+        const CliRun run = RunCli("--dest " + Quote(dir.path()) + " --verbose --format " + form + " " + Quote(dir / "Inbox.dbx"));
+        EXPECT_EQ(run.status, 0) << run.out;
+        EXPECT_EQ(run.out.find_first_of("\x1B\r"), std::string::npos) << form;
+        if (form == "mbox") {  // the status line shows the subject; for EML the file's path
+            EXPECT_TRUE(Has(run.out, "\\x1B[2Jwiped")) << run.out;
+            EXPECT_TRUE(Has(run.out, "back\\x0Dover")) << run.out;
+        }
+    }
+    EXPECT_EQ(NamesIn(dir / "ExportDBX/Inbox"), (std::set<std::string>{"NET news0.eml", "backover1.eml", "[2Jwiped2.eml"}));
+}
+
+// Two conversions into one destination at once: the second waits for the first and then finds
+// every file in place, so no message is written twice under a second name.
+TEST(Cli, TwoRunsIntoOneDestinationAtOnceWriteEveryMessageOnce) {
+    fixtures::TempFolder dir;
+    fixtures::DbxFileBuilder builder;
+    for (int i = 0; i < 3000; ++i) builder.AddEmail(Email("M", "Subject: M\r\n\r\nbody " + std::to_string(i) + "\r\n"));
+    builder.WriteTo(dir / "Inbox.dbx");
+    const std::string run = "timeout 120 " + std::string(OMBRIK_CLI) + " --quiet --dest " + Quote(dir.path()) + " " +
+                            Quote(dir / "Inbox.dbx");
+    const std::string both = "(" + run + " > " + Quote(dir / "a.out") + " 2>&1 & " + run + " > " + Quote(dir / "b.out") +
+                             " 2>&1 & wait)";
+    ASSERT_EQ(std::system(both.c_str()), 0);
+    const auto names = NamesIn(dir / "ExportDBX/Inbox");
+    EXPECT_EQ(names.size(), 3000u);
+    for (const auto& name : names) ASSERT_FALSE(Has(name, " (")) << name;
+    const std::string out = fixtures::ReadFile(dir / "a.out") + fixtures::ReadFile(dir / "b.out");
+    EXPECT_TRUE(Has(out, "messages written: 3000, failures: 0")) << out;
+    EXPECT_TRUE(Has(out, "messages already there, not written again: 3000")) << out;
+}
+
+// A run killed while it writes (kill -9, a crash, a power cut of the program) leaves no empty or
+// cut-short file under a message's name, and the next run completes the same names.
+TEST(Cli, AKilledRunLeavesEveryMessageFileWholeOrAbsent) {
+    fixtures::TempFolder dir;
+    fixtures::DbxFileBuilder builder;
+    for (int i = 0; i < 12; ++i)
+        builder.AddEmail(Email("Big", "Subject: Big\r\n\r\n" + std::string(8 << 20, static_cast<char>('a' + i)) + "\r\n"));
+    builder.WriteTo(dir / "Inbox.dbx");
+    const std::string args = " --quiet --dest " + Quote(dir.path()) + " " + Quote(dir / "Inbox.dbx");
+    ASSERT_EQ(RunCli(args).status, 0);
+    const auto reference = FilesBelow(dir / "ExportDBX");
+    fs::rename(dir / "ExportDBX", dir / "reference");
+    for (const int delay_ms : {150, 300, 450}) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::execl(OMBRIK_CLI, OMBRIK_CLI, "--quiet", "--dest", dir.path().c_str(), (dir / "Inbox.dbx").c_str(),
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::usleep(static_cast<useconds_t>(delay_ms) * 1000);
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        for (const auto& [name, bytes] : FilesBelow(dir / "ExportDBX")) {
+            ASSERT_EQ(reference.count(name), 1u) << "left by the killed run: " << name;
+            EXPECT_TRUE(bytes == reference.at(name)) << name << " is cut short: " << bytes.size() << " bytes";
+        }
+    }
+    EXPECT_EQ(RunCli(args).status, 0);
+    EXPECT_TRUE(FilesBelow(dir / "ExportDBX") == reference);
+}
+
+// Folder files named by bare relative names: every reason and note names the file.
+TEST(Cli, ABareFileNameIsNamedInEveryReasonAndNote) {
+    fixtures::TempFolder dir;
+    fixtures::WriteFile(dir / "Broken.dbx", "just some text\r\n");
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(Email("one", "Subject: one\r\n\r\n1\r\n")).AddEmail(Email("two", "Subject: two\r\n\r\n2\r\n"));
+    fixtures::DbxLayout layout;
+    std::string bytes = builder.Build(layout);
+    fixtures::OverwriteWithZeros(bytes, layout.root_offset, fixtures::kDbxNodeHeaderSize);
+    fixtures::WriteFile(dir / "Damaged.dbx", bytes);
+    const auto here = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    const CliRun run = RunCli("--dest . Broken.dbx Damaged.dbx");
+    std::filesystem::current_path(here);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("Broken.dbx: Broken.dbx is not an Outlook Express folder file (it is text)"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("2 more messages can be recovered from Damaged.dbx: convert again with Recover"),
+              std::string::npos)
+        << run.out;
 }

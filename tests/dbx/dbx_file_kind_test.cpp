@@ -18,50 +18,92 @@ namespace {
 using fixtures::DbxFileBuilder;
 using fixtures::PutLe32;
 
-DbxFileKind Classify(const std::string& bytes) {
+DbxFileClass ClassOf(const std::string& bytes) {
     return dbx_classify_bytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), bytes.size());
 }
+DbxFileKind Classify(const std::string& bytes) { return ClassOf(bytes).kind; }
+
+DbxFileKind KindOfFile(const std::string& path) { return dbx_classify_file(path.c_str()).kind; }
 
 std::string WithClassWord(std::string bytes, std::uint32_t word) {
     PutLe32(bytes, 4, word);
     return bytes;
 }
 
-// The fifth byte of a message folder's file info names its account kind; the header says
-// how long the info is.
-std::string WithSourceType(std::string bytes, std::uint32_t info_length, std::uint8_t source) {
-    PutLe32(bytes, 0x1C, info_length);
-    if (bytes.size() < 0x24C8) bytes.resize(0x24C8, '\0');
-    fixtures::PutByte(bytes, 0x24BC + 4, source);
-    return bytes;
-}
-
-TEST(DbxFileKind, HeaderClassWordsNameTheStoreFiles) {
+TEST(DbxFileKind, HeaderClassIdsAndFieldsNameTheStoreFiles) {
     const std::string mail = dbx_test::NumberedFolder(2).Build();
     const std::string list = DbxFileBuilder(DbxKind::List).AddListEntry({"Inbox", "Inbox.dbx", 4, 1}).Build();
-    EXPECT_EQ(Classify(mail), DbxFileKind::MailFolder);
+    // Headers without a file info, as the other store files have none of a folder's.
+    const std::string bare = DbxFileBuilder().SetHeaderSize(0x100).Build();
+    EXPECT_EQ(ClassOf(mail).kind, DbxFileKind::MailFolder);
+    EXPECT_TRUE(ClassOf(mail).certain);
     EXPECT_EQ(Classify(list), DbxFileKind::FolderList);
-    EXPECT_EQ(Classify(WithClassWord(mail, 0x6F74FDC7)), DbxFileKind::Pop3Uidl);
-    EXPECT_EQ(Classify(WithClassWord(mail, 0x26FE9D30)), DbxFileKind::OfflineActions);
-    EXPECT_EQ(Classify(WithClassWord(mail, 0x12345678)), DbxFileKind::OtherOutlookExpress);
-    // The class word of a folder list with the database words spoilt is not a folder list.
+    EXPECT_EQ(Classify(WithClassWord(bare, 0x6F74FDC7)), DbxFileKind::Pop3Uidl);
+    EXPECT_TRUE(ClassOf(WithClassWord(bare, 0x6F74FDC7)).certain);
+    EXPECT_EQ(Classify(WithClassWord(bare, 0x12345678)), DbxFileKind::OtherOutlookExpress);
+    // A message folder's fields under another kind's class id: the fields decide, in doubt.
+    EXPECT_EQ(Classify(WithClassWord(mail, 0x6F74FDC7)), DbxFileKind::MailFolder);
+    EXPECT_FALSE(ClassOf(WithClassWord(mail, 0x6F74FDC7)).certain);
+    // A folder list whose class id is spoilt is still told by its nearest id and its fields.
     std::string spoilt = list;
     PutLe32(spoilt, 8, 0);
-    EXPECT_EQ(Classify(spoilt), DbxFileKind::OtherOutlookExpress);
+    EXPECT_EQ(Classify(spoilt), DbxFileKind::FolderList);
+    EXPECT_FALSE(ClassOf(spoilt).certain);
     EXPECT_EQ(Classify(mail.substr(0, 6)), DbxFileKind::OtherOutlookExpress);
 }
 
-TEST(DbxFileKind, NewsFoldersAreToldByTheirFileInfo) {
-    const std::string mail = dbx_test::NumberedFolder(1).Build();
-    EXPECT_EQ(Classify(WithSourceType(mail, 0x618, 0)), DbxFileKind::NewsFolder);
-    EXPECT_EQ(Classify(WithSourceType(mail, 0x618, 1)), DbxFileKind::MailFolder);  // IMAP
-    EXPECT_EQ(Classify(WithSourceType(mail, 0x618, 3)), DbxFileKind::MailFolder);  // local
-    // Without a file info long enough to hold the byte, nothing says news.
-    EXPECT_EQ(Classify(WithSourceType(mail, 4, 0)), DbxFileKind::MailFolder);
+// One flipped bit anywhere in the class id of a real message folder leaves it a mail folder, by
+// its fields or by its contents; so does a flip in a folder whose index is gone as well.
+TEST(DbxFileKind, AFlippedBitInTheClassIdLeavesAMessageFolderMail) {
+    fixtures::TempFolder dir;
+    fixtures::DbxLayout layout;
+    const std::string intact = dbx_test::NumberedFolder(28, 4).Build(layout);
+    std::string no_index = intact;
+    PutLe32(no_index, fixtures::kDbxRootNodeAt, 0x7FFFFFF0);
+    std::string no_fields = intact;  // a header as bare as the other store files have
+    PutLe32(no_fields, 0x1C, 0);
+    for (const std::string* folder : {&intact, static_cast<const std::string*>(&no_index), static_cast<const std::string*>(&no_fields)}) {
+        for (std::size_t byte = 4; byte < 16; ++byte) {
+            for (int bit = 0; bit < 8; ++bit) {
+                std::string bytes = *folder;
+                bytes[byte] = static_cast<char>(bytes[byte] ^ (1 << bit));
+                fixtures::WriteFile(dir / "Inbox.dbx", bytes);
+                ASSERT_EQ(KindOfFile(dir / "Inbox.dbx"), DbxFileKind::MailFolder) << byte << "." << bit;
+            }
+        }
+    }
+}
+
+// Whatever the header says, a file whose index leads to messages, or whose text blocks hold
+// them, is a mail folder; the other store files hold none.
+TEST(DbxFileKind, ContentsDecideWhereTheHeaderLeavesDoubt) {
+    fixtures::TempFolder dir;
+    std::string mail = dbx_test::NumberedFolder(3).Build();
+    PutLe32(mail, 0x1C, 0);
+    fixtures::WriteFile(dir / "a.dbx", WithClassWord(mail, 0x6F74FDC7));
+    EXPECT_EQ(KindOfFile(dir / "a.dbx"), DbxFileKind::MailFolder);
+    fixtures::WriteFile(dir / "b.dbx", WithClassWord(mail, 0x12345678));
+    EXPECT_EQ(KindOfFile(dir / "b.dbx"), DbxFileKind::MailFolder);
+    fixtures::WriteFile(dir / "c.dbx", WithClassWord(DbxFileBuilder().SetHeaderSize(0x100).Build(), 0x6F74FDC7));
+    EXPECT_EQ(KindOfFile(dir / "c.dbx"), DbxFileKind::Pop3Uidl);
+}
+
+TEST(DbxFileKind, NewsFoldersAreToldByTheirAccountAndStillHoldMail) {
+    const std::string news = dbx_test::NumberedFolder(1).SetNewsAccount("00000002").Build();
+    EXPECT_EQ(Classify(news), DbxFileKind::NewsFolder);
+    EXPECT_TRUE(dbx_kind_holds_mail(DbxFileKind::NewsFolder));
+    // A local folder whose account byte is zeroed still names the local store.
+    std::string local = dbx_test::NumberedFolder(1).Build();
+    fixtures::PutByte(local, fixtures::kDbxHeaderSize + 4, 0);
+    EXPECT_EQ(Classify(local), DbxFileKind::MailFolder);
+    // Without the file info nothing says news.
+    std::string short_info = news;
+    PutLe32(short_info, 0x1C, 4);
+    EXPECT_EQ(Classify(short_info), DbxFileKind::MailFolder);
 }
 
 TEST(DbxFileKind, FilesOfOtherFormatsAreNotFolderFiles) {
-    EXPECT_EQ(dbx_classify_bytes(nullptr, 0, 0), DbxFileKind::Empty);
+    EXPECT_EQ(dbx_classify_bytes(nullptr, 0, 0).kind, DbxFileKind::Empty);
     EXPECT_EQ(Classify("Subject: hello\r\n\r\nThis is a message saved as text.\r\n"), DbxFileKind::Text);
     EXPECT_EQ(Classify("From someone Sat Jan  1 00:00:00 2000\nSubject: caf\xE9\n\n"), DbxFileKind::Text);
     EXPECT_EQ(Classify(std::string("!BDN\x10\x00\x00\x00", 8) + std::string(500, '\0')), DbxFileKind::OtherFormat);
@@ -76,25 +118,38 @@ TEST(DbxFileKind, FilesOnDiskAndThingsThatAreNotFiles) {
     fixtures::TempFolder dir;
     dbx_test::NumberedFolder(3).WriteTo(dir / "Inbox.dbx");
     fixtures::WriteFile(dir / "empty.dbx", "");
-    EXPECT_EQ(dbx_classify_file((dir / "Inbox.dbx").c_str()), DbxFileKind::MailFolder);
-    EXPECT_EQ(dbx_classify_file((dir / "empty.dbx").c_str()), DbxFileKind::Empty);
-    EXPECT_EQ(dbx_classify_file((dir / "missing.dbx").c_str()), DbxFileKind::Unreadable);
-    EXPECT_EQ(dbx_classify_file(dir.path().c_str()), DbxFileKind::Unreadable);
-    EXPECT_EQ(dbx_classify_file(nullptr), DbxFileKind::Unreadable);
+    EXPECT_EQ(KindOfFile(dir / "Inbox.dbx"), DbxFileKind::MailFolder);
+    EXPECT_EQ(KindOfFile(dir / "empty.dbx"), DbxFileKind::Empty);
+    EXPECT_EQ(KindOfFile(dir / "missing.dbx"), DbxFileKind::Unreadable);
+    EXPECT_EQ(KindOfFile(dir.path()), DbxFileKind::Unreadable);
+    EXPECT_EQ(dbx_classify_file(nullptr).kind, DbxFileKind::Unreadable);
 #ifndef _WIN32
     // Opening a FIFO for reading would wait for a writer that never comes.
     ASSERT_EQ(::mkfifo((dir / "pipe.dbx").c_str(), 0600), 0);
-    EXPECT_EQ(dbx_classify_file((dir / "pipe.dbx").c_str()), DbxFileKind::Unreadable);
+    EXPECT_EQ(KindOfFile(dir / "pipe.dbx"), DbxFileKind::Unreadable);
 #endif
 }
 
 TEST(DbxFileKind, RealStoreFiles) {
     const std::string samples = std::string(OMBRIK_SAMPLES_DIR) + "/dbx/";
     if (!std::filesystem::is_directory(samples)) GTEST_SKIP() << "no sample folder files in " << samples;
-    EXPECT_EQ(dbx_classify_file((samples + "Folders.dbx").c_str()), DbxFileKind::FolderList);
-    EXPECT_EQ(dbx_classify_file((samples + "Inbox.dbx").c_str()), DbxFileKind::MailFolder);
-    EXPECT_EQ(dbx_classify_file((samples + "Outbox.dbx").c_str()), DbxFileKind::MailFolder);
-    EXPECT_EQ(dbx_classify_file((samples + "Offline.dbx").c_str()), DbxFileKind::OfflineActions);
+    EXPECT_EQ(KindOfFile(samples + "Folders.dbx"), DbxFileKind::FolderList);
+    EXPECT_EQ(KindOfFile(samples + "Inbox.dbx"), DbxFileKind::MailFolder);
+    EXPECT_EQ(KindOfFile(samples + "Outbox.dbx"), DbxFileKind::MailFolder);
+    EXPECT_EQ(KindOfFile(samples + "Offline.dbx"), DbxFileKind::OfflineActions);
+    // The real folders, with any one bit of their class id flipped.
+    fixtures::TempFolder dir;
+    for (const char* name : {"Inbox.dbx", "Outbox.dbx"}) {
+        const std::string original = fixtures::ReadFile(samples + name);
+        for (std::size_t byte = 4; byte < 16; ++byte) {
+            for (int bit = 0; bit < 8; ++bit) {
+                std::string bytes = original;
+                bytes[byte] = static_cast<char>(bytes[byte] ^ (1 << bit));
+                fixtures::WriteFile(dir / name, bytes);
+                ASSERT_EQ(KindOfFile(dir / name), DbxFileKind::MailFolder) << name << " " << byte << "." << bit;
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -188,73 +188,58 @@ TEST(DbxGet, RecordWithoutEntriesHasNoFields) {
     EXPECT_FALSE(email->subject.has_value());
 }
 
-// A record whose read stops still comes back, with the fields set before the damage, and
-// dbx_get still reports success.
-struct StoppedRecordCase {
+// A property entry whose data does not fit the body is skipped; the entries after it still
+// count. A record whose body cannot be read comes back with nothing. dbx_get reports success.
+struct DamagedRecordCase {
     const char* name;
     DbxRawRecord record;
     std::optional<std::string> subject;
     std::uint32_t tag00_value;
+    std::uint32_t tag01_value;  // 5 where the entry after the damaged one was applied
 };
 
-std::vector<StoppedRecordCase> StoppedRecordCases() {
-    std::vector<StoppedRecordCase> cases;
+std::vector<DamagedRecordCase> DamagedRecordCases() {
+    std::vector<DamagedRecordCase> cases;
     auto start = [] {
         DbxRawRecord r;
         r.properties = {{0x80, 9}, {0x08, 0}};
         r.data = std::string("kept") + '\0';
         return r;
     };
-    {
+    // One damaged entry, then one that is sound.
+    auto damaged_entry = [&](const char* name, std::uint8_t tag, std::uint32_t value, const std::string& data) {
         DbxRawRecord r = start();
-        r.properties.push_back({0x0E, static_cast<std::uint32_t>(r.data.size())});
-        r.data += "runs off the body";
-        r.properties.push_back({0x81, 5});  // after the stop: not applied
-        cases.push_back({"string without terminator", r, "kept", 9});
-    }
-    {
-        DbxRawRecord r = start();
-        r.properties.push_back({0x0E, 0xFFFFFF});
-        cases.push_back({"string beyond the body", r, "kept", 9});
-    }
-    {
-        DbxRawRecord r = start();
-        r.properties.push_back({0x12, static_cast<std::uint32_t>(r.data.size())});
-        r.data += Le32(1);  // only half of the 8 bytes
-        cases.push_back({"date running off the body", r, "kept", 9});
-    }
-    {
-        DbxRawRecord r = start();
-        r.properties.push_back({0x04, static_cast<std::uint32_t>(r.data.size())});
-        r.data += "ab";
-        cases.push_back({"text offset running off the body", r, "kept", 9});
-    }
-    {
-        DbxRawRecord r = start();
-        r.properties.push_back({0x01, static_cast<std::uint32_t>(r.data.size())});
-        cases.push_back({"byte just past the body", r, "kept", 9});
-    }
+        r.properties.push_back({tag, value == 0 ? static_cast<std::uint32_t>(r.data.size()) : value});
+        r.data += data;
+        r.properties.push_back({0x81, 5});
+        cases.push_back({name, r, "kept", 9, 5});
+    };
+    damaged_entry("string without terminator", 0x0E, 0, "runs off the body");
+    damaged_entry("string beyond the body", 0x0E, 0xFFFFFF, "");
+    damaged_entry("date running off the body", 0x12, 0, Le32(1));  // only half of the 8 bytes
+    damaged_entry("text offset running off the body", 0x04, 0, "ab");
+    damaged_entry("byte just past the body", 0x01, 0, "");
     {
         DbxRawRecord r;
         r.properties = {{0x80, 9}};
         r.entry_count = 200;  // entries beyond the 4-byte body
-        cases.push_back({"entries beyond the body", r, std::nullopt, 9});
+        cases.push_back({"entries beyond the body", r, std::nullopt, 9, 0});
     }
     {
         DbxRawRecord r = start();
-        r.body_size = 6;  // the string's data lies beyond this body
-        cases.push_back({"body shorter than its entries", r, std::nullopt, 9});
+        r.body_size = 6;  // the string's entry lies beyond this body
+        cases.push_back({"body shorter than its entries", r, std::nullopt, 9, 0});
     }
     for (std::int32_t size : {-1, INT32_MIN, INT32_MAX, 0x7FFFFFF0}) {
         DbxRawRecord r = start();
         r.body_size = size;
-        cases.push_back({"body size outside the file", r, std::nullopt, 0});
+        cases.push_back({"body size outside the file", r, std::nullopt, 0, 0});
     }
     return cases;
 }
 
-TEST(DbxGet, DamagedRecordsKeepTheFieldsReadBeforeTheDamage) {
-    for (const StoppedRecordCase& c : StoppedRecordCases()) {
+TEST(DbxGet, ADamagedPropertyEntryCostsOnlyItself) {
+    for (const DamagedRecordCase& c : DamagedRecordCases()) {
         MemoryDbx dbx(OneRecordFile(c.record));
         ASSERT_NE(dbx.reader(), nullptr) << c.name;
         dbx_errno = 9;
@@ -263,10 +248,25 @@ TEST(DbxGet, DamagedRecordsKeepTheFieldsReadBeforeTheDamage) {
         EXPECT_EQ(dbx_errno, 0) << c.name;
         EXPECT_EQ(email->subject, c.subject) << c.name;
         EXPECT_EQ(email->tag00_value, c.tag00_value) << c.name;
-        EXPECT_EQ(email->tag01_value, 0u) << c.name;
+        EXPECT_EQ(email->tag01_value, c.tag01_value) << c.name;
         EXPECT_FALSE(email->sender_address.has_value()) << c.name;
         EXPECT_FALSE(email->message_text.has_value()) << c.name;
     }
+}
+
+// The message text survives a date entry before it that points past the body.
+TEST(DbxGet, TheTextSurvivesADamagedEntryBeforeIt) {
+    DbxRawRecord r;
+    r.properties = {{0x80, 1}, {0x12, 0xFFFFFF}, {0x84, 0, 0}, {0x08, 4}};
+    r.data = std::string(4, '\0') + "Hello" + '\0';
+    r.chains = {"Subject: Hello\r\n\r\nbody\r\n"};
+    MemoryDbx dbx(OneRecordFile(r));
+    auto email = dbx.Email(0);
+    ASSERT_NE(email, nullptr);
+    EXPECT_EQ(email->message_text, "Subject: Hello\r\n\r\nbody\r\n");
+    EXPECT_TRUE(email->text_complete);
+    EXPECT_EQ(email->subject, "Hello");
+    EXPECT_EQ(email->date, 0u);
 }
 
 TEST(DbxGet, RecordOutsideTheFileGivesAnEmptyItem) {

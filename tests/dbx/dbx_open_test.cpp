@@ -48,6 +48,7 @@ std::uint32_t AppendNode(std::string& bytes, std::uint32_t first_child, std::int
                          const std::vector<HandEntry>& entries) {
     const auto at = static_cast<std::uint32_t>(bytes.size());
     bytes.append(fixtures::kDbxNodeHeaderSize + fixtures::kDbxEntrySize * entries.size(), '\0');
+    PutLe32(bytes, at, at);  // a node names its own offset
     PutLe32(bytes, at + fixtures::kDbxNodeFirstChildAt, first_child);
     PutByte(bytes, at + fixtures::kDbxNodeEntryCountAt, static_cast<std::uint8_t>(entries.size()));
     PutLe32(bytes, at + fixtures::kDbxNodeFirstChildCountAt, static_cast<std::uint32_t>(first_child_count));

@@ -46,6 +46,7 @@ TEST(DbxMessageState, EachFlagBitGivesItsField) {
         const auto& email = one.email;
         ASSERT_NE(email, nullptr) << c.name;
         EXPECT_EQ(email->state_flags, c.flags) << c.name;
+        EXPECT_TRUE(email->state_stored) << c.name;
         EXPECT_EQ(email->read, c.read) << c.name;
         EXPECT_EQ(email->flagged, c.flagged) << c.name;
         EXPECT_EQ(email->replied, c.replied) << c.name;
@@ -81,8 +82,14 @@ TEST(DbxMessageState, TheOtherBitsAndThePriority) {
     dbx_test::MemoryDbx plain(dbx_test::NumberedFolder(1).Build());
     auto none = plain.Email(0);
     EXPECT_EQ(none->state_flags, 0u);
+    EXPECT_FALSE(none->state_stored);
     EXPECT_EQ(none->priority, 0u);
     EXPECT_FALSE(none->read);
+    // A flags word stored as 0 is a state all the same: never opened.
+    const OneEmail zero = ReadOne(MakeEmailRecordWithState(dbx_test::NumberedEmail(6), 6, 0));
+    ASSERT_NE(zero.email, nullptr);
+    EXPECT_TRUE(zero.email->state_stored);
+    EXPECT_FALSE(zero.email->read);
 }
 
 TEST(DbxMessageState, FlagsStoredDirectlyAndAStateRunningOffTheBody) {

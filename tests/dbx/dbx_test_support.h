@@ -35,10 +35,10 @@ inline std::FILE* OpenBytes(std::string& bytes) {
 // A reader over bytes in memory; reader() is null when the open failed (code in dbx_errno).
 class MemoryDbx {
 public:
-    explicit MemoryDbx(std::string bytes, DbxCountCheck check = DbxCountCheck::Exact) : bytes_(std::move(bytes)) {
+    explicit MemoryDbx(std::string bytes, const DbxOpenOptions& options = {}) : bytes_(std::move(bytes)) {
         std::FILE* stream = OpenBytes(bytes_);
         if (stream == nullptr) return;
-        reader_ = dbx_open_stream_with(stream, check);
+        reader_ = dbx_open_stream_with(stream, options);
         if (reader_ == nullptr) std::fclose(stream);
     }
     ~MemoryDbx() { dbx_close(reader_); }

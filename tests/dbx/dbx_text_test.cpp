@@ -172,7 +172,7 @@ TEST(DbxText, BrokenChainKeepsTheBlocksBeforeTheBreak) {
     }
 }
 
-TEST(DbxText, ChainThatLoopsFailsInsteadOfRunningForever) {
+TEST(DbxText, ChainThatLoopsFailsAndKeepsEachBlockOnce) {
     const std::string text = CountingText(1000);  // 100 blocks of 10
     for (auto [from, to] : {std::pair<std::size_t, std::size_t>{0, 0}, {99, 0}, {99, 50}, {99, 98}, {10, 3}}) {
         ChainFile file = BuildChain(text, 10);
@@ -181,10 +181,9 @@ TEST(DbxText, ChainThatLoopsFailsInsteadOfRunningForever) {
         EXPECT_EQ(result.length, -1) << from << "->" << to;
         EXPECT_EQ(result.code, 7);
         EXPECT_FALSE(result.complete);
-        ASSERT_TRUE(result.text.has_value());
-        // The kept text starts with the chain as stored and stays within a few turns of the loop.
-        EXPECT_EQ(result.text->substr(0, (from + 1) * 10), text.substr(0, (from + 1) * 10));
-        EXPECT_LE(result.text->size(), 4 * text.size());
+        // The kept text is every block up to the one that leads back, each once.
+        EXPECT_EQ(result.text, text.substr(0, (from + 1) * 10)) << from << "->" << to;
+        EXPECT_EQ(result.text_from_get, result.text) << from << "->" << to;
     }
     // A loop of empty blocks adds no text at all, and still ends.
     ChainFile empty_loop = BuildChain(text, 10);
@@ -196,3 +195,36 @@ TEST(DbxText, ChainThatLoopsFailsInsteadOfRunningForever) {
 }
 
 }  // namespace
+
+// With claims, a block belongs to the first record whose chain reaches it: a second record that
+// shares the chain, or joins it part way, gets only its own blocks and counts as broken off.
+TEST(DbxText, ClaimedBlocksAreReadForTheirFirstRecordOnly) {
+    DbxLayout layout;
+    std::string bytes = DbxFileBuilder()
+                            .AddEmail(EmailWithText(CountingText(100), 10))
+                            .AddEmail(EmailWithText("own part", 10))
+                            .AddEmail(EmailWithText("x", 10))
+                            .Build(layout);
+    const auto& shared = layout.items.at(0).chain_blocks.at(0);
+    // The second record's last block leads into the shared chain part way; the third record's
+    // record points at the first block of the shared chain itself.
+    fixtures::SetBlockNext(bytes, layout.items.at(1).chain_blocks.at(0).back(), shared.at(5));
+    // Entry 1 of a built record is the direct text offset (tag 0x84 and 24 bits).
+    fixtures::PutLe32(bytes, layout.items.at(2).record_offset + fixtures::kDbxRecordHeaderSize + 4,
+                      0x84u | (shared.at(0) << 8));
+    DbxOpenOptions options;
+    options.claim_text_blocks = true;
+    MemoryDbx dbx(bytes, options);
+    ASSERT_NE(dbx.reader(), nullptr);
+    auto first = dbx.Email(2);
+    EXPECT_EQ(first->message_text, CountingText(100));
+    EXPECT_TRUE(first->text_complete);
+    auto joins = dbx.Email(1);
+    EXPECT_EQ(joins->message_text, "own part");
+    EXPECT_FALSE(joins->text_complete);
+    auto shares = dbx.Email(0);
+    EXPECT_FALSE(shares->message_text.has_value());
+    EXPECT_FALSE(shares->text_complete);
+    // Read again, a record's own chain is its own.
+    EXPECT_EQ(dbx_read_text(dbx.reader(), first.get()), 100);
+}

@@ -7,8 +7,9 @@
 
 #include "export/buffered_output.h"
 #include "export/export_test_support.h"
-#include "fixtures/linux_tools.h"
 #include "fixtures/environment.h"
+#include "fixtures/linux_tools.h"
+#include "fixtures/store_builder.h"
 #include "platform/paths.h"
 
 using fixtures::ReadFile;
@@ -126,6 +127,57 @@ TEST(MboxExport, IndependentReaderSeesEveryMessage) {
     fixtures::WriteFile(h.dir / "check.py", script);
     const std::string command = "/usr/bin/python3 " + (h.dir / "check.py") + " " + destination + "/Inbox.mbox";
     EXPECT_EQ(std::system(command.c_str()), 0);
+}
+
+// --mbox-status: mail programs read the state Outlook Express kept; without it the bytes stay.
+TEST(MboxExport, StatusLinesCarryTheStateToMailPrograms) {
+    if (!std::filesystem::exists("/usr/bin/python3")) GTEST_SKIP() << "no python3";
+    struct Row {
+        const char* subject;
+        std::optional<std::uint32_t> flags;  // none: no flags word in the record
+        const char* python_flags;            // what Python's mailbox reads, in letter order
+        const char* mozilla;                 // X-Mozilla-Status
+    };
+    const Row rows[] = {
+        {"read", 0x00000081u, "OR", "0001"},
+        {"unread flagged", 0x00000021u, "FO", "0004"},
+        {"replied", 0x00080081u, "AOR", "0003"},
+        {"forwarded", 0x00100081u, "OR", "1001"},
+        {"never opened", 0u, "O", "0000"},
+        {"no state", std::nullopt, "", ""},
+    };
+    for (bool with_status : {true, false}) {
+        ExportHarness h;
+        h.settings.mbox_status = with_status;
+        fixtures::DbxFileBuilder builder;
+        std::uint32_t item = 1;
+        for (const Row& row : rows) {
+            // A stale status line of the message's own is replaced, not repeated.
+            const std::string text = std::string("Subject: ") + row.subject + "\r\nStatus: RO\r\nX-Status: D\r\n\r\nFrom here\r\n";
+            fixtures::DbxEmailSpec spec = Email(row.subject, text);
+            builder.AddRawRecord(row.flags ? fixtures::MakeEmailRecordWithState(spec, item++, *row.flags)
+                                           : fixtures::MakeEmailRecord(spec, item++));
+        }
+        const std::string destination = h.Destination();
+        ExportFolderToMbox(h.context, h.WriteDbx("Inbox.dbx", builder), destination, "Inbox");
+        std::string expected = "{";
+        for (const Row& row : rows) {
+            const bool lines = with_status && row.flags;
+            expected += std::string("'") + row.subject + "': ('" + (lines ? row.python_flags : "DOR") + "', '" +
+                        (lines ? row.mozilla : "None") + "', 'From here\\n\\n'), ";
+        }
+        expected += "}";
+        const std::string script =
+            "import mailbox,sys\n"
+            "got={m['Subject']: (''.join(sorted(m.get_flags())), str(m['X-Mozilla-Status']), m.get_payload().lstrip('>'))\n"
+            "     for m in mailbox.mbox(sys.argv[1])}\n"
+            "want=" + expected + "\n"
+            "assert all(len(m.get_all('Status') or []) <= 1 for m in mailbox.mbox(sys.argv[1]))\n"
+            "assert got==want, (got, want)\n";
+        fixtures::WriteFile(h.dir / "check.py", script);
+        const std::string command = "/usr/bin/python3 " + (h.dir / "check.py") + " " + destination + "/Inbox.mbox";
+        EXPECT_EQ(std::system(command.c_str()), 0) << (with_status ? "with" : "without") << " --mbox-status";
+    }
 }
 
 TEST(MboxExport, UnopenableFolderFileLeavesNoMbox) {

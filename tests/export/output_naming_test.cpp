@@ -23,7 +23,22 @@ TEST(MessageFileName, RemovesForbiddenCharactersAndBlankPairs) {
     EXPECT_EQ(MakeMessageFileName(std::string(":*?/\\<>\"|"), 0), "0.eml");
     EXPECT_EQ(MakeMessageFileName(std::nullopt, 0), "0.eml");
     EXPECT_EQ(MakeMessageFileName(std::string(""), -4), "-4.eml");
-    EXPECT_EQ(MakeMessageFileName(std::string(" .tab\there. "), 9), " .tab\there. 9.eml");
+    EXPECT_EQ(MakeMessageFileName(std::string(" .tab\there. "), 9), " .tabhere. 9.eml");
+}
+
+// No message file is hidden or holds a control character (a terminal showing the name would
+// act on it); dots and blanks inside a name stay.
+TEST(MessageFileName, HasNoLeadingDotAndNoControlCharacters) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {".NET news", "NET news4.eml"},
+        {"...", "4.eml"},
+        {"\x1B[31mred\x1B[0m", "[31mred[0m4.eml"},
+        {"line\rend\x7F", "lineend4.eml"},
+        {"c1 \xC2\x9B here", "c1here4.eml"},  // as with a forbidden character, the blank pair goes
+        {" .not hidden", " .not hidden4.eml"},
+        {"v1.2.", "v1.2.4.eml"},
+    };
+    for (const auto& [subject, name] : cases) EXPECT_EQ(MakeMessageFileName(subject, 4), name) << subject;
 }
 
 TEST(MessageFileName, CutsTo50Utf16UnitsBeforeRemoving) {
@@ -104,6 +119,25 @@ TEST(FolderTreeNaming, DisplayNamesBecomeSafeNamesInTheFileSystem) {
     EXPECT_EQ(MakeThunderbirdMboxPath("/out", {"Lists", "hal", "hal-commit"}),
               "/out" + fixtures::NativePath("/Lists.sbd/hal.sbd/hal-commit"));
     EXPECT_EQ(MakeThunderbirdMboxPath("/out", {"Inbox"}), "/out" + fixtures::NativePath("/Inbox"));
+}
+
+// A folder file's own name, cleaned as a store's folder names are but kept at its length and
+// byte for byte otherwise: "...dbx" must not put its messages beside the destination, ".dbx"
+// and "..dbx" not straight into it.
+TEST(FolderTreeNaming, FolderNamesFromFileNamesNeverClimbOrHide) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"..", "Folder"},          {".", "Folder"},       {"", "Folder"},
+        {".hidden", "hidden"},     {"Inbox", "Inbox"},    {"Inbox.DBX", "Inbox.DBX"},
+        {"a\x1B" "b\tc", "abc"},   {"x:y", "xy"},         {" Sent. ", "Sent"},
+        {"Posteingang\xFC", "Posteingang\xFC"},  // not UTF-8: kept as the disk has it
+        {std::string(60, 'n'), std::string(60, 'n')},
+    };
+    for (const auto& [name, cleaned] : cases) EXPECT_EQ(CleanFileFolderName(name), cleaned) << name;
+    // Long enough that " (recovered).mbox" would pass the limit: cut where it still fits.
+    EXPECT_EQ(CleanFileFolderName(std::string(250, 'L')), std::string(200, 'L'));
+    OutputFolderNames names;
+    EXPECT_EQ(names.ClaimTopFolder(".."), "Folder");
+    EXPECT_EQ(names.ClaimTopFolder("."), "Folder (2)");
 }
 
 TEST(FolderTreeNaming, SiblingsThatMeetGetTheirOwnNamesAndChildrenFollowTheirParent) {

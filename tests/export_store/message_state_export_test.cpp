@@ -32,7 +32,7 @@ std::uint64_t ModificationSeconds(const fs::path& path) {
 
 struct StateRow {
     const char* subject;
-    std::uint32_t flags;  // 0: a record without the flags word
+    std::optional<std::uint32_t> flags;  // none: a record without the flags word
     std::optional<std::uint32_t> priority;
     // What a MAPI reader must see.
     int message_flags_read;  // MSGFLAG_READ set (1) or not (0)
@@ -47,14 +47,20 @@ const StateRow kRows[] = {
     {"unread and flagged", 0x00000021, 5u, 0, 0x101, std::nullopt, 2, 0},
     {"forwarded", 0x00100081, std::nullopt, 1, 0x106, 104, std::nullopt, 1},
     {"draft", 0x00000089, 3u, 1, 0x103, std::nullopt, std::nullopt, 1},
-    {"no state kept", 0, std::nullopt, 1, -1, std::nullopt, std::nullopt, 1},
+    {"no state kept", std::nullopt, std::nullopt, 1, -1, std::nullopt, std::nullopt, 1},
+    {"never opened", 0u, std::nullopt, 0, 0x101, std::nullopt, std::nullopt, 1},
 };
+
+// The last row's message has no Date header: its sent time is the record's, as its delivery
+// time always is.
+bool Dated(std::size_t row) { return row + 1 < std::size(kRows); }
+constexpr std::uint64_t kHeaderDate = kUnixEpochTicks + 946684800ULL * kTicksPerSecond;  // the Date header's
 
 std::uint64_t DateOf(std::size_t row) { return kUnixEpochTicks + (1000000000ULL + 86400ULL * row) * kTicksPerSecond; }
 
-std::string Mail(const std::string& subject) {
+std::string Mail(const std::string& subject, bool dated = true) {
     return "From: Ann <ann@example.com>\r\nTo: bob@example.com\r\nSubject: " + subject +
-           "\r\nDate: Sat, 01 Jan 2000 00:00:00 +0000\r\nMIME-Version: 1.0\r\n"
+           (dated ? "\r\nDate: Sat, 01 Jan 2000 00:00:00 +0000" : "") + "\r\nMIME-Version: 1.0\r\n"
            "Content-Type: text/plain; charset=us-ascii\r\n\r\nbody\r\n";
 }
 
@@ -67,11 +73,12 @@ struct StateRun {
         fixtures::DbxFileBuilder builder;
         std::uint32_t item = 1;
         for (std::size_t i = 0; i < std::size(kRows); ++i) {
-            fixtures::DbxEmailSpec spec = testsupport::Email(kRows[i].subject, Mail(kRows[i].subject), "ann@example.com", DateOf(i));
-            if (kRows[i].flags == 0)
+            fixtures::DbxEmailSpec spec =
+                testsupport::Email(kRows[i].subject, Mail(kRows[i].subject, Dated(i)), "ann@example.com", DateOf(i));
+            if (!kRows[i].flags)
                 builder.AddRawRecord(fixtures::MakeEmailRecord(spec, item++));
             else
-                builder.AddRawRecord(fixtures::MakeEmailRecordWithState(spec, item++, kRows[i].flags, kRows[i].priority));
+                builder.AddRawRecord(fixtures::MakeEmailRecordWithState(spec, item++, *kRows[i].flags, kRows[i].priority));
         }
         const std::string path = dir / "Inbox.dbx";
         builder.WriteTo(path);
@@ -121,7 +128,10 @@ TEST(MessageStateExport, MsgFilesCarryTheStateAndEveryFileTheMessageDate) {
         EXPECT_EQ(DumpedInt(props, "10810003"), row.last_verb);
         EXPECT_EQ(DumpedInt(props, "10900003"), row.flag_status);
         EXPECT_EQ(DumpedInt(props, "00170003"), row.importance);
-        EXPECT_EQ((DumpedInt(props, "0E070003").value_or(0) & 8) != 0, row.flags == 0x00000089) << "draft: unsent";
+        EXPECT_EQ((DumpedInt(props, "0E070003").value_or(0) & 8) != 0, row.flags == 0x00000089u) << "draft: unsent";
+        // Delivered when Outlook Express received it; sent when the Date header says, else then too.
+        EXPECT_EQ(props.count("0E060040") ? props.at("0E060040") : "none", std::to_string(DateOf(i)));
+        EXPECT_EQ(props.count("00390040") ? props.at("00390040") : "none", std::to_string(Dated(i) ? kHeaderDate : DateOf(i)));
 
         EXPECT_EQ(ModificationSeconds(files.at(row.subject)), (DateOf(i) - kUnixEpochTicks) / kTicksPerSecond);
     }
@@ -136,7 +146,7 @@ TEST(MessageStateExport, EmlFilesKeepTheirBytesAndTakeTheMessageDate) {
     ASSERT_EQ(files.size(), std::size(kRows));
     for (std::size_t i = 0; i < std::size(kRows); ++i) {
         SCOPED_TRACE(kRows[i].subject);
-        EXPECT_EQ(fixtures::ReadFile(files.at(kRows[i].subject).string()), Mail(kRows[i].subject));
+        EXPECT_EQ(fixtures::ReadFile(files.at(kRows[i].subject).string()), Mail(kRows[i].subject, Dated(i)));
         EXPECT_EQ(ModificationSeconds(files.at(kRows[i].subject)), (DateOf(i) - kUnixEpochTicks) / kTicksPerSecond);
     }
 }
@@ -152,9 +162,12 @@ TEST(MessageStateExport, PstMessagesCarryTheStateAndTheFolderCountsTheUnread) {
         by_subject[message.props.GetString(0x0037001F).value_or("")] = std::move(message);
     }
     ASSERT_EQ(by_subject.size(), std::size(kRows));
-    for (const auto& row : kRows) {
+    for (std::size_t i = 0; i < std::size(kRows); ++i) {
+        const StateRow& row = kRows[i];
         SCOPED_TRACE(row.subject);
         const mapi::PropertyBag& props = by_subject.at(row.subject).props;
+        EXPECT_EQ(props.GetTime(0x0E060040), mapi::Filetime{DateOf(i)});
+        EXPECT_EQ(props.GetTime(0x00390040), mapi::Filetime{Dated(i) ? kHeaderDate : DateOf(i)});
         EXPECT_EQ(props.GetInt32(0x0E070003).value_or(-99) & 1, row.message_flags_read);
         EXPECT_EQ(props.GetInt32(0x10800003), std::optional<std::int32_t>(row.icon));
         EXPECT_EQ(props.GetInt32(0x10810003), row.last_verb ? std::optional<std::int32_t>(*row.last_verb) : std::nullopt);

@@ -3,6 +3,7 @@
 // folder files of the same name, zero bytes in a message, links planted at the output, and the
 // same result with one worker thread or several).
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include "conversion/job_settings.h"
 #include "conversion/job_tally.h"
 #include "export/export_test_support.h"
+#include "fixtures/failing_disk.h"
 #include "fixtures/strict_checkers.h"
 #include "export/mbox_export.h"
 #include "job/conversion_job.h"
@@ -61,6 +63,7 @@ struct FormRun {
         window.pst_answer.pst_options_answer = "yes";
     }
     std::string PstPath() const { return dir / "Out.pst"; }
+    const platform::DeviceFilter* devices = nullptr;  // what the job writes through
     std::string AddFolder(const std::string& subdir, const std::string& name, const fixtures::DbxFileBuilder& builder) {
         fs::create_directories(dir / subdir);
         const std::string path = dir / (subdir + "/" + name);
@@ -68,7 +71,7 @@ struct FormRun {
         window.AddRow(path, name);
         return path;
     }
-    void Go() { tally = RunConversionJob(window, settings); }
+    void Go() { tally = RunConversionJob(window, settings, devices); }
 };
 
 // Subject and body of each message of a folder of the run's store, in the folder's order.
@@ -248,6 +251,33 @@ TYPED_TEST(EveryForm, ADamagedMessageIsCountedAndTheOthersStillConvert) {
     EXPECT_EQ(run.tally.messages(), 2u);
     EXPECT_EQ(run.tally.failures(), 1u);
     EXPECT_TRUE(Contains(run.tally.Summary(), "damaged")) << run.tally.Summary();
+}
+
+// A folder file that shrinks while it is converted (a network share, a failing disk): the file is
+// counted as cut short, what was read before stays, and the job goes on with the next file.
+TYPED_TEST(EveryForm, AFolderFileThatShrinksDuringTheRunIsToldAndTheJobGoesOn) {
+    FormRun run(TypeParam::kOption);
+    fixtures::DbxFileBuilder shrinking;
+    for (int i = 0; i < 64; ++i) {
+        const std::string subject = "Big " + std::to_string(i);
+        shrinking.AddEmail(Email(subject, Mail(subject, std::string(256 << 10, static_cast<char>('a' + i % 26)))));
+    }
+    const std::string path = run.AddFolder("a", "Big.dbx", shrinking);
+    fixtures::DbxFileBuilder good;
+    good.AddEmail(Email("Good", Mail("Good", "fine")));
+    run.AddFolder("b", "Good.dbx", good);
+    run.window.after_status = [&](std::size_t shown) {
+        if (shown == 1) fs::resize_file(path, 6 << 20);
+    };
+    run.Go();
+    const auto lines = run.tally.failure_lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), path + ": is cut short or damaged"), 1) << run.tally.Summary();
+    EXPECT_GE(run.tally.messages(), 2u) << run.tally.Summary();  // what was read before, and Good
+    EXPECT_LE(run.tally.messages(), 24u) << run.tally.Summary();  // no more than the first 6 MiB held
+    EXPECT_EQ(TypeParam::Outputs(run, "Good").size(), 1u);
+    if constexpr (std::is_same_v<TypeParam, PstForm>) {
+        EXPECT_EQ(fixtures::PstCheckStrictFailure(run.PstPath()), "");
+    }
 }
 
 TYPED_TEST(EveryForm, AWriteFailureIsCountedAndReported) {
@@ -689,30 +719,117 @@ TYPED_TEST(EveryForm, ADamagedIndexIsNotedWithoutRecoverAndRecoveredWithIt) {
         << run.tally.note_lines()[0];
 }
 
-TYPED_TEST(EveryForm, RecoverTakesTheIndexOverAWrongHeaderCount) {
-    fixtures::DbxFileBuilder builder;
-    builder.AddEmail(Email("One", Mail("One", "first"))).AddEmail(Email("Two", Mail("Two", "second")));
-    builder.SetHeaderItemCount(1000);
-    FormRun plain(TypeParam::kOption);
-    AddBytes(plain, "Inbox.dbx", builder.Build());
-    plain.Go();
-    EXPECT_EQ(plain.tally.failures(), 1u);
-    EXPECT_EQ(plain.tally.note_lines(),
-              std::vector<std::string>{"2 more messages can be recovered from Inbox.dbx: convert again with Recover"});
+// The index is the truth and the header's count a hint: a wrong count costs no message, with
+// or without recover, and is noted.
+TYPED_TEST(EveryForm, AWrongHeaderCountIsNotedAndEveryMessageTheIndexReachesConverted) {
+    for (const std::int32_t count : {1, 1000}) {
+        fixtures::DbxFileBuilder builder;
+        builder.AddEmail(Email("One", Mail("One", "first"))).AddEmail(Email("Two", Mail("Two", "second")));
+        builder.SetHeaderItemCount(count);
+        for (const bool recover : {false, true}) {
+            FormRun run(TypeParam::kOption);
+            run.settings.recover = recover;
+            AddBytes(run, "Inbox.dbx", builder.Build());
+            run.Go();
+            EXPECT_EQ(TypeParam::Outputs(run, "Inbox").size(), 2u) << count;
+            EXPECT_EQ(run.tally.messages(), 2u) << count;
+            EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
+            EXPECT_TRUE(RecoveredOutputs<TypeParam>(run, "Inbox").empty());
+            // Nothing found, nothing made: no empty Recovered folder or file.
+            EXPECT_FALSE(fs::exists(run.settings.destination_path + "/Inbox/Recovered"));
+            EXPECT_FALSE(fs::exists(run.settings.destination_path + "/Inbox (recovered).mbox"));
+            EXPECT_EQ(run.tally.note_lines(),
+                      std::vector<std::string>{run.window.rows[0].path + ": the header counts " + std::to_string(count) +
+                                               (count == 1 ? " message" : " messages") + ", the index reaches 2"});
+        }
+    }
+}
 
+// A message whose text is damaged is a failure on every run, also when what could be read of it
+// is in place from the run before.
+TYPED_TEST(EveryForm, ADamagedMessageIsAFailureOnEveryRun) {
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(Email("Whole", Mail("Whole", "fine")));
+    builder.AddEmail(Email("Looping", Mail("Looping", std::string(2000, 'x'))));
+    fixtures::DbxLayout layout;
+    std::string bytes = builder.Build(layout);
+    const auto& chain = layout.items.at(1).chain_blocks.at(0);
+    fixtures::SetBlockNext(bytes, chain.back(), chain.front());
     FormRun run(TypeParam::kOption);
-    run.settings.recover = true;
-    AddBytes(run, "Inbox.dbx", builder.Build());
+    AddBytes(run, "Inbox.dbx", bytes);
     run.Go();
-    EXPECT_EQ(TypeParam::Outputs(run, "Inbox").size(), 2u);
-    EXPECT_TRUE(RecoveredOutputs<TypeParam>(run, "Inbox").empty());
-    // Nothing found, nothing made: no empty Recovered folder or file.
-    EXPECT_FALSE(fs::exists(run.settings.destination_path + "/Inbox/Recovered"));
-    EXPECT_FALSE(fs::exists(run.settings.destination_path + "/Inbox (recovered).mbox"));
-    EXPECT_EQ(run.tally.recovered(), 0u);
+    EXPECT_EQ(run.tally.messages(), 1u) << run.tally.Summary();
+    EXPECT_EQ(run.tally.failures(), 1u) << run.tally.Summary();
+    run.Go();
+    EXPECT_EQ(run.tally.messages(), 0u) << run.tally.Summary();
+    EXPECT_EQ(run.tally.already_there(), 1u) << run.tally.Summary();
+    EXPECT_EQ(run.tally.failures(), 1u) << run.tally.Summary();
+    ASSERT_EQ(run.tally.failure_lines().size(), 1u);
+    EXPECT_TRUE(Contains(run.tally.failure_lines()[0], "message text damaged")) << run.tally.failure_lines()[0];
+}
+
+// A crafted file whose records all point at one text chain: the chain is written once, for the
+// first record; every other record counts as damaged.
+TYPED_TEST(EveryForm, AChainSharedByManyRecordsIsWrittenOnce) {
+    constexpr int kRecords = 40;
+    const std::string text = Mail("Shared", std::string(64 << 10, 's'));
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(Email("Shared", text));
+    for (int i = 1; i < kRecords; ++i) builder.AddEmail(Email("Shared", "x"));
+    fixtures::DbxLayout layout;
+    std::string bytes = builder.Build(layout);
+    const std::uint32_t head = layout.items.at(0).chain_blocks.at(0).at(0);
+    // Entry 1 of a built record is the direct text offset (tag 0x84 and 24 bits).
+    for (int i = 1; i < kRecords; ++i)
+        fixtures::PutLe32(bytes, layout.items.at(std::size_t(i)).record_offset + fixtures::kDbxRecordHeaderSize + 4,
+                          0x84u | (head << 8));
+    FormRun run(TypeParam::kOption);
+    AddBytes(run, "Inbox.dbx", bytes);
+    run.Go();
+    EXPECT_EQ(run.tally.messages(), 1u) << run.tally.Summary();
+    EXPECT_EQ(run.tally.failures(), std::size_t{kRecords - 1}) << run.tally.Summary();
+    std::size_t holding_the_text = 0;
+    for (const std::string& output : TypeParam::Outputs(run, "Inbox"))
+        if (Contains(output, std::string(1000, 's'))) ++holding_the_text;
+    EXPECT_EQ(holding_the_text, 1u);
+}
+
+// One flipped bit in the class id of a message folder leaves it a folder whose messages are all
+// converted, not a file passed over.
+TYPED_TEST(EveryForm, AFolderWithAFlippedClassIdBitIsConverted) {
+    fixtures::DbxFileBuilder builder;
+    for (int i = 0; i < 3; ++i) builder.AddEmail(Email("M" + std::to_string(i), Mail("M" + std::to_string(i), "body")));
+    for (const std::size_t byte : {std::size_t{4}, std::size_t{9}, std::size_t{15}}) {
+        std::string bytes = builder.Build();
+        bytes[byte] = static_cast<char>(bytes[byte] ^ 0x02);
+        FormRun run(TypeParam::kOption);
+        AddBytes(run, "Inbox.dbx", bytes);
+        run.Go();
+        EXPECT_EQ(TypeParam::Outputs(run, "Inbox").size(), 3u) << byte;
+        EXPECT_EQ(run.tally.messages(), 3u) << byte << run.tally.Summary();
+        EXPECT_EQ(run.tally.failures(), 0u) << byte << run.tally.Summary();
+        EXPECT_TRUE(run.tally.note_lines().empty()) << byte << run.tally.Summary();
+    }
+}
+
+// A newsgroup's folder holds articles stored as mail: they are converted as a folder of its own.
+TYPED_TEST(EveryForm, ANewsgroupFolderIsConvertedLikeAMailFolder) {
+    fixtures::DbxFileBuilder builder;
+    builder.SetNewsAccount("00000002");
+    for (const char* subject : {"Question", "Re: Question"}) {
+        const std::string article = "From: Ann <ann@example.com>\r\nNewsgroups: alt.test\r\nSubject: " +
+                                    std::string(subject) + "\r\nDate: Sat, 01 Jan 2000 00:00:00 +0000\r\n\r\nposted\r\n";
+        builder.AddEmail(Email(subject, article));
+    }
+    FormRun run(TypeParam::kOption);
+    AddBytes(run, "alt.test.dbx", builder.Build());
+    run.Go();
+    const auto outputs = TypeParam::Outputs(run, "alt.test");
+    ASSERT_EQ(outputs.size(), 2u) << run.tally.Summary();
+    EXPECT_TRUE(OutputHolds(outputs[0], "Question", "posted")) << outputs[0];
+    EXPECT_EQ(run.tally.messages(), 2u);
     EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
-    EXPECT_EQ(run.tally.note_lines(),
-              std::vector<std::string>{run.window.rows[0].path + ": the header counts 1000 messages, the index reaches 2"});
+    EXPECT_TRUE(run.tally.note_lines().empty()) << run.tally.Summary();
 }
 
 // A record ruined in place: the live message fails as before, and its text, which no record
@@ -892,4 +1009,192 @@ TEST(PstRecover, EveryModeUsesOneRecoveredFolderAndASecondRunAddsNothing) {
         EXPECT_EQ(store->Messages(*folder).size(), 2u) << mode;
         EXPECT_EQ(PstCheckFailure(store_path), "") << mode;
     }
+}
+
+namespace {
+
+// Every regular file below the destination, hidden ones included, by path relative to it.
+std::map<std::string, std::string> DestinationFiles(FormRun& run) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(run.settings.destination_path))
+        if (entry.is_regular_file())
+            files[fs::relative(entry.path(), run.settings.destination_path).string()] = ReadFile(entry.path().string());
+    return files;
+}
+
+// Names in a folder that no run of ours should leave: hidden temporary files and stores.
+std::vector<std::string> LeftOvers(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name[0] == '.') names.push_back(name);
+    }
+    return names;
+}
+
+fixtures::DbxFileBuilder SixMessages() {
+    fixtures::DbxFileBuilder builder;
+    for (int i = 0; i < 6; ++i) {
+        const std::string subject = "Part " + std::to_string(i);
+        builder.AddEmail(Email(subject, HtmlMail(subject, "<p>" + std::string(3000, char('a' + i)) + "</p>")));
+    }
+    return builder;
+}
+
+}  // namespace
+
+// A disk that fills up, or starts to fail, part way through a job: whatever the form, nothing
+// partial is left (no cut-short or empty message file, no MBOX temporary, no file under a new
+// store's name, an existing store byte for byte as it was), the failure is told in words with
+// no number, and a run with a sound disk then writes exactly what a first run would have.
+TYPED_TEST(EveryForm, AFailingDiskLeavesNothingPartialAndNoNumberInAMessage) {
+    FormRun reference(TypeParam::kOption);
+    reference.AddFolder("src", "Inbox.dbx", SixMessages());
+    const fixtures::FailingDisk counting(std::uint64_t{1} << 40);
+    reference.devices = &counting;
+    reference.Go();
+    ASSERT_EQ(reference.tally.failures(), 0u) << reference.tally.Summary();
+    const auto expected = DestinationFiles(reference);
+    const auto expected_outputs = TypeParam::Outputs(reference, "Inbox");
+    // Room for about half of what the job writes.
+    const std::uint64_t budget = counting.written() / 2;
+
+    for (const auto kind : {platform::WriteFailure::kDiskFull, platform::WriteFailure::kIo}) {
+        SCOPED_TRACE(platform::WriteFailureWords(kind));
+        FormRun run(TypeParam::kOption);
+        run.AddFolder("src", "Inbox.dbx", SixMessages());
+        const fixtures::FailingDisk disk(budget, kind);
+        run.devices = &disk;
+        run.Go();
+        EXPECT_TRUE(disk.failed());
+        EXPECT_GE(run.tally.failures(), 1u);
+        const std::string summary = run.tally.Summary();
+        EXPECT_TRUE(Contains(summary, platform::WriteFailureWords(kind))) << summary;
+        for (const auto& message : run.window.messages) EXPECT_FALSE(Contains(message.text, "(0x")) << message.text;
+        for (const auto& [name, bytes] : DestinationFiles(run)) {
+            ASSERT_EQ(expected.count(name), 1u) << "left behind: " << name;
+            EXPECT_TRUE(bytes == expected.at(name)) << name << " is not whole (" << bytes.size() << " bytes)";
+        }
+        EXPECT_TRUE(LeftOvers(run.settings.destination_path).empty()) << LeftOvers(run.settings.destination_path)[0];
+        EXPECT_TRUE(LeftOvers(run.dir.path()).empty()) << LeftOvers(run.dir.path())[0];
+        if constexpr (!TypeParam::kFilePerMessage) {
+            EXPECT_FALSE(fs::exists(TypeParam::OutputPath(run, "Inbox", "")));
+            EXPECT_EQ(run.tally.messages(), 0u) << summary;
+        }
+        // Space again: the same names are filled, nothing goes to a "(2)".
+        run.devices = nullptr;
+        run.Go();
+        EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
+        EXPECT_EQ(DestinationFiles(run), expected);
+        EXPECT_EQ(TypeParam::Outputs(run, "Inbox"), expected_outputs);
+    }
+
+    if constexpr (std::is_same_v<TypeParam, PstForm>) {
+        // A store that exists is extended through a copy: a failure leaves it as it was.
+        FormRun old(TypeParam::kOption);
+        fs::copy_file(reference.PstPath(), old.PstPath());
+        const std::string before = ReadFile(old.PstPath());
+        old.window.pst_answer.pst_mode = "old";
+        old.window.pst_answer.existing_pst_path = old.PstPath();
+        fixtures::DbxFileBuilder more;
+        for (int i = 0; i < 6; ++i) more.AddEmail(Email("More " + std::to_string(i), Mail("More", std::string(4000, 'm'))));
+        old.AddFolder("src", "More.dbx", more);
+        const fixtures::FailingDisk disk(budget / 4);
+        old.devices = &disk;
+        old.Go();
+        EXPECT_TRUE(disk.failed());
+        EXPECT_TRUE(Contains(old.tally.Summary(), "the disk is full")) << old.tally.Summary();
+        EXPECT_TRUE(ReadFile(old.PstPath()) == before);
+        EXPECT_TRUE(LeftOvers(old.dir.path()).empty()) << LeftOvers(old.dir.path())[0];
+    }
+}
+
+// A link planted at a folder that the conversion makes or enters below the chosen destination
+// (the destination itself, a folder file's folder, its Recovered folder) is refused as a link
+// at a file is: nothing reaches where it points.
+TYPED_TEST(EveryForm, ALinkPlantedAtAFolderIsNeverFollowed) {
+    for (const std::string at : {"ExportDBX", "ExportDBX/Inbox", "ExportDBX/Inbox/Recovered"}) {
+        SCOPED_TRACE(at);
+        FormRun run(TypeParam::kOption);
+        run.settings.recover = true;
+        run.AddFolder("src", "Inbox.dbx", LiveAndDeleted());
+        fs::create_directories(run.dir / "elsewhere");
+        fs::remove_all(run.dir / at);
+        fs::create_directories(fs::path(run.dir / at).parent_path());
+        fs::create_directory_symlink(run.dir / "elsewhere", run.dir / at);
+        run.Go();
+        EXPECT_TRUE(fs::is_empty(run.dir / "elsewhere")) << fs::directory_iterator(run.dir / "elsewhere")->path();
+        // The folder is the form's own (PST writes beside the destination, MBOX into it alone).
+        const bool used = at == "ExportDBX" ? !std::is_same_v<TypeParam, PstForm> : TypeParam::kFilePerMessage;
+        if (used) {
+            EXPECT_GE(run.tally.failures(), 1u) << run.tally.Summary();
+            EXPECT_TRUE(Contains(run.tally.Summary(), "a link is in the way")) << run.tally.Summary();
+        } else {
+            EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
+        }
+    }
+}
+
+// A folder file whose name is long: the names made beside its outputs (temporary files, locks)
+// fit within the system's limit too, in every form.
+TYPED_TEST(EveryForm, AFolderFileWithALongNameConverts) {
+    FormRun run(TypeParam::kOption);
+    run.window.pst_answer.pst_mode = "seprate";  // the store is named after the file, with its lock beside it
+    const std::string name = std::string(240, 'L') + ".dbx";
+    fixtures::DbxFileBuilder builder;
+    builder.AddEmail(Email("One", Mail("One", "first"))).AddEmail(Email("Two", Mail("Two", "second")));
+    run.AddFolder("src", name, builder);
+    run.Go();
+    EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
+    EXPECT_EQ(run.tally.messages(), 2u);
+}
+
+// What a killed run left half made beside its outputs (hidden temporary files of a process that
+// has gone) is cleared by the next run; a living process's are left alone.
+TEST(KilledRuns, TheirTemporaryFilesAreRemovedByTheNextRun) {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    for (const std::string option : {"mbox", "eml"}) {
+        FormRun run(option);
+        const std::string folder = option == "mbox" ? run.settings.destination_path : run.settings.destination_path + "/Inbox";
+        fs::create_directories(folder);
+        const std::string dead = folder + "/.Inbox.mbox." + std::to_string(child) + ".part";
+        const std::string living = folder + "/.Inbox.mbox." + std::to_string(::getpid()) + ".part";
+        fixtures::WriteFile(dead, "half");
+        fixtures::WriteFile(living, "in use");
+        fixtures::DbxFileBuilder builder;
+        builder.AddEmail(Email("A", Mail("A", "alpha")));
+        run.AddFolder("src", "Inbox.dbx", builder);
+        run.Go();
+        EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
+        EXPECT_FALSE(fs::exists(dead)) << option;
+        EXPECT_TRUE(fs::exists(living)) << option;
+    }
+}
+
+// A new store killed while it is being written: nothing stands under the store's name, and the
+// run after it clears what the killed one left.
+TEST(KilledRuns, ANewStoreNeverLooksMadeAndTheNextRunClearsItsBuild) {
+    FormRun run("pst");
+    run.AddFolder("src", "Inbox.dbx", SixMessages());
+    const pid_t child = ::fork();
+    if (child == 0) {
+        fixtures::FailAtWrite killing;
+        killing.fail_at = 3;
+        killing.kill = true;
+        run.devices = &killing;
+        run.Go();
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_FALSE(fs::exists(run.PstPath()));
+    EXPECT_EQ(LeftOvers(run.dir.path()).size(), 1u);
+    run.Go();
+    EXPECT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
+    EXPECT_EQ(PstFolderMessages(run, "Inbox.dbx").size(), 6u);
+    EXPECT_TRUE(LeftOvers(run.dir.path()).empty()) << LeftOvers(run.dir.path())[0];
+    EXPECT_EQ(PstCheckFailure(run.PstPath()), "");
 }

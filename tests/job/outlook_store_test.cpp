@@ -149,12 +149,12 @@ TEST(OutlookStore, WithoutAReadableFolderListEveryMailFileIsATopFolder) {
 
     // A folder list whose index is damaged: the same, with a note saying why.
     std::string list = fixtures::BuildFolderList(fixtures::StoreTopFolders());
-    fixtures::PutLe32(list, fixtures::kDbxItemCountAt, 9);
+    fixtures::PutLe32(list, fixtures::GetLe32(list, fixtures::kDbxRootNodeAt), 0);  // the root no longer names itself
     fixtures::WriteFile(dir / "Folders.dbx", list);
     const OutlookStore damaged = LoadOutlookStore(dir.path(), "");
     EXPECT_FALSE(damaged.folder_list_read);
     EXPECT_EQ(damaged.folders.size(), 2u);
-    EXPECT_TRUE(HasNoteWith(damaged, "cannot be read (Number of indexes read from dbx file is less than expected)"));
+    EXPECT_TRUE(HasNoteWith(damaged, "Folders.dbx has a damaged index of messages; every folder file"));
 
     // A text file in the folder list's place is passed over as what it is.
     fixtures::WriteFile(dir / "Folders.dbx", "not a list");
@@ -186,3 +186,26 @@ TEST(OutlookStore, RealFolderListBesideItsFiles) {
 }
 
 }  // namespace
+
+// A news account's groups are folders of their own below the account, like another account's
+// mail folders.
+TEST(OutlookStore, NewsgroupsAreFoldersBelowTheirAccount) {
+    fixtures::TempFolder dir;
+    std::vector<fixtures::DbxFolderSpec> folders = fixtures::StoreTopFolders();
+    folders.push_back(fixtures::ListedFolder(2, fixtures::kLocalFoldersId, "Inbox", "Inbox.dbx"));
+    fixtures::DbxFolderSpec server = fixtures::ListedFolder(30, 0, "news.example.com");
+    server.store_type = 0;  // news
+    folders.push_back(server);
+    folders.push_back(fixtures::ListedFolder(31, 30, "alt.test", "alt.test.dbx"));
+    fixtures::WriteStore(dir.path(), folders, {{"Inbox.dbx", 1}});
+    fixtures::DbxFileBuilder group;
+    group.SetNewsAccount("00000002");
+    for (int i = 0; i < 2; ++i) group.AddEmail({"article " + std::to_string(i), "a@example.org", 0, true,
+                                               "Newsgroups: alt.test\r\nSubject: article\r\n\r\nposted\r\n"});
+    group.WriteTo(dir / "alt.test.dbx");
+    const OutlookStore store = LoadOutlookStore(dir.path(), "windows-1252");
+    EXPECT_EQ(FileOf(store, "news.example.com > alt.test"), "alt.test.dbx");
+    EXPECT_EQ(FindByPath(store, "news.example.com > alt.test")->message_count, 2u);
+    EXPECT_EQ(store.MailFolderCount(), 2u);
+    for (const auto& file : store.other_files) EXPECT_NE(file.kind, DbxFileKind::NewsFolder) << file.path;
+}

@@ -1,54 +1,118 @@
 #include "msgfile/message_file.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
+#include "fixtures/failing_disk.h"
 #include "fixtures/temp_folder.h"
 
+namespace fs = std::filesystem;
 using fixtures::ReadFile;
+using platform::WriteFailure;
 
+namespace {
+
+std::vector<std::string> Names(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct Folder {
+    fixtures::TempFolder dir;
+    platform::OutputFolder out;
+    Folder() { EXPECT_EQ(out.Open(dir.path()), WriteFailure::kNone); }
+};
+
+}  // namespace
+
+// The bytes as they are: line ends of both kinds, a byte-order mark, zero bytes, nothing at all.
 TEST(WriteMessageFile, StoresTheTextByteForByte) {
-    fixtures::TempFolder dir;
-    const std::string crlf = "Subject: x\r\n\r\nline\r\nlone lf\nend";
-    ASSERT_TRUE(WriteMessageFile(dir / "a.eml", std::optional<std::string>(crlf)));
-    EXPECT_EQ(ReadFile(dir / "a.eml"), crlf);
-
-    const std::string bom = "\xFF\xFEtext";
-    ASSERT_TRUE(WriteMessageFile(dir / "b.eml", std::optional<std::string>(bom)));
-    EXPECT_EQ(ReadFile(dir / "b.eml"), bom);
-
-    // A zero byte inside a message is data like any other: nothing after it is lost.
-    ASSERT_TRUE(WriteMessageFile(dir / "c.eml", std::optional<std::string>(std::string("abc\0def", 7))));
-    EXPECT_EQ(ReadFile(dir / "c.eml"), std::string("abc\0def", 7));
+    Folder f;
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"crlf.eml", "Subject: x\r\n\r\nline\r\nlone lf\nend"},
+        {"bom.eml", "\xFF\xFEtext"},
+        {"zero.eml", std::string("abc\0def", 7)},
+        {"empty.eml", ""},
+    };
+    for (const auto& [name, bytes] : cases) {
+        const PlacedFile placed = WriteMessageFile(f.out, name, bytes);
+        ASSERT_TRUE(placed) << name;
+        EXPECT_EQ(placed.name, name);
+        EXPECT_FALSE(placed.already_there);
+        EXPECT_EQ(ReadFile(f.dir / name), bytes) << name;
+    }
+    EXPECT_EQ(Names(f.dir.path()).size(), cases.size()) << "a temporary file was left";
 }
 
-TEST(WriteMessageFile, AbsentTextEmptiesAnExistingFile) {
-    fixtures::TempFolder dir;
-    fixtures::WriteFile(dir / "a.eml", "old content");
-    ASSERT_TRUE(WriteMessageFile(dir / "a.eml", std::optional<std::string>()));
-    EXPECT_EQ(ReadFile(dir / "a.eml"), "");
+// A name that is taken is never taken over: the same bytes are the output already, other bytes
+// go to the next free name, and a link or a folder at the name is a failure of its own kind.
+TEST(WriteMessageFile, NeverReplacesWhatHoldsTheName) {
+    Folder f;
+    fixtures::WriteFile(f.dir / "a0.eml", "earlier");
+    const PlacedFile same = WriteMessageFile(f.out, "a0.eml", std::string("earlier"));
+    EXPECT_TRUE(same && same.already_there && same.name == "a0.eml");
+    const PlacedFile other = WriteMessageFile(f.out, "a0.eml", std::string("later"));
+    EXPECT_TRUE(other && !other.already_there);
+    EXPECT_EQ(other.name, "a0 (2).eml");
+    EXPECT_EQ(ReadFile(f.dir / "a0.eml"), "earlier");
+    EXPECT_EQ(ReadFile(f.dir / "a0 (2).eml"), "later");
+    // An empty file (a run of an older version on a full disk left those) is filled in; one cut
+    // short is somebody's file and keeps its name.
+    fixtures::WriteFile(f.dir / "b0.eml", "");
+    EXPECT_EQ(WriteMessageFile(f.out, "b0.eml", std::string("text")).name, "b0.eml");
+    EXPECT_EQ(ReadFile(f.dir / "b0.eml"), "text");
+    fixtures::WriteFile(f.dir / "c0.eml", "te");
+    EXPECT_EQ(WriteMessageFile(f.out, "c0.eml", std::string("text")).name, "c0 (2).eml");
+
+    fixtures::WriteFile(f.dir / "victim", "mine");
+    fs::create_symlink(f.dir / "victim", f.dir / "link0.eml");
+    EXPECT_EQ(WriteMessageFile(f.out, "link0.eml", std::string("x")).failure, WriteFailure::kLinkInTheWay);
+    EXPECT_EQ(ReadFile(f.dir / "victim"), "mine");
+    fs::create_directory(f.dir / "dir0.eml");
+    EXPECT_EQ(WriteMessageFile(f.out, "dir0.eml", std::string("x")).failure, WriteFailure::kInTheWay);
+    EXPECT_EQ(Names(f.dir.path()), (std::vector<std::string>{"a0 (2).eml", "a0.eml", "b0.eml", "c0 (2).eml",
+                                                              "c0.eml", "dir0.eml", "link0.eml", "victim"}));
 }
 
-TEST(WriteMessageFile, ReportsFilesThatCannotBeWritten) {
-    fixtures::TempFolder dir;
-    const WriteResult missing = WriteMessageFile(dir / "no/such/folder.eml", std::optional<std::string>("x"));
-    EXPECT_FALSE(missing);
-    EXPECT_FALSE(missing.error.empty());
-#ifndef _WIN32
-    // A full disk: every write to /dev/full fails with ENOSPC.
-    const WriteResult full = WriteMessageFile("/dev/full", std::optional<std::string>(std::string(100000, 'x')));
-    EXPECT_FALSE(full);
-    EXPECT_NE(full.error.find("space"), std::string::npos) << full.error;
-#endif
+// A disk that fills up or fails part way through a message leaves nothing of it; once there is
+// space again the same name is filled.
+TEST(WriteMessageFile, AFailedWriteLeavesNothingAndALaterOneFillsTheName) {
+    for (const WriteFailure kind : {WriteFailure::kDiskFull, WriteFailure::kIo}) {
+        Folder f;
+        const fixtures::FailingDisk disk(1000, kind);
+        const std::string text(5000, 'm');
+        const PlacedFile failed = WriteMessageFile(f.out, "m0.eml", text, 0, &disk);
+        EXPECT_EQ(failed.failure, kind);
+        EXPECT_TRUE(failed.name.empty());
+        EXPECT_TRUE(Names(f.dir.path()).empty()) << Names(f.dir.path()).front();
+        const PlacedFile later = WriteMessageFile(f.out, "m0.eml", text);
+        EXPECT_TRUE(later && later.name == "m0.eml");
+        EXPECT_EQ(ReadFile(f.dir / "m0.eml"), text);
+    }
+    // No folder to write into is told as such.
+    platform::OutputFolder none;
+    EXPECT_EQ(WriteMessageFile(none, "x.eml", std::string("x")).failure, WriteFailure::kNotFound);
 }
 
-TEST(CUTF16File, OpensInBinaryWhateverTheFlags) {
-    fixtures::TempFolder dir;
-    CUTF16File file;
-    ASSERT_TRUE(file.Open(dir / "x", file_flags::kCreate | file_flags::kWrite));
-    EXPECT_TRUE(file.Write("a\nb", 3));
-    EXPECT_TRUE(file.Close());
-    EXPECT_EQ(ReadFile(dir / "x"), "a\nb");
-    CUTF16File reader;
-    EXPECT_TRUE(reader.Open(dir / "x", 0));
-    EXPECT_FALSE(reader.Write("z", 1));
+TEST(WriteMessageFile, TheFileTakesTheMessagesTime) {
+    Folder f;
+    constexpr std::uint64_t kJan2000 = 116444736000000000ULL + 946684800ULL * 10000000ULL;
+    ASSERT_TRUE(WriteMessageFile(f.out, "t.eml", std::string("x"), kJan2000));
+    struct stat info {};
+    ASSERT_EQ(::stat((f.dir / "t.eml").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtime, 946684800);
+}
+
+TEST(NumberedFileName, PutsTheNumberBeforeTheExtension) {
+    EXPECT_EQ(NumberedFileName("Inbox.mbox", 1), "Inbox.mbox");
+    EXPECT_EQ(NumberedFileName("Inbox.mbox", 2), "Inbox (2).mbox");
+    EXPECT_EQ(NumberedFileName("see.eml3.eml", 3), "see.eml3 (3).eml");
+    EXPECT_EQ(NumberedFileName("Inbox", 2), "Inbox (2)");
+    EXPECT_EQ(NumberedFileName(".hidden", 2), ".hidden (2)");
 }

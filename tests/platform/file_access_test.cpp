@@ -15,7 +15,6 @@
 #include "platform/file_checks.h"
 #include "platform/file_copy.h"
 #include "platform/file_owner.h"
-#include "platform/mapped_region.h"
 #include "platform/process.h"
 #include "platform/random_access_file.h"
 
@@ -68,32 +67,22 @@ TEST(RandomAccessFile, ReadsShortOnlyAtTheEndAndReportsErrnoValues) {
     EXPECT_EQ(c, 'c');
 }
 
-TEST(MappedRegion, MapsWhatTheFileHoldsAndRefusesPastItsEnd) {
+// A file read while another program changes it: its version tells.
+TEST(FileVersion, ChangesWithTheFileSizeAndTime) {
     fixtures::TempFolder dir;
-    constexpr std::size_t kOffset = 1 << 20;  // a multiple of any page size
-    const std::string bytes = Pattern(kOffset + 10000);
-    fixtures::WriteFile(dir / "file", bytes);
+    fixtures::WriteFile(dir / "file", Pattern(10000));
     RandomAccessFile file;
     ASSERT_EQ(file.Open(dir / "file", RandomAccessFile::Access::kRead), 0);
-
-    platform::MappedRegion region;
-    ASSERT_TRUE(region.Map(file.descriptor(), kOffset, 10000));
-    EXPECT_EQ(std::string(region.data(), region.length()), bytes.substr(kOffset));
-    EXPECT_FALSE(region.Map(file.descriptor(), kOffset, 10001));  // one byte past the end
-    EXPECT_FALSE(region.is_mapped());
-    EXPECT_FALSE(region.Map(file.descriptor(), kOffset, 0));
-
-    ASSERT_TRUE(region.Map(file.descriptor(), 0, 4096));
-    platform::MappedRegion moved = std::move(region);
-    EXPECT_FALSE(region.is_mapped());
-    EXPECT_EQ(std::string(moved.data(), moved.length()), bytes.substr(0, 4096));
-#ifndef _WIN32  // Windows refuses to cut a mapped file shorter (win32_platform_test)
-    // A file that shrank after it was opened is not mapped where it no longer reaches.
-    fs::resize_file(dir / "file", kOffset);
-    EXPECT_FALSE(region.Map(file.descriptor(), kOffset, 10000));
-#endif
-    moved.Unmap();
-    EXPECT_EQ(moved.data(), nullptr);
+    platform::FileVersion opened, now;
+    ASSERT_EQ(platform::VersionOf(file.descriptor(), opened), 0);
+    EXPECT_EQ(opened.size, 10000u);
+    ASSERT_EQ(platform::VersionOf(file.descriptor(), now), 0);
+    EXPECT_EQ(now, opened);
+    fs::resize_file(dir / "file", 5000);
+    ASSERT_EQ(platform::VersionOf(file.descriptor(), now), 0);
+    EXPECT_EQ(now.size, 5000u);
+    EXPECT_NE(now, opened);
+    EXPECT_EQ(platform::VersionOf(-1, now), EBADF);
 }
 
 // Sizes on both sides of the copy buffer, and a copy to another file system where there is one:

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "platform/output_file.h"
+#include "platform/write_failure.h"
 #include "platform/text_encoding.h"
 
 namespace cfb {
@@ -351,7 +352,7 @@ void WriteCompoundFile(const Storage& root, std::FILE* out) {
 void WriteCompoundFile(const Storage& root, const std::string& path) {
     // Whatever is at the path is replaced, never written through: a link planted there is removed.
     const int error = platform::WriteWholeFile(path, CompoundFileBytes(root), platform::OutputMode::kReplace);
-    if (error != 0) throw WriteError("cannot write " + path + ": " + platform::ErrorText(error));
+    if (error != 0) throw WriteError(path + ": " + platform::WriteFailureWords(platform::WriteFailureOf(error)));
 }
 
 }  // namespace cfb

@@ -14,9 +14,22 @@ std::int32_t IconFor(const MessageState& state) {
     return state.read ? ICON_MAIL_READ : ICON_MAIL_UNREAD;
 }
 
+// FILETIME ticks of 1601-01-02 and 9999-12-31: a time outside is no time a client recorded.
+constexpr std::uint64_t kFirstTime = 864000000000ULL;
+constexpr std::uint64_t kLastTime = 2650466880000000000ULL;
+
+void ApplyReceivedTime(PropertyBag& props, std::uint64_t ticks) {
+    if (ticks < kFirstTime || ticks > kLastTime) return;
+    const Filetime received{ticks};
+    props.Set(PR_MESSAGE_DELIVERY_TIME, received);
+    for (PropTag tag : {PR_CLIENT_SUBMIT_TIME, PR_CREATION_TIME, PR_LAST_MODIFICATION_TIME})
+        if (!props.Has(tag)) props.Set(tag, received);
+}
+
 }  // namespace
 
 void ApplyMessageState(Message& message, const MessageState& state) {
+    ApplyReceivedTime(message.props, state.received_time);
     // Priorities are the one part a record may hold without the flags word.
     if (state.priority == 1 || state.priority == 2)
         message.props.Set(PR_IMPORTANCE, IMPORTANCE_HIGH);

@@ -19,10 +19,15 @@ struct MessageState {
     // 1 high, 3 normal, 5 low, as mail clients store it; 0 when not stored (the message's own
     // headers then decide the importance).
     std::uint32_t priority = 0;
+    // When the client received (or, for a draft or sent mail, stored) the message, as FILETIME
+    // ticks; 0 when it kept no time.
+    std::uint64_t received_time = 0;
 };
 
-// Sets message flags, icon, last verb, flag status and importance from state. A message whose
-// state is not known is left as it is.
+// Sets message flags, icon, last verb, flag status and importance from state; a message whose
+// flags are not known keeps those of the import. A received time becomes the delivery time (the
+// one Outlook lists mail by, as Outlook Express listed it by this time), and the sent time of a
+// message whose headers give none.
 void ApplyMessageState(Message& message, const MessageState& state);
 
 }  // namespace mapi

@@ -21,6 +21,16 @@ constexpr NamedReference kNamed[] = {
     {"agrave", 0xE0},  {"aacute", 0xE1},  {"ccedil", 0xE7},  {"ecirc", 0xEA},   {"oacute", 0xF3},
     {"iacute", 0xED},  {"uacute", 0xFA},  {"ntilde", 0xF1},  {"deg", 0xB0},     {"pound", 0xA3},
     {"yen", 0xA5},     {"cent", 0xA2},    {"sect", 0xA7},    {"times", 0xD7},   {"shy", 0xAD},
+    // The names of ASCII punctuation and blanks: rare in mail, but they spell addresses
+    // ("javascript&colon;") as well as any other form does.
+    {"Tab", '\t'},     {"NewLine", '\n'},  {"excl", '!'},     {"num", '#'},      {"dollar", '$'},
+    {"percnt", '%'},   {"lpar", '('},     {"rpar", ')'},     {"ast", '*'},      {"midast", '*'},
+    {"plus", '+'},     {"comma", ','},    {"period", '.'},   {"sol", '/'},      {"colon", ':'},
+    {"semi", ';'},     {"equals", '='},   {"quest", '?'},    {"commat", '@'},   {"lsqb", '['},
+    {"lbrack", '['},   {"bsol", '\\'},    {"rsqb", ']'},     {"rbrack", ']'},   {"Hat", '^'},
+    {"lowbar", '_'},   {"UnderBar", '_'}, {"grave", '`'},    {"lcub", '{'},     {"lbrace", '{'},
+    {"verbar", '|'},   {"vert", '|'},     {"rcub", '}'},     {"rbrace", '}'},   {"QUOT", '"'},
+    {"AMP", '&'},      {"LT", '<'},       {"GT", '>'},
 };
 
 std::string LowerTagName(const std::string& html, std::size_t at) {
@@ -39,6 +49,20 @@ bool IsBlockTag(const std::string& name) {
 }
 
 }  // namespace
+
+std::size_t HiddenContentEnd(const std::string& html, std::size_t from, const std::string& name) {
+    for (std::size_t k = html.find('<', from); k != std::string::npos; k = html.find('<', k + 1)) {
+        const bool closing = k + 1 < html.size() && html[k + 1] == '/';
+        const std::string tag = LowerTagName(html, k + (closing ? 2 : 1));
+        if (closing && tag == name) {
+            const std::size_t gt = html.find('>', k);
+            return gt == std::string::npos ? html.size() : gt + 1;
+        }
+        // A head that is never closed ends where the body begins, as browsers read it.
+        if (!closing && name == "head" && tag == "body") return k;
+    }
+    return html.size();
+}
 
 std::size_t FindReferenceEnd(const std::string& text, std::size_t at) {
     constexpr std::size_t kLongestReference = 12;  // "&#x0010FFFF;" and the longest names we know
@@ -116,18 +140,7 @@ std::string HtmlToText(const std::string& html) {
             if (end == std::string::npos) break;
             i = end + 1;
             if (!closing && (name == "script" || name == "style" || name == "head" || name == "title")) {
-                const std::string close = "</" + name;
-                std::size_t k = i;
-                for (;;) {
-                    k = html.find("</", k);
-                    if (k == std::string::npos) { i = html.size(); break; }
-                    if (LowerTagName(html, k + 2) == name) {
-                        std::size_t gt = html.find('>', k);
-                        i = gt == std::string::npos ? html.size() : gt + 1;
-                        break;
-                    }
-                    k += 2;
-                }
+                i = HiddenContentEnd(html, i, name);
                 continue;
             }
             if (name == "pre") pre_depth = std::max(0, pre_depth + (closing ? -1 : 1));

@@ -80,9 +80,17 @@ std::string Lower(std::string text) {
     return text;
 }
 
-std::string ObjectBytes(GMimeObject* object) {
+// The bytes of a part as GMime writes it; with crlf, every line ends in CR LF (as the mail it
+// came in did), else in LF.
+std::string ObjectBytes(GMimeObject* object, bool crlf = false) {
     Ref<GMimeStream> stream(g_mime_stream_mem_new());
-    g_mime_object_write_to_stream(object, nullptr, stream.get());
+    GMimeFormatOptions* format = nullptr;
+    if (crlf) {
+        format = g_mime_format_options_new();
+        g_mime_format_options_set_newline_format(format, GMIME_NEWLINE_FORMAT_DOS);
+    }
+    g_mime_object_write_to_stream(object, format, stream.get());
+    if (format != nullptr) g_mime_format_options_free(format);
     GByteArray* array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream.get()));
     return std::string(reinterpret_cast<const char*>(array->data), array->len);
 }
@@ -169,6 +177,18 @@ bool SplitAddressList(const std::string& raw, std::vector<std::string>& out) {
     return true;
 }
 
+// Whether GMime's reading of one element of an address list is an address: one with a domain,
+// or one without ("Charlie Root <root>", a local user) written in angle brackets, as mail
+// programs take it. A bare word without them is the name Outlook Express wrote for a recipient
+// it had no address for.
+bool IsAddressOf(const Mailbox& box, const std::string& element) {
+    if (box.address.find('@') != std::string::npos) return true;
+    const std::size_t close = element.find_last_not_of(" \t\r\n");
+    if (box.address.empty() || close == std::string::npos || element[close] != '>') return false;
+    const std::size_t open = element.rfind('<', close);
+    return open != std::string::npos && open + 1 < close;
+}
+
 void CollectMailboxes(InternetAddressList* list, std::vector<Mailbox>& out, const std::string& code_page, int depth = 0) {
     if (list == nullptr || depth > 4) return;
     const int count = internet_address_list_length(list);
@@ -182,6 +202,44 @@ void CollectMailboxes(InternetAddressList* list, std::vector<Mailbox>& out, cons
             if (!box.name.empty() || !box.address.empty()) out.push_back(std::move(box));
         }
     }
+}
+
+// A zero byte ends a string for most MAPI readers (and for the checkers' eyes it is damage), so
+// a body with one stray zero byte would be cut there. It carries no character, and browsers drop
+// it from HTML text as well: it goes from every text property, and from the HTML body. The
+// message's own bytes (EML, MBOX) keep it.
+void DropZeroCharacters(mapi::PropertyBag& bag) {
+    std::vector<std::pair<mapi::PropTag, mapi::PropValue>> changed;
+    for (const auto& [tag, value] : bag.all()) {
+        if (const auto* text = std::get_if<std::string>(&value); text != nullptr && text->find('\0') != std::string::npos) {
+            std::string clean = *text;
+            clean.erase(std::remove(clean.begin(), clean.end(), '\0'), clean.end());
+            changed.emplace_back(tag, std::move(clean));
+        } else if (const auto* texts = std::get_if<std::vector<std::string>>(&value)) {
+            std::vector<std::string> clean = *texts;
+            bool any = false;
+            for (std::string& t : clean) {
+                const std::size_t before = t.size();
+                t.erase(std::remove(t.begin(), t.end(), '\0'), t.end());
+                any = any || t.size() != before;
+            }
+            if (any) changed.emplace_back(tag, std::move(clean));
+        }
+    }
+    if (const mapi::Binary* html = bag.GetBinary(mapi::PR_HTML);
+        html != nullptr && std::find(html->begin(), html->end(), 0) != html->end()) {
+        mapi::Binary clean = *html;
+        clean.erase(std::remove(clean.begin(), clean.end(), 0), clean.end());
+        changed.emplace_back(mapi::PR_HTML, std::move(clean));
+    }
+    for (auto& [tag, value] : changed) bag.Set(tag, std::move(value));
+}
+
+// A header's value as it stands in the message (folded lines, encoded words and all), or null.
+const char* RawHeaderValue(GMimeObject* object, const char* name) {
+    GMimeHeaderList* headers = g_mime_object_get_header_list(object);
+    GMimeHeader* header = headers == nullptr ? nullptr : g_mime_header_list_get_header(headers, name);
+    return header == nullptr ? nullptr : g_mime_header_get_raw_value(header);
 }
 
 std::optional<mapi::Filetime> ToFiletime(GDateTime* date) {
@@ -375,7 +433,29 @@ std::string GuessExtension(const std::string& mime_type) {
     return ".bin";
 }
 
-bool ImportBytes(std::string_view bytes, const std::string& job_codepage, int embedded_depth, mapi::Message& out);
+bool ImportBytes(std::string_view bytes, const std::string& job_codepage, int embedded_depth, mapi::Message& out,
+                 bool signed_whole = true);
+
+// The first body part of a multipart body with that boundary: from after its delimiter line to
+// the line end before the next delimiter, as RFC 2046 draws it. Empty when there is none.
+std::string_view FirstBodyPart(std::string_view body, const std::string& boundary) {
+    const std::string delimiter = "--" + boundary;
+    std::size_t at = 0;
+    while (at < body.size()) {
+        if (body.compare(at, delimiter.size(), delimiter) == 0) break;
+        const std::size_t newline = body.find('\n', at);
+        if (newline == std::string_view::npos) return {};
+        at = newline + 1;
+    }
+    const std::size_t newline = body.find('\n', at);
+    if (at >= body.size() || newline == std::string_view::npos) return {};
+    const std::size_t start = newline + 1;
+    const std::size_t next = body.find("\n" + delimiter, start - 1);
+    if (next == std::string_view::npos) return {};
+    std::size_t end = next;
+    if (end > start && body[end - 1] == '\r') --end;
+    return body.substr(start, end >= start ? end - start : 0);
+}
 
 // A line that may stand in a header block: a field name (printable, no blank, before the colon)
 // or the continuation of the field above.
@@ -408,10 +488,15 @@ std::string_view HeaderBlock(std::string_view bytes) {
 class Importer {
 public:
     // job_codepage: the code page the user chose for old messages (empty: this system's).
-    // header_block: the message's own header block as it came (empty: none known).
+    // source: the message's bytes as they came (empty: none known). signed_whole: signed and
+    // encrypted S/MIME mail is kept as Outlook keeps it (see ImportSecureMessage); false reads a
+    // signed message's content as any other message's.
     Importer(int embedded_depth, std::string job_codepage, std::string code_page, GMimeParserOptions* options,
-             std::string_view header_block = {})
-        : header_block_(header_block),
+             std::string_view source = {}, bool signed_whole = true)
+        : source_(source),
+          header_block_(HeaderBlock(source)),
+          crlf_(header_block_.find("\r\n") != std::string_view::npos),
+          signed_whole_(signed_whole),
           embedded_depth_(embedded_depth),
           job_codepage_(std::move(job_codepage)),
           code_page_(std::move(code_page)),
@@ -419,8 +504,14 @@ public:
 
     void ImportMessage(GMimeMessage* message, mapi::Message& out) {
         FillEnvelope(message, out.props);
-        if (GMimeObject* body = g_mime_message_get_mime_part(message)) Walk(body, out, 0, false);
+        if (GMimeObject* body = g_mime_message_get_mime_part(message)) {
+            if (!signed_whole_ || !ImportSecureMessage(body, out)) Walk(body, out, 0, false);
+            KeepPgpSignedPart(body, out);
+        }
         FinishBodies(out);
+        DropZeroCharacters(out.props);
+        for (mapi::Recipient& recipient : out.recipients) DropZeroCharacters(recipient.props);
+        for (mapi::Attachment& attachment : out.attachments) DropZeroCharacters(attachment.props);
     }
 
     // The whole input could not be parsed: keep it as one attachment.
@@ -433,19 +524,102 @@ public:
 private:
     std::string Text(const char* text) const { return Str(text, code_page_); }
 
+    // The message's body as it came (after its header block and the blank line), or empty when
+    // the bytes are not known.
+    std::string_view SourceBody() const {
+        if (source_.empty()) return {};
+        std::string_view body = source_.substr(header_block_.size());
+        if (body.substr(0, 2) == "\r\n") body.remove_prefix(2);
+        else if (body.substr(0, 1) == "\n") body.remove_prefix(1);
+        return body;
+    }
+
+    // Signed and encrypted S/MIME mail, stored as Outlook stores it so that Outlook can verify
+    // and open it. Clear-signed (multipart/signed): the class IPM.Note.SMIME.MultipartSigned, the
+    // bodies of the signed content, and one attachment holding the whole multipart/signed entity,
+    // its Content-Type header and its body byte for byte as the mail brought them (a single
+    // changed byte breaks the signature). Opaque-signed or encrypted (application/pkcs7-mime, or
+    // a .p7m file as the whole message): the class IPM.Note.SMIME, no body, and the protected
+    // content as the one attachment, with the message's Content-Type kept as a named property.
+    // False for any other message.
+    bool ImportSecureMessage(GMimeObject* body, mapi::Message& out) {
+        const std::string type = MimeType(body);
+        if (type == "multipart/signed" && GMIME_IS_MULTIPART(body)) {
+            const std::string protocol = Lower(Trim(Text(g_mime_object_get_content_type_parameter(body, "protocol"))));
+            if (protocol != "application/pkcs7-signature" && protocol != "application/x-pkcs7-signature") return false;
+            GMimeObject* content = g_mime_multipart_get_part(GMIME_MULTIPART(body), 0);
+            if (content == nullptr) return false;
+            mapi::Message inner;  // the content's own attachments travel inside the entity
+            Walk(content, inner, 1, false);
+            out.props.Set(mapi::PR_MESSAGE_CLASS_W, std::string("IPM.Note.SMIME.MultipartSigned"));
+            const char* line_end = crlf_ ? "\r\n" : "\n";
+            std::string entity = "Content-Type:";
+            const char* raw_type = RawHeaderValue(body, "Content-Type");
+            entity += raw_type != nullptr ? raw_type : " multipart/signed";
+            if (entity.back() != '\n') entity += line_end;
+            entity += line_end;
+            const std::string_view source_body = SourceBody();
+            if (!source_body.empty()) {
+                entity += source_body;
+            } else {
+                const std::string whole = ObjectBytes(body, crlf_);
+                const std::size_t blank = whole.find(crlf_ ? "\r\n\r\n" : "\n\n");
+                entity += blank == std::string::npos ? whole : whole.substr(blank + (crlf_ ? 4 : 2));
+            }
+            mapi::Attachment attachment;
+            FillFileAttachment(attachment, "smime.p7m", "multipart/signed", entity);
+            out.attachments.push_back(std::move(attachment));
+            return true;
+        }
+        const bool p7m_file = type == "application/octet-stream" && GMIME_IS_PART(body) &&
+                              Lower(ExtensionOf(AttachmentName(body, type))) == ".p7m";
+        if ((type != "application/pkcs7-mime" && type != "application/x-pkcs7-mime" && !p7m_file) || !GMIME_IS_PART(body))
+            return false;
+        out.props.Set(mapi::PR_MESSAGE_CLASS_W, std::string("IPM.Note.SMIME"));
+        if (const char* raw_type = RawHeaderValue(body, "Content-Type")) {
+            mapi::NamedProperty content_type;
+            content_type.property_set = mapi::PS_INTERNET_HEADERS;
+            content_type.name = "Content-Type";
+            content_type.type = mapi::PropType::Unicode;
+            out.props.SetNamed(content_type, Trim(raw_type));
+        }
+        GMimePart* part = GMIME_PART(body);
+        const std::string name = g_mime_part_get_filename(part) != nullptr ? AttachmentName(body, type) : "smime.p7m";
+        mapi::Attachment attachment;
+        FillFileAttachment(attachment, name, type, DecodedContent(part));
+        out.attachments.push_back(std::move(attachment));
+        return true;
+    }
+
+    // PGP/MIME signs the first part of a multipart/signed message byte for byte, its MIME
+    // headers included; the part is kept so, beside the signature, for anyone who wants to
+    // verify it. The bodies and attachments come from it as from any other message.
+    void KeepPgpSignedPart(GMimeObject* body, mapi::Message& out) {
+        if (MimeType(body) != "multipart/signed" || !GMIME_IS_MULTIPART(body)) return;
+        const std::string protocol = Lower(Trim(Text(g_mime_object_get_content_type_parameter(body, "protocol"))));
+        if (protocol != "application/pgp-signature") return;
+        const char* boundary = g_mime_multipart_get_boundary(GMIME_MULTIPART(body));
+        const std::string_view signed_part = boundary == nullptr ? std::string_view() : FirstBodyPart(SourceBody(), boundary);
+        if (signed_part.empty()) return;
+        mapi::Attachment attachment;
+        FillFileAttachment(attachment, "signed-part.eml", "message/rfc822", std::string(signed_part));
+        out.attachments.push_back(std::move(attachment));
+    }
+
     // The mailboxes of an address header. GMime drops what is no address at all, but Outlook
     // Express wrote a recipient it had no address for as a bare name ("New Outlook Express
     // User", quoted or not, at times with empty angle brackets): such an element is a name.
+    // The list is split in its raw form, before any encoded word is decoded: a comma inside
+    // one ("Doe, Jane" encoded) belongs to the name, not to the list.
     std::vector<Mailbox> Mailboxes(GMimeObject* object, InternetAddressList* parsed, const char* header) const {
         std::vector<Mailbox> boxes;
         CollectMailboxes(parsed, boxes, code_page_);
-        const char* raw = g_mime_object_get_header(object, header);
+        const char* raw = RawHeaderValue(object, header);
         std::vector<std::string> elements;
         if (raw == nullptr || !SplitAddressList(raw, elements)) return boxes;
-        const bool all_addresses = std::all_of(boxes.begin(), boxes.end(), [](const Mailbox& box) {
-            return box.address.find('@') != std::string::npos;
-        });
-        if (all_addresses && boxes.size() == elements.size()) return boxes;
+        bool all_addresses = boxes.size() == elements.size();
+        for (std::size_t i = 0; all_addresses && i < boxes.size(); ++i) all_addresses = IsAddressOf(boxes[i], elements[i]);
+        if (all_addresses) return boxes;
         std::vector<Mailbox> out;
         for (std::size_t i = 0; i < elements.size() && i < 10000; ++i) {
             std::string element = elements[i];
@@ -453,7 +627,7 @@ private:
             InternetAddressList* list = internet_address_list_parse(options_, element.c_str());
             CollectMailboxes(list, one, code_page_);
             if (list != nullptr) g_object_unref(list);
-            if (one.size() == 1 && one.front().address.find('@') != std::string::npos) {
+            if (one.size() == 1 && IsAddressOf(one.front(), element)) {
                 out.push_back(std::move(one.front()));
                 continue;
             }
@@ -568,7 +742,7 @@ private:
     void AddRawAttachment(GMimeObject* object, mapi::Message& out) {
         const std::string mime_type = MimeType(object);
         mapi::Attachment attachment;
-        FillFileAttachment(attachment, AttachmentName(object, mime_type), mime_type, ObjectBytes(object));
+        FillFileAttachment(attachment, AttachmentName(object, mime_type), mime_type, ObjectBytes(object, crlf_));
         out.attachments.push_back(std::move(attachment));
     }
 
@@ -593,7 +767,7 @@ private:
         GMimeMessage* inner = g_mime_message_part_get_message(part);
         if (inner == nullptr || embedded_depth_ + 1 >= kMaxEmbeddedDepth) {
             mapi::Attachment attachment;
-            std::string bytes = inner != nullptr ? ObjectBytes(GMIME_OBJECT(inner)) : ObjectBytes(object);
+            std::string bytes = inner != nullptr ? ObjectBytes(GMIME_OBJECT(inner), crlf_) : ObjectBytes(object, crlf_);
             FillFileAttachment(attachment, AttachmentName(object, "message/rfc822"), "message/rfc822", bytes);
             out.attachments.push_back(std::move(attachment));
             return;
@@ -602,7 +776,7 @@ private:
         attachment.embedded = std::make_unique<mapi::Message>();
         // The inner message is parsed again on its own: its headers follow its own charset,
         // not the one of the message that forwards it.
-        const std::string inner_bytes = ObjectBytes(GMIME_OBJECT(inner));
+        const std::string inner_bytes = ObjectBytes(GMIME_OBJECT(inner), crlf_);
         if (!ImportBytes(inner_bytes, job_codepage_, embedded_depth_ + 1, *attachment.embedded)) {
             Importer nested(embedded_depth_ + 1, job_codepage_, code_page_, options_);
             nested.ImportMessage(inner, *attachment.embedded);
@@ -741,7 +915,10 @@ private:
         return delsp != nullptr && Lower(Trim(delsp)) == "yes";
     }
 
+    std::string_view source_;
     std::string_view header_block_;
+    bool crlf_;  // the message's lines end in CR LF: so do those of its embedded messages
+    bool signed_whole_;
     int embedded_depth_;
     std::string job_codepage_;
     std::string code_page_;  // for this message's unlabelled 8-bit text
@@ -755,14 +932,15 @@ private:
 };
 
 // Parses bytes as one message and fills out; false when GMime finds no message in them.
-bool ImportBytes(std::string_view bytes, const std::string& job_codepage, int embedded_depth, mapi::Message& out) {
+bool ImportBytes(std::string_view bytes, const std::string& job_codepage, int embedded_depth, mapi::Message& out,
+                 bool signed_whole) {
     const std::string code_page = CodepageForUnlabelledText(bytes, job_codepage);
     MessageParserOptions options(code_page);
     Ref<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
     Ref<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
     Ref<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options.get()));
     if (!message) return false;
-    Importer importer(embedded_depth, job_codepage, code_page, options.get(), HeaderBlock(bytes));
+    Importer importer(embedded_depth, job_codepage, code_page, options.get(), bytes, signed_whole);
     importer.ImportMessage(message.get(), out);
     return true;
 }
@@ -793,6 +971,21 @@ mapi::Message ImportMessage(const char* data, std::size_t size, const std::strin
         return out;
     }
     return out;
+}
+
+std::optional<mapi::Message> SignedContentOf(const mapi::Message& message) {
+    if (message.props.GetString(mapi::PR_MESSAGE_CLASS_W).value_or("") != "IPM.Note.SMIME.MultipartSigned" ||
+        message.attachments.size() != 1)
+        return std::nullopt;
+    const mapi::Attachment& entity = message.attachments.front();
+    const mapi::Binary* bytes = entity.props.GetBinary(mapi::PR_ATTACH_DATA_BIN);
+    if (bytes == nullptr || entity.props.GetString(mapi::PR_ATTACH_MIME_TAG_W).value_or("") != "multipart/signed")
+        return std::nullopt;
+    InitGmimeOnce();
+    mapi::Message content;
+    const std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+    if (!ImportBytes(text, std::string(), 0, content, false)) return std::nullopt;
+    return content;
 }
 
 mapi::Message ImportMessageFile(const std::string& path, const std::string& job_codepage) {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -26,6 +27,11 @@ constexpr int kMaxMultipartDepth = 64;
 mapi::Message ImportMessage(const char* data, std::size_t size, const std::string& job_codepage = std::string());
 // Throws ImportError when the file cannot be read.
 mapi::Message ImportMessageFile(const std::string& path, const std::string& job_codepage = std::string());
+
+// What the one attachment of a clear-signed S/MIME message (as ImportMessage keeps one) holds,
+// read as any other message: the signed content's attachments one by one, the signature among
+// them. None for any other message.
+std::optional<mapi::Message> SignedContentOf(const mapi::Message& message);
 
 // A header's unstructured text with its encoded words decoded, as UTF-8; 8-bit words that are
 // no UTF-8 are read in code_page.

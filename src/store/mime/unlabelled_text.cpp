@@ -197,6 +197,21 @@ std::string DeclaredLegacyCodepage(std::string_view message_text) {
     return code_page;
 }
 
+std::string SubjectLabelCodepage(std::string_view message_text) {
+    const std::string subject = HeaderValue(SplitEntity(message_text).headers, "subject");
+    const std::size_t open = subject.find("=?");
+    if (open == std::string::npos) return {};
+    const std::size_t close = subject.find('?', open + 2);
+    if (close == std::string::npos) return {};
+    std::string charset = subject.substr(open + 2, close - open - 2);
+    charset = charset.substr(0, charset.find('*'));  // RFC 2231 language: "iso-8859-1*es"
+    if (!IsLegacyCharset(charset)) return {};
+    std::string code_page = WindowsCodepageOf(charset);
+    for (const auto& stateful : kEightBitOf)
+        if (code_page == stateful.charset) code_page = stateful.code_page;
+    return code_page;
+}
+
 std::string CodepageForUnlabelledText(std::string_view message_text, const std::string& job_codepage) {
     std::string code_page = DeclaredLegacyCodepage(message_text);
     if (code_page.empty()) code_page = job_codepage;

@@ -29,6 +29,11 @@ bool IsLegacyCharset(const std::string& charset);
 // parsing the message.
 std::string DeclaredLegacyCodepage(std::string_view message_text);
 
+// The code page the Subject header's first encoded word names, when that is a legacy charset;
+// empty otherwise. Outlook Express stored the subject of its record decoded in that charset, so
+// this is the code page that reads the record's subject back.
+std::string SubjectLabelCodepage(std::string_view message_text);
+
 // The code page for the message's unlabelled 8-bit text: the declared one, else job_codepage,
 // else this system's. Never empty.
 std::string CodepageForUnlabelledText(std::string_view message_text, const std::string& job_codepage);

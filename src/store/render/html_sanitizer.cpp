@@ -1,9 +1,16 @@
-// Making mail HTML safe to open in a browser: whatever can run code or send data is dropped,
-// the layout stays.
+// Making mail HTML safe to open in a browser: whatever can run code, send data or fetch anything
+// from elsewhere is dropped, the layout stays. The page is rebuilt from what was read here:
+// elements and attributes from a list of known harmless ones, addresses and style sheets
+// written out as they were understood (references and escapes decoded), so that the browser
+// never reads anything other than what was judged. The Content-Security-Policy line of the
+// rendering is a second wall behind this one, not the first.
 #include <algorithm>
 #include <cctype>
+#include <string_view>
+#include <unordered_set>
 
 #include "store/mime/html_text.h"
+#include "store/render/css_sanitizer.h"
 #include "store/render/render.h"
 
 namespace render {
@@ -14,40 +21,72 @@ std::string Lower(std::string text) {
     return text;
 }
 
-// Elements dropped together with everything inside them.
+// Elements dropped together with everything inside them: what runs or embeds another document,
+// foreign content (SVG, MathML), and what browsers read as raw text, so that their content is
+// never taken for markup here and for text there. (A head goes as a tag: what it holds is
+// judged one element at a time, and a stray one in a body hides nothing after it.)
 bool DropsContent(const std::string& name) {
-    static const char* const kNames[] = {"script", "iframe", "frame",  "frameset", "object",   "applet",
-                                         "select", "textarea", "button", "noembed", "template"};
-    return std::any_of(std::begin(kNames), std::end(kNames), [&](const char* n) { return name == n; });
+    static const std::unordered_set<std::string_view> kNames = {
+        "script", "iframe", "frame", "frameset", "object", "applet", "select", "textarea", "button", "noembed", "noframes",
+        "noscript", "template", "svg", "math", "xmp", "title", "style", "audio", "video", "canvas", "xml"};
+    return kNames.count(name) != 0;
 }
 
-// Elements dropped as tags, their content kept.
-bool DropsTag(const std::string& name) {
-    static const char* const kNames[] = {"form", "input", "option", "optgroup", "meta", "base", "link", "embed",
-                                         "keygen", "param", "isindex", "portal"};
-    return std::any_of(std::begin(kNames), std::end(kNames), [&](const char* n) { return name == n; });
+// Elements kept as they are (with the attributes below); any other tag goes, its content stays.
+bool KeepsTag(const std::string& name) {
+    static const std::unordered_set<std::string_view> kNames = {
+        "a",      "abbr",    "acronym", "address", "article", "aside",  "b",       "bdi",     "bdo",    "big",
+        "blockquote", "br",  "caption", "center",  "cite",    "code",   "col",     "colgroup", "dd",    "del",
+        "details", "dfn",    "dir",     "div",     "dl",      "dt",     "em",      "fieldset", "figcaption",
+        "figure", "font",    "footer",  "h1",      "h2",      "h3",     "h4",      "h5",      "h6",     "header",
+        "hr",     "i",       "img",     "ins",     "kbd",     "label",  "legend",  "li",      "main",   "mark",
+        "menu",   "nav",     "nobr",    "ol",      "p",       "pre",    "q",       "rp",      "rt",     "ruby",
+        "s",      "samp",    "section", "small",   "span",    "strike", "strong",  "sub",     "summary", "sup",
+        "table",  "tbody",   "td",      "tfoot",   "th",      "thead",  "time",    "tr",      "tt",     "u",
+        "ul",     "var",     "wbr"};
+    return kNames.count(name) != 0;
+}
+
+// Attributes that only describe layout or text. Everything else goes (event handlers, srcset,
+// lowsrc, ping, xlink:href, formaction, data-*, ...), except the addresses and styles below.
+bool IsPlainAttribute(const std::string& name) {
+    static const std::unordered_set<std::string_view> kNames = {
+        "abbr",   "align",  "alt",    "axis",        "bgcolor", "border", "bordercolor", "cellpadding", "cellspacing",
+        "char",   "charoff", "class", "clear",       "color",   "cols",   "colspan",     "compact",     "datetime",
+        "dir",    "face",   "frame",  "headers",     "height",  "hspace", "id",          "lang",        "name",
+        "noshade", "nowrap", "open",  "rowspan",     "rules",   "scope",  "size",        "span",        "start",
+        "summary", "target", "title", "type",        "valign",  "value",  "vspace",      "width"};
+    return kNames.count(name) != 0;
 }
 
 struct Attribute {
     std::string name;   // lower case
-    std::string value;  // as written, entities not decoded
+    std::string value;  // as written, references not decoded
     bool has_value = false;
 };
 
-// Character references decoded and blanks/controls dropped, so "jav&#x61;script:" and
-// "java\tscript:" are seen for what they are.
-std::string NormalizedUrl(const std::string& value) {
+// An attribute's value as the browser reads it: character references decoded. A reference the
+// table does not know stays as written (and so keeps its '&').
+std::string DecodeAttribute(const std::string& value) {
     std::string decoded;
     for (std::size_t i = 0; i < value.size(); ++i) {
         if (value[i] == '&') {
-            std::size_t semi = mime::FindReferenceEnd(value, i);
-            std::size_t stop = semi;
-            if (semi == std::string::npos) {
-                // References without ';' count too in URLs: take the longest run of name characters.
+            std::size_t stop = mime::FindReferenceEnd(value, i);
+            if (stop == std::string::npos) {
+                // Numeric references need no ';'; nor do some named ones.
                 stop = i + 1;
-                while (stop < value.size() && (std::isalnum(static_cast<unsigned char>(value[stop])) || value[stop] == '#')) ++stop;
+                if (stop < value.size() && value[stop] == '#') {
+                    ++stop;
+                    const bool hex = stop < value.size() && (value[stop] == 'x' || value[stop] == 'X');
+                    if (hex) ++stop;
+                    while (stop < value.size() && (hex ? std::isxdigit(static_cast<unsigned char>(value[stop]))
+                                                       : std::isdigit(static_cast<unsigned char>(value[stop]))))
+                        ++stop;
+                } else {
+                    while (stop < value.size() && std::isalnum(static_cast<unsigned char>(value[stop]))) ++stop;
+                }
             }
-            char32_t cp = mime::DecodeCharacterReference(value.substr(i + 1, stop - i - 1));
+            const char32_t cp = mime::DecodeCharacterReference(value.substr(i + 1, stop - i - 1));
             if (cp != 0) {
                 mime::AppendUtf8(decoded, cp);
                 i = (stop < value.size() && value[stop] == ';') ? stop : stop - 1;
@@ -56,35 +95,70 @@ std::string NormalizedUrl(const std::string& value) {
         }
         decoded.push_back(value[i]);
     }
+    return decoded;
+}
+
+// An address as a browser's URL parser takes it: blanks and controls at the ends dropped, tabs
+// and line breaks inside removed.
+std::string CleanUrl(const std::string& decoded) {
+    std::size_t first = 0, last = decoded.size();
+    while (first < last && static_cast<unsigned char>(decoded[first]) <= 0x20) ++first;
+    while (last > first && static_cast<unsigned char>(decoded[last - 1]) <= 0x20) --last;
     std::string out;
-    for (unsigned char c : decoded) {
-        if (c <= 0x20) continue;
-        out.push_back(static_cast<char>(std::tolower(c)));
+    for (std::size_t i = first; i < last; ++i)
+        if (decoded[i] != '\t' && decoded[i] != '\n' && decoded[i] != '\r') out.push_back(decoded[i]);
+    return out;
+}
+
+// The scheme of an address in lower case ("" for one without, such as "#top" or "//host/x"), or
+// "?" when a reference that was not decoded or a control character stands where it would be.
+std::string SchemeOf(const std::string& url) {
+    const std::size_t end = url.find_first_of(":/?#");
+    if (end == std::string::npos || url[end] != ':') return url.find('&') == std::string::npos ? "" : "?";
+    std::string scheme;
+    for (std::size_t i = 0; i < end; ++i) {
+        const auto c = static_cast<unsigned char>(url[i]);
+        if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return "?";
+        scheme.push_back(static_cast<char>(std::tolower(c)));
+    }
+    return scheme;
+}
+
+// A link a reader may follow by hand: to the web, to mail, or within the page.
+bool IsFollowableLink(const std::string& url) {
+    const std::string scheme = SchemeOf(url);
+    if (scheme.empty()) return !url.empty() && url[0] == '#';
+    return scheme == "http" || scheme == "https" || scheme == "mailto" || scheme == "ftp" || scheme == "news";
+}
+
+// An image that comes with the page: a data: address of a raster image.
+bool IsEmbeddedImage(const std::string& url) {
+    if (SchemeOf(url) != "data") return false;
+    const std::string head = Lower(url.substr(0, 40));
+    for (const char* type : {"data:image/png", "data:image/gif", "data:image/jpeg", "data:image/jpg", "data:image/bmp",
+                             "data:image/webp", "data:image/x-icon", "data:image/vnd.microsoft.icon"}) {
+        const std::size_t n = std::char_traits<char>::length(type);
+        if (head.compare(0, n, type) == 0 && head.size() > n && (head[n] == ';' || head[n] == ',')) return true;
+    }
+    return false;
+}
+
+// For every attribute written out: the value as judged, with everything that could be read
+// again as markup or as a reference escaped.
+std::string EscapeDecodedAttribute(const std::string& value) {
+    std::string out;
+    for (char c : value) {
+        if (c == '&') out += "&amp;";
+        else if (c == '"') out += "&quot;";
+        else if (c == '<') out += "&lt;";
+        else if (c == '>') out += "&gt;";
+        else out.push_back(c);
     }
     return out;
 }
 
-bool IsDangerousUrl(const std::string& value) {
-    const std::string url = NormalizedUrl(value);
-    return url.rfind("javascript:", 0) == 0 || url.rfind("vbscript:", 0) == 0 || url.rfind("livescript:", 0) == 0 ||
-           url.rfind("data:text/html", 0) == 0 || url.rfind("data:application", 0) == 0 ||
-           url.rfind("data:image/svg", 0) == 0 || url.rfind("data:text/xml", 0) == 0;
-}
-
-bool IsDangerousStyle(const std::string& value) {
-    const std::string style = NormalizedUrl(value);
-    return style.find("expression(") != std::string::npos || style.find("javascript:") != std::string::npos ||
-           style.find("vbscript:") != std::string::npos || style.find("behavior:") != std::string::npos ||
-           style.find("-moz-binding") != std::string::npos || style.find("@import") != std::string::npos;
-}
-
-bool IsUrlAttribute(const std::string& name) {
-    static const char* const kNames[] = {"href", "src", "action", "formaction", "background", "lowsrc", "dynsrc",
-                                         "xlink:href", "poster", "data", "codebase", "cite", "longdesc", "usemap",
-                                         "ping", "srcset", "content"};
-    return std::any_of(std::begin(kNames), std::end(kNames), [&](const char* n) { return name == n; });
-}
-
+// A plain attribute keeps its references for the browser to show; only what could end the value
+// or start a tag is escaped.
 std::string EscapeAttribute(const std::string& value) {
     std::string out;
     for (char c : value) {
@@ -169,9 +243,54 @@ std::size_t FindClosing(const std::string& html, std::size_t from, const std::st
     return html.size();
 }
 
+class Sanitizer {
+public:
+    Sanitizer(CidResolver resolve_cid, const void* context) : resolve_cid_(resolve_cid), context_(context) {}
+
+    // The attributes of a kept start tag, as written out (with a leading blank), or "".
+    std::string Attributes(const Tag& tag) const {
+        std::string out;
+        for (const Attribute& attribute : tag.attributes) {
+            const std::string& name = attribute.name;
+            if (IsPlainAttribute(name)) {
+                out += " " + name;
+                if (attribute.has_value) out += "=\"" + EscapeAttribute(attribute.value) + "\"";
+                continue;
+            }
+            std::string value;
+            if (name == "style") {
+                value = SanitizeCssDeclarations(DecodeAttribute(attribute.value));
+            } else if (name == "href" && tag.name == "a") {
+                value = CleanUrl(DecodeAttribute(attribute.value));
+                if (!IsFollowableLink(value)) value.clear();
+            } else if ((name == "src" && tag.name == "img") || name == "background") {
+                value = PageImage(CleanUrl(DecodeAttribute(attribute.value)));
+            }
+            if (!value.empty()) out += " " + name + "=\"" + EscapeDecodedAttribute(value) + "\"";
+        }
+        return out;
+    }
+
+private:
+    // What an image address becomes in the page: itself when the page holds the image, the
+    // message's own image for a cid: address, else nothing (the image is not fetched).
+    std::string PageImage(const std::string& url) const {
+        if (IsEmbeddedImage(url)) return url;
+        if (SchemeOf(url) == "cid" && resolve_cid_ != nullptr) {
+            const std::string resolved = resolve_cid_(url.substr(url.find(':') + 1), context_);
+            if (IsEmbeddedImage(resolved)) return resolved;
+        }
+        return {};
+    }
+
+    CidResolver resolve_cid_;
+    const void* context_;
+};
+
 }  // namespace
 
 std::string SanitizeHtml(const std::string& html, CidResolver resolve_cid, const void* context) {
+    const Sanitizer sanitizer(resolve_cid, context);
     std::string out;
     out.reserve(html.size());
     std::size_t i = 0;
@@ -202,44 +321,24 @@ std::string SanitizeHtml(const std::string& html, CidResolver resolve_cid, const
             continue;
         }
         i = tag.end;
+        if (tag.name == "plaintext") break;  // the rest of the page would be shown as text
+        if (tag.name == "style" && !tag.closing) {
+            const std::size_t close_end = FindClosing(html, i, "style");
+            const std::size_t close_start = std::min(html.rfind("</", close_end), close_end);
+            const std::string css = SanitizeStyleSheet(html.substr(i, (close_start > i ? close_start : i) - i));
+            if (!css.empty()) out += "<style>" + css + "</style>";
+            i = close_end;
+            continue;
+        }
         if (DropsContent(tag.name)) {
             if (!tag.closing && !tag.self_closing) i = FindClosing(html, i, tag.name);
             continue;
         }
-        if (DropsTag(tag.name) || tag.name == "svg" || tag.name == "math") {
-            if (tag.name == "svg" || tag.name == "math") {  // foreign content can hide script in many ways
-                if (!tag.closing && !tag.self_closing) i = FindClosing(html, i, tag.name);
-            }
-            continue;
-        }
-        if (tag.name == "style" && !tag.closing) {
-            const std::size_t close_end = FindClosing(html, i, "style");
-            const std::size_t close_start = std::min(html.rfind("</", close_end), close_end);
-            const std::string css = html.substr(i, (close_start > i ? close_start : i) - i);
-            if (!IsDangerousStyle(css) && css.find("</") == std::string::npos) out += "<style>" + css + "</style>";
-            i = close_end;
-            continue;
-        }
+        if (!KeepsTag(tag.name)) continue;
         out += tag.closing ? "</" : "<";
         out += tag.name;
         if (!tag.closing) {
-            for (const Attribute& attribute : tag.attributes) {
-                const std::string& name = attribute.name;
-                if (name.rfind("on", 0) == 0 || name == "srcdoc" || name == "formaction" || name == "http-equiv" ||
-                    name.find('<') != std::string::npos || name.find('"') != std::string::npos ||
-                    name.find('\'') != std::string::npos)
-                    continue;
-                std::string value = attribute.value;
-                if (IsUrlAttribute(name) && IsDangerousUrl(value)) continue;
-                if (name == "style" && IsDangerousStyle(value)) continue;
-                if (name == "src" && resolve_cid != nullptr && NormalizedUrl(value).rfind("cid:", 0) == 0) {
-                    std::string resolved = resolve_cid(value.substr(value.find(':') + 1), context);
-                    if (!resolved.empty()) value = resolved;
-                }
-                out += ' ';
-                out += name;
-                if (attribute.has_value) out += "=\"" + EscapeAttribute(value) + "\"";
-            }
+            out += sanitizer.Attributes(tag);
             if (tag.self_closing) out += " /";
         }
         out += '>';

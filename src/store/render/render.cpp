@@ -8,6 +8,7 @@
 #include "store/mapi/prop_tags.h"
 #include "store/mime/charsets.h"
 #include "store/mime/html_text.h"
+#include "store/mime/mime_import.h"
 
 namespace render {
 namespace {
@@ -111,10 +112,11 @@ std::string Mailbox(const std::string& name, const std::string& address) {
 }
 
 struct HeaderBlock {
-    std::string from, sent, to, cc, subject, attachments;
+    std::string from, sent, to, cc, bcc, subject, attachments;
 };
 
-HeaderBlock MakeHeaderBlock(const mapi::Message& message) {
+// attachments: what the reader is shown as the message's attachments.
+HeaderBlock MakeHeaderBlock(const mapi::Message& message, const std::vector<mapi::Attachment>& attachments) {
     const mapi::PropertyBag& p = message.props;
     HeaderBlock h;
     h.from = Mailbox(p.GetString(mapi::PR_SENT_REPRESENTING_NAME_W).value_or(p.GetString(mapi::PR_SENDER_NAME_W).value_or("")),
@@ -124,14 +126,19 @@ HeaderBlock MakeHeaderBlock(const mapi::Message& message) {
     else if (auto received = p.GetTime(mapi::PR_MESSAGE_DELIVERY_TIME)) h.sent = FormatFiletime(*received);
     for (const mapi::Recipient& r : message.recipients) {
         const std::int32_t type = r.props.GetInt32(mapi::PR_RECIPIENT_TYPE).value_or(mapi::MAPI_TO);
-        std::string* list = type == mapi::MAPI_TO ? &h.to : type == mapi::MAPI_CC ? &h.cc : nullptr;
-        if (list == nullptr) continue;  // Bcc is not shown, as in a printed message
+        // The blind copies are shown too: the file is the sender's or a recipient's own copy,
+        // and Outlook's own header block shows the Bcc line of a message that has one.
+        std::string* list = type == mapi::MAPI_TO    ? &h.to
+                            : type == mapi::MAPI_CC  ? &h.cc
+                            : type == mapi::MAPI_BCC ? &h.bcc
+                                                     : nullptr;
+        if (list == nullptr) continue;
         if (!list->empty()) *list += "; ";
         *list += Mailbox(r.props.GetString(mapi::PR_DISPLAY_NAME_W).value_or(""),
                          r.props.GetString(mapi::PR_SMTP_ADDRESS_W).value_or(r.props.GetString(mapi::PR_EMAIL_ADDRESS_W).value_or("")));
     }
     h.subject = p.GetString(mapi::PR_SUBJECT_W).value_or("");
-    for (const mapi::Attachment& a : message.attachments) {
+    for (const mapi::Attachment& a : attachments) {
         if (a.props.GetBool(mapi::PR_ATTACHMENT_HIDDEN).value_or(false)) continue;
         std::string name = a.props.GetString(mapi::PR_ATTACH_LONG_FILENAME_W)
                                .value_or(a.props.GetString(mapi::PR_DISPLAY_NAME_W).value_or("attachment"));
@@ -181,6 +188,14 @@ std::string BodyOfDocument(const std::string& html, std::string& styles) {
     return html.substr(open_end + 1, close - open_end - 1);
 }
 
+// The parts a reader of a rendering is shown: for clear-signed S/MIME mail, those its signed
+// entity holds (its attachments, its inline images, the signature), not the entity itself.
+struct ShownParts {
+    explicit ShownParts(const mapi::Message& message) : signed_content(mime::SignedContentOf(message)) {}
+    const mapi::Message& Of(const mapi::Message& message) const { return signed_content ? *signed_content : message; }
+    std::optional<mapi::Message> signed_content;
+};
+
 }  // namespace
 
 std::string FormatFiletime(const mapi::Filetime& time) {
@@ -193,17 +208,20 @@ std::string FormatFiletime(const mapi::Filetime& time) {
 }
 
 std::string RenderHtml(const mapi::Message& message) {
-    const HeaderBlock h = MakeHeaderBlock(message);
+    const ShownParts shown(message);
+    const mapi::Message& parts = shown.Of(message);
+    const HeaderBlock h = MakeHeaderBlock(message, parts.attachments);
     std::string out;
     out += "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n";
     // Even if something slipped through the sanitizer, the browser runs nothing and sends nothing.
     out += "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; img-src data:; "
            "style-src 'unsafe-inline'; font-src data:\">\n";
+    out += "<meta http-equiv=\"x-dns-prefetch-control\" content=\"off\">\n";
     out += "<title>" + EscapeHtml(h.subject) + "</title>\n";
     std::string styles, body;
     const std::string html = mime::HtmlBodyUtf8(message);
     if (!html.empty()) {
-        body = SanitizeHtml(BodyOfDocument(html, styles), CidDataUrl, &message);
+        body = SanitizeHtml(BodyOfDocument(html, styles), CidDataUrl, &parts);
         styles = SanitizeHtml(styles);
     } else {
         body = "<div style=\"white-space: pre-wrap; font-family: monospace\">" +
@@ -221,6 +239,7 @@ std::string RenderHtml(const mapi::Message& message) {
     row("Sent:", h.sent, true);
     row("To:", h.to, true);
     row("Cc:", h.cc, false);
+    row("Bcc:", h.bcc, false);
     row("Subject:", h.subject, true);
     row("Attachments:", h.attachments, false);
     out += "</table>\n<hr>\n";
@@ -230,7 +249,8 @@ std::string RenderHtml(const mapi::Message& message) {
 }
 
 std::string RenderRtf(const mapi::Message& message) {
-    const HeaderBlock h = MakeHeaderBlock(message);
+    const ShownParts shown(message);
+    const HeaderBlock h = MakeHeaderBlock(message, shown.Of(message).attachments);
     std::string out = "{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1{\\fonttbl{\\f0\\fswiss Arial;}{\\f1\\fmodern Courier New;}}\n"
                       "\\pard\\plain\\tx1800\\f0\\fs20\n";
     auto row = [&out](const char* label, const std::string& value, bool always) {
@@ -245,6 +265,7 @@ std::string RenderRtf(const mapi::Message& message) {
     row("Sent:", h.sent, true);
     row("To:", h.to, true);
     row("Cc:", h.cc, false);
+    row("Bcc:", h.bcc, false);
     row("Subject:", h.subject, true);
     row("Attachments:", h.attachments, false);
     out += "\\par\n";
@@ -308,18 +329,9 @@ std::string EncapsulateHtmlInRtf(const std::string& html_utf8) {
             // Text that is not shown (head, scripts, styles) travels inside the tag group.
             for (const char* hidden : {"head", "style", "script", "title"}) {
                 if (name == hidden) {
-                    std::size_t k = i;
-                    std::size_t found = std::string::npos;
-                    while ((k = html.find("</", k + 1)) != std::string::npos) {
-                        std::string n;
-                        for (std::size_t m = k + 2; m < html.size() && std::isalpha(static_cast<unsigned char>(html[m])); ++m)
-                            n.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(html[m]))));
-                        if (n == hidden) {
-                            found = html.find('>', k);
-                            break;
-                        }
-                    }
-                    end = found == std::string::npos ? html.size() - 1 : found;
+                    const std::size_t after = html.find('>', i);
+                    end = after == std::string::npos ? html.size() - 1
+                                                     : mime::HiddenContentEnd(html, after + 1, hidden) - 1;
                     tag = html.substr(i, end + 1 - i);
                     break;
                 }

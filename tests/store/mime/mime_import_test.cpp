@@ -89,6 +89,105 @@ TEST(MimeImport, GroupsAreOpenedAndEmptyGroupsGiveNoRecipients) {
     EXPECT_EQ(Get(m.recipients[1].props, mapi::PR_SMTP_ADDRESS_W), "b@example.com");
 }
 
+// The list is split before its encoded words are decoded; a local address is an address.
+TEST(MimeImport, AddressListsAreSplitBeforeTheirNamesAreDecoded) {
+    struct Case {
+        const char* header;
+        std::vector<std::pair<std::string, std::string>> recipients;  // name, address
+    };
+    const Case cases[] = {
+        {"To: =?utf-8?Q?Doe=2C_J=C3=A4ne?= <jane@example.com>, Charlie Root <root>",
+         {{"Doe, Jäne", "jane@example.com"}, {"Charlie Root", "root"}}},
+        {"Cc: =?utf-8?B?RG9lLCBKb2hu?= <john@example.com>", {{"Doe, John", "john@example.com"}}},
+        {"To: \"Last, First\" <lf@example.com>,\r\n =?iso-8859-1?Q?R=E9my?= <r@example.com>",
+         {{"Last, First", "lf@example.com"}, {"Rémy", "r@example.com"}}},
+        {"To: Undisclosed, root@localhost", {{"Undisclosed", ""}, {"root@localhost", "root@localhost"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.header);
+        const Message m = Import(std::string(c.header) + "\r\n\r\nx");
+        ASSERT_EQ(m.recipients.size(), c.recipients.size());
+        for (std::size_t i = 0; i < c.recipients.size(); ++i) {
+            EXPECT_EQ(Get(m.recipients[i].props, mapi::PR_DISPLAY_NAME_W), c.recipients[i].first);
+            EXPECT_EQ(m.recipients[i].props.GetString(mapi::PR_SMTP_ADDRESS_W).value_or(""), c.recipients[i].second);
+        }
+    }
+    const Message from = Import("From: =?utf-8?Q?M=C3=BCller=2C_J=C3=BCrgen?= <juergen@example.de>\r\n\r\nx");
+    EXPECT_EQ(Get(from.props, mapi::PR_SENDER_NAME_W), "Müller, Jürgen");
+    EXPECT_EQ(Get(from.props, mapi::PR_SENDER_EMAIL_ADDRESS_W), "juergen@example.de");
+    const Message local = Import("From: Charlie Root <root>\r\n\r\nx");
+    EXPECT_EQ(Get(local.props, mapi::PR_SENDER_NAME_W), "Charlie Root");
+    EXPECT_EQ(Get(local.props, mapi::PR_SENDER_EMAIL_ADDRESS_W), "root");
+}
+
+// MAPI strings end at a zero byte; the bodies must not.
+TEST(MimeImport, ZeroBytesNeverCutATextProperty) {
+    using namespace std::string_literals;
+    Message m = Import("Subject: a\r\nContent-Type: text/plain\r\n\r\nbefore\0after"s);
+    EXPECT_EQ(Get(m.props, mapi::PR_BODY_W), "beforeafter");
+    m = Import("Content-Type: text/html\r\n\r\n<p>one\0two</p>"s);
+    EXPECT_EQ(mime::HtmlBodyUtf8(m), "<p>onetwo</p>");
+    EXPECT_EQ(Get(m.props, mapi::PR_BODY_W), "onetwo");
+}
+
+TEST(MimeImport, EmbeddedMessagesKeepTheLineEndsOfTheMail) {
+    const std::string inner = "From: in@example.com\r\nSubject: inner\r\nX-Folded: a\r\n b\r\n\r\nbody\r\n";
+    const Message m = Import("Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: message/rfc822\r\n\r\n" +
+                             inner + "--b--\r\n");
+    ASSERT_EQ(m.attachments.size(), 1u);
+    ASSERT_TRUE(m.attachments[0].embedded);
+    EXPECT_EQ(Get(m.attachments[0].embedded->props, mapi::PR_TRANSPORT_MESSAGE_HEADERS_W),
+              "From: in@example.com\r\nSubject: inner\r\nX-Folded: a\r\n b\r\n");
+}
+
+// Stored as Outlook stores them: one attachment Outlook verifies or opens, the right class.
+TEST(MimeImport, SignedAndEncryptedMailKeepsWhatTheSignatureCovers) {
+    const std::string signed_body =
+        "This is an S/MIME signed message\r\n\r\n--S\r\nContent-Type: multipart/mixed; boundary=M\r\n\r\n"
+        "--M\r\nContent-Type: text/plain\r\n\r\nsigned text \r\n--M\r\nContent-Type: application/pdf; name=a.pdf\r\n\r\n%PDF\r\n--M--\r\n"
+        "\r\n--S\r\nContent-Type: application/pkcs7-signature; name=smime.p7s\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+        "MIIB\r\n\r\n--S--\r\n";
+    const std::string type = "Content-Type: multipart/signed; protocol=\"application/pkcs7-signature\";\r\n\tmicalg=sha-256; boundary=\"S\"\r\n";
+    Message m = Import("From: a@example.com\r\nSubject: s\r\nMIME-Version: 1.0\r\n" + type + "\r\n" + signed_body);
+    EXPECT_EQ(Get(m.props, mapi::PR_MESSAGE_CLASS_W), "IPM.Note.SMIME.MultipartSigned");
+    EXPECT_EQ(Get(m.props, mapi::PR_BODY_W), "signed text ");
+    ASSERT_EQ(m.attachments.size(), 1u);
+    EXPECT_EQ(Get(m.attachments[0].props, mapi::PR_ATTACH_MIME_TAG_W), "multipart/signed");
+    EXPECT_EQ(Get(m.attachments[0].props, mapi::PR_ATTACH_LONG_FILENAME_W), "smime.p7m");
+    const mapi::Binary* entity = m.attachments[0].props.GetBinary(mapi::PR_ATTACH_DATA_BIN);
+    ASSERT_NE(entity, nullptr);
+    EXPECT_EQ(std::string(entity->begin(), entity->end()), type + "\r\n" + signed_body);
+    // What renderings show of it: the signed content's own parts.
+    const auto content = mime::SignedContentOf(m);
+    ASSERT_TRUE(content);
+    ASSERT_EQ(content->attachments.size(), 2u);
+    EXPECT_EQ(Get(content->attachments[0].props, mapi::PR_ATTACH_LONG_FILENAME_W), "a.pdf");
+
+    m = Import("Subject: e\r\nContent-Type: application/pkcs7-mime; smime-type=enveloped-data; name=smime.p7m\r\n"
+               "Content-Transfer-Encoding: base64\r\n\r\nAAEC\r\n");
+    EXPECT_EQ(Get(m.props, mapi::PR_MESSAGE_CLASS_W), "IPM.Note.SMIME");
+    EXPECT_FALSE(m.props.Has(mapi::PR_BODY_W));
+    ASSERT_EQ(m.attachments.size(), 1u);
+    EXPECT_EQ(Get(m.attachments[0].props, mapi::PR_ATTACH_LONG_FILENAME_W), "smime.p7m");
+    const mapi::Binary* data = m.attachments[0].props.GetBinary(mapi::PR_ATTACH_DATA_BIN);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(*data, (mapi::Binary{0x00, 0x01, 0x02}));
+    mapi::NamedProperty content_type{mapi::PS_INTERNET_HEADERS, std::nullopt, "Content-Type", mapi::PropType::Unicode};
+    ASSERT_NE(m.props.FindNamed(content_type), nullptr);
+
+    // PGP/MIME: the signed part, byte for byte, beside the signature.
+    const std::string part = "Content-Type: text/plain; charset=us-ascii\r\n\r\npgp signed \r\nline";
+    m = Import("Subject: p\r\nContent-Type: multipart/signed; protocol=\"application/pgp-signature\"; boundary=P\r\n\r\n"
+               "--P\r\n" + part + "\r\n--P\r\nContent-Type: application/pgp-signature; name=signature.asc\r\n\r\n"
+               "-----BEGIN PGP SIGNATURE-----\r\n--P--\r\n");
+    EXPECT_EQ(Get(m.props, mapi::PR_MESSAGE_CLASS_W), "IPM.Note");
+    ASSERT_EQ(m.attachments.size(), 2u);
+    EXPECT_EQ(Get(m.attachments[0].props, mapi::PR_ATTACH_LONG_FILENAME_W), "signature.asc");
+    const mapi::Binary* exact = m.attachments[1].props.GetBinary(mapi::PR_ATTACH_DATA_BIN);
+    ASSERT_NE(exact, nullptr);
+    EXPECT_EQ(std::string(exact->begin(), exact->end()), part);
+}
+
 TEST(MimeImport, ImportanceAndPriorityHeaders) {
     EXPECT_EQ(Import("X-Priority: 5 (Lowest)\r\n\r\nx").props.GetInt32(mapi::PR_IMPORTANCE), mapi::IMPORTANCE_LOW);
     EXPECT_EQ(Import("X-Priority: 1\r\n\r\nx").props.GetInt32(mapi::PR_IMPORTANCE), mapi::IMPORTANCE_HIGH);
@@ -167,6 +266,8 @@ TEST(HtmlToText, DropsTagsAndHiddenTextDecodesReferences) {
     EXPECT_EQ(mime::HtmlToText("a\n   b<pre>x\n  y</pre>"), "a b\nx\n  y");
     EXPECT_EQ(mime::HtmlToText("unclosed <b"), "unclosed");
     EXPECT_EQ(mime::HtmlToText("&bogus; &"), "&bogus; &");
+    // A head never closed ends at the body, its title with it.
+    EXPECT_EQ(mime::HtmlToText("<HTML><HEAD><TITLE>Newsletter</TITLE><META name=x>\r\n<BODY><P>Text</P></BODY>"), "Text");
 }
 
 TEST(HtmlToText, LayoutSpacingBecomesAtMostOneBlankLine) {

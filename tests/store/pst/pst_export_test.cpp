@@ -2,6 +2,8 @@
 // and what ends up in the stores.
 #include <gtest/gtest.h>
 
+#include "fixtures/failing_disk.h"
+
 #include "fixtures/dbx_builder.h"
 #include "fixtures/recording_window.h"
 #include "fixtures/temp_folder.h"
@@ -51,7 +53,8 @@ struct ExportRun {
     JobSettings settings;
     JobTally tally;
     bool result = false;
-    void Go() { result = RunPstExport(window, settings, tally, window.RowCount()); }
+    const platform::DeviceFilter* devices = nullptr;
+    void Go() { result = RunPstExport(window, settings, tally, window.RowCount(), devices); }
 };
 
 }  // namespace
@@ -298,22 +301,19 @@ TEST(PstExport, OldModeWriteFailuresAreCountedAndTheStoreKept) {
     const std::string store = WritableSampleCopy("msgInMsg.pst", tmp / "store");
     if (store.empty()) GTEST_SKIP() << "samples absent";
     const std::string before = fixtures::ReadFile(store);
-    struct HookReset {
-        ~HookReset() { pst::ndb::Database::SetWriteHookForTesting(nullptr); }
-    } reset;
     int exercised = 0;
     for (int fail_at = 1; fail_at <= 12; ++fail_at) {
-        int writes = 0;
-        pst::ndb::Database::SetWriteHookForTesting([&] {
-            if (++writes == fail_at) throw pst::PstError("cannot write the store: No space left on device");
-        });
+        fixtures::FailAtWrite disk;
+        disk.fail_at = fail_at;
         ExportRun run;
         SetUpOldMode(run, store, dbx, tmp / "dest");
+        run.devices = &disk;
         run.Go();
-        if (writes < fail_at) break;  // the job needs fewer writes than that
+        if (disk.count < fail_at) break;  // the job needs fewer writes than that
         ++exercised;
         EXPECT_GE(run.tally.failures(), 1u) << "write " << fail_at;
-        EXPECT_NE(run.tally.Summary().find("No space left on device"), std::string::npos) << run.tally.Summary();
+        EXPECT_NE(run.tally.Summary().find("the disk is full"), std::string::npos) << run.tally.Summary();
+        EXPECT_EQ(run.tally.Summary().find("0x8"), std::string::npos) << run.tally.Summary();
         ASSERT_EQ(fixtures::ReadFile(store), before) << "store changed after a failure at write " << fail_at;
         // The store is as it was, so nothing of this run is in it: nothing counts as written.
         EXPECT_EQ(run.tally.messages(), 0u) << "write " << fail_at << run.tally.Summary();

@@ -15,6 +15,7 @@
 #include <set>
 #include <sstream>
 
+#include "fixtures/failing_disk.h"
 #include "pst_test_util.h"
 #include "store/pst/messaging/extension.h"
 #include "store/pst/messaging/store.h"
@@ -120,19 +121,19 @@ void AddImportedFolder(Store& store) {
     store.AddMessage(folder, rich);
 }
 
-void Extend(const fs::path& pst) {
-    auto ext = StoreExtension::Begin(pst.string());
+void Extend(const fs::path& pst, const platform::DeviceFilter* devices = nullptr) {
+    auto ext = StoreExtension::Begin(pst.string(), devices);
     AddImportedFolder(ext->store());
     ext->Commit();
 }
 
 // Extends in a child process, which the injected fault is to kill; its wait status (-1: no child).
-int ExtendInChild(const fs::path& pst) {
+int ExtendInChild(const fs::path& pst, const platform::DeviceFilter* devices = nullptr) {
     const pid_t child = ::fork();
     if (child < 0) return -1;
     if (child == 0) {
         try {
-            Extend(pst);
+            Extend(pst, devices);
         } catch (...) {
         }
         ::_exit(3);
@@ -361,31 +362,6 @@ TEST(PstExtendRefusal, RefusedStoresStayByteIdentical) {
     EXPECT_EQ(ExtensionRefusal(Sample("attachAndInline.pst").string()), "");
 }
 
-struct WriteFault {};
-
-// Fails the Nth write of the engine (N counted from 1), or counts them when N is 0.
-struct WriteCounter {
-    int fail_at = 0;
-    bool kill = false;
-    int count = 0;
-};
-
-WriteCounter g_counter;
-
-void InstallWriteHook() {
-    pst::ndb::Database::SetWriteHookForTesting([] {
-        ++g_counter.count;
-        if (g_counter.fail_at != 0 && g_counter.count == g_counter.fail_at) {
-            if (g_counter.kill) ::raise(SIGKILL);
-            throw pst::PstError("injected write failure: No space left on device");
-        }
-    });
-}
-
-struct HookGuard {
-    ~HookGuard() { pst::ndb::Database::SetWriteHookForTesting(nullptr); }
-};
-
 // Every write of an extension failed in turn, and the process killed at every write in turn:
 // the original stays byte-identical and readable, and no working copy outlives the failure
 // (a killed run's copy is cleared by the next start).
@@ -395,38 +371,39 @@ TEST(PstExtendFaults, FailedOrKilledExtensionsLeaveTheOriginalIntact) {
         auto pst = CopySample(name, std::string("extend-faults-") + name);
         const fs::path dir = pst.parent_path();
         const std::string original = ReadAll(pst);
-        HookGuard guard;
-        InstallWriteHook();
-        g_counter = {};
+        int writes = 0;
         {
             auto probe = dir / "probe.pst";
             fs::copy_file(pst, probe);
-            Extend(probe);
+            fixtures::FailAtWrite counting;
+            Extend(probe, &counting);
             fs::remove(probe);
+            writes = counting.count;
         }
-        const int writes = g_counter.count;
         ASSERT_GT(writes, 3) << name;
         std::cout << name << ": " << writes << " writes, each failed and each killed in turn\n";
         for (int n = 1; n <= writes; ++n) {
-            g_counter = {n, false, 0};
+            fixtures::FailAtWrite failing;
+            failing.fail_at = n;
             try {
-                Extend(pst);
+                Extend(pst, &failing);
                 ADD_FAILURE() << name << ": write " << n << " did not fail";
             } catch (const pst::PstError& e) {
-                EXPECT_NE(std::string(e.what()).find("No space left"), std::string::npos) << e.what();
+                EXPECT_NE(std::string(e.what()).find("the disk is full"), std::string::npos) << e.what();
             }
             ASSERT_EQ(ReadAll(pst), original) << name << " changed after a failure at write " << n;
             ASSERT_EQ(FilesIn(dir).size(), 1u) << "working copy left after a failure at write " << n;
 
-            g_counter = {n, true, 0};
-            const int status = ExtendInChild(pst);
+            fixtures::FailAtWrite killing;
+            killing.fail_at = n;
+            killing.kill = true;
+            const int status = ExtendInChild(pst, &killing);
             ASSERT_NE(status, -1);
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "write " << n;
             ASSERT_EQ(ReadAll(pst), original) << name << " changed after a kill at write " << n;
             StoreExtension::RemoveStaleCopies(dir.string());
             ASSERT_EQ(FilesIn(dir).size(), 1u) << "a killed run's copy was not cleared, write " << n;
         }
-        g_counter = {};
         if (HaveTool("pffinfo")) {
             std::string out;
             EXPECT_EQ(pst_test::Run("pffinfo '" + pst.string() + "' 2>&1", &out), 0) << out;

@@ -20,9 +20,21 @@ TEST(PstStore, MinimalStorePassesStrictCheck) {
         auto store = messaging::Store::Create(path.string(), "Minimal");
         auto folder = store->AddFolder(store->ipm_subtree(), "Inbox.dbx");
         store->AddMessage(folder, MakeMessage("Hello", "Body text\r\n"));
+        // A message that tells no time gets none as its delivery time, not the conversion's.
+        mapi::Message undated = MakeMessage("Undated", "Body text\r\n");
+        undated.props.Remove(0x00390040);
+        undated.props.Remove(0x0E060040);
+        store->AddMessage(folder, undated);
         store->Close();
     }
     EXPECT_EQ(StoreProblems(path), "");
+    auto store = messaging::Store::Open(path.string(), false);
+    const auto folder = store->FindFolderByPath("Inbox.dbx");
+    ASSERT_TRUE(folder);
+    for (auto id : store->Messages(*folder)) {
+        const mapi::Message m = store->ReadMessage(id);
+        EXPECT_EQ(m.props.Has(0x0E060040), m.props.GetString(0x0037001F) == "Hello");
+    }
 }
 
 TEST(PstStore, RichAndManyMessages) {

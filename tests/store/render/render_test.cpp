@@ -9,6 +9,7 @@
 #include "store/mime/charsets.h"
 #include "store/mime/html_text.h"
 #include "store/mime/mime_import.h"
+#include "hostile_html.h"
 #include "rtf_html_reader.h"
 
 using render::SanitizeHtml;
@@ -66,10 +67,41 @@ TEST(HtmlSanitizer, SplitTagsDoNotReassembleIntoScript) {
 TEST(HtmlSanitizer, KeepsTheMessageItself) {
     const std::string out = SanitizeHtml(kHostile);
     for (const char* kept : {"<p style=\"color: blue\">Hello <b>world</b></p>", "<a href=\"https://example.com/\">safe link</a>",
-                             "kept text", "<div>styled</div>", "<img src=\"x\">"}) {
+                             "kept text", "<div>styled</div>", "<img>"}) {
         EXPECT_NE(out.find(kept), std::string::npos) << kept << " missing in: " << out;
     }
     EXPECT_EQ(SanitizeHtml("a < b && c > d"), "a &lt; b && c > d");
+}
+
+// Decided on what the browser reads: references and CSS escapes decoded first.
+TEST(HtmlSanitizer, NothingFetchesFromElsewhereAndNoLinkRunsScript) {
+    for (const char* sample : hostile::kRemoteLoads) {
+        const std::string out = Lower(SanitizeHtml(hostile::WithHost(sample, "remote.test")));
+        EXPECT_EQ(out.find("remote.test"), std::string::npos) << sample << " gave " << out;
+    }
+    for (const char* sample : hostile::kScriptLinks) {
+        const std::string out = Lower(SanitizeHtml(sample));
+        EXPECT_EQ(out.find("href"), std::string::npos) << sample << " gave " << out;
+        EXPECT_EQ(out.find("alert"), std::string::npos) << sample << " gave " << out;
+    }
+    // What stays: the links, the styles and the images the message brings along itself.
+    const std::string kept = SanitizeHtml(
+        "<a href=\"https://example.com/?a=1&amp;b=2&c\">x</a><a href=\"mailto:a@example.com\">m</a><a href=\"#top\">t</a>"
+        "<p style=\"color:red; background:url(data:image/png;base64,AAAA)\">p</p><img src=\"data:image/gif;base64,R0lG\" alt=\"&eacute;\">"
+        "<style>@media print{p{color:blue}} td{font:10pt Arial}</style><table background=\"data:image/png;base64,BBBB\"></table>");
+    EXPECT_EQ(kept,
+              "<a href=\"https://example.com/?a=1&amp;b=2&amp;c\">x</a><a href=\"mailto:a@example.com\">m</a><a href=\"#top\">t</a>"
+              "<p style=\"color:red; background:url(data:image/png;base64,AAAA)\">p</p><img src=\"data:image/gif;base64,R0lG\" "
+              "alt=\"&eacute;\"><style>@media print{p{color:blue}} td{font:10pt Arial}</style>"
+              "<table background=\"data:image/png;base64,BBBB\"></table>");
+    // A head that is never closed, or one astray in the body, hides none of the text after it.
+    EXPECT_EQ(SanitizeHtml("<head><title>T</title><meta http-equiv=refresh content=0><p>text</p>"), "<p>text</p>");
+    // A declaration that fetches goes alone; its neighbours stay.
+    EXPECT_EQ(SanitizeHtml("<p style=\"color:red;background:url(http://x/);font-weight:bold\">p</p>"),
+              "<p style=\"color:red;font-weight:bold\">p</p>");
+    // Escapes that decode into a backslash never decode a second time in the browser.
+    const std::string twice = SanitizeHtml("<style>p{background:\\5c 75rl(http://remote.test/)}</style>");
+    EXPECT_EQ(twice.find('\\'), std::string::npos) << twice;
 }
 
 TEST(HtmlRendering, StandsAloneWithHeaderBlockAndInlineImages) {
@@ -98,6 +130,21 @@ TEST(HtmlRendering, StandsAloneWithHeaderBlockAndInlineImages) {
     EXPECT_EQ(html.find("onload"), std::string::npos);
 }
 
+// A clear-signed message holds one attachment, the signed entity; its page shows what is inside.
+TEST(HtmlRendering, SignedMailShowsTheSignedContentsParts) {
+    const std::string mail =
+        "Subject: s\r\nBcc: Hidden <h@example.com>\r\nContent-Type: multipart/signed; protocol=\"application/pkcs7-signature\"; boundary=S\r\n\r\n"
+        "--S\r\nContent-Type: multipart/related; boundary=R\r\n\r\n--R\r\nContent-Type: text/html\r\n\r\n<p>Hi<img src=\"cid:i\"></p>\r\n"
+        "--R\r\nContent-Type: image/png\r\nContent-ID: <i>\r\nContent-Transfer-Encoding: base64\r\n\r\niVBORw0KGgo=\r\n"
+        "--R\r\nContent-Type: application/pdf; name=a.pdf\r\nContent-Disposition: attachment\r\n\r\n%PDF\r\n--R--\r\n"
+        "--S\r\nContent-Type: application/pkcs7-signature; name=smime.p7s\r\n\r\nMIIB\r\n--S--\r\n";
+    const std::string html = render::RenderHtml(Import(mail));
+    EXPECT_NE(html.find("<td>a.pdf; smime.p7s</td>"), std::string::npos) << html;
+    EXPECT_NE(html.find("<img src=\"data:image/png;base64,iVBORw0KGgo=\">"), std::string::npos) << html;
+    EXPECT_NE(html.find("Bcc:</th><td>Hidden &lt;h@example.com&gt;</td>"), std::string::npos) << html;
+    EXPECT_EQ(html.find("smime.p7m"), std::string::npos) << html;
+}
+
 TEST(HtmlRendering, TextBodiesAreEscaped) {
     const std::string html = render::RenderHtml(Import("Subject: t\r\n\r\n<script>alert(1)</script> & more\r\n"));
     EXPECT_NE(html.find("&lt;script&gt;alert(1)&lt;/script&gt; &amp; more"), std::string::npos);
@@ -122,6 +169,13 @@ TEST(RtfRendering, HtmlOnlyMessagesGiveTheirText) {
     const std::string rtf = render::RenderRtf(Import("Content-Type: text/html\r\n\r\n<p>First</p><script>no()</script><p>Second &amp; last</p>"));
     EXPECT_NE(rtf.find("First\\par\nSecond & last"), std::string::npos);
     EXPECT_EQ(rtf.find("no()"), std::string::npos);
+    // What the head holds is no text of the message, in the rendering or in the wrapped HTML.
+    const std::string head = "<html><head><title>Title</title><style>p{}</style>\r\n<body><p>Shown</p></body></html>";
+    const std::string titled = render::RenderRtf(Import("Subject: s\r\nContent-Type: text/html\r\n\r\n" + head));
+    EXPECT_EQ(titled.find("Title"), std::string::npos) << titled;
+    EXPECT_NE(titled.find("Shown"), std::string::npos) << titled;
+    const std::string wrapped = render::EncapsulateHtmlInRtf(head);
+    EXPECT_NE(wrapped.find("{\\*\\htmltag64 <head><title>Title</title><style>p\\{\\}</style>\\par }"), std::string::npos) << wrapped;
 }
 
 TEST(HtmlInRtf, WrapsTheHtmlSoBothKindsOfReaderGetTheirPart) {

@@ -28,6 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kCopyPrefix = ".ombrik-extend-";
+constexpr const char* kNewStorePrefix = ".ombrik-new-";
 constexpr const char* kCopySuffix = ".pst.tmp";
 
 constexpr std::uint64_t kUnicodeCryptOffset = 513;  // bCryptMethod of a Unicode header
@@ -86,13 +87,17 @@ void Step(const std::string& name) {
     if (g_step_hook) g_step_hook(name);
 }
 
-std::string NewCopyPath(const std::string& path) {
+// ".ombrik-extend-<pid>-<n>.pst.tmp" beside path: short whatever path's name, so that it always
+// fits where path does.
+std::string NewPathBeside(const std::string& path, const char* prefix) {
     static std::atomic<unsigned> counter{0};
     fs::path dir = platform::FileSystemPath(path).parent_path();
-    std::string name = std::string(kCopyPrefix) + std::to_string(platform::CurrentProcessId()) + "-" +
+    std::string name = std::string(prefix) + std::to_string(platform::CurrentProcessId()) + "-" +
                        std::to_string(counter++) + kCopySuffix;
     return platform::Utf8PathText(dir.empty() ? fs::path(name) : dir / name);
 }
+
+std::string NewCopyPath(const std::string& path) { return NewPathBeside(path, kCopyPrefix); }
 
 }  // namespace
 
@@ -159,7 +164,9 @@ std::string RefusalAndFindings(const std::string& path, std::vector<std::uint64_
 
 std::string ExtensionRefusal(const std::string& path) { return RefusalAndFindings(path, nullptr); }
 
-std::unique_ptr<StoreExtension> StoreExtension::Begin(const std::string& path) {
+std::string NewStoreBuildPath(const std::string& path) { return NewPathBeside(path, kNewStorePrefix); }
+
+std::unique_ptr<StoreExtension> StoreExtension::Begin(const std::string& path, const platform::DeviceFilter* devices) {
     // The symbolic link's target is what gets checked, copied and replaced.
     std::error_code ec;
     const fs::path real = fs::canonical(platform::FileSystemPath(path), ec);
@@ -184,7 +191,7 @@ std::unique_ptr<StoreExtension> StoreExtension::Begin(const std::string& path) {
     try {
         CopyFileContents(ext->path_, ext->copy_path_);
         Step("copied");
-        ext->store_ = Store::Open(ext->copy_path_, true);
+        ext->store_ = Store::Open(ext->copy_path_, true, devices);
         ext->store_->database().ReserveSubnodeIndices();
     } catch (...) {
         ext->Discard();
@@ -244,9 +251,10 @@ void StoreExtension::SetStepHookForTesting(std::function<void(const std::string&
 void StoreExtension::RemoveStaleCopies(const std::string& directory) {
     std::error_code ec;
     const fs::path dir = directory.empty() ? fs::path(".") : platform::FileSystemPath(directory);
-    const std::string prefix = kCopyPrefix, suffix = kCopySuffix;
+    const std::string suffix = kCopySuffix;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
+        const std::string name = platform::Utf8PathText(it->path().filename());
+        const std::string prefix = name.rfind(kNewStorePrefix, 0) == 0 ? kNewStorePrefix : kCopyPrefix;
         if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
             name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
             continue;

@@ -13,14 +13,19 @@
 
 namespace pst::messaging {
 
+// A hidden name beside path under which a new store is built, to be given path's name only once
+// it is closed; a later run removes it if this one is killed (RemoveStaleCopies).
+std::string NewStoreBuildPath(const std::string& path);
+
 // Why the store at path cannot be extended safely, with what the user can do about it; empty
 // when it can. Reads the file only.
 std::string ExtensionRefusal(const std::string& path);
 
 class StoreExtension {
 public:
-    // Refuses (PstError with the refusal text) or copies the store and opens the copy.
-    static std::unique_ptr<StoreExtension> Begin(const std::string& path);
+    // Refuses (PstError with the refusal text) or copies the store and opens the copy, which is
+    // written through devices (none: the file itself).
+    static std::unique_ptr<StoreExtension> Begin(const std::string& path, const platform::DeviceFilter* devices = nullptr);
     // Removes the copy unless Commit succeeded.
     ~StoreExtension();
     StoreExtension(const StoreExtension&) = delete;
@@ -36,7 +41,8 @@ public:
     // or stop a test there.
     static void SetStepHookForTesting(std::function<void(const std::string&)> hook);
 
-    // Copies left by a run that was killed: ours by their name, their process gone.
+    // Copies and new stores left unfinished by a run that was killed: ours by their name, their
+    // process gone.
     static void RemoveStaleCopies(const std::string& directory);
 
 private:

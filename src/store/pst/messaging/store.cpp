@@ -229,9 +229,9 @@ private:
 };
 
 std::unique_ptr<Store> Store::Create(const std::string& path, const std::string& display_name,
-                                     ndb::CryptMethod method) {
+                                     ndb::CryptMethod method, const platform::DeviceFilter* devices) {
     std::unique_ptr<Store> store(new Store());
-    store->db_ = ndb::Database::Create(path, method);
+    store->db_ = ndb::Database::Create(path, method, devices);
     std::random_device rd;
     for (auto& b : store->uid_) b = static_cast<std::uint8_t>(rd());
     store->CreateMandatoryNodes(display_name);
@@ -239,9 +239,9 @@ std::unique_ptr<Store> Store::Create(const std::string& path, const std::string&
     return store;
 }
 
-std::unique_ptr<Store> Store::Open(const std::string& path, bool writable) {
+std::unique_ptr<Store> Store::Open(const std::string& path, bool writable, const platform::DeviceFilter* devices) {
     std::unique_ptr<Store> store(new Store());
-    store->db_ = ndb::Database::Open(path, writable);
+    store->db_ = ndb::Database::Open(path, writable, devices);
     auto node = store->db_->FindNode(nid::kMessageStore);
     if (!node) throw PstError("PST store without a message store node");
     ltp::NodeReader reader(*store->db_, node->bid_data, node->bid_sub);
@@ -819,7 +819,9 @@ Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* r
         auto it = props.find(t);
         return it != props.end() && it->second.size() == 8 ? LoadLe(it->second) : fallback;
     };
-    const std::uint64_t delivered = time_or(tag::kMessageDeliveryTime, time_or(tag::kClientSubmitTime, now));
+    // A message that tells no time of its own keeps none as its delivery time (the time of the
+    // conversion is no time the mail was delivered); the item itself is made now.
+    const std::uint64_t delivered = time_or(tag::kMessageDeliveryTime, time_or(tag::kClientSubmitTime, 0));
     if (!props.count(tag::kMessageClass)) props[tag::kMessageClass] = StringBytes("IPM.Note");
     std::uint32_t flags = GetInt32(props, tag::kMessageFlags, kMsgFlagRead);
     flags = message.attachments.empty() ? (flags & ~kMsgFlagHasAttach) : (flags | kMsgFlagHasAttach);
@@ -831,11 +833,11 @@ Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* r
     for (auto t : {tag::kCreationTime, tag::kLastModificationTime}) {
         if (!props.count(t)) {
             Bytes b;
-            AppendLe(b, delivered, 8);
+            AppendLe(b, delivered != 0 ? delivered : now, 8);
             props[t] = b;
         }
     }
-    if (!props.count(tag::kMessageDeliveryTime)) {
+    if (!props.count(tag::kMessageDeliveryTime) && delivered != 0) {
         Bytes b;
         AppendLe(b, delivered, 8);
         props[tag::kMessageDeliveryTime] = b;

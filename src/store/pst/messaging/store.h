@@ -30,11 +30,14 @@ struct FolderInfo {
 
 class Store {
 public:
-    // A new store file at path (an existing file is replaced).
+    // A new store file at path (an existing file is replaced), written through devices (none:
+    // the file itself).
     static std::unique_ptr<Store> Create(const std::string& path, const std::string& display_name,
-                                         ndb::CryptMethod method = ndb::CryptMethod::Permute);
+                                         ndb::CryptMethod method = ndb::CryptMethod::Permute,
+                                         const platform::DeviceFilter* devices = nullptr);
     // A store file that exists; writable opens it for adding folders and messages.
-    static std::unique_ptr<Store> Open(const std::string& path, bool writable);
+    static std::unique_ptr<Store> Open(const std::string& path, bool writable,
+                                       const platform::DeviceFilter* devices = nullptr);
 
     ~Store();
     Store(const Store&) = delete;

@@ -79,22 +79,25 @@ Database::~Database() {
     }
 }
 
-std::unique_ptr<Database> Database::Create(const std::string& path, CryptMethod method) {
+std::unique_ptr<Database> Database::Create(const std::string& path, CryptMethod method,
+                                           const platform::DeviceFilter* devices) {
     std::unique_ptr<Database> db(new Database());
     const int fd = platform::OpenOutputDescriptor(path, platform::OutputMode::kTruncate, true);
     if (fd < 0) throw PstSystemError("cannot create " + path, -fd);
     db->file_ = platform::RandomAccessFile(fd);
+    db->device_ = platform::DeviceFor(fd, devices);
     db->writable_ = true;
     db->InitNew(method);
     return db;
 }
 
-std::unique_ptr<Database> Database::Open(const std::string& path, bool writable) {
+std::unique_ptr<Database> Database::Open(const std::string& path, bool writable, const platform::DeviceFilter* devices) {
     std::unique_ptr<Database> db(new Database());
     using Access = platform::RandomAccessFile::Access;
     if (int err = db->file_.Open(path, writable ? Access::kReadWrite : Access::kRead))
         throw PstSystemError("cannot open " + path, err);
     db->writable_ = writable;
+    if (writable) db->device_ = platform::DeviceFor(db->file_.descriptor(), devices);
     db->ReadHeader();
     return db;
 }
@@ -279,15 +282,15 @@ std::vector<std::uint8_t> Database::ReadAt(std::uint64_t ib, std::size_t size) c
     return out;
 }
 
-namespace {
-std::function<void()> g_write_hook;
-}
-
-void Database::SetWriteHookForTesting(std::function<void()> hook) { g_write_hook = std::move(hook); }
-
 void Database::WriteRaw(std::uint64_t ib, std::span<const std::uint8_t> data) const {
-    if (g_write_hook) g_write_hook();
-    if (int err = file_.WriteAt(data.data(), data.size(), ib)) throw PstSystemError("cannot write the store", err);
+    if (!device_) throw PstError("store opened read-only");
+    // A store that lost a write is not whole: every later write, the last flush included, fails
+    // for the same reason, which is then what the user is told (not a check's finding).
+    if (write_failure_ == platform::WriteFailure::kNone) {
+        const std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
+        write_failure_ = device_->WriteAt(bytes, ib);
+    }
+    if (write_failure_ != platform::WriteFailure::kNone) throw PstSystemError("cannot write the store", write_failure_);
 }
 
 // Writes that continue the previous one are gathered and go out in large pieces: blocks are
@@ -867,7 +870,8 @@ void Database::Flush() {
     FlushPending();
     WriteHeader();
     FlushPending();
-    if (int err = file_.Sync()) throw PstSystemError("cannot flush the store", err);
+    if (const auto failure = device_->Sync(); failure != platform::WriteFailure::kNone)
+        throw PstSystemError("cannot flush the store", failure);
 }
 
 }  // namespace pst::ndb

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/output_device.h"
 #include "platform/random_access_file.h"
 #include "store/pst/ndb/allocation_bits.h"
 #include "store/pst/ndb/entry_index.h"
@@ -49,10 +50,13 @@ struct SubnodeInfo {
 
 class Database {
 public:
-    // A new, empty store file (an existing file at path is replaced).
-    static std::unique_ptr<Database> Create(const std::string& path, CryptMethod method);
-    // A store file that exists; writable opens it for adding nodes.
-    static std::unique_ptr<Database> Open(const std::string& path, bool writable);
+    // A new, empty store file (an existing file at path is replaced). Its writes go through
+    // devices (none: the file itself).
+    static std::unique_ptr<Database> Create(const std::string& path, CryptMethod method,
+                                            const platform::DeviceFilter* devices = nullptr);
+    // A store file that exists; writable opens it for adding nodes, written through devices.
+    static std::unique_ptr<Database> Open(const std::string& path, bool writable,
+                                          const platform::DeviceFilter* devices = nullptr);
 
     ~Database();
     Database(const Database&) = delete;
@@ -123,8 +127,6 @@ public:
     // Bytes inside the file free for new blocks and pages (known to a writable store only).
     std::uint64_t reusable_space() const { return free_.total(); }
 
-    // Called before every write to the file, to fail or stop a test at a chosen write.
-    static void SetWriteHookForTesting(std::function<void()> hook);
     // How many index entries databases opened from now on keep in memory (0: the default).
     static void SetIndexMemoryLimitForTesting(std::size_t entries);
 
@@ -163,7 +165,9 @@ private:
     std::uint64_t NextBlockBid(bool internal);
     std::uint64_t WriteXBlocks(const std::vector<std::uint64_t>& leaves, const std::vector<std::uint64_t>& sizes);
 
-    platform::RandomAccessFile file_;
+    platform::RandomAccessFile file_;  // read through directly
+    std::unique_ptr<platform::OutputDevice> device_;  // and written through this, on a writable store
+    mutable platform::WriteFailure write_failure_ = platform::WriteFailure::kNone;  // the first write that failed
     bool writable_ = false;
     CryptMethod crypt_ = CryptMethod::Permute;
     HEADER header_{};

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/write_failure.h"
+
 namespace pst {
 
 // Any malformed or unsupported structure met while reading, or a misuse of the writer.
@@ -19,14 +21,17 @@ public:
 };
 
 // A failure of the system underneath (a full disk, an input/output error, a file that cannot be
-// opened), with its errno, so that callers can tell a full disk from a damaged store.
+// opened), with its kind, so that callers can tell a full disk from a damaged store; the text
+// gives the kind in words, never the system's number.
 class PstSystemError : public PstError {
 public:
-    PstSystemError(const std::string& what, int error) : PstError(what + ": " + std::strerror(error)), error_(error) {}
-    int error() const { return error_; }
+    PstSystemError(const std::string& what, platform::WriteFailure failure)
+        : PstError(what + ": " + platform::WriteFailureWords(failure)), failure_(failure) {}
+    PstSystemError(const std::string& what, int error) : PstSystemError(what, platform::WriteFailureOf(error)) {}
+    platform::WriteFailure failure() const { return failure_; }
 
 private:
-    int error_;
+    platform::WriteFailure failure_;
 };
 
 namespace ndb {
