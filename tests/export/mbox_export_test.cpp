@@ -131,6 +131,9 @@ TEST(MboxExport, IndependentReaderSeesEveryMessage) {
 
 // --mbox-status: mail programs read the state Outlook Express kept; without it the bytes stay.
 TEST(MboxExport, StatusLinesCarryTheStateToMailPrograms) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Python's mailbox reader is run by the Linux build's copy of this test";
+#endif
     if (!std::filesystem::exists("/usr/bin/python3")) GTEST_SKIP() << "no python3";
     struct Row {
         const char* subject;

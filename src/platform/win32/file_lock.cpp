@@ -4,11 +4,13 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
 
 #include "platform/win32/win32_support.h"
+#include "platform/write_failure.h"
 
 namespace platform {
 
@@ -72,7 +74,7 @@ std::unique_ptr<FileLock> FileLock::Acquire(const std::string& lock_path, const 
             if (NameLeadsTo(lock_path, held)) {
                 const int fd = win32::DescriptorFor(handle);
                 if (fd < 0) throw LockError("use", lock_path, EMFILE);
-                return std::unique_ptr<FileLock>(new FileLock(lock_path, fd));
+                return std::unique_ptr<FileLock>(new FileLock(lock_path, fd, false));
             }
             ::CloseHandle(handle);
             continue;
@@ -86,6 +88,35 @@ std::unique_ptr<FileLock> FileLock::Acquire(const std::string& lock_path, const 
         if (give_up && give_up()) return nullptr;
         std::this_thread::sleep_for(kRetryInterval);
     }
+}
+
+std::unique_ptr<FileLock> FileLock::AcquireFolder(const std::string& folder_path, const std::function<void()>& waiting,
+                                                  const std::function<bool()>& give_up) {
+    // Windows locks no folders, and a lock file in the folder would be left in the user's
+    // output: the lock is taken on a file in the temporary folder named after the folder's
+    // identity (its volume and file index), which every process of the user finds alike,
+    // whatever path it was given.
+    const HANDLE folder = win32::OpenHandle(folder_path, FILE_READ_ATTRIBUTES, OPEN_EXISTING,
+                                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+    const auto folder_error = [&](int error) {
+        return std::runtime_error("cannot lock the folder " + folder_path + ": " + WriteFailureWords(WriteFailureOf(error)));
+    };
+    if (folder == INVALID_HANDLE_VALUE) throw folder_error(win32::LastErrno());
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool identified = Identify(folder, info);
+    const int error = win32::LastErrno();
+    ::CloseHandle(folder);
+    if (!identified) throw folder_error(error);
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) throw folder_error(ELOOP);
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) throw folder_error(ENOTDIR);
+    wchar_t temporary[MAX_PATH + 1];
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, temporary);
+    if (length == 0 || length > MAX_PATH) throw folder_error(ENOENT);
+    char identity[64];
+    std::snprintf(identity, sizeof identity, "ombrik-folder-%08lx-%08lx%08lx.lock",
+                  static_cast<unsigned long>(info.dwVolumeSerialNumber), static_cast<unsigned long>(info.nFileIndexHigh),
+                  static_cast<unsigned long>(info.nFileIndexLow));
+    return Acquire(win32::Utf8Text(temporary) + identity, waiting, give_up);
 }
 
 FileLock::~FileLock() {

@@ -47,21 +47,6 @@ int RenameReplacing(const std::string& from, const std::string& to) {
                : win32::LastErrno();
 }
 
-bool SetModificationTime(const std::string& path, std::uint64_t filetime) {
-    constexpr std::uint64_t kUnixEpochTicks = 116444736000000000ULL;  // 1970-01-01 as a FILETIME
-    if (filetime <= kUnixEpochTicks || filetime >= 0x8000000000000000ULL) return false;
-    // The link itself, when one is there, not what it leads to.
-    const HANDLE handle = win32::OpenHandle(path, FILE_WRITE_ATTRIBUTES, OPEN_EXISTING,
-                                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    FILETIME time;
-    time.dwLowDateTime = static_cast<DWORD>(filetime);
-    time.dwHighDateTime = static_cast<DWORD>(filetime >> 32);
-    const bool set = ::SetFileTime(handle, nullptr, &time, &time) != 0;
-    ::CloseHandle(handle);
-    return set;
-}
-
 PrivateTempDir::PrivateTempDir() {
     wchar_t base[MAX_PATH + 1];
     const DWORD length = ::GetTempPathW(MAX_PATH + 1, base);

@@ -17,4 +17,11 @@ bool ProcessRunning(long pid) {
     return running;
 }
 
+std::string HostName() {
+    wchar_t name[256] = {};
+    DWORD size = 255;
+    if (!::GetComputerNameExW(ComputerNameDnsHostname, name, &size) || size == 0) return "localhost";
+    return win32::Utf8Text(std::wstring_view(name, size));
+}
+
 }  // namespace platform

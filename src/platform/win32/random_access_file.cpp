@@ -43,6 +43,17 @@ std::int64_t ReadAllAt(int fd, void* data, std::size_t size, std::uint64_t offse
 
 int DescriptorOf(std::FILE* stream) { return ::_fileno(stream); }
 
+int VersionOf(int fd, FileVersion& version) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(HandleOf(fd), &info)) return win32::LastErrno();
+    constexpr std::int64_t kUnixEpochTicks = 116444736000000000LL;  // 1970-01-01 as a FILETIME
+    const auto ticks = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                                 info.ftLastWriteTime.dwLowDateTime);
+    version.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    version.modified_ns = (ticks - kUnixEpochTicks) * 100;
+    return 0;
+}
+
 RandomAccessFile::~RandomAccessFile() {
     if (fd_ >= 0) ::_close(fd_);
 }

@@ -4,6 +4,8 @@
 #include <io.h>
 
 #include <atomic>
+#include <map>
+#include <mutex>
 #include <cerrno>
 
 namespace platform::win32 {
@@ -75,6 +77,7 @@ int ErrnoOf(DWORD error) {
     case ERROR_CANNOT_MAKE: return EACCES;
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS: return EEXIST;
+    case ERROR_FILE_TOO_LARGE: return EFBIG;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL: return ENOSPC;
     case ERROR_WRITE_PROTECT: return EROFS;
@@ -129,6 +132,81 @@ HANDLE CreateTemporaryFile() {
     }
     ::SetLastError(ERROR_FILE_EXISTS);
     return INVALID_HANDLE_VALUE;
+}
+
+namespace {
+
+std::mutex folder_paths_mutex;
+std::map<int, std::wstring>& FolderPaths() {
+    static std::map<int, std::wstring> paths;
+    return paths;
+}
+
+std::wstring RememberedFolderPath(int folder_fd) {
+    std::lock_guard<std::mutex> lock(folder_paths_mutex);
+    const auto found = FolderPaths().find(folder_fd);
+    return found == FolderPaths().end() ? std::wstring() : found->second;
+}
+
+}  // namespace
+
+void RememberFolderPath(int folder_fd, const std::wstring& path) {
+    std::lock_guard<std::mutex> lock(folder_paths_mutex);
+    FolderPaths()[folder_fd] = path;
+}
+
+void ForgetFolderPath(int folder_fd) {
+    std::lock_guard<std::mutex> lock(folder_paths_mutex);
+    FolderPaths().erase(folder_fd);
+}
+
+std::wstring VerbatimPath(const std::string& path) {
+    std::wstring wide = WidePath(path);
+    if (StartsWith(wide, L"\\\\?\\")) return wide;
+    const DWORD needed = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return {};
+    std::wstring full(needed, L'\0');
+    const DWORD length = ::GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) return {};
+    full.resize(length);
+    while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+    if (StartsWith(full, L"\\\\?\\") || StartsWith(full, L"\\\\.\\")) return full;
+    if (StartsWith(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+// The handle's own answer first: it follows the folder wherever it was moved since.
+std::wstring FolderPathOf(int folder_fd) {
+    const HANDLE handle = HandleOf(folder_fd);
+    if (handle == INVALID_HANDLE_VALUE) return {};
+    std::wstring path(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD length = ::GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
+                                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) return RememberedFolderPath(folder_fd);
+        if (length < path.size()) {
+            path.resize(length);
+            while (path.size() > 4 && path.back() == L'\\') path.pop_back();
+            // Children's paths are made by appending to it: under \\?\ their length never matters.
+            if (StartsWith(path, L"\\\\?\\")) return path;
+            if (StartsWith(path, L"\\\\")) return L"\\\\?\\UNC\\" + path.substr(2);
+            return L"\\\\?\\" + path;
+        }
+        path.assign(length + 1, L'\0');
+    }
+    return RememberedFolderPath(folder_fd);
+}
+
+std::wstring ChildPath(int folder_fd, const std::string& name) {
+    std::wstring folder = FolderPathOf(folder_fd);
+    if (folder.empty()) return {};
+    if (folder.back() != L'\\') folder += L'\\';
+    return folder + WideText(name);
+}
+
+bool IsSingleComponent(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\:") == std::string::npos &&
+           name.find('\0') == std::string::npos;
 }
 
 OVERLAPPED OverlappedAt(std::uint64_t offset) {

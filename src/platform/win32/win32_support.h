@@ -46,6 +46,22 @@ HANDLE OpenHandle(const std::string& path, DWORD access, DWORD disposition, DWOR
 // last handle closes; INVALID_HANDLE_VALUE (with the error set) when none can be made.
 HANDLE CreateTemporaryFile();
 
+// A folder's handle that its descriptor carries: opened without following a link at its last
+// component, and kept open so that the files made "in" it go where it is, not where a name
+// leads later. The folder's path as the system knows it (under \\?\), "" when unknown.
+std::wstring FolderPathOf(int folder_fd);
+// Where a folder descriptor was opened (a full path under \\?\), for the systems that cannot
+// tell a long path from a handle (Wine, past 260 characters); forgotten when it is closed.
+void RememberFolderPath(int folder_fd, const std::wstring& path);
+void ForgetFolderPath(int folder_fd);
+// The full path of path under \\?\ (its UNC form for a share), however long it is.
+std::wstring VerbatimPath(const std::string& path);
+// The path of name in the folder open as folder_fd; empty when the folder's path is unknown.
+std::wstring ChildPath(int folder_fd, const std::string& name);
+// A name that is one component on Windows: not empty, no "." or "..", no separator of either
+// kind and no ':' (which names a hidden stream of a file rather than a file).
+bool IsSingleComponent(const std::string& name);
+
 // A 64-bit offset for an OVERLAPPED record.
 OVERLAPPED OverlappedAt(std::uint64_t offset);
 
