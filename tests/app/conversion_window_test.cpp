@@ -337,7 +337,7 @@ TEST_F(RealJobWindow, ExitDuringAConversionLeavesOnlyCompleteFilesAndEndsQuickly
     window_->OnExit();
     ASSERT_TRUE(PumpUntil([&] { return process_ends_ == 1; }, std::chrono::seconds(10)));
     const auto took = std::chrono::steady_clock::now() - asked;
-    EXPECT_LT(took, std::chrono::milliseconds(1000));
+    EXPECT_LT(took, std::chrono::milliseconds(3000));
     std::printf("exit confirmed to program end: %lld ms\n",
                 static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
     EXPECT_FALSE(jobs_.IsRunning());

@@ -1,7 +1,7 @@
 #include "store/render/render.h"
 
 #include <algorithm>
-#include <chrono>
+#include <ctime>
 
 #include <gtest/gtest.h>
 
@@ -198,13 +198,16 @@ TEST(HtmlHandling, HostileShapesTakeLinearTime) {
     const std::vector<std::string> inputs = {repeat("&", 1 << 20), repeat("<a b=\"", 1 << 20), repeat("<a ", 1 << 20),
                                              "<script>" + repeat("</a b='", 1 << 20), repeat("<p>&#", 1 << 20),
                                              repeat("<style>x", 1 << 20), repeat("</", 1 << 20)};
+    // A quadratic pass over 1 MiB costs hours; a linear one well under a second. The bound is
+    // the processor time this process spent, far above the linear cost even under the
+    // sanitizers, so that a loaded machine cannot make it fail while a quadratic pass still does.
     for (const std::string& html : inputs) {
-        const auto start = std::chrono::steady_clock::now();
+        const std::clock_t start = std::clock();
         const std::string safe = SanitizeHtml(html);
         (void)mime::HtmlToText(html);
         (void)render::EncapsulateHtmlInRtf(html);
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        EXPECT_LT(seconds, 5.0) << html.substr(0, 12);
+        const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+        EXPECT_LT(seconds, 60.0) << html.substr(0, 12);
         EXPECT_EQ(Lower(safe).find("<script"), std::string::npos);
     }
 }
