@@ -1,6 +1,6 @@
 // The mail-server session of a build made without the TLS and IMAP libraries (the Windows build
 // until they are built for it): every attempt fails at once, in words, and nothing is sent
-// anywhere. Maildir and the journal need no server and work as everywhere.
+// anywhere. The journal and the rest of the upload's bookkeeping are built as everywhere.
 #include "imap/imap_failure.h"
 #include "imap/imap_session.h"
 #include "imap/secure_channel.h"
@@ -12,7 +12,7 @@ namespace {
 [[noreturn]] void Unavailable() {
     throw Failure(Failure::Kind::kUnavailable,
                   "uploading to a mail server is not available in this build of Ombrik (the Windows build has no "
-                  "TLS library yet); convert to Maildir or MBOX instead");
+                  "TLS library yet); convert to MBOX or EML instead");
 }
 
 }  // namespace
