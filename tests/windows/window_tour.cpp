@@ -3,6 +3,12 @@
 // (docs/screenshots/windows-*.png). The choosers answer from a script, as in the Linux GUI
 // tests; everything else is the real window, the real job and the real summary dialog.
 // Usage: window_tour OUTPUT_DIR WORK_DIR   (exit status 0 when every step was seen)
+// The platform's declarations come before <windows.h> (which wxWidgets brings) can rename them.
+#include "platform/directory.h"
+#include "platform/file_stream.h"
+#include "platform/outlook_probe.h"
+#include "platform/paths.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -23,10 +29,9 @@
 #include "app/wx_text.h"
 #include "conversion/job_settings.h"
 #include "fixtures/dbx_builder.h"
-#include "platform/directory.h"
-#include "platform/file_stream.h"
-#include "platform/outlook_probe.h"
-#include "platform/paths.h"
+
+// wxWidgets brings <windows.h>, whose macro would rename platform::CreateDirectory below.
+#undef CreateDirectory
 
 namespace {
 
@@ -69,8 +74,8 @@ public:
         std::printf("message: %s\n", text.c_str());
         return wxID_OK;
     }
-    void ShowJobSummary(wxWindow* owner, const JobTally& tally, const std::string& destination) override {
-        CCompletionDlg dialog(owner, tally, destination, *this);
+    void ShowJobSummary(wxWindow* owner, const JobTally& tally, const std::string& destination, bool stopped) override {
+        CCompletionDlg dialog(owner, tally, destination, *this, stopped);
         dialog.CallAfter([this, &dialog] {
             summary_shown = Shoot(dialog, summary_picture);
             dialog.EndModal(wxID_OK);
