@@ -57,8 +57,9 @@ grep -q "^40 files in" "$logs/tour.log" || { echo "the window's conversion did n
 echo "== the installer, silently, for this user"
 installed="$WINEPREFIX/drive_c/users/$(whoami)/AppData/Local/Programs/Ombrik"
 rm -rf "$installed"
+# wine returns when the installer ends (waiting for the wineserver would wait for Wine's own
+# desktop processes too, which stay).
 display_run wine "dist/$name-setup.exe" /S
-wineserver -w
 for file in ombrik.exe ombrik-cli.exe Uninstall.exe help/index.html; do
   [ -e "$installed/$file" ] || { echo "the installer did not put $file in $installed"; exit 1; }
 done
@@ -84,9 +85,9 @@ wineserver -k 2>/dev/null
 EOF
 chmod +x "$logs/window.sh"
 display_run "$logs/window.sh" || { echo "the installed ombrik.exe showed no window"; exit 1; }
+# The uninstaller runs on from a copy of itself in the temporary folder: waited for by its result.
 wine "$installed/Uninstall.exe" /S
-wineserver -w
-sleep 2
+for _ in $(seq 30); do [ -e "$installed/ombrik.exe" ] || break; sleep 1; done
 [ ! -e "$installed/ombrik.exe" ] && [ ! -e "$start_menu" ] || { echo "the uninstaller left the program behind"; exit 1; }
 
 fi
