@@ -21,6 +21,12 @@ packages=(
   # many stores at once: the batch test and benchmark run GNU parallel
   parallel
 )
+# With --windows, also what the Windows build needs: MinGW-w64 cross compilers, the build tools
+# of the libraries' sources, Wine to run the Windows programs and tests, NSIS for the installer
+# and zip for the portable one.
+if [ "${1:-}" = "--windows" ]; then
+  packages+=(mingw-w64 libz-mingw-w64-dev meson ninja-build autoconf automake libtool gtk-doc-tools wine nsis zip)
+fi
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the whole suite (GUI tests under a
 # virtual display), the unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer,
-# and each fuzz target briefly over its corpus.
+# each fuzz target briefly over its corpus, and the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh --windows
 jobs=$(nproc)
 
 echo "== build and test"
@@ -40,8 +40,18 @@ for corpus in fuzz/*/corpus; do
   [ "$status" -eq 0 ] || { tail -n 40 "$logs/fuzz_$name.log"; echo "fuzz_$name failed"; exit 1; }
 done
 
-# One closing line for the whole run: the tests of both ctest runs.
+echo "== Windows build under Wine"
+# The libraries are built once into OMBRIK_WINDOWS_CACHE (outside the checkout) and kept.
+windows=0
+if command -v wine >/dev/null 2>&1 && command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1; then
+  scripts/test-windows.sh build | tee "$logs/windows.log"
+  windows=$(grep -Eo "^windows: [0-9]+ passed" "$logs/windows.log" | grep -Eo "[0-9]+")
+else
+  echo "NOTE: the Windows stage is SKIPPED: no wine or MinGW-w64 here (scripts/install-deps.sh --windows)"
+fi
+
+# One closing line for the whole run: the tests of both ctest runs and the Windows stage.
 count() { grep -Eo "tests passed, 0 tests failed out of [0-9]+" "$1" | grep -Eo "[0-9]+$"; }
-total=$(( $(count "$logs/main.log") + $(count "$logs/asan.log") ))
+total=$(( $(count "$logs/main.log") + $(count "$logs/asan.log") + windows ))
 rm -rf "$logs"
 echo "all: $total passed, 0 failed"

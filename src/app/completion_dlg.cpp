@@ -19,7 +19,9 @@
 #include "app/wx_text.h"
 #include "conversion/conversion_window.h"
 #include "conversion/job_tally.h"
+#include "platform/file_stream.h"
 #include "platform/output_file.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -131,8 +133,7 @@ void CCompletionDlg::CreateControls(const JobTally& tally, bool stopped) {
 
     auto* buttons = new wxBoxSizer(wxHORIZONTAL);
     auto* open = new wxButton(this, ids::kCompletionOpenFolder, "&Open Destination Folder");
-    std::error_code error;
-    open->Enable(!destination_.empty() && std::filesystem::is_directory(destination_, error));
+    open->Enable(!destination_.empty() && platform::IsDirectory(destination_));
     buttons->Add(open, 0, wxRIGHT, dlu.X(4));
     buttons->Add(new wxButton(this, ids::kCompletionSaveLog, "&Save Log..."), 0, wxRIGHT, dlu.X(4));
     buttons->AddStretchSpacer();
@@ -206,7 +207,7 @@ void CCompletionDlg::OnSaveLog() {
         prompter_.ShowAppMessage(this, SaveLogFailureText(*path, platform::ErrorText(error)));
         return;
     }
-    remembered::Keep(remembered::kLogFolder, std::filesystem::path(*path).parent_path().string());
+    remembered::Keep(remembered::kLogFolder, platform::Utf8PathText(platform::FileSystemPath(*path).parent_path()));
 }
 
 std::string SaveLogFailureText(const std::string& path, const std::string& reason) {

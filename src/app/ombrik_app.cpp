@@ -13,6 +13,7 @@
 #include "conversion/job_settings.h"
 #include "platform/memory_tuning.h"
 #include "platform/outlook_probe.h"
+#include "platform/file_stream.h"
 
 #ifndef OMBRIK_HELP_INSTALL_DIR
 #define OMBRIK_HELP_INSTALL_DIR ""
@@ -24,12 +25,12 @@ namespace {
 // program in the build tree.
 std::string FindHelpDirectory() {
     namespace fs = std::filesystem;
-    const fs::path program = Utf8(wxStandardPaths::Get().GetExecutablePath());
+    const fs::path program = platform::FileSystemPath(Utf8(wxStandardPaths::Get().GetExecutablePath()));
     std::error_code error;
     for (const fs::path& candidate :
          {program.parent_path() / "help", program.parent_path().parent_path() / "share/ombrik/help",
           fs::path(OMBRIK_HELP_INSTALL_DIR)}) {
-        if (!candidate.empty() && fs::exists(candidate / "index.html", error)) return candidate.string();
+        if (!candidate.empty() && fs::exists(candidate / "index.html", error)) return platform::Utf8PathText(candidate);
     }
     return {};
 }

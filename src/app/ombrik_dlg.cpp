@@ -41,6 +41,7 @@
 #include "conversion/job_settings.h"
 #include "platform/paths.h"
 #include "platform/text_encoding.h"
+#include "platform/file_stream.h"
 
 namespace {
 
@@ -98,7 +99,7 @@ COmbrikDlg::COmbrikDlg(JobSettings& settings, Prompter& prompter, const OutlookP
         settings_.codepage = Utf8(saved);
     ShowCodePage();
     std::error_code error;
-    start_directory_ = std::filesystem::current_path(error).string();
+    start_directory_ = platform::Utf8PathText(std::filesystem::current_path(error));
     SetTitle(Wx(kMainCaption));
     end_process_ = [this] { Destroy(); };
     FitToDisplay();
@@ -453,9 +454,8 @@ void COmbrikDlg::OnFirstShow(wxShowEvent& event) {
 }
 
 void COmbrikDlg::LoadRememberedChoices() {
-    std::error_code error;
     const std::string destination = remembered::Text(remembered::kDestination);
-    if (!destination.empty() && std::filesystem::is_directory(destination, error)) {
+    if (!destination.empty() && platform::IsDirectory(destination)) {
         settings_.destination_path = destination;
         destination_box_->ChangeValue(Wx(destination));
     }
@@ -817,14 +817,13 @@ void COmbrikDlg::OnAbout() {
 void COmbrikDlg::OnSoftwareHelp() {
     // A compiled help file in the start directory wins, as it always has; otherwise the help
     // pages shipped with the program open in the desktop's browser.
-    const std::string compiled = start_directory_ + "/Ombrik.chm";
-    std::error_code error;
-    if (std::filesystem::exists(compiled, error)) {
+    const std::string compiled = platform::JoinPath(start_directory_, "Ombrik.chm");
+    if (platform::FileExists(compiled)) {
         prompter_.OpenWithDesktop(this, {compiled, "The help file", "Open it with a viewer of CHM files: " + compiled});
         return;
     }
-    const std::string shipped = help_directory_ + "/index.html";
-    if (help_directory_.empty() || !std::filesystem::exists(shipped, error)) {
+    const std::string shipped = platform::JoinPath(help_directory_, "index.html");
+    if (help_directory_.empty() || !platform::FileExists(shipped)) {
         TellUser("The help pages were not found.\nThey are installed with Ombrik in share/ombrik/help.");
         return;
     }

@@ -14,6 +14,7 @@
 #include "app/desktop_opener.h"
 #include "app/wx_text.h"
 #include "conversion/conversion_window.h"
+#include "platform/paths.h"
 
 long MessageDialogStyle(unsigned style) {
     long wx_style = (style & 0x000F) == msgbox::kYesNo ? wxYES_NO : wxOK;
@@ -53,8 +54,7 @@ std::string DesktopFailureText(const DesktopRequest& request, const std::string&
 }
 
 std::string ChooserStartFolder(const std::string& remembered) {
-    std::error_code error;
-    if (!remembered.empty() && std::filesystem::is_directory(remembered, error)) return remembered;
+    if (!remembered.empty() && platform::IsDirectory(remembered)) return remembered;
     return Utf8(wxGetHomeDir());
 }
 

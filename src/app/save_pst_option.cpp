@@ -14,6 +14,7 @@
 #include "app/remembered.h"
 #include "app/wx_text.h"
 #include "conversion/job_settings.h"
+#include "platform/file_stream.h"
 #include "platform/paths.h"
 
 namespace {
@@ -94,7 +95,7 @@ void CSavePSTOption::CreateControls() {
 
 void CSavePSTOption::PreselectRemembered() {
     const std::string new_store = remembered::Text(remembered::kPstNewStore);
-    if (!new_store.empty() && platform::IsDirectory(std::filesystem::path(new_store).parent_path().string())) {
+    if (!new_store.empty() && platform::IsDirectory(platform::Utf8PathText(platform::FileSystemPath(new_store).parent_path()))) {
         settings_.pst_path = new_store;
         new_store_path_->ChangeValue(Wx(new_store));
     }
@@ -158,15 +159,15 @@ void CSavePSTOption::OnBrowseNewStore() {
     request.file_name = kNewStoreName;
     request.ask_before_replacing = false;
     if (!settings_.pst_path.empty() && settings_.pst_path == Utf8(new_store_path_->GetValue())) {
-        const std::filesystem::path shown(settings_.pst_path);
-        request.start_folder = shown.parent_path().string();
-        request.file_name = shown.filename().string();
+        const std::filesystem::path shown = platform::FileSystemPath(settings_.pst_path);
+        request.start_folder = platform::Utf8PathText(shown.parent_path());
+        request.file_name = platform::Utf8PathText(shown.filename());
     }
     const auto chosen = prompter_.ChooseSaveFile(this, request);
     if (!chosen) return;
     settings_.pst_path = *chosen;
     if (chosen->empty()) return;
-    remembered::Keep(remembered::kNewStoreFolder, std::filesystem::path(*chosen).parent_path().string());
+    remembered::Keep(remembered::kNewStoreFolder, platform::Utf8PathText(platform::FileSystemPath(*chosen).parent_path()));
     new_store_path_->ChangeValue(Wx(settings_.pst_path));
 }
 
@@ -179,7 +180,7 @@ void CSavePSTOption::OnBrowseExistingStore() {
     const auto chosen = prompter_.ChooseFiles(this, request);
     if (!chosen || chosen->paths.empty()) return;
     remembered::Keep(remembered::kExistingStoreFolder,
-                     std::filesystem::path(chosen->paths.front()).parent_path().string());
+                     platform::Utf8PathText(platform::FileSystemPath(chosen->paths.front()).parent_path()));
     existing_store_path_->ChangeValue(Wx(chosen->paths.front()));
     settings_.existing_pst_path = chosen->paths.front();
 }

@@ -17,6 +17,7 @@
 #include "conversion/job_settings.h"
 #include "job/store_finder.h"
 #include "platform/directory.h"
+#include "platform/disks.h"
 #include "platform/paths.h"
 
 namespace {
@@ -33,7 +34,7 @@ bool HasDbxExtension(std::string_view name) {
 }
 
 std::string ParentFolder(const std::string& path) {
-    const std::size_t slash = path.find_last_of(platform::kPathSeparator);
+    const std::size_t slash = path.find_last_of(platform::kPathSeparators);
     if (slash == std::string::npos) return {};
     return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
@@ -170,7 +171,11 @@ void COmbrikDlg::AddStoreFromFolder(const std::string& directory) {
 
 void COmbrikDlg::OnFindStores() {
     if (RefuseWhileRunning()) return;
-    const auto root = prompter_.ChooseFolder(this, kFindStoresTitle, remembered::Text(remembered::kFindStoresFolder));
+    // Outlook Express kept its stores in the users' profiles: the search starts there unless
+    // another folder was searched before.
+    const std::string last_searched = remembered::Text(remembered::kFindStoresFolder);
+    const auto root =
+        prompter_.ChooseFolder(this, kFindStoresTitle, last_searched.empty() ? platform::LocalProfilesFolder() : last_searched);
     RestoreFocus();
     if (!root || root->empty()) return;
     remembered::Keep(remembered::kFindStoresFolder, *root);
@@ -185,7 +190,12 @@ void COmbrikDlg::OnFindStores() {
     }
     if (search.stores.empty()) {
         const std::string remarks = StoreSearchRemarks(search);
-        TellUser("No Outlook Express store was found below\n" + *root + (remarks.empty() ? "" : "\n" + remarks));
+        // An old disk is usually another drive letter: name the ones there are.
+        std::string drives;
+        for (const std::string& drive : platform::OtherDriveRoots())
+            if (root->rfind(drive, 0) != 0) drives += (drives.empty() ? "" : ", ") + drive;
+        TellUser("No Outlook Express store was found below\n" + *root + (remarks.empty() ? "" : "\n" + remarks) +
+                 (drives.empty() ? "" : "\nOther drives to search: " + drives));
         return;
     }
     CStoreChoiceDlg dialog(this, *root, search);
@@ -243,8 +253,7 @@ void COmbrikDlg::AddDroppedFiles(const std::vector<std::string>& paths) {
     if (RefuseWhileRunning()) return;
     std::vector<std::string> refused;
     for (const std::string& path : paths) {
-        std::error_code error;
-        if (std::filesystem::is_directory(path, error)) {
+        if (platform::IsDirectory(path)) {
             AddFolderRows(path);
         } else if (HasDbxExtension(platform::LastPathComponent(path))) {
             AddSourceRow(path, ParentFolder(path));

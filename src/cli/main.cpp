@@ -79,9 +79,8 @@ SourceList BuildSourceList(const CliOptions& options, int& skipped) {
                 skipped_list.emplace_back(source.path, "no .dbx file found");
             }
         } else {
-            const std::string folder = source.path.find('/') == std::string::npos
-                                           ? std::string()
-                                           : source.path.substr(0, source.path.find_last_of('/'));
+            const std::size_t separator = source.path.find_last_of(platform::kPathSeparators);
+            const std::string folder = separator == std::string::npos ? std::string() : source.path.substr(0, separator);
             const SourceAddResult result = list.AddSourceRow(source.path, folder);
             if (result.outcome == SourceAddResult::kAlreadyListed) {
                 PrintListedTwice(source.path);
@@ -119,7 +118,8 @@ std::string MakeDestination(const std::string& folder) {
 int main(int argc, char** argv) {
     platform::KeepMessageBuffersInTheHeap();
     std::string error;
-    const auto options = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc), error);
+    platform::UseUtf8Console();
+    const auto options = ParseCliOptions(platform::CommandLineArguments(argc, argv), error);
     if (!options) return UsageError(error);
     if (options->help) {
         std::fputs(kCliUsage, stdout);

@@ -16,6 +16,7 @@
 #include "dbx/dbx_format.h"
 #include "dbx/dbx_internal.h"
 #include "dbx/dbx_scan.h"
+#include "platform/file_stream.h"
 
 namespace {
 
@@ -212,10 +213,11 @@ DbxFileClass dbx_classify_file(const char* path) {
     if (path == nullptr) return {DbxFileKind::Unreadable, true};
     // Only a plain file is opened: a FIFO would block the caller.
     std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) return {DbxFileKind::Unreadable, true};
-    const std::uintmax_t file_size = std::filesystem::file_size(path, error);
+    const std::filesystem::path native = platform::FileSystemPath(path);
+    if (!std::filesystem::is_regular_file(native, error)) return {DbxFileKind::Unreadable, true};
+    const std::uintmax_t file_size = std::filesystem::file_size(native, error);
     if (error) return {DbxFileKind::Unreadable, true};
-    std::FILE* stream = std::fopen(path, "rb");
+    std::FILE* stream = platform::OpenFileStream(path, "rb");
     if (stream == nullptr) return {DbxFileKind::Unreadable, true};
     std::vector<std::uint8_t> head(kDbxKindProbeSize);
     const std::size_t got = std::fread(head.data(), 1, head.size(), stream);

@@ -13,6 +13,7 @@
 #include "dbx/dbx_failure.h"
 #include "dbx/dbx_format.h"
 #include "dbx/dbx_internal.h"
+#include "platform/file_stream.h"
 #include "platform/random_access_file.h"
 
 namespace {
@@ -231,7 +232,7 @@ DbxReader* OpenPath(const char* path, const DbxOpenOptions& options) {
         dbx_errno = 1;
         return nullptr;
     }
-    std::FILE* stream = std::fopen(path, "rb");
+    std::FILE* stream = platform::OpenFileStream(path, "rb");
     if (stream == nullptr) {
         dbx_errno = 1;
         return nullptr;

@@ -1,54 +1,55 @@
 #include "export/content_digest.h"
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
-#include <openssl/evp.h>
+#include <glib.h>
 
 #include "platform/random_access_file.h"
 
+// GLib's checksums rather than OpenSSL's: GLib is there on every system Ombrik is built for,
+// OpenSSL only where the upload to a mail server is.
 namespace {
 
-std::string HexOf(const unsigned char* digest, unsigned int length) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(length * 2);
-    for (unsigned int i = 0; i < length; ++i) {
-        text += kHex[digest[i] >> 4];
-        text += kHex[digest[i] & 0xF];
-    }
-    return text;
-}
-
-struct ContextFree {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+struct ChecksumFree {
+    void operator()(GChecksum* checksum) const { g_checksum_free(checksum); }
 };
+using Checksum = std::unique_ptr<GChecksum, ChecksumFree>;
+
+void Update(GChecksum* checksum, const unsigned char* data, std::size_t size) {
+    // g_checksum_update takes a signed length: feed very large inputs in pieces.
+    constexpr std::size_t kPiece = std::size_t{1} << 30;
+    while (size > 0) {
+        const std::size_t piece = size < kPiece ? size : kPiece;
+        g_checksum_update(checksum, data, static_cast<gssize>(piece));
+        data += piece;
+        size -= piece;
+    }
+}
 
 }  // namespace
 
 std::string Sha256Hex(std::string_view bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) return {};
-    return HexOf(digest, length);
+    const Checksum checksum(g_checksum_new(G_CHECKSUM_SHA256));
+    if (!checksum) return {};
+    Update(checksum.get(), reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    return g_checksum_get_string(checksum.get());
 }
 
 std::string FileSha256Hex(const std::string& path) {
     platform::RandomAccessFile file;
     if (file.Open(path, platform::RandomAccessFile::Access::kRead) != 0) return {};
-    const std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return {};
+    const Checksum checksum(g_checksum_new(G_CHECKSUM_SHA256));
+    if (!checksum) return {};
     std::vector<unsigned char> buffer(1u << 20);
     std::uint64_t offset = 0;
     for (;;) {
         const std::int64_t got = file.ReadAt(buffer.data(), buffer.size(), offset);
         if (got < 0) return {};
         if (got == 0) break;
-        if (EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(got)) != 1) return {};
+        Update(checksum.get(), buffer.data(), static_cast<std::size_t>(got));
         offset += static_cast<std::uint64_t>(got);
     }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return {};
-    return HexOf(digest, length);
+    return g_checksum_get_string(checksum.get());
 }

@@ -13,7 +13,7 @@ constexpr const char* kSubFolderSuffix = ".sbd";
 }  // namespace
 
 std::string NumberedOutputPath(const std::string& path, int n) {
-    const std::size_t slash = path.find_last_of(platform::kPathSeparator);
+    const std::size_t slash = path.find_last_of(platform::kPathSeparators);
     const std::size_t name_at = slash == std::string::npos ? 0 : slash + 1;
     return path.substr(0, name_at) + NumberedFileName(path.substr(name_at), n);
 }

@@ -17,6 +17,7 @@ public:
         kRefused,      // the server said no to one command
         kProtocol,     // an answer we could not read
         kJournal,      // our record of what was uploaded cannot be kept
+        kUnavailable,  // this build of the program has no mail-server client
     };
     Failure(Kind kind, const std::string& what) : std::runtime_error(what), kind_(kind) {}
     Kind kind() const { return kind_; }

@@ -1,6 +1,6 @@
 #include "imap/upload_message.h"
 
-#include <openssl/evp.h>
+#include <glib.h>
 
 #include <cctype>
 #include <cstdio>
@@ -116,15 +116,11 @@ std::string MessageIdOf(std::string_view message) {
 }
 
 std::string MessageDigest(std::string_view bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        text += kHex[digest[i] >> 4];
-        text += kHex[digest[i] & 0xF];
-    }
+    // GLib's SHA-256 (GLib is there wherever GMime is, on every system we build for), as
+    // lower-case hex.
+    gchar* hex = g_compute_checksum_for_data(G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
+    std::string text = hex != nullptr ? hex : "";
+    g_free(hex);
     return text;
 }
 

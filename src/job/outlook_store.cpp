@@ -9,6 +9,7 @@
 
 #include "dbx/dbx.h"
 #include "dbx/dbx_failure.h"
+#include "platform/file_stream.h"
 #include "platform/text_encoding.h"
 
 namespace {
@@ -51,7 +52,7 @@ void AddStoreFile(const fs::directory_entry& entry, std::multimap<std::u16string
     const std::string name = entry.path().filename().string();
     std::u16string key = FileKey(name);
     if (key.size() < 4 || key.compare(key.size() - 4, 4, u".dbx") != 0) return;
-    DiskFile file{name, entry.path().string()};
+    DiskFile file{name, platform::Utf8PathText(entry.path())};
     file.kind = dbx_classify_file(file.path.c_str()).kind;
     files.emplace(std::move(key), std::move(file));
 }
@@ -60,7 +61,7 @@ void AddStoreFile(const fs::directory_entry& entry, std::multimap<std::u16string
 std::multimap<std::u16string, DiskFile> ListStoreFiles(const std::string& directory, std::vector<std::string>& notes) {
     std::multimap<std::u16string, DiskFile> files;  // a copy to a case-sensitive disk may hold both Inbox.dbx and INBOX.DBX
     std::error_code ec;
-    fs::directory_iterator it(directory, ec), end;
+    fs::directory_iterator it(platform::FileSystemPath(directory), ec), end;
     if (ec) {
         notes.push_back("cannot read the folder " + directory + ": " + ec.message());
         return files;

@@ -19,6 +19,7 @@
 #include "export/pst_export.h"
 #include "export/store_export.h"
 #include "job/store_objects.h"
+#include "platform/file_stream.h"
 #include "platform/output_folder.h"
 #include "platform/paths.h"
 #include "platform/write_failure.h"
@@ -152,7 +153,7 @@ void SettleStore(PstJob& job, const std::string& path, bool existed, const std::
 // end here (a store operation or the close failed).
 bool RunStore(PstJob& job, const std::string& path, const std::function<void()>& import_rows) {
     std::error_code ec;
-    const bool existed = std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+    const bool existed = std::filesystem::exists(std::filesystem::symlink_status(platform::FileSystemPath(path), ec));
     bool ok = true;
     try {
         OpenStoreAndRoot(job, path);

@@ -11,6 +11,7 @@
 #include "job/outlook_store.h"
 #include "platform/directory.h"
 #include "platform/file_checks.h"
+#include "platform/file_stream.h"
 #include "platform/paths.h"
 
 namespace {
@@ -58,7 +59,7 @@ SourceAddResult SourceList::AddSourceRow(const std::string& path, const std::str
     std::string refusal = platform::ReadableFileRefusal(path);
     if (!refusal.empty()) return {SourceAddResult::kRefused, refusal};
     // The file is opened once, as the conversion will open it, in case the system says no there.
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = platform::OpenFileStream(path, "rb");
     if (file == nullptr) return {SourceAddResult::kRefused, errno == EACCES ? "permission denied" : std::strerror(errno)};
     std::fclose(file);
     std::string file_name = platform::LastPathComponent(path);
@@ -120,7 +121,7 @@ bool SourceList::IsListed(const std::string& path) const {
 bool SourceList::IsReadableFile(const std::string& path) {
     // Checked before the open: opening a FIFO for reading would block.
     if (!platform::ReadableFileRefusal(path).empty()) return false;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = platform::OpenFileStream(path, "rb");
     if (file == nullptr) return false;
     std::fclose(file);
     return !platform::IsDirectory(path);

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "job/outlook_store.h"
+#include "platform/file_stream.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ public:
         // The same folder reached again through a link (or a link loop) is not entered twice.
         const fs::path real = fs::canonical(directory, ec);
         if (ec) {
-            search_.problems.push_back("cannot read " + directory.string() + ": " + ec.message());
+            search_.problems.push_back("cannot read " + platform::Utf8PathText(directory) + ": " + ec.message());
             return;
         }
         if (!visited_.insert(real.string()).second) return;
@@ -45,7 +46,7 @@ public:
 
         fs::directory_iterator it(directory, ec), end;
         if (ec) {
-            search_.problems.push_back("cannot read " + directory.string() + ": " + ec.message());
+            search_.problems.push_back("cannot read " + platform::Utf8PathText(directory) + ": " + ec.message());
             return;
         }
         std::vector<fs::path> subfolders;
@@ -60,7 +61,7 @@ public:
                 holds_list = true;
             }
         }
-        if (ec) search_.problems.push_back("cannot read all of " + directory.string() + ": " + ec.message());
+        if (ec) search_.problems.push_back("cannot read all of " + platform::Utf8PathText(directory) + ": " + ec.message());
         if (holds_list) AddStore(directory);
         std::sort(subfolders.begin(), subfolders.end());
         for (const auto& sub : subfolders) {
@@ -71,9 +72,9 @@ public:
 
 private:
     void AddStore(const fs::path& directory) {
-        const OutlookStore store = LoadOutlookStore(directory.string(), codepage_);
+        const OutlookStore store = LoadOutlookStore(platform::Utf8PathText(directory), codepage_);
         FoundStore found;
-        found.path = directory.string();
+        found.path = platform::Utf8PathText(directory);
         NameStoreOwner(found.path, found.user, found.identity);
         found.folders = store.MailFolderCount();
         found.messages = store.MessageCount();
@@ -93,8 +94,8 @@ void NameStoreOwner(const std::string& store_path, std::string& user, std::strin
     user.clear();
     identity.clear();
     std::vector<std::string> parts;
-    for (const auto& part : fs::path(store_path)) {
-        if (!part.empty() && part != "/") parts.push_back(part.string());
+    for (const auto& part : platform::FileSystemPath(store_path)) {
+        if (!part.empty() && part != "/" && part != "\\") parts.push_back(platform::Utf8PathText(part));
     }
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
         const std::string part = Lower(parts[i]);
@@ -108,10 +109,10 @@ StoreSearch FindOutlookExpressStores(const std::string& root, const std::string&
                                      const StoreSearchLimits& limits) {
     StoreSearch search;
     std::error_code ec;
-    if (!fs::is_directory(root, ec)) {
+    if (!fs::is_directory(platform::FileSystemPath(root), ec)) {
         search.problems.push_back("cannot read " + root + ": " + (ec ? ec.message() : "not a folder"));
         return search;
     }
-    StoreWalk(search, codepage, limits).Walk(fs::path(root), 0);
+    StoreWalk(search, codepage, limits).Walk(platform::FileSystemPath(root), 0);
     return search;
 }

@@ -7,4 +7,9 @@ bool ToLocalTime(std::int64_t unix_seconds, std::tm& local) {
     return localtime_r(&t, &local) != nullptr;  // the reentrant form: workers may format dates too
 }
 
+bool ToUniversalTime(std::int64_t unix_seconds, std::tm& utc) {
+    const auto t = static_cast<std::time_t>(unix_seconds);
+    return gmtime_r(&t, &utc) != nullptr;
+}
+
 }  // namespace platform

@@ -6,17 +6,15 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <utility>
 
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/temporary_name.h"
 
 namespace platform {
 
 namespace {
-
-constexpr std::string_view kTemporarySuffix = ".part";
 
 int OpenFolderAt(int parent_fd, const char* name, bool follow) {
     const int nofollow = follow ? 0 : O_NOFOLLOW;
@@ -45,19 +43,6 @@ WriteFailure FolderOpenFailure(int parent_fd, const char* name, int error) {
 bool IsSingleComponent(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
            name.find('\0') == std::string::npos;
-}
-
-// The process id in a temporary name ".<name>.<pid>.part", or 0 when name is none.
-long TemporaryOwner(const std::string& name) {
-    if (name.size() < 1 + kTemporarySuffix.size() + 2 || name[0] != '.' ||
-        name.compare(name.size() - kTemporarySuffix.size(), kTemporarySuffix.size(), kTemporarySuffix) != 0)
-        return 0;
-    const std::size_t end = name.size() - kTemporarySuffix.size();
-    const std::size_t dot = name.rfind('.', end - 1);
-    if (dot == std::string::npos || dot == 0 || dot + 1 >= end || end - dot - 1 > 10) return 0;
-    const std::string digits = name.substr(dot + 1, end - dot - 1);
-    if (digits.find_first_not_of("0123456789") != std::string::npos) return 0;
-    return std::strtol(digits.c_str(), nullptr, 10);
 }
 
 }  // namespace
@@ -139,7 +124,7 @@ void OutputFolder::RemoveStaleTemporaries() const {
     const long own = CurrentProcessId();
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
-        const long pid = TemporaryOwner(name);
+        const long pid = TemporaryNameOwner(name);
         if (pid <= 0 || pid == own || ProcessRunning(pid)) continue;
         struct stat info {};
         if (::fstatat(fd_, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode))
@@ -149,11 +134,5 @@ void OutputFolder::RemoveStaleTemporaries() const {
 }
 
 std::string OutputFolder::PathOf(const std::string& name) const { return JoinPath(path_, name); }
-
-std::string TemporaryNameFor(const std::string& name, int attempt) {
-    const std::string tail = (attempt > 0 ? "~" + std::to_string(attempt) : std::string()) + "." +
-                             std::to_string(CurrentProcessId()) + std::string(kTemporarySuffix);
-    return "." + CutToBytes(name, kNameLimit - 1 - tail.size()) + tail;
-}
 
 }  // namespace platform

@@ -26,28 +26,8 @@ std::string JoinPath(const std::string& left, const std::string& right) {
 }
 
 std::string LastPathComponent(const std::string& path) {
-    const auto slash = path.find_last_of(kPathSeparator);
+    const auto slash = path.find_last_of(kPathSeparators);
     return slash == std::string::npos ? std::string() : path.substr(slash + 1);
-}
-
-std::string CutToBytes(const std::string& text, std::size_t limit) {
-    if (text.size() <= limit) return text;
-    std::size_t cut = limit;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-    return text.substr(0, cut);
-}
-
-std::string NameBeside(const std::string& path, const std::string& suffix) {
-    const std::size_t slash = path.find_last_of(kPathSeparator);
-    const std::size_t name_at = slash == std::string::npos ? 0 : slash + 1;
-    const std::string name = path.substr(name_at);
-    if (name.size() + suffix.size() <= kNameLimit) return path + suffix;
-    // FNV-1a: stable from run to run, so that two runs meet at one name.
-    std::uint64_t hash = 14695981039346656037ULL;
-    for (unsigned char c : name) hash = (hash ^ c) * 1099511628211ULL;
-    char tag[18];
-    std::snprintf(tag, sizeof tag, "~%016llx", static_cast<unsigned long long>(hash));
-    return path.substr(0, name_at) + CutToBytes(name, kNameLimit - suffix.size() - 17) + tag + suffix;
 }
 
 bool CreateDirectory(const std::string& path) {
@@ -63,6 +43,12 @@ bool FileExists(const std::string& path) {
 bool IsDirectory(const std::string& path) {
     struct stat info;
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+int RenameReplacing(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
 PrivateTempDir::PrivateTempDir() {

@@ -9,9 +9,11 @@ namespace platform {
 
 #ifdef _WIN32
 constexpr char kPathSeparator = '\\';
+constexpr std::string_view kPathSeparators = "\\/";  // Windows takes both
 constexpr std::string_view kLineEnd = "\r\n";
 #else
 constexpr char kPathSeparator = '/';
+constexpr std::string_view kPathSeparators = "/";
 constexpr std::string_view kLineEnd = "\n";
 #endif
 
@@ -19,7 +21,8 @@ constexpr std::string_view kLineEnd = "\n";
 // separator gives two in a row, which every platform accepts.
 std::string JoinPath(const std::string& left, const std::string& right);
 
-// The last component of a path ("" when it ends in a separator or holds none).
+// The last component of a path ("" when it ends in a separator or holds none); any of
+// kPathSeparators counts.
 std::string LastPathComponent(const std::string& path);
 
 // The longest name (in bytes) a file system takes for one component.
@@ -37,6 +40,10 @@ std::string NameBeside(const std::string& path, const std::string& suffix);
 bool CreateDirectory(const std::string& path);
 bool FileExists(const std::string& path);
 bool IsDirectory(const std::string& path);
+bool DeleteFile(const std::string& path);
+// Gives the file at from the name to, replacing what is there (a link there is replaced, not
+// followed); 0, or the errno value of the failure.
+int RenameReplacing(const std::string& from, const std::string& to);
 // A private temporary folder (mode 0700) for one job, removed with everything in it when the
 // object goes. Nobody else can pre-create or redirect the files we put there.
 class PrivateTempDir {

@@ -16,6 +16,12 @@ void OnSignal(int) {
 }
 }  // namespace
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+    return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
+
+void UseUtf8Console() {}
+
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
 
 void ListenForInterruption(void (*on_stop)()) {

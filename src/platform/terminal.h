@@ -3,8 +3,17 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
+
+// The program's arguments after its name, as UTF-8 text: on Windows taken from the wide command
+// line, so any name typed or passed comes through whole; elsewhere argv as it is.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
+// Lets UTF-8 text written to standard output and standard error show right on a Windows
+// console; nothing to do elsewhere. The bytes written to a pipe or a file are never changed.
+void UseUtf8Console();
 
 // True when standard error is a terminal, where a live progress line can be redrawn in place.
 bool StandardErrorIsTerminal();

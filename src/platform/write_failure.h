@@ -22,7 +22,7 @@ enum class WriteFailure {
     kOther,
 };
 
-// The kind of a system error code (errno on POSIX, GetLastError on Windows).
+// The kind of an errno value (the Windows side reports its system codes as errno values).
 WriteFailure WriteFailureOf(int system_error);
 
 // The words that follow a path and a colon: "the disk is full". Empty for kNone.

@@ -7,6 +7,7 @@
 #include "platform/file_checks.h"
 #include "platform/file_copy.h"
 #include "platform/file_lock.h"
+#include "platform/file_stream.h"
 #include "platform/paths.h"
 #include "store/mail_item.h"
 #include "store/pst/messaging/checker.h"
@@ -67,14 +68,14 @@ struct PstStoreHandle {
                                       error == EEXIST ? platform::WriteFailure::kInTheWay : platform::WriteFailureOf(error));
         build_path.clear();
         bool opened = false;
-        const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+        const std::filesystem::path folder = platform::FileSystemPath(path).parent_path();
         // The store is whole under its name; a folder that cannot be forced to the disk costs
         // only the name's durability after a power cut.
-        (void)platform::SyncPath(folder.empty() ? "." : folder.string(), platform::SyncTarget::kFolder, opened);
+        (void)platform::SyncPath(folder.empty() ? "." : platform::Utf8PathText(folder), platform::SyncTarget::kFolder, opened);
     }
     void RemoveBuild() {
         store.reset();
-        if (!build_path.empty()) std::remove(build_path.c_str());
+        if (!build_path.empty()) platform::DeleteFile(build_path);
         build_path.clear();
     }
     pst::messaging::Store& Get() {
@@ -214,8 +215,8 @@ std::string PstStoreRefusal(const std::string& path) { return pst::messaging::Ex
 std::string PstStoreLockPath(const std::string& path) {
     // Two names of one store (a link, a relative path) must meet at one lock.
     std::error_code ec;
-    const std::filesystem::path real = std::filesystem::weakly_canonical(path, ec);
-    return platform::NameBeside(ec ? path : real.string(), ".ombrik-lock");
+    const std::filesystem::path real = std::filesystem::weakly_canonical(platform::FileSystemPath(path), ec);
+    return platform::NameBeside(ec ? path : platform::Utf8PathText(real), ".ombrik-lock");
 }
 
 void PstSession::SetStoreWait(std::function<void(const std::string& path)> waiting, std::function<bool()> give_up) {
@@ -249,7 +250,7 @@ std::shared_ptr<RDOStore> PstSession::LogonPstStore(const std::string& path, int
                                                 "store. Run this conversion again when the other one has finished");
     handle->legacy_codepage = legacy_codepage_;
     std::error_code ec;
-    if (std::filesystem::exists(path, ec)) {
+    if (std::filesystem::exists(platform::FileSystemPath(path), ec)) {
         // Never opened unless it is a plain file: a FIFO or a device would block the reader.
         const std::string not_readable = platform::ReadableFileRefusal(path);
         if (!not_readable.empty())
@@ -262,9 +263,9 @@ std::shared_ptr<RDOStore> PstSession::LogonPstStore(const std::string& path, int
         handle->extension =
             Guarded("opening the PST store", [&] { return pst::messaging::StoreExtension::Begin(path, devices_, extension_observer_); });
     } else {
-        const std::string name = std::filesystem::path(path).stem().string();
-        const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-        pst::messaging::StoreExtension::RemoveStaleCopies(folder.string());
+        const std::string name = platform::Utf8PathText(platform::FileSystemPath(path).stem());
+        const std::filesystem::path folder = platform::FileSystemPath(path).parent_path();
+        pst::messaging::StoreExtension::RemoveStaleCopies(platform::Utf8PathText(folder));
         handle->path = path;
         handle->build_path = pst::messaging::NewStoreBuildPath(path);
         handle->store = Guarded("creating the PST store", [&] {

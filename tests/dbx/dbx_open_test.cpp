@@ -1,6 +1,4 @@
 // Opening folder files: header checks, item count, and the walk of the index tree.
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +6,7 @@
 #include <vector>
 
 #include "dbx_test_support.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -123,7 +122,7 @@ TEST(DbxOpen, MissingFileFailsWithCodeOne) {
 }
 
 TEST(DbxOpen, OpensAFileOnDiskByPath) {
-    const std::string path = testing::TempDir() + "/dbx_open_by_path-" + std::to_string(::getpid()) + ".dbx";
+    const std::string path = testing::TempDir() + "/dbx_open_by_path-" + std::to_string(platform::CurrentProcessId()) + ".dbx";
     NumberedFolder(3).WriteTo(path);
     DbxReader* reader = dbx_open(path.c_str());
     ASSERT_NE(reader, nullptr);

@@ -2,16 +2,21 @@
 // stdio; both must see exactly the same folder, intact or damaged.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <sstream>
 #include <string>
 
 #include "dbx_test_support.h"
 #include "fixtures/temp_folder.h"
+#include "platform/file_stream.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -57,7 +62,7 @@ std::string DescribeThroughMemory(const std::string& bytes) {
 }
 
 std::string DescribeThroughFile(const std::string& bytes) {
-    const std::string path = testing::TempDir() + "/dbx_stream_test-" + std::to_string(::getpid()) + ".dbx";
+    const std::string path = testing::TempDir() + "/dbx_stream_test-" + std::to_string(platform::CurrentProcessId()) + ".dbx";
     std::FILE* f = std::fopen(path.c_str(), "wb");
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
@@ -128,7 +133,9 @@ TEST(DbxStream, AFileThatShrinksWhileReadFailsReadsCleanly) {
     dbx_test::EmailPtr first(static_cast<DbxEmail*>(dbx_get(reader, reader->item_count - 1)));
     ASSERT_TRUE(first->text_complete);
     EXPECT_FALSE(dbx_file_changed(reader));
-    ASSERT_EQ(::truncate(path.c_str(), 1 << 20), 0);
+    std::error_code cut;
+    std::filesystem::resize_file(platform::FileSystemPath(path), 1 << 20, cut);
+    ASSERT_FALSE(cut) << cut.message();
     for (std::int32_t slot = reader->item_count - 2; slot >= 0; --slot) {
         dbx_test::EmailPtr email(static_cast<DbxEmail*>(dbx_get(reader, slot)));
         ASSERT_NE(email, nullptr);

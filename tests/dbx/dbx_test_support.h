@@ -7,6 +7,7 @@
 
 #include "dbx/dbx.h"
 #include "fixtures/dbx_builder.h"
+#include "platform/file_stream.h"
 
 namespace dbx_test {
 
@@ -16,11 +17,26 @@ struct FreeItem {
 using EmailPtr = std::unique_ptr<DbxEmail, FreeItem>;
 using ListEntryPtr = std::unique_ptr<DbxListEntry, FreeItem>;
 
+// A stream that reads bytes: a memory stream (fmemopen) where the C library has one; on Windows,
+// which has none, a temporary file holding them.
+inline std::FILE* OpenBytes(std::string& bytes) {
+#ifdef _WIN32
+    std::FILE* stream = platform::OpenTemporaryStream();
+    if (stream != nullptr && (std::fwrite(bytes.data(), 1, bytes.size(), stream) != bytes.size() || std::fseek(stream, 0, SEEK_SET) != 0)) {
+        std::fclose(stream);
+        return nullptr;
+    }
+    return stream;
+#else
+    return fmemopen(bytes.data(), bytes.size(), "rb");
+#endif
+}
+
 // A reader over bytes in memory; reader() is null when the open failed (code in dbx_errno).
 class MemoryDbx {
 public:
     explicit MemoryDbx(std::string bytes, const DbxOpenOptions& options = {}) : bytes_(std::move(bytes)) {
-        std::FILE* stream = fmemopen(bytes_.data(), bytes_.size(), "rb");
+        std::FILE* stream = OpenBytes(bytes_);
         if (stream == nullptr) return;
         reader_ = dbx_open_stream_with(stream, options);
         if (reader_ == nullptr) std::fclose(stream);

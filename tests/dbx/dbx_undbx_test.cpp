@@ -12,6 +12,7 @@
 #include "dbx/dbx_scan.h"
 #include "dbx_test_support.h"
 #include "fixtures/temp_folder.h"
+#include "fixtures/linux_tools.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ using fixtures::DbxLayout;
 std::string UndbxPath() {
     for (const char* dir : {"/usr/bin", "/usr/local/bin"}) {
         const std::string path = std::string(dir) + "/undbx";
-        if (fs::exists(path)) return path;
+        if (fixtures::CanRunLinuxTool(path.c_str())) return path;
     }
     return "";
 }

@@ -13,7 +13,7 @@ using testsupport::ExportHarness;
 namespace {
 std::vector<std::string> FilesIn(const std::string& directory) {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory)) names.push_back(entry.path().filename());
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -29,7 +29,9 @@ TEST(EmlExport, WritesOneFilePerEmailInSlotOrder) {
     ExportFolderToEml(h.context, dbx, destination, "Inbox");
 
     const std::string folder = destination + "/Inbox";
-    EXPECT_EQ(h.window.status, (std::vector<std::string>{folder + "/Hi2.eml", folder + "/Hi1.eml", folder + "/Hi0.eml"}));
+    EXPECT_EQ(h.window.status, (std::vector<std::string>{fixtures::NativePath(folder + "/Hi2.eml"),
+                                                          fixtures::NativePath(folder + "/Hi1.eml"),
+                                                          fixtures::NativePath(folder + "/Hi0.eml")}));
     EXPECT_EQ(h.window.progress, (std::vector<int>{1, 2, 3, 0}));
     EXPECT_EQ(ReadFile(folder + "/Hi2.eml"), "first\r\n");
     EXPECT_EQ(ReadFile(folder + "/Hi0.eml"), "third\r\n");
@@ -136,7 +138,7 @@ TEST(EmlExport, FilesThatCannotBeWrittenAreCounted) {
     ExportFolderToEml(h.context, h.WriteDbx("In.dbx", builder), h.dir / "missing", "In");
     EXPECT_EQ(h.tally.messages(), 0u);
     EXPECT_EQ(h.tally.failures(), 3u);  // the folder and both messages
-    EXPECT_NE(h.tally.Summary().find("missing/In"), std::string::npos);
+    EXPECT_NE(h.tally.Summary().find(fixtures::NativePath("missing/In")), std::string::npos);
 }
 
 TEST(EmlExport, SecondExportOfOtherContentKeepsTheFirst) {

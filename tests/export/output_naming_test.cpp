@@ -1,12 +1,13 @@
 #include "export/output_naming.h"
 #include "export/output_place.h"
+#include "fixtures/temp_folder.h"
 
 #include <gtest/gtest.h>
 
 TEST(OutputNaming, BuildsPathsUnderTheDestination) {
-    EXPECT_EQ(MakeFolderOutputDirectory("/out", "Inbox"), "/out/Inbox");
-    EXPECT_EQ(MakeMboxFilePath("/out", "Inbox"), "/out/Inbox.mbox");
-    EXPECT_EQ(MakeMboxFilePath("/out", "Inbox.DBX"), "/out/Inbox.DBX.mbox");
+    EXPECT_EQ(MakeFolderOutputDirectory("/out", "Inbox"), "/out" + fixtures::NativePath("/Inbox"));
+    EXPECT_EQ(MakeMboxFilePath("/out", "Inbox"), "/out" + fixtures::NativePath("/Inbox.mbox"));
+    EXPECT_EQ(MakeMboxFilePath("/out", "Inbox.DBX"), "/out" + fixtures::NativePath("/Inbox.DBX.mbox"));
     EXPECT_EQ(MakeStoreOutputPath("/out/Inbox/Hello12.eml", ".msg"), "/out/Inbox/Hello12.msg");
     EXPECT_EQ(MakeStoreOutputPath("/out/a.eml/see.eml3.eml", ".html"), "/out/a.eml/see.eml3.html");
 }
@@ -113,9 +114,11 @@ TEST(FolderTreeNaming, DisplayNamesBecomeSafeNamesInTheFileSystem) {
     EXPECT_EQ(CleanFolderName("::**"), "Folder");
     EXPECT_EQ(CleanFolderName(std::string(80, 'x')), std::string(50, 'x'));
 
-    EXPECT_EQ(MakeTreeDirectory("/out", {"Lists", "hal", "hal-commit"}), "/out/Lists/hal/hal-commit");
-    EXPECT_EQ(MakeThunderbirdMboxPath("/out", {"Lists", "hal", "hal-commit"}), "/out/Lists.sbd/hal.sbd/hal-commit");
-    EXPECT_EQ(MakeThunderbirdMboxPath("/out", {"Inbox"}), "/out/Inbox");
+    EXPECT_EQ(MakeTreeDirectory("/out", {"Lists", "hal", "hal-commit"}),
+              "/out" + fixtures::NativePath("/Lists/hal/hal-commit"));
+    EXPECT_EQ(MakeThunderbirdMboxPath("/out", {"Lists", "hal", "hal-commit"}),
+              "/out" + fixtures::NativePath("/Lists.sbd/hal.sbd/hal-commit"));
+    EXPECT_EQ(MakeThunderbirdMboxPath("/out", {"Inbox"}), "/out" + fixtures::NativePath("/Inbox"));
 }
 
 // A folder file's own name, cleaned as a store's folder names are but kept at its length and

@@ -13,6 +13,7 @@
 #include "export/export_test_support.h"
 #include "fixtures/strict_checkers.h"
 #include "job/conversion_job.h"
+#include "platform/file_stream.h"
 #include "platform/text_encoding.h"
 #include "store/msg/msg_test_support.h"
 #include "store/pst/messaging/store.h"
@@ -114,7 +115,7 @@ std::string AllText(const fs::path& dir, const std::string& suffix = "") {
     for (const auto& entry : fs::recursive_directory_iterator(dir)) {
         const std::string name = entry.path().filename().string();
         if (entry.is_regular_file() && name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
-            all += ReadFile(entry.path());
+            all += ReadFile(platform::Utf8PathText(entry.path()));
     }
     return all;
 }
@@ -236,9 +237,9 @@ TEST(FieldsExport, PstReadersSeeEveryFieldInEveryMode) {
             std::string all, embedded_headers;
             for (const auto& entry : fs::recursive_directory_iterator(fs::path(run.dir.path()) / "pff.export")) {
                 if (!entry.is_regular_file() || entry.path().extension() != ".txt") continue;
-                all += ReadFile(entry.path());
+                all += ReadFile(platform::Utf8PathText(entry.path()));
                 if (entry.path().filename() == "InternetHeaders.txt" && Contains(entry.path().string(), "/Attachments/"))
-                    embedded_headers = ReadFile(entry.path());
+                    embedded_headers = ReadFile(platform::Utf8PathText(entry.path()));
             }
             for (const char* text : {"Müller, Jürgen", "juergen@example.de", "Doe, Jäne", "Doe, John", "Hidden Person",
                                      "Email address:\t\troot", "Delivery time:\t\t\t\tSep 09, 2001 01:46:40"})
@@ -269,7 +270,7 @@ TEST(FieldsExport, HtmlAndRtfShowTheSameFieldsAndNoHeadContent) {
         ASSERT_EQ(run.tally.failures(), 0u) << run.tally.Summary();
         const auto files = run.Files();
         ASSERT_EQ(files.size(), FieldMails().size());
-        auto text = [&](const std::string& subject) { return ReadFile(files.at(subject)); };
+        auto text = [&](const std::string& subject) { return ReadFile(platform::Utf8PathText(files.at(subject))); };
         const bool html = form == "html";
         // RTF writes non-ASCII as \uN? escapes.
         auto shown = [&](const std::string& utf8) {

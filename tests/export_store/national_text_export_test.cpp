@@ -96,7 +96,7 @@ TEST(NationalTextExport, MsgRtfAndHtmlCarryTheSendersCharactersUnderTheSameName)
                 ExportFolderThroughStore(h.context, dbx, h.Destination(), "Inbox");
                 // The file is named from the same reading of the subject as the text inside.
                 const std::string path = h.Destination() + "/Inbox/" + s.text[0] + std::to_string(i) + form.suffix;
-                ASSERT_TRUE(fs::exists(path)) << path;
+                ASSERT_TRUE(fs::exists(platform::FileSystemPath(path))) << path;
                 const std::string bytes = ReadFile(path);
                 if (std::string(form.option) == "rtf") {
                     for (const char* text : s.text) EXPECT_TRUE(Contains(bytes, RtfText(text))) << text;
@@ -173,7 +173,7 @@ TEST(NationalTextExport, PstReadersSeeTheSendersCharacters) {
         // Attachments come out as files under their names; the rest as text files.
         for (const auto& entry : fs::recursive_directory_iterator(folder)) {
             all += entry.path().filename().string() + "\n";
-            if (entry.is_regular_file()) all += ReadFile(entry.path());
+            if (entry.is_regular_file()) all += ReadFile(entry.path().string());
         }
         for (const Sample& s : kSamples)
             for (const char* text : s.text) EXPECT_TRUE(Contains(all, text)) << "pffexport: " << s.language << " " << text;
@@ -185,7 +185,7 @@ TEST(NationalTextExport, PstReadersSeeTheSendersCharacters) {
         ASSERT_EQ(std::system(command.c_str()), 0);
         std::string all;
         for (const auto& entry : fs::recursive_directory_iterator(out))
-            if (entry.is_regular_file()) all += ReadFile(entry.path());
+            if (entry.is_regular_file()) all += ReadFile(entry.path().string());
         for (const Sample& s : kSamples)
             EXPECT_TRUE(Contains(all, s.text[3])) << "readpst attachment name: " << s.language;
     }

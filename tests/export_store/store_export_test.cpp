@@ -7,6 +7,8 @@
 
 #include "export/export_test_support.h"
 #include "store/msg/msg_test_support.h"
+#include "fixtures/environment.h"
+#include "platform/paths.h"
 
 using fixtures::ReadFile;
 using testsupport::Email;
@@ -17,7 +19,7 @@ namespace {
 std::vector<std::string> FilesIn(const std::string& directory) {
     std::vector<std::string> names;
     if (!std::filesystem::is_directory(directory)) return names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory)) names.push_back(entry.path().filename());
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -31,15 +33,15 @@ std::string Mail(const std::string& subject, const std::string& body) {
 class ScopedTmpDir {
 public:
     explicit ScopedTmpDir(const std::string& path) {
-        const char* old = std::getenv("TMPDIR");
+        const char* old = std::getenv(fixtures::kTemporaryFolderVariable);
         if (old != nullptr) old_ = old;
         had_ = old != nullptr;
         std::filesystem::create_directory(path);
-        setenv("TMPDIR", path.c_str(), 1);
+        fixtures::SetEnvironment(fixtures::kTemporaryFolderVariable, path);
     }
     ~ScopedTmpDir() {
-        if (had_) setenv("TMPDIR", old_.c_str(), 1);
-        else unsetenv("TMPDIR");
+        if (had_) fixtures::SetEnvironment(fixtures::kTemporaryFolderVariable, old_);
+        else fixtures::UnsetEnvironment(fixtures::kTemporaryFolderVariable);
     }
 
 private:
@@ -54,7 +56,7 @@ struct StoreHarness : ExportHarness {
         ScopedTmpDir tmp(dir / "tmp");
         ExportFolderThroughStore(context, dbx, Destination(), folder);
         EXPECT_TRUE(FilesIn(dir / "tmp").empty()) << "temporary files left behind";
-        return Destination() + "/" + folder;
+        return platform::JoinPath(Destination(), folder);
     }
 };
 
@@ -66,7 +68,8 @@ TEST(StoreExport, MsgFilesNamedBySubjectAndSlotReadBackWhole) {
     builder.AddEmail(Email("Hello", Mail("Hello", "first"))).AddEmail(Email("Re: Meeting <today>?", Mail("Re: Meeting", "second")));
     const std::string folder = h.Run(builder);
     EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"Hello1.msg", "Re Meeting today0.msg"}));
-    EXPECT_EQ(h.window.status, (std::vector<std::string>{folder + "/Hello1.msg", folder + "/Re Meeting today0.msg"}));
+    EXPECT_EQ(h.window.status, (std::vector<std::string>{platform::JoinPath(folder, "Hello1.msg"),
+                                                          platform::JoinPath(folder, "Re Meeting today0.msg")}));
     EXPECT_EQ(h.window.progress, (std::vector<int>{1, 2, 0}));
     EXPECT_TRUE(h.window.messages.empty());
     EXPECT_EQ(h.tally.messages(), 2u);

@@ -94,14 +94,16 @@ TEST(WriteMessageFile, NeverReplacesWhatHoldsTheName) {
         fixtures::WriteFile(f.dir / "c0.eml", "te");
         EXPECT_EQ(WriteMessageFile(f.out, "c0.eml", std::string("text")).name, "c0 (2).eml");
 
+        fs::create_directory(f.dir / "dir0.eml");
+        EXPECT_EQ(WriteMessageFile(f.out, "dir0.eml", std::string("x")).failure, WriteFailure::kInTheWay);
+        EXPECT_EQ(Names(f.dir.path()), (std::vector<std::string>{"a0 (2).eml", "a0.eml", "b0.eml", "c0 (2).eml",
+                                                                  "c0.eml", "dir0.eml"}));
+        if (!fixtures::kCanMakeSymlinks) continue;  // Wine makes none
         fixtures::WriteFile(f.dir / "victim", "mine");
         fs::create_symlink(f.dir / "victim", f.dir / "link0.eml");
         EXPECT_EQ(WriteMessageFile(f.out, "link0.eml", std::string("x")).failure, WriteFailure::kLinkInTheWay);
         EXPECT_EQ(ReadFile(f.dir / "victim"), "mine");
-        fs::create_directory(f.dir / "dir0.eml");
-        EXPECT_EQ(WriteMessageFile(f.out, "dir0.eml", std::string("x")).failure, WriteFailure::kInTheWay);
-        EXPECT_EQ(Names(f.dir.path()), (std::vector<std::string>{"a0 (2).eml", "a0.eml", "b0.eml", "c0 (2).eml",
-                                                                  "c0.eml", "dir0.eml", "link0.eml", "victim"}));
+        EXPECT_EQ(Names(f.dir.path()).size(), 8u);
     }
 }
 

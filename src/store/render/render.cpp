@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/local_time.h"
 #include "store/mapi/prop_tags.h"
 #include "store/mime/charsets.h"
 #include "store/mime/html_text.h"
@@ -199,9 +200,8 @@ struct ShownParts {
 
 std::string FormatFiletime(const mapi::Filetime& time) {
     const std::int64_t seconds = static_cast<std::int64_t>(time.ticks / 10000000ULL) - 11644473600LL;
-    std::time_t t = static_cast<std::time_t>(seconds);
     std::tm tm{};
-    if (gmtime_r(&t, &tm) == nullptr) return {};
+    if (!platform::ToUniversalTime(seconds, tm)) return {};
     char buffer[64];
     std::strftime(buffer, sizeof buffer, "%a, %d %b %Y %H:%M:%S UTC", &tm);
     return buffer;

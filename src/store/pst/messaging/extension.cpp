@@ -13,7 +13,9 @@
 #include "platform/file_checks.h"
 #include "platform/file_copy.h"
 #include "platform/file_owner.h"
+#include "platform/file_stream.h"
 #include "platform/output_file.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/random_access_file.h"
 #include "store/pst/messaging/checker.h"
@@ -83,10 +85,10 @@ void CopyFileContents(const std::string& src, const std::string& dst) {
 // fits where path does.
 std::string NewPathBeside(const std::string& path, const char* prefix) {
     static std::atomic<unsigned> counter{0};
-    fs::path dir = fs::path(path).parent_path();
+    fs::path dir = platform::FileSystemPath(path).parent_path();
     std::string name = std::string(prefix) + std::to_string(platform::CurrentProcessId()) + "-" +
                        std::to_string(counter++) + kCopySuffix;
-    return (dir.empty() ? fs::path(name) : dir / name).string();
+    return platform::Utf8PathText(dir.empty() ? fs::path(name) : dir / name);
 }
 
 std::string NewCopyPath(const std::string& path) { return NewPathBeside(path, kCopyPrefix); }
@@ -162,8 +164,8 @@ std::unique_ptr<StoreExtension> StoreExtension::Begin(const std::string& path, c
                                                       ExtensionObserver observer) {
     // The symbolic link's target is what gets checked, copied and replaced.
     std::error_code ec;
-    const fs::path real = fs::canonical(path, ec);
-    const std::string target = ec ? path : real.string();
+    const fs::path real = fs::canonical(platform::FileSystemPath(path), ec);
+    const std::string target = ec ? path : platform::Utf8PathText(real);
     std::vector<std::uint64_t> findings;
     const std::string refusal = RefusalAndFindings(target, &findings);
     if (!refusal.empty()) throw PstError(refusal);
@@ -180,7 +182,7 @@ std::unique_ptr<StoreExtension> StoreExtension::Begin(const std::string& path, c
         ext->original_uid_ = original->uid;
         ext->original_gid_ = original->gid;
     }
-    RemoveStaleCopies(fs::path(ext->path_).parent_path().string());
+    RemoveStaleCopies(platform::Utf8PathText(platform::FileSystemPath(ext->path_).parent_path()));
     ext->copy_path_ = NewCopyPath(ext->path_);
     try {
         CopyFileContents(ext->path_, ext->copy_path_);
@@ -200,7 +202,7 @@ void StoreExtension::Discard() noexcept {
     if (done_) return;
     done_ = true;
     store_.reset();
-    if (!copy_path_.empty()) std::remove(copy_path_.c_str());
+    if (!copy_path_.empty()) platform::DeleteFile(copy_path_);
 }
 
 void StoreExtension::Commit() {
@@ -227,11 +229,11 @@ void StoreExtension::Commit() {
             throw PstSystemError("cannot set the mode of " + copy_path_, err);
         SyncPath(copy_path_, platform::SyncTarget::kFile);
         Step(ExtensionStep::kSynced);
-        if (std::rename(copy_path_.c_str(), path_.c_str()) != 0) throw PstSystemError("cannot replace " + path_, errno);
+        if (const int err = platform::RenameReplacing(copy_path_, path_)) throw PstSystemError("cannot replace " + path_, err);
         done_ = true;
         Step(ExtensionStep::kRenamed);
-        fs::path dir = fs::path(path_).parent_path();
-        SyncPath(dir.empty() ? "." : dir.string(), platform::SyncTarget::kFolder);
+        fs::path dir = platform::FileSystemPath(path_).parent_path();
+        SyncPath(dir.empty() ? "." : platform::Utf8PathText(dir), platform::SyncTarget::kFolder);
     } catch (...) {
         Discard();
         throw;
@@ -240,10 +242,10 @@ void StoreExtension::Commit() {
 
 void StoreExtension::RemoveStaleCopies(const std::string& directory) {
     std::error_code ec;
-    const fs::path dir = directory.empty() ? fs::path(".") : fs::path(directory);
+    const fs::path dir = directory.empty() ? fs::path(".") : platform::FileSystemPath(directory);
     const std::string suffix = kCopySuffix;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
+        const std::string name = platform::Utf8PathText(it->path().filename());
         const std::string prefix = name.rfind(kNewStorePrefix, 0) == 0 ? kNewStorePrefix : kCopyPrefix;
         if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
             name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)

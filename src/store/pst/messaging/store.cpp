@@ -6,6 +6,7 @@
 #include <cstring>
 #include <random>
 
+#include "platform/file_stream.h"
 #include "store/mapi/prop_tags.h"
 #include "store/pst/ltp/value_codec.h"
 #include "store/pst/messaging/message_identity.h"
@@ -132,7 +133,7 @@ std::vector<SubnodeBuild> ValueSubnodes(ltp::BuiltNode&& built) {
 // with the messages it receives.
 class Store::RowSpool {
 public:
-    RowSpool() : file_(std::tmpfile()) {
+    RowSpool() : file_(platform::OpenTemporaryStream()) {
         if (!file_) throw PstError("cannot create a temporary file for table rows");
     }
     ~RowSpool() { std::fclose(file_); }
