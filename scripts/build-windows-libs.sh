@@ -6,7 +6,9 @@
 # set once; the last line printed is the folder (the prefix to build against).
 #
 # Usage: scripts/build-windows-libs.sh        (OMBRIK_WINDOWS_CACHE: where the sets are kept,
-#                                             default ~/.cache/ombrik/windows; OMBRIK_JOBS)
+#                                             default ~/.cache/ombrik/windows; OMBRIK_JOBS;
+#                                             OMBRIK_WINDOWS_LIBS=cli: the set without libpng and
+#                                             wxWidgets, all the CLI and the unit tests need)
 # Needs: mingw-w64, meson, ninja-build, autoconf, automake, libtool, gtk-doc-tools, dpkg-dev,
 # libz-mingw-w64-dev, wine (one probe of GMime's runs under it); scripts/install-deps.sh --windows.
 set -euo pipefail
@@ -21,13 +23,20 @@ versions=(
   gmime=3.2.13+dfsg-2
   wxwidgets3.2=3.2.2+dfsg-2
 )
+# wxWidgets is most of a cold build's time; the command line and its tests do without it.
+libs_set=${OMBRIK_WINDOWS_LIBS:-full}
+case "$libs_set" in
+  full) ;;
+  cli) versions=("${versions[@]:0:2}" "${versions[@]:3:2}") ;;  # no libpng, no wxWidgets
+  *) echo "OMBRIK_WINDOWS_LIBS is full or cli, not $libs_set" >&2; exit 2 ;;
+esac
 host=x86_64-w64-mingw32
 jobs=${OMBRIK_JOBS:-$(nproc)}
 cc=$host-gcc-posix
 cxx=$host-g++-posix
 script_hash=$(sha256sum "$0" | cut -c1-12)
 compiler=$($cc -dumpfullversion)
-key=$(printf '%s\n' "$script_hash" "${versions[@]}" "$compiler" | sha256sum | cut -c1-16)
+key=$(printf '%s\n' "$script_hash" "$libs_set" "${versions[@]}" "$compiler" | sha256sum | cut -c1-16)
 cache=${OMBRIK_WINDOWS_CACHE:-$HOME/.cache/ombrik/windows}
 prefix=$cache/libs-$key
 mkdir -p "$cache"
@@ -173,12 +182,14 @@ log "pcre2"
   make -j"$jobs" libpcre2-8.la &&
   make install-libLTLIBRARIES install-includeHEADERS install-nodist_includeHEADERS install-pkgconfigDATA) \
   > "$work/pcre2.log" 2>&1 || failed pcre2
+if [ "$libs_set" = full ]; then
 log "libpng"
 (cd "$(src libpng1.6)" && ./configure "${autotools[@]}" &&
   make -j"$jobs" libpng16.la &&
   make install-libLTLIBRARIES install-pkgincludeHEADERS install-nodist_pkgincludeHEADERS \
     install-pkgconfigDATA install-binSCRIPTS install-data-hook install-exec-hook) \
   > "$work/libpng.log" 2>&1 || failed libpng
+fi
 
 # --- GLib with meson: the libraries only (no tools, fuzzers or helpers). Without a way to run
 # Windows programs meson takes the answers from [properties]: the checks of a C library's printf
@@ -240,6 +251,7 @@ $cc -O2 -o "$work/iconv-detect.exe" "$gmime_src/iconv-detect.c" -I"$prefix/inclu
 
 # --- wxWidgets for MSW: the window's controls and dialogs; image support only for PNG (the
 # artwork), none of the optional libraries Ombrik has no use for.
+if [ "$libs_set" = full ]; then
 log "wxwidgets"
 (cd "$(src wxwidgets3.2)" && mkdir -p build-msw && cd build-msw &&
   ../configure --host=$host --prefix="$prefix" --with-msw --disable-shared --disable-debug_flag \
@@ -253,6 +265,7 @@ log "wxwidgets"
     --disable-precomp-headers --disable-fswatcher --disable-arttango --disable-uiactionsim \
     --disable-tests &&
   make -j"$jobs" && make install) > "$work/wxwidgets.log" 2>&1 || failed wxwidgets
+fi
 
 log "done"
 echo "built in $(( $(date +%s) - started )) s: ${versions[*]}, zlib $zlib_version, $cc $compiler" \

@@ -20,7 +20,7 @@ if [ "$gui" = 1 ]; then
   OMBRIK_JOBS=$jobs scripts/build-windows.sh --tests
 else
   echo "== Windows build of the CLI and the unit tests (libraries cached)"
-  prefix=$(OMBRIK_JOBS=$jobs scripts/build-windows-libs.sh | tail -n1)
+  prefix=$(OMBRIK_JOBS=$jobs OMBRIK_WINDOWS_LIBS=cli scripts/build-windows-libs.sh | tail -n1)
   launcher=()
   command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
   cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake -DOMBRIK_WINDOWS_PREFIX="$prefix" \
