@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/text_encoding.h"
+
 namespace imap {
 
 namespace {
@@ -51,24 +53,6 @@ char32_t NextCodePoint(std::string_view text, std::size_t& at) {
     }
     at += length;
     return c;
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
 }
 
 // A run of UTF-16 code units in the modified base64, without padding.
@@ -172,7 +156,7 @@ std::optional<std::string> DecodeMailboxName(std::string_view name) {
             }
             // A character that could stand for itself must not be encoded.
             if (StandsForItself(code) || code == '&') return std::nullopt;
-            AppendUtf8(out, code);
+            platform::AppendUtf8(out, code);
         }
         at = close + 1;
     }

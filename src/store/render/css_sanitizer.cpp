@@ -82,23 +82,43 @@ std::size_t BlockEnd(std::string_view text, std::size_t open) {
     return text.size();
 }
 
+// Where a scan of CSS stands: inside a quoted string or not, and how deep in parentheses, so that
+// a ';' or '{' in a string or a url(...) does not end a statement.
+struct QuotesAndParentheses {
+    char quote = 0;
+    int parens = 0;
+    // Takes the next character; true when it is neither inside a string nor one that opens or
+    // closes a string or a parenthesis.
+    bool Plain(char c) {
+        if (quote != 0) {
+            if (c == quote) quote = 0;
+            return false;
+        }
+        if (c == '"' || c == '\'') {
+            quote = c;
+            return false;
+        }
+        if (c == '(') {
+            ++parens;
+            return false;
+        }
+        if (c == ')' && parens > 0) {
+            --parens;
+            return false;
+        }
+        return true;
+    }
+};
+
 // Where the statement starting at text[from] ends: after its ';' at the top level, or after its
 // block; and where its block opens (npos: none).
 std::size_t StatementEnd(std::string_view text, std::size_t from, std::size_t& block_open) {
-    char quote = 0;
-    int parens = 0;
+    QuotesAndParentheses nesting;
     block_open = std::string_view::npos;
     for (std::size_t i = from; i < text.size(); ++i) {
         const char c = text[i];
-        if (quote != 0) {
-            if (c == quote) quote = 0;
-        } else if (c == '"' || c == '\'') {
-            quote = c;
-        } else if (c == '(') {
-            ++parens;
-        } else if (c == ')' && parens > 0) {
-            --parens;
-        } else if (c == ';' && parens == 0) {
+        if (!nesting.Plain(c)) continue;
+        if (c == ';' && nesting.parens == 0) {
             return i + 1;
         } else if (c == '{') {
             block_open = i;
@@ -117,19 +137,10 @@ std::string DeclarationsOf(std::string_view decoded) {
         out += declaration;
     };
     std::size_t start = 0;
-    char quote = 0;
-    int parens = 0;
+    QuotesAndParentheses nesting;
     for (std::size_t i = 0; i < decoded.size(); ++i) {
         const char c = decoded[i];
-        if (quote != 0) {
-            if (c == quote) quote = 0;
-        } else if (c == '"' || c == '\'') {
-            quote = c;
-        } else if (c == '(') {
-            ++parens;
-        } else if (c == ')' && parens > 0) {
-            --parens;
-        } else if (c == ';' && parens == 0) {
+        if (nesting.Plain(c) && c == ';' && nesting.parens == 0) {
             take(decoded.substr(start, i - start));
             start = i + 1;
         }
