@@ -90,7 +90,8 @@ log "libetpan"
 (cd "$(src libetpan)" && ./configure --host=$host --prefix="$prefix" --disable-shared --enable-static \
   --disable-dependency-tracking --without-openssl --without-gnutls --without-sasl --without-curl \
   --without-expat --without-zlib --disable-db --disable-lockfile --disable-iconv &&
-  make -C include -j"$jobs" && make -C src -j"$jobs" && make -C include install && make -C src install) \
+  make -C include -j"$jobs" && make -C src -j"$jobs" && make -C include install && make -C src install &&
+  install -m 644 libetpan-config.h "$prefix/include/libetpan/") \
   > "$work/libetpan.log" 2>&1 || failed libetpan
 
 log "done"
