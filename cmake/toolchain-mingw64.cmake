@@ -17,7 +17,11 @@ list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES OMBRIK_WINDOWS_PREFIX)
 if(NOT IS_DIRECTORY "${OMBRIK_WINDOWS_PREFIX}")
   message(FATAL_ERROR "OMBRIK_WINDOWS_PREFIX: run scripts/build-windows-libs.sh and pass the folder it prints")
 endif()
-set(CMAKE_FIND_ROOT_PATH ${OMBRIK_WINDOWS_PREFIX} /usr/${ombrik_host})
+# OpenSSL and libetpan, for the upload to a mail server (scripts/build-windows-mail-libs.sh);
+# without them the build leaves the upload out.
+set(OMBRIK_WINDOWS_MAIL_PREFIX "$ENV{OMBRIK_WINDOWS_MAIL_PREFIX}" CACHE PATH "The libraries built by scripts/build-windows-mail-libs.sh")
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES OMBRIK_WINDOWS_MAIL_PREFIX)
+set(CMAKE_FIND_ROOT_PATH ${OMBRIK_WINDOWS_PREFIX} ${OMBRIK_WINDOWS_MAIL_PREFIX} /usr/${ombrik_host})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

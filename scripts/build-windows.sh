@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds Ombrik for Windows (64-bit) on Debian in one command: the libraries (once per machine,
-# cached; scripts/build-windows-libs.sh), ombrik.exe and ombrik-cli.exe cross-built with
+# cached; scripts/build-windows-libs.sh, scripts/build-windows-mail-libs.sh), ombrik.exe and ombrik-cli.exe cross-built with
 # MinGW-w64, then an NSIS installer and a portable zip in dist/.
 #
 # Usage: scripts/build-windows.sh [--tests]
 #   --tests   also builds the unit tests for Windows (run under Wine by scripts/test-windows.sh)
-# Environment: OMBRIK_WINDOWS_BUILD (build folder, default build-windows), OMBRIK_JOBS.
+# Environment: OMBRIK_WINDOWS_BUILD (build folder, default build-windows), OMBRIK_JOBS, and the
+# library folders above when they were built elsewhere.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tests=OFF
@@ -14,11 +15,13 @@ jobs=${OMBRIK_JOBS:-$(nproc)}
 build=${OMBRIK_WINDOWS_BUILD:-build-windows}
 
 scripts/install-deps.sh --windows
-prefix=$(OMBRIK_JOBS=$jobs scripts/build-windows-libs.sh | tail -n1)
+# Sets built elsewhere may be named instead (OMBRIK_WINDOWS_PREFIX, OMBRIK_WINDOWS_MAIL_PREFIX).
+prefix=${OMBRIK_WINDOWS_PREFIX:-$(OMBRIK_JOBS=$jobs scripts/build-windows-libs.sh | tail -n1)}
+mail_prefix=${OMBRIK_WINDOWS_MAIL_PREFIX:-$(OMBRIK_JOBS=$jobs scripts/build-windows-mail-libs.sh | tail -n1)}
 launcher=()
 command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake -DOMBRIK_WINDOWS_PREFIX="$prefix" \
-  -DCMAKE_BUILD_TYPE=Release -DOMBRIK_BUILD_TESTS=$tests -DOMBRIK_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
+  -DOMBRIK_WINDOWS_MAIL_PREFIX="$mail_prefix" -DCMAKE_BUILD_TYPE=Release -DOMBRIK_BUILD_TESTS=$tests -DOMBRIK_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
 cmake --build "$build" -j"$jobs"
 
 version=$(sed -n 's/^project(ombrik VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows build, tested under Wine: the unit tests cross-built and run, the CLI against the
-# Linux build in all six forms (tests/windows/compare-cli.sh), the window under Xvfb with
+# Linux build in all six forms (tests/windows/compare-cli.sh) and in the upload to a mail
+# server when the build has it (tests/windows/upload-cli.sh), the window under Xvfb with
 # screenshots (tests/windows/window_tour.cpp), and the installer installed silently, its
 # programs run, and uninstalled again (these two with OMBRIK_WINDOWS_GUI=1).
 # Usage: scripts/test-windows.sh [LINUX_BUILD]   (default build; it must hold ombrik-cli and the
@@ -21,10 +22,13 @@ if [ "$gui" = 1 ]; then
 else
   echo "== Windows build of the CLI and the unit tests (libraries cached)"
   prefix=$(OMBRIK_JOBS=$jobs OMBRIK_WINDOWS_LIBS=cli scripts/build-windows-libs.sh | tail -n1)
+  # OpenSSL and libetpan (the upload) cost a cold run minutes more: on request (OMBRIK_WINDOWS_MAIL=1).
+  mail_prefix=
+  [ "${OMBRIK_WINDOWS_MAIL:-0}" = 1 ] && mail_prefix=$(OMBRIK_JOBS=$jobs scripts/build-windows-mail-libs.sh | tail -n1)
   launcher=()
   command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
   cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake -DOMBRIK_WINDOWS_PREFIX="$prefix" \
-    -DCMAKE_BUILD_TYPE=Release -DOMBRIK_BUILD_GUI=OFF -DOMBRIK_BUILD_TESTS=ON -DOMBRIK_BUILD_BENCH=OFF \
+    -DOMBRIK_WINDOWS_MAIL_PREFIX="$mail_prefix" -DCMAKE_BUILD_TYPE=Release -DOMBRIK_BUILD_GUI=OFF -DOMBRIK_BUILD_TESTS=ON -DOMBRIK_BUILD_BENCH=OFF \
     "${launcher[@]}" >/dev/null
   cmake --build "$build" -j"$jobs"
 fi
@@ -38,6 +42,15 @@ ctest --test-dir "$build" --output-on-failure -j"$jobs" --timeout 900 | tee "$lo
 
 echo "== the CLI against the Linux build"
 tests/windows/compare-cli.sh "$linux_build" "$build" | tee "$logs/compare.log"
+
+echo "== the upload to a mail server against the Linux build"
+uploaded=0
+if grep -Eq "^LIBETPAN_LIBRARY:FILEPATH=.*etpan[^/]*$" "$build/CMakeCache.txt" && ! grep -q "^LIBETPAN_LIBRARY:FILEPATH=.*NOTFOUND" "$build/CMakeCache.txt"; then
+  tests/windows/upload-cli.sh "$linux_build" "$build" | tee "$logs/upload.log"
+  uploaded=$(grep -Eo "^windows-upload: [0-9]+ passed" "$logs/upload.log" | grep -Eo "[0-9]+")
+else
+  echo "SKIP this build has no upload (no OpenSSL and libetpan for Windows: OMBRIK_WINDOWS_MAIL=1)"
+fi
 
 if [ "$gui" = 1 ]; then
 # A virtual display for the window: Wine draws its own frames in a desktop window of its own.
@@ -96,4 +109,4 @@ count() { grep -Eo "tests passed, 0 tests failed out of [0-9]+" "$logs/ctest.log
 compared=$(grep -Eo "^windows-cli: [0-9]+ passed" "$logs/compare.log" | grep -Eo "[0-9]+")
 gui_checks=0
 [ "$gui" = 1 ] && gui_checks=3
-echo "windows: $(( $(count) + compared + gui_checks )) passed, 0 failed"
+echo "windows: $(( $(count) + compared + uploaded + gui_checks )) passed, 0 failed"

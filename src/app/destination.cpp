@@ -67,7 +67,7 @@ void COmbrikDlg::OnBrowseDestination() {
     if (!chosen) return;
     settings_.destination_path = *chosen;
     if (chosen->empty()) return;
-    settings_.destination_path = *chosen + "/ExportDBX";
+    settings_.destination_path = platform::JoinPath(*chosen, "ExportDBX");  // the system's separator
     destination_box_->ChangeValue(Wx(settings_.destination_path));
     // An existing folder is simply used; a failure shows up when the conversion writes.
     platform::CreateDirectory(settings_.destination_path);

@@ -40,7 +40,8 @@ bool MakeMaildir(const std::string& path, bool folder) {
     return error == 0 || error == EEXIST;
 }
 
-// The unique part of a Maildir file name ("<time>.<unique>.<host>:2,<flags>"): what tells one
+// The unique part of a Maildir file name ("<time>.<unique>.<host>:2,<flags>", ';' for ':'
+// where names cannot hold one): what tells one
 // message of an earlier run from another, whatever flags a reader gave it since, and whatever
 // time its name took (a message without a date is named by the time of the run that wrote it).
 std::string BaseOf(const std::string& file_name) {
@@ -117,7 +118,7 @@ public:
             // Readers take the file's time as when the message arrived.
             if (arrival != 0) file.SetTime(arrival);
             bool taken = false;
-            failure = file.Place(name + ":2," + flags, taken);
+            failure = file.Place(name + MaildirInfo(flags), taken);
             if (failure == platform::WriteFailure::kNone && taken) {
                 file.Abandon();
                 earlier_.insert(base);  // someone else's meanwhile: looked at as a file of an earlier run
@@ -129,7 +130,7 @@ public:
                 return platform::WriteFailureWords(failure);
             }
             earlier_.insert(base);
-            prepared.output_path = platform::JoinPath(platform::JoinPath(folder_, "cur"), name + ":2," + flags);
+            prepared.output_path = platform::JoinPath(platform::JoinPath(folder_, "cur"), name + MaildirInfo(flags));
             return {};
         }
         return "no free name for another version of the message";
@@ -186,6 +187,11 @@ std::string MaildirFlags(bool draft, bool flagged, bool forwarded, bool replied,
     if (replied) flags += 'R';
     if (read) flags += 'S';
     return flags;
+}
+
+std::string MaildirInfo(const std::string& flags) {
+    // Where ':' cannot be in a name, the delimiter mbsync uses there, so that it reads these.
+    return std::string(1, platform::kColonInNames ? ':' : ';') + "2," + flags;
 }
 
 std::string MaildirFolderName(const std::vector<std::string>& levels) {

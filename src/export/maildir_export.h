@@ -11,6 +11,10 @@
 // D draft, F flagged, P forwarded (passed), R replied, S read (seen).
 std::string MaildirFlags(bool draft, bool flagged, bool forwarded, bool replied, bool read);
 
+// The part of a message's file name after its unique base: ":2," and the flags, with ';' for
+// ':' on a system whose file names cannot hold a colon (Windows), as mbsync writes it there.
+std::string MaildirInfo(const std::string& flags);
+
 // The folder's directory under the Maildir's top: ".Parent.Child", each level in modified UTF-7
 // with the dots of its own name made "_" (a dot separates the levels). A folder "Inbox" at the
 // top is the Maildir's own inbox: "" (the top itself), and its sub-folders ".INBOX.Child".

@@ -236,6 +236,10 @@ void Session::Connect() {
     if (started == MAILIMAP_ERROR_STREAM) Fail(started, "STARTTLS");
     if (started != MAILIMAP_NO_ERROR)
         throw Failure(Failure::Kind::kPlaintext, settings_.host + " refused to turn the connection to TLS (STARTTLS); nothing was sent");
+    // Bytes that came after the reply but before TLS would be read as if the server had sent
+    // them over TLS: someone on the way can put them there, so such a server is refused.
+    if (imap_->imap_stream != nullptr && imap_->imap_stream->read_buffer_len != 0)
+        throw Failure(Failure::Kind::kPlaintext, settings_.host + " sent unencrypted data after agreeing to STARTTLS; nothing was sent");
     channel_.StartTls(settings_.host, settings_.ca_file);
 }
 

@@ -7,9 +7,11 @@
 
 #include <cstdio>
 #include <ctime>
+#include <optional>
 #include <vector>
 
 #include "imap/imap_failure.h"
+#include "platform/trusted_certificates.h"
 
 namespace imap {
 
@@ -221,11 +223,31 @@ void SecureChannel::Connect(const std::string& host, unsigned port) {
 }
 
 void SecureChannel::StartTls(const std::string& host, const std::string& ca_file) {
+    // Where OpenSSL's own places are not the system's, nothing is read from them: neither its
+    // configuration file (which could load code) nor certificates. This is the first OpenSSL
+    // call of the program, so the choice holds.
+    static const std::optional<std::vector<std::string>> system_roots = [] {
+        auto roots = platform::SystemTrustedCertificates();
+        if (roots) OPENSSL_init_ssl(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
+        return roots;
+    }();
     context_ = SSL_CTX_new(TLS_client_method());
     if (context_ == nullptr) throw Failure(Failure::Kind::kConnection, OpenSslError());
     SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
-    // The system's trusted authorities; on Windows the system's certificate store joins them.
-    SSL_CTX_set_default_verify_paths(context_);
+    // The system's trusted authorities: OpenSSL's default places, or the system's store.
+    if (!system_roots) {
+        SSL_CTX_set_default_verify_paths(context_);
+    } else {
+        X509_STORE* trusted = SSL_CTX_get_cert_store(context_);
+        for (const std::string& der : *system_roots) {
+            const auto* bytes = reinterpret_cast<const unsigned char*>(der.data());
+            X509* certificate = d2i_X509(nullptr, &bytes, static_cast<long>(der.size()));
+            // One the library cannot read is left out (the store holds them for other uses too).
+            if (certificate != nullptr) X509_STORE_add_cert(trusted, certificate);
+            X509_free(certificate);
+        }
+        ERR_clear_error();
+    }
     if (!ca_file.empty() && SSL_CTX_load_verify_locations(context_, ca_file.c_str(), nullptr) != 1) {
         ERR_clear_error();
         throw Failure(Failure::Kind::kCertificate, "the certificate file " + ca_file + " cannot be read as PEM certificates");

@@ -11,10 +11,12 @@ namespace platform {
 constexpr char kPathSeparator = '\\';
 constexpr std::string_view kPathSeparators = "\\/";  // Windows takes both
 constexpr std::string_view kLineEnd = "\r\n";
+constexpr bool kColonInNames = false;  // ':' names a stream of a file, never a file
 #else
 constexpr char kPathSeparator = '/';
 constexpr std::string_view kPathSeparators = "/";
 constexpr std::string_view kLineEnd = "\n";
+constexpr bool kColonInNames = true;
 #endif
 
 // left + separator + right, by plain concatenation: a left part that already ends in a

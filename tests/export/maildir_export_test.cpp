@@ -20,4 +20,9 @@ TEST(MaildirNames, FlagsFolderAndHost) {
 
     EXPECT_EQ(MaildirHostName("mail.example.org"), "mail.example.org");
     EXPECT_EQ(MaildirHostName("a/b:c"), "a\\057b\\072c");
+#ifdef _WIN32
+    EXPECT_EQ(MaildirInfo("RS"), ";2,RS");  // Windows names cannot hold ':'
+#else
+    EXPECT_EQ(MaildirInfo("RS"), ":2,RS");
+#endif
 }

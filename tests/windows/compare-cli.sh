@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Converts the same folder files with the Linux build and with the Windows build (under Wine) in
-# all six forms and compares what they wrote: EML byte for byte, MBOX apart from line ends,
+# all six forms and as a Maildir and compares what they wrote: EML byte for byte, MBOX apart from line ends,
 # RTF and HTML byte for byte, MSG and PST through the strict checkers and through readpst /
 # pffexport, names (non-ASCII ones included) and modification times alike. The Windows side is
 # given its paths with backslashes, with forward slashes, on a drive letter of its own, and
@@ -156,5 +156,29 @@ for form in eml mbox msg rtf html pst; do
     esac
   done
 done
+# Maildir, once: the same messages in the same folders, each name with ';' where Linux has ':'
+# (Windows names cannot hold one), its flags after ";2,", the same bytes.
+maildir_listing() {  # per message file: its path with the info delimiter made ':', and its digest
+  (cd "$1" && find . -type f -path '*/cur/*' | sort | while read -r f; do
+    echo "$(echo "$f" | sed -e "s/$2/:2,/" -e "s|/cur/[0-9]*\.|/cur/TIME.|") $(sha256sum < "$f" | cut -c1-64)"
+  done)
+}
+maildir_names() {
+  local colons flagged
+  colons=$(find "$1" -name '*:*' | head -n 3)
+  flagged=$(find "$1" -path '*/cur/*' -name '*;2,*S*' | wc -l)
+  [ -z "$colons" ] && [ "$flagged" -gt 0 ] || { echo "names with ':': $colons; read ones with ;2,..S: $flagged"; return 1; }
+}
+base=$work/out/maildir
+mkdir -p "$base/linux" "$base/windows"
+run_linux maildir "$base/linux"
+linux_status=$?
+run_windows backslash maildir "$(winpath "$base/windows")"
+windows_status=$?
+check "maildir: exit status $windows_status as on Linux ($linux_status)" test "$windows_status" = "$linux_status"
+check "maildir: no ':' in a Windows name, the flags after ';2,'" maildir_names "$base/windows"
+check "maildir: the same messages, names and bytes, ';' for ':'" \
+  diff <(maildir_listing "$base/linux" ':2,') <(maildir_listing "$base/windows" ';2,')
+
 echo "windows-cli: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
