@@ -2,6 +2,7 @@
 // attachment tables, and a subnode for each attachment and embedded message.
 #include <algorithm>
 #include <chrono>
+#include <functional>
 
 #include "store/pst/messaging/store_internals.h"
 
@@ -45,152 +46,160 @@ std::uint64_t BuiltSize(const ltp::BuiltNode& built) {
     return n;
 }
 
-}  // namespace
+using NamedIdSource = std::function<std::uint32_t(const mapi::NamedProperty&)>;
 
-Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* row_values, int depth,
-                                        const Bytes* search_key, const NamedIdSource& named_id) const {
-    if (depth > kMaxEmbeddingDepth) throw PstError("embedded messages nested too deep");
-    BuiltMessage out;
-    std::uint32_t value_counter = 0x400;
-    auto next_value_nid = [&] { return NidForSubnode(ndb::kNidTypeLtp, value_counter); };
+// A property bag as the values it is stored with; named properties get their ids from
+// named_id, or are left out without one (recipients carry none).
+PropMap Encoded(const mapi::PropertyBag& bag, const NamedIdSource* named_id) {
+    PropMap out;
+    auto put = [&out](mapi::PropTag tag, const mapi::PropValue& value) {
+        mapi::PropTag stored = 0;
+        Bytes bytes = ltp::EncodeValue(tag, value, &stored);
+        out[stored] = std::move(bytes);
+    };
+    for (const auto& [tag, value] : bag.all()) put(tag, value);
+    if (named_id)
+        for (const auto& [name, value] : bag.named())
+            put(((*named_id)(name) << 16) | static_cast<std::uint16_t>(name.type), value);
+    return out;
+}
 
-    // Recipients: one row each in the recipient table.
-    PropMap props;
-    for (const auto& [t, v] : message.props.all()) {
-        mapi::PropTag stored = 0;
-        Bytes b = ltp::EncodeValue(t, v, &stored);
-        props[stored] = std::move(b);
+void SetIfMissing(PropMap& props, std::uint32_t tag, Bytes value) {
+    if (!props.count(tag)) props[tag] = std::move(value);
+}
+
+// A table context as the subnode it is stored in.
+SubnodeBuild TableSubnode(std::uint32_t nid, const std::vector<std::uint32_t>& columns,
+                          const std::vector<ltp::TableRow>& rows) {
+    std::uint32_t counter = 0x400;
+    auto tc = ltp::BuildTableContext(columns, rows, [&] { return NidForSubnode(ndb::kNidTypeLtp, counter); });
+    return {nid, std::move(tc.blocks), ValueSubnodes(std::move(tc))};
+}
+
+// The one-off entry id of a recipient who is in no address book: name, address type and
+// address as Unicode, no rich text.
+Bytes OneOffEntryId(const std::string& name, const std::string& address_type, const std::string& email) {
+    Bytes id(4 + sizeof(kOneOffProvider), 0);
+    std::copy(std::begin(kOneOffProvider), std::end(kOneOffProvider), id.begin() + 4);
+    AppendLe(id, 0, 2);
+    AppendLe(id, 0x8001, 2);
+    for (const auto& s : {name, address_type, email}) {
+        Bytes w = ltp::Utf8ToUtf16(s);
+        id.insert(id.end(), w.begin(), w.end());
+        AppendLe(id, 0, 2);
     }
-    for (const auto& [name, v] : message.props.named()) {
-        const std::uint32_t id = named_id(name);
-        mapi::PropTag stored = 0;
-        Bytes b = ltp::EncodeValue((id << 16) | static_cast<std::uint16_t>(name.type), v, &stored);
-        props[stored] = std::move(b);
+    return id;
+}
+
+// A recipient's row with what readers expect of one.
+PropMap RecipientRow(const mapi::Recipient& recipient, std::size_t index) {
+    PropMap r = Encoded(recipient.props, nullptr);
+    const std::string name = GetString(r, tag::kDisplayName);
+    const std::string email = GetString(r, tag::kEmailAddress);
+    SetIfMissing(r, tag::kRecipientType, Int32Bytes(1));
+    SetIfMissing(r, tag::kObjectType, Int32Bytes(6));
+    SetIfMissing(r, tag::kDisplayType, Int32Bytes(0));
+    SetIfMissing(r, tag::kResponsibility, BoolBytes(false));
+    SetIfMissing(r, tag::kSendRichInfo, BoolBytes(false));
+    if (!email.empty()) SetIfMissing(r, tag::kAddressType, StringBytes("SMTP"));
+    if (!name.empty()) SetIfMissing(r, tag::kTransmittableDisplayName, StringBytes(name));
+    if (!r.count(tag::kEntryId)) r[tag::kEntryId] = OneOffEntryId(name, GetString(r, tag::kAddressType), email);
+    if (!r.count(tag::kSearchKey) && !email.empty()) {
+        const std::string key = ToUpperAscii(GetString(r, tag::kAddressType) + ":" + email);
+        Bytes k(key.begin(), key.end());
+        k.push_back(0);
+        r[tag::kSearchKey] = k;
     }
+    r[tag::kRowid] = Int32Bytes(static_cast<std::uint32_t>(index));
+    return r;
+}
+
+// The names shown for the To, Cc and Bcc lines.
+struct DisplayLists {
     std::string to, cc, bcc;
-    std::vector<ltp::TableRow> recipient_rows;
-    std::vector<std::uint32_t> recipient_columns = kRecipientColumns;
+    void Add(const PropMap& recipient) {
+        const std::string name = GetString(recipient, tag::kDisplayName);
+        const std::string shown = name.empty() ? GetString(recipient, tag::kEmailAddress) : name;
+        if (shown.empty()) return;
+        std::string& list = GetInt32(recipient, tag::kRecipientType) == 2   ? cc
+                            : GetInt32(recipient, tag::kRecipientType) == 3 ? bcc
+                                                                            : to;
+        list += (list.empty() ? "" : "; ") + shown;
+    }
+};
+
+// The recipient table: a row per recipient, and a column for every value any of them carries.
+SubnodeBuild RecipientTable(const mapi::Message& message, DisplayLists& lists) {
+    std::vector<ltp::TableRow> rows;
+    std::vector<std::uint32_t> columns = kRecipientColumns;
     for (std::size_t i = 0; i < message.recipients.size(); ++i) {
-        PropMap r;
-        for (const auto& [t, v] : message.recipients[i].props.all()) {
-            mapi::PropTag stored = 0;
-            Bytes b = ltp::EncodeValue(t, v, &stored);
-            r[stored] = std::move(b);
-        }
-        const std::string name = GetString(r, tag::kDisplayName);
-        std::string email = GetString(r, tag::kEmailAddress);
-        if (!r.count(tag::kRecipientType)) r[tag::kRecipientType] = Int32Bytes(1);
-        if (!r.count(tag::kObjectType)) r[tag::kObjectType] = Int32Bytes(6);
-        if (!r.count(tag::kDisplayType)) r[tag::kDisplayType] = Int32Bytes(0);
-        if (!r.count(tag::kResponsibility)) r[tag::kResponsibility] = BoolBytes(false);
-        if (!r.count(tag::kSendRichInfo)) r[tag::kSendRichInfo] = BoolBytes(false);
-        if (!r.count(tag::kAddressType) && !email.empty()) r[tag::kAddressType] = StringBytes("SMTP");
-        if (!r.count(tag::kTransmittableDisplayName) && !name.empty()) r[tag::kTransmittableDisplayName] = StringBytes(name);
-        if (!r.count(tag::kEntryId)) {
-            Bytes id(4, 0);
-            id.insert(id.end(), std::begin(kOneOffProvider), std::end(kOneOffProvider));
-            AppendLe(id, 0, 2);
-            AppendLe(id, 0x8001, 2);  // Unicode one-off entry, no rich text
-            for (const auto& s : {name, GetString(r, tag::kAddressType), email}) {
-                Bytes w = ltp::Utf8ToUtf16(s);
-                id.insert(id.end(), w.begin(), w.end());
-                AppendLe(id, 0, 2);
-            }
-            r[tag::kEntryId] = id;
-        }
-        if (!r.count(tag::kSearchKey) && !email.empty()) {
-            std::string key = ToUpperAscii(GetString(r, tag::kAddressType) + ":" + email);
-            Bytes k(key.begin(), key.end());
-            k.push_back(0);
-            r[tag::kSearchKey] = k;
-        }
-        r[tag::kRowid] = Int32Bytes(static_cast<std::uint32_t>(i));
-        const std::string shown = name.empty() ? email : name;
-        std::string* list = nullptr;
-        switch (GetInt32(r, tag::kRecipientType)) {
-            case 2: list = &cc; break;
-            case 3: list = &bcc; break;
-            default: list = &to; break;
-        }
-        if (!shown.empty()) *list += (list->empty() ? "" : "; ") + shown;
+        PropMap r = RecipientRow(message.recipients[i], i);
+        lists.Add(r);
         for (const auto& [t, v] : r)
-            if (std::find(recipient_columns.begin(), recipient_columns.end(), t) == recipient_columns.end())
-                recipient_columns.push_back(t);
-        recipient_rows.push_back({static_cast<std::uint32_t>(i), std::move(r)});
+            if (std::find(columns.begin(), columns.end(), t) == columns.end()) columns.push_back(t);
+        rows.push_back({static_cast<std::uint32_t>(i), std::move(r)});
     }
-    {
-        std::uint32_t counter = 0x400;
-        auto tc = ltp::BuildTableContext(recipient_columns, recipient_rows,
-                                         [&] { return NidForSubnode(ndb::kNidTypeLtp, counter); });
-        out.subnodes.push_back({nid::kRecipientTable, std::move(tc.blocks), ValueSubnodes(std::move(tc))});
-    }
+    return TableSubnode(nid::kRecipientTable, columns, rows);
+}
 
-    // Attachments: each its own property context in a subnode, listed in the attachment table.
-    std::vector<ltp::TableRow> attachment_rows;
-    std::uint32_t attach_counter = 0x400;
-    for (std::size_t i = 0; i < message.attachments.size(); ++i) {
-        const auto& att = message.attachments[i];
-        PropMap a;
-        for (const auto& [t, v] : att.props.all()) {
-            mapi::PropTag stored = 0;
-            Bytes b = ltp::EncodeValue(t, v, &stored);
-            a[stored] = std::move(b);
-        }
-        for (const auto& [name, v] : att.props.named()) {
-            const std::uint32_t id = named_id(name);
-            mapi::PropTag stored = 0;
-            Bytes b = ltp::EncodeValue((id << 16) | static_cast<std::uint16_t>(name.type), v, &stored);
-            a[stored] = std::move(b);
-        }
-        const std::uint32_t attach_nid = NidForSubnode(ndb::kNidTypeAttachment, attach_counter);
-        std::uint32_t sub_counter = 0x400;
-        std::vector<SubnodeBuild> children;
-        if (att.embedded) {
-            BuiltMessage inner = BuildMessage(*att.embedded, nullptr, depth + 1, nullptr, named_id);
-            const std::uint32_t inner_nid = ndb::MakeNid(ndb::kNidTypeNormalMessage, 0x400 + static_cast<std::uint32_t>(i));
-            Bytes object;
-            AppendLe(object, inner_nid, 4);
-            AppendLe(object, inner.size, 4);
-            a.erase(tag::kAttachDataBinary);
-            a[tag::kAttachDataObject] = object;
-            a[tag::kAttachMethod] = Int32Bytes(kAttachEmbeddedMsg);
-            children.push_back({inner_nid, std::move(inner.pc.blocks), ValueSubnodes(std::move(inner.pc))});
-            for (auto& s : inner.subnodes) children.back().children.push_back(std::move(s));
-            sub_counter = 0x800;  // value subnodes must not collide with the embedded message's id
-        }
-        if (!a.count(tag::kAttachMethod)) a[tag::kAttachMethod] = Int32Bytes(kAttachByValue);
-        if (!a.count(tag::kRenderingPosition)) a[tag::kRenderingPosition] = Int32Bytes(0xFFFFFFFFu);
-        a[tag::kAttachNumber] = Int32Bytes(static_cast<std::uint32_t>(i));
-        a[tag::kObjectType] = Int32Bytes(7);
-        a[tag::kAttachSize] = Int32Bytes(0);
-        auto build_attach = [&] {
-            std::uint32_t c = sub_counter;
-            return ltp::BuildPropertyContext(a, [&] { return NidForSubnode(ndb::kNidTypeLtp, c); });
-        };
-        // Built once to learn its size, and that build freed before the one that is kept.
-        a[tag::kAttachSize] = Int32Bytes(static_cast<std::uint32_t>(BuiltSize(build_attach()) + TotalSize({}, children)));
-        auto pc = build_attach();
-        auto all_children = ValueSubnodes(std::move(pc));
-        all_children.insert(all_children.end(), std::make_move_iterator(children.begin()),
-                            std::make_move_iterator(children.end()));
-        PropMap row;
-        for (auto t : kAttachmentColumns)
-            if (a.count(t)) row[t] = a[t];
-        if (!row.count(tag::kAttachFilename) && a.count(tag::kAttachLongFilename))
-            row[tag::kAttachFilename] = a[tag::kAttachLongFilename];
-        attachment_rows.push_back({attach_nid, std::move(row)});
-        a.clear();  // the attachment's bytes are in its subnodes now
-        out.subnodes.push_back({attach_nid, std::move(pc.blocks), std::move(all_children)});
-    }
-    if (!message.attachments.empty()) {
-        std::uint32_t counter = 0x400;
-        auto tc = ltp::BuildTableContext(kAttachmentColumns, attachment_rows,
-                                         [&] { return NidForSubnode(ndb::kNidTypeLtp, counter); });
-        out.subnodes.push_back({nid::kAttachmentTable, std::move(tc.blocks), ValueSubnodes(std::move(tc))});
-    }
+// Makes the attachment's property context hold an embedded message, whose nodes go into children.
+void EmbedMessage(PropMap& a, BuiltMessage&& inner, std::size_t index, std::vector<SubnodeBuild>& children) {
+    const std::uint32_t inner_nid = ndb::MakeNid(ndb::kNidTypeNormalMessage, 0x400 + static_cast<std::uint32_t>(index));
+    Bytes object;
+    AppendLe(object, inner_nid, 4);
+    AppendLe(object, inner.size, 4);
+    a.erase(tag::kAttachDataBinary);
+    a[tag::kAttachDataObject] = object;
+    a[tag::kAttachMethod] = Int32Bytes(kAttachEmbeddedMsg);
+    children.push_back({inner_nid, std::move(inner.pc.blocks), ValueSubnodes(std::move(inner.pc))});
+    for (auto& s : inner.subnodes) children.back().children.push_back(std::move(s));
+}
 
-    // The message's own properties, with what readers expect to find.
-    const std::uint64_t now = NowFiletime();
+// An attachment as its subnode, and its row of the attachment table.
+SubnodeBuild AttachmentSubnode(const mapi::Attachment& att, std::size_t index, std::uint32_t attach_nid,
+                               const NamedIdSource& named_id,
+                               const std::function<BuiltMessage(const mapi::Message&)>& build_embedded,
+                               std::vector<ltp::TableRow>& rows) {
+    PropMap a = Encoded(att.props, &named_id);
+    std::uint32_t first_value_nid = 0x400;
+    std::vector<SubnodeBuild> children;
+    if (att.embedded) {
+        EmbedMessage(a, build_embedded(*att.embedded), index, children);
+        first_value_nid = 0x800;  // value subnodes must not collide with the embedded message's id
+    }
+    SetIfMissing(a, tag::kAttachMethod, Int32Bytes(kAttachByValue));
+    SetIfMissing(a, tag::kRenderingPosition, Int32Bytes(0xFFFFFFFFu));
+    a[tag::kAttachNumber] = Int32Bytes(static_cast<std::uint32_t>(index));
+    a[tag::kObjectType] = Int32Bytes(7);
+    a[tag::kAttachSize] = Int32Bytes(0);
+    auto build_attach = [&] {
+        std::uint32_t c = first_value_nid;
+        return ltp::BuildPropertyContext(a, [&] { return NidForSubnode(ndb::kNidTypeLtp, c); });
+    };
+    // Built once to learn its size, and that build freed before the one that is kept.
+    a[tag::kAttachSize] = Int32Bytes(static_cast<std::uint32_t>(BuiltSize(build_attach()) + TotalSize({}, children)));
+    auto pc = build_attach();
+    auto all_children = ValueSubnodes(std::move(pc));
+    all_children.insert(all_children.end(), std::make_move_iterator(children.begin()),
+                        std::make_move_iterator(children.end()));
+    PropMap row;
+    for (auto t : kAttachmentColumns)
+        if (a.count(t)) row[t] = a[t];
+    if (!row.count(tag::kAttachFilename) && a.count(tag::kAttachLongFilename))
+        row[tag::kAttachFilename] = a[tag::kAttachLongFilename];
+    rows.push_back({attach_nid, std::move(row)});
+    a.clear();  // the attachment's bytes are in its subnodes now
+    return {attach_nid, std::move(pc.blocks), std::move(all_children)};
+}
+
+Bytes FiletimeBytes(std::uint64_t filetime) {
+    Bytes b;
+    AppendLe(b, filetime, 8);
+    return b;
+}
+
+// The message's own properties, with what readers expect to find.
+void CompleteMessageProps(PropMap& props, const mapi::Message& message, const DisplayLists& lists, std::uint64_t now) {
     auto time_or = [&](std::uint32_t t, std::uint64_t fallback) {
         auto it = props.find(t);
         return it != props.end() && it->second.size() == 8 ? LoadLe(it->second) : fallback;
@@ -198,29 +207,50 @@ Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* r
     // A message that tells no time of its own keeps none as its delivery time (the time of the
     // conversion is no time the mail was delivered); the item itself is made now.
     const std::uint64_t delivered = time_or(tag::kMessageDeliveryTime, time_or(tag::kClientSubmitTime, 0));
-    if (!props.count(tag::kMessageClass)) props[tag::kMessageClass] = StringBytes("IPM.Note");
+    SetIfMissing(props, tag::kMessageClass, StringBytes("IPM.Note"));
     std::uint32_t flags = GetInt32(props, tag::kMessageFlags, kMsgFlagRead);
     flags = message.attachments.empty() ? (flags & ~kMsgFlagHasAttach) : (flags | kMsgFlagHasAttach);
     props[tag::kMessageFlags] = Int32Bytes(flags);
     props[tag::kHasAttachments] = BoolBytes(!message.attachments.empty());
-    if (!props.count(tag::kMessageStatus)) props[tag::kMessageStatus] = Int32Bytes(0);
-    if (!props.count(tag::kImportance)) props[tag::kImportance] = Int32Bytes(1);
-    if (!props.count(tag::kSensitivity)) props[tag::kSensitivity] = Int32Bytes(0);
-    for (auto t : {tag::kCreationTime, tag::kLastModificationTime}) {
-        if (!props.count(t)) {
-            Bytes b;
-            AppendLe(b, delivered != 0 ? delivered : now, 8);
-            props[t] = b;
-        }
+    SetIfMissing(props, tag::kMessageStatus, Int32Bytes(0));
+    SetIfMissing(props, tag::kImportance, Int32Bytes(1));
+    SetIfMissing(props, tag::kSensitivity, Int32Bytes(0));
+    for (auto t : {tag::kCreationTime, tag::kLastModificationTime})
+        SetIfMissing(props, t, FiletimeBytes(delivered != 0 ? delivered : now));
+    if (delivered != 0) SetIfMissing(props, tag::kMessageDeliveryTime, FiletimeBytes(delivered));
+    SetIfMissing(props, tag::kDisplayTo, StringBytes(lists.to));
+    SetIfMissing(props, tag::kDisplayCc, StringBytes(lists.cc));
+    SetIfMissing(props, tag::kDisplayBcc, StringBytes(lists.bcc));
+    if (!props.count(tag::kConversationTopic) && props.count(tag::kSubject))
+        props[tag::kConversationTopic] = props[tag::kSubject];
+}
+
+}  // namespace
+
+BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* row_values, int depth,
+                                 const Bytes* search_key, const NamedIdSource& named_id) const {
+    if (depth > kMaxEmbeddingDepth) throw PstError("embedded messages nested too deep");
+    BuiltMessage out;
+    PropMap props = Encoded(message.props, &named_id);
+    DisplayLists lists;
+    out.subnodes.push_back(RecipientTable(message, lists));
+
+    // Attachments: each its own property context in a subnode, listed in the attachment table.
+    std::vector<ltp::TableRow> attachment_rows;
+    std::uint32_t attach_counter = 0x400;
+    const auto build_embedded = [&](const mapi::Message& inner) {
+        return BuildMessage(inner, nullptr, depth + 1, nullptr, named_id);
+    };
+    for (std::size_t i = 0; i < message.attachments.size(); ++i) {
+        const std::uint32_t attach_nid = NidForSubnode(ndb::kNidTypeAttachment, attach_counter);
+        out.subnodes.push_back(
+            AttachmentSubnode(message.attachments[i], i, attach_nid, named_id, build_embedded, attachment_rows));
     }
-    if (!props.count(tag::kMessageDeliveryTime) && delivered != 0) {
-        Bytes b;
-        AppendLe(b, delivered, 8);
-        props[tag::kMessageDeliveryTime] = b;
-    }
-    if (!props.count(tag::kDisplayTo)) props[tag::kDisplayTo] = StringBytes(to);
-    if (!props.count(tag::kDisplayCc)) props[tag::kDisplayCc] = StringBytes(cc);
-    if (!props.count(tag::kDisplayBcc)) props[tag::kDisplayBcc] = StringBytes(bcc);
+    if (!message.attachments.empty())
+        out.subnodes.push_back(TableSubnode(nid::kAttachmentTable, kAttachmentColumns, attachment_rows));
+
+    const std::uint64_t now = NowFiletime();
+    CompleteMessageProps(props, message, lists, now);
     if (search_key) {
         // The key the message is known by in its folder (SearchKeyFor), which may replace its own.
         props[tag::kSearchKey] = *search_key;
@@ -230,12 +260,10 @@ Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* r
         for (int k = 0; k < 8; ++k) key[k] ^= static_cast<std::uint8_t>(seed >> (8 * k));
         props[tag::kSearchKey] = key;
     }
-    if (!props.count(tag::kConversationTopic) && props.count(tag::kSubject))
-        props[tag::kConversationTopic] = props[tag::kSubject];
     props[tag::kMessageSize] = Int32Bytes(0);
     auto build_pc = [&] {
-        value_counter = 0x400;
-        return ltp::BuildPropertyContext(props, next_value_nid);
+        std::uint32_t value_counter = 0x400;
+        return ltp::BuildPropertyContext(props, [&] { return NidForSubnode(ndb::kNidTypeLtp, value_counter); });
     };
     // The size a message reports is what it occupies: its properties, tables and attachments.
     out.size = BuiltSize(build_pc()) + TotalSize({}, out.subnodes);

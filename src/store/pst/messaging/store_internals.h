@@ -101,7 +101,8 @@ struct Store::Folder {
     std::optional<MessageIdentitySet> identities;
 };
 
-struct Store::BuiltMessage {
+// A message as the nodes it is stored as, with the size it reports.
+struct BuiltMessage {
     ltp::BuiltNode pc;
     std::vector<SubnodeBuild> subnodes;
     std::uint64_t size = 0;
