@@ -50,7 +50,7 @@ std::vector<FolderInfo> Store::Subfolders(std::uint32_t folder) {
     for (const auto& row : f.hierarchy) {
         FolderInfo info;
         info.nid = row.row_id;
-        info.name = GetString(row.values, tag::kDisplayName);
+        info.name = GetString(row.values, mapi::PR_DISPLAY_NAME_W);
         info.content_count = static_cast<std::int32_t>(GetInt32(row.values, tag::kContentCount));
         auto sub = row.values.find(tag::kSubfolders);
         info.has_subfolders = sub != row.values.end() && !sub->second.empty() && sub->second[0] != 0;
@@ -63,7 +63,7 @@ FolderInfo Store::GetFolder(std::uint32_t folder) {
     auto& f = LoadFolder(folder);
     FolderInfo info;
     info.nid = folder;
-    info.name = GetString(f.props, tag::kDisplayName);
+    info.name = GetString(f.props, mapi::PR_DISPLAY_NAME_W);
     info.content_count = static_cast<std::int32_t>(GetInt32(f.props, tag::kContentCount));
     auto sub = f.props.find(tag::kSubfolders);
     info.has_subfolders = sub != f.props.end() && !sub->second.empty() && sub->second[0] != 0;
@@ -100,7 +100,7 @@ std::uint32_t Store::AddFolder(std::uint32_t parent_nid, const std::string& name
     auto f = std::make_unique<Folder>();
     f->nid = folder_nid;
     f->parent = parent_nid;
-    f->props[tag::kDisplayName] = StringBytes(name);
+    f->props[mapi::PR_DISPLAY_NAME_W] = StringBytes(name);
     f->props[tag::kContentCount] = Int32Bytes(0);
     f->props[tag::kContentUnreadCount] = Int32Bytes(0);
     f->props[tag::kSubfolders] = BoolBytes(false);

@@ -94,23 +94,23 @@ Bytes OneOffEntryId(const std::string& name, const std::string& address_type, co
 // A recipient's row with what readers expect of one.
 PropMap RecipientRow(const mapi::Recipient& recipient, std::size_t index) {
     PropMap r = Encoded(recipient.props, nullptr);
-    const std::string name = GetString(r, tag::kDisplayName);
-    const std::string email = GetString(r, tag::kEmailAddress);
-    SetIfMissing(r, tag::kRecipientType, Int32Bytes(1));
-    SetIfMissing(r, tag::kObjectType, Int32Bytes(6));
-    SetIfMissing(r, tag::kDisplayType, Int32Bytes(0));
+    const std::string name = GetString(r, mapi::PR_DISPLAY_NAME_W);
+    const std::string email = GetString(r, mapi::PR_EMAIL_ADDRESS_W);
+    SetIfMissing(r, mapi::PR_RECIPIENT_TYPE, Int32Bytes(1));
+    SetIfMissing(r, mapi::PR_OBJECT_TYPE, Int32Bytes(6));
+    SetIfMissing(r, mapi::PR_DISPLAY_TYPE, Int32Bytes(0));
     SetIfMissing(r, tag::kResponsibility, BoolBytes(false));
     SetIfMissing(r, tag::kSendRichInfo, BoolBytes(false));
-    if (!email.empty()) SetIfMissing(r, tag::kAddressType, StringBytes("SMTP"));
+    if (!email.empty()) SetIfMissing(r, mapi::PR_ADDRTYPE_W, StringBytes("SMTP"));
     if (!name.empty()) SetIfMissing(r, tag::kTransmittableDisplayName, StringBytes(name));
-    if (!r.count(tag::kEntryId)) r[tag::kEntryId] = OneOffEntryId(name, GetString(r, tag::kAddressType), email);
-    if (!r.count(tag::kSearchKey) && !email.empty()) {
-        const std::string key = ToUpperAscii(GetString(r, tag::kAddressType) + ":" + email);
+    if (!r.count(tag::kEntryId)) r[tag::kEntryId] = OneOffEntryId(name, GetString(r, mapi::PR_ADDRTYPE_W), email);
+    if (!r.count(mapi::PR_SEARCH_KEY) && !email.empty()) {
+        const std::string key = ToUpperAscii(GetString(r, mapi::PR_ADDRTYPE_W) + ":" + email);
         Bytes k(key.begin(), key.end());
         k.push_back(0);
-        r[tag::kSearchKey] = k;
+        r[mapi::PR_SEARCH_KEY] = k;
     }
-    r[tag::kRowid] = Int32Bytes(static_cast<std::uint32_t>(index));
+    r[mapi::PR_ROWID] = Int32Bytes(static_cast<std::uint32_t>(index));
     return r;
 }
 
@@ -118,11 +118,11 @@ PropMap RecipientRow(const mapi::Recipient& recipient, std::size_t index) {
 struct DisplayLists {
     std::string to, cc, bcc;
     void Add(const PropMap& recipient) {
-        const std::string name = GetString(recipient, tag::kDisplayName);
-        const std::string shown = name.empty() ? GetString(recipient, tag::kEmailAddress) : name;
+        const std::string name = GetString(recipient, mapi::PR_DISPLAY_NAME_W);
+        const std::string shown = name.empty() ? GetString(recipient, mapi::PR_EMAIL_ADDRESS_W) : name;
         if (shown.empty()) return;
-        std::string& list = GetInt32(recipient, tag::kRecipientType) == 2   ? cc
-                            : GetInt32(recipient, tag::kRecipientType) == 3 ? bcc
+        std::string& list = GetInt32(recipient, mapi::PR_RECIPIENT_TYPE) == 2   ? cc
+                            : GetInt32(recipient, mapi::PR_RECIPIENT_TYPE) == 3 ? bcc
                                                                             : to;
         list += (list.empty() ? "" : "; ") + shown;
     }
@@ -148,9 +148,9 @@ void EmbedMessage(PropMap& a, BuiltMessage&& inner, std::size_t index, std::vect
     Bytes object;
     AppendLe(object, inner_nid, 4);
     AppendLe(object, inner.size, 4);
-    a.erase(tag::kAttachDataBinary);
-    a[tag::kAttachDataObject] = object;
-    a[tag::kAttachMethod] = Int32Bytes(kAttachEmbeddedMsg);
+    a.erase(mapi::PR_ATTACH_DATA_BIN);
+    a[mapi::PR_ATTACH_DATA_OBJ] = object;
+    a[mapi::PR_ATTACH_METHOD] = Int32Bytes(kAttachEmbeddedMsg);
     children.push_back({inner_nid, std::move(inner.pc.blocks), ValueSubnodes(std::move(inner.pc))});
     for (auto& s : inner.subnodes) children.back().children.push_back(std::move(s));
 }
@@ -167,17 +167,17 @@ SubnodeBuild AttachmentSubnode(const mapi::Attachment& att, std::size_t index, s
         EmbedMessage(a, build_embedded(*att.embedded), index, children);
         first_value_nid = 0x800;  // value subnodes must not collide with the embedded message's id
     }
-    SetIfMissing(a, tag::kAttachMethod, Int32Bytes(kAttachByValue));
-    SetIfMissing(a, tag::kRenderingPosition, Int32Bytes(0xFFFFFFFFu));
-    a[tag::kAttachNumber] = Int32Bytes(static_cast<std::uint32_t>(index));
-    a[tag::kObjectType] = Int32Bytes(7);
-    a[tag::kAttachSize] = Int32Bytes(0);
+    SetIfMissing(a, mapi::PR_ATTACH_METHOD, Int32Bytes(kAttachByValue));
+    SetIfMissing(a, mapi::PR_RENDERING_POSITION, Int32Bytes(0xFFFFFFFFu));
+    a[mapi::PR_ATTACH_NUM] = Int32Bytes(static_cast<std::uint32_t>(index));
+    a[mapi::PR_OBJECT_TYPE] = Int32Bytes(7);
+    a[mapi::PR_ATTACH_SIZE] = Int32Bytes(0);
     auto build_attach = [&] {
         std::uint32_t c = first_value_nid;
         return ltp::BuildPropertyContext(a, [&] { return NidForSubnode(ndb::kNidTypeLtp, c); });
     };
     // Built once to learn its size, and that build freed before the one that is kept.
-    a[tag::kAttachSize] = Int32Bytes(static_cast<std::uint32_t>(BuiltSize(build_attach()) + TotalSize({}, children)));
+    a[mapi::PR_ATTACH_SIZE] = Int32Bytes(static_cast<std::uint32_t>(BuiltSize(build_attach()) + TotalSize({}, children)));
     auto pc = build_attach();
     auto all_children = ValueSubnodes(std::move(pc));
     all_children.insert(all_children.end(), std::make_move_iterator(children.begin()),
@@ -185,8 +185,8 @@ SubnodeBuild AttachmentSubnode(const mapi::Attachment& att, std::size_t index, s
     PropMap row;
     for (auto t : kAttachmentColumns)
         if (a.count(t)) row[t] = a[t];
-    if (!row.count(tag::kAttachFilename) && a.count(tag::kAttachLongFilename))
-        row[tag::kAttachFilename] = a[tag::kAttachLongFilename];
+    if (!row.count(mapi::PR_ATTACH_FILENAME_W) && a.count(mapi::PR_ATTACH_LONG_FILENAME_W))
+        row[mapi::PR_ATTACH_FILENAME_W] = a[mapi::PR_ATTACH_LONG_FILENAME_W];
     rows.push_back({attach_nid, std::move(row)});
     a.clear();  // the attachment's bytes are in its subnodes now
     return {attach_nid, std::move(pc.blocks), std::move(all_children)};
@@ -206,23 +206,23 @@ void CompleteMessageProps(PropMap& props, const mapi::Message& message, const Di
     };
     // A message that tells no time of its own keeps none as its delivery time (the time of the
     // conversion is no time the mail was delivered); the item itself is made now.
-    const std::uint64_t delivered = time_or(tag::kMessageDeliveryTime, time_or(tag::kClientSubmitTime, 0));
-    SetIfMissing(props, tag::kMessageClass, StringBytes("IPM.Note"));
-    std::uint32_t flags = GetInt32(props, tag::kMessageFlags, kMsgFlagRead);
+    const std::uint64_t delivered = time_or(mapi::PR_MESSAGE_DELIVERY_TIME, time_or(mapi::PR_CLIENT_SUBMIT_TIME, 0));
+    SetIfMissing(props, mapi::PR_MESSAGE_CLASS_W, StringBytes("IPM.Note"));
+    std::uint32_t flags = GetInt32(props, mapi::PR_MESSAGE_FLAGS, kMsgFlagRead);
     flags = message.attachments.empty() ? (flags & ~kMsgFlagHasAttach) : (flags | kMsgFlagHasAttach);
-    props[tag::kMessageFlags] = Int32Bytes(flags);
-    props[tag::kHasAttachments] = BoolBytes(!message.attachments.empty());
+    props[mapi::PR_MESSAGE_FLAGS] = Int32Bytes(flags);
+    props[mapi::PR_HASATTACH] = BoolBytes(!message.attachments.empty());
     SetIfMissing(props, tag::kMessageStatus, Int32Bytes(0));
-    SetIfMissing(props, tag::kImportance, Int32Bytes(1));
-    SetIfMissing(props, tag::kSensitivity, Int32Bytes(0));
-    for (auto t : {tag::kCreationTime, tag::kLastModificationTime})
+    SetIfMissing(props, mapi::PR_IMPORTANCE, Int32Bytes(1));
+    SetIfMissing(props, mapi::PR_SENSITIVITY, Int32Bytes(0));
+    for (auto t : {mapi::PR_CREATION_TIME, mapi::PR_LAST_MODIFICATION_TIME})
         SetIfMissing(props, t, FiletimeBytes(delivered != 0 ? delivered : now));
-    if (delivered != 0) SetIfMissing(props, tag::kMessageDeliveryTime, FiletimeBytes(delivered));
-    SetIfMissing(props, tag::kDisplayTo, StringBytes(lists.to));
-    SetIfMissing(props, tag::kDisplayCc, StringBytes(lists.cc));
-    SetIfMissing(props, tag::kDisplayBcc, StringBytes(lists.bcc));
-    if (!props.count(tag::kConversationTopic) && props.count(tag::kSubject))
-        props[tag::kConversationTopic] = props[tag::kSubject];
+    if (delivered != 0) SetIfMissing(props, mapi::PR_MESSAGE_DELIVERY_TIME, FiletimeBytes(delivered));
+    SetIfMissing(props, mapi::PR_DISPLAY_TO_W, StringBytes(lists.to));
+    SetIfMissing(props, mapi::PR_DISPLAY_CC_W, StringBytes(lists.cc));
+    SetIfMissing(props, mapi::PR_DISPLAY_BCC_W, StringBytes(lists.bcc));
+    if (!props.count(mapi::PR_CONVERSATION_TOPIC_W) && props.count(mapi::PR_SUBJECT_W))
+        props[mapi::PR_CONVERSATION_TOPIC_W] = props[mapi::PR_SUBJECT_W];
 }
 
 }  // namespace
@@ -253,21 +253,21 @@ BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* row_valu
     CompleteMessageProps(props, message, lists, now);
     if (search_key) {
         // The key the message is known by in its folder (SearchKeyFor), which may replace its own.
-        props[tag::kSearchKey] = *search_key;
-    } else if (!props.count(tag::kSearchKey)) {
+        props[mapi::PR_SEARCH_KEY] = *search_key;
+    } else if (!props.count(mapi::PR_SEARCH_KEY)) {
         Bytes key(uid_.begin(), uid_.end());
         std::uint64_t seed = now ^ (static_cast<std::uint64_t>(names_.size()) << 32) ^ row_version_;
         for (int k = 0; k < 8; ++k) key[k] ^= static_cast<std::uint8_t>(seed >> (8 * k));
-        props[tag::kSearchKey] = key;
+        props[mapi::PR_SEARCH_KEY] = key;
     }
-    props[tag::kMessageSize] = Int32Bytes(0);
+    props[mapi::PR_MESSAGE_SIZE] = Int32Bytes(0);
     auto build_pc = [&] {
         std::uint32_t value_counter = 0x400;
         return ltp::BuildPropertyContext(props, [&] { return NidForSubnode(ndb::kNidTypeLtp, value_counter); });
     };
     // The size a message reports is what it occupies: its properties, tables and attachments.
     out.size = BuiltSize(build_pc()) + TotalSize({}, out.subnodes);
-    props[tag::kMessageSize] = Int32Bytes(static_cast<std::uint32_t>(std::min<std::uint64_t>(out.size, 0x7FFFFFFF)));
+    props[mapi::PR_MESSAGE_SIZE] = Int32Bytes(static_cast<std::uint32_t>(std::min<std::uint64_t>(out.size, 0x7FFFFFFF)));
     out.pc = build_pc();
     if (row_values) {
         for (auto t : kContentsColumns)

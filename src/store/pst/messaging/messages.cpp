@@ -15,7 +15,7 @@ namespace {
 Bytes SearchKeyFor(const mapi::Message& message) {
     const auto message_id = message.props.GetString(mapi::PR_INTERNET_MESSAGE_ID_W);
     if (message_id && !message_id->empty())
-        if (const auto* own = message.props.GetBinary(tag::kSearchKey); own && !own->empty()) return *own;
+        if (const auto* own = message.props.GetBinary(mapi::PR_SEARCH_KEY); own && !own->empty()) return *own;
     return ContentDigest(message);
 }
 
@@ -33,7 +33,7 @@ std::optional<MessageIdentity> IdentityOfNew(const mapi::Message& message, const
         Bytes b = ltp::EncodeValue(t, v, &stored);
         props[stored] = std::move(b);
     }
-    props[tag::kSearchKey] = search_key;
+    props[mapi::PR_SEARCH_KEY] = search_key;
     return IdentityOfStored(props);
 }
 
@@ -144,7 +144,7 @@ std::uint32_t Store::StoreMessage(Folder& folder, const mapi::Message& message, 
     AppendContentsRow(folder, message_nid, ltp::PackValues(row));
     folder.contents_dirty = true;
     folder.props[tag::kContentCount] = Int32Bytes(GetInt32(folder.props, tag::kContentCount) + 1);
-    if (!(GetInt32(row, tag::kMessageFlags) & kMsgFlagRead))
+    if (!(GetInt32(row, mapi::PR_MESSAGE_FLAGS) & kMsgFlagRead))
         folder.props[tag::kContentUnreadCount] = Int32Bytes(GetInt32(folder.props, tag::kContentUnreadCount) + 1);
     folder.props_dirty = true;
     if (folder.parent != folder.nid) {
@@ -203,7 +203,7 @@ mapi::Message Store::ReadMessageNode(const ltp::NodeReader& node, int depth) {
             ltp::NodeReader apc(*db_, sub->bid_data, sub->bid_sub);
             auto props = ltp::ReadPropertyContext(apc);
             mapi::Attachment a;
-            auto obj = props.find(tag::kAttachDataObject);
+            auto obj = props.find(mapi::PR_ATTACH_DATA_OBJ);
             if (obj != props.end() && obj->second.size() >= 4) {
                 const auto inner_nid = static_cast<std::uint32_t>(LoadLe({obj->second.data(), 4}));
                 const auto* inner = apc.FindSubnode(inner_nid);

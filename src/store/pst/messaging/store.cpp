@@ -7,10 +7,6 @@
 
 namespace pst::messaging {
 
-namespace {
-constexpr std::uint32_t kPidTagPstPassword = 0x67FF0003;
-}  // namespace
-
 Store::~Store() = default;
 
 std::unique_ptr<Store> Store::Create(const std::string& path, const std::string& display_name,
@@ -33,7 +29,7 @@ std::unique_ptr<Store> Store::Open(const std::string& path, bool writable, const
     auto props = ltp::ReadPropertyContext(reader);
     auto key = props.find(tag::kRecordKey);
     if (key != props.end() && key->second.size() == 16) std::copy(key->second.begin(), key->second.end(), store->uid_.begin());
-    auto password = props.find(kPidTagPstPassword);
+    auto password = props.find(tag::kPstPassword);
     if (password != props.end() && password->second.size() >= 4)
         store->password_crc_ = static_cast<std::uint32_t>(LoadLe({password->second.data(), 4}));
     auto ipm = props.find(tag::kIpmSubTreeEntryId);
@@ -58,7 +54,7 @@ std::string Store::display_name() const {
     auto node = db_->FindNode(nid::kMessageStore);
     if (!node) return {};
     ltp::NodeReader reader(*db_, node->bid_data, node->bid_sub);
-    return GetString(ltp::ReadPropertyContext(reader), tag::kDisplayName);
+    return GetString(ltp::ReadPropertyContext(reader), mapi::PR_DISPLAY_NAME_W);
 }
 
 void Store::WriteNode(std::uint32_t nid, const ltp::BuiltNode& built, std::uint32_t parent) {
@@ -105,7 +101,7 @@ void Store::CreateMandatoryNodes(const std::string& display_name) {
     // The message store object.
     PropMap store_props;
     store_props[tag::kRecordKey] = Bytes(uid_.begin(), uid_.end());
-    store_props[tag::kDisplayName] = StringBytes(display_name);
+    store_props[mapi::PR_DISPLAY_NAME_W] = StringBytes(display_name);
     store_props[tag::kValidFolderMask] = Int32Bytes(0x89);
     store_props[tag::kIpmSubTreeEntryId] = EntryId(nid::kIpmSubtree);
     store_props[tag::kIpmWastebasketEntryId] = EntryId(nid::kDeletedItems);
@@ -142,9 +138,9 @@ void Store::CreateMandatoryNodes(const std::string& display_name) {
     WriteTable(nid::kOutgoingQueueTable, {0x00390040, 0x0E100003, 0x0E140003}, {});
     ltp::TableRow receive;
     receive.row_id = 1;
-    receive.values[tag::kMessageClass] = {};
+    receive.values[mapi::PR_MESSAGE_CLASS_W] = {};
     receive.values[tag::kReceiveFolderNid] = Int32Bytes(nid::kIpmSubtree);
-    WriteTable(nid::kReceiveFolderTable, {tag::kMessageClass, tag::kReceiveFolderNid}, {receive});
+    WriteTable(nid::kReceiveFolderTable, {mapi::PR_MESSAGE_CLASS_W, tag::kReceiveFolderNid}, {receive});
     // Search bookkeeping: empty queues and the list of active search folders.
     db_->SetNode({nid::kSearchManagementQueue, 0, 0, 0});
     db_->SetNode({nid::kSearchDomainObject, 0, 0, 0});
@@ -155,7 +151,7 @@ void Store::CreateMandatoryNodes(const std::string& display_name) {
         auto f = std::make_unique<Folder>();
         f->nid = nid;
         f->parent = parent;
-        f->props[tag::kDisplayName] = StringBytes(name);
+        f->props[mapi::PR_DISPLAY_NAME_W] = StringBytes(name);
         f->props[tag::kContentCount] = Int32Bytes(0);
         f->props[tag::kContentUnreadCount] = Int32Bytes(0);
         f->props[tag::kSubfolders] = BoolBytes(false);
@@ -181,7 +177,7 @@ void Store::CreateMandatoryNodes(const std::string& display_name) {
 
     // The spam search folder under the root: its properties, update queue, criteria and contents.
     PropMap spam;
-    spam[tag::kDisplayName] = StringBytes("SPAM Search Folder 2");
+    spam[mapi::PR_DISPLAY_NAME_W] = StringBytes("SPAM Search Folder 2");
     spam[tag::kContentCount] = Int32Bytes(0);
     spam[tag::kContentUnreadCount] = Int32Bytes(0);
     spam[tag::kSubfolders] = BoolBytes(false);
@@ -194,7 +190,7 @@ void Store::CreateMandatoryNodes(const std::string& display_name) {
     WriteTable(ndb::MakeNid(ndb::kNidTypeSearchContentsTable, ndb::NidIndex(nid::kSpamSearchFolder)),
                kSearchContentsColumns, {});
     PropMap spam_row;
-    for (auto t : {tag::kDisplayName, tag::kContentCount, tag::kContentUnreadCount, tag::kSubfolders})
+    for (auto t : {mapi::PR_DISPLAY_NAME_W, tag::kContentCount, tag::kContentUnreadCount, tag::kSubfolders})
         spam_row[t] = spam[t];
     root.hierarchy.push_back({nid::kSpamSearchFolder, spam_row});
     // Folder ids below these are taken by the fixed folders.
