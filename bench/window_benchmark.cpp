@@ -19,7 +19,6 @@
 #include "app/prompter.h"
 #include "conversion/job_settings.h"
 #include "conversion/job_tally.h"
-#include "platform/memory_tuning.h"
 #include "platform/outlook_probe.h"
 
 namespace {
@@ -69,7 +68,6 @@ public:
         // Logged complaints go to the terminal: a log window would wait for a person.
         delete wxLog::SetActiveTarget(new wxLogStderr);
         // As the program itself starts.
-        platform::KeepMessageBuffersInTheHeap();
         SetAppName("ombrik");
         wxStandardPaths::Get().SetFileLayout(wxStandardPaths::FileLayout_XDG);
         const std::string form = argv[1].ToStdString();

@@ -11,7 +11,6 @@
 #include "app/toolkit_setup.h"
 #include "app/wx_text.h"
 #include "conversion/job_settings.h"
-#include "platform/memory_tuning.h"
 #include "platform/outlook_probe.h"
 #include "platform/file_stream.h"
 
@@ -44,7 +43,6 @@ COmbrikApp::COmbrikApp() { KeepScrollbarsInView(); }
 COmbrikApp::~COmbrikApp() = default;
 
 bool COmbrikApp::OnInit() {
-    platform::KeepMessageBuffersInTheHeap();
     SetAppName("ombrik");
     SetAppDisplayName("Ombrik");
     SetVendorName("Corvanti");

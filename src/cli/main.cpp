@@ -13,7 +13,6 @@
 #include "conversion/job_settings.h"
 #include "job/source_list.h"
 #include "platform/file_checks.h"
-#include "platform/memory_tuning.h"
 #include "platform/paths.h"
 #include "platform/terminal.h"
 #include "platform/text_encoding.h"
@@ -116,7 +115,6 @@ std::string MakeDestination(const std::string& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    platform::KeepMessageBuffersInTheHeap();
     std::string error;
     platform::UseUtf8Console();
     const auto options = ParseCliOptions(platform::CommandLineArguments(argc, argv), error);

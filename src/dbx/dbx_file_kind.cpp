@@ -17,6 +17,7 @@
 #include "dbx/dbx_internal.h"
 #include "dbx/dbx_scan.h"
 #include "platform/file_stream.h"
+#include "platform/random_access_file.h"
 
 namespace {
 
@@ -175,11 +176,11 @@ bool IndexLeadsToMessages(DbxReader& reader) {
 }
 
 // Read as a mail folder, does the file hold mail: texts its index leads to, or text blocks that
-// hold messages?
-bool ContentsLookLikeMail(const char* path) {
+// hold messages? The stream stays open, for its owner.
+bool ContentsLookLikeMail(std::FILE* stream) {
     DbxOpenOptions options(DbxCountCheck::TreeIsTruth);
     options.kind = DbxKind::Email;
-    DbxReader* reader = dbx_open_with(path, options);
+    DbxReader* reader = dbx_open_stream_with(stream, options);
     if (reader == nullptr) return false;
     bool mail = IndexLeadsToMessages(*reader);
     if (!mail) {
@@ -187,6 +188,7 @@ bool ContentsLookLikeMail(const char* path) {
         mail = dbx_scan_stats(scan).found > 0;
         dbx_scan_free(scan);
     }
+    reader->stream = nullptr;
     dbx_close(reader);
     return mail;
 }
@@ -213,22 +215,31 @@ DbxFileClass dbx_classify_file(const char* path) {
     if (path == nullptr) return {DbxFileKind::Unreadable, true};
     // Only a plain file is opened: a FIFO would block the caller.
     std::error_code error;
-    const std::filesystem::path native = platform::FileSystemPath(path);
-    if (!std::filesystem::is_regular_file(native, error)) return {DbxFileKind::Unreadable, true};
-    const std::uintmax_t file_size = std::filesystem::file_size(native, error);
-    if (error) return {DbxFileKind::Unreadable, true};
+    if (!std::filesystem::is_regular_file(platform::FileSystemPath(path), error)) return {DbxFileKind::Unreadable, true};
     std::FILE* stream = platform::OpenFileStream(path, "rb");
+    const DbxFileClass found = dbx_classify_stream(stream);
+    if (stream != nullptr) std::fclose(stream);
+    return found;
+}
+
+DbxFileClass dbx_classify_stream(std::FILE* stream) {
     if (stream == nullptr) return {DbxFileKind::Unreadable, true};
+    platform::FileVersion version;
+    const int fd = platform::DescriptorOf(stream);
+    if (fd < 0 || platform::VersionOf(fd, version) != 0) return {DbxFileKind::Unreadable, true};
     std::vector<std::uint8_t> head(kDbxKindProbeSize);
-    const std::size_t got = std::fread(head.data(), 1, head.size(), stream);
+    std::size_t got = 0;
+    if (std::fseek(stream, 0, SEEK_SET) == 0) got = std::fread(head.data(), 1, head.size(), stream);
     const bool failed = std::ferror(stream) != 0;
-    std::fclose(stream);
+    std::clearerr(stream);
     if (failed) return {DbxFileKind::Unreadable, true};
-    const DbxFileClass by_header = dbx_classify_bytes(head.data(), got, static_cast<std::uint64_t>(file_size));
+    const DbxFileClass by_header = dbx_classify_bytes(head.data(), got, version.size);
     if (!IsOutlookExpressKind(by_header.kind) || (dbx_kind_holds_mail(by_header.kind) && by_header.certain))
         return by_header;
     // Whatever the header says, a file that holds mail is a mail folder.
-    if (ContentsLookLikeMail(path)) return MessageFolder(head.data(), got, false);
+    const bool mail = ContentsLookLikeMail(stream);
+    std::clearerr(stream);
+    if (mail) return MessageFolder(head.data(), got, false);
     return by_header;
 }
 

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 enum class DbxFileKind {
     MailFolder,      // messages of a local, IMAP or HTTP mail folder
@@ -43,6 +44,9 @@ DbxFileClass dbx_classify_bytes(const std::uint8_t* head, std::size_t size, std:
 // Outlook Express file, its index and text blocks are looked at too. Opens regular files only:
 // a FIFO or a device is Unreadable rather than a read that may never return.
 DbxFileClass dbx_classify_file(const char* path);
+// The same for a file its caller has open already (nullptr: Unreadable); the stream stays open
+// and can be read from its start again.
+DbxFileClass dbx_classify_stream(std::FILE* stream);
 
 // True for the kinds whose items are messages to convert: mail and news folders.
 bool dbx_kind_holds_mail(DbxFileKind kind);

@@ -17,6 +17,7 @@
 #include "export/output_naming.h"
 #include "export/written_messages.h"
 #include "platform/file_checks.h"
+#include "platform/file_stream.h"
 #include "platform/paths.h"
 #include "store/store_failure.h"
 #include "store/mime/mime_import.h"
@@ -43,20 +44,29 @@ private:
     int position_ = 0;
 };
 
-// The folder file at path opened as a mail folder, when it is a plain file we may read; otherwise
-// nullptr with dbx_errno 1, without opening anything (a FIFO would block the whole job). The
+// The folder file at path, when it is a plain file we may read; otherwise nullptr, without
+// opening anything (a FIFO would block the whole job). It is opened once: told apart from other
+// files and then read through the same stream.
+std::FILE* OpenFolderStream(const std::string& path) {
+    if (!platform::ReadableFileRefusal(path).empty()) return nullptr;
+    return platform::OpenFileStream(path, "rb");
+}
+
+// The stream read as a mail folder (the reader takes it), or nullptr with dbx_errno set. The
 // index is the truth and the header's count a hint, as a count can be wrong in a file whose
 // index is whole; each text block goes to the first record that reaches it, so that a chain
 // shared by many records is written once.
-DbxReader* OpenFolderFile(const std::string& path) {
-    if (!platform::ReadableFileRefusal(path).empty()) {
+DbxReader* OpenFolderFile(std::FILE* stream) {
+    if (stream == nullptr) {
         dbx_errno = 1;
         return nullptr;
     }
     DbxOpenOptions options(DbxCountCheck::TreeIsTruth);
     options.kind = DbxKind::Email;
     options.claim_text_blocks = true;
-    return dbx_open_with(path.c_str(), options);
+    DbxReader* reader = dbx_open_stream_with(stream, options);
+    if (reader == nullptr) std::fclose(stream);
+    return reader;
 }
 
 // The file's name for a note or a reason: its last component, or the path as given when that
@@ -70,7 +80,7 @@ std::string FileNameOf(const std::string& path) {
 // folder ends.
 class FolderReader {
 public:
-    explicit FolderReader(const std::string& dbx_path) : reader_(OpenFolderFile(dbx_path)) {}
+    explicit FolderReader(std::FILE* stream) : reader_(OpenFolderFile(stream)) {}
     ~FolderReader() {
         dbx_free(item_);
         dbx_scan_free(scan_);
@@ -593,8 +603,7 @@ void ReportUnopenable(ExportContext& context, const std::string& dbx_path, const
 // none is passed over with a note, one that is no folder file is told as one that cannot be
 // opened. A file whose header leaves its kind in doubt has been read for mail already: it holds
 // messages when its index or its text blocks do.
-bool HoldsMessages(ExportContext& context, const std::string& dbx_path) {
-    const DbxFileClass file = dbx_classify_file(dbx_path.c_str());
+bool HoldsMessages(ExportContext& context, const std::string& dbx_path, const DbxFileClass& file) {
     switch (file.kind) {
         case DbxFileKind::MailFolder:
         case DbxFileKind::NewsFolder:
@@ -626,8 +635,12 @@ bool HoldsMessages(ExportContext& context, const std::string& dbx_path) {
 // told: a file that holds no mail is passed over with a note; one that cannot be opened, or
 // whose index is damaged (unless recovering), is counted as a failure and shown.
 std::unique_ptr<FolderReader> OpenForConversion(ExportContext& context, const std::string& dbx_path) {
-    if (!HoldsMessages(context, dbx_path)) return nullptr;
-    auto folder = std::make_unique<FolderReader>(dbx_path);
+    std::FILE* stream = OpenFolderStream(dbx_path);
+    if (!HoldsMessages(context, dbx_path, dbx_classify_stream(stream))) {
+        if (stream != nullptr) std::fclose(stream);
+        return nullptr;
+    }
+    auto folder = std::make_unique<FolderReader>(stream);
     if (!folder->is_open()) {
         ReportUnopenable(context, dbx_path, OpenFailureReason(dbx_path, dbx_errno));
         return nullptr;

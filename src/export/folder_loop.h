@@ -42,7 +42,7 @@ struct PreparedMessage {
     std::optional<mapi::Message> model;  // the message model, when the form stores one
     std::string failure;                // why the preparation failed; empty when it did not
     bool already_there = false;         // set by Write: the output held this message already
-    std::shared_ptr<store::RDOMail> item;  // the store item, made ready ahead, when the form saves one
+    std::shared_ptr<store::PreparedMail> item;  // made ready ahead for a store folder, when the form adds to one
     // Set by Write for the manifest: the file the message went into (or the PST store) and the
     // folder inside a store; a form that names its file only at End leaves the path empty.
     std::string output_path;

@@ -27,8 +27,7 @@ public:
             context_.tally.CountFailure(dbx_path_, "no PST folder to import into");
             return false;
         }
-        items_ = folder->Items();
-        if (!items_) throw store::StoreFailure(store::FailureKind::kFailed, "no item collection");
+        folder_ = folder;
         return true;
     }
     bool PreparesAhead() const override { return true; }
@@ -38,11 +37,7 @@ public:
         const std::string_view text = prepared.message.text ? std::string_view(*prepared.message.text) : std::string_view();
         mapi::Message model = store::MessageFromRfc822(text, context_.settings.codepage);
         mapi::ApplyMessageState(model, prepared.message.state);
-        auto item = items_->Add(store::kOlMailItem);
-        if (!item) throw store::StoreFailure(store::FailureKind::kFailed, "no message item");
-        item->ImportMessage(std::move(model));
-        item->PrepareSave();
-        prepared.item = std::move(item);
+        prepared.item = folder_->Prepare(std::move(model));
     }
     std::string StatusText(const FolderMessage& message) override {
         const std::string codepage = MessageCodepage(message.subject, message.text, context_.settings.codepage);
@@ -56,7 +51,7 @@ public:
         if (!item) throw store::StoreFailure(store::FailureKind::kFailed, "no message item");
         // A message the folder holds already (an earlier run of the same folder file) is not added
         // a second time; the summary counts it apart.
-        if (!item->Save()) prepared.already_there = true;
+        if (!folder_->Add(*item)) prepared.already_there = true;
         if (const auto* target = dynamic_cast<const PstTargetFolder*>(context_.target)) {
             prepared.output_path = target->store_path();
             prepared.output_folder = target->folder_path() + (recovered_ ? std::string("\\") + kRecoveredFolderName : "");
@@ -72,7 +67,7 @@ private:
     ExportContext& context_;
     std::string dbx_path_;
     bool recovered_;
-    std::shared_ptr<store::RDOItems> items_;
+    std::shared_ptr<store::RDOFolder> folder_;
 };
 
 }  // namespace

@@ -34,10 +34,7 @@ platform::WriteFailure MsgFileLayout::WriteTo(platform::OutputDevice& device) co
 MsgFileMail::MsgFileMail(std::string path, const std::string& message_class, std::string legacy_codepage)
     : ModelMail(message_class, message_class, std::move(legacy_codepage)), path_(std::move(path)) {}
 
-bool MsgFileMail::Save() {
-    WriteWholeFile(path_, MsgFileBytes(message_));
-    return true;
-}
+void MsgFileMail::Save() { WriteWholeFile(path_, MsgFileBytes(message_)); }
 
 void MsgFileMail::SaveAs(const std::string& path, int format) {
     if (format == kOlMsgUnicode) {

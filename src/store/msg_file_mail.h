@@ -13,7 +13,7 @@ namespace store {
 class MsgFileMail : public ModelMail {
 public:
     MsgFileMail(std::string path, const std::string& message_class, std::string legacy_codepage = std::string());
-    bool Save() override;
+    void Save() override;
     void SaveAs(const std::string& path, int format) override;
 
 private:

@@ -114,58 +114,32 @@ private:
     std::shared_ptr<PstStoreHandle> handle_;
 };
 
-// A message item of a PST folder: Save adds it to the folder, once.
-class PstMail : public ModelMail {
+// A message on its way into a PST folder.
+class PstPreparedMail : public PreparedMail {
 public:
-    PstMail(std::shared_ptr<PstStoreHandle> h, std::uint32_t folder)
-        : ModelMail("IPM.Note", std::nullopt, h->legacy_codepage), handle_(std::move(h)), folder_(folder) {}
-    // A message the folder holds already (by Message-ID, date and subject, or by content) is
-    // not added a second time, whoever imports it.
-    bool Save() override {
-        if (saved_) throw StoreFailure(FailureKind::kUnsupported, "the item was saved already");
-        const auto outcome = Guarded("saving a message into the PST store", [&] {
-            auto& store = handle_->Get();
-            return prepared_ ? store.AddPreparedUnlessPresent(folder_, message_, std::move(prepared_))
-                             : store.AddMessageUnlessPresent(folder_, message_);
-        });
-        saved_ = true;
-        return !outcome.already_there;
-    }
-    void PrepareSave() override {
+    PstPreparedMail(std::shared_ptr<PstStoreHandle> handle, std::uint32_t folder, mapi::Message message)
+        : handle_(std::move(handle)), folder_(folder), message_(std::move(message)) {
         prepared_ = Guarded("preparing a message for the PST store", [&] { return handle_->Get().Prepare(message_); });
     }
-    void Import(const std::string& path, int format) override {
-        prepared_.reset();
-        ModelMail::Import(path, format);
-    }
-    void ImportText(std::string_view text, int format) override {
-        prepared_.reset();
-        ModelMail::ImportText(text, format);
-    }
-    void ImportMessage(mapi::Message message) override {
-        prepared_.reset();
-        ModelMail::ImportMessage(std::move(message));
+    // A message the folder holds already (by Message-ID, date and subject, or by content) is
+    // not added a second time, whoever imports it.
+    bool AddTo(const std::shared_ptr<PstStoreHandle>& handle, std::uint32_t folder) {
+        if (added_) throw StoreFailure(FailureKind::kUnsupported, "the message was added already");
+        if (handle != handle_ || folder != folder_)
+            throw StoreFailure(FailureKind::kUnsupported, "the message was made ready for another folder");
+        const auto outcome = Guarded("saving a message into the PST store", [&] {
+            return handle_->Get().AddPreparedUnlessPresent(folder_, message_, std::move(prepared_));
+        });
+        added_ = true;
+        return !outcome.already_there;
     }
 
 private:
     std::shared_ptr<PstStoreHandle> handle_;
     std::uint32_t folder_;
-    bool saved_ = false;
+    mapi::Message message_;
     pst::messaging::Store::Prepared prepared_;
-};
-
-class PstItems : public RDOItems {
-public:
-    PstItems(std::shared_ptr<PstStoreHandle> h, std::uint32_t folder) : handle_(std::move(h)), folder_(folder) {}
-    std::shared_ptr<RDOMail> Add(int item_type) override {
-        if (item_type != kOlMailItem) throw StoreFailure(FailureKind::kUnsupported, "item type " + std::to_string(item_type) + " not supported");
-        handle_->Get();
-        return std::make_shared<PstMail>(handle_, folder_);
-    }
-
-private:
-    std::shared_ptr<PstStoreHandle> handle_;
-    std::uint32_t folder_;
+    bool added_ = false;
 };
 
 class PstFolder;
@@ -184,7 +158,14 @@ private:
 class PstFolder : public RDOFolder {
 public:
     PstFolder(std::shared_ptr<PstStoreHandle> h, std::uint32_t folder) : handle_(std::move(h)), folder_(folder) {}
-    std::shared_ptr<RDOItems> Items() override { return std::make_shared<PstItems>(handle_, folder_); }
+    std::shared_ptr<PreparedMail> Prepare(mapi::Message message) override {
+        return std::make_shared<PstPreparedMail>(handle_, folder_, std::move(message));
+    }
+    bool Add(PreparedMail& prepared) override {
+        auto* ours = dynamic_cast<PstPreparedMail*>(&prepared);
+        if (!ours) throw StoreFailure(FailureKind::kUnsupported, "the message was made ready for another store");
+        return ours->AddTo(handle_, folder_);
+    }
     std::shared_ptr<RDOFolders> Folders() override { return std::make_shared<PstFolders>(handle_, folder_); }
 
 private:

@@ -27,7 +27,6 @@ constexpr int kOlMsgUnicode = 9;   // create message from MSG file: Unicode MSG
 constexpr int kOlRfc822 = 1024;    // import: an RFC 822 message file
 constexpr int kOlStoreUnicode = 2; // open PST store: Unicode PST
 constexpr int kOlFolderMail = 5;   // folder collection add: a mail folder
-constexpr int kOlMailItem = 0;     // item collection add: a mail item
 
 class RDOMail {
 public:
@@ -38,19 +37,15 @@ public:
     // Takes a message model made beforehand (store::MessageFromRfc822), so that the parsing can
     // run away from the thread that saves.
     virtual void ImportMessage(mapi::Message message) = 0;
-    // Stores the item; false when its folder held the same message already and nothing was added.
-    virtual bool Save() = 0;
-    // Does ahead what Save needs that reads only the item (a store's encoding of the message),
-    // so that it can run on another thread than Save, also while other items are saved; an
-    // import after it undoes it. Items that have nothing to do ahead do nothing.
-    virtual void PrepareSave() {}
+    // Writes the item to the file it is bound to.
+    virtual void Save() = 0;
     virtual void SaveAs(const std::string& path, int format) = 0;
 };
 
-class RDOItems {
+// A message made ready for a folder of a store, ahead of its adding.
+class PreparedMail {
 public:
-    virtual ~RDOItems() = default;
-    virtual std::shared_ptr<RDOMail> Add(int item_type) = 0;
+    virtual ~PreparedMail() = default;
 };
 
 class RDOFolder;
@@ -67,7 +62,12 @@ public:
 class RDOFolder {
 public:
     virtual ~RDOFolder() = default;
-    virtual std::shared_ptr<RDOItems> Items() = 0;
+    // Does what adding the message needs that reads only the message (its encoding for the
+    // store), on any thread, also while other messages are added.
+    virtual std::shared_ptr<PreparedMail> Prepare(mapi::Message message) = 0;
+    // Adds a message made ready by Prepare, once; false when the folder held the same message
+    // already and nothing was added.
+    virtual bool Add(PreparedMail& prepared) = 0;
     virtual std::shared_ptr<RDOFolders> Folders() = 0;
 };
 

@@ -17,6 +17,7 @@
 #include "pst_test_util.h"
 #include "store/pst/messaging/extension.h"
 #include "store/pst/messaging/store.h"
+#include "store/mime/mime_import.h"
 #include "store/pst_session.h"
 
 using namespace store;
@@ -42,11 +43,9 @@ int ImportInto(const std::shared_ptr<RDOStore>& store, const std::string& folder
     auto folders = store->RootFolder()->Folders();
     std::shared_ptr<RDOFolder> folder = folders->Find(folder_name);
     if (!folder) folder = folders->Add(folder_name, kOlFolderMail);
-    auto items = folder->Items();
     for (const auto& eml : emls) {
-        auto item = items->Add(kOlMailItem);
-        item->Import(eml.string(), kOlRfc822);
-        already_there += item->Save() ? 0 : 1;
+        auto prepared = folder->Prepare(mime::ImportMessageFile(eml.string()));
+        already_there += folder->Add(*prepared) ? 0 : 1;
     }
     return already_there;
 }

@@ -286,7 +286,7 @@ private:
         }
         ++report_.messages;
         auto props = ReadPc(nid);
-        const auto size = Int(props, messaging::tag::kMessageSize);
+        const auto size = Int(props, mapi::PR_MESSAGE_SIZE);
         const auto stored = static_cast<std::int64_t>(StoredSize(node->bid_data, node->bid_sub));
         if (size != stored)
             Fail("MSG_SIZE", "message " + Hex(nid) + " says " + std::to_string(size) + " bytes, stores " + std::to_string(stored));
@@ -308,11 +308,11 @@ private:
                 ltp::NodeReader apc(*db_, sub->bid_data, sub->bid_sub);
                 auto a = ltp::ReadPropertyContext(apc);
                 // The size may count renderings and properties too, but never less than the data.
-                auto data = a.find(messaging::tag::kAttachDataBinary);
+                auto data = a.find(mapi::PR_ATTACH_DATA_BIN);
                 const std::int64_t least = data == a.end() ? 0 : static_cast<std::int64_t>(data->second.size());
-                if (Int(a, messaging::tag::kAttachSize) < least)
+                if (Int(a, mapi::PR_ATTACH_SIZE) < least)
                     Fail("ATTACH_SIZE", "attachment " + Hex(r.row_id) + " of message " + Hex(nid) + " has no size or one below its data");
-                if (!a.count(messaging::tag::kAttachMethod) || !a.count(messaging::tag::kRenderingPosition))
+                if (!a.count(mapi::PR_ATTACH_METHOD) || !a.count(mapi::PR_RENDERING_POSITION))
                     Fail("ATTACH_PROPS", "attachment " + Hex(r.row_id) + " lacks its method or rendering position");
             }
         }
@@ -350,7 +350,7 @@ private:
                     }
                     if (child->nid_parent != n.nid) Fail("HT_PARENT", "subfolder " + Hex(row.row_id) + " has another parent");
                     auto child_props = ReadPc(row.row_id);
-                    for (auto t : {messaging::tag::kDisplayName, messaging::tag::kContentCount, messaging::tag::kSubfolders})
+                    for (auto t : {mapi::PR_DISPLAY_NAME_W, messaging::tag::kContentCount, messaging::tag::kSubfolders})
                         if (row.values.count(t) && child_props[t] != row.values.at(t))
                             Fail("HT_ROW_STALE", "hierarchy row " + Hex(row.row_id) + " disagrees with the folder on " + Hex(t));
                 }
@@ -359,7 +359,7 @@ private:
                 ForEachTcRow(ndb::MakeNid(ndb::kNidTypeContentsTable, index), [&](ltp::TableRow&& row) {
                     ++rows;
                     listed.insert(row.row_id);
-                    if (!(Int(row.values, messaging::tag::kMessageFlags, 0) & 1)) ++unread;
+                    if (!(Int(row.values, mapi::PR_MESSAGE_FLAGS, 0) & 1)) ++unread;
                     CheckMessage(row.row_id, row.values);
                 });
                 if (Int(props, messaging::tag::kContentCount, 0) != rows)

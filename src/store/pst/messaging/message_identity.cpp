@@ -70,7 +70,7 @@ void AddValue(Hash128& h, mapi::PropTag tag, const mapi::PropValue& value) {
 void AddBag(Hash128& h, const mapi::PropertyBag& bag) {
     h.AddNumber(bag.all().size());
     for (const auto& [tag, value] : bag.all())
-        if (tag != tag::kSearchKey) AddValue(h, tag, value);
+        if (tag != mapi::PR_SEARCH_KEY) AddValue(h, tag, value);
     h.AddNumber(bag.named().size());
     for (const auto& [name, value] : bag.named()) {
         h.Add(name.property_set.data(), name.property_set.size());
@@ -113,8 +113,8 @@ ltp::Bytes ContentDigest(const mapi::Message& message) {
 }
 
 bool IsIdentityTag(std::uint32_t tag) {
-    return tag == kInternetMessageId || tag == kInternetMessageId8 || tag == tag::kSubject || tag == kSubject8 ||
-           tag == tag::kClientSubmitTime || tag == tag::kSearchKey;
+    return tag == kInternetMessageId || tag == kInternetMessageId8 || tag == mapi::PR_SUBJECT_W || tag == kSubject8 ||
+           tag == mapi::PR_CLIENT_SUBMIT_TIME || tag == mapi::PR_SEARCH_KEY;
 }
 
 std::optional<MessageIdentity> IdentityOfStored(const ltp::PropMap& props) {
@@ -122,15 +122,15 @@ std::optional<MessageIdentity> IdentityOfStored(const ltp::PropMap& props) {
     if (!id || id->empty()) id = Find(props, kInternetMessageId8);
     Hash128 h;
     if (id && !id->empty()) {
-        const ltp::Bytes* subject = Find(props, tag::kSubject);
+        const ltp::Bytes* subject = Find(props, mapi::PR_SUBJECT_W);
         if (!subject) subject = Find(props, kSubject8);
         h.AddNumber(1);
         h.AddField(*id);
-        h.AddField(Or(Find(props, tag::kClientSubmitTime)));
+        h.AddField(Or(Find(props, mapi::PR_CLIENT_SUBMIT_TIME)));
         h.AddField(Or(subject));
         return h.Finish();
     }
-    const ltp::Bytes* key = Find(props, tag::kSearchKey);
+    const ltp::Bytes* key = Find(props, mapi::PR_SEARCH_KEY);
     if (!key || key->empty()) return std::nullopt;
     h.AddNumber(2);
     h.AddField(*key);

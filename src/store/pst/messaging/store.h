@@ -21,6 +21,8 @@
 
 namespace pst::messaging {
 
+struct BuiltMessage;
+
 struct FolderInfo {
     std::uint32_t nid = 0;
     std::string name;
@@ -90,7 +92,6 @@ public:
 
 private:
     struct Folder;
-    struct BuiltMessage;
     class RowSpool;
     class ContentsCursor;
     Store() = default;

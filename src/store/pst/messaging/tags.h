@@ -1,45 +1,21 @@
-// Property tags and fixed node ids the PST messaging layer reads and writes.
+// The property tags only the PST messaging layer reads and writes (the ones messages carry
+// are mapi's), and the fixed node ids.
 #pragma once
 
 #include <cstdint>
 
+#include "store/mapi/prop_tags.h"
+
 namespace pst::messaging {
 
 namespace tag {
-constexpr std::uint32_t kImportance = 0x00170003;
-constexpr std::uint32_t kMessageClass = 0x001A001F;
-constexpr std::uint32_t kSensitivity = 0x00360003;
-constexpr std::uint32_t kSubject = 0x0037001F;
-constexpr std::uint32_t kClientSubmitTime = 0x00390040;
-constexpr std::uint32_t kSentRepresentingName = 0x0042001F;
 constexpr std::uint32_t kMessageToMe = 0x0057000B;
 constexpr std::uint32_t kMessageCcMe = 0x0058000B;
-constexpr std::uint32_t kConversationTopic = 0x0070001F;
-constexpr std::uint32_t kConversationIndex = 0x00710102;
-constexpr std::uint32_t kRecipientType = 0x0C150003;
-constexpr std::uint32_t kSenderName = 0x0C1A001F;
-constexpr std::uint32_t kDisplayBcc = 0x0E02001F;
-constexpr std::uint32_t kDisplayCc = 0x0E03001F;
-constexpr std::uint32_t kDisplayTo = 0x0E04001F;
-constexpr std::uint32_t kMessageDeliveryTime = 0x0E060040;
-constexpr std::uint32_t kMessageFlags = 0x0E070003;
-constexpr std::uint32_t kMessageSize = 0x0E080003;
 constexpr std::uint32_t kMessageStatus = 0x0E170003;
-constexpr std::uint32_t kHasAttachments = 0x0E1B000B;
-constexpr std::uint32_t kAttachSize = 0x0E200003;
-constexpr std::uint32_t kAttachNumber = 0x0E210003;
 constexpr std::uint32_t kResponsibility = 0x0E0F000B;
 constexpr std::uint32_t kRecordKey = 0x0FF90102;
-constexpr std::uint32_t kObjectType = 0x0FFE0003;
 constexpr std::uint32_t kEntryId = 0x0FFF0102;
-constexpr std::uint32_t kRowid = 0x30000003;
-constexpr std::uint32_t kDisplayName = 0x3001001F;
-constexpr std::uint32_t kAddressType = 0x3002001F;
-constexpr std::uint32_t kEmailAddress = 0x3003001F;
 constexpr std::uint32_t kComment = 0x3004001F;
-constexpr std::uint32_t kCreationTime = 0x30070040;
-constexpr std::uint32_t kLastModificationTime = 0x30080040;
-constexpr std::uint32_t kSearchKey = 0x300B0102;
 constexpr std::uint32_t kValidFolderMask = 0x35DF0003;
 constexpr std::uint32_t kIpmSubTreeEntryId = 0x35E00102;
 constexpr std::uint32_t kIpmWastebasketEntryId = 0x35E30102;
@@ -48,15 +24,6 @@ constexpr std::uint32_t kContentCount = 0x36020003;
 constexpr std::uint32_t kContentUnreadCount = 0x36030003;
 constexpr std::uint32_t kSubfolders = 0x360A000B;
 constexpr std::uint32_t kContainerClass = 0x3613001F;
-constexpr std::uint32_t kAttachDataBinary = 0x37010102;
-constexpr std::uint32_t kAttachDataObject = 0x3701000D;
-constexpr std::uint32_t kAttachExtension = 0x3703001F;
-constexpr std::uint32_t kAttachFilename = 0x3704001F;
-constexpr std::uint32_t kAttachMethod = 0x37050003;
-constexpr std::uint32_t kAttachLongFilename = 0x3707001F;
-constexpr std::uint32_t kRenderingPosition = 0x370B0003;
-constexpr std::uint32_t kAttachMimeTag = 0x370E001F;
-constexpr std::uint32_t kDisplayType = 0x39000003;
 constexpr std::uint32_t kTransmittableDisplayName = 0x39FF001F;
 constexpr std::uint32_t kSendRichInfo = 0x3A40000B;
 constexpr std::uint32_t kPstHiddenCount = 0x66350003;
