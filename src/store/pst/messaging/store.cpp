@@ -97,13 +97,15 @@ struct SubnodeBuild {
     std::uint32_t nid = 0;
     std::vector<Bytes> blocks;
     std::vector<SubnodeBuild> children;
+    // Or the value it holds, borrowed from the message (see ltp::BorrowedValues).
+    std::span<const std::uint8_t> borrowed = {};
 };
 
 namespace {
 std::uint64_t TotalSize(const std::vector<Bytes>& blocks, const std::vector<SubnodeBuild>& subs) {
     std::uint64_t n = 0;
     for (const auto& b : blocks) n += b.size();
-    for (const auto& s : subs) n += TotalSize(s.blocks, s.children);
+    for (const auto& s : subs) n += s.borrowed.size() + TotalSize(s.blocks, s.children);
     return n;
 }
 
@@ -114,16 +116,36 @@ std::uint64_t BuiltSize(const ltp::BuiltNode& built) {
     for (const auto& b : built.blocks) n += b.size();
     for (const auto& sub : built.subnodes)
         for (const auto& b : sub.second) n += b.size();
+    for (const auto& sub : built.borrowed_subnodes) n += sub.second.size();
     return n;
 }
 
 // Takes the blocks of the values' subnodes out of built.
 std::vector<SubnodeBuild> ValueSubnodes(ltp::BuiltNode&& built) {
     std::vector<SubnodeBuild> out;
-    out.reserve(built.subnodes.size());
-    for (auto& [nid, blocks] : built.subnodes) out.push_back({nid, std::move(blocks), {}});
+    out.reserve(built.subnodes.size() + built.borrowed_subnodes.size());
+    for (auto& [nid, blocks] : built.subnodes) out.push_back({nid, std::move(blocks), {}, {}});
+    for (const auto& [nid, value] : built.borrowed_subnodes) out.push_back({nid, {}, {}, value});
     built.subnodes.clear();
+    built.borrowed_subnodes.clear();
     return out;
+}
+
+// Moves the large values of props (but those named in keep_here) into kept and lends them to
+// the node through borrowed: the node is then built and written without another copy of them.
+// Moving a value keeps its bytes where they are, so kept may grow later.
+void LendLargeValues(PropMap& props, const std::vector<std::uint32_t>& keep_here, std::vector<Bytes>& kept,
+                     ltp::BorrowedValues& borrowed) {
+    for (auto it = props.begin(); it != props.end();) {
+        if (it->second.size() <= ltp::kMaxHeapAlloc ||
+            std::find(keep_here.begin(), keep_here.end(), it->first) != keep_here.end()) {
+            ++it;
+            continue;
+        }
+        kept.push_back(std::move(it->second));
+        borrowed[it->first] = kept.back();
+        it = props.erase(it);
+    }
 }
 }  // namespace
 
@@ -197,6 +219,9 @@ struct Store::BuiltMessage {
     ltp::BuiltNode pc;
     std::vector<SubnodeBuild> subnodes;
     std::uint64_t size = 0;
+    // Large values in their stored form that the nodes above refer to; the model's own binary
+    // values are referred to where they are.
+    std::vector<Bytes> kept;
 };
 
 Store::~Store() = default;
@@ -302,6 +327,7 @@ void Store::WriteNode(std::uint32_t nid, const ltp::BuiltNode& built, std::uint3
     std::vector<ndb::SubnodeInfo> entries;
     for (const auto& [sub_nid, blocks] : built.subnodes) entries.push_back({sub_nid, db_->WriteDataTreeBlocks(blocks), 0});
     for (const auto& [sub_nid, bid] : built.written_subnodes) entries.push_back({sub_nid, bid, 0});
+    for (const auto& [sub_nid, value] : built.borrowed_subnodes) entries.push_back({sub_nid, db_->WriteDataTree(value), 0});
     info.bid_sub = entries.empty() ? 0 : db_->WriteSubnodeTree(std::move(entries));
     db_->SetNode(info);
 }
@@ -312,7 +338,7 @@ std::uint64_t Store::WriteSubnodes(const std::vector<SubnodeBuild>& subnodes) {
     for (const auto& s : subnodes) {
         ndb::SubnodeInfo e;
         e.nid = s.nid;
-        e.bid_data = db_->WriteDataTreeBlocks(s.blocks);
+        e.bid_data = s.borrowed.empty() ? db_->WriteDataTreeBlocks(s.blocks) : db_->WriteDataTree(s.borrowed);
         e.bid_sub = WriteSubnodes(s.children);
         entries.push_back(e);
     }
@@ -691,19 +717,28 @@ Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* r
     std::uint32_t value_counter = 0x400;
     auto next_value_nid = [&] { return NidForSubnode(ndb::kNidTypeLtp, value_counter); };
 
-    // Recipients: one row each in the recipient table.
-    PropMap props;
-    for (const auto& [t, v] : message.props.all()) {
+    // A large binary value of the model (an attachment's data above all) is lent to its node
+    // where it is; values the builder looks at or copies into rows are encoded.
+    auto encode = [](PropMap& into, ltp::BorrowedValues& lent, const std::vector<std::uint32_t>& keep_here,
+                     mapi::PropTag t, const mapi::PropValue& v) {
+        const auto* binary = std::get_if<mapi::Binary>(&v);
+        if (binary && mapi::TagType(t) == mapi::PropType::Binary && binary->size() > ltp::kMaxHeapAlloc &&
+            std::find(keep_here.begin(), keep_here.end(), t) == keep_here.end()) {
+            lent[t] = *binary;
+            return;
+        }
         mapi::PropTag stored = 0;
         Bytes b = ltp::EncodeValue(t, v, &stored);
-        props[stored] = std::move(b);
-    }
-    for (const auto& [name, v] : message.props.named()) {
-        const std::uint32_t id = named_id(name);
-        mapi::PropTag stored = 0;
-        Bytes b = ltp::EncodeValue((id << 16) | static_cast<std::uint16_t>(name.type), v, &stored);
-        props[stored] = std::move(b);
-    }
+        into[stored] = std::move(b);
+    };
+    std::vector<std::uint32_t> message_keep = kContentsColumns;
+    message_keep.push_back(tag::kSearchKey);
+    PropMap props;
+    ltp::BorrowedValues lent;
+    for (const auto& [t, v] : message.props.all()) encode(props, lent, message_keep, t, v);
+    for (const auto& [name, v] : message.props.named())
+        encode(props, lent, message_keep, (named_id(name) << 16) | static_cast<std::uint16_t>(name.type), v);
+    // Recipients: one row each in the recipient table.
     std::string to, cc, bcc;
     std::vector<ltp::TableRow> recipient_rows;
     std::vector<std::uint32_t> recipient_columns = kRecipientColumns;
@@ -765,20 +800,15 @@ Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* r
     // Attachments: each its own property context in a subnode, listed in the attachment table.
     std::vector<ltp::TableRow> attachment_rows;
     std::uint32_t attach_counter = 0x400;
+    std::vector<std::uint32_t> attachment_keep = kAttachmentColumns;
+    attachment_keep.push_back(tag::kAttachLongFilename);
     for (std::size_t i = 0; i < message.attachments.size(); ++i) {
         const auto& att = message.attachments[i];
         PropMap a;
-        for (const auto& [t, v] : att.props.all()) {
-            mapi::PropTag stored = 0;
-            Bytes b = ltp::EncodeValue(t, v, &stored);
-            a[stored] = std::move(b);
-        }
-        for (const auto& [name, v] : att.props.named()) {
-            const std::uint32_t id = named_id(name);
-            mapi::PropTag stored = 0;
-            Bytes b = ltp::EncodeValue((id << 16) | static_cast<std::uint16_t>(name.type), v, &stored);
-            a[stored] = std::move(b);
-        }
+        ltp::BorrowedValues a_lent;
+        for (const auto& [t, v] : att.props.all()) encode(a, a_lent, attachment_keep, t, v);
+        for (const auto& [name, v] : att.props.named())
+            encode(a, a_lent, attachment_keep, (named_id(name) << 16) | static_cast<std::uint16_t>(name.type), v);
         const std::uint32_t attach_nid = NidForSubnode(ndb::kNidTypeAttachment, attach_counter);
         std::uint32_t sub_counter = 0x400;
         std::vector<SubnodeBuild> children;
@@ -789,10 +819,13 @@ Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* r
             AppendLe(object, inner_nid, 4);
             AppendLe(object, inner.size, 4);
             a.erase(tag::kAttachDataBinary);
+            a_lent.erase(tag::kAttachDataBinary);
             a[tag::kAttachDataObject] = object;
             a[tag::kAttachMethod] = Int32Bytes(kAttachEmbeddedMsg);
             children.push_back({inner_nid, std::move(inner.pc.blocks), ValueSubnodes(std::move(inner.pc))});
             for (auto& s : inner.subnodes) children.back().children.push_back(std::move(s));
+            out.kept.insert(out.kept.end(), std::make_move_iterator(inner.kept.begin()),
+                            std::make_move_iterator(inner.kept.end()));
             sub_counter = 0x800;  // value subnodes must not collide with the embedded message's id
         }
         if (!a.count(tag::kAttachMethod)) a[tag::kAttachMethod] = Int32Bytes(kAttachByValue);
@@ -800,9 +833,10 @@ Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* r
         a[tag::kAttachNumber] = Int32Bytes(static_cast<std::uint32_t>(i));
         a[tag::kObjectType] = Int32Bytes(7);
         a[tag::kAttachSize] = Int32Bytes(0);
+        LendLargeValues(a, attachment_keep, out.kept, a_lent);
         auto build_attach = [&] {
             std::uint32_t c = sub_counter;
-            return ltp::BuildPropertyContext(a, [&] { return NidForSubnode(ndb::kNidTypeLtp, c); });
+            return ltp::BuildPropertyContext(a, a_lent, [&] { return NidForSubnode(ndb::kNidTypeLtp, c); });
         };
         // Built once to learn its size, and that build freed before the one that is kept.
         a[tag::kAttachSize] = Int32Bytes(static_cast<std::uint32_t>(BuiltSize(build_attach()) + TotalSize({}, children)));
@@ -816,7 +850,7 @@ Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* r
         if (!row.count(tag::kAttachFilename) && a.count(tag::kAttachLongFilename))
             row[tag::kAttachFilename] = a[tag::kAttachLongFilename];
         attachment_rows.push_back({attach_nid, std::move(row)});
-        a.clear();  // the attachment's bytes are in its subnodes now
+        a.clear();  // the attachment's bytes are in its subnodes (or lent to them) now
         out.subnodes.push_back({attach_nid, std::move(pc.blocks), std::move(all_children)});
     }
     if (!message.attachments.empty()) {
@@ -870,9 +904,10 @@ Store::BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* r
     if (!props.count(tag::kConversationTopic) && props.count(tag::kSubject))
         props[tag::kConversationTopic] = props[tag::kSubject];
     props[tag::kMessageSize] = Int32Bytes(0);
+    LendLargeValues(props, kContentsColumns, out.kept, lent);
     auto build_pc = [&] {
         value_counter = 0x400;
-        return ltp::BuildPropertyContext(props, next_value_nid);
+        return ltp::BuildPropertyContext(props, lent, next_value_nid);
     };
     // The size a message reports is what it occupies: its properties, tables and attachments.
     out.size = BuiltSize(build_pc()) + TotalSize({}, out.subnodes);
