@@ -411,3 +411,53 @@ TEST(PstStore, MessagesPreparedAheadOnOtherThreadsAreStoredAsIfAddedInTurn) {
         EXPECT_TRUE(*att_value == mapi::PropValue(std::int32_t{i}));
     }
 }
+
+// Large values are written from the message itself rather than from copies: bodies, binary
+// values of the message and its attachments (named ones too), at every depth, whether the
+// message was prepared ahead or built when added, and a large value that the contents row holds.
+TEST(PstStore, LargeValuesAreStoredWholeWhenPreparedAheadOrAdded) {
+    mapi::NamedProperty blob;
+    blob.type = mapi::PropType::Binary;
+    blob.property_set = {0x10, 0x0F, 0x0E, 0x0D, 0x0C, 0x0B, 0x0A, 0x09, 0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01};
+    blob.name = "Blob";
+    auto make = [&](int i, bool embed) {
+        mapi::Message m = WithMessageId(MakeMessage("Large " + std::to_string(i), std::string(150000, 'b') + "\r\n", i),
+                                        "<large" + std::to_string(i) + "@example>");
+        m.props.Set(0x00710102, Pattern(9000, 7));  // conversation index, a column of the contents table
+        m.props.SetNamed(blob, Pattern(20000, 8));
+        m.attachments.push_back(FileAttachment("big.bin", Pattern(300001, static_cast<std::uint8_t>(i))));
+        if (embed) {
+            mapi::Attachment emb;
+            emb.props.Set(0x37050003, std::int32_t{5});
+            emb.embedded = std::make_unique<mapi::Message>(MakeMessage("Inner", "x\r\n", 4));
+            emb.embedded->attachments.push_back(FileAttachment("inner.bin", Pattern(9000, 9)));
+            m.attachments.push_back(std::move(emb));
+        }
+        return m;
+    };
+    const std::vector<mapi::Message> messages = [&] {
+        std::vector<mapi::Message> v;
+        for (int i = 0; i < 4; ++i) v.push_back(make(i, i % 2 == 1));
+        return v;
+    }();
+    auto path = ScratchDir("large-values") / "large.pst";
+    {
+        auto store = messaging::Store::Create(path.string(), "Large");
+        const auto inbox = store->AddFolder(store->ipm_subtree(), "Inbox.dbx");
+        // The first named value makes the name known, so the next ones are built ahead.
+        store->AddMessage(inbox, messages[0]);
+        std::vector<messaging::Store::Prepared> prepared;
+        for (std::size_t i = 1; i < messages.size(); ++i) prepared.push_back(store->Prepare(messages[i]));
+        for (std::size_t i = 1; i < messages.size(); ++i)
+            EXPECT_FALSE(store->AddPreparedUnlessPresent(inbox, messages[i], std::move(prepared[i - 1])).already_there);
+        store->Close();
+    }
+    EXPECT_EQ(StoreProblems(path), "");
+    auto store = messaging::Store::Open(path.string(), false);
+    const auto ids = store->Messages(*store->FindFolderByPath("Inbox.dbx"));
+    ASSERT_EQ(ids.size(), messages.size());
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        SCOPED_TRACE(i);
+        ExpectSameMessage(messages[i], store->ReadMessage(ids[i]));
+    }
+}

@@ -37,12 +37,18 @@ constexpr std::size_t kTci4b = 0, kTci2b = 1, kTci1b = 2, kTciBm = 3;
 
 std::uint16_t TypeOf(PropTag tag) { return static_cast<std::uint16_t>(tag & 0xFFFF); }
 
-// Where a variable-size value goes: the heap when small, a subnode otherwise.
-std::uint32_t StoreValue(HeapWriter& heap, BuiltNode& node, const Bytes& value, const NidSource& next_nid) {
+// Where a variable-size value goes: the heap when small, a subnode otherwise; a borrowed value
+// in a subnode is referred to, not copied.
+std::uint32_t StoreValue(HeapWriter& heap, BuiltNode& node, std::span<const std::uint8_t> value, bool borrowed,
+                         const NidSource& next_nid) {
     if (value.empty()) return 0;
     if (value.size() <= kMaxHeapAlloc) return heap.Allocate(value);
     std::uint32_t nid = next_nid();
-    node.subnodes.emplace_back(nid, SplitBlocks(value, ndb::kMaxBlockData));
+    if (borrowed) {
+        node.borrowed_subnodes.emplace_back(nid, value);
+    } else {
+        node.subnodes.emplace_back(nid, SplitBlocks(value, ndb::kMaxBlockData));
+    }
     return nid;
 }
 
@@ -67,12 +73,27 @@ std::size_t FixedSize(std::uint16_t type) {
 }
 
 BuiltNode BuildPropertyContext(const PropMap& props, const NidSource& next_nid) {
+    return BuildPropertyContext(props, BorrowedValues{}, next_nid);
+}
+
+BuiltNode BuildPropertyContext(const PropMap& props, const BorrowedValues& borrowed, const NidSource& next_nid) {
+    struct Value {
+        PropTag tag;
+        std::span<const std::uint8_t> bytes;
+        bool borrowed;
+    };
+    std::vector<Value> values;
+    values.reserve(props.size() + borrowed.size());
+    for (const auto& [tag, value] : props) values.push_back({tag, value, false});
+    for (const auto& [tag, value] : borrowed)
+        if (!props.count(tag)) values.push_back({tag, value, true});
+    std::sort(values.begin(), values.end(), [](const Value& a, const Value& b) { return a.tag < b.tag; });
     BuiltNode node;
     HeapWriter heap(kClientSigPc);
     // The BTH header comes first (HID 0x20), as in Outlook's stores: some readers look for it there.
     SortedBthWriter bth(heap, 2, 6);
     std::uint32_t last_id = 0x10000;
-    for (const auto& [tag, value] : props) {
+    for (const auto& [tag, value, is_borrowed] : values) {
         if (last_id != 0x10000 && (tag >> 16) == last_id) throw PstError("property stored twice with two types");
         last_id = tag >> 16;
         const std::uint16_t type = TypeOf(tag);
@@ -83,13 +104,13 @@ BuiltNode BuildPropertyContext(const PropMap& props, const NidSource& next_nid) 
             hnid = static_cast<std::uint32_t>(LoadLe(value));
         } else {
             if (fixed != 0 && value.size() != fixed) throw PstError("property value of the wrong size");
-            hnid = StoreValue(heap, node, value, next_nid);
+            hnid = StoreValue(heap, node, value, is_borrowed, next_nid);
         }
         Bytes record;
         AppendLe(record, tag >> 16, 2);
         AppendLe(record, type, 2);
         AppendLe(record, hnid, 4);
-        bth.Add(record);  // the map is in tag order, so in property id order
+        bth.Add(record);  // sorted above, so in property id order
     }
     heap.SetUserRoot(bth.Finish());
     node.blocks = heap.Finish();
@@ -207,7 +228,7 @@ BuiltNode BuildTableContext(const std::vector<PropTag>& tags, std::size_t row_co
                 if (value->size() != fixed) throw PstError("table cell of the wrong size");
                 std::memcpy(row.data() + c.ib, value->data(), fixed);
             } else {
-                std::uint32_t hnid = StoreValue(heap, node, *value, next_nid);
+                std::uint32_t hnid = StoreValue(heap, node, *value, false, next_nid);
                 std::memcpy(row.data() + c.ib, &hnid, 4);
             }
             row[end1 + c.bit / 8] |= static_cast<std::uint8_t>(0x80 >> (c.bit % 8));
@@ -278,7 +299,7 @@ std::vector<std::uint64_t> NodeReader::SubnodeBlockIds(std::uint64_t nid) const 
     return db_.DataTreeBlocks(sub->bid_data);
 }
 
-std::vector<Bytes> SplitBlocks(const Bytes& data, std::size_t per_block) {
+std::vector<Bytes> SplitBlocks(std::span<const std::uint8_t> data, std::size_t per_block) {
     std::vector<Bytes> out;
     for (std::size_t off = 0; off < data.size(); off += per_block)
         out.emplace_back(data.begin() + off, data.begin() + std::min(data.size(), off + per_block));

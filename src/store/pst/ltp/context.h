@@ -15,12 +15,15 @@ namespace pst::ltp {
 
 using PropTag = std::uint32_t;
 using PropMap = std::map<PropTag, Bytes>;  // tag (id and type) -> stored bytes
+// Large values in their stored form held by someone else (the message being stored), so that
+// a node is built and written without a copy of them; they must outlive the built node.
+using BorrowedValues = std::map<PropTag, std::span<const std::uint8_t>>;
 
 constexpr PropTag kTagLtpRowId = 0x67F20003;
 constexpr PropTag kTagLtpRowVer = 0x67F30003;
 
 // Cuts data into blocks of at most per_block bytes.
-std::vector<Bytes> SplitBlocks(const Bytes& data, std::size_t per_block);
+std::vector<Bytes> SplitBlocks(std::span<const std::uint8_t> data, std::size_t per_block);
 
 // Size of a value of this type when fixed (0 for variable-size types).
 std::size_t FixedSize(std::uint16_t type);
@@ -35,11 +38,15 @@ struct BuiltNode {
     std::vector<std::pair<std::uint32_t, std::vector<Bytes>>> subnodes;
     // Subnode NID and the data tree already written to the file for it.
     std::vector<std::pair<std::uint32_t, std::uint64_t>> written_subnodes;
+    // Subnode NID and the borrowed value it holds, cut into blocks only as it is written.
+    std::vector<std::pair<std::uint32_t, std::span<const std::uint8_t>>> borrowed_subnodes;
 };
 
 using NidSource = std::function<std::uint32_t()>;
 
 BuiltNode BuildPropertyContext(const PropMap& props, const NidSource& next_subnode_nid);
+// The same with values that are not copied; a tag in both maps is taken from props.
+BuiltNode BuildPropertyContext(const PropMap& props, const BorrowedValues& borrowed, const NidSource& next_subnode_nid);
 
 struct TableColumn {
     PropTag tag = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <variant>
 
 #include "store/pst/messaging/store_internals.h"
 
@@ -32,7 +33,7 @@ std::string ToUpperAscii(std::string s) {
 std::uint64_t TotalSize(const std::vector<Bytes>& blocks, const std::vector<SubnodeBuild>& subs) {
     std::uint64_t n = 0;
     for (const auto& b : blocks) n += b.size();
-    for (const auto& s : subs) n += TotalSize(s.blocks, s.children);
+    for (const auto& s : subs) n += s.borrowed.size() + TotalSize(s.blocks, s.children);
     return n;
 }
 
@@ -43,16 +44,30 @@ std::uint64_t BuiltSize(const ltp::BuiltNode& built) {
     for (const auto& b : built.blocks) n += b.size();
     for (const auto& sub : built.subnodes)
         for (const auto& b : sub.second) n += b.size();
+    for (const auto& sub : built.borrowed_subnodes) n += sub.second.size();
     return n;
 }
 
 using NamedIdSource = std::function<std::uint32_t(const mapi::NamedProperty&)>;
 
+bool Listed(const std::vector<std::uint32_t>& tags, std::uint32_t tag) {
+    return std::find(tags.begin(), tags.end(), tag) != tags.end();
+}
+
 // A property bag as the values it is stored with; named properties get their ids from
-// named_id, or are left out without one (recipients carry none).
-PropMap Encoded(const mapi::PropertyBag& bag, const NamedIdSource* named_id) {
+// named_id, or are left out without one (recipients carry none). Given lent, a large binary
+// value (an attachment's data above all) is lent to its node where it is, unless keep_here
+// names it: values the builder looks at or copies into rows are encoded.
+PropMap Encoded(const mapi::PropertyBag& bag, const NamedIdSource* named_id, ltp::BorrowedValues* lent = nullptr,
+                const std::vector<std::uint32_t>& keep_here = {}) {
     PropMap out;
-    auto put = [&out](mapi::PropTag tag, const mapi::PropValue& value) {
+    auto put = [&](mapi::PropTag tag, const mapi::PropValue& value) {
+        const auto* binary = std::get_if<mapi::Binary>(&value);
+        if (lent && binary && mapi::TagType(tag) == mapi::PropType::Binary && binary->size() > ltp::kMaxHeapAlloc &&
+            !Listed(keep_here, tag)) {
+            (*lent)[tag] = *binary;
+            return;
+        }
         mapi::PropTag stored = 0;
         Bytes bytes = ltp::EncodeValue(tag, value, &stored);
         out[stored] = std::move(bytes);
@@ -64,6 +79,22 @@ PropMap Encoded(const mapi::PropertyBag& bag, const NamedIdSource* named_id) {
     return out;
 }
 
+// Moves the large values of props (but those named in keep_here) into kept and lends them to
+// the node through borrowed: the node is then built and written without another copy of them.
+// Moving a value keeps its bytes where they are, so kept may grow later.
+void LendLargeValues(PropMap& props, const std::vector<std::uint32_t>& keep_here, std::vector<Bytes>& kept,
+                     ltp::BorrowedValues& borrowed) {
+    for (auto it = props.begin(); it != props.end();) {
+        if (it->second.size() <= ltp::kMaxHeapAlloc || Listed(keep_here, it->first)) {
+            ++it;
+            continue;
+        }
+        kept.push_back(std::move(it->second));
+        borrowed[it->first] = kept.back();
+        it = props.erase(it);
+    }
+}
+
 void SetIfMissing(PropMap& props, std::uint32_t tag, Bytes value) {
     if (!props.count(tag)) props[tag] = std::move(value);
 }
@@ -73,7 +104,7 @@ SubnodeBuild TableSubnode(std::uint32_t nid, const std::vector<std::uint32_t>& c
                           const std::vector<ltp::TableRow>& rows) {
     std::uint32_t counter = 0x400;
     auto tc = ltp::BuildTableContext(columns, rows, [&] { return NidForSubnode(ndb::kNidTypeLtp, counter); });
-    return {nid, std::move(tc.blocks), ValueSubnodes(std::move(tc))};
+    return {nid, std::move(tc.blocks), ValueSubnodes(std::move(tc)), {}};
 }
 
 // The one-off entry id of a recipient who is in no address book: name, address type and
@@ -143,28 +174,34 @@ SubnodeBuild RecipientTable(const mapi::Message& message, DisplayLists& lists) {
 }
 
 // Makes the attachment's property context hold an embedded message, whose nodes go into children.
-void EmbedMessage(PropMap& a, BuiltMessage&& inner, std::size_t index, std::vector<SubnodeBuild>& children) {
+void EmbedMessage(PropMap& a, ltp::BorrowedValues& a_lent, BuiltMessage&& inner, std::size_t index,
+                  std::vector<SubnodeBuild>& children, std::vector<Bytes>& kept) {
     const std::uint32_t inner_nid = ndb::MakeNid(ndb::kNidTypeNormalMessage, 0x400 + static_cast<std::uint32_t>(index));
     Bytes object;
     AppendLe(object, inner_nid, 4);
     AppendLe(object, inner.size, 4);
     a.erase(mapi::PR_ATTACH_DATA_BIN);
+    a_lent.erase(mapi::PR_ATTACH_DATA_BIN);
     a[mapi::PR_ATTACH_DATA_OBJ] = object;
     a[mapi::PR_ATTACH_METHOD] = Int32Bytes(kAttachEmbeddedMsg);
-    children.push_back({inner_nid, std::move(inner.pc.blocks), ValueSubnodes(std::move(inner.pc))});
+    children.push_back({inner_nid, std::move(inner.pc.blocks), ValueSubnodes(std::move(inner.pc)), {}});
     for (auto& s : inner.subnodes) children.back().children.push_back(std::move(s));
+    kept.insert(kept.end(), std::make_move_iterator(inner.kept.begin()), std::make_move_iterator(inner.kept.end()));
 }
 
 // An attachment as its subnode, and its row of the attachment table.
 SubnodeBuild AttachmentSubnode(const mapi::Attachment& att, std::size_t index, std::uint32_t attach_nid,
                                const NamedIdSource& named_id,
                                const std::function<BuiltMessage(const mapi::Message&)>& build_embedded,
-                               std::vector<ltp::TableRow>& rows) {
-    PropMap a = Encoded(att.props, &named_id);
+                               std::vector<ltp::TableRow>& rows, std::vector<Bytes>& kept) {
+    std::vector<std::uint32_t> keep_here = kAttachmentColumns;
+    keep_here.push_back(mapi::PR_ATTACH_LONG_FILENAME_W);
+    ltp::BorrowedValues a_lent;
+    PropMap a = Encoded(att.props, &named_id, &a_lent, keep_here);
     std::uint32_t first_value_nid = 0x400;
     std::vector<SubnodeBuild> children;
     if (att.embedded) {
-        EmbedMessage(a, build_embedded(*att.embedded), index, children);
+        EmbedMessage(a, a_lent, build_embedded(*att.embedded), index, children, kept);
         first_value_nid = 0x800;  // value subnodes must not collide with the embedded message's id
     }
     SetIfMissing(a, mapi::PR_ATTACH_METHOD, Int32Bytes(kAttachByValue));
@@ -172,9 +209,10 @@ SubnodeBuild AttachmentSubnode(const mapi::Attachment& att, std::size_t index, s
     a[mapi::PR_ATTACH_NUM] = Int32Bytes(static_cast<std::uint32_t>(index));
     a[mapi::PR_OBJECT_TYPE] = Int32Bytes(7);
     a[mapi::PR_ATTACH_SIZE] = Int32Bytes(0);
+    LendLargeValues(a, keep_here, kept, a_lent);
     auto build_attach = [&] {
         std::uint32_t c = first_value_nid;
-        return ltp::BuildPropertyContext(a, [&] { return NidForSubnode(ndb::kNidTypeLtp, c); });
+        return ltp::BuildPropertyContext(a, a_lent, [&] { return NidForSubnode(ndb::kNidTypeLtp, c); });
     };
     // Built once to learn its size, and that build freed before the one that is kept.
     a[mapi::PR_ATTACH_SIZE] = Int32Bytes(static_cast<std::uint32_t>(BuiltSize(build_attach()) + TotalSize({}, children)));
@@ -188,8 +226,8 @@ SubnodeBuild AttachmentSubnode(const mapi::Attachment& att, std::size_t index, s
     if (!row.count(mapi::PR_ATTACH_FILENAME_W) && a.count(mapi::PR_ATTACH_LONG_FILENAME_W))
         row[mapi::PR_ATTACH_FILENAME_W] = a[mapi::PR_ATTACH_LONG_FILENAME_W];
     rows.push_back({attach_nid, std::move(row)});
-    a.clear();  // the attachment's bytes are in its subnodes now
-    return {attach_nid, std::move(pc.blocks), std::move(all_children)};
+    a.clear();  // the attachment's bytes are in its subnodes (or lent to them) now
+    return {attach_nid, std::move(pc.blocks), std::move(all_children), {}};
 }
 
 Bytes FiletimeBytes(std::uint64_t filetime) {
@@ -231,7 +269,10 @@ BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* row_valu
                                  const Bytes* search_key, const NamedIdSource& named_id) const {
     if (depth > kMaxEmbeddingDepth) throw PstError("embedded messages nested too deep");
     BuiltMessage out;
-    PropMap props = Encoded(message.props, &named_id);
+    std::vector<std::uint32_t> keep_here = kContentsColumns;
+    keep_here.push_back(mapi::PR_SEARCH_KEY);
+    ltp::BorrowedValues lent;
+    PropMap props = Encoded(message.props, &named_id, &lent, keep_here);
     DisplayLists lists;
     out.subnodes.push_back(RecipientTable(message, lists));
 
@@ -244,7 +285,7 @@ BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* row_valu
     for (std::size_t i = 0; i < message.attachments.size(); ++i) {
         const std::uint32_t attach_nid = NidForSubnode(ndb::kNidTypeAttachment, attach_counter);
         out.subnodes.push_back(
-            AttachmentSubnode(message.attachments[i], i, attach_nid, named_id, build_embedded, attachment_rows));
+            AttachmentSubnode(message.attachments[i], i, attach_nid, named_id, build_embedded, attachment_rows, out.kept));
     }
     if (!message.attachments.empty())
         out.subnodes.push_back(TableSubnode(nid::kAttachmentTable, kAttachmentColumns, attachment_rows));
@@ -261,9 +302,10 @@ BuiltMessage Store::BuildMessage(const mapi::Message& message, PropMap* row_valu
         props[mapi::PR_SEARCH_KEY] = key;
     }
     props[mapi::PR_MESSAGE_SIZE] = Int32Bytes(0);
+    LendLargeValues(props, kContentsColumns, out.kept, lent);
     auto build_pc = [&] {
         std::uint32_t value_counter = 0x400;
-        return ltp::BuildPropertyContext(props, [&] { return NidForSubnode(ndb::kNidTypeLtp, value_counter); });
+        return ltp::BuildPropertyContext(props, lent, [&] { return NidForSubnode(ndb::kNidTypeLtp, value_counter); });
     };
     // The size a message reports is what it occupies: its properties, tables and attachments.
     out.size = BuiltSize(build_pc()) + TotalSize({}, out.subnodes);

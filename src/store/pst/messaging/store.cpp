@@ -71,6 +71,7 @@ void Store::WriteNode(std::uint32_t nid, const ltp::BuiltNode& built, std::uint3
     std::vector<ndb::SubnodeInfo> entries;
     for (const auto& [sub_nid, blocks] : built.subnodes) entries.push_back({sub_nid, db_->WriteDataTreeBlocks(blocks), 0});
     for (const auto& [sub_nid, bid] : built.written_subnodes) entries.push_back({sub_nid, bid, 0});
+    for (const auto& [sub_nid, value] : built.borrowed_subnodes) entries.push_back({sub_nid, db_->WriteDataTree(value), 0});
     info.bid_sub = entries.empty() ? 0 : db_->WriteSubnodeTree(std::move(entries));
     db_->SetNode(info);
 }
@@ -81,7 +82,7 @@ std::uint64_t Store::WriteSubnodes(const std::vector<SubnodeBuild>& subnodes) {
     for (const auto& s : subnodes) {
         ndb::SubnodeInfo e;
         e.nid = s.nid;
-        e.bid_data = db_->WriteDataTreeBlocks(s.blocks);
+        e.bid_data = s.borrowed.empty() ? db_->WriteDataTreeBlocks(s.blocks) : db_->WriteDataTree(s.borrowed);
         e.bid_sub = WriteSubnodes(s.children);
         entries.push_back(e);
     }

@@ -73,7 +73,8 @@ public:
     // The same in two steps: Prepare does the work that reads only the message (its key,
     // identity and most often its whole property and table contexts) and may run on any thread,
     // also while another adds messages; AddPreparedUnlessPresent then writes it, as
-    // AddMessageUnlessPresent would have.
+    // AddMessageUnlessPresent would have. What is prepared refers to the message's large values
+    // instead of copying them: the message must stay as it is until it is added.
     struct PreparedMessage;
     struct PreparedDeleter {
         void operator()(PreparedMessage* prepared) const;

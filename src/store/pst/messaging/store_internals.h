@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -75,14 +76,18 @@ struct SubnodeBuild {
     std::uint32_t nid = 0;
     std::vector<Bytes> blocks;
     std::vector<SubnodeBuild> children;
+    // Or the value it holds, borrowed from the message (see ltp::BorrowedValues).
+    std::span<const std::uint8_t> borrowed = {};
 };
 
 // Takes the blocks of the values' subnodes out of built.
 inline std::vector<SubnodeBuild> ValueSubnodes(ltp::BuiltNode&& built) {
     std::vector<SubnodeBuild> out;
-    out.reserve(built.subnodes.size());
-    for (auto& [nid, blocks] : built.subnodes) out.push_back({nid, std::move(blocks), {}});
+    out.reserve(built.subnodes.size() + built.borrowed_subnodes.size());
+    for (auto& [nid, blocks] : built.subnodes) out.push_back({nid, std::move(blocks), {}, {}});
+    for (const auto& [nid, value] : built.borrowed_subnodes) out.push_back({nid, {}, {}, value});
     built.subnodes.clear();
+    built.borrowed_subnodes.clear();
     return out;
 }
 
@@ -106,6 +111,9 @@ struct BuiltMessage {
     ltp::BuiltNode pc;
     std::vector<SubnodeBuild> subnodes;
     std::uint64_t size = 0;
+    // Large values in their stored form that the nodes above refer to; the model's own binary
+    // values are referred to where they are.
+    std::vector<Bytes> kept;
 };
 
 // What adding a message computes from the message alone: made by Prepare on any thread, used
