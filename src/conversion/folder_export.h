@@ -39,6 +39,9 @@ struct ExportContext {
     // The destination's messages by the folder file that wrote them (export/written_messages.h),
     // when messages of other folder files are left out; nullptr otherwise.
     WrittenMessages* written = nullptr;
+    // Where the keys (WrittenMessages::KeyOf) of the messages that reached the folder's output
+    // go, for the destination's memory of which folder holds what; nullptr when none is kept.
+    std::vector<std::string>* folder_keys = nullptr;
 };
 
 using FolderExporter = std::function<void(ExportContext& context, const std::string& dbx_path,

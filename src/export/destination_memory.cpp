@@ -1,10 +1,8 @@
 #include "export/destination_memory.h"
 
-#include <filesystem>
-#include <system_error>
-
-#include "platform/output_file.h"
+#include "platform/output_folder.h"
 #include "platform/paths.h"
+#include "platform/pending_file.h"
 #include "platform/random_access_file.h"
 
 namespace {
@@ -23,21 +21,25 @@ bool IsSha256Text(const std::string& text) {
 
 std::vector<std::pair<std::string, std::string>> ReadDestinationMemory(const std::string& path,
                                                                        const std::string& first_line,
-                                                                       std::size_t max_entries) {
+                                                                       std::size_t max_entries, bool* damaged) {
     std::vector<std::pair<std::string, std::string>> entries;
+    bool unused = false;
+    bool& is_damaged = damaged != nullptr ? *damaged : unused;
+    is_damaged = false;
     platform::RandomAccessFile file;
     std::uint64_t size = 0;
-    if (file.Open(path, platform::RandomAccessFile::Access::kRead) != 0 || file.Size(size) != 0 || size > kMaxFileSize)
-        return entries;
+    if (file.Open(path, platform::RandomAccessFile::Access::kRead) != 0) return entries;
+    is_damaged = true;
+    if (file.Size(size) != 0 || size > kMaxFileSize) return entries;
     std::string bytes(static_cast<std::size_t>(size), '\0');
     const std::int64_t got = file.ReadAt(bytes.data(), bytes.size(), 0);
-    if (got < 0) return entries;
-    bytes.resize(static_cast<std::size_t>(got));
+    if (got < 0 || static_cast<std::uint64_t>(got) != size) return entries;
+    // Written whole or not at all: a file that does not end its last line was cut short.
+    if (bytes.empty() || bytes.back() != '\n') return entries;
     std::size_t at = 0;
     bool first = true;
     while (at < bytes.size() && entries.size() < max_entries) {
-        std::size_t end = bytes.find('\n', at);
-        if (end == std::string::npos) end = bytes.size();
+        const std::size_t end = bytes.find('\n', at);
         const std::string line = bytes.substr(at, end - at);
         at = end + 1;
         if (first) {
@@ -46,8 +48,13 @@ std::vector<std::pair<std::string, std::string>> ReadDestinationMemory(const std
             continue;
         }
         const std::size_t tab = line.find('\t');
-        if (tab != std::string::npos) entries.emplace_back(line.substr(0, tab), line.substr(tab + 1));
+        if (tab == std::string::npos) {
+            entries.clear();
+            return entries;
+        }
+        entries.emplace_back(line.substr(0, tab), line.substr(tab + 1));
     }
+    is_damaged = false;
     return entries;
 }
 
@@ -55,15 +62,18 @@ std::string SaveDestinationMemory(const std::string& path, const std::string& fi
                                   const std::vector<std::pair<std::string, std::string>>& entries) {
     std::string text = first_line + "\n";
     for (const auto& [key, value] : entries) text += key + "\t" + value + "\n";
-    const std::string pending = path + ".new";
-    if (const int error = platform::WriteWholeFile(pending, text, platform::OutputMode::kReplace, true); error != 0)
-        return platform::ErrorText(error);
-    std::error_code ec;
-    std::filesystem::rename(pending, path, ec);
-    if (ec) {
-        std::error_code ignored;
-        std::filesystem::remove(pending, ignored);
-        return ec.message();
-    }
-    return {};
+    const std::string name = platform::LastPathComponent(path);
+    std::size_t folder_end = path.size() - name.size();
+    while (folder_end > 1 && platform::kPathSeparators.find(path[folder_end - 1]) != std::string_view::npos) --folder_end;
+    const std::string folder_path = folder_end == 0 ? std::string(".") : path.substr(0, folder_end);
+    platform::OutputFolder folder;
+    platform::PendingFile file;
+    platform::WriteFailure failure = folder.Open(folder_path);
+    if (failure == platform::WriteFailure::kNone) failure = file.Begin(folder, name);
+    if (failure == platform::WriteFailure::kNone) failure = file.device().Write(text);
+    // On the disk before it takes the name: a crash after the rename must not leave it empty.
+    if (failure == platform::WriteFailure::kNone) failure = file.device().Sync();
+    if (failure == platform::WriteFailure::kNone) failure = file.PlaceReplacingFile(name);
+    if (failure == platform::WriteFailure::kNone) failure = file.Finish();
+    return failure == platform::WriteFailure::kNone ? std::string() : platform::WriteFailureWords(failure);
 }

@@ -9,12 +9,15 @@
 
 // The entries of the file at path, at most max_entries; none when it is missing, unreadable,
 // larger than any such memory would be, or of another kind (its first line is not first_line).
+// damaged (when given) is set when a file is there but is not a whole memory of this kind: the
+// caller then goes on without it and says so.
 std::vector<std::pair<std::string, std::string>> ReadDestinationMemory(const std::string& path,
                                                                        const std::string& first_line,
-                                                                       std::size_t max_entries);
+                                                                       std::size_t max_entries,
+                                                                       bool* damaged = nullptr);
 
-// Writes the entries to path, beside it first and then in its place, so that a crash leaves the
-// old memory or the new one whole. Empty, or why it could not.
+// Writes the entries to path, beside it first and then in its place in one step, so that a
+// crash leaves the old memory or the new one whole. Empty, or why it could not.
 std::string SaveDestinationMemory(const std::string& path, const std::string& first_line,
                                   const std::vector<std::pair<std::string, std::string>>& entries);
 

@@ -260,6 +260,7 @@ public:
           settings_(context.settings),
           manifest_(context.manifest),
           written_messages_(context.written),
+          folder_keys_(context.folder_keys),
           dbx_path_(dbx_path),
           sink_(sink) {}
 
@@ -463,8 +464,9 @@ private:
         window_.SetStatusText(sink.StatusText(message));
         // Known before the write, which may take the text on.
         std::string key;
-        if (written_messages_ != nullptr && prepared.failure.empty()) {
+        if ((written_messages_ != nullptr || folder_keys_ != nullptr) && prepared.failure.empty())
             key = WrittenMessages::KeyOf(message.text ? std::string_view(*message.text) : std::string_view());
+        if (written_messages_ != nullptr && prepared.failure.empty()) {
             if (source_digest_.empty()) source_digest_ = written_messages_->SourceDigest(dbx_path_);
             if (written_messages_->WrittenByAnother(key, source_digest_)) {
                 tally_.CountDuplicate();
@@ -508,6 +510,7 @@ private:
     void Record(const MessageSink& sink, std::vector<ManifestEntry>& entries, std::vector<std::string>& keys) {
         if (written_messages_ != nullptr)
             for (const std::string& key : keys) written_messages_->Remember(key, source_digest_);
+        if (folder_keys_ != nullptr) folder_keys_->insert(folder_keys_->end(), keys.begin(), keys.end());
         keys.clear();
         if (manifest_ == nullptr) return;
         const std::string folder_output = sink.FolderOutputPath();
@@ -524,6 +527,7 @@ private:
     const JobSettings& settings_;
     MessageManifest* manifest_;
     WrittenMessages* written_messages_;
+    std::vector<std::string>* folder_keys_;
     std::string source_digest_;  // of the folder file, when the destination's written messages are looked at
     const std::string& dbx_path_;
     MessageSink& sink_;
@@ -694,6 +698,18 @@ unsigned WorkerThreadCount(unsigned threads_setting) {
 
 bool FolderFileOpens(ExportContext& context, const std::string& dbx_path) {
     return OpenForConversion(context, dbx_path) != nullptr;
+}
+
+std::vector<std::string> FolderFileMessageKeys(const std::string& dbx_path) {
+    std::vector<std::string> keys;
+    FolderReader folder(OpenFolderStream(dbx_path));
+    if (!folder.is_open()) return keys;
+    for (std::int32_t slot = folder.item_count() - 1; slot >= 0 && !folder.CutShort(); --slot) {
+        if (!folder.Fetch(slot)) continue;
+        if (const DbxEmail* email = folder.email(); email != nullptr && email->message_text)
+            keys.push_back(WrittenMessages::KeyOf(*email->message_text));
+    }
+    return keys;
 }
 
 void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageSink& sink) {

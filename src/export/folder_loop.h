@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "conversion/folder_export.h"
 #include "dbx/dbx.h"
@@ -101,6 +102,10 @@ void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageS
 // no folder file, cannot be opened or has a damaged index (unless recovering) is a failure, told
 // as the loop tells it. Nothing is written for either.
 bool FolderFileOpens(ExportContext& context, const std::string& dbx_path);
+
+// The keys (WrittenMessages::KeyOf) of the messages the folder file's index reaches, read
+// without a word to anyone: none when it cannot be opened.
+std::vector<std::string> FolderFileMessageKeys(const std::string& dbx_path);
 
 // A message only the scan found, as the folder loop hands it to a sink: numbered at slot, its
 // subject (encoded words decoded; 8-bit text read in codepage when the message names no charset),

@@ -137,6 +137,12 @@ std::string OutputFolderNames::ClaimTopFolder(const std::string& folder_name) {
     return candidate;
 }
 
+bool OutputFolderNames::IsTopFolderTaken(const std::string& name) const {
+    return nodes_[0].taken.count(FoldedKey(name)) != 0;
+}
+
+void OutputFolderNames::TakeTopFolder(const std::string& name) { nodes_[0].taken.insert(FoldedKey(name)); }
+
 std::string OutputFolderNames::ClaimChildName(Node& parent, const std::string& cleaned) {
     // A folder's name and its Thunderbird sub-folder directory must both be free.
     std::string candidate = cleaned;

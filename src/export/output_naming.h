@@ -82,6 +82,10 @@ public:
     explicit OutputFolderNames(std::function<std::string(const std::string&)> clean = CleanFolderName)
         : clean_(std::move(clean)) {}
     std::string ClaimTopFolder(const std::string& folder_name);
+    // For a top folder whose name was chosen elsewhere (the destination's memory of earlier
+    // runs): whether this job gave the name already, and taking it.
+    bool IsTopFolderTaken(const std::string& name) const;
+    void TakeTopFolder(const std::string& name);
     std::vector<std::string> ClaimStoreFolder(const std::vector<std::string>& store_path);
 
 private:

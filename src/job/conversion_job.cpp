@@ -14,6 +14,7 @@
 #include "job/imap_job.h"
 #include "job/job_rows.h"
 #include "job/pst_job.h"
+#include "job/remembered_folders.h"
 #include "job/run_manifest.h"
 #include "platform/file_lock.h"
 #include "platform/paths.h"
@@ -67,6 +68,9 @@ void RunRows(ConversionWindow& window, const JobSettings& settings, JobTally& ta
     // Read under the lock: a conversion that waited finds what the one before it wrote.
     std::unique_ptr<WrittenMessages> written;
     if (settings.skip_duplicates) written = std::make_unique<WrittenMessages>(settings.destination_path);
+    // A destination that is not there yet has no memory, and gets one when it is made.
+    const std::unique_ptr<FolderPlaces> places =
+        OpenFolderPlaces(platform::JoinPath(settings.destination_path, FolderPlaces::kFileName), tally);
     OutputFolderNames folder_names;
     for (const JobRow& row : rows) {
         if (window.StopRequested()) break;
@@ -74,8 +78,14 @@ void RunRows(ConversionWindow& window, const JobSettings& settings, JobTally& ta
         context.manifest = manifest;
         context.written = written.get();
         std::string folder_name;
+        std::vector<std::string> folder_keys;
         if (row.store_path.empty()) {
-            folder_name = folder_names.ClaimTopFolder(FolderNameFromFileName(row.file_name));
+            const std::string base = CleanFileFolderName(FolderNameFromFileName(row.file_name));
+            folder_name = PlaceRowFolder(
+                *places, row, base, [&](int n) { return n == 1 ? base : base + " (" + std::to_string(n) + ")"; },
+                [&](const std::string& name) { return folder_names.IsTopFolderTaken(name); });
+            folder_names.TakeTopFolder(folder_name);
+            context.folder_keys = &folder_keys;
         } else {
             context.tree_path = folder_names.ClaimStoreFolder(row.store_path);
             folder_name = context.tree_path.back();
@@ -87,7 +97,9 @@ void RunRows(ConversionWindow& window, const JobSettings& settings, JobTally& ta
             tally.CountFailure(row.dbx_path, error.what());
             break;
         }
+        places->RememberMessages(folder_name, folder_keys);
     }
+    SaveFolderPlaces(*places, tally);
     if (const std::string failure = written ? written->Save() : std::string(); !failure.empty())
         tally.AddNote(settings.destination_path, "the messages this run wrote could not be noted (" + failure +
                                                      "); a later run may write them again from another folder file");

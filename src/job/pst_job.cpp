@@ -18,6 +18,7 @@
 #include "export/output_place.h"
 #include "export/pst_export.h"
 #include "export/store_export.h"
+#include "job/remembered_folders.h"
 #include "job/store_objects.h"
 #include "platform/file_stream.h"
 #include "platform/output_folder.h"
@@ -47,19 +48,20 @@ struct PstJob {
     std::string open_store_path{};  // the file of the store open now
 };
 
-// The name of the row's folder (and, in separate mode, of its store): the file's name, or for a
-// later file of the same name in this job "Inbox (2).dbx", as the other forms keep same-named
-// folder files apart. Names that differ only in case are the same folder to Outlook.
-std::string ClaimFolderName(PstJob& job, const std::string& file_name) {
+// The name of the row's folder (and, in separate mode, of its store): where the memory of
+// earlier runs puts the file, else its name, or for a later file of the same name in this job
+// "Inbox (2).dbx", as the other forms keep same-named folder files apart. Names that differ only
+// in case are the same folder to Outlook.
+std::string PlaceFolderName(PstJob& job, FolderPlaces& places, const JobRow& row) {
     const auto key = [](std::string name) {
         std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
         return name;
     };
-    for (int n = 1; n <= kMaxOutputVersions; ++n) {
-        std::string candidate = NumberedOutputPath(file_name, n);
-        if (job.names_taken.insert(key(candidate)).second) return candidate;
-    }
-    throw store::StoreFailure(store::FailureKind::kFailed, "too many folder files named " + file_name);
+    const std::string name = PlaceRowFolder(
+        places, row, row.file_name, [&](int n) { return NumberedOutputPath(row.file_name, n); },
+        [&](const std::string& candidate) { return job.names_taken.count(key(candidate)) != 0; });
+    job.names_taken.insert(key(name));
+    return name;
 }
 
 // Opens the store at path and its top folder.
@@ -170,7 +172,8 @@ bool RunStore(PstJob& job, const std::string& path, const std::function<void()>&
 
 // The row's folder file through the exporter of "pst", into the folder of the given name; in
 // one store for all rows, a folder of a whole store goes to its place in the store's tree.
-void ImportRow(PstJob& job, const JobRow& row, const std::string& folder_name, bool nested) {
+void ImportRow(PstJob& job, const JobRow& row, const std::string& folder_name, bool nested,
+               std::vector<std::string>* folder_keys = nullptr) {
     const std::vector<std::string> store_path = nested ? row.store_path : std::vector<std::string>();
     job.objects.target_folder = store_path.empty() ? FindOrCreateFolder(job.objects.root_folder, folder_name)
                                                    : FindOrCreateTreeFolder(job, store_path);
@@ -187,6 +190,7 @@ void ImportRow(PstJob& job, const JobRow& row, const std::string& folder_name, b
         folder, [folder] { return FindOrCreateFolder(folder, kRecoveredFolderName); }, job.open_store_path, folder_path);
     ExportContext context{job.window, job.settings, job.store_tally, &target, {}, job.devices};
     context.manifest = job.manifest ? &job.store_manifest : nullptr;
+    context.folder_keys = folder_keys;
     FindFolderExporter("pst")(context, row.dbx_path, job.settings.destination_path, folder_name);
     job.objects.target_folder.reset();
 }
@@ -200,16 +204,33 @@ bool RowHoldsMail(PstJob& job, const JobRow& row) {
 
 void RunSingleStoreJob(PstJob& job, const std::string& store_path) {
     RunStore(job, store_path, [&] {
-        for (const JobRow& row : job.rows) {
-            if (job.window.StopRequested()) break;
-            if (!RowHoldsMail(job, row)) continue;
-            // A folder of a whole store has its place in the store's tree; only the folder files
-            // added alone share the level below the top folder by their file names.
-            const bool in_tree = !row.store_path.empty();
-            ImportRow(job, row, in_tree ? row.file_name : ClaimFolderName(job, row.file_name), true);
+        // Read and written while the store is locked: the store's memory of its folders.
+        const std::unique_ptr<FolderPlaces> places =
+            OpenFolderPlaces(platform::NameBeside(store_path, FolderPlaces::kFileName), job.store_tally);
+        try {
+            for (const JobRow& row : job.rows) {
+                if (job.window.StopRequested()) break;
+                if (!RowHoldsMail(job, row)) continue;
+                // A folder of a whole store has its place in the store's tree; only the folder
+                // files added alone share the level below the top folder by their file names.
+                if (!row.store_path.empty()) {
+                    ImportRow(job, row, row.file_name, true);
+                    continue;
+                }
+                const std::string name = PlaceFolderName(job, *places, row);
+                std::vector<std::string> keys;
+                ImportRow(job, row, name, true, &keys);
+                places->RememberMessages(name, keys);
+            }
+        } catch (...) {
+            SaveFolderPlaces(*places, job.store_tally);
+            throw;
         }
+        SaveFolderPlaces(*places, job.store_tally);
     });
 }
+
+void RunSeparateStores(PstJob& job, FolderPlaces& places);
 
 void RunSeparateStoresLoop(PstJob& job) {
     // The stores go into the destination: a link planted at its name would send them elsewhere.
@@ -219,21 +240,27 @@ void RunSeparateStoresLoop(PstJob& job) {
         job.tally.CountFailure(job.settings.destination_path, platform::WriteFailureWords(failure));
         return;
     }
+    // Which store each folder file went to, kept in the destination as the other forms keep
+    // their folders.
+    const std::unique_ptr<FolderPlaces> places =
+        OpenFolderPlaces(platform::JoinPath(job.settings.destination_path, FolderPlaces::kFileName), job.tally);
+    RunSeparateStores(job, *places);
+    SaveFolderPlaces(*places, job.tally);
+}
+
+void RunSeparateStores(PstJob& job, FolderPlaces& places) {
     for (const JobRow& row : job.rows) {
         if (job.window.StopRequested()) break;
         if (!RowHoldsMail(job, row)) {
             SettleStore(job, row.dbx_path, true, {});  // only its note or failure to hand over
             continue;
         }
-        std::string name;
-        try {
-            name = ClaimFolderName(job, row.file_name);
-        } catch (const std::exception& error) {
-            job.tally.CountFailure(row.dbx_path, store::DescribeFailure(error));
-            return;
-        }
+        const std::string name = PlaceFolderName(job, places, row);
         const std::string store_path = platform::JoinPath(job.settings.destination_path, name + ".pst");
-        if (!RunStore(job, store_path, [&] { ImportRow(job, row, name, false); })) return;
+        std::vector<std::string> keys;
+        const bool ok = RunStore(job, store_path, [&] { ImportRow(job, row, name, false, &keys); });
+        places.RememberMessages(name, keys);
+        if (!ok) return;
     }
 }
 

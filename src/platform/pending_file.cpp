@@ -150,6 +150,25 @@ WriteFailure PendingFile::PlaceOverEmptyFile(const std::string& name, bool& take
     if (::fstatat(folder_fd_, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT ? Place(name, taken) : WriteFailureOf(errno);
     if (!S_ISREG(info.st_mode) || info.st_size != 0) return WriteFailure::kNone;
+    const WriteFailure failure = RenameOnto(name);
+    if (failure == WriteFailure::kNone) taken = false;
+    return failure;
+}
+
+WriteFailure PendingFile::PlaceReplacingFile(const std::string& name) {
+    if (fd_ < 0 || !placed_name_.empty()) return WriteFailure::kNotFound;
+    struct stat info {};
+    if (::fstatat(folder_fd_, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT) return WriteFailureOf(errno);
+    } else if (S_ISLNK(info.st_mode)) {
+        return WriteFailure::kLinkInTheWay;
+    } else if (!S_ISREG(info.st_mode)) {
+        return WriteFailure::kInTheWay;
+    }
+    return RenameOnto(name);
+}
+
+WriteFailure PendingFile::RenameOnto(const std::string& name) {
     // The rename needs a name to move from: a nameless file gets a hidden one first.
     if (temporary_name_.empty()) {
         for (int attempt = 0; temporary_name_.empty() && attempt < kTemporaryAttempts; ++attempt) {
@@ -166,7 +185,6 @@ WriteFailure PendingFile::PlaceOverEmptyFile(const std::string& name, bool& take
     if (::renameat(folder_fd_, temporary_name_.c_str(), folder_fd_, name.c_str()) != 0) return WriteFailureOf(errno);
     temporary_name_.clear();
     placed_name_ = name;
-    taken = false;
     return WriteFailure::kNone;
 }
 

@@ -39,6 +39,10 @@ public:
     // The same where what holds the name is an empty plain file: nothing of anyone's is lost by
     // putting the file in its place. taken: something else is there.
     WriteFailure PlaceOverEmptyFile(const std::string& name, bool& taken);
+    // The same where a plain file of anyone's may hold the name and is to be replaced in one
+    // step (a small state file written whole again): a reader sees the old file or the new one.
+    // A link or a folder at name is refused, never replaced.
+    WriteFailure PlaceReplacingFile(const std::string& name);
     // What is at name in the folder compared with this file's bytes (needs read_back).
     ExistingFile CompareWith(const std::string& name) const;
 
@@ -52,6 +56,7 @@ public:
 
 private:
     WriteFailure Link(const std::string& name, bool& taken);
+    WriteFailure RenameOnto(const std::string& name);
 
     int fd_ = -1;
     int folder_fd_ = -1;  // the folder's descriptor, which the folder keeps open

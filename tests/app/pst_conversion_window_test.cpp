@@ -233,7 +233,10 @@ protected:
     std::set<std::string> FilesIn(const std::string& folder) {
         std::set<std::string> names;
         std::error_code error;
-        for (const auto& entry : fs::directory_iterator(folder, error)) names.insert(entry.path().filename().string());
+        // The memory of which folder file went where is no output.
+        for (const auto& entry : fs::directory_iterator(folder, error))
+            if (!entry.path().filename().string().ends_with(".ombrik-folders"))
+                names.insert(entry.path().filename().string());
         return names;
     }
 

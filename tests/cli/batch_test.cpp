@@ -14,6 +14,7 @@
 #include "export/content_digest.h"
 #include "export/export_test_support.h"
 #include "fixtures/store_builder.h"
+#include "fixtures/strict_checkers.h"
 
 namespace {
 
@@ -133,4 +134,41 @@ TEST(Batch, TwoHundredStoresThroughParallel) {
     EXPECT_NE(once_check.find("\"written\": " + std::to_string(distinct) + "}"), std::string::npos) << once_check;
     EXPECT_NE(once_check.find("\"mismatch\": \"\""), std::string::npos) << once_check;
     EXPECT_EQ(Digests(dir / "disk"), sources);
+}
+
+// Stores through parallel -j2 into one PST store: the store's lock makes the runs take turns,
+// every distinct message is in it once (the shared one too), the batch run again adds nothing,
+// and the store passes the strict check.
+TEST(Batch, StoresThroughParallelIntoOnePstStore) {
+    if (!HaveParallel()) GTEST_SKIP() << "GNU parallel is not installed (Debian package parallel)";
+    fixtures::TempFolder dir;
+    constexpr int kStores = 12;
+    for (int i = 0; i < kStores; ++i) WriteInboxStore(dir / ("disk/user" + std::to_string(i) + "/Outlook Express"), i, false);
+    std::filesystem::create_directories(dir / "sum");
+    const std::string cli = OMBRIK_CLI;
+    const std::string store = dir / "All.pst";
+    // The store is made by a first run of one store, as docs/batch.md tells.
+    const ShellRun made = Shell(cli + " --quiet --dest " + Quote(dir / "out") + " --format pst --pst-mode new --pst-folder " +
+                                Quote(dir.path()) + " --add-store " + Quote(dir / "disk/user0/Outlook Express"));
+    ASSERT_EQ(made.status, 0) << made.out;
+    std::filesystem::rename(dir / "NewPST.pst", store);
+    const auto batch = [&](const std::string& log) {
+        return Shell(cli + " --find-stores " + Quote(dir / "disk") + " --print0 | parallel -0 -j2 --joblog " +
+                     Quote(dir / log) + " " + cli + " --quiet --dest " + Quote(dir / "out") +
+                     " --format pst --pst-mode old --pst-file " + Quote(store) + " --summary-json " + Quote(dir / "sum") +
+                     "/" + log + "{#}.json --add-store {}");
+    };
+    const auto written = [&](const std::string& log) {
+        return Shell("cat " + Quote(dir / "sum") + "/" + log + "*.json | python3 -c \"import json,sys; "
+                     "print(sum(json.loads(l)[\\\"messages_written\\\"] for l in sys.stdin))\"")
+            .out;
+    };
+    const ShellRun first = batch("first");
+    EXPECT_EQ(first.status, 0) << first.out;
+    // Store 0's messages (and the shared one, which it holds) were in the store already.
+    EXPECT_EQ(written("first"), std::to_string(2 * (kStores - 1)) + "\n");
+    const ShellRun again = batch("again");
+    EXPECT_EQ(again.status, 0) << again.out;
+    EXPECT_EQ(written("again"), "0\n");
+    EXPECT_EQ(fixtures::PstCheckStrictFailure(store), "");
 }

@@ -394,7 +394,9 @@ namespace {
 
 std::set<std::string> NamesIn(const std::string& directory) {
     std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory)) names.insert(entry.path().filename().string());
+    // The destination's memory of its folders is no output.
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
+        if (entry.path().filename() != ".ombrik-folders") names.insert(entry.path().filename().string());
     return names;
 }
 
@@ -651,7 +653,8 @@ std::map<std::string, std::string> FilesBelow(const std::string& folder) {
     std::map<std::string, std::string> files;
     if (!fs::exists(folder)) return files;
     for (const auto& entry : fs::recursive_directory_iterator(folder))
-        if (entry.is_regular_file()) files[fs::relative(entry.path(), folder).string()] = fixtures::ReadFile(entry.path().string());
+        if (entry.is_regular_file() && entry.path().filename() != ".ombrik-folders")
+            files[fs::relative(entry.path(), folder).string()] = fixtures::ReadFile(entry.path().string());
     return files;
 }
 

@@ -20,6 +20,7 @@
 #include "export/export_test_support.h"
 #include "fixtures/failing_disk.h"
 #include "fixtures/strict_checkers.h"
+#include "export/folder_places.h"
 #include "export/mbox_export.h"
 #include "job/conversion_job.h"
 #include "store/msg/msg_test_support.h"
@@ -1015,11 +1016,12 @@ TEST(PstRecover, EveryModeUsesOneRecoveredFolderAndASecondRunAddsNothing) {
 
 namespace {
 
-// Every regular file below the destination, hidden ones included, by path relative to it.
+// Every regular file below the destination, hidden ones included, by path relative to it; the
+// destination's memory of its folders is no output.
 std::map<std::string, std::string> DestinationFiles(FormRun& run) {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(run.settings.destination_path))
-        if (entry.is_regular_file())
+        if (entry.is_regular_file() && entry.path().filename() != FolderPlaces::kFileName)
             files[fs::relative(entry.path(), run.settings.destination_path).string()] = ReadFile(entry.path().string());
     return files;
 }
@@ -1029,7 +1031,7 @@ std::vector<std::string> LeftOvers(const std::string& folder) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder)) {
         const std::string name = entry.path().filename().string();
-        if (name[0] == '.') names.push_back(name);
+        if (name[0] == '.' && name != FolderPlaces::kFileName) names.push_back(name);
     }
     return names;
 }

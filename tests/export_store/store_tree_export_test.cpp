@@ -4,12 +4,14 @@
 
 #include "fixtures/strict_checkers.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <sstream>
 
 #include "conversion/job_settings.h"
+#include "export/folder_places.h"
 #include "fixtures/dbx_builder.h"
 #include "fixtures/recording_window.h"
 #include "fixtures/store_builder.h"
@@ -55,6 +57,7 @@ struct TwoStoresAndAFile {
 std::map<std::string, int> FoldersAndFileCounts(const std::string& root) {
     std::map<std::string, int> found;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (entry.path().filename() == FolderPlaces::kFileName) continue;  // the memory of its folders
         const std::string relative = fs::relative(entry.path(), root).generic_string();
         if (entry.is_directory()) found.emplace(relative + "/", 0);
         else ++found[fs::relative(entry.path().parent_path(), root).generic_string() + "/"];
@@ -71,6 +74,7 @@ std::map<std::string, int> MboxTreeReadByPython(const std::string& root, const s
         "for d,dirs,files in os.walk(root):\n"
         "  for n in dirs: print(os.path.relpath(os.path.join(d,n),root)+'/\\t0')\n"
         "  for n in files:\n"
+        "    if n=='.ombrik-folders': continue\n"
         "    p=os.path.join(d,n)\n"
         "    print(os.path.relpath(p,root)+'\\t'+str(len(mailbox.mbox(p,create=False).keys())))\n";
     fixtures::WriteFile(scratch + "/walk.py", script);
@@ -122,7 +126,7 @@ TEST_P(StoreTreeForms, NestedFoldersNamedByTheFolderPane) {
     EXPECT_EQ(found, kExpectedFolders);
     // The message files carry the form's own suffix.
     for (const auto& entry : fs::recursive_directory_iterator(job.settings.destination_path)) {
-        if (!entry.is_regular_file()) continue;
+        if (!entry.is_regular_file() || entry.path().filename() == FolderPlaces::kFileName) continue;
         EXPECT_EQ(entry.path().extension().string(), std::string(".") + GetParam());
     }
 }
@@ -280,7 +284,8 @@ TEST(StoreTreePst, SeparateStoresStayOnePerFolderFile) {
     const JobTally tally = RunConversionJob(job.window, job.settings);
     ASSERT_EQ(tally.failures(), 0u) << tally.Summary();
     // Named by the folder files, side by side, as for folder files added alone.
-    EXPECT_EQ(std::distance(fs::directory_iterator(job.settings.destination_path), fs::directory_iterator()),
+    EXPECT_EQ(std::count_if(fs::directory_iterator(job.settings.destination_path), fs::directory_iterator(),
+                            [](const fs::directory_entry& entry) { return entry.path().extension() == ".pst"; }),
               static_cast<long>(fixtures::kExampleStoreFolders));
     EXPECT_EQ(PstCheckStrict(job.settings.destination_path + "/hal-commit.dbx.pst"), "");
 }

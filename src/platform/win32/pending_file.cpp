@@ -124,12 +124,36 @@ WriteFailure PendingFile::PlaceOverEmptyFile(const std::string& name, bool& take
     if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
         data.nFileSizeLow != 0 || data.nFileSizeHigh != 0)
         return WriteFailure::kNone;
+    const WriteFailure failure = RenameOnto(name);
+    if (failure == WriteFailure::kNone) taken = false;
+    return failure;
+}
+
+WriteFailure PendingFile::PlaceReplacingFile(const std::string& name) {
+    if (fd_ < 0 || !placed_name_.empty() || temporary_name_.empty()) return WriteFailure::kNotFound;
+    if (!win32::IsSingleComponent(name)) return WriteFailure::kNameRefused;
+    const std::wstring to = win32::ChildPath(folder_fd_, name);
+    if (to.empty()) return WriteFailure::kNotFound;
+    const DWORD attributes = ::GetFileAttributesW(to.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND) return WriteFailureOf(win32::ErrnoOf(error));
+    } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return WriteFailure::kLinkInTheWay;
+    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return WriteFailure::kInTheWay;
+    }
+    return RenameOnto(name);
+}
+
+WriteFailure PendingFile::RenameOnto(const std::string& name) {
     const std::wstring from = win32::ChildPath(folder_fd_, temporary_name_);
+    const std::wstring to = win32::ChildPath(folder_fd_, name);
+    if (from.empty() || to.empty()) return WriteFailure::kNotFound;
     if (!Unhide(fd_)) return WriteFailureOf(win32::LastErrno());
     if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return WriteFailureOf(win32::LastErrno());
     temporary_name_.clear();
     placed_name_ = name;
-    taken = false;
     return WriteFailure::kNone;
 }
 

@@ -1,0 +1,29 @@
+#include "job/remembered_folders.h"
+
+#include "conversion/job_tally.h"
+#include "export/content_digest.h"
+#include "export/folder_loop.h"
+#include "job/job_rows.h"
+#include "platform/file_checks.h"
+
+std::unique_ptr<FolderPlaces> OpenFolderPlaces(const std::string& path, JobTally& tally) {
+    auto places = std::make_unique<FolderPlaces>(path);
+    if (places->damaged())
+        tally.AddNote(path, "this memory of the folders earlier runs used is damaged and was left out; folders were "
+                            "chosen as on a first run, and it is written anew");
+    return places;
+}
+
+std::string PlaceRowFolder(FolderPlaces& places, const JobRow& row, const std::string& base,
+                           const std::function<std::string(int)>& numbered,
+                           const std::function<bool(const std::string&)>& taken_in_job) {
+    // Never read unless it is a plain file: a FIFO would block, and it is refused later anyway.
+    const std::string digest = platform::ReadableFileRefusal(row.dbx_path).empty() ? FileSha256Hex(row.dbx_path) : "";
+    return places.Place(base, digest, numbered, taken_in_job, [&] { return FolderFileMessageKeys(row.dbx_path); });
+}
+
+void SaveFolderPlaces(FolderPlaces& places, JobTally& tally) {
+    if (const std::string failure = places.Save(); !failure.empty())
+        tally.AddNote(places.path(), "the folders this run used could not be remembered (" + failure +
+                                         "); a later run may put a folder file into another folder");
+}

@@ -1,0 +1,125 @@
+// Folder files of one name keep their folders from run to run, whatever rows come with them.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "export/export_test_support.h"
+#include "job/conversion_job.h"
+#include "store/pst/messaging/store.h"
+
+namespace fs = std::filesystem;
+using testsupport::Email;
+
+namespace {
+
+fixtures::DbxFileBuilder Folder(const std::vector<std::string>& ids) {
+    fixtures::DbxFileBuilder builder;
+    for (const std::string& id : ids)
+        builder.AddEmail(Email(id, "Message-ID: <" + id + "@example.com>\r\nSubject: " + id +
+                                       "\r\nDate: Sat, 01 Jan 2000 00:00:00 +0000\r\n\r\nText of " + id + "\r\n"));
+    return builder;
+}
+
+// Runs of one form into one destination (and, for "pst", one store the first run makes).
+struct Runs {
+    testsupport::ExportHarness h;
+    std::string form;
+    bool store_made = false;
+
+    explicit Runs(std::string option) : form(std::move(option)) {}
+    std::string Store() { return h.dir / "All.pst"; }
+
+    JobTally Go(const std::vector<std::pair<std::string, std::vector<std::string>>>& rows) {
+        fixtures::RecordingWindow window;
+        for (const auto& [where, ids] : rows) {
+            fs::create_directories(h.dir / where);
+            window.AddRow(h.WriteDbx(where + "/Inbox.dbx", Folder(ids)), "Inbox.dbx");
+        }
+        JobSettings settings;
+        settings.saving_option = form;
+        settings.destination_path = h.Destination();
+        // A file per message is named by its slot, which a grown folder file renumbers: what an
+        // older copy wrote is known by the destination's written messages instead.
+        settings.skip_duplicates = form == "eml" || form == "msg";
+        window.pst_answer.pst_options_answer = "yes";
+        window.pst_answer.pst_mode = store_made ? "old" : "new";
+        window.pst_answer.pst_path = Store();
+        window.pst_answer.existing_pst_path = Store();
+        store_made = true;
+        return RunConversionJob(window, settings);
+    }
+
+    // The messages in the output folder of that name; -1 when there is none.
+    long Count(const std::string& folder) {
+        const std::string d = h.Destination();
+        if (form == "pst") {
+            auto store = pst::messaging::Store::Open(Store(), false);
+            const auto nid = store->FindFolderByPath(folder + ".dbx");
+            return nid ? static_cast<long>(store->Messages(*nid).size()) : -1;
+        }
+        if (form == "mbox") {
+            if (!fs::exists(d + "/" + folder + ".mbox")) return -1;
+            const std::string text = "\n" + fixtures::ReadFile(d + "/" + folder + ".mbox");
+            long count = 0;
+            for (auto at = text.find("\nFrom "); at != std::string::npos; at = text.find("\nFrom ", at + 1)) ++count;
+            return count;
+        }
+        if (!fs::is_directory(d + "/" + folder)) return -1;
+        return std::distance(fs::directory_iterator(d + "/" + folder), fs::directory_iterator());
+    }
+};
+
+}  // namespace
+
+TEST(FolderPlaces, EachFolderFileKeepsItsFolderAcrossRunsInEveryForm) {
+    for (const std::string form : {"eml", "mbox", "msg", "pst"}) {
+        SCOPED_TRACE(form);
+        Runs runs(form);
+        JobTally tally = runs.Go({{"A", {"a1", "a2"}}, {"B", {"b1", "b2", "b3"}}});
+        ASSERT_EQ(tally.failures(), 0u) << tally.Summary();
+        EXPECT_EQ(runs.Count("Inbox"), 2);
+        EXPECT_EQ(runs.Count("Inbox (2)"), 3);
+
+        // B alone later: its own folder, nothing written twice.
+        tally = runs.Go({{"B", {"b1", "b2", "b3"}}});
+        EXPECT_EQ(tally.messages(), 0u) << tally.Summary();
+        EXPECT_EQ(tally.already_there(), 3u) << tally.Summary();
+        EXPECT_EQ(runs.Count("Inbox"), 2);
+
+        // A copy of A that grew since: A's folder, only the new message written. An MBOX file
+        // is one output, so a grown folder would be a new file of it.
+        if (form != "mbox") {
+            tally = runs.Go({{"A2", {"a1", "a2", "a3"}}});
+            EXPECT_EQ(tally.messages(), 1u) << tally.Summary();
+            EXPECT_EQ(runs.Count("Inbox"), 3);
+        }
+
+        // A third folder file of the name that shares nothing: a folder of its own.
+        tally = runs.Go({{"C", {"c1"}}});
+        EXPECT_EQ(tally.messages(), 1u) << tally.Summary();
+        EXPECT_EQ(runs.Count("Inbox (3)"), 1);
+        EXPECT_EQ(runs.Count("Inbox (2)"), 3);
+    }
+}
+
+TEST(FolderPlaces, ADamagedMemoryIsLeftOutWithANoteAndWrittenAnew) {
+    Runs runs("eml");
+    runs.Go({{"A", {"a1"}}, {"B", {"b1"}}});
+    const std::string memory = runs.h.Destination() + "/.ombrik-folders";
+    for (const std::string damage : {"ombrik folder places 1\nfolder\tInbox", "garbage\n", "ombrik folder places 1\nsource\tzz\tInbox\n"}) {
+        fixtures::WriteFile(memory, damage);
+        const JobTally tally = runs.Go({{"B", {"b1"}}});
+        EXPECT_EQ(tally.failures(), 0u) << tally.Summary();
+        ASSERT_EQ(tally.note_entries().size(), 1u) << tally.Summary();
+        EXPECT_EQ(tally.note_entries()[0].first, memory);
+        EXPECT_NE(tally.note_entries()[0].second.find("damaged"), std::string::npos);
+        // As on a first run: B's message goes to the free "Inbox" beside A's.
+        EXPECT_EQ(runs.Count("Inbox"), 2);
+        EXPECT_EQ(fixtures::ReadFile(memory).rfind("ombrik folder places 1\n", 0), 0u);
+        fs::remove_all(runs.h.Destination() + "/Inbox");
+        fs::remove(memory);
+        runs.Go({{"A", {"a1"}}, {"B", {"b1"}}});
+    }
+}
