@@ -25,7 +25,7 @@ packages=(
 # of the libraries' sources, Wine to run the Windows programs and tests, NSIS for the installer
 # and zip for the portable one.
 if [ "${1:-}" = "--windows" ]; then
-  packages+=(mingw-w64 libz-mingw-w64-dev meson ninja-build autoconf automake libtool gtk-doc-tools wine nsis zip)
+  packages+=(mingw-w64 libz-mingw-w64-dev meson ninja-build autoconf automake libtool gtk-doc-tools perl wine nsis zip)
 fi
 
 missing=()
