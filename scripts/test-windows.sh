@@ -22,9 +22,9 @@ if [ "$gui" = 1 ]; then
 else
   echo "== Windows build of the CLI and the unit tests (libraries cached)"
   prefix=$(OMBRIK_JOBS=$jobs OMBRIK_WINDOWS_LIBS=cli scripts/build-windows-libs.sh | tail -n1)
-  # OpenSSL and libetpan (the upload) cost a cold run minutes more: on request (OMBRIK_WINDOWS_MAIL=1).
+  # OpenSSL and libetpan (the upload) too, unless OMBRIK_WINDOWS_MAIL=0.
   mail_prefix=
-  [ "${OMBRIK_WINDOWS_MAIL:-0}" = 1 ] && mail_prefix=$(OMBRIK_JOBS=$jobs scripts/build-windows-mail-libs.sh | tail -n1)
+  [ "${OMBRIK_WINDOWS_MAIL:-1}" = 1 ] && mail_prefix=$(OMBRIK_JOBS=$jobs scripts/build-windows-mail-libs.sh | tail -n1)
   launcher=()
   command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
   cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake -DOMBRIK_WINDOWS_PREFIX="$prefix" \
@@ -49,7 +49,7 @@ if grep -Eq "^LIBETPAN_LIBRARY:FILEPATH=.*etpan[^/]*$" "$build/CMakeCache.txt" &
   tests/windows/upload-cli.sh "$linux_build" "$build" | tee "$logs/upload.log"
   uploaded=$(grep -Eo "^windows-upload: [0-9]+ passed" "$logs/upload.log" | grep -Eo "[0-9]+")
 else
-  echo "SKIP this build has no upload (no OpenSSL and libetpan for Windows: OMBRIK_WINDOWS_MAIL=1)"
+  echo "SKIP this build has no upload (no OpenSSL and libetpan for Windows: OMBRIK_WINDOWS_MAIL=0 was set)"
 fi
 
 if [ "$gui" = 1 ]; then

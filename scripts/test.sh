@@ -47,7 +47,7 @@ windows=0
 if [ "${OMBRIK_WINDOWS_STAGE:-1}" = 0 ]; then
   echo "NOTE: the Windows stage is SKIPPED (OMBRIK_WINDOWS_STAGE=0)"
 elif command -v wine >/dev/null 2>&1 && command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1; then
-  OMBRIK_WINDOWS_MAIL=${OMBRIK_WINDOWS_MAIL:-1} scripts/test-windows.sh build | tee "$logs/windows.log"
+  scripts/test-windows.sh build | tee "$logs/windows.log"
   windows=$(grep -Eo "^windows: [0-9]+ passed" "$logs/windows.log" | grep -Eo "[0-9]+")
 else
   echo "NOTE: the Windows stage is SKIPPED: no wine or MinGW-w64 here (scripts/install-deps.sh --windows)"

@@ -82,9 +82,11 @@ run_linux() {
 
 same_tree() { diff -r "$1" "$2"; }
 same_names() { diff <(cd "$1" && find . | sort) <(cd "$2" && find . | sort); }
+# The messages' files carry the messages' times; what Ombrik keeps about a destination
+# (.ombrik-folders, .ombrik-messages) carries the time it was written, so it is left out.
 same_times() {
-  diff <(cd "$1" && find . -type f -printf '%p %T@\n' | sed 's/\.[0-9]*$//' | sort) \
-       <(cd "$2" && find . -type f -printf '%p %T@\n' | sed 's/\.[0-9]*$//' | sort)
+  diff <(cd "$1" && find . -type f ! -name '.ombrik-*' -printf '%p %T@\n' | sed 's/\.[0-9]*$//' | sort) \
+       <(cd "$2" && find . -type f ! -name '.ombrik-*' -printf '%p %T@\n' | sed 's/\.[0-9]*$//' | sort)
 }
 same_mbox() {
   same_names "$1" "$2" || return 1
