@@ -1,11 +1,26 @@
-// Names made from names, the same on every system: cut to a byte limit without splitting a
-// character, and made beside another within what a file system takes.
+// Names made from names, the same on every system: paths joined and split by the system's
+// separators, names cut to a byte limit without splitting a character, and made beside another
+// within what a file system takes.
 #include "platform/paths.h"
 
 #include <cstdint>
 #include <cstdio>
 
 namespace platform {
+
+std::string JoinPath(const std::string& left, const std::string& right) {
+    std::string joined;
+    joined.reserve(left.size() + 1 + right.size());
+    joined += left;
+    joined += kPathSeparator;
+    joined += right;
+    return joined;
+}
+
+std::string LastPathComponent(const std::string& path) {
+    const auto separator = path.find_last_of(kPathSeparators);
+    return separator == std::string::npos ? std::string() : path.substr(separator + 1);
+}
 
 std::string CutToBytes(const std::string& text, std::size_t limit) {
     if (text.size() <= limit) return text;

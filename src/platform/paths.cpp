@@ -16,20 +16,6 @@
 
 namespace platform {
 
-std::string JoinPath(const std::string& left, const std::string& right) {
-    std::string joined;
-    joined.reserve(left.size() + 1 + right.size());
-    joined += left;
-    joined += kPathSeparator;
-    joined += right;
-    return joined;
-}
-
-std::string LastPathComponent(const std::string& path) {
-    const auto slash = path.find_last_of(kPathSeparators);
-    return slash == std::string::npos ? std::string() : path.substr(slash + 1);
-}
-
 bool CreateDirectory(const std::string& path) {
     if (::mkdir(path.c_str(), 0777) == 0) return true;
     return errno == EEXIST && IsDirectory(path);

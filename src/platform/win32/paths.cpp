@@ -11,20 +11,6 @@
 
 namespace platform {
 
-std::string JoinPath(const std::string& left, const std::string& right) {
-    std::string joined;
-    joined.reserve(left.size() + 1 + right.size());
-    joined += left;
-    joined += kPathSeparator;
-    joined += right;
-    return joined;
-}
-
-std::string LastPathComponent(const std::string& path) {
-    const auto separator = path.find_last_of(kPathSeparators);
-    return separator == std::string::npos ? std::string() : path.substr(separator + 1);
-}
-
 bool CreateDirectory(const std::string& path) {
     if (::CreateDirectoryW(win32::WidePath(path).c_str(), nullptr)) return true;
     return ::GetLastError() == ERROR_ALREADY_EXISTS && IsDirectory(path);
