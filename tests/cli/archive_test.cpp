@@ -382,17 +382,20 @@ std::map<std::string, std::string> FilesBelow(const std::string& root) {
 }  // namespace
 
 // The attachments of each message are saved in a folder of their own, under safe names that
-// never meet, byte for byte, beside EML files and beside an MBOX file alike (named as an EML run
-// names the message); a message without attachments gets no folder; the manifest lists each
+// never meet, byte for byte, beside EML and MSG files, an MBOX file and a PST store alike (named
+// by the message's own file, else as an EML run names the message); a message without attachments gets no folder; the manifest lists each
 // with a digest that checks; a run again writes nothing, and a file in the way keeps its bytes.
 TEST(Attachments, SavedBesideEveryFormUnderSafeNamesOnce) {
-    for (const std::string form : {"eml", "mbox"}) {
+    for (const std::string form : {"eml", "mbox", "msg", "pst --pst-mode separate"}) {
         SCOPED_TRACE(form);
         fixtures::TempFolder dir;
         fixtures::DbxFileBuilder builder;
         builder.AddEmail(Email("files", kWithFiles)).AddEmail(Email("plain", "Subject: plain\r\n\r\nnothing\r\n"));
         builder.WriteTo(dir / "Inbox.dbx");
-        const std::string message = dir / "ExportDBX/Inbox.attachments/files1";
+        // A PST store's folder is named after the folder file, and so is its folder of attachments.
+        const std::string attachments = dir / (form == "eml" || form == "mbox" || form == "msg" ? "ExportDBX/Inbox.attachments"
+                                                                                                  : "ExportDBX/Inbox.dbx.attachments");
+        const std::string message = attachments + "/files1";
         std::filesystem::create_directories(message);
         fixtures::WriteFile(message + "/logo.png", "someone else's");
         const std::string arguments = "--format " + form + " --extract-attachments --manifest --dest " + Quote(dir.path()) +
@@ -413,7 +416,7 @@ TEST(Attachments, SavedBesideEveryFormUnderSafeNamesOnce) {
             {"inner.eml", "Subject: inner\r\nFrom: c@example.com\r\n\r\ninner body"}};
         std::map<std::string, std::string> in_folder;
         for (const auto& [name, bytes] : expected) in_folder["files1/" + name] = bytes;
-        EXPECT_EQ(FilesBelow(dir / "ExportDBX/Inbox.attachments"), in_folder);
+        EXPECT_EQ(FilesBelow(attachments), in_folder);
         const auto manifests = Manifests(dir / "ExportDBX", ".jsonl");
         ASSERT_EQ(manifests.size(), 1u);
         EXPECT_EQ(CheckManifests(manifests),
