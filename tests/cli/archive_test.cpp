@@ -448,3 +448,27 @@ TEST(Attachments, RefusedWithAnUpload) {
     EXPECT_EQ(upload.status, 2);
     EXPECT_NE(upload.out.find("--extract-attachments"), std::string::npos) << upload.out;
 }
+
+// A folder of a whole store keeps its attachments beside its own output in the tree: beside the
+// folder of message files, and for MBOX in the parent's ".sbd" folder beside the MBOX file.
+TEST(Attachments, AFolderOfAStoreKeepsThemBesideItsPlaceInTheTree) {
+    for (const auto& [form, expected] :
+         {std::pair<std::string, std::string>{"eml", "Inbox/Child.attachments/one0/a.txt"},
+          {"mbox", "Inbox.sbd/Child.attachments/one0/a.txt"}}) {
+        SCOPED_TRACE(form);
+        fixtures::TempFolder dir;
+        std::filesystem::create_directories(dir / "store");
+        std::vector<fixtures::DbxFolderSpec> folders = fixtures::StoreTopFolders();
+        folders.push_back(fixtures::ListedFolder(4, fixtures::kLocalFoldersId, "Inbox", "Inbox.dbx"));
+        folders.push_back(fixtures::ListedFolder(5, 4, "Child", "Child.dbx"));
+        fixtures::WriteStore(dir / "store", folders, {{"Inbox.dbx", 1}});
+        fixtures::DbxFileBuilder builder;
+        builder.AddEmail(Email("one", "Subject: one\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nbody\r\n"
+                                      "--b\r\nContent-Disposition: attachment; filename=a.txt\r\n\r\nA\r\n--b--\r\n"));
+        builder.WriteTo(dir / "store/Child.dbx");
+        const CommandRun run = RunCli("--format " + form + " --extract-attachments --dest " + Quote(dir.path()) +
+                                      " --add-store " + Quote(dir / "store"));
+        ASSERT_EQ(run.status, 0) << run.out;
+        EXPECT_EQ(FilesBelow(dir / "ExportDBX").count(expected), 1u) << run.out;
+    }
+}
