@@ -422,6 +422,9 @@ TEST(Attachments, SavedBesideEveryFormUnderSafeNamesOnce) {
         EXPECT_EQ(CheckManifests(manifests),
                   "{\"entries\": 12, \"headers\": 1, \"mismatch\": \"\", \"outcomes\": {\"attachment written\": 10, "
                   "\"written\": 2}, \"written_digests\": 2}\n");
+        const std::string csv = fixtures::ReadFile(Manifests(dir / "ExportDBX", ".csv").at(0));
+        EXPECT_NE(csv.find("# option,folder files,1\r\n# option,recover,no\r\n"), std::string::npos) << csv;
+        EXPECT_NE(csv.find("# option,extract attachments,yes\r\n"), std::string::npos) << csv;
         const auto before = FilesBelow(dir / "ExportDBX");
         const CommandRun again = RunCli(arguments);
         ASSERT_EQ(again.status, 0) << again.out;
