@@ -41,6 +41,7 @@ constexpr int kMenuFindStores = 32780;
 constexpr int kMenuUploadToMailServer = 32781;
 constexpr int kMenuManifest = 32782;  // a check item
 constexpr int kMenuSkipDuplicates = 32783;  // a check item
+constexpr int kMenuExtractAttachments = 32784;  // a check item
 // The code page dialog's list.
 constexpr int kCodePageChoice = 1040;
 // The list of the stores found on a disk.

@@ -130,6 +130,7 @@ void COmbrikDlg::CreateMenus() {
     file_menu->AppendCheckItem(ids::WxMenuId(ids::kMenuRecover), "&Recover deleted and damaged messages");
     file_menu->AppendCheckItem(ids::WxMenuId(ids::kMenuManifest), "Write a &Manifest of every message");
     file_menu->AppendCheckItem(ids::WxMenuId(ids::kMenuSkipDuplicates), "Leave out &Duplicates from other folder files");
+    file_menu->AppendCheckItem(ids::WxMenuId(ids::kMenuExtractAttachments), "Extract &Attachments as files");
     file_menu->Append(ids::WxMenuId(ids::kMenuExit), "&Exit\tCtrl+Q");
     auto* help_menu = new wxMenu;
     help_menu->Append(ids::WxMenuId(ids::kMenuAbout), "&About");
@@ -471,10 +472,12 @@ void COmbrikDlg::LoadRememberedChoices() {
     settings_.recover = remembered::Text(remembered::kRecover) == "1";
     settings_.manifest = remembered::Text(remembered::kManifest) == "1";
     settings_.skip_duplicates = remembered::Text(remembered::kSkipDuplicates) == "1";
+    settings_.extract_attachments = remembered::Text(remembered::kExtractAttachments) == "1";
     if (wxMenuBar* bar = GetMenuBar()) {
         bar->Check(ids::WxMenuId(ids::kMenuRecover), settings_.recover);
         bar->Check(ids::WxMenuId(ids::kMenuManifest), settings_.manifest);
         bar->Check(ids::WxMenuId(ids::kMenuSkipDuplicates), settings_.skip_duplicates);
+        bar->Check(ids::WxMenuId(ids::kMenuExtractAttachments), settings_.extract_attachments);
     }
 }
 
@@ -516,6 +519,7 @@ void COmbrikDlg::BindCommands() {
     on(ids::kMenuRecover, &COmbrikDlg::OnRecoverChoice);
     on(ids::kMenuManifest, &COmbrikDlg::OnManifestChoice);
     on(ids::kMenuSkipDuplicates, &COmbrikDlg::OnSkipDuplicatesChoice);
+    on(ids::kMenuExtractAttachments, &COmbrikDlg::OnExtractAttachmentsChoice);
     on(ids::kMenuAddStore, &COmbrikDlg::OnAddStore);
     on(ids::kMenuFindStores, &COmbrikDlg::OnFindStores);
     on(ids::kMenuUploadToMailServer, &COmbrikDlg::OnUploadToMailServer);
@@ -744,7 +748,8 @@ void COmbrikDlg::EnableJobInputs(bool enable) {
     }
     for (wxWindow* input : job_inputs_) input->Enable(enable);
     if (wxMenuBar* bar = GetMenuBar()) {
-        for (int id : {ids::kMenuOpenFile, ids::kMenuExportFile, ids::kMenuRecover, ids::kMenuManifest, ids::kMenuSkipDuplicates, ids::kMenuAddStore,
+        for (int id : {ids::kMenuOpenFile, ids::kMenuExportFile, ids::kMenuRecover, ids::kMenuManifest, ids::kMenuSkipDuplicates,
+                       ids::kMenuExtractAttachments, ids::kMenuAddStore,
                        ids::kMenuFindStores, ids::kMenuCodePage, ids::kMenuUploadToMailServer})
             bar->Enable(ids::WxMenuId(id), enable);
     }
@@ -965,6 +970,18 @@ void COmbrikDlg::OnSkipDuplicatesChoice() {
     }
     settings_.skip_duplicates = bar->IsChecked(ids::WxMenuId(ids::kMenuSkipDuplicates));
     remembered::Keep(remembered::kSkipDuplicates, settings_.skip_duplicates ? "1" : "0");
+}
+
+// Every attachment is also saved as a file beside the output (an upload writes no files).
+void COmbrikDlg::OnExtractAttachmentsChoice() {
+    wxMenuBar* bar = GetMenuBar();
+    if (bar == nullptr) return;
+    if (IsJobRunning()) {
+        bar->Check(ids::WxMenuId(ids::kMenuExtractAttachments), settings_.extract_attachments);
+        return;
+    }
+    settings_.extract_attachments = bar->IsChecked(ids::WxMenuId(ids::kMenuExtractAttachments));
+    remembered::Keep(remembered::kExtractAttachments, settings_.extract_attachments ? "1" : "0");
 }
 
 void COmbrikDlg::ShowCodePage() {

@@ -94,6 +94,7 @@ public:
     void OnRecoverChoice();
     void OnManifestChoice();
     void OnSkipDuplicatesChoice();
+    void OnExtractAttachmentsChoice();
     void OnAddStore();
     void OnFindStores();
     // File > Upload to a Mail Server (IMAP)...: the account, then the job over the list.

@@ -10,6 +10,7 @@ inline constexpr const char* kSavingOption = "/Choices/SavingOption";
 inline constexpr const char* kRecover = "/Choices/Recover";  // "1" or "0"
 inline constexpr const char* kManifest = "/Choices/Manifest";  // "1" or "0"
 inline constexpr const char* kSkipDuplicates = "/Choices/SkipDuplicates";  // "1" or "0"
+inline constexpr const char* kExtractAttachments = "/Choices/ExtractAttachments";  // "1" or "0"
 // The main window's client size, in dialog units.
 inline constexpr const char* kWindowWidth = "/Window/Width";
 inline constexpr const char* kWindowHeight = "/Window/Height";

@@ -7,7 +7,7 @@ const char* const kCliUsage =
     "                  [--codepage NAME] [--pst-mode separate|new|old] [--pst-folder DIR]\n"
     "                  [--pst-file FILE] [--add-store DIR]... [--threads N] [--quiet|--verbose]\n"
     "                  [--recover] [--mbox-status] [--manifest] [--skip-duplicates]\n"
-    "                  [--summary-json FILE] [FILE.dbx]...\n"
+    "                  [--extract-attachments] [--summary-json FILE] [FILE.dbx]...\n"
     "       ombrik-cli --format imap --imap-url imaps://USER@HOST[:PORT][/FOLDER] [--imap-password-file FILE]\n"
     "                  [--imap-oauth-command COMMAND] [--imap-ca-file FILE] [--add-store DIR]... [FILE.dbx]...\n"
     "       ombrik-cli --check-pst FILE.pst\n"
@@ -63,6 +63,12 @@ const char* const kCliUsage =
     "                      already (same Message-ID, Date and Subject, or without a Message-ID\n"
     "                      the same bytes): each message of overlapping backups once; counted\n"
     "                      (not with pst or imap, whose duplicate checks are per folder)\n"
+    "  --extract-attachments  also save every attachment of every message as a file:\n"
+    "                      ExportDBX/FOLDER.attachments/MESSAGE/NAME beside the output\n"
+    "                      (MESSAGE: the message's file name without its extension; for\n"
+    "                      mbox, pst and maildir the name an eml run gives it); embedded\n"
+    "                      messages as .eml; names made safe, never over another file\n"
+    "                      (not with imap)\n"
     "  --summary-json FILE write what the run did as JSON into FILE (\"-\": standard output, and\n"
     "                      the summary lines for people go to standard error): the exit status,\n"
     "                      the counts, every failure and skipped file with its reason, the notes\n"
@@ -182,6 +188,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
             options.manifest = true;
         } else if (arg == "--skip-duplicates") {
             options.skip_duplicates = true;
+        } else if (arg == "--extract-attachments") {
+            options.extract_attachments = true;
         } else if (arg == "--summary-json") {
             if (!value(options.summary_json)) return std::nullopt;
         } else if (arg == "--json") {

@@ -30,6 +30,7 @@ struct CliOptions {
     bool mbox_status = false;
     bool manifest = false;  // --manifest
     bool skip_duplicates = false;  // --skip-duplicates
+    bool extract_attachments = false;  // --extract-attachments
     std::string summary_json;  // --summary-json FILE ("-": standard output)
     bool json = false;         // --find-stores ... --json
     bool print0 = false;       // --find-stores ... --print0

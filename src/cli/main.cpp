@@ -146,6 +146,8 @@ int main(int argc, char** argv) {
     if (upload) {
         if (!options->dest.empty()) return UsageError("--format imap uploads to the server and takes no --dest");
         if (options->manifest) return UsageError("--manifest needs a destination folder; --format imap has none");
+        if (options->extract_attachments)
+            return UsageError("--extract-attachments saves files into a destination folder; --format imap has none");
         if (std::string mail_server_error; !MailServerFromOptions(*options, mail_server, mail_server_error))
             return UsageError(mail_server_error);
     } else {
@@ -189,6 +191,7 @@ int main(int argc, char** argv) {
     settings.mbox_status = options->mbox_status;
     settings.manifest = options->manifest;
     settings.skip_duplicates = options->skip_duplicates;
+    settings.extract_attachments = options->extract_attachments;
     settings.mail_server = mail_server;
     // As the window's Browse: the chosen folder followed by "ExportDBX", created.
     if (!upload) {

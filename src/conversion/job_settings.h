@@ -25,6 +25,8 @@ struct JobSettings {
     bool manifest = false;
     // A message another folder file wrote into this destination already is left out (and counted).
     bool skip_duplicates = false;
+    // Every attachment of every message is also saved as a file beside the output (not for an upload).
+    bool extract_attachments = false;
     MailServerSettings mail_server;  // "imap": where the messages are uploaded
 };
 

@@ -37,5 +37,5 @@ private:
 void ExportFolderToEml(ExportContext& context, const std::string& dbx_path, const std::string& destination_path,
                        const std::string& folder_name) {
     EmlSink sink(MessageFileOutput(context, destination_path, folder_name, ".eml"));
-    RunFolderLoop(context, dbx_path, sink);
+    RunFolderLoop(context, dbx_path, sink, AttachmentsPlaceFor(context, destination_path, folder_name));
 }

@@ -254,15 +254,20 @@ std::size_t Delivered(const MessageSink& sink, std::size_t written) {
 // window, the files and the tally see exactly the same sequence either way.
 class FolderWalk {
 public:
-    FolderWalk(ExportContext& context, const std::string& dbx_path, MessageSink& sink)
-        : window_(context.window),
+    FolderWalk(ExportContext& context, const std::string& dbx_path, MessageSink& sink,
+               const std::optional<AttachmentsPlace>& attachments)
+        : context_(context),
+          window_(context.window),
           tally_(context.tally),
           settings_(context.settings),
           manifest_(context.manifest),
           written_messages_(context.written),
           folder_keys_(context.folder_keys),
           dbx_path_(dbx_path),
-          sink_(sink) {}
+          sink_(sink),
+          attachments_place_(context.settings.extract_attachments ? attachments : std::nullopt) {
+        if (attachments_place_) live_attachments_.emplace(context, *attachments_place_, false);
+    }
 
     // True when every slot was visited. found: the messages recovery adds after the slots, for
     // the "n of N" of the progress.
@@ -291,6 +296,8 @@ public:
         std::size_t written = 0;
         std::vector<ManifestEntry> entries;
         std::vector<std::string> keys;
+        std::optional<AttachmentFiles> attachments;
+        if (attachments_place_) attachments.emplace(context_, *attachments_place_, true);
         try {
             if (!sink->Begin()) return true;
             bool completed = true;
@@ -311,7 +318,7 @@ public:
                 } catch (const std::exception& error) {
                     prepared.failure = store::DescribeFailure(error);
                 }
-                WriteMessage(*sink, prepared, written, entries, keys, true);
+                WriteMessage(*sink, prepared, written, entries, keys, true, attachments ? &*attachments : nullptr);
             }
             if (sink->End()) {
                 CountRecovered(*sink, Delivered(*sink, written));
@@ -365,7 +372,7 @@ private:
                 } catch (const std::exception& error) {
                     prepared.failure = store::DescribeFailure(error);
                 }
-                WriteMessage(sink_, prepared, written_, entries_, keys_, false);
+                WriteMessage(sink_, prepared, written_, entries_, keys_, false, LiveAttachments());
             }
             if (folder.CutShort()) return FileCutShort();
         }
@@ -422,7 +429,7 @@ private:
                 !FetchFailed(entry.slot, entry.fetch_error))
                 return false;
             if (entry.kind == SlotEntry::Kind::kEmail)
-                WriteMessage(sink_, entry.prepared, written_, entries_, keys_, false);
+                WriteMessage(sink_, entry.prepared, written_, entries_, keys_, false, LiveAttachments());
             if (entry.file_cut_short) return FileCutShort();
             text_bytes -= TextSize(entry);
             in_flight.pop_front();
@@ -458,8 +465,10 @@ private:
 
     // entries, keys: where the message's manifest entry and its key among the destination's
     // written messages wait for the sink's End, when the run keeps them.
+    // attachments: where the message's attachments are saved, when the job saves them.
     void WriteMessage(MessageSink& sink, PreparedMessage& prepared, std::size_t& written,
-                      std::vector<ManifestEntry>& entries, std::vector<std::string>& keys, bool recovered) {
+                      std::vector<ManifestEntry>& entries, std::vector<std::string>& keys, bool recovered,
+                      AttachmentFiles* attachments) {
         const FolderMessage& message = prepared.message;
         window_.SetStatusText(sink.StatusText(message));
         // Known before the write, which may take the text on.
@@ -476,6 +485,10 @@ private:
         std::optional<ManifestEntry> entry;
         if (manifest_ != nullptr && prepared.failure.empty())
             entry = DescribeMessage(dbx_path_, message, recovered, settings_.codepage);
+        // Read before the write, which may take the text on; saved only once the message is in
+        // its output (written, found there, or written as far as it goes).
+        MessageAttachments found;
+        if (attachments != nullptr && prepared.failure.empty()) found = attachments->Find(message);
         std::string failure = prepared.failure;
         if (failure.empty()) {
             try {
@@ -497,12 +510,26 @@ private:
             ++written;
         if (!failure.empty()) return;
         if (!key.empty()) keys.push_back(std::move(key));
+        const std::vector<SavedAttachment> saved =
+            attachments != nullptr ? attachments->Save(found, prepared.output_path, entry.has_value())
+                                   : std::vector<SavedAttachment>();
         if (!entry) return;
         entry->outcome = !message.text_complete ? kOutcomeDamaged : prepared.already_there ? kOutcomeAlreadyThere : kOutcomeWritten;
         entry->output = std::move(prepared.output_path);
         entry->output_folder = std::move(prepared.output_folder);
-        entries.push_back(std::move(*entry));
+        entries.push_back(*entry);
+        for (const SavedAttachment& attachment : saved) {
+            ManifestEntry row = *entry;
+            row.outcome = attachment.already_there ? kOutcomeAttachmentThere : kOutcomeAttachmentWritten;
+            row.size = attachment.size;
+            row.sha256 = attachment.sha256;
+            row.output = attachment.path;
+            row.output_folder.clear();
+            entries.push_back(std::move(row));
+        }
     }
+
+    AttachmentFiles* LiveAttachments() { return live_attachments_ ? &*live_attachments_ : nullptr; }
 
     // The entries of messages whose output survived the sink's End, with the folder's file for
     // a form that names it only then.
@@ -522,6 +549,7 @@ private:
         entries.clear();
     }
 
+    ExportContext& context_;
     ConversionWindow& window_;
     JobTally& tally_;
     const JobSettings& settings_;
@@ -531,6 +559,8 @@ private:
     std::string source_digest_;  // of the folder file, when the destination's written messages are looked at
     const std::string& dbx_path_;
     MessageSink& sink_;
+    std::optional<AttachmentsPlace> attachments_place_;  // when the job saves attachments
+    std::optional<AttachmentFiles> live_attachments_;
     std::int32_t item_count_ = 0;
     std::size_t message_count_ = 0;
     std::size_t position_ = 0;
@@ -712,11 +742,12 @@ std::vector<std::string> FolderFileMessageKeys(const std::string& dbx_path) {
     return keys;
 }
 
-void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageSink& sink) {
+void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageSink& sink,
+                   const std::optional<AttachmentsPlace>& attachments) {
     ConversionWindow& window = context.window;
     JobTally& tally = context.tally;
     const bool recover = context.settings.recover;
-    FolderWalk walk(context, dbx_path, sink);
+    FolderWalk walk(context, dbx_path, sink, attachments);
     if (context.manifest != nullptr) context.manifest->AddSource(dbx_path);
     try {
         const std::unique_ptr<FolderReader> opened = OpenForConversion(context, dbx_path);

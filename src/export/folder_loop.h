@@ -13,6 +13,7 @@
 
 #include "conversion/folder_export.h"
 #include "dbx/dbx.h"
+#include "export/attachment_files.h"
 #include "platform/output_device.h"
 #include "platform/write_failure.h"
 #include "store/mapi/message.h"
@@ -93,8 +94,10 @@ inline const char* const kRecoveredFolderName = "Recovered";
 inline const char* const kRecoveredMboxSuffix = " (recovered)";
 
 // Runs the folder file at dbx_path through sink. Never throws: every failure is counted in the
-// context's tally.
-void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageSink& sink);
+// context's tally. attachments: where the messages' attachments are saved as files when the job
+// asks for that (export/attachment_files.h); none for a form that keeps no files.
+void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageSink& sink,
+                   const std::optional<AttachmentsPlace>& attachments = std::nullopt);
 
 // Whether the loop would convert the file at dbx_path: for a job that makes a place for the
 // file's messages (a store, a store folder) before the loop runs. The files of a store that hold

@@ -224,5 +224,5 @@ void ExportFolderToMaildir(ExportContext& context, const std::string& dbx_path, 
                            const std::string& folder_name) {
     const std::vector<std::string> levels = context.tree_path.empty() ? std::vector<std::string>{folder_name} : context.tree_path;
     MaildirSink sink(context, destination_path, levels);
-    RunFolderLoop(context, dbx_path, sink);
+    RunFolderLoop(context, dbx_path, sink, AttachmentsPlaceFor(context, destination_path, folder_name));
 }

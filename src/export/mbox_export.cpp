@@ -253,5 +253,5 @@ void ExportFolderToMbox(ExportContext& context, const std::string& dbx_path, con
         recovered_name = name + kRecoveredMboxSuffix;
     }
     MboxSink sink(context, destination_path, std::move(folder_tree), std::move(name), std::move(recovered_name));
-    RunFolderLoop(context, dbx_path, sink);
+    RunFolderLoop(context, dbx_path, sink, AttachmentsPlaceFor(context, destination_path, folder_name));
 }

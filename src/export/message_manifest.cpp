@@ -63,6 +63,15 @@ std::vector<std::pair<std::string, std::string>> Fields(const ManifestEntry& ent
             {"output_sha256", entry.output_sha256}};
 }
 
+bool IsAttachmentRow(const ManifestEntry& entry) {
+    return entry.outcome == kOutcomeAttachmentWritten || entry.outcome == kOutcomeAttachmentThere;
+}
+
+// The header's count of attachment rows, beside that of the messages, when there are any.
+std::string AttachmentCount(std::size_t attachments) {
+    return attachments == 0 ? std::string() : ",\"attachments\":" + std::to_string(attachments);
+}
+
 bool IsNumberField(const std::string& name) { return name == "slot" || name == "size" || name == "offset"; }
 
 std::string CompactStamp(const std::string& iso) {
@@ -186,9 +195,12 @@ std::string ManifestCsv(const ManifestHeader& header, const std::vector<Manifest
 }
 
 std::string ManifestJsonLines(const ManifestHeader& header, const std::vector<ManifestEntry>& entries) {
+    const auto attachments = static_cast<std::size_t>(std::count_if(
+        entries.begin(), entries.end(), [](const ManifestEntry& entry) { return IsAttachmentRow(entry); }));
     std::string text = "{\"manifest\":" + JsonString(header.program) + ",\"version\":" + JsonString(header.version) +
                        ",\"started\":" + JsonString(header.started) + ",\"ended\":" + JsonString(header.ended) +
-                       ",\"messages\":" + std::to_string(entries.size()) + ",\"options\":{";
+                       ",\"messages\":" + std::to_string(entries.size() - attachments) + AttachmentCount(attachments) +
+                       ",\"options\":{";
     bool first = true;
     for (const auto& [name, value] : header.options) {
         text += (first ? "" : ",") + JsonString(name) + ":" + JsonString(value);

@@ -33,6 +33,10 @@ struct ManifestEntry {
 inline const char* const kOutcomeWritten = "written";
 inline const char* const kOutcomeAlreadyThere = "already there";
 inline const char* const kOutcomeDamaged = "damaged";
+// The row of an attachment saved as a file, after its message's row: the message's facts, the
+// attachment's size and digest, its file as output.
+inline const char* const kOutcomeAttachmentWritten = "attachment written";
+inline const char* const kOutcomeAttachmentThere = "attachment already there";
 
 // The facts of a message as its folder file holds it; the outcome and output are left blank.
 // codepage: the job's, for 8-bit header text that names no charset.

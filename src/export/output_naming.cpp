@@ -78,6 +78,37 @@ std::string TrimmedFolderName(std::u16string text) {
     return text.empty() ? std::string("Folder") : platform::Utf16ToUtf8(text);
 }
 
+// What an attachment's name is cut to, its extension kept: within what any file system takes
+// for one name, with room for the " (1000)" of a taken name.
+constexpr std::size_t kAttachmentNameBytes = 200;
+// A longer tail after the last dot is no extension but part of the name.
+constexpr std::size_t kExtensionBytes = 16;
+
+// Names Windows keeps for devices, whatever extension follows: a file "CON.txt" or "nul" cannot
+// be made or opened there like any other.
+bool IsReservedOnWindows(const std::string& name) {
+    std::string stem = FoldedKey(name.substr(0, name.find('.')));
+    stem.erase(stem.find_last_not_of(' ') + 1);
+    if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul") return true;
+    return stem.size() == 4 && (stem.compare(0, 3, "com") == 0 || stem.compare(0, 3, "lpt") == 0) &&
+           stem[3] >= '0' && stem[3] <= '9';
+}
+
+// The usual extension of the MIME types mail most often carries; empty for the others.
+std::string ExtensionForMimeType(const std::string& mime_type) {
+    static const std::pair<const char*, const char*> kExtensions[] = {
+        {"text/plain", ".txt"},       {"text/html", ".html"},          {"text/calendar", ".ics"},
+        {"text/csv", ".csv"},         {"message/rfc822", ".eml"},      {"image/jpeg", ".jpg"},
+        {"image/png", ".png"},        {"image/gif", ".gif"},           {"image/bmp", ".bmp"},
+        {"image/tiff", ".tif"},       {"application/pdf", ".pdf"},     {"application/zip", ".zip"},
+        {"application/msword", ".doc"}, {"application/vnd.ms-excel", ".xls"}, {"audio/mpeg", ".mp3"},
+        {"video/mp4", ".mp4"},        {"text/x-vcard", ".vcf"},        {"text/vcard", ".vcf"}};
+    const std::string type = FoldedKey(mime_type);
+    for (const auto& [known, extension] : kExtensions)
+        if (type == known) return extension;
+    return {};
+}
+
 }  // namespace
 
 std::string CleanFolderName(const std::string& display_name) {
@@ -230,3 +261,24 @@ std::string SubjectDisplayText(const std::optional<std::string>& subject, const 
     return subject ? platform::LegacyToUtf8(*subject, codepage) : std::string();
 }
 
+std::string CleanAttachmentName(const std::string& name, const std::string& mime_type) {
+    // Only what follows the last separator counts: a sender's "../../x" or "C:\x" is a name here,
+    // never a path.
+    const std::size_t separator = name.find_last_of("/\\");
+    std::u16string text = platform::Utf8ToUtf16(separator == std::string::npos ? name : name.substr(separator + 1));
+    RemoveForbiddenCharacters(text);
+    RemoveControlCharacters(text);
+    std::size_t first = 0;
+    while (first < text.size() && IsTrimmedAtTheEnds(text[first])) ++first;
+    std::size_t last = text.size();
+    while (last > first && IsTrimmedAtTheEnds(text[last - 1])) --last;
+    std::string cleaned = platform::Utf16ToUtf8(text.substr(first, last - first));
+    if (cleaned.empty()) return "attachment" + ExtensionForMimeType(mime_type);
+    if (IsReservedOnWindows(cleaned)) cleaned.insert(0, 1, '_');
+    if (cleaned.size() <= kAttachmentNameBytes) return cleaned;
+    const std::size_t dot = cleaned.find_last_of('.');
+    const std::string extension =
+        dot != std::string::npos && dot > 0 && cleaned.size() - dot <= kExtensionBytes ? cleaned.substr(dot) : std::string();
+    return platform::CutToBytes(cleaned.substr(0, cleaned.size() - extension.size()), kAttachmentNameBytes - extension.size()) +
+           extension;
+}

@@ -57,6 +57,13 @@ std::string CleanFolderName(const std::string& display_name);
 // never the destination, its parent or a hidden folder.
 std::string CleanFileFolderName(const std::string& name);
 
+// An attachment's name as the mail gives it (UTF-8) as a file name: its last component only, no
+// forbidden or control characters, no leading or trailing blanks and dots, "_" before a name
+// Windows keeps for a device (CON, NUL, COM1, ...), cut on a character's boundary to 200 bytes
+// with its extension kept. A name left empty becomes "attachment" with the extension of its
+// MIME type, when that is a common one.
+std::string CleanAttachmentName(const std::string& name, const std::string& mime_type);
+
 // destination/A/B/C for the cleaned names {A, B, C} of a folder and its parents.
 std::string MakeTreeDirectory(const std::string& destination_path, const std::vector<std::string>& tree_path);
 

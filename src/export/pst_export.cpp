@@ -74,9 +74,8 @@ private:
 
 void ExportFolderToPst(ExportContext& context, const std::string& dbx_path, const std::string& destination_path,
                        const std::string& folder_name) {
-    (void)folder_name;
-    // The destination is made as for every form, though nothing of a PST export goes there.
+    // The destination is made as for every form; only attachments saved as files go there.
     platform::CreateDirectory(destination_path);
     PstSink sink(context, dbx_path);
-    RunFolderLoop(context, dbx_path, sink);
+    RunFolderLoop(context, dbx_path, sink, AttachmentsPlaceFor(context, destination_path, folder_name));
 }

@@ -92,5 +92,5 @@ void ExportFolderThroughStore(ExportContext& context, const std::string& dbx_pat
                               const std::string& folder_name) {
     StoreFileSink sink(context, dbx_path,
                        MessageFileOutput(context, destination_path, folder_name, OutputFor(context.settings.saving_option).suffix));
-    RunFolderLoop(context, dbx_path, sink);
+    RunFolderLoop(context, dbx_path, sink, AttachmentsPlaceFor(context, destination_path, folder_name));
 }

@@ -19,10 +19,11 @@ ManifestHeader RunManifestHeader(const JobSettings& settings, std::vector<std::s
     header.sources = std::move(sources);
     header.options = {{"format", settings.saving_option},
                       {"destination", settings.destination_path},
-                      {"folder files", std::to_string(sources.size())},
+                      {"folder files", std::to_string(header.sources.size())},
                       {"recover", settings.recover ? "yes" : "no"},
                       {"code page", settings.codepage},
                       {"threads", settings.threads == 0 ? std::string("all cores") : std::to_string(settings.threads)}};
+    if (settings.extract_attachments) header.options.emplace_back("extract attachments", "yes");
     if (settings.saving_option == "mbox") header.options.emplace_back("mbox status", settings.mbox_status ? "yes" : "no");
     if (settings.saving_option == "pst") {
         header.options.emplace_back("pst mode", settings.pst_mode == "seprate" ? "separate" : settings.pst_mode);

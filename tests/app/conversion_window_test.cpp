@@ -504,6 +504,37 @@ TEST_F(RealJobWindow, ManifestMenuItemWritesTheManifestAndIsRemembered) {
     window_->OnSkipDuplicatesChoice();
 }
 
+// The File menu's choice to save attachments as files: ticked, the job saves a message's
+// attachment beside its file; the tick is remembered.
+TEST_F(RealJobWindow, ExtractAttachmentsMenuItemSavesThemAndIsRemembered) {
+    const int item = ids::WxMenuId(ids::kMenuExtractAttachments);
+    wxMenuItem* extract = window_->GetMenuBar()->FindItem(item);
+    ASSERT_NE(extract, nullptr);
+    EXPECT_TRUE(extract->IsCheckable());
+    EXPECT_EQ(Utf8(extract->GetItemLabelText()), "Extract Attachments as files");
+    fixtures::DbxFileBuilder builder;
+    fixtures::DbxEmailSpec email;
+    email.subject = "with file";
+    email.text = "Subject: with file\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nbody\r\n--b\r\n"
+                 "Content-Disposition: attachment; filename=a.txt\r\n\r\nA\r\n--b--\r\n";
+    builder.AddEmail(email);
+    builder.WriteTo(folder_ / "Inbox.dbx");
+    AddAndBrowse({folder_ / "Inbox.dbx"});
+    window_->GetMenuBar()->Check(item, true);
+    window_->OnExtractAttachmentsChoice();
+    EXPECT_TRUE(CurrentJobSettings().extract_attachments);
+    window_->OnConvertMessages();
+    ASSERT_TRUE(PumpUntil([&] { return !prompter_.summaries.empty() && !jobs_.IsRunning(); }));
+    EXPECT_EQ(fixtures::ReadFile(folder_ / "out/ExportDBX/Inbox.attachments/with file0/a.txt"), "A");
+    ASSERT_TRUE(PumpUntil([&] { return window_->FindWindow(ids::kConvertMessages)->IsEnabled(); }));
+    ReopenWindow();
+    EXPECT_TRUE(window_->GetMenuBar()->IsChecked(item));
+    window_->GetMenuBar()->Check(item, false);
+    window_->OnExtractAttachmentsChoice();
+    ReopenWindow();
+    EXPECT_FALSE(CurrentJobSettings().extract_attachments);
+}
+
 // A folder file that cannot be opened: the user reads which file and why in plain words, in
 // the message box and again in the completion dialog's list, never the reader's own jargon.
 class UnopenableFolderWindow : public RealJobWindow {

@@ -340,3 +340,138 @@ TEST(SkipDuplicates, EachMessageOfOverlappingSourcesOnce) {
               "2 1 0\n");
     EXPECT_EQ(RunCli("--skip-duplicates --format pst --pst-mode separate --dest " + Quote(dir / "p") + " " + a).status, 2);
 }
+
+namespace {
+
+const std::string kLongName = std::string(300, 'x') + ".pdf";
+
+// One message with attachments of hostile and colliding names, an inline image, an embedded
+// message and an S/MIME signature (which is no attachment), beside its body texts.
+const std::string kWithFiles =
+    "From: a@example.com\r\nSubject: files\r\nMessage-ID: <files@example.com>\r\nMIME-Version: 1.0\r\n"
+    "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
+    "--b1\r\nContent-Type: multipart/alternative; boundary=\"b2\"\r\n\r\n"
+    "--b2\r\nContent-Type: text/plain\r\n\r\nbody\r\n--b2\r\nContent-Type: text/html\r\n\r\n<p>body</p>\r\n--b2--\r\n"
+    "--b1\r\nContent-Type: text/plain\r\nContent-Disposition: attachment; filename=\"../../etc/passwd\"\r\n\r\nroot\r\n"
+    "--b1\r\nContent-Type: application/octet-stream\r\n"
+    "Content-Disposition: attachment; filename*=UTF-8''%E2%82%AC%20report.txt\r\n"
+    "Content-Transfer-Encoding: base64\r\n\r\nAAECAw==\r\n"
+    "--b1\r\nContent-Type: text/plain\r\nContent-Disposition: attachment; filename=\"=?utf-8?q?CON=09.txt?=\"\r\n\r\ncon\r\n"
+    "--b1\r\nContent-Type: text/plain\r\nContent-Disposition: attachment; filename=\"dup.txt\"\r\n\r\none\r\n"
+    "--b1\r\nContent-Type: text/plain\r\nContent-Disposition: attachment; filename=\"DUP.txt\"\r\n\r\ntwo\r\n"
+    "--b1\r\nContent-Type: text/plain\r\nContent-Disposition: attachment; filename=\" trailing. \"\r\n\r\nt\r\n"
+    "--b1\r\nContent-Type: application/pdf\r\nContent-Disposition: attachment; filename=\"" + kLongName + "\"\r\n\r\nlong\r\n"
+    "--b1\r\nContent-Type: application/pdf\r\nContent-Disposition: attachment\r\n\r\n%PDF-1.4\r\n"
+    "--b1\r\nContent-Type: image/png; name=\"logo.png\"\r\nContent-Disposition: inline\r\nContent-ID: <logo>\r\n"
+    "Content-Transfer-Encoding: base64\r\n\r\niVBORw0KGgo=\r\n"
+    "--b1\r\nContent-Type: message/rfc822\r\nContent-Disposition: attachment\r\n\r\n"
+    "Subject: inner\r\nFrom: c@example.com\r\n\r\ninner body\r\n"
+    "--b1\r\nContent-Type: application/pkcs7-signature; name=smime.p7s\r\nContent-Disposition: attachment; "
+    "filename=smime.p7s\r\n\r\nsig\r\n--b1--\r\n";
+
+// Every file below root by its path relative to root, with its bytes.
+std::map<std::string, std::string> FilesBelow(const std::string& root) {
+    std::map<std::string, std::string> files;
+    if (!std::filesystem::is_directory(root)) return files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+        if (entry.is_regular_file())
+            files[std::filesystem::relative(entry.path(), root).string()] = fixtures::ReadFile(entry.path().string());
+    return files;
+}
+
+}  // namespace
+
+// The attachments of each message are saved in a folder of their own, under safe names that
+// never meet, byte for byte, beside EML and MSG files, an MBOX file and a PST store alike (named
+// by the message's own file, else as an EML run names the message); a message without attachments gets no folder; the manifest lists each
+// with a digest that checks; a run again writes nothing, and a file in the way keeps its bytes.
+TEST(Attachments, SavedBesideEveryFormUnderSafeNamesOnce) {
+    for (const std::string form : {"eml", "mbox", "msg", "pst --pst-mode separate"}) {
+        SCOPED_TRACE(form);
+        fixtures::TempFolder dir;
+        fixtures::DbxFileBuilder builder;
+        builder.AddEmail(Email("files", kWithFiles)).AddEmail(Email("plain", "Subject: plain\r\n\r\nnothing\r\n"));
+        builder.WriteTo(dir / "Inbox.dbx");
+        // A PST store's folder is named after the folder file, and so is its folder of attachments.
+        const std::string attachments = dir / (form == "eml" || form == "mbox" || form == "msg" ? "ExportDBX/Inbox.attachments"
+                                                                                                  : "ExportDBX/Inbox.dbx.attachments");
+        const std::string message = attachments + "/files1";
+        std::filesystem::create_directories(message);
+        fixtures::WriteFile(message + "/logo.png", "someone else's");
+        const std::string arguments = "--format " + form + " --extract-attachments --manifest --dest " + Quote(dir.path()) +
+                                      " " + Quote(dir / "Inbox.dbx");
+        const CommandRun first = RunCli(arguments);
+        ASSERT_EQ(first.status, 0) << first.out;
+        const std::map<std::string, std::string> expected = {
+            {"passwd", "root"},
+            {"\xE2\x82\xAC report.txt", std::string("\0\1\2\3", 4)},
+            {"_CON.txt", "con"},
+            {"dup.txt", "one"},
+            {"DUP (2).txt", "two"},
+            {"trailing", "t"},
+            {std::string(196, 'x') + ".pdf", "long"},
+            {"attachment.pdf", "%PDF-1.4"},
+            {"logo.png", "someone else's"},
+            {"logo (2).png", "\x89PNG\r\n\x1A\n"},
+            {"inner.eml", "Subject: inner\r\nFrom: c@example.com\r\n\r\ninner body"}};
+        std::map<std::string, std::string> in_folder;
+        for (const auto& [name, bytes] : expected) in_folder["files1/" + name] = bytes;
+        EXPECT_EQ(FilesBelow(attachments), in_folder);
+        const auto manifests = Manifests(dir / "ExportDBX", ".jsonl");
+        ASSERT_EQ(manifests.size(), 1u);
+        EXPECT_EQ(CheckManifests(manifests),
+                  "{\"entries\": 12, \"headers\": 1, \"mismatch\": \"\", \"outcomes\": {\"attachment written\": 10, "
+                  "\"written\": 2}, \"written_digests\": 2}\n");
+        const std::string csv = fixtures::ReadFile(Manifests(dir / "ExportDBX", ".csv").at(0));
+        EXPECT_NE(csv.find("# option,folder files,1\r\n# option,recover,no\r\n"), std::string::npos) << csv;
+        EXPECT_NE(csv.find("# option,extract attachments,yes\r\n"), std::string::npos) << csv;
+        const auto before = FilesBelow(dir / "ExportDBX");
+        const CommandRun again = RunCli(arguments);
+        ASSERT_EQ(again.status, 0) << again.out;
+        auto after = FilesBelow(dir / "ExportDBX");
+        const auto second = Manifests(dir / "ExportDBX", ".jsonl");
+        ASSERT_EQ(second.size(), 2u);
+        for (const std::string& path : second) {
+            after.erase(std::filesystem::relative(path, dir / "ExportDBX").string());
+            after.erase(std::filesystem::relative(path.substr(0, path.size() - 6) + ".csv", dir / "ExportDBX").string());
+        }
+        EXPECT_EQ(after.size() + 2, before.size());  // the first run's manifests aside, nothing new
+        EXPECT_EQ(CheckManifests({second[1]}),
+                  "{\"entries\": 12, \"headers\": 1, \"mismatch\": \"\", \"outcomes\": {\"already there\": 2, "
+                  "\"attachment already there\": 10}, \"written_digests\": 0}\n");
+    }
+}
+
+// An upload writes no files: asked to save attachments too, it is refused before anything runs.
+TEST(Attachments, RefusedWithAnUpload) {
+    fixtures::TempFolder dir;
+    WriteFolder(dir / "Inbox.dbx");
+    const CommandRun upload =
+        RunCli("--format imap --imap-url imaps://a@localhost --extract-attachments " + Quote(dir / "Inbox.dbx"));
+    EXPECT_EQ(upload.status, 2);
+    EXPECT_NE(upload.out.find("--extract-attachments"), std::string::npos) << upload.out;
+}
+
+// A folder of a whole store keeps its attachments beside its own output in the tree: beside the
+// folder of message files, and for MBOX in the parent's ".sbd" folder beside the MBOX file.
+TEST(Attachments, AFolderOfAStoreKeepsThemBesideItsPlaceInTheTree) {
+    for (const auto& [form, expected] :
+         {std::pair<std::string, std::string>{"eml", "Inbox/Child.attachments/one0/a.txt"},
+          {"mbox", "Inbox.sbd/Child.attachments/one0/a.txt"}}) {
+        SCOPED_TRACE(form);
+        fixtures::TempFolder dir;
+        std::filesystem::create_directories(dir / "store");
+        std::vector<fixtures::DbxFolderSpec> folders = fixtures::StoreTopFolders();
+        folders.push_back(fixtures::ListedFolder(4, fixtures::kLocalFoldersId, "Inbox", "Inbox.dbx"));
+        folders.push_back(fixtures::ListedFolder(5, 4, "Child", "Child.dbx"));
+        fixtures::WriteStore(dir / "store", folders, {{"Inbox.dbx", 1}});
+        fixtures::DbxFileBuilder builder;
+        builder.AddEmail(Email("one", "Subject: one\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nbody\r\n"
+                                      "--b\r\nContent-Disposition: attachment; filename=a.txt\r\n\r\nA\r\n--b--\r\n"));
+        builder.WriteTo(dir / "store/Child.dbx");
+        const CommandRun run = RunCli("--format " + form + " --extract-attachments --dest " + Quote(dir.path()) +
+                                      " --add-store " + Quote(dir / "store"));
+        ASSERT_EQ(run.status, 0) << run.out;
+        EXPECT_EQ(FilesBelow(dir / "ExportDBX").count(expected), 1u) << run.out;
+    }
+}

@@ -25,8 +25,9 @@ def main(paths):
         header = json.loads(lines[0])
         if header.get("manifest") != "ombrik" or "version" not in header or "options" not in header:
             result["mismatch"] = path + ": no header first"
-        if header.get("messages") != len(lines) - 1:
-            result["mismatch"] = path + ": header counts %s, %d lines" % (header.get("messages"), len(lines) - 1)
+        rows = header.get("messages", 0) + header.get("attachments", 0)
+        if rows != len(lines) - 1:
+            result["mismatch"] = path + ": header counts %s rows, %d lines" % (rows, len(lines) - 1)
         result["headers"] += 1
         for line in lines[1:]:
             entry = json.loads(line)

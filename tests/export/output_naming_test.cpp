@@ -159,3 +159,33 @@ TEST(FolderTreeNaming, SiblingsThatMeetGetTheirOwnNamesAndChildrenFollowTheirPar
     EXPECT_EQ(names.ClaimStoreFolder({".."}), Path{"Folder"});
     EXPECT_EQ(names.ClaimStoreFolder({}), Path{});
 }
+
+// A sender chooses an attachment's name: whatever it holds, the file gets a plain name in its
+// message's folder that every system can make, with the extension kept.
+TEST(AttachmentName, EveryNameBecomesASafeFileName) {
+    const std::string euro = "\xE2\x82\xAC";
+    const struct {
+        std::string name, mime_type, expected;
+    } cases[] = {
+        {"report.pdf", "application/pdf", "report.pdf"},
+        {"../../etc/passwd", "", "passwd"},
+        {"C:\\Windows\\evil.exe", "", "evil.exe"},
+        {"/abs/path/", "image/png", "attachment.png"},
+        {"..", "", "attachment"},
+        {"", "text/plain", "attachment.txt"},
+        {"", "application/x-unknown", "attachment"},
+        {std::string("a\0b\x01\x7F\xC2\x85" "c.txt", 12), "", "abc.txt"},
+        {"a:b*c?d<e>f|g\"h.txt", "", "abcdefgh.txt"},
+        {" .hidden. . ", "", "hidden"},
+        {"CON", "", "_CON"},
+        {"nul.txt", "", "_nul.txt"},
+        {"Com1.tar.gz", "", "_Com1.tar.gz"},
+        {"lpt9 .doc", "", "_lpt9 .doc"},
+        {"console.txt", "", "console.txt"},
+        {"COM10", "", "COM10"},
+        {std::string(250, 'a') + ".docx", "", std::string(195, 'a') + ".docx"},
+        {std::string(194, 'a') + euro + ".txt", "", std::string(194, 'a') + ".txt"},
+        {std::string(300, 'b'), "", std::string(200, 'b')},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CleanAttachmentName(c.name, c.mime_type), c.expected) << c.name;
+}

@@ -962,6 +962,85 @@ bool ImportBytes(std::string_view bytes, const std::string& job_codepage, int em
     return true;
 }
 
+// The parts of a message a user would save as files, in the order the mail holds them: every
+// leaf part that is no body text (the first plain and the first HTML text without an attachment
+// disposition, and the other renderings of a multipart/alternative) and no signature, named or
+// not, inline or not; every embedded message whole, as the bytes of a message file. A signed
+// message's content is walked as any other; its signature is proof, not a file of the sender's.
+class AttachedFileWalk {
+public:
+    AttachedFileWalk(std::string code_page, bool crlf) : code_page_(std::move(code_page)), crlf_(crlf) {}
+
+    void Walk(GMimeObject* object, int depth, bool in_alternative) {
+        if (depth > kMaxMultipartDepth) {
+            Add(object, ObjectBytes(object, crlf_));
+            return;
+        }
+        if (GMIME_IS_MESSAGE_PART(object)) {
+            GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
+            std::string name = PartName(object);
+            if (name.empty() && inner != nullptr) name = Trim(Str(g_mime_message_get_subject(inner), code_page_));
+            if (Lower(ExtensionOf(name)) != ".eml") name += ".eml";
+            files_.push_back({std::move(name), "message/rfc822",
+                              inner != nullptr ? ObjectBytes(GMIME_OBJECT(inner), crlf_) : ObjectBytes(object, crlf_)});
+            return;
+        }
+        if (GMIME_IS_MULTIPART(object)) {
+            GMimeMultipart* multipart = GMIME_MULTIPART(object);
+            const bool alternative = in_alternative || MimeType(object) == "multipart/alternative";
+            const int count = g_mime_multipart_get_count(multipart);
+            for (int i = 0; i < count; ++i)
+                if (GMimeObject* child = g_mime_multipart_get_part(multipart, i)) Walk(child, depth + 1, alternative);
+            return;
+        }
+        if (!GMIME_IS_PART(object)) {
+            Add(object, ObjectBytes(object, crlf_));
+            return;
+        }
+        const std::string type = MimeType(object);
+        if (IsSignature(type)) return;
+        const bool text = type == "text/plain" || type == "text/html";
+        if (text && !IsAttachmentDisposition(object)) {
+            bool& taken = type == "text/plain" ? has_text_ : has_html_;
+            if (!taken || in_alternative) {
+                taken = true;
+                return;
+            }
+        }
+        Add(object, DecodedContent(GMIME_PART(object)));
+    }
+
+    std::vector<AttachedFile> Take() { return std::move(files_); }
+
+private:
+    static bool IsSignature(const std::string& type) {
+        return type == "application/pkcs7-signature" || type == "application/x-pkcs7-signature" ||
+               type == "application/pgp-signature";
+    }
+    // The name the part gives itself, decoded (RFC 2231 and encoded words), as the sender wrote
+    // it: the caller makes a safe file name of it.
+    std::string PartName(GMimeObject* object) const {
+        std::string name;
+        if (GMIME_IS_PART(object)) name = Trim(Str(g_mime_part_get_filename(GMIME_PART(object)), code_page_));
+        if (name.empty()) {
+            GMimeContentDisposition* disposition = g_mime_object_get_content_disposition(object);
+            if (const char* n = disposition == nullptr ? nullptr : g_mime_content_disposition_get_parameter(disposition, "filename"))
+                name = Trim(Str(n, code_page_));
+        }
+        if (name.empty())
+            if (const char* n = g_mime_object_get_content_type_parameter(object, "name")) name = Trim(Str(n, code_page_));
+        return name;
+    }
+    void Add(GMimeObject* object, std::string bytes) {
+        files_.push_back({PartName(object), MimeType(object), std::move(bytes)});
+    }
+
+    std::string code_page_;
+    bool crlf_;
+    bool has_text_ = false, has_html_ = false;
+    std::vector<AttachedFile> files_;
+};
+
 }  // namespace
 
 std::string DecodeHeaderText(const std::string& raw, const std::string& code_page) {
@@ -1011,6 +1090,21 @@ mapi::Message ImportMessageFile(const std::string& path, const std::string& job_
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) throw ImportError("cannot read " + path);
     return ImportMessage(bytes.data(), bytes.size(), job_codepage);
+}
+
+std::vector<AttachedFile> AttachedFilesOf(std::string_view message, const std::string& job_codepage) {
+    InitGmimeOnce();
+    const std::string code_page = CodepageForUnlabelledText(message, job_codepage);
+    MessageParserOptions options(code_page);
+    Ref<GMimeStream> stream(NewBorrowedStream(message));
+    Ref<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+    Ref<GMimeMessage> parsed(g_mime_parser_construct_message(parser.get(), options.get()));
+    if (!parsed) return {};
+    GMimeObject* body = g_mime_message_get_mime_part(parsed.get());
+    if (body == nullptr) return {};
+    AttachedFileWalk walk(code_page, HeaderBlock(message).find("\r\n") != std::string_view::npos);
+    walk.Walk(body, 0, false);
+    return walk.Take();
 }
 
 }  // namespace mime

@@ -6,6 +6,8 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "store/mapi/message.h"
 
@@ -32,6 +34,20 @@ mapi::Message ImportMessageFile(const std::string& path, const std::string& job_
 // read as any other message: the signed content's attachments one by one, the signature among
 // them. None for any other message.
 std::optional<mapi::Message> SignedContentOf(const mapi::Message& message);
+
+// A part of a message that a user saves as a file: its name as the mail gives it (decoded; empty
+// when it gives none; no file name yet: it may hold anything), its MIME type and its bytes with
+// the transfer encoding undone (an embedded message: the whole inner message).
+struct AttachedFile {
+    std::string name;
+    std::string mime_type;
+    std::string bytes;
+};
+
+// The attachments of a message as files, in the order it holds them: every part but the body
+// texts and signatures, inline parts with a name included, each embedded message whole (named
+// ".eml"). None when the bytes are no message.
+std::vector<AttachedFile> AttachedFilesOf(std::string_view message, const std::string& job_codepage = std::string());
 
 // A header's unstructured text with its encoded words decoded, as UTF-8; 8-bit words that are
 // no UTF-8 are read in code_page.

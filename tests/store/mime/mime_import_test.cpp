@@ -276,3 +276,26 @@ TEST(HtmlToText, LayoutSpacingBecomesAtMostOneBlankLine) {
               "Top\n\nBottom\nNext");
     EXPECT_EQ(mime::HtmlToText("<br><br>Start"), "Start");
 }
+
+// The files a user saves from a mail: a signed message's own attachments, not its signature;
+// a second plain text without a disposition is a file, the bodies are not; a forwarded
+// message whole; raw 8-bit names read as the message's charset; no MIME at all, no files.
+TEST(AttachedFiles, AreThePartsThatAreNoBodyAndNoSignature) {
+    const std::string signed_mail =
+        "Subject: s\r\nMIME-Version: 1.0\r\nContent-Type: multipart/signed; protocol=\"application/pkcs7-signature\"; "
+        "boundary=s\r\n\r\n--s\r\nContent-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\nContent-Type: text/plain\r\n\r\n"
+        "body\r\n--m\r\nContent-Type: text/plain\r\n\r\nfooter\r\n--m\r\nContent-Type: text/plain; charset=koi8-r\r\n"
+        "Content-Disposition: attachment; filename=\"\xF0\xD2\xC9.txt\"\r\n\r\nx\r\n--m\r\n"
+        "Content-Type: message/rfc822; name=fwd\r\n\r\nSubject: in\r\n\r\nin\r\n--m--\r\n"
+        "--s\r\nContent-Type: application/pkcs7-signature; name=smime.p7s\r\n\r\nsig\r\n--s--\r\n";
+    const std::vector<mime::AttachedFile> files = mime::AttachedFilesOf(signed_mail);
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(files[0].name, "");
+    EXPECT_EQ(files[0].bytes, "footer");
+    EXPECT_EQ(files[1].name, "\xD0\x9F\xD1\x80\xD0\xB8.txt");  // "При" read as KOI8-R
+    EXPECT_EQ(files[2].name, "fwd.eml");
+    EXPECT_EQ(files[2].mime_type, "message/rfc822");
+    EXPECT_EQ(files[2].bytes, "Subject: in\r\n\r\nin");
+    EXPECT_TRUE(mime::AttachedFilesOf("Subject: plain\r\n\r\njust text\r\n").empty());
+    EXPECT_TRUE(mime::AttachedFilesOf("").empty());
+}
