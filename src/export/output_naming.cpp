@@ -94,6 +94,14 @@ bool IsReservedOnWindows(const std::string& name) {
            stem[3] >= '0' && stem[3] <= '9';
 }
 
+// Where the system keeps device names, a folder or message named like one would open the device
+// (a mail written to a serial port, a folder never made): there it gets "_" in front. Elsewhere
+// the name stays as it is.
+std::string OutsideDeviceNames(std::string name) {
+    if (platform::kDeviceNamesReserved && IsReservedOnWindows(name)) name.insert(0, 1, '_');
+    return name;
+}
+
 // The usual extension of the MIME types mail most often carries; empty for the others.
 std::string ExtensionForMimeType(const std::string& mime_type) {
     static const std::pair<const char*, const char*> kExtensions[] = {
@@ -117,7 +125,7 @@ std::string CleanFolderName(const std::string& display_name) {
     RemoveForbiddenCharacters(text);
     RemoveControlCharacters(text);
     RemoveBlankPairs(text);
-    return TrimmedFolderName(text);
+    return OutsideDeviceNames(TrimmedFolderName(text));
 }
 
 std::string CleanFileFolderName(const std::string& name) {
@@ -137,7 +145,7 @@ std::string CleanFileFolderName(const std::string& name) {
     kept = platform::CutToBytes(kept, kFileFolderNameBytes);
     const std::size_t first = kept.find_first_not_of(" .");
     if (first == std::string::npos) return "Folder";
-    return kept.substr(first, kept.find_last_not_of(" .") - first + 1);
+    return OutsideDeviceNames(kept.substr(first, kept.find_last_not_of(" .") - first + 1));
 }
 
 std::string MakeTreeDirectory(const std::string& destination_path, const std::vector<std::string>& tree_path) {
@@ -223,7 +231,7 @@ std::string MakeMessageFileName(const std::optional<std::string>& subject, std::
     RemoveControlCharacters(text);
     RemoveBlankPairs(text);
     RemoveLeadingDots(text);
-    return platform::Utf16ToUtf8(text) + std::to_string(slot) + ".eml";
+    return OutsideDeviceNames(platform::Utf16ToUtf8(text) + std::to_string(slot) + ".eml");
 }
 
 std::string MakeStoreOutputPath(const std::string& message_output_path, const std::string& suffix) {

@@ -12,11 +12,13 @@ constexpr char kPathSeparator = '\\';
 constexpr std::string_view kPathSeparators = "\\/";  // Windows takes both
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr bool kColonInNames = false;  // ':' names a stream of a file, never a file
+constexpr bool kDeviceNamesReserved = true;  // "CON", "aux.txt", "COM1.eml" open devices
 #else
 constexpr char kPathSeparator = '/';
 constexpr std::string_view kPathSeparators = "/";
 constexpr std::string_view kLineEnd = "\n";
 constexpr bool kColonInNames = true;
+constexpr bool kDeviceNamesReserved = false;
 #endif
 
 // left + separator + right, by plain concatenation: a left part that already ends in a

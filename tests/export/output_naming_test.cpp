@@ -189,3 +189,18 @@ TEST(AttachmentName, EveryNameBecomesASafeFileName) {
     };
     for (const auto& c : cases) EXPECT_EQ(CleanAttachmentName(c.name, c.mime_type), c.expected) << c.name;
 }
+
+// On Windows "Aux", "con.x" or "COM1.eml" would open a device: the folder would never be made
+// and the message written to nowhere. Elsewhere such names are ordinary and stay.
+TEST(DeviceNames, FoldersAndMessagesNamedLikeADeviceGetAnUnderscoreWhereTheSystemKeepsThem) {
+    const auto expect = [](const std::string& name) { return platform::kDeviceNamesReserved ? "_" + name : name; };
+    EXPECT_EQ(CleanFolderName("Aux"), expect("Aux"));
+    EXPECT_EQ(CleanFolderName("con.x"), expect("con.x"));
+    EXPECT_EQ(CleanFileFolderName("PRN"), expect("PRN"));
+    EXPECT_EQ(MakeMessageFileName(std::string("COM"), 1, "windows-1252"), expect("COM1.eml"));
+    EXPECT_EQ(MakeMessageFileName(std::string("nul."), 3, "windows-1252"), expect("nul.3.eml"));
+    // Near misses are names like any other everywhere.
+    EXPECT_EQ(CleanFolderName("Auxiliary"), "Auxiliary");
+    EXPECT_EQ(MakeMessageFileName(std::string("COM"), 12, "windows-1252"), "COM12.eml");
+    EXPECT_EQ(MakeMessageFileName(std::string("Con"), 1, "windows-1252"), "Con1.eml");
+}
