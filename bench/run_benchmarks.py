@@ -16,16 +16,17 @@ import sys
 
 
 def run_measured(argv, cwd=None):
-    """Runs argv under GNU time; returns (wall seconds, max RSS in KiB) of that process alone.
+    """Runs argv under GNU time; returns (wall seconds, max RSS in KiB, user + system seconds)
+    of that process alone.
 
     GNU time forks from a small process, so the peak memory is the program's own, not that of
     the Python interpreter the child was forked from."""
     report = "/dev/shm/ombrik-bench-time-report"
-    subprocess.run(["/usr/bin/time", "-f", "%e %M", "-o", report] + argv, cwd=cwd, check=True,
+    subprocess.run(["/usr/bin/time", "-f", "%e %M %U %S", "-o", report] + argv, cwd=cwd, check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     with open(report) as f:
-        seconds, max_rss = f.read().split()[-2:]
-    return float(seconds), int(max_rss)
+        seconds, max_rss, user, system = f.read().split()[-4:]
+    return float(seconds), int(max_rss), float(user) + float(system)
 
 
 def fresh_dir(path):
@@ -39,16 +40,19 @@ def count_files(path):
 
 def run_interleaved(variants, rounds, out):
     """Runs every variant once per round, in turn, each into a fresh out; returns the seconds of
-    each run and the peak RSS of each variant. Interleaving spreads the machine's drift evenly."""
+    each run, the peak RSS of each variant and the CPU seconds of each run. Interleaving spreads
+    the machine's drift evenly."""
     times = {name: [] for name in variants}
     rss = {name: 0 for name in variants}
+    cpu = {name: [] for name in variants}
     for _ in range(rounds):
         for name, run in variants.items():
             fresh_dir(out)
-            seconds, max_rss = run()
+            seconds, max_rss, cpu_seconds = run()
             times[name].append(seconds)
             rss[name] = max(rss[name], max_rss)
-    return times, rss
+            cpu[name].append(cpu_seconds)
+    return times, rss, cpu
 
 
 def main():
@@ -60,12 +64,14 @@ def main():
     parser.add_argument("--formats", default="eml,mbox")
     parser.add_argument("--recover", action="store_true",
                         help="also time each format with --recover (the scan for deleted messages)")
+    parser.add_argument("--baseline-cli", help="an earlier ombrik-cli, run as 'before' beside each variant of ours")
+    parser.add_argument("--no-peer", action="store_true", help="leave undbx out")
     args = parser.parse_args()
 
     cli = os.path.join(args.build, "src/cli/ombrik-cli")
     make_dbx = os.path.join(args.build, "bench/ombrik-bench-make-dbx")
     write_files = os.path.join(args.build, "bench/ombrik-bench-write-files")
-    undbx = shutil.which("undbx")
+    undbx = None if args.no_peer else shutil.which("undbx")
     os.makedirs(args.work, exist_ok=True)
 
     for corpus in args.corpus.split(","):
@@ -83,31 +89,37 @@ def main():
             "cp (baseline)": lambda: run_measured(["cp", dbx, os.path.join(out, "copy.dbx")]),
             "write files (baseline)": lambda: run_measured([write_files, dbx + ".sizes", out]),
         }
+        clis = [("ombrik-cli", cli)] + ([("before", args.baseline_cli)] if args.baseline_cli else [])
         for fmt in args.formats.split(","):
-            variants[f"ombrik-cli {fmt}"] = (
-                lambda fmt=fmt: run_measured([cli, "--quiet", "--dest", out, "--format", fmt, dbx]))
-            if args.recover:
-                variants[f"ombrik-cli {fmt} --recover"] = (
-                    lambda fmt=fmt: run_measured([cli, "--quiet", "--recover", "--dest", out, "--format", fmt, dbx]))
+            for label, program in clis:
+                variants[f"{label} {fmt}"] = (
+                    lambda fmt=fmt, program=program: run_measured([program, "--quiet", "--dest", out, "--format", fmt, dbx]))
+                if args.recover:
+                    variants[f"{label} {fmt} --recover"] = (
+                        lambda fmt=fmt, program=program: run_measured(
+                            [program, "--quiet", "--recover", "--dest", out, "--format", fmt, dbx]))
         if undbx:
             variants["undbx (peer)"] = lambda: run_measured([undbx, "-v", "0", dbx, out])
 
-        times, rss = run_interleaved(variants, args.rounds, out)
+        times, rss, cpu = run_interleaved(variants, args.rounds, out)
         fresh_dir(out)
         run_measured([cli, "--quiet", "--dest", out, "--format", "eml", dbx])
         written = count_files(out)
 
         print(f"\n### {corpus}: {size / 1e6:.0f} MB folder file, {written} messages; "
               f"median of {args.rounds} interleaved rounds\n")
-        print("| variant | median s | min s | max s | peak RSS MiB |")
-        print("|---|---:|---:|---:|---:|")
+        print("| variant | median s | min s | max s | CPU s (user + sys) | peak RSS MiB |")
+        print("|---|---:|---:|---:|---:|---:|")
         for name in variants:
             t = times[name]
-            print(f"| {name} | {statistics.median(t):.3f} | {min(t):.3f} | {max(t):.3f} | {rss[name] / 1024:.1f} |")
+            print(f"| {name} | {statistics.median(t):.3f} | {min(t):.3f} | {max(t):.3f} | "
+                  f"{statistics.median(cpu[name]):.2f} | {rss[name] / 1024:.1f} |")
         med = {name: statistics.median(t) for name, t in times.items()}
         print()
         for fmt in args.formats.split(","):
             name = f"ombrik-cli {fmt}"
+            if args.baseline_cli:
+                print(f"- {name}: {med[name] / med['before ' + fmt]:.2f}x the time before")
             print(f"- {name}: {med[name] / med['cp (baseline)']:.2f}x cp, "
                   f"{med[name] / med['write files (baseline)']:.2f}x the file-writing baseline"
                   + (f", undbx takes {med['undbx (peer)'] / med[name]:.2f}x as long" if undbx else ""))

@@ -62,18 +62,19 @@ def main():
             name = f"{form}, all cores ({os.cpu_count()})" if threads == 0 else f"{form}, {threads} thread(s)"
             variants[name] = variant(form, threads or None)
 
-    times, rss = run_interleaved(variants, args.rounds, out)
+    times, rss, cpu = run_interleaved(variants, args.rounds, out)
 
     med = {name: statistics.median(t) for name, t in times.items()}
     base = med.get("eml")
     print(f"\n### {args.corpus}: {os.path.getsize(dbx) / 1e6:.0f} MB folder file; "
           f"median of {args.rounds} interleaved rounds\n")
-    print("| variant | median s | min s | max s | peak RSS MiB | x EML |")
-    print("|---|---:|---:|---:|---:|---:|")
+    print("| variant | median s | min s | max s | CPU s (user + sys) | peak RSS MiB | x EML |")
+    print("|---|---:|---:|---:|---:|---:|---:|")
     for name in variants:
         t = times[name]
         ratio = f"{med[name] / base:.2f}" if base else ""
-        print(f"| {name} | {med[name]:.2f} | {min(t):.2f} | {max(t):.2f} | {rss[name] / 1024:.1f} | {ratio} |")
+        print(f"| {name} | {med[name]:.2f} | {min(t):.2f} | {max(t):.2f} | "
+              f"{statistics.median(cpu[name]):.2f} | {rss[name] / 1024:.1f} | {ratio} |")
     shutil.rmtree(out, ignore_errors=True)
     shutil.rmtree(source_dir, ignore_errors=True)
     return 0

@@ -71,7 +71,7 @@ def main():
     for _ in range(args.rounds):
         for name, run in variants.items():
             fresh_dir(out)
-            seconds, max_rss = run()
+            seconds, max_rss = run()[:2]
             times[name].append(seconds)
             rss[name] = max(rss[name], max_rss)
     with open("/proc/loadavg") as f:

@@ -12,6 +12,10 @@ namespace dbx_internal {
 // file or the stream delivers fewer bytes.
 bool ReadAt(DbxReader& reader, std::uint64_t offset, void* buffer, std::size_t size);
 
+// True when every read of the reader is a positioned read of a descriptor, which leaves no
+// position behind: another reader of the same stream may then read at the same time.
+bool ReadsArePositioned(const DbxReader& reader);
+
 // The size bytes at offset inside the reader's read window, valid until the next read; nullptr
 // when the range is not inside the file, or is too large for the window (then use ReadAt).
 const char* PeekAt(DbxReader& reader, std::uint64_t offset, std::size_t size);

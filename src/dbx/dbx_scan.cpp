@@ -49,7 +49,8 @@ struct Block {
 }  // namespace
 
 struct DbxScan {
-    DbxReader* reader = nullptr;
+    DbxReader* reader = nullptr;  // the caller's reader, or own_reader for a scan apart
+    DbxReader own_reader;         // a scan apart: the caller's file and index, with a window of its own
     std::vector<Block> blocks;         // in file order
     std::vector<std::uint32_t> owner;  // the one block whose chain continues into this block
     std::vector<std::uint8_t> flags;
@@ -330,15 +331,10 @@ bool TextBlockBeginsLikeMessage(DbxReader& reader, std::uint32_t offset) {
 
 }  // namespace dbx_internal
 
-DbxScan* dbx_scan(DbxReader* reader, bool with_fragments) {
-    if (reader == nullptr || reader->stream == nullptr) {
-        dbx_errno = 1;
-        return nullptr;
-    }
-    auto* scan = new (std::nothrow) DbxScan;
-    if (scan == nullptr) return nullptr;
-    scan->reader = reader;
-    if (reader->kind != DbxKind::Email) return scan;  // folder lists hold no message texts
+namespace {
+
+void RunScan(DbxScan* scan, bool with_fragments) {
+    if (scan->reader->kind != DbxKind::Email) return;  // folder lists hold no message texts
     try {
         CollectBlocks(*scan);
         LinkBlocks(*scan);
@@ -354,8 +350,52 @@ DbxScan* dbx_scan(DbxReader* reader, bool with_fragments) {
         scan->stats = {};
     }
     scan->stats.blocks = scan->blocks.size();
+}
+
+}  // namespace
+
+DbxScan* dbx_scan(DbxReader* reader, bool with_fragments) {
+    if (reader == nullptr || reader->stream == nullptr) {
+        dbx_errno = 1;
+        return nullptr;
+    }
+    auto* scan = new (std::nothrow) DbxScan;
+    if (scan == nullptr) return nullptr;
+    scan->reader = reader;
+    RunScan(scan, with_fragments);
     return scan;
 }
+
+bool dbx_scan_can_read_apart(const DbxReader* reader) {
+    return reader != nullptr && reader->stream != nullptr && dbx_internal::ReadsArePositioned(*reader);
+}
+
+DbxScan* dbx_scan_apart(const DbxReader* reader, bool with_fragments) {
+    if (!dbx_scan_can_read_apart(reader)) {
+        dbx_errno = 1;
+        return nullptr;
+    }
+    auto* scan = new (std::nothrow) DbxScan;
+    if (scan == nullptr) return nullptr;
+    try {
+        // What the scan reads of the reader: its file, kind and index; never its window or claims.
+        DbxReader& own = scan->own_reader;
+        own.stream = reader->stream;
+        own.item_count = reader->item_count;
+        own.item_offsets = reader->item_offsets;
+        own.kind = reader->kind;
+        own.file_size = reader->file_size;
+        own.opened_version = reader->opened_version;
+    } catch (const std::bad_alloc&) {
+        delete scan;
+        return nullptr;
+    }
+    scan->reader = &scan->own_reader;
+    RunScan(scan, with_fragments);
+    return scan;
+}
+
+bool dbx_scan_cut_short(const DbxScan* scan) { return scan != nullptr && scan->reader == &scan->own_reader && scan->own_reader.cut_short; }
 
 std::size_t dbx_scan_count(const DbxScan* scan) { return scan == nullptr ? 0 : scan->heads.size(); }
 

@@ -48,6 +48,17 @@ DbxScanStats dbx_scan_stats(const DbxScan* scan);
 bool dbx_scan_next(DbxScan* scan, DbxFoundMessage& message);
 void dbx_scan_free(DbxScan* scan);
 
+// A scan that reads the file through a read window of its own rather than the reader's, so that
+// it may run on another thread while the reader fetches items: the two share only positioned
+// reads of one descriptor. Only for a reader dbx_scan_can_read_apart allows (a memory stream
+// has one position for every reader). The reader must stay open, and is not written to, until
+// dbx_scan_free; what dbx_scan_next reads later goes through the scan's own window too.
+bool dbx_scan_can_read_apart(const DbxReader* reader);
+DbxScan* dbx_scan_apart(const DbxReader* reader, bool with_fragments = false);
+// A scan apart whose reads came back short: the file shrank or failed under it. (A scan through
+// the reader marks the reader itself.)
+bool dbx_scan_cut_short(const DbxScan* scan);
+
 // The Subject and Date headers of a message text, as the scan fills them in; exposed for the
 // callers that name or date a message from its text alone.
 DbxText dbx_header_value(const std::string& text, const char* name);

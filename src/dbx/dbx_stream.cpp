@@ -82,6 +82,8 @@ bool ReadAt(DbxReader& reader, std::uint64_t offset, void* buffer, std::size_t s
     return true;
 }
 
+bool ReadsArePositioned(const DbxReader& reader) { return platform::DescriptorOf(reader.stream) >= 0; }
+
 const char* PeekAt(DbxReader& reader, std::uint64_t offset, std::size_t size) {
     if (!InsideFile(reader, offset, size) || size >= kReadWindowSize / 2) return nullptr;
     const int fd = platform::DescriptorOf(reader.stream);

@@ -4,43 +4,92 @@
 #include <memory>
 #include <vector>
 
-#include <glib.h>
-
 #include "platform/random_access_file.h"
 
-// GLib's checksums rather than OpenSSL's: GLib is there on every system Ombrik is built for,
-// OpenSSL only where the upload to a mail server is.
+// Every folder file added alone is read whole for its digest on every run, so the digest runs at
+// the speed of the hash: OpenSSL's uses the processor's SHA instructions where it has them (about
+// 1.7 GB/s here against 0.3 GB/s for GLib's, which made the digest cost more than the whole
+// export of a folder of large messages). GLib's is there for a build without OpenSSL (Windows
+// without mail-server upload): the same digest, more slowly.
+#if OMBRIK_SHA256_OPENSSL
+#include <openssl/evp.h>
+
 namespace {
 
-struct ChecksumFree {
-    void operator()(GChecksum* checksum) const { g_checksum_free(checksum); }
+struct ContextFree {
+    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
 };
-using Checksum = std::unique_ptr<GChecksum, ChecksumFree>;
 
-void Update(GChecksum* checksum, const unsigned char* data, std::size_t size) {
-    // g_checksum_update takes a signed length: feed very large inputs in pieces.
-    constexpr std::size_t kPiece = std::size_t{1} << 30;
-    while (size > 0) {
-        const std::size_t piece = size < kPiece ? size : kPiece;
-        g_checksum_update(checksum, data, static_cast<gssize>(piece));
-        data += piece;
-        size -= piece;
+class Checksum {
+public:
+    Checksum() : context_(EVP_MD_CTX_new()) {
+        if (context_ && EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1) context_.reset();
     }
-}
+    explicit operator bool() const { return context_ != nullptr; }
+    void Update(const unsigned char* data, std::size_t size) {
+        if (context_ && EVP_DigestUpdate(context_.get(), data, size) != 1) context_.reset();
+    }
+    // Lowercase hexadecimal; empty when the digest failed.
+    std::string Hex() {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        if (!context_ || EVP_DigestFinal_ex(context_.get(), digest, &length) != 1) return {};
+        static constexpr char kDigits[] = "0123456789abcdef";
+        std::string hex;
+        for (unsigned int i = 0; i < length; ++i) {
+            hex += kDigits[digest[i] >> 4];
+            hex += kDigits[digest[i] & 15];
+        }
+        return hex;
+    }
+
+private:
+    std::unique_ptr<EVP_MD_CTX, ContextFree> context_;
+};
 
 }  // namespace
+#else
+#include <glib.h>
+
+namespace {
+
+class Checksum {
+public:
+    Checksum() : checksum_(g_checksum_new(G_CHECKSUM_SHA256)) {}
+    explicit operator bool() const { return checksum_ != nullptr; }
+    void Update(const unsigned char* data, std::size_t size) {
+        // g_checksum_update takes a signed length: feed very large inputs in pieces.
+        constexpr std::size_t kPiece = std::size_t{1} << 30;
+        while (size > 0) {
+            const std::size_t piece = size < kPiece ? size : kPiece;
+            g_checksum_update(checksum_.get(), data, static_cast<gssize>(piece));
+            data += piece;
+            size -= piece;
+        }
+    }
+    std::string Hex() { return g_checksum_get_string(checksum_.get()); }
+
+private:
+    struct ChecksumFree {
+        void operator()(GChecksum* checksum) const { g_checksum_free(checksum); }
+    };
+    std::unique_ptr<GChecksum, ChecksumFree> checksum_;
+};
+
+}  // namespace
+#endif
 
 std::string Sha256Hex(std::string_view bytes) {
-    const Checksum checksum(g_checksum_new(G_CHECKSUM_SHA256));
+    Checksum checksum;
     if (!checksum) return {};
-    Update(checksum.get(), reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-    return g_checksum_get_string(checksum.get());
+    checksum.Update(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    return checksum.Hex();
 }
 
 std::string FileSha256Hex(const std::string& path) {
     platform::RandomAccessFile file;
     if (file.Open(path, platform::RandomAccessFile::Access::kRead) != 0) return {};
-    const Checksum checksum(g_checksum_new(G_CHECKSUM_SHA256));
+    Checksum checksum;
     if (!checksum) return {};
     std::vector<unsigned char> buffer(1u << 20);
     std::uint64_t offset = 0;
@@ -48,8 +97,8 @@ std::string FileSha256Hex(const std::string& path) {
         const std::int64_t got = file.ReadAt(buffer.data(), buffer.size(), offset);
         if (got < 0) return {};
         if (got == 0) break;
-        Update(checksum.get(), buffer.data(), static_cast<std::size_t>(got));
+        checksum.Update(buffer.data(), static_cast<std::size_t>(got));
         offset += static_cast<std::uint64_t>(got);
     }
-    return g_checksum_get_string(checksum.get());
+    return checksum.Hex();
 }

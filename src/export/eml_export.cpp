@@ -14,12 +14,21 @@ public:
         output_.Begin();
         return true;
     }
+    // Creating, writing and timing the file is most of the work of a message: done ahead, on the
+    // workers, while the writer names the files in order.
+    bool PreparesAhead() const override { return output_.StagesAhead(); }
+    void Prepare(PreparedMessage& prepared) override {
+        if (!output_.StagesAhead()) return;
+        const auto& text = prepared.message.text;
+        prepared.staged_file = output_.Stage(prepared.message, text ? std::string_view(*text) : std::string_view());
+    }
     std::string StatusText(const FolderMessage& message) override { return output_.PathOf(message); }
     std::string FailureSubject(const FolderMessage& message) override { return output_.PathOf(message); }
     std::string Write(PreparedMessage& prepared) override {
         const auto& text = prepared.message.text;
-        std::string failure =
-            output_.Write(prepared.message, text ? std::string_view(*text) : std::string_view(), prepared.already_there);
+        std::string failure = output_.Place(prepared.message, text ? std::string_view(*text) : std::string_view(),
+                                            prepared.staged_file.get(), prepared.already_there);
+        prepared.staged_file.reset();
         prepared.output_path = output_.PlacedPath();
         return failure;
     }

@@ -1,9 +1,11 @@
 #include "export/folder_loop.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -82,6 +84,7 @@ class FolderReader {
 public:
     explicit FolderReader(std::FILE* stream) : reader_(OpenFolderFile(stream)) {}
     ~FolderReader() {
+        JoinScan();
         dbx_free(item_);
         dbx_scan_free(scan_);
         if (reader_ != nullptr) dbx_close(reader_);
@@ -105,17 +108,53 @@ public:
     // CutShort, or the file's size or time changed since the open.
     bool Changed() const { return dbx_file_changed(reader_); }
 
-    // One pass over the whole file for the message texts the index does not reach; freed
-    // before the reader it reads through.
+    // Starts the one pass over the whole file for the message texts the index does not reach.
+    // With apart, and a file read by positioned reads, it runs on a thread of its own with a
+    // read window of its own, beside the walk over the slots: the scan costs about as much as
+    // a whole export of a folder of large messages, and the machine has a core to spare for it.
+    void StartScan(bool apart) {
+        if (scan_ != nullptr || scan_thread_.joinable()) return;
+        if (apart && dbx_scan_can_read_apart(reader_)) {
+            try {
+                scan_thread_ = std::thread([this] {
+                    apart_scan_ = dbx_scan_apart(reader_);
+                    scan_done_.store(true, std::memory_order_release);
+                });
+                return;
+            } catch (const std::system_error&) {
+                // No thread to be had: the scan runs here.
+            }
+        }
+        Scan();
+    }
+    // The scan once it has finished; nullptr while it still runs, or when none was started.
+    DbxScan* FinishedScan() {
+        if (scan_thread_.joinable() && scan_done_.load(std::memory_order_acquire)) JoinScan();
+        return scan_thread_.joinable() ? nullptr : scan_;
+    }
+    // The scan, waited for when it runs apart; freed before the reader it reads through.
     DbxScan* Scan() {
+        JoinScan();
         if (scan_ == nullptr) scan_ = dbx_scan(reader_);
         return scan_;
     }
 
 private:
+    // The reads of a scan apart count as the reader's own: a file that came back short to the
+    // scan is a file that changed under the conversion.
+    void JoinScan() {
+        if (!scan_thread_.joinable()) return;
+        scan_thread_.join();
+        scan_ = apart_scan_;
+        if (dbx_scan_cut_short(scan_)) reader_->cut_short = true;
+    }
+
     DbxReader* reader_;
     DbxItem* item_ = nullptr;
     DbxScan* scan_ = nullptr;
+    std::thread scan_thread_;
+    DbxScan* apart_scan_ = nullptr;  // written by the scan's thread, read after scan_done_
+    std::atomic<bool> scan_done_{false};
 };
 
 // The fields a sink uses, moved out of the item the reader releases at the next fetch.
@@ -269,11 +308,11 @@ public:
         if (attachments_place_) live_attachments_.emplace(context, *attachments_place_, false);
     }
 
-    // True when every slot was visited. found: the messages recovery adds after the slots, for
-    // the "n of N" of the progress.
-    bool Run(FolderReader& folder, std::size_t found = 0) {
+    // True when every slot was visited.
+    bool Run(FolderReader& folder) {
+        folder_ = &folder;
         item_count_ = folder.item_count();
-        message_count_ = static_cast<std::size_t>(item_count_) + found;
+        message_count_ = static_cast<std::size_t>(item_count_);
         const unsigned workers = sink_.PreparesAhead() ? WorkerThreadCount(settings_.threads) : 1;
         return workers <= 1 ? RunInline(folder) : RunWithWorkers(folder, workers);
     }
@@ -440,9 +479,20 @@ private:
     bool StartItem() {
         if (window_.StopRequested()) return false;
         ++position_;
+        CountFound();
         window_.ShowJobProgress(dbx_path_, position_, message_count_);
         window_.SetProgress(progress_.Next());
         return true;
+    }
+
+    // The "n of N" counts the messages recovery adds after the slots once the scan has found
+    // them: from the start when it ran before the walk, from when it ends when it runs beside.
+    void CountFound() {
+        if (found_counted_ || folder_ == nullptr) return;
+        if (DbxScan* scan = folder_->FinishedScan()) {
+            message_count_ += dbx_scan_stats(scan).found;
+            found_counted_ = true;
+        }
     }
 
     // The folder file shrank or failed under the reader: what is left of it cannot be trusted,
@@ -561,6 +611,8 @@ private:
     MessageSink& sink_;
     std::optional<AttachmentsPlace> attachments_place_;  // when the job saves attachments
     std::optional<AttachmentFiles> live_attachments_;
+    FolderReader* folder_ = nullptr;  // while the walk and its recovery run
+    bool found_counted_ = false;
     std::int32_t item_count_ = 0;
     std::size_t message_count_ = 0;
     std::size_t position_ = 0;
@@ -755,10 +807,12 @@ void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageS
         FolderReader& folder = *opened;
         if (!sink.Begin()) return;
         tally.CountFolder();
-        // The scan runs before the slots, so that the progress counts the found messages too.
-        DbxScan* scan = recover ? folder.Scan() : nullptr;
+        // The scan runs beside the walk when more than one thread may work (the found messages
+        // are written after the live ones either way), else before it.
+        if (recover) folder.StartScan(WorkerThreadCount(context.settings.threads) > 1);
         NoteIndexState(tally, dbx_path, folder.reader());
-        bool completed = walk.Run(folder, dbx_scan_stats(scan).found);
+        bool completed = walk.Run(folder);
+        DbxScan* scan = recover ? folder.Scan() : nullptr;
         walk.CheckUnchanged(folder);
         if (!sink.End()) return;
         CountWritten(sink, tally, Delivered(sink, walk.written()));

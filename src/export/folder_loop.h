@@ -20,6 +20,8 @@
 #include "store/mapi/message_state.h"
 #include "store/session.h"
 
+struct StagedMessageFile;
+
 inline const char* const kUnableToOpenDbx = "Unable to open DBX File";
 
 // One e-mail taken out of the reader, so that its preparation can run on another thread while
@@ -45,6 +47,7 @@ struct PreparedMessage {
     std::string failure;                // why the preparation failed; empty when it did not
     bool already_there = false;         // set by Write: the output held this message already
     std::shared_ptr<store::PreparedMail> item;  // made ready ahead for a store folder, when the form adds to one
+    std::shared_ptr<StagedMessageFile> staged_file;  // the message's file written ahead, not yet named
     // Set by Write for the manifest: the file the message went into (or the PST store) and the
     // folder inside a store; a form that names its file only at End leaves the path empty.
     std::string output_path;

@@ -146,10 +146,46 @@ void FolderPlaces::Claim(const std::string& name, const std::string& base, const
     folder_of_source_[source_key] = folded;
 }
 
+std::optional<std::string> FolderPlaces::PlaceWithoutDigest(const std::string& base,
+                                                           const std::function<std::string(int)>& numbered,
+                                                           const std::function<bool(const std::string&)>& taken_in_job) const {
+    // A remembered folder of the family is looked up by the digest, and a folder this job gave is
+    // another source's or this one's by its digest; with neither, the digest decides nothing.
+    for (const auto& [folded, folder] : folders_)
+        if (Folded(folder.base) == Folded(base)) return std::nullopt;
+    for (int n = 1; n <= kMaxNumbered; ++n) {
+        const std::string name = numbered(n);
+        const std::string folded = Folded(name);
+        if (claimed_in_job_.count(folded) != 0) return std::nullopt;
+        if (!taken_in_job(name) && (n == 1 || folders_.count(folded) == 0)) return name;
+    }
+    return std::nullopt;
+}
+
+void FolderPlaces::SettlePendingClaim() {
+    if (!pending_claim_) return;
+    const PendingClaim pending = std::move(*pending_claim_);
+    pending_claim_.reset();
+    Claim(pending.name, pending.base, pending.digest.get());
+}
+
+std::string FolderPlaces::Place(const std::string& base, const std::shared_future<std::string>& source_digest,
+                                const std::function<std::string(int)>& numbered,
+                                const std::function<bool(const std::string&)>& taken_in_job,
+                                const std::function<std::vector<std::string>()>& source_keys) {
+    SettlePendingClaim();
+    if (std::optional<std::string> name = PlaceWithoutDigest(base, numbered, taken_in_job)) {
+        pending_claim_ = PendingClaim{*name, base, source_digest};
+        return *name;
+    }
+    return Place(base, source_digest.get(), numbered, taken_in_job, source_keys);
+}
+
 std::string FolderPlaces::Place(const std::string& base, const std::string& source_digest,
                                 const std::function<std::string(int)>& numbered,
                                 const std::function<bool(const std::string&)>& taken_in_job,
                                 const std::function<std::vector<std::string>()>& source_keys) {
+    SettlePendingClaim();
     const auto claim = [&](const std::string& name) {
         Claim(name, base, source_digest);
         return name;
@@ -201,6 +237,7 @@ std::string FolderPlaces::Place(const std::string& base, const std::string& sour
 }
 
 void FolderPlaces::RememberMessages(const std::string& folder_name, const std::vector<std::string>& keys) {
+    SettlePendingClaim();
     const auto folder = folders_.find(Folded(folder_name));
     if (folder == folders_.end()) return;  // a source that could not be read is not remembered
     for (const std::string& key : keys)
@@ -208,6 +245,7 @@ void FolderPlaces::RememberMessages(const std::string& folder_name, const std::v
 }
 
 std::string FolderPlaces::Save() {
+    SettlePendingClaim();
     if (!changed_ || path_.empty()) return {};
     std::vector<std::pair<std::string, std::string>> entries;
     for (const auto& [folded, folder] : folders_)

@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <functional>
+#include <future>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -33,6 +35,17 @@ public:
                       const std::function<bool(const std::string&)>& taken_in_job,
                       const std::function<std::vector<std::string>()>& source_keys);
 
+    // The same while the source's digest is still being computed (reading a large folder file
+    // whole takes about as long as converting it): where nothing remembered of base's family and
+    // no folder given in this job could make the digest matter, as on a first run into a
+    // destination, the folder is chosen at once and the digest is taken in with the next call
+    // that needs it (Place, RememberMessages, Save); otherwise it is waited for here. The folder
+    // is the one the call with the digest in hand gives.
+    std::string Place(const std::string& base, const std::shared_future<std::string>& source_digest,
+                      const std::function<std::string(int)>& numbered,
+                      const std::function<bool(const std::string&)>& taken_in_job,
+                      const std::function<std::vector<std::string>()>& source_keys);
+
     // Notes that the folder's output holds the messages of these keys (WrittenMessages::KeyOf).
     void RememberMessages(const std::string& folder_name, const std::vector<std::string>& keys);
 
@@ -54,6 +67,18 @@ private:
     bool Load(const std::string& path);
     Folder& FolderNamed(const std::string& name, const std::string& base);
     void Claim(const std::string& name, const std::string& base, const std::string& source_digest);
+    // The first-run rule's folder when no digest could change it; none when one could.
+    std::optional<std::string> PlaceWithoutDigest(const std::string& base, const std::function<std::string(int)>& numbered,
+                                                  const std::function<bool(const std::string&)>& taken_in_job) const;
+    // Makes the claim of a folder placed before its digest was known.
+    void SettlePendingClaim();
+
+    struct PendingClaim {
+        std::string name;
+        std::string base;
+        std::shared_future<std::string> digest;
+    };
+    std::optional<PendingClaim> pending_claim_;
 
     std::string path_;
     bool damaged_ = false;

@@ -97,9 +97,25 @@ const std::string& MessageFileOutput::PathOf(const FolderMessage& message) {
 }
 
 std::string MessageFileOutput::Write(const FolderMessage& message, std::string_view bytes, bool& already_there) {
+    return Place(message, bytes, nullptr, already_there);
+}
+
+std::shared_ptr<StagedMessageFile> MessageFileOutput::Stage(const FolderMessage& message, std::string_view bytes) const {
+    if (folder_failure_ != platform::WriteFailure::kNone) return nullptr;  // Write tells why
+    // The name is only the hint for a hidden temporary name where the system has no nameless files.
+    const std::string path = MakeMessageOutputPath(directory_, message.subject, message.text, message.slot,
+                                                   context_.settings.codepage, suffix_);
+    auto staged = std::make_shared<StagedMessageFile>();
+    StageMessageFile(*staged, *folder_, platform::LastPathComponent(path), bytes, message.date, context_.devices);
+    return staged;
+}
+
+std::string MessageFileOutput::Place(const FolderMessage& message, std::string_view bytes, StagedMessageFile* staged,
+                                     bool& already_there) {
     if (folder_failure_ != platform::WriteFailure::kNone) return platform::WriteFailureWords(folder_failure_);
-    const PlacedFile placed = WriteMessageFile(*folder_, platform::LastPathComponent(PathOf(message)), bytes,
-                                               message.date, context_.devices);
+    const std::string name = platform::LastPathComponent(PathOf(message));
+    const PlacedFile placed = staged != nullptr ? PlaceMessageFile(*staged, *folder_, name, bytes)
+                                                : WriteMessageFile(*folder_, name, bytes, message.date, context_.devices);
     already_there = placed.already_there;
     placed_path_ = placed ? platform::JoinPath(directory_, placed.name) : std::string();
     return placed ? std::string() : platform::WriteFailureWords(placed.failure);

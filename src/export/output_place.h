@@ -54,6 +54,15 @@ public:
     // Writes the message's bytes; "" or why it failed. already_there: an identical file was in
     // place, nothing was written.
     std::string Write(const FolderMessage& message, std::string_view bytes, bool& already_there);
+    // Whether a message's file may be written ahead, on a worker (Stage), and only named by
+    // Write: not when the job writes through a device filter (a test's failing disk), which is
+    // to see the files one after the other, in the messages' order.
+    bool StagesAhead() const { return context_.devices == nullptr; }
+    // Writes the message's bytes into a file of the folder that has no name yet; any thread.
+    std::shared_ptr<StagedMessageFile> Stage(const FolderMessage& message, std::string_view bytes) const;
+    // Write for a message staged ahead: names its file (staged may be none: then as Write).
+    std::string Place(const FolderMessage& message, std::string_view bytes, StagedMessageFile* staged,
+                      bool& already_there);
     // The same for bytes that write hands to the file in pieces.
     std::string Write(const FolderMessage& message,
                       const std::function<platform::WriteFailure(platform::OutputDevice&)>& write, bool& already_there);

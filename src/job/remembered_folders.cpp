@@ -1,5 +1,8 @@
 #include "job/remembered_folders.h"
 
+#include <future>
+#include <system_error>
+
 #include "conversion/job_tally.h"
 #include "export/content_digest.h"
 #include "export/folder_loop.h"
@@ -17,9 +20,24 @@ std::unique_ptr<FolderPlaces> OpenFolderPlaces(const std::string& path, JobTally
 std::string PlaceRowFolder(FolderPlaces& places, const JobRow& row, const std::string& base,
                            const std::function<std::string(int)>& numbered,
                            const std::function<bool(const std::string&)>& taken_in_job) {
+    const auto source_keys = [&] { return FolderFileMessageKeys(row.dbx_path); };
     // Never read unless it is a plain file: a FIFO would block, and it is refused later anyway.
-    const std::string digest = platform::ReadableFileRefusal(row.dbx_path).empty() ? FileSha256Hex(row.dbx_path) : "";
-    return places.Place(base, digest, numbered, taken_in_job, [&] { return FolderFileMessageKeys(row.dbx_path); });
+    if (!platform::ReadableFileRefusal(row.dbx_path).empty()) return places.Place(base, std::string(), numbered, taken_in_job, source_keys);
+    // The digest reads the whole file: on a thread of its own, beside the conversion, where the
+    // folder can be chosen without it. A digest that fails is an unreadable file, not remembered.
+    std::shared_future<std::string> digest;
+    try {
+        digest = std::async(std::launch::async, [path = row.dbx_path]() -> std::string {
+                     try {
+                         return FileSha256Hex(path);
+                     } catch (const std::exception&) {
+                         return {};
+                     }
+                 }).share();
+    } catch (const std::system_error&) {
+        return places.Place(base, FileSha256Hex(row.dbx_path), numbered, taken_in_job, source_keys);
+    }
+    return places.Place(base, digest, numbered, taken_in_job, source_keys);
 }
 
 void SaveFolderPlaces(FolderPlaces& places, JobTally& tally) {

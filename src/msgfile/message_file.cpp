@@ -54,19 +54,36 @@ PlacedFile PlaceUnderFreeName(platform::PendingFile& file, const std::string& na
     return placed;
 }
 
-PlacedFile WriteMessageFile(const platform::OutputFolder& folder, const std::string& name, std::string_view bytes,
-                            std::uint64_t filetime, const platform::DeviceFilter* devices) {
-    platform::PendingFile file;
-    PlacedFile placed;
-    placed.failure = file.Begin(folder, name, devices);
-    if (placed.failure == platform::WriteFailure::kNone && !bytes.empty()) placed.failure = file.device().Write(bytes);
-    if (placed.failure != platform::WriteFailure::kNone) return placed;  // the file goes with `file`
+void StageMessageFile(StagedMessageFile& staged, const platform::OutputFolder& folder, const std::string& name,
+                      std::string_view bytes, std::uint64_t filetime, const platform::DeviceFilter* devices) {
+    staged.failure = staged.file.Begin(folder, name, devices);
+    if (staged.failure == platform::WriteFailure::kNone && !bytes.empty()) staged.failure = staged.file.device().Write(bytes);
+    if (staged.failure != platform::WriteFailure::kNone) {
+        staged.file.Abandon();
+        return;
+    }
     // The time is only a convenience for sorting; a refusal costs nothing written.
-    if (filetime != 0) file.SetTime(filetime);
+    if (filetime != 0) staged.file.SetTime(filetime);
+}
+
+PlacedFile PlaceMessageFile(StagedMessageFile& staged, const platform::OutputFolder& folder, const std::string& name,
+                            std::string_view bytes) {
+    if (staged.failure != platform::WriteFailure::kNone) {
+        PlacedFile placed;
+        placed.failure = staged.failure;
+        return placed;
+    }
     // An empty file at a name holds nothing of anyone's: a run of an older version that a full
     // disk stopped left those, and this one fills them in.
     return PlaceUnderFreeName(
-        file, name, [&](const std::string& candidate) { return folder.Compare(candidate, bytes); }, true);
+        staged.file, name, [&](const std::string& candidate) { return folder.Compare(candidate, bytes); }, true);
+}
+
+PlacedFile WriteMessageFile(const platform::OutputFolder& folder, const std::string& name, std::string_view bytes,
+                            std::uint64_t filetime, const platform::DeviceFilter* devices) {
+    StagedMessageFile staged;
+    StageMessageFile(staged, folder, name, bytes, filetime, devices);
+    return PlaceMessageFile(staged, folder, name, bytes);
 }
 
 PlacedFile WriteMessageFile(const platform::OutputFolder& folder, const std::string& name,

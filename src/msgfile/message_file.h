@@ -50,6 +50,19 @@ PlacedFile PlaceUnderFreeName(platform::PendingFile& file, const std::string& na
 PlacedFile WriteMessageFile(const platform::OutputFolder& folder, const std::string& name, std::string_view bytes,
                             std::uint64_t filetime = 0, const platform::DeviceFilter* devices = nullptr);
 
+// WriteMessageFile in two steps, for a file written ahead of its turn: the bytes go into a file
+// of folder that has no name yet, with its time (touching nothing in the folder, so any thread
+// may do it, in any order), and the file is named later, in order, by the same rules.
+struct StagedMessageFile {
+    platform::PendingFile file;
+    platform::WriteFailure failure = platform::WriteFailure::kNone;  // of the writing; nothing to name then
+};
+void StageMessageFile(StagedMessageFile& staged, const platform::OutputFolder& folder, const std::string& name,
+                      std::string_view bytes, std::uint64_t filetime = 0, const platform::DeviceFilter* devices = nullptr);
+// bytes: what was staged, to compare a taken name with.
+PlacedFile PlaceMessageFile(StagedMessageFile& staged, const platform::OutputFolder& folder, const std::string& name,
+                            std::string_view bytes);
+
 // The same for bytes that write hands to the file's device in pieces (a message too large to be
 // held whole as well as its parts): write returns the device's failure, or kNone. A taken name
 // is compared with what the file got.

@@ -1,11 +1,14 @@
 // Folder files of one name keep their folders from run to run, whatever rows come with them.
 #include <filesystem>
+#include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "export/export_test_support.h"
+#include "export/folder_places.h"
 #include "job/conversion_job.h"
 #include "store/pst/messaging/store.h"
 
@@ -122,4 +125,53 @@ TEST(FolderPlaces, ADamagedMemoryIsLeftOutWithANoteAndWrittenAnew) {
         fs::remove(memory);
         runs.Go({{"A", {"a1"}}, {"B", {"b1"}}});
     }
+}
+
+// A digest still being computed places every source where the digest in hand would, run after
+// run, and is not waited for where nothing remembered or given in the job could make it matter.
+TEST(FolderPlaces, APendingDigestPlacesAsTheDigestInHandWould) {
+    const std::vector<std::vector<std::pair<std::string, std::string>>> runs = {
+        {{"Inbox", "a"}, {"Inbox", "b"}, {"Inbox", "a"}, {"Sent", "c"}},
+        {{"Inbox", "b"}, {"Sent", "d"}, {"Inbox", "e"}, {"Drafts", "f"}},
+    };
+    const auto digest_of = [](const std::string& letter) { return std::string(64, letter[0]); };
+    const auto numbered = [](const std::string& base) {
+        return [base](int n) { return n == 1 ? base : base + " (" + std::to_string(n) + ")"; };
+    };
+    const auto no_keys = [] { return std::vector<std::string>{}; };
+    const auto not_taken = [](const std::string&) { return false; };
+    fixtures::TempFolder dir;
+    std::vector<std::vector<std::string>> in_hand, pending;
+    for (const bool wait : {true, false}) {
+        const std::string memory = dir / (wait ? "in-hand" : "pending");
+        for (const auto& run : runs) {
+            FolderPlaces places(memory);
+            std::vector<std::string> names;
+            std::vector<bool> asked;
+            for (const auto& [base, letter] : run) {
+                if (wait) {
+                    names.push_back(places.Place(base, digest_of(letter), numbered(base), not_taken, no_keys));
+                    continue;
+                }
+                auto computed = std::make_shared<bool>(false);
+                const std::shared_future<std::string> digest =
+                    std::async(std::launch::deferred, [&, computed, letter = letter] {
+                        *computed = true;
+                        return digest_of(letter);
+                    }).share();
+                names.push_back(places.Place(base, digest, numbered(base), not_taken, no_keys));
+                asked.push_back(*computed);
+            }
+            ASSERT_EQ(places.Save(), "");
+            (wait ? in_hand : pending).push_back(names);
+            // On the first run, only the second "Inbox" (the job gave the name already) waits.
+            if (!wait && &run == &runs.front()) {
+                EXPECT_EQ(asked, (std::vector<bool>{false, true, true, false}));
+            }
+        }
+    }
+    EXPECT_EQ(pending, in_hand);
+    EXPECT_EQ(in_hand[0], (std::vector<std::string>{"Inbox", "Inbox (2)", "Inbox", "Sent"}));
+    EXPECT_EQ(in_hand[1], (std::vector<std::string>{"Inbox (2)", "Sent (2)", "Inbox (3)", "Drafts"}));
+    EXPECT_EQ(fixtures::ReadFile(dir / "pending"), fixtures::ReadFile(dir / "in-hand"));
 }

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -145,4 +147,31 @@ TEST(NumberedFileName, PutsTheNumberBeforeTheExtension) {
     EXPECT_EQ(NumberedFileName("see.eml3.eml", 3), "see.eml3 (3).eml");
     EXPECT_EQ(NumberedFileName("Inbox", 2), "Inbox (2)");
     EXPECT_EQ(NumberedFileName(".hidden", 2), ".hidden (2)");
+}
+
+// Files written ahead on other threads, then named in the order given: the names (and " (2)")
+// come from that order alone, a file never named leaves nothing, and each keeps its time.
+TEST(StagedMessageFile, WrittenOnOtherThreadsNamedInOrderAndLeftOutWholly) {
+    Folder f;
+    constexpr std::uint64_t kJan2000 = 116444736000000000ULL + 946684800ULL * 10000000ULL;
+    const std::vector<std::string> texts = {"first", "second", "third", "dropped"};
+    std::vector<StagedMessageFile> staged(texts.size());
+    std::vector<std::thread> writers;
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        writers.emplace_back([&, i] { StageMessageFile(staged[i], f.out, "s.eml", texts[i], kJan2000 + i * 10000000ULL); });
+    for (auto& writer : writers) writer.join();
+    EXPECT_TRUE(Names(f.dir.path()).empty());
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_TRUE(PlaceMessageFile(staged[i], f.out, "s.eml", texts[i]));
+    staged.back().file.Abandon();
+    EXPECT_EQ(Names(f.dir.path()), (std::vector<std::string>{"s (2).eml", "s (3).eml", "s.eml"}));
+    EXPECT_EQ(ReadFile(f.dir / "s (2).eml"), "second");
+    struct stat info {};
+    ASSERT_EQ(::stat((f.dir / "s (3).eml").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtime, 946684802);
+    // Failed before it was named: the failure comes back, nothing is there.
+    const fixtures::FailingDisk disk(2, WriteFailure::kDiskFull);
+    StagedMessageFile full;
+    StageMessageFile(full, f.out, "f.eml", "too long", 0, &disk);
+    EXPECT_EQ(PlaceMessageFile(full, f.out, "f.eml", "too long").failure, WriteFailure::kDiskFull);
+    EXPECT_EQ(Names(f.dir.path()).size(), 3u);
 }
