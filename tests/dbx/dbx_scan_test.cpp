@@ -420,8 +420,10 @@ TEST(DbxScan, FileOnDiskMemoryStreamAndScanApartAgree) {
     EXPECT_EQ(fetched.size(), 266u);
     dbx_close(on_disk);
     MemoryDbx in_memory(bytes, DbxCountCheck::TreeIsTruth);
+#ifndef _WIN32  // Windows has no memory streams: the tests' bytes sit in a temporary file there
     EXPECT_FALSE(dbx_scan_can_read_apart(in_memory.reader()));
     EXPECT_EQ(dbx_scan_apart(in_memory.reader()), nullptr);
+#endif
     const Found from_memory = Scan(in_memory.reader());
     EXPECT_EQ(from_disk.Texts(), from_memory.Texts());
     ASSERT_EQ(from_disk.messages.size(), 134u);

@@ -160,7 +160,8 @@ TEST(StagedMessageFile, WrittenOnOtherThreadsNamedInOrderAndLeftOutWholly) {
     for (std::size_t i = 0; i < texts.size(); ++i)
         writers.emplace_back([&, i] { StageMessageFile(staged[i], f.out, "s.eml", texts[i], kJan2000 + i * 10000000ULL); });
     for (auto& writer : writers) writer.join();
-    EXPECT_TRUE(Names(f.dir.path()).empty());
+    // Nothing under a name of its own yet (Windows, with no nameless files, has hidden ".<name>.<pid>.part" ones).
+    for (const std::string& name : Names(f.dir.path())) EXPECT_EQ(name.front(), '.') << name;
     for (std::size_t i = 0; i < 3; ++i) EXPECT_TRUE(PlaceMessageFile(staged[i], f.out, "s.eml", texts[i]));
     staged.back().file.Abandon();
     EXPECT_EQ(Names(f.dir.path()), (std::vector<std::string>{"s (2).eml", "s (3).eml", "s.eml"}));
