@@ -1,8 +1,5 @@
 #include "export/attachment_files.h"
 
-#include <algorithm>
-#include <cctype>
-#include <set>
 
 #include "conversion/job_settings.h"
 #include "conversion/job_tally.h"
@@ -16,11 +13,6 @@
 namespace {
 
 constexpr const char* kMboxSubFolderSuffix = ".sbd";
-
-std::string Folded(std::string name) {
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-    return name;
-}
 
 std::string WithoutExtension(const std::string& name) {
     const std::size_t dot = name.find_last_of('.');
@@ -46,18 +38,6 @@ std::optional<AttachmentsPlace> AttachmentsPlaceFor(const ExportContext& context
         place.parents.push_back(context.tree_path[i] + (form == "mbox" ? kMboxSubFolderSuffix : ""));
     place.folder_name = context.tree_path.back();
     return place;
-}
-
-std::vector<std::string> AttachmentFileNames(const std::vector<std::string>& names, const std::vector<std::string>& mime_types) {
-    std::vector<std::string> out;
-    std::set<std::string> taken;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        const std::string base = CleanAttachmentName(names[i], i < mime_types.size() ? mime_types[i] : std::string());
-        std::string candidate = base;
-        for (int n = 2; !taken.insert(Folded(candidate)).second; ++n) candidate = NumberedFileName(base, n);
-        out.push_back(std::move(candidate));
-    }
-    return out;
 }
 
 AttachmentFiles::AttachmentFiles(ExportContext& context, AttachmentsPlace place, bool recovered)

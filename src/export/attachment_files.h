@@ -40,10 +40,6 @@ struct MessageAttachments {
     std::uint64_t date = 0;  // FILETIME of the message, for the files' times
 };
 
-// Safe file names for the attachments of one message (CleanAttachmentName), each told apart
-// from the others of the message, in letter case too: "a.txt", "A (2).txt".
-std::vector<std::string> AttachmentFileNames(const std::vector<std::string>& names, const std::vector<std::string>& mime_types);
-
 struct SavedAttachment {
     std::string path;  // as placed, with any " (2)"
     std::uint64_t size = 0;

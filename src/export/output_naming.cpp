@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <set>
 
+#include "msgfile/message_file.h"
 #include "platform/paths.h"
 #include "platform/text_encoding.h"
 #include "store/mime/unlabelled_text.h"
@@ -289,4 +291,16 @@ std::string CleanAttachmentName(const std::string& name, const std::string& mime
         dot != std::string::npos && dot > 0 && cleaned.size() - dot <= kExtensionBytes ? cleaned.substr(dot) : std::string();
     return platform::CutToBytes(cleaned.substr(0, cleaned.size() - extension.size()), kAttachmentNameBytes - extension.size()) +
            extension;
+}
+
+std::vector<std::string> AttachmentFileNames(const std::vector<std::string>& names, const std::vector<std::string>& mime_types) {
+    std::vector<std::string> out;
+    std::set<std::string> taken;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string base = CleanAttachmentName(names[i], i < mime_types.size() ? mime_types[i] : std::string());
+        std::string candidate = base;
+        for (int n = 2; !taken.insert(FoldedKey(candidate)).second; ++n) candidate = NumberedFileName(base, n);
+        out.push_back(std::move(candidate));
+    }
+    return out;
 }

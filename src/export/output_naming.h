@@ -64,6 +64,10 @@ std::string CleanFileFolderName(const std::string& name);
 // MIME type, when that is a common one.
 std::string CleanAttachmentName(const std::string& name, const std::string& mime_type);
 
+// Safe file names for the attachments of one message (CleanAttachmentName), each told apart
+// from the others of the message, in letter case too: "a.txt", "A (2).txt".
+std::vector<std::string> AttachmentFileNames(const std::vector<std::string>& names, const std::vector<std::string>& mime_types);
+
 // destination/A/B/C for the cleaned names {A, B, C} of a folder and its parents.
 std::string MakeTreeDirectory(const std::string& destination_path, const std::vector<std::string>& tree_path);
 

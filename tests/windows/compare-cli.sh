@@ -18,20 +18,7 @@ source "$here/wine-env.sh"
 
 work=$(mktemp -d /tmp/ombrik-compare-XXXXXX)
 trap 'rm -rf "$work"; rm -f "$WINEPREFIX/dosdevices/o:"' EXIT
-passed=0
-failed=0
-check() {  # check NAME COMMAND...: one verdict line
-  local name=$1
-  shift
-  if "$@" > "$work/check.log" 2>&1; then
-    passed=$((passed + 1))
-    echo "ok   $name"
-  else
-    failed=$((failed + 1))
-    echo "FAIL $name"
-    head -n 30 "$work/check.log" | sed 's/^/     /'
-  fi
-}
+source "$here/checks.sh"
 winpath() { echo "Z:$1" | tr '/' '\\'; }  # Wine's Z: drive is the Linux root
 
 # --- the input: the shared samples and the generated national mail, copied so that they are

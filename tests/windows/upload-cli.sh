@@ -29,20 +29,7 @@ if [ -n "${skip:-}" ]; then
   exit 0
 fi
 
-passed=0
-failed=0
-check() {  # check NAME COMMAND...: one verdict line
-  local name=$1
-  shift
-  if "$@" > "$work/check.log" 2>&1; then
-    passed=$((passed + 1))
-    echo "ok   $name"
-  else
-    failed=$((failed + 1))
-    echo "FAIL $name"
-    head -n 30 "$work/check.log" | sed 's/^/     /'
-  fi
-}
+source "$here/checks.sh"
 winpath() { echo "Z:$1" | tr '/' '\\'; }
 
 in=$work/in
