@@ -17,6 +17,7 @@
 #include "app/job_control.h"
 #include "app/ombrik_dlg.h"
 #include "app/prompter.h"
+#include "app/toolkit_setup.h"
 #include "conversion/job_settings.h"
 #include "conversion/job_tally.h"
 #include "platform/outlook_probe.h"
@@ -60,6 +61,9 @@ int SaveAsControl(const std::string& form) {
 
 class BenchApp : public wxApp {
 public:
+    // The toolkit set up as the program sets it up (its memory depends on it).
+    BenchApp() { SetUpToolkitEnvironment(); }
+
     bool OnInit() override {
         if (argc != 4) {
             std::fprintf(stderr, "usage: ombrik-bench-window eml|mbox|msg|rtf|html DEST FILE.dbx\n");

@@ -38,7 +38,7 @@ std::string FindHelpDirectory() {
 
 // The application object is made before the toolkit starts: the one moment to tell it how to
 // draw scrollbars.
-COmbrikApp::COmbrikApp() { KeepScrollbarsInView(); }
+COmbrikApp::COmbrikApp() { SetUpToolkitEnvironment(); }
 
 COmbrikApp::~COmbrikApp() = default;
 

@@ -14,6 +14,7 @@
 #include <wx/statusbr.h>
 
 #include "app/desktop_opener.h"
+#include "app/toolkit_setup.h"
 #include "fixtures/temp_folder.h"
 #include "gui_test_support.h"
 
@@ -370,10 +371,19 @@ TEST_F(RememberedChoices, HelpThatCannotOpenSaysWhereItIs) {
 }
 
 // Help and Open Destination Folder hand their target to xdg-open where there is one; that it
-// started says nothing, its exit status does.
+// started says nothing, its exit status does. The program started gets the user's environment:
+// not the toolkit settings we made for ourselves, but the user's own (CTest sets
+// GTK_OVERLAY_SCROLLING as a user would).
 TEST(DesktopOpener, TheOpenersExitStatusTellsWhetherTheTargetWasShown) {
+    ::unsetenv("GDK_GL");
+    SetUpToolkitEnvironment();
+    wxString ours;
+    EXPECT_TRUE(wxGetEnv("GDK_GL", &ours));
+    EXPECT_EQ(ours, "disable");
     fixtures::TempFolder bin;
-    fixtures::WriteFile(bin / "xdg-open", "#!/bin/sh\necho \"$1\" >> \"$(dirname \"$0\")/asked\"\n"
+    fixtures::WriteFile(bin / "xdg-open", "#!/bin/sh\necho \"${GDK_GL-unset} ${GTK_OVERLAY_SCROLLING-unset}\" > "
+                                          "\"$(dirname \"$0\")/environment\"\n"
+                                          "echo \"$1\" >> \"$(dirname \"$0\")/asked\"\n"
                                           "exit $(cat \"$(dirname \"$0\")/status\")\n");
     fs::permissions(bin / "xdg-open", fs::perms::owner_all);
     const std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
@@ -393,6 +403,7 @@ TEST(DesktopOpener, TheOpenersExitStatusTellsWhetherTheTargetWasShown) {
     open("/usr/share/ombrik/help/index.html", 3);
     open("https://www.corvanti.example/ombrik/help/", 4);
     ::setenv("PATH", path.c_str(), 1);
+    EXPECT_EQ(fixtures::ReadFile(bin / "environment"), "unset 0\n");
     EXPECT_EQ(failures, (std::vector<std::pair<std::string, std::string>>{
                             {"/usr/share/ombrik/help/index.html", "no program to show it is installed"},
                             {"https://www.corvanti.example/ombrik/help/", "the program for it could not show it"}}));

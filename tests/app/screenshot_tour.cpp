@@ -99,7 +99,7 @@ std::string MessageText(std::size_t i) {
 
 class TourApp : public wxApp {
 public:
-    TourApp() { KeepScrollbarsInView(); }
+    TourApp() { SetUpToolkitEnvironment(); }
     bool OnInit() override {
         if (argc < 3) {
             std::fprintf(stderr, "usage: screenshot_tour OUTPUT_DIR WORK_DIR [NAME_SUFFIX]\n");
