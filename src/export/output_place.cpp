@@ -102,11 +102,14 @@ std::string MessageFileOutput::Write(const FolderMessage& message, std::string_v
 
 std::shared_ptr<StagedMessageFile> MessageFileOutput::Stage(const FolderMessage& message, std::string_view bytes) const {
     if (folder_failure_ != platform::WriteFailure::kNone) return nullptr;  // Write tells why
-    // The name is only the hint for a hidden temporary name where the system has no nameless files.
-    const std::string path = MakeMessageOutputPath(directory_, message.subject, message.text, message.slot,
-                                                   context_.settings.codepage, suffix_);
+    // The name is only the hint for a hidden temporary name where the system has no nameless
+    // files; elsewhere it is not made here at all (the writer makes it once, to place the file).
+    const auto hint = [&] {
+        return platform::LastPathComponent(MakeMessageOutputPath(directory_, message.subject, message.text,
+                                                                 message.slot, context_.settings.codepage, suffix_));
+    };
     auto staged = std::make_shared<StagedMessageFile>();
-    StageMessageFile(*staged, *folder_, platform::LastPathComponent(path), bytes, message.date, context_.devices);
+    StageMessageFile(*staged, *folder_, hint, bytes, message.date, context_.devices);
     return staged;
 }
 

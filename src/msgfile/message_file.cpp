@@ -56,6 +56,12 @@ PlacedFile PlaceUnderFreeName(platform::PendingFile& file, const std::string& na
 
 void StageMessageFile(StagedMessageFile& staged, const platform::OutputFolder& folder, const std::string& name,
                       std::string_view bytes, std::uint64_t filetime, const platform::DeviceFilter* devices) {
+    StageMessageFile(staged, folder, [&name] { return name; }, bytes, filetime, devices);
+}
+
+void StageMessageFile(StagedMessageFile& staged, const platform::OutputFolder& folder,
+                      const std::function<std::string()>& name, std::string_view bytes, std::uint64_t filetime,
+                      const platform::DeviceFilter* devices) {
     staged.failure = staged.file.Begin(folder, name, devices);
     if (staged.failure == platform::WriteFailure::kNone && !bytes.empty()) staged.failure = staged.file.device().Write(bytes);
     if (staged.failure != platform::WriteFailure::kNone) {

@@ -59,6 +59,10 @@ struct StagedMessageFile {
 };
 void StageMessageFile(StagedMessageFile& staged, const platform::OutputFolder& folder, const std::string& name,
                       std::string_view bytes, std::uint64_t filetime = 0, const platform::DeviceFilter* devices = nullptr);
+// The same with the name made only where the system needs one for a file not yet named.
+void StageMessageFile(StagedMessageFile& staged, const platform::OutputFolder& folder,
+                      const std::function<std::string()>& name, std::string_view bytes, std::uint64_t filetime = 0,
+                      const platform::DeviceFilter* devices = nullptr);
 // bytes: what was staged, to compare a taken name with.
 PlacedFile PlaceMessageFile(StagedMessageFile& staged, const platform::OutputFolder& folder, const std::string& name,
                             std::string_view bytes);

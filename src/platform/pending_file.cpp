@@ -73,6 +73,11 @@ PendingFile::~PendingFile() {
 
 WriteFailure PendingFile::Begin(const OutputFolder& folder, const std::string& name, const DeviceFilter* filter,
                                 bool read_back) {
+    return Begin(folder, [&name] { return name; }, filter, read_back);
+}
+
+WriteFailure PendingFile::Begin(const OutputFolder& folder, const std::function<std::string()>& make_name,
+                                const DeviceFilter* filter, bool read_back) {
     Abandon();
     placed_name_.clear();
     if (!folder.is_open()) return WriteFailure::kNotFound;
@@ -86,6 +91,7 @@ WriteFailure PendingFile::Begin(const OutputFolder& folder, const std::string& n
             return WriteFailureOf(errno);
     }
 #endif
+    const std::string name = fd_ < 0 ? make_name() : std::string();
     for (int attempt = 0; fd_ < 0 && attempt < kTemporaryAttempts; ++attempt) {
         temporary_name_ = TemporaryNameFor(name, attempt);
         fd_ = OpenRetryingInterrupts(folder_fd_, temporary_name_.c_str(),

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -27,6 +28,10 @@ public:
     // itself). read_back lets CompareWith read the file.
     WriteFailure Begin(const OutputFolder& folder, const std::string& name, const DeviceFilter* filter = nullptr,
                        bool read_back = false);
+    // The same with the name made only when it is needed: a nameless file needs none, and
+    // making a message's name costs about as much as writing a small message.
+    WriteFailure Begin(const OutputFolder& folder, const std::function<std::string()>& name,
+                       const DeviceFilter* filter = nullptr, bool read_back = false);
     OutputDevice& device() { return *device_; }
 
     // The file's modification (and access) time as a FILETIME (100 ns ticks since 1601 UTC),

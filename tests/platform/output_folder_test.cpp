@@ -142,6 +142,28 @@ TEST(PendingFile, IsSeenOnlyOnceWholeAndNeverReplaces) {
     EXPECT_EQ(Names(dir.path()).size(), 2u);
 }
 
+// The name is made only for a file that needs a temporary one, and then gives it.
+TEST(PendingFile, MakesItsNameOnlyForATemporaryName) {
+    fixtures::TempFolder dir;
+    OutputFolder folder;
+    ASSERT_EQ(folder.Open(dir.path()), WriteFailure::kNone);
+    int made = 0;
+    PendingFile file;
+    ASSERT_EQ(file.Begin(folder, [&] { return ++made, std::string("Subject0.eml"); }), WriteFailure::kNone);
+    ASSERT_EQ(file.device().Write("bytes"), WriteFailure::kNone);
+    const std::vector<std::string> names = Names(dir.path());
+    EXPECT_EQ(made, names.empty() ? 0 : 1);
+    if (!names.empty()) {
+        EXPECT_EQ(names, (std::vector<std::string>{platform::TemporaryNameFor("Subject0.eml")}));
+    }
+    bool taken = true;
+    EXPECT_EQ(file.Place("Subject0.eml", taken), WriteFailure::kNone);
+    EXPECT_FALSE(taken);
+    EXPECT_EQ(file.Finish(), WriteFailure::kNone);
+    EXPECT_EQ(ReadFile(dir / "Subject0.eml"), "bytes");
+    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"Subject0.eml"}));
+}
+
 #ifndef _WIN32
 // A process killed while writing leaves nothing under the name and, where files need a
 // temporary name, nothing that a later run does not clear away.

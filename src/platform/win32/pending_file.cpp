@@ -39,6 +39,11 @@ PendingFile::~PendingFile() {
     }
 }
 
+WriteFailure PendingFile::Begin(const OutputFolder& folder, const std::function<std::string()>& make_name,
+                                const DeviceFilter* filter, bool read_back) {
+    return Begin(folder, make_name(), filter, read_back);
+}
+
 // Windows has no nameless files: the file is always written under a hidden temporary name in
 // the folder, which its placing renames.
 WriteFailure PendingFile::Begin(const OutputFolder& folder, const std::string& name, const DeviceFilter* filter,
