@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -40,8 +41,9 @@ struct ExportContext {
     // when messages of other folder files are left out; nullptr otherwise.
     WrittenMessages* written = nullptr;
     // Where the keys (WrittenMessages::KeyOf) of the messages that reached the folder's output
-    // go, for the destination's memory of which folder holds what; nullptr when none is kept.
-    std::vector<std::string>* folder_keys = nullptr;
+    // go, for the destination's memory of which folder holds what, each as the number its first
+    // 16 hexadecimal digits make (8 bytes a message, not a string); nullptr when none is kept.
+    std::vector<std::uint64_t>* folder_keys = nullptr;
 };
 
 using FolderExporter = std::function<void(ExportContext& context, const std::string& dbx_path,

@@ -15,6 +15,7 @@
 #include "dbx/dbx_failure.h"
 #include "dbx/dbx_file_kind.h"
 #include "dbx/dbx_scan.h"
+#include "export/folder_places.h"
 #include "export/message_manifest.h"
 #include "export/output_naming.h"
 #include "export/written_messages.h"
@@ -190,6 +191,18 @@ struct SlotEntry {
     bool ready = false;  // guarded by the workers' mutex
 };
 
+// The keys of the messages that reached an output, until its End: whole for the destination's
+// written messages, only when it keeps them, and short for its memory of folders, so that a
+// folder of many messages costs 8 bytes a message here.
+struct MessageKeys {
+    std::vector<std::string> whole;
+    std::vector<std::uint64_t> short_keys;
+    void clear() {
+        whole.clear();
+        short_keys.clear();
+    }
+};
+
 // What an entry was counted at when it was read; its text may have been moved on since.
 std::size_t TextSize(const SlotEntry& entry) { return entry.text_size; }
 
@@ -334,7 +347,7 @@ public:
         if (!sink) return true;
         std::size_t written = 0;
         std::vector<ManifestEntry> entries;
-        std::vector<std::string> keys;
+        MessageKeys keys;
         std::optional<AttachmentFiles> attachments;
         if (attachments_place_) attachments.emplace(context_, *attachments_place_, true);
         try {
@@ -517,7 +530,7 @@ private:
     // written messages wait for the sink's End, when the run keeps them.
     // attachments: where the message's attachments are saved, when the job saves them.
     void WriteMessage(MessageSink& sink, PreparedMessage& prepared, std::size_t& written,
-                      std::vector<ManifestEntry>& entries, std::vector<std::string>& keys, bool recovered,
+                      std::vector<ManifestEntry>& entries, MessageKeys& keys, bool recovered,
                       AttachmentFiles* attachments) {
         const FolderMessage& message = prepared.message;
         window_.SetStatusText(sink.StatusText(message));
@@ -559,7 +572,10 @@ private:
         else
             ++written;
         if (!failure.empty()) return;
-        if (!key.empty()) keys.push_back(std::move(key));
+        if (!key.empty()) {
+            if (folder_keys_ != nullptr) keys.short_keys.push_back(FolderPlaces::ShortKey(key));
+            if (written_messages_ != nullptr) keys.whole.push_back(std::move(key));
+        }
         const std::vector<SavedAttachment> saved =
             attachments != nullptr ? attachments->Save(found, prepared.output_path, entry.has_value())
                                    : std::vector<SavedAttachment>();
@@ -584,10 +600,11 @@ private:
     // The entries of messages whose output survived the sink's End, with the folder's file for
     // a form that names it only then.
     // A message counts as written by this folder file only once its output survived too.
-    void Record(const MessageSink& sink, std::vector<ManifestEntry>& entries, std::vector<std::string>& keys) {
+    void Record(const MessageSink& sink, std::vector<ManifestEntry>& entries, MessageKeys& keys) {
         if (written_messages_ != nullptr)
-            for (const std::string& key : keys) written_messages_->Remember(key, source_digest_);
-        if (folder_keys_ != nullptr) folder_keys_->insert(folder_keys_->end(), keys.begin(), keys.end());
+            for (const std::string& key : keys.whole) written_messages_->Remember(key, source_digest_);
+        if (folder_keys_ != nullptr)
+            folder_keys_->insert(folder_keys_->end(), keys.short_keys.begin(), keys.short_keys.end());
         keys.clear();
         if (manifest_ == nullptr) return;
         const std::string folder_output = sink.FolderOutputPath();
@@ -605,7 +622,7 @@ private:
     const JobSettings& settings_;
     MessageManifest* manifest_;
     WrittenMessages* written_messages_;
-    std::vector<std::string>* folder_keys_;
+    std::vector<std::uint64_t>* folder_keys_;
     std::string source_digest_;  // of the folder file, when the destination's written messages are looked at
     const std::string& dbx_path_;
     MessageSink& sink_;
@@ -619,7 +636,7 @@ private:
     ProgressCounter progress_;
     std::size_t written_ = 0;
     std::vector<ManifestEntry> entries_;  // the live messages written, until the sink's End
-    std::vector<std::string> keys_;       // and their keys among the destination's written messages
+    MessageKeys keys_;                    // and their keys
     bool file_failed_ = false;
 };
 
@@ -782,14 +799,14 @@ bool FolderFileOpens(ExportContext& context, const std::string& dbx_path) {
     return OpenForConversion(context, dbx_path) != nullptr;
 }
 
-std::vector<std::string> FolderFileMessageKeys(const std::string& dbx_path) {
-    std::vector<std::string> keys;
+std::vector<std::uint64_t> FolderFileMessageKeys(const std::string& dbx_path) {
+    std::vector<std::uint64_t> keys;
     FolderReader folder(OpenFolderStream(dbx_path));
     if (!folder.is_open()) return keys;
     for (std::int32_t slot = folder.item_count() - 1; slot >= 0 && !folder.CutShort(); --slot) {
         if (!folder.Fetch(slot)) continue;
         if (const DbxEmail* email = folder.email(); email != nullptr && email->message_text)
-            keys.push_back(WrittenMessages::KeyOf(*email->message_text));
+            keys.push_back(FolderPlaces::ShortKey(WrittenMessages::KeyOf(*email->message_text)));
     }
     return keys;
 }

@@ -109,9 +109,9 @@ void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageS
 // as the loop tells it. Nothing is written for either.
 bool FolderFileOpens(ExportContext& context, const std::string& dbx_path);
 
-// The keys (WrittenMessages::KeyOf) of the messages the folder file's index reaches, read
-// without a word to anyone: none when it cannot be opened.
-std::vector<std::string> FolderFileMessageKeys(const std::string& dbx_path);
+// The short keys (FolderPlaces::ShortKey of WrittenMessages::KeyOf) of the messages the folder
+// file's index reaches, read without a word to anyone: none when it cannot be opened.
+std::vector<std::uint64_t> FolderFileMessageKeys(const std::string& dbx_path);
 
 // A message only the scan found, as the folder loop hands it to a sink: numbered at slot, its
 // subject (encoded words decoded; 8-bit text read in codepage when the message names no charset),

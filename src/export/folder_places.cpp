@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string_view>
 #include <utility>
 
 #include "export/destination_memory.h"
@@ -61,9 +62,34 @@ bool Unescaped(const std::string& text, std::string& name) {
     return !name.empty();
 }
 
-bool IsShortKey(const std::string& key) {
+bool IsShortKey(std::string_view key) {
     if (key.size() != FolderPlaces::kShortKeyDigits) return false;
     return std::all_of(key.begin(), key.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+std::uint64_t ShortKeyValue(std::string_view digits) {
+    std::uint64_t value = 0;
+    for (char c : digits) value = value << 4 | static_cast<std::uint64_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+    return value;
+}
+
+// The key as the memory writes it: 16 lowercase hexadecimal digits, which sort as the numbers do.
+void AppendShortKey(std::string& line, std::uint64_t key) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    for (int shift = 60; shift >= 0; shift -= 4) line += kDigits[(key >> shift) & 15];
+}
+
+// Adds keys to the sorted set held in sorted; true when one was new.
+bool MergeKeys(std::vector<std::uint64_t>& sorted, std::vector<std::uint64_t> keys) {
+    if (keys.empty()) return false;
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    const std::size_t before = sorted.size();
+    const auto middle = static_cast<std::ptrdiff_t>(before);
+    sorted.insert(sorted.end(), keys.begin(), keys.end());
+    std::inplace_merge(sorted.begin(), sorted.begin() + middle, sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    return sorted.size() != before;
 }
 
 // A source is remembered per name: the same bytes added under another file name are another
@@ -109,14 +135,17 @@ bool FolderPlaces::Load(const std::string& path) {
             if (!Unescaped(left, name)) return false;
             const auto folder = folders_.find(Folded(name));
             if (folder == folders_.end()) return false;
-            for (std::size_t at = 0; at <= right.size();) {
-                std::size_t end = right.find(' ', at);
-                if (end == std::string::npos) end = right.size();
-                const std::string key = right.substr(at, end - at);
+            std::vector<std::uint64_t> keys;
+            const std::string_view line = right;
+            for (std::size_t at = 0; at <= line.size();) {
+                std::size_t end = line.find(' ', at);
+                if (end == std::string::npos) end = line.size();
+                const std::string_view key = line.substr(at, end - at);
                 if (!IsShortKey(key)) return false;
-                folder->second.keys.insert(key);
+                keys.push_back(ShortKeyValue(key));
                 at = end + 1;
             }
+            MergeKeys(folder->second.keys, std::move(keys));
         } else {
             return false;
         }
@@ -172,7 +201,7 @@ void FolderPlaces::SettlePendingClaim() {
 std::string FolderPlaces::Place(const std::string& base, const std::shared_future<std::string>& source_digest,
                                 const std::function<std::string(int)>& numbered,
                                 const std::function<bool(const std::string&)>& taken_in_job,
-                                const std::function<std::vector<std::string>()>& source_keys) {
+                                const std::function<std::vector<std::uint64_t>()>& source_keys) {
     SettlePendingClaim();
     if (std::optional<std::string> name = PlaceWithoutDigest(base, numbered, taken_in_job)) {
         pending_claim_ = PendingClaim{*name, base, source_digest};
@@ -184,7 +213,7 @@ std::string FolderPlaces::Place(const std::string& base, const std::shared_futur
 std::string FolderPlaces::Place(const std::string& base, const std::string& source_digest,
                                 const std::function<std::string(int)>& numbered,
                                 const std::function<bool(const std::string&)>& taken_in_job,
-                                const std::function<std::vector<std::string>()>& source_keys) {
+                                const std::function<std::vector<std::uint64_t>()>& source_keys) {
     SettlePendingClaim();
     const auto claim = [&](const std::string& name) {
         Claim(name, base, source_digest);
@@ -213,14 +242,15 @@ std::string FolderPlaces::Place(const std::string& base, const std::string& sour
         return claim(numbered(kMaxNumbered));
     }
     // A grown or shrunk copy of a folder converted before: the one it shares the most with.
-    std::vector<std::string> keys;
-    for (const std::string& key : source_keys()) keys.push_back(key.substr(0, kShortKeyDigits));
+    const std::vector<std::uint64_t> keys = source_keys();
     const Folder* best = nullptr;
     std::size_t best_shared = 0;
     for (const Folder* folder : family) {
         if (claimed_by_other(Folded(folder->name))) continue;
         const std::size_t shared = static_cast<std::size_t>(
-            std::count_if(keys.begin(), keys.end(), [&](const std::string& key) { return folder->keys.count(key) != 0; }));
+            std::count_if(keys.begin(), keys.end(), [&](std::uint64_t key) {
+                return std::binary_search(folder->keys.begin(), folder->keys.end(), key);
+            }));
         if (shared > best_shared) {
             best = folder;
             best_shared = shared;
@@ -236,12 +266,16 @@ std::string FolderPlaces::Place(const std::string& base, const std::string& sour
     return claim(numbered(kMaxNumbered));
 }
 
-void FolderPlaces::RememberMessages(const std::string& folder_name, const std::vector<std::string>& keys) {
+std::uint64_t FolderPlaces::ShortKey(const std::string& key) {
+    const std::string_view digits = std::string_view(key).substr(0, kShortKeyDigits);
+    return IsShortKey(digits) ? ShortKeyValue(digits) : 0;
+}
+
+void FolderPlaces::RememberMessages(const std::string& folder_name, const std::vector<std::uint64_t>& keys) {
     SettlePendingClaim();
     const auto folder = folders_.find(Folded(folder_name));
     if (folder == folders_.end()) return;  // a source that could not be read is not remembered
-    for (const std::string& key : keys)
-        if (folder->second.keys.insert(key.substr(0, kShortKeyDigits)).second) changed_ = true;
+    if (MergeKeys(folder->second.keys, keys)) changed_ = true;
 }
 
 std::string FolderPlaces::Save() {
@@ -254,8 +288,9 @@ std::string FolderPlaces::Save() {
         for (const std::string& source : folder.sources) entries.emplace_back("source", source + "\t" + Escaped(folder.name));
         std::string line;
         std::size_t in_line = 0;
-        for (const std::string& key : folder.keys) {
-            line += (in_line == 0 ? "" : " ") + key;
+        for (const std::uint64_t key : folder.keys) {
+            if (in_line != 0) line += ' ';
+            AppendShortKey(line, key);
             if (++in_line == kKeysPerLine) {
                 entries.emplace_back("keys", Escaped(folder.name) + "\t" + line);
                 line.clear();

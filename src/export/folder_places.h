@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <future>
 #include <map>
@@ -33,7 +34,7 @@ public:
     std::string Place(const std::string& base, const std::string& source_digest,
                       const std::function<std::string(int)>& numbered,
                       const std::function<bool(const std::string&)>& taken_in_job,
-                      const std::function<std::vector<std::string>()>& source_keys);
+                      const std::function<std::vector<std::uint64_t>()>& source_keys);
 
     // The same while the source's digest is still being computed (reading a large folder file
     // whole takes about as long as converting it): where nothing remembered of base's family and
@@ -44,10 +45,11 @@ public:
     std::string Place(const std::string& base, const std::shared_future<std::string>& source_digest,
                       const std::function<std::string(int)>& numbered,
                       const std::function<bool(const std::string&)>& taken_in_job,
-                      const std::function<std::vector<std::string>()>& source_keys);
+                      const std::function<std::vector<std::uint64_t>()>& source_keys);
 
-    // Notes that the folder's output holds the messages of these keys (WrittenMessages::KeyOf).
-    void RememberMessages(const std::string& folder_name, const std::vector<std::string>& keys);
+    // Notes that the folder's output holds the messages of these keys (ShortKey of
+    // WrittenMessages::KeyOf).
+    void RememberMessages(const std::string& folder_name, const std::vector<std::uint64_t>& keys);
 
     // Writes the memory back when it changed; empty, or why not.
     std::string Save();
@@ -56,13 +58,16 @@ public:
     // A message is remembered by this many hexadecimal digits of its key: enough to tell the
     // messages of a folder apart, small enough for a memory of millions of messages.
     static constexpr std::size_t kShortKeyDigits = 16;
+    // Those digits of a key as a number (kept as 8 bytes, where a set of strings costs about 100
+    // a message); 0 for a key that does not start with them.
+    static std::uint64_t ShortKey(const std::string& key);
 
 private:
     struct Folder {
         std::string name;
         std::string base;
         std::set<std::string> sources;
-        std::set<std::string> keys;
+        std::vector<std::uint64_t> keys;  // sorted, each once
     };
     bool Load(const std::string& path);
     Folder& FolderNamed(const std::string& name, const std::string& base);

@@ -78,7 +78,7 @@ void RunRows(ConversionWindow& window, const JobSettings& settings, JobTally& ta
         context.manifest = manifest;
         context.written = written.get();
         std::string folder_name;
-        std::vector<std::string> folder_keys;
+        std::vector<std::uint64_t> folder_keys;
         if (row.store_path.empty()) {
             const std::string base = CleanFileFolderName(FolderNameFromFileName(row.file_name));
             folder_name = PlaceRowFolder(

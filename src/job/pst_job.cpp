@@ -173,7 +173,7 @@ bool RunStore(PstJob& job, const std::string& path, const std::function<void()>&
 // The row's folder file through the exporter of "pst", into the folder of the given name; in
 // one store for all rows, a folder of a whole store goes to its place in the store's tree.
 void ImportRow(PstJob& job, const JobRow& row, const std::string& folder_name, bool nested,
-               std::vector<std::string>* folder_keys = nullptr) {
+               std::vector<std::uint64_t>* folder_keys = nullptr) {
     const std::vector<std::string> store_path = nested ? row.store_path : std::vector<std::string>();
     job.objects.target_folder = store_path.empty() ? FindOrCreateFolder(job.objects.root_folder, folder_name)
                                                    : FindOrCreateTreeFolder(job, store_path);
@@ -218,7 +218,7 @@ void RunSingleStoreJob(PstJob& job, const std::string& store_path) {
                     continue;
                 }
                 const std::string name = PlaceFolderName(job, *places, row);
-                std::vector<std::string> keys;
+                std::vector<std::uint64_t> keys;
                 ImportRow(job, row, name, true, &keys);
                 places->RememberMessages(name, keys);
             }
@@ -257,7 +257,7 @@ void RunSeparateStores(PstJob& job, FolderPlaces& places) {
         }
         const std::string name = PlaceFolderName(job, places, row);
         const std::string store_path = platform::JoinPath(job.settings.destination_path, name + ".pst");
-        std::vector<std::string> keys;
+        std::vector<std::uint64_t> keys;
         const bool ok = RunStore(job, store_path, [&] { ImportRow(job, row, name, false, &keys); });
         places.RememberMessages(name, keys);
         if (!ok) return;

@@ -138,7 +138,7 @@ TEST(FolderPlaces, APendingDigestPlacesAsTheDigestInHandWould) {
     const auto numbered = [](const std::string& base) {
         return [base](int n) { return n == 1 ? base : base + " (" + std::to_string(n) + ")"; };
     };
-    const auto no_keys = [] { return std::vector<std::string>{}; };
+    const auto no_keys = [] { return std::vector<std::uint64_t>{}; };
     const auto not_taken = [](const std::string&) { return false; };
     fixtures::TempFolder dir;
     std::vector<std::vector<std::string>> in_hand, pending;
@@ -174,4 +174,28 @@ TEST(FolderPlaces, APendingDigestPlacesAsTheDigestInHandWould) {
     EXPECT_EQ(in_hand[0], (std::vector<std::string>{"Inbox", "Inbox (2)", "Inbox", "Sent"}));
     EXPECT_EQ(in_hand[1], (std::vector<std::string>{"Inbox (2)", "Sent (2)", "Inbox (3)", "Drafts"}));
     EXPECT_EQ(fixtures::ReadFile(dir / "pending"), fixtures::ReadFile(dir / "in-hand"));
+}
+
+// The keys are held as numbers: a memory read and written back keeps each key's digits, in the
+// order a text sort gives, with a new key in its place and none twice; a copy is matched by them.
+TEST(FolderPlaces, KeysKeepTheirDigitsAndOrderThroughLoadAndSave) {
+    fixtures::TempFolder dir;
+    const std::string memory = dir / "memory";
+    const std::string digest(64, 'a');
+    fixtures::WriteFile(memory, "ombrik folder places 1\nfolder\tInbox\tInbox\nsource\t" + digest +
+                                    "\tInbox\nkeys\tInbox\t00000000000000ff 8000000000000000 ffffffffffffffff\n");
+    FolderPlaces places(memory);
+    ASSERT_FALSE(places.damaged());
+    places.RememberMessages("Inbox", {FolderPlaces::ShortKey("0a00000000000000" + std::string(48, '0')),
+                                      FolderPlaces::ShortKey("ffffffffffffffff")});
+    ASSERT_EQ(places.Save(), "");
+    EXPECT_EQ(fixtures::ReadFile(memory), "ombrik folder places 1\nfolder\tInbox\tInbox\nsource\t" + digest +
+                                              "\tInbox\nkeys\tInbox\t00000000000000ff 0a00000000000000 "
+                                              "8000000000000000 ffffffffffffffff\n");
+    const auto numbered = [](int n) { return n == 1 ? std::string("Inbox") : "Inbox (" + std::to_string(n) + ")"; };
+    const auto not_taken = [](const std::string&) { return false; };
+    FolderPlaces again(memory);
+    EXPECT_EQ(again.Place("Inbox", std::string(64, 'b'), numbered, not_taken,
+                          [] { return std::vector<std::uint64_t>{0x8000000000000000u}; }),
+              "Inbox");
 }
