@@ -53,8 +53,9 @@ void WrittenMessages::Remember(const std::string& key, const std::string& source
 std::string WrittenMessages::Save() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!changed_) return {};
-    const std::string failure =
-        SaveDestinationMemory(platform::JoinPath(destination_path_, kFileName), kFirstLine, {written_.begin(), written_.end()});
+    DestinationMemoryWriter writer(platform::JoinPath(destination_path_, kFileName), kFirstLine);
+    for (const auto& [key, source_digest] : written_) writer.Add(key, source_digest);
+    const std::string failure = writer.Finish();
     if (failure.empty()) changed_ = false;
     return failure;
 }
