@@ -10,7 +10,7 @@ constexpr std::uint64_t kMaxFileSize = 4ull << 30;
 
 }  // namespace
 
-bool IsSha256Text(const std::string& text) {
+bool IsSha256Text(std::string_view text) {
     if (text.size() != 64) return false;
     for (char c : text)
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;

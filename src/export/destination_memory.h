@@ -49,4 +49,4 @@ std::string SaveDestinationMemory(const std::string& path, const std::string& fi
                                   const std::vector<std::pair<std::string, std::string>>& entries);
 
 // True for 64 lowercase hexadecimal digits, as a SHA-256 is written.
-bool IsSha256Text(const std::string& text);
+bool IsSha256Text(std::string_view text);
