@@ -13,6 +13,7 @@
 #include <wx/stdpaths.h>
 #include <wx/timer.h>
 
+#include "app/allocator_setup.h"
 #include "app/control_ids.h"
 #include "app/job_control.h"
 #include "app/ombrik_dlg.h"
@@ -62,7 +63,10 @@ int SaveAsControl(const std::string& form) {
 class BenchApp : public wxApp {
 public:
     // The toolkit set up as the program sets it up (its memory depends on it).
-    BenchApp() { SetUpToolkitEnvironment(); }
+    BenchApp() {
+        SetUpToolkitEnvironment();
+        ReturnFreedMemoryPromptly();
+    }
 
     bool OnInit() override {
         if (argc != 4) {

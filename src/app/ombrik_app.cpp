@@ -5,6 +5,7 @@
 #include <wx/image.h>
 #include <wx/stdpaths.h>
 
+#include "app/allocator_setup.h"
 #include "app/job_control.h"
 #include "app/ombrik_dlg.h"
 #include "app/prompter.h"
@@ -38,7 +39,10 @@ std::string FindHelpDirectory() {
 
 // The application object is made before the toolkit starts: the one moment to tell it how to
 // draw scrollbars.
-COmbrikApp::COmbrikApp() { SetUpToolkitEnvironment(); }
+COmbrikApp::COmbrikApp() {
+    SetUpToolkitEnvironment();
+    ReturnFreedMemoryPromptly();
+}
 
 COmbrikApp::~COmbrikApp() = default;
 

@@ -1,8 +1,6 @@
 #include "export/destination_memory.h"
 
-#include "platform/output_folder.h"
 #include "platform/paths.h"
-#include "platform/pending_file.h"
 #include "platform/random_access_file.h"
 
 namespace {
@@ -12,7 +10,7 @@ constexpr std::uint64_t kMaxFileSize = 4ull << 30;
 
 }  // namespace
 
-bool IsSha256Text(const std::string& text) {
+bool IsSha256Text(std::string_view text) {
     if (text.size() != 64) return false;
     for (char c : text)
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
@@ -58,22 +56,46 @@ std::vector<std::pair<std::string, std::string>> ReadDestinationMemory(const std
     return entries;
 }
 
-std::string SaveDestinationMemory(const std::string& path, const std::string& first_line,
-                                  const std::vector<std::pair<std::string, std::string>>& entries) {
-    std::string text = first_line + "\n";
-    for (const auto& [key, value] : entries) text += key + "\t" + value + "\n";
-    const std::string name = platform::LastPathComponent(path);
-    std::size_t folder_end = path.size() - name.size();
+namespace {
+
+// Lines are handed to the file in pieces of about this size.
+constexpr std::size_t kFlushBytes = 64u << 10;
+
+}  // namespace
+
+DestinationMemoryWriter::DestinationMemoryWriter(const std::string& path, const std::string& first_line)
+    : name_(platform::LastPathComponent(path)) {
+    std::size_t folder_end = path.size() - name_.size();
     while (folder_end > 1 && platform::kPathSeparators.find(path[folder_end - 1]) != std::string_view::npos) --folder_end;
     const std::string folder_path = folder_end == 0 ? std::string(".") : path.substr(0, folder_end);
-    platform::OutputFolder folder;
-    platform::PendingFile file;
-    platform::WriteFailure failure = folder.Open(folder_path);
-    if (failure == platform::WriteFailure::kNone) failure = file.Begin(folder, name);
-    if (failure == platform::WriteFailure::kNone) failure = file.device().Write(text);
+    failure_ = folder_.Open(folder_path);
+    if (failure_ == platform::WriteFailure::kNone) failure_ = file_.Begin(folder_, name_);
+    buffer_.reserve(kFlushBytes + 4096);
+    buffer_.append(first_line).push_back('\n');
+}
+
+void DestinationMemoryWriter::Add(std::string_view key, std::string_view value) {
+    buffer_.append(key).append(1, '\t').append(value).push_back('\n');
+    if (buffer_.size() >= kFlushBytes) Flush();
+}
+
+void DestinationMemoryWriter::Flush() {
+    if (failure_ == platform::WriteFailure::kNone && !buffer_.empty()) failure_ = file_.device().Write(buffer_);
+    buffer_.clear();
+}
+
+std::string DestinationMemoryWriter::Finish() {
+    Flush();
     // On the disk before it takes the name: a crash after the rename must not leave it empty.
-    if (failure == platform::WriteFailure::kNone) failure = file.device().Sync();
-    if (failure == platform::WriteFailure::kNone) failure = file.PlaceReplacingFile(name);
-    if (failure == platform::WriteFailure::kNone) failure = file.Finish();
-    return failure == platform::WriteFailure::kNone ? std::string() : platform::WriteFailureWords(failure);
+    if (failure_ == platform::WriteFailure::kNone) failure_ = file_.device().Sync();
+    if (failure_ == platform::WriteFailure::kNone) failure_ = file_.PlaceReplacingFile(name_);
+    if (failure_ == platform::WriteFailure::kNone) failure_ = file_.Finish();
+    return failure_ == platform::WriteFailure::kNone ? std::string() : platform::WriteFailureWords(failure_);
+}
+
+std::string SaveDestinationMemory(const std::string& path, const std::string& first_line,
+                                  const std::vector<std::pair<std::string, std::string>>& entries) {
+    DestinationMemoryWriter writer(path, first_line);
+    for (const auto& [key, value] : entries) writer.Add(key, value);
+    return writer.Finish();
 }

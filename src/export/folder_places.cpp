@@ -281,25 +281,25 @@ void FolderPlaces::RememberMessages(const std::string& folder_name, const std::v
 std::string FolderPlaces::Save() {
     SettlePendingClaim();
     if (!changed_ || path_.empty()) return {};
-    std::vector<std::pair<std::string, std::string>> entries;
-    for (const auto& [folded, folder] : folders_)
-        entries.emplace_back("folder", Escaped(folder.name) + "\t" + Escaped(folder.base));
+    DestinationMemoryWriter writer(path_, kFirstLine);
+    for (const auto& [folded, folder] : folders_) writer.Add("folder", Escaped(folder.name) + "\t" + Escaped(folder.base));
+    std::string line;
     for (const auto& [folded, folder] : folders_) {
-        for (const std::string& source : folder.sources) entries.emplace_back("source", source + "\t" + Escaped(folder.name));
-        std::string line;
-        std::size_t in_line = 0;
-        for (const std::uint64_t key : folder.keys) {
-            if (in_line != 0) line += ' ';
-            AppendShortKey(line, key);
-            if (++in_line == kKeysPerLine) {
-                entries.emplace_back("keys", Escaped(folder.name) + "\t" + line);
-                line.clear();
-                in_line = 0;
+        const std::string name = Escaped(folder.name);
+        for (const std::string& source : folder.sources) writer.Add("source", source + "\t" + name);
+        // A folder's keys go out a line at a time: only one line's text is ever held.
+        for (std::size_t first = 0; first < folder.keys.size(); first += kKeysPerLine) {
+            line = name;
+            line += '\t';
+            const std::size_t end = std::min(folder.keys.size(), first + kKeysPerLine);
+            for (std::size_t k = first; k < end; ++k) {
+                if (k != first) line += ' ';
+                AppendShortKey(line, folder.keys[k]);
             }
+            writer.Add("keys", line);
         }
-        if (in_line != 0) entries.emplace_back("keys", Escaped(folder.name) + "\t" + line);
     }
-    const std::string failure = SaveDestinationMemory(path_, kFirstLine, entries);
+    const std::string failure = writer.Finish();
     if (failure.empty()) changed_ = false;
     return failure;
 }

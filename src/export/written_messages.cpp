@@ -1,5 +1,7 @@
 #include "export/written_messages.h"
 
+#include <algorithm>
+
 #include "dbx/dbx_scan.h"
 #include "export/content_digest.h"
 #include "export/destination_memory.h"
@@ -13,9 +15,25 @@ constexpr const char* kFirstLine = "ombrik written messages 1";
 }  // namespace
 
 WrittenMessages::WrittenMessages(std::string destination_path) : destination_path_(std::move(destination_path)) {
-    for (auto& [key, source] :
+    Digits key{};
+    Digits source{};
+    for (const auto& [key_text, source_text] :
          ReadDestinationMemory(platform::JoinPath(destination_path_, kFileName), kFirstLine, kMaxEntries))
-        if (IsSha256Text(key) && IsSha256Text(source)) written_.emplace(std::move(key), std::move(source));
+        if (ToDigits(key_text, key) && ToDigits(source_text, source)) written_.emplace(key, SourceIndex(source));
+}
+
+bool WrittenMessages::ToDigits(std::string_view text, Digits& digits) {
+    if (!IsSha256Text(text)) return false;
+    std::copy(text.begin(), text.end(), digits.begin());
+    return true;
+}
+
+std::uint32_t WrittenMessages::SourceIndex(const Digits& source) {
+    // A run reads a handful of sources: a walk is quicker than a second map.
+    for (std::size_t i = sources_.size(); i > 0; --i)
+        if (sources_[i - 1] == source) return static_cast<std::uint32_t>(i - 1);
+    sources_.push_back(source);
+    return static_cast<std::uint32_t>(sources_.size() - 1);
 }
 
 std::string WrittenMessages::KeyOf(std::string_view text) {
@@ -39,22 +57,29 @@ std::string WrittenMessages::SourceDigest(const std::string& path) {
 }
 
 bool WrittenMessages::WrittenByAnother(const std::string& key, const std::string& source_digest) const {
+    Digits digits{};
+    if (!ToDigits(key, digits)) return false;
     std::lock_guard<std::mutex> lock(mutex_);
-    const auto found = written_.find(key);
-    return found != written_.end() && found->second != source_digest;
+    const auto found = written_.find(digits);
+    return found != written_.end() &&
+           std::string_view(sources_[found->second].data(), sources_[found->second].size()) != source_digest;
 }
 
 void WrittenMessages::Remember(const std::string& key, const std::string& source_digest) {
-    if (!IsSha256Text(source_digest)) return;
+    Digits digits{};
+    Digits source{};
+    if (!ToDigits(key, digits) || !ToDigits(source_digest, source)) return;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (written_.emplace(key, source_digest).second) changed_ = true;
+    if (written_.emplace(digits, SourceIndex(source)).second) changed_ = true;
 }
 
 std::string WrittenMessages::Save() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!changed_) return {};
-    const std::string failure =
-        SaveDestinationMemory(platform::JoinPath(destination_path_, kFileName), kFirstLine, {written_.begin(), written_.end()});
+    DestinationMemoryWriter writer(platform::JoinPath(destination_path_, kFileName), kFirstLine);
+    for (const auto& [key, source] : written_)
+        writer.Add(std::string_view(key.data(), key.size()), std::string_view(sources_[source].data(), sources_[source].size()));
+    const std::string failure = writer.Finish();
     if (failure.empty()) changed_ = false;
     return failure;
 }

@@ -1,5 +1,7 @@
 // Folder files of one name keep their folders from run to run, whatever rows come with them.
+#include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <future>
 #include <memory>
 #include <string>
@@ -198,4 +200,32 @@ TEST(FolderPlaces, KeysKeepTheirDigitsAndOrderThroughLoadAndSave) {
     EXPECT_EQ(again.Place("Inbox", std::string(64, 'b'), numbered, not_taken,
                           [] { return std::vector<std::uint64_t>{0x8000000000000000u}; }),
               "Inbox");
+}
+
+// A memory far larger than one piece of the file's writing comes out whole: every key once, in
+// order, a thousand to a line, the last line short.
+TEST(FolderPlaces, AMemoryOfManyKeysIsWrittenWhole) {
+    fixtures::TempFolder dir;
+    const std::string memory = dir / "memory";
+    const std::string digest(64, 'c');
+    fixtures::WriteFile(memory, "ombrik folder places 1\nfolder\tInbox\tInbox\nsource\t" + digest + "\tInbox\n");
+    std::vector<std::uint64_t> keys;
+    std::string expected = "ombrik folder places 1\nfolder\tInbox\tInbox\nsource\t" + digest + "\tInbox\n";
+    char digits[17];
+    for (std::uint64_t k = 0; k < 4500; ++k) {
+        keys.push_back(k * 0x0001000100010001u);
+        std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(keys.back()));
+        expected += k % 1000 == 0 ? "keys\tInbox\t" : " ";
+        expected += digits;
+        if (k % 1000 == 999 || k == 4499) expected += '\n';
+    }
+    {
+        FolderPlaces places(memory);
+        places.RememberMessages("Inbox", keys);
+        ASSERT_EQ(places.Save(), "");
+    }
+    ASSERT_GT(expected.size(), 64u << 10);
+    EXPECT_EQ(fixtures::ReadFile(memory), expected);
+    // Nothing is left beside it.
+    EXPECT_EQ(std::distance(fs::directory_iterator(platform::FileSystemPath(dir.path())), fs::directory_iterator()), 1);
 }
