@@ -1,6 +1,8 @@
 #include "store/msg/msg_file.h"
 
+#include <bit>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -40,6 +42,25 @@ void PutLittleEndian(Bytes& out, T v) {
 void PutU32(Bytes& out, std::uint32_t v) { PutLittleEndian(out, v); }
 void PutU64(Bytes& out, std::uint64_t v) { PutLittleEndian(out, v); }
 
+// Widens n ASCII bytes to UTF-16LE at out (2n bytes), four at a time: the bodies are the
+// longest texts of a message and nearly always ASCII.
+static_assert(std::endian::native == std::endian::little, "the widened units are stored as they lie in memory");
+void WidenAscii(const char* in, std::size_t n, std::uint8_t* out) {
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4, out += 8) {
+        std::uint32_t four;
+        std::memcpy(&four, in + i, 4);
+        std::uint64_t wide = four;
+        wide = (wide | (wide << 16)) & 0x0000FFFF0000FFFFull;
+        wide = (wide | (wide << 8)) & 0x00FF00FF00FF00FFull;
+        std::memcpy(out, &wide, 8);
+    }
+    for (; i < n; ++i, out += 2) {
+        out[0] = static_cast<std::uint8_t>(in[i]);
+        out[1] = 0;
+    }
+}
+
 // UTF-16LE bytes of a UTF-8 text. Most property text is ASCII, which is widened byte by byte;
 // only the rest goes through the general conversion.
 Bytes Utf16Bytes(const std::string& text, bool with_terminator) {
@@ -47,7 +68,8 @@ Bytes Utf16Bytes(const std::string& text, bool with_terminator) {
     const std::u16string rest = ascii < text.size() ? Utf8ToUtf16(text.substr(ascii)) : std::u16string();
     Bytes out((ascii + rest.size() + (with_terminator ? 1 : 0)) * 2, 0);
     std::uint8_t* p = out.data();
-    for (std::size_t i = 0; i < ascii; ++i, p += 2) p[0] = static_cast<std::uint8_t>(text[i]);
+    WidenAscii(text.data(), ascii, p);
+    p += ascii * 2;
     for (char16_t c : rest) {
         *p++ = static_cast<std::uint8_t>(c);
         *p++ = static_cast<std::uint8_t>(c >> 8);
