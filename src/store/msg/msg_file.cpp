@@ -33,18 +33,18 @@ std::size_t PropertyHeaderSize(ObjectKind kind) {
 }
 
 // Little-endian values appended in one piece: these run for every property of every message.
+static_assert(std::endian::native == std::endian::little, "values are stored as they lie in memory");
 template <typename T>
 void PutLittleEndian(Bytes& out, T v) {
-    std::uint8_t bytes[sizeof(T)];
-    for (std::size_t i = 0; i < sizeof(T); ++i) bytes[i] = static_cast<std::uint8_t>(v >> (8 * i));
-    out.insert(out.end(), bytes, bytes + sizeof(T));
+    const std::size_t at = out.size();
+    out.resize(at + sizeof(T));
+    std::memcpy(out.data() + at, &v, sizeof(T));
 }
 void PutU32(Bytes& out, std::uint32_t v) { PutLittleEndian(out, v); }
 void PutU64(Bytes& out, std::uint64_t v) { PutLittleEndian(out, v); }
 
 // Widens n ASCII bytes to UTF-16LE at out (2n bytes), four at a time: the bodies are the
 // longest texts of a message and nearly always ASCII.
-static_assert(std::endian::native == std::endian::little, "the widened units are stored as they lie in memory");
 void WidenAscii(const char* in, std::size_t n, std::uint8_t* out) {
     std::size_t i = 0;
     for (; i + 4 <= n; i += 4, out += 8) {
@@ -85,7 +85,12 @@ std::string Hex(std::uint32_t value, int digits) {
     return out;
 }
 
-std::string ValueStreamName(mapi::PropTag tag) { return "__substg1.0_" + Hex(tag, 8); }
+std::string ValueStreamName(mapi::PropTag tag) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string name = "__substg1.0_00000000";  // one allocation per stream name, not two
+    for (std::size_t i = name.size(); tag != 0; tag >>= 4) name[--i] = kDigits[tag & 0xF];
+    return name;
+}
 
 // The named properties of a whole message tree, numbered in order of first appearance.
 class NameMap {
@@ -212,6 +217,8 @@ public:
         stream_.assign(PropertyHeaderSize(kind), 0);
     }
     Bytes& header() { return stream_; }
+    // Room for count more entries of 16 bytes, so the stream is not grown entry by entry.
+    void Reserve(std::size_t count) { stream_.reserve(stream_.size() + 16 * count); }
 
     void Add(mapi::PropTag tag, const mapi::PropValue& value) {
         tag = UnicodeTag(tag);
@@ -303,6 +310,7 @@ using Overrides = std::map<mapi::PropTag, mapi::PropValue>;
 
 void WriteBag(const mapi::PropertyBag& bag, PropertyStreamWriter& writer, NameMap& names, const Overrides& overrides = {},
               std::optional<mapi::PropTag> removed = std::nullopt) {
+    writer.Reserve(bag.all().size() + overrides.size() + bag.named().size());
     // The union of both in tag order, the override winning: what a copy of the bag with the
     // overrides set would list.
     auto own = bag.all().begin();
