@@ -50,9 +50,9 @@ private:
     void ClaimName(const std::u16string& name);
 
     std::u16string name_;
-    // A fingerprint of each child's upper-cased name: a message's storage holds dozens of
-    // streams, and comparing each new name in full with every earlier one cost more than laying
-    // out the file. Names are compared in full only where fingerprints agree.
+    // A fingerprint of each child's upper-cased name (its end and its length): a message's
+    // storage holds dozens of streams, and comparing each new name in full with every earlier one
+    // cost more than laying out the file. Names are compared in full only where fingerprints agree.
     std::vector<std::uint64_t> name_fingerprints_;
     std::vector<std::unique_ptr<Storage>> storages_;
     std::vector<Stream> streams_;

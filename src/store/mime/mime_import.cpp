@@ -120,6 +120,10 @@ Bytes DecodedContent(GMimePart* part) {
 std::string MimeType(GMimeObject* object) {
     GMimeContentType* type = g_mime_object_get_content_type(object);
     if (type == nullptr) return "application/octet-stream";
+    // Asked several times of every part: joined here rather than formatted by GMime.
+    const char* media = g_mime_content_type_get_media_type(type);
+    const char* subtype = g_mime_content_type_get_media_subtype(type);
+    if (media != nullptr && subtype != nullptr) return Lower(std::string(media) + '/' + subtype);
     gchar* text = g_mime_content_type_get_mime_type(type);
     std::string out = text == nullptr ? "application/octet-stream" : Lower(text);
     g_free(text);

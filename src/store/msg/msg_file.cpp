@@ -1,6 +1,8 @@
 #include "store/msg/msg_file.h"
 
+#include <bit>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -31,14 +33,33 @@ std::size_t PropertyHeaderSize(ObjectKind kind) {
 }
 
 // Little-endian values appended in one piece: these run for every property of every message.
+static_assert(std::endian::native == std::endian::little, "values are stored as they lie in memory");
 template <typename T>
 void PutLittleEndian(Bytes& out, T v) {
-    std::uint8_t bytes[sizeof(T)];
-    for (std::size_t i = 0; i < sizeof(T); ++i) bytes[i] = static_cast<std::uint8_t>(v >> (8 * i));
-    out.insert(out.end(), bytes, bytes + sizeof(T));
+    const std::size_t at = out.size();
+    out.resize(at + sizeof(T));
+    std::memcpy(out.data() + at, &v, sizeof(T));
 }
 void PutU32(Bytes& out, std::uint32_t v) { PutLittleEndian(out, v); }
 void PutU64(Bytes& out, std::uint64_t v) { PutLittleEndian(out, v); }
+
+// Widens n ASCII bytes to UTF-16LE at out (2n bytes), four at a time: the bodies are the
+// longest texts of a message and nearly always ASCII.
+void WidenAscii(const char* in, std::size_t n, std::uint8_t* out) {
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4, out += 8) {
+        std::uint32_t four;
+        std::memcpy(&four, in + i, 4);
+        std::uint64_t wide = four;
+        wide = (wide | (wide << 16)) & 0x0000FFFF0000FFFFull;
+        wide = (wide | (wide << 8)) & 0x00FF00FF00FF00FFull;
+        std::memcpy(out, &wide, 8);
+    }
+    for (; i < n; ++i, out += 2) {
+        out[0] = static_cast<std::uint8_t>(in[i]);
+        out[1] = 0;
+    }
+}
 
 // UTF-16LE bytes of a UTF-8 text. Most property text is ASCII, which is widened byte by byte;
 // only the rest goes through the general conversion.
@@ -47,7 +68,8 @@ Bytes Utf16Bytes(const std::string& text, bool with_terminator) {
     const std::u16string rest = ascii < text.size() ? Utf8ToUtf16(text.substr(ascii)) : std::u16string();
     Bytes out((ascii + rest.size() + (with_terminator ? 1 : 0)) * 2, 0);
     std::uint8_t* p = out.data();
-    for (std::size_t i = 0; i < ascii; ++i, p += 2) p[0] = static_cast<std::uint8_t>(text[i]);
+    WidenAscii(text.data(), ascii, p);
+    p += ascii * 2;
     for (char16_t c : rest) {
         *p++ = static_cast<std::uint8_t>(c);
         *p++ = static_cast<std::uint8_t>(c >> 8);
@@ -63,7 +85,12 @@ std::string Hex(std::uint32_t value, int digits) {
     return out;
 }
 
-std::string ValueStreamName(mapi::PropTag tag) { return "__substg1.0_" + Hex(tag, 8); }
+std::string ValueStreamName(mapi::PropTag tag) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string name = "__substg1.0_00000000";  // one allocation per stream name, not two
+    for (std::size_t i = name.size(); tag != 0; tag >>= 4) name[--i] = kDigits[tag & 0xF];
+    return name;
+}
 
 // The named properties of a whole message tree, numbered in order of first appearance.
 class NameMap {
@@ -190,6 +217,8 @@ public:
         stream_.assign(PropertyHeaderSize(kind), 0);
     }
     Bytes& header() { return stream_; }
+    // Room for count more entries of 16 bytes, so the stream is not grown entry by entry.
+    void Reserve(std::size_t count) { stream_.reserve(stream_.size() + 16 * count); }
 
     void Add(mapi::PropTag tag, const mapi::PropValue& value) {
         tag = UnicodeTag(tag);
@@ -281,6 +310,7 @@ using Overrides = std::map<mapi::PropTag, mapi::PropValue>;
 
 void WriteBag(const mapi::PropertyBag& bag, PropertyStreamWriter& writer, NameMap& names, const Overrides& overrides = {},
               std::optional<mapi::PropTag> removed = std::nullopt) {
+    writer.Reserve(bag.all().size() + overrides.size() + bag.named().size());
     // The union of both in tag order, the override winning: what a copy of the bag with the
     // overrides set would list.
     auto own = bag.all().begin();

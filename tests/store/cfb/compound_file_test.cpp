@@ -95,6 +95,20 @@ TEST(CompoundFile, RejectsNamesTheFormatCannotHold) {
     EXPECT_THROW(root.AddStorage("name"), std::invalid_argument);
 }
 
+TEST(CompoundFile, NamesThatShareTheirEndAndLengthAreStillTwoNames) {
+    // The duplicate check first compares a fingerprint of each name's last units and length;
+    // names alike there but not in full are different names.
+    cfb::Storage root = cfb::MakeRootStorage();
+    EXPECT_NO_THROW(root.AddStream("a_substg1.0_0037001F", {}));
+    EXPECT_NO_THROW(root.AddStream("b_substg1.0_0037001F", {}));
+    EXPECT_NO_THROW(root.AddStream("\xC5\x81x", {}));  // U+0141 'x' against U+0040 'x': alike byte-folded
+    EXPECT_NO_THROW(root.AddStream("@x", {}));
+    EXPECT_THROW(root.AddStream("B_SUBSTG1.0_0037001f", {}), std::invalid_argument);
+    const auto f = cfbtest::ReadCompoundFile(cfb::CompoundFileBytes(root));
+    EXPECT_TRUE(f.faults.empty());
+    EXPECT_EQ(f.streams.size(), 4u);
+}
+
 TEST(CompoundFile, LargeFilesNeedDifatSectorsAndReadBackWhole) {
     // 109 FAT sectors cover 109 * 128 * 512 bytes, about 6.8 MB; beyond that the DIFAT takes over.
     fixtures::TempFolder dir;

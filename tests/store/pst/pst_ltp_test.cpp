@@ -36,6 +36,26 @@ struct Roundtrip {
 
 }  // namespace
 
+TEST(PstLtp, TextBecomesUtf16AtEveryPlaceOfItsNonAsciiCharacters) {
+    // ASCII goes four bytes per step: a character of two to four bytes at any offset, or an
+    // ASCII tail of any length, must still give the right units.
+    for (const std::string& wide : {std::string("\xC3\xA9"), std::string("\xE2\x82\xAC"), std::string("\xF0\x9F\x98\x80")}) {
+        for (std::size_t before = 0; before < 9; ++before) {
+            const std::string text = std::string(before, 'a') + wide + std::string(9 - before, 'b');
+            const Bytes units = Utf8ToUtf16(text);
+            const std::size_t wide_units = wide.size() == 4 ? 2 : 1;  // a surrogate pair or one unit
+            EXPECT_EQ(units.size(), 2 * (9 + wide_units)) << before;
+            EXPECT_EQ(Utf16ToUtf8(units), text) << before;
+        }
+    }
+    for (std::size_t n = 0; n < 10; ++n) {
+        const std::string ascii(n, 'q');
+        const Bytes units = Utf8ToUtf16(ascii);
+        ASSERT_EQ(units.size(), 2 * n);
+        for (std::size_t i = 0; i < n; ++i) EXPECT_TRUE(units[2 * i] == 'q' && units[2 * i + 1] == 0);
+    }
+}
+
 TEST(PstLtp, HeapSpansManyBlocksWithBitmapHeaders) {
     HeapWriter heap(kClientSigPc);
     std::vector<std::pair<std::uint32_t, Bytes>> allocs;

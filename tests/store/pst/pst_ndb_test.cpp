@@ -40,6 +40,31 @@ TEST(PstNdb, CrcAndSignatureMatchKnownValues) {
     EXPECT_EQ(ComputeSig(0x10000, 0x10000), 0);
 }
 
+TEST(PstNdb, CrcAndEncodingAgreeWithOneByteAtATimeForEveryLengthAndStart) {
+    // The fast paths take eight bytes per step: every tail and every unaligned start must give
+    // what the plain byte-wise definitions give.
+    std::vector<std::uint8_t> data(40);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 37 + 11);
+    for (std::size_t start = 0; start < 9; ++start) {
+        for (std::size_t n = 0; start + n <= data.size(); ++n) {
+            const std::span<const std::uint8_t> piece(data.data() + start, n);
+            std::uint32_t crc = 0x12345678;
+            for (std::uint8_t b : piece) {
+                crc ^= b;
+                for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+            }
+            EXPECT_EQ(ComputeCrc(piece, 0x12345678), crc) << start << "+" << n;
+            std::vector<std::uint8_t> in_place(piece.begin(), piece.end()), into(n + 3, 0xAA);
+            EncodeBlockData(CryptMethod::Permute, in_place);
+            EncodeBlockDataInto(CryptMethod::Permute, piece, into);
+            EXPECT_TRUE(std::equal(in_place.begin(), in_place.end(), into.begin())) << start << "+" << n;
+            EXPECT_EQ(into[n], 0xAA);  // nothing written past the data
+        }
+    }
+    std::vector<std::uint8_t> small(2);
+    EXPECT_THROW(EncodeBlockDataInto(CryptMethod::None, data, small), PstError);
+}
+
 TEST(PstNdb, PermuteEncodingIsABijectionThatChangesData) {
     std::vector<std::uint8_t> all(256);
     for (int i = 0; i < 256; ++i) all[i] = static_cast<std::uint8_t>(i);

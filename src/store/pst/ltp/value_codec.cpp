@@ -1,9 +1,14 @@
 #include "store/pst/ltp/value_codec.h"
 
+#include <bit>
+#include <cstring>
+
 namespace pst::ltp {
 namespace {
 
 using mapi::PropType;
+
+static_assert(std::endian::native == std::endian::little, "UTF-16LE units are stored as they lie in memory");
 
 void AppendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
@@ -62,9 +67,23 @@ Bytes Utf8ToUtf16(const std::string& s) {
         *p++ = static_cast<std::uint8_t>(unit >> 8);
     };
     for (std::size_t i = 0; i < s.size();) {
+        // Runs of ASCII four bytes at a time: nearly all the text of a message is ASCII, and a
+        // byte at a time made this conversion a twentieth of a PST export.
+        while (i + 4 <= s.size()) {
+            std::uint32_t four;
+            std::memcpy(&four, s.data() + i, 4);
+            if ((four & 0x80808080u) != 0) break;
+            std::uint64_t wide = four;
+            wide = (wide | (wide << 16)) & 0x0000FFFF0000FFFFull;
+            wide = (wide | (wide << 8)) & 0x00FF00FF00FF00FFull;
+            std::memcpy(p, &wide, 8);
+            p += 8;
+            i += 4;
+        }
+        if (i == s.size()) break;
         auto c = static_cast<unsigned char>(s[i]);
         if (c < 0x80) {
-            *p++ = c;  // the common case: one byte, one code unit
+            *p++ = c;  // one byte, one code unit
             *p++ = 0;
             ++i;
             continue;

@@ -19,5 +19,7 @@ std::uint16_t ComputeSig(std::uint64_t ib, std::uint64_t bid);
 // Encodes or decodes the data of an external block in place by the store's method.
 void EncodeBlockData(CryptMethod method, std::span<std::uint8_t> data);
 void DecodeBlockData(CryptMethod method, std::span<std::uint8_t> data);
+// The same encoding from data into out (out.size() >= data.size()), in one pass.
+void EncodeBlockDataInto(CryptMethod method, std::span<const std::uint8_t> data, std::span<std::uint8_t> out);
 
 }  // namespace pst::ndb

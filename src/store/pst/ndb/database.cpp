@@ -398,8 +398,7 @@ std::uint64_t Database::WriteBlock(std::span<const std::uint8_t> data, bool inte
     const std::uint64_t bid = NextBlockBid(internal);
     const std::uint64_t ib = Allocate(size, false);
     std::vector<std::uint8_t> buf(size, 0);
-    if (!data.empty()) std::memcpy(buf.data(), data.data(), data.size());
-    if (!internal) EncodeBlockData(crypt_, {buf.data(), data.size()});
+    EncodeBlockDataInto(internal ? CryptMethod::None : crypt_, data, buf);
     BLOCKTRAILER trailer{};
     trailer.cb = static_cast<std::uint16_t>(data.size());
     trailer.wSig = ComputeSig(ib, bid);
