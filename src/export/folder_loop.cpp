@@ -440,8 +440,11 @@ private:
         std::size_t text_bytes = 0;
         bool reading = true;
         for (;;) {
-            while (reading && in_flight.size() < in_flight_limit && (in_flight.empty() || text_bytes < kTextBytesInFlight) &&
-                   !window_.StopRequested()) {
+            // Read ahead in batches, once half the messages in flight are written: a worker that
+            // ran out of work is then woken once for several messages, not once for each.
+            const bool refill = in_flight.size() <= in_flight_limit / 2;
+            while (refill && reading && in_flight.size() < in_flight_limit &&
+                   (in_flight.empty() || text_bytes < kTextBytesInFlight) && !window_.StopRequested()) {
                 if (next_slot < 0) {
                     reading = false;
                     break;
