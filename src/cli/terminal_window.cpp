@@ -85,12 +85,13 @@ void TerminalWindow::SetProgress(int position) {
 }
 
 void TerminalWindow::SetStatusText(const std::string& raw_text) {
-    const std::string text = TerminalSafeText(raw_text);
-    status_ = text;
+    // Kept as given and made safe only when shown: most status texts (one per message) are
+    // never drawn, between two redraws or with --quiet.
+    status_ = raw_text;
     // A wait for another program is worth a line even when the output files are not.
-    const bool waiting = text.rfind(kStoreBusyText, 0) == 0;
+    const bool waiting = raw_text.rfind(kStoreBusyText, 0) == 0;
     if (!interactive_ && (options_.verbose || waiting) && !options_.quiet) {
-        std::fprintf(LinesOut(), "%s\n", text.c_str());
+        std::fprintf(LinesOut(), "%s\n", TerminalSafeText(raw_text).c_str());
         std::fflush(LinesOut());
     }
     // The wait may be long and nothing else is drawn meanwhile: it must not be skipped.
@@ -145,7 +146,7 @@ void TerminalWindow::Redraw(bool force) {
         std::snprintf(rate, sizeof rate, "%.0f msg/s ", static_cast<double>(messages_seen_ - 1) / seconds);
         count += rate;
     }
-    std::string status = status_;
+    std::string status = TerminalSafeText(status_);
     // A path is known by its end; the wait for another program by its beginning.
     if (status.size() > kStatusWidth && status.rfind(kStoreBusyText, 0) == 0)
         status = status.substr(0, kStatusWidth - 3) + "...";

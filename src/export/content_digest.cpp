@@ -20,10 +20,20 @@ struct ContextFree {
     void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
 };
 
+// Looked up once: naming the algorithm at every digest makes OpenSSL 3 search its providers each
+// time, which costs more than hashing a short message key.
+const EVP_MD* Sha256Algorithm() {
+    static const EVP_MD* const algorithm = [] {
+        const EVP_MD* fetched = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+        return fetched != nullptr ? fetched : EVP_sha256();
+    }();
+    return algorithm;
+}
+
 class Checksum {
 public:
     Checksum() : context_(EVP_MD_CTX_new()) {
-        if (context_ && EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1) context_.reset();
+        if (context_ && EVP_DigestInit_ex(context_.get(), Sha256Algorithm(), nullptr) != 1) context_.reset();
     }
     explicit operator bool() const { return context_ != nullptr; }
     void Update(const unsigned char* data, std::size_t size) {
@@ -36,6 +46,7 @@ public:
         if (!context_ || EVP_DigestFinal_ex(context_.get(), digest, &length) != 1) return {};
         static constexpr char kDigits[] = "0123456789abcdef";
         std::string hex;
+        hex.reserve(2 * length);
         for (unsigned int i = 0; i < length; ++i) {
             hex += kDigits[digest[i] >> 4];
             hex += kDigits[digest[i] & 15];
@@ -79,10 +90,13 @@ private:
 }  // namespace
 #endif
 
-std::string Sha256Hex(std::string_view bytes) {
+std::string Sha256Hex(std::string_view bytes) { return Sha256Hex(bytes, {}); }
+
+std::string Sha256Hex(std::string_view first, std::string_view second) {
     Checksum checksum;
     if (!checksum) return {};
-    checksum.Update(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    checksum.Update(reinterpret_cast<const unsigned char*>(first.data()), first.size());
+    checksum.Update(reinterpret_cast<const unsigned char*>(second.data()), second.size());
     return checksum.Hex();
 }
 

@@ -20,9 +20,15 @@ public:
     void Prepare(PreparedMessage& prepared) override {
         if (!output_.StagesAhead()) return;
         const auto& text = prepared.message.text;
-        prepared.staged_file = output_.Stage(prepared.message, text ? std::string_view(*text) : std::string_view());
+        prepared.planned_path = output_.MakePath(prepared.message);
+        prepared.staged_file = output_.Stage(prepared.message, text ? std::string_view(*text) : std::string_view(),
+                                             prepared.planned_path);
     }
     std::string StatusText(const FolderMessage& message) override { return output_.PathOf(message); }
+    std::string StatusTextOf(PreparedMessage& prepared) override {
+        if (!prepared.planned_path.empty()) output_.UsePath(prepared.message, std::move(prepared.planned_path));
+        return output_.PathOf(prepared.message);
+    }
     std::string FailureSubject(const FolderMessage& message) override { return output_.PathOf(message); }
     std::string Write(PreparedMessage& prepared) override {
         const auto& text = prepared.message.text;

@@ -203,6 +203,19 @@ struct MessageKeys {
     }
 };
 
+// The sink's preparation of a message, and with keys its key, where the walk keeps them: both
+// are work on the message alone, done on whichever thread prepares it rather than on the writer.
+void PrepareMessage(MessageSink& sink, PreparedMessage& message, bool keys) {
+    try {
+        sink.Prepare(message);
+        if (keys && message.failure.empty())
+            message.key = WrittenMessages::KeyOf(message.message.text ? std::string_view(*message.message.text)
+                                                                      : std::string_view());
+    } catch (const std::exception& error) {
+        message.failure = store::DescribeFailure(error);
+    }
+}
+
 // What an entry was counted at when it was read; its text may have been moved on since.
 std::size_t TextSize(const SlotEntry& entry) { return entry.text_size; }
 
@@ -210,7 +223,7 @@ std::size_t TextSize(const SlotEntry& entry) { return entry.text_size; }
 // prepares the oldest waiting one itself rather than wait idle.
 class PrepareWorkers {
 public:
-    PrepareWorkers(unsigned count, MessageSink& sink) : sink_(sink) {
+    PrepareWorkers(unsigned count, MessageSink& sink, bool keys) : sink_(sink), keys_(keys) {
         for (unsigned i = 0; i < count; ++i) threads_.emplace_back([this] { Run(); });
     }
     ~PrepareWorkers() {
@@ -280,15 +293,10 @@ private:
             if (awaited) entry_done_.notify_one();
         }
     }
-    void PrepareGuarded(PreparedMessage& message) {
-        try {
-            sink_.Prepare(message);
-        } catch (const std::exception& error) {
-            message.failure = store::DescribeFailure(error);
-        }
-    }
+    void PrepareGuarded(PreparedMessage& message) { PrepareMessage(sink_, message, keys_); }
 
     MessageSink& sink_;
+    const bool keys_;
     std::mutex mutex_;
     std::condition_variable work_ready_, entry_done_;
     std::deque<SlotEntry*> queue_;
@@ -365,11 +373,7 @@ public:
                 PreparedMessage prepared;
                 prepared.message = FoundFolderMessage(slot++, std::move(found.text), found.partial, settings_.codepage);
                 prepared.message.found_at = found.head_offset;
-                try {
-                    sink->Prepare(prepared);
-                } catch (const std::exception& error) {
-                    prepared.failure = store::DescribeFailure(error);
-                }
+                PrepareMessage(*sink, prepared, KeepsKeys());
                 WriteMessage(*sink, prepared, written, entries, keys, true, attachments ? &*attachments : nullptr);
             }
             if (sink->End()) {
@@ -419,11 +423,7 @@ private:
             if (DbxEmail* email = folder.email()) {
                 PreparedMessage prepared;
                 prepared.message = TakeMessage(slot, *email);
-                try {
-                    sink_.Prepare(prepared);
-                } catch (const std::exception& error) {
-                    prepared.failure = store::DescribeFailure(error);
-                }
+                PrepareMessage(sink_, prepared, KeepsKeys());
                 WriteMessage(sink_, prepared, written_, entries_, keys_, false, LiveAttachments());
             }
             if (folder.CutShort()) return FileCutShort();
@@ -435,13 +435,16 @@ private:
     bool RunWithWorkers(FolderReader& folder, unsigned thread_count) {
         const std::size_t in_flight_limit = kMessagesInFlightPerWorker * thread_count;
         std::deque<std::unique_ptr<SlotEntry>> in_flight;
-        PrepareWorkers workers(thread_count - 1, sink_);
+        PrepareWorkers workers(thread_count - 1, sink_, KeepsKeys());
         std::int32_t next_slot = item_count_ - 1;
         std::size_t text_bytes = 0;
         bool reading = true;
         for (;;) {
-            while (reading && in_flight.size() < in_flight_limit && (in_flight.empty() || text_bytes < kTextBytesInFlight) &&
-                   !window_.StopRequested()) {
+            // Read ahead in batches, once half the messages in flight are written: a worker that
+            // ran out of work is then woken once for several messages, not once for each.
+            const bool refill = in_flight.size() <= in_flight_limit / 2;
+            while (refill && reading && in_flight.size() < in_flight_limit &&
+                   (in_flight.empty() || text_bytes < kTextBytesInFlight) && !window_.StopRequested()) {
                 if (next_slot < 0) {
                     reading = false;
                     break;
@@ -533,11 +536,12 @@ private:
                       std::vector<ManifestEntry>& entries, MessageKeys& keys, bool recovered,
                       AttachmentFiles* attachments) {
         const FolderMessage& message = prepared.message;
-        window_.SetStatusText(sink.StatusText(message));
-        // Known before the write, which may take the text on.
+        window_.SetStatusText(sink.StatusTextOf(prepared));
+        // Made by the preparation, before the write, which may take the text on.
         std::string key;
-        if ((written_messages_ != nullptr || folder_keys_ != nullptr) && prepared.failure.empty())
-            key = WrittenMessages::KeyOf(message.text ? std::string_view(*message.text) : std::string_view());
+        if (KeepsKeys() && prepared.failure.empty())
+            key = prepared.key ? std::move(*prepared.key)
+                               : WrittenMessages::KeyOf(message.text ? std::string_view(*message.text) : std::string_view());
         if (written_messages_ != nullptr && prepared.failure.empty()) {
             if (source_digest_.empty()) source_digest_ = written_messages_->SourceDigest(dbx_path_);
             if (written_messages_->WrittenByAnother(key, source_digest_)) {
@@ -594,6 +598,10 @@ private:
             entries.push_back(std::move(row));
         }
     }
+
+    // Whether the messages' keys are wanted: for the destination's written messages or its
+    // memory of folders.
+    bool KeepsKeys() const { return written_messages_ != nullptr || folder_keys_ != nullptr; }
 
     AttachmentFiles* LiveAttachments() { return live_attachments_ ? &*live_attachments_ : nullptr; }
 

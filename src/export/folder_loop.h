@@ -48,6 +48,10 @@ struct PreparedMessage {
     bool already_there = false;         // set by Write: the output held this message already
     std::shared_ptr<store::PreparedMail> item;  // made ready ahead for a store folder, when the form adds to one
     std::shared_ptr<StagedMessageFile> staged_file;  // the message's file written ahead, not yet named
+    std::string planned_path;  // the path of its file (before any " (2)"), when the sink makes it ahead
+    // Its key (WrittenMessages::KeyOf), made ahead when the run keeps keys and the preparation
+    // did not fail.
+    std::optional<std::string> key;
     // Set by Write for the manifest: the file the message went into (or the PST store) and the
     // folder inside a store; a form that names its file only at End leaves the path empty.
     std::string output_path;
@@ -68,6 +72,9 @@ public:
     virtual void Prepare(PreparedMessage& message) { (void)message; }
     // The status line while the message is written, and what its failures are counted against.
     virtual std::string StatusText(const FolderMessage& message) = 0;
+    // The same for a message as Prepare left it, on the loop's thread just before its Write: a
+    // sink that made the text ahead takes it from there.
+    virtual std::string StatusTextOf(PreparedMessage& prepared) { return StatusText(prepared.message); }
     virtual std::string FailureSubject(const FolderMessage& message) = 0;
     // Writes one message, on the loop's thread, in slot order; returns why it failed, or "".
     virtual std::string Write(PreparedMessage& message) = 0;

@@ -88,26 +88,30 @@ void MessageFileOutput::Begin() {
 }
 
 const std::string& MessageFileOutput::PathOf(const FolderMessage& message) {
-    if (path_slot_ != message.slot || path_.empty()) {
-        path_ = MakeMessageOutputPath(directory_, message.subject, message.text, message.slot,
-                                      context_.settings.codepage, suffix_);
-        path_slot_ = message.slot;
-    }
+    if (path_slot_ != message.slot || path_.empty()) UsePath(message, MakePath(message));
     return path_;
+}
+
+std::string MessageFileOutput::MakePath(const FolderMessage& message) const {
+    return MakeMessageOutputPath(directory_, message.subject, message.text, message.slot, context_.settings.codepage,
+                                 suffix_);
+}
+
+void MessageFileOutput::UsePath(const FolderMessage& message, std::string path) {
+    path_ = std::move(path);
+    path_slot_ = message.slot;
 }
 
 std::string MessageFileOutput::Write(const FolderMessage& message, std::string_view bytes, bool& already_there) {
     return Place(message, bytes, nullptr, already_there);
 }
 
-std::shared_ptr<StagedMessageFile> MessageFileOutput::Stage(const FolderMessage& message, std::string_view bytes) const {
+std::shared_ptr<StagedMessageFile> MessageFileOutput::Stage(const FolderMessage& message, std::string_view bytes,
+                                                            const std::string& path) const {
     if (folder_failure_ != platform::WriteFailure::kNone) return nullptr;  // Write tells why
     // The name is only the hint for a hidden temporary name where the system has no nameless
-    // files; elsewhere it is not made here at all (the writer makes it once, to place the file).
-    const auto hint = [&] {
-        return platform::LastPathComponent(MakeMessageOutputPath(directory_, message.subject, message.text,
-                                                                 message.slot, context_.settings.codepage, suffix_));
-    };
+    // files.
+    const auto hint = [&] { return platform::LastPathComponent(path); };
     auto staged = std::make_shared<StagedMessageFile>();
     StageMessageFile(*staged, *folder_, hint, bytes, message.date, context_.devices);
     return staged;

@@ -51,6 +51,10 @@ public:
     // The path of a message's file (before any " (2)"): shown in the status line and named by
     // its failures. Made once per message.
     const std::string& PathOf(const FolderMessage& message);
+    // The same path made on any thread, for a message prepared ahead; UsePath hands it back to
+    // the writer, so that PathOf does not make it again.
+    std::string MakePath(const FolderMessage& message) const;
+    void UsePath(const FolderMessage& message, std::string path);
     // Writes the message's bytes; "" or why it failed. already_there: an identical file was in
     // place, nothing was written.
     std::string Write(const FolderMessage& message, std::string_view bytes, bool& already_there);
@@ -59,7 +63,9 @@ public:
     // to see the files one after the other, in the messages' order.
     bool StagesAhead() const { return context_.devices == nullptr; }
     // Writes the message's bytes into a file of the folder that has no name yet; any thread.
-    std::shared_ptr<StagedMessageFile> Stage(const FolderMessage& message, std::string_view bytes) const;
+    // path: the message's (MakePath), a hint for a temporary name where the system needs one.
+    std::shared_ptr<StagedMessageFile> Stage(const FolderMessage& message, std::string_view bytes,
+                                             const std::string& path) const;
     // Write for a message staged ahead: names its file (staged may be none: then as Write).
     std::string Place(const FolderMessage& message, std::string_view bytes, StagedMessageFile* staged,
                       bool& already_there);

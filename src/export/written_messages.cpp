@@ -12,6 +12,20 @@ namespace {
 
 constexpr const char* kFirstLine = "ombrik written messages 1";
 
+// The header block of a message: its lines up to and with the first empty one (a bare line end),
+// or the whole text when it has none. The header readers stop at that line, so they find the same
+// values in it as in the whole text, without a copy of the body.
+std::string_view HeaderBlock(std::string_view text) {
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) break;
+        if (end == at || (end == at + 1 && text[at] == '\r')) return text.substr(0, end + 1);
+        at = end + 1;
+    }
+    return text;
+}
+
 }  // namespace
 
 WrittenMessages::WrittenMessages(std::string destination_path) : destination_path_(std::move(destination_path)) {
@@ -37,11 +51,11 @@ std::uint32_t WrittenMessages::SourceIndex(const Digits& source) {
 }
 
 std::string WrittenMessages::KeyOf(std::string_view text) {
-    const std::string whole(text);
-    const std::string id = imap::MessageIdOf(whole);
-    if (id.empty()) return Sha256Hex("content\n" + whole);
-    const DbxText date = dbx_header_value(whole, "Date");
-    const DbxText subject = dbx_header_value(whole, "Subject");
+    const std::string id = imap::MessageIdOf(text);
+    if (id.empty()) return Sha256Hex("content\n", text);
+    const std::string header(HeaderBlock(text));
+    const DbxText date = dbx_header_value(header, "Date");
+    const DbxText subject = dbx_header_value(header, "Subject");
     // Each part's length first, so that no two different triples give one text.
     std::string identity = "id\n";
     for (const std::string& part : {id, date.value_or(""), subject.value_or("")})
