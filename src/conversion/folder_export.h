@@ -9,6 +9,7 @@
 class ConversionWindow;
 class JobTally;
 class MessageManifest;
+class SourceDigests;
 class WrittenMessages;
 struct JobSettings;
 namespace platform {
@@ -40,6 +41,9 @@ struct ExportContext {
     // The destination's messages by the folder file that wrote them (export/written_messages.h),
     // when messages of other folder files are left out; nullptr otherwise.
     WrittenMessages* written = nullptr;
+    // The job's digests of its folder files (export/source_digests.h); nullptr: each use reads
+    // the file for its own.
+    SourceDigests* digests = nullptr;
     // Where the keys (WrittenMessages::KeyOf) of the messages that reached the folder's output
     // go, for the destination's memory of which folder holds what, each as the number its first
     // 16 hexadecimal digits make (8 bytes a message, not a string); nullptr when none is kept.

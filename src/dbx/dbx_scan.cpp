@@ -88,7 +88,7 @@ bool GroupHasOwnOffset(const std::uint8_t* p, std::uint32_t first) {
 
 // Pass over the whole file: every aligned word that equals its own offset is looked at. A
 // file that stops reading part way (it shrank under us) keeps the blocks found before.
-void CollectBlocks(DbxScan& scan) {
+void CollectBlocks(DbxScan& scan, const DbxBytesSeen& seen) {
     DbxReader& reader = *scan.reader;
     const auto file_size = static_cast<std::uint64_t>(reader.file_size);
     std::vector<char> buffer;
@@ -107,6 +107,7 @@ void CollectBlocks(DbxScan& scan) {
             if (!dbx_internal::ReadAt(reader, piece, buffer.data(), length)) return;
             data = buffer.data();
         }
+        if (seen) seen(data, std::min(kScanPiece, length));
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
         // Starts up to the piece's end; the next piece begins where this one's starts end.
         const std::size_t starts_end = std::min(kScanPiece, length - kBlockHeaderSize + 1);
@@ -129,6 +130,12 @@ void CollectBlocks(DbxScan& scan) {
         }
         for (; at < starts_end; at += kBlockAlignment) look_at(at);
     }
+    // The last bytes, too short to start a block, are read only for whoever sees the bytes.
+    if (!seen) return;
+    const std::uint64_t tail = file_size < kBlockHeaderSize ? 0 : (file_size - kBlockHeaderSize) / kScanPiece * kScanPiece + kScanPiece;
+    if (tail >= file_size) return;
+    buffer.resize(static_cast<std::size_t>(file_size - tail));
+    if (dbx_internal::ReadAt(reader, tail, buffer.data(), buffer.size())) seen(buffer.data(), buffer.size());
 }
 
 std::uint32_t FindBlock(const DbxScan& scan, std::uint32_t offset) {
@@ -333,10 +340,10 @@ bool TextBlockBeginsLikeMessage(DbxReader& reader, std::uint32_t offset) {
 
 namespace {
 
-void RunScan(DbxScan* scan, bool with_fragments) {
+void RunScan(DbxScan* scan, bool with_fragments, const DbxBytesSeen& seen) {
     if (scan->reader->kind != DbxKind::Email) return;  // folder lists hold no message texts
     try {
-        CollectBlocks(*scan);
+        CollectBlocks(*scan, seen);
         LinkBlocks(*scan);
         scan->flags.assign(scan->blocks.size(), 0);
         MarkIndexChains(*scan);
@@ -354,7 +361,7 @@ void RunScan(DbxScan* scan, bool with_fragments) {
 
 }  // namespace
 
-DbxScan* dbx_scan(DbxReader* reader, bool with_fragments) {
+DbxScan* dbx_scan(DbxReader* reader, bool with_fragments, const DbxBytesSeen& seen) {
     if (reader == nullptr || reader->stream == nullptr) {
         dbx_errno = 1;
         return nullptr;
@@ -362,7 +369,7 @@ DbxScan* dbx_scan(DbxReader* reader, bool with_fragments) {
     auto* scan = new (std::nothrow) DbxScan;
     if (scan == nullptr) return nullptr;
     scan->reader = reader;
-    RunScan(scan, with_fragments);
+    RunScan(scan, with_fragments, seen);
     return scan;
 }
 
@@ -370,7 +377,7 @@ bool dbx_scan_can_read_apart(const DbxReader* reader) {
     return reader != nullptr && reader->stream != nullptr && dbx_internal::ReadsArePositioned(*reader);
 }
 
-DbxScan* dbx_scan_apart(const DbxReader* reader, bool with_fragments) {
+DbxScan* dbx_scan_apart(const DbxReader* reader, bool with_fragments, const DbxBytesSeen& seen) {
     if (!dbx_scan_can_read_apart(reader)) {
         dbx_errno = 1;
         return nullptr;
@@ -391,7 +398,7 @@ DbxScan* dbx_scan_apart(const DbxReader* reader, bool with_fragments) {
         return nullptr;
     }
     scan->reader = &scan->own_reader;
-    RunScan(scan, with_fragments);
+    RunScan(scan, with_fragments, seen);
     return scan;
 }
 

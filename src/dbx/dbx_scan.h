@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "dbx/dbx.h"
@@ -37,11 +38,16 @@ struct DbxScanStats {
 
 struct DbxScan;
 
+// Given every byte of the file the scan reads, once each and in file order, as it reads them:
+// a caller that wants the file whole (its digest) need not read it a second time. A scan that
+// stops early (the file shrank or failed) gives fewer than file_size bytes.
+using DbxBytesSeen = std::function<void(const char* data, std::size_t size)>;
+
 // Scans the reader's file. The reader must stay open until dbx_scan_free. Returns no scan with
 // dbx_errno 1 for no reader; a folder-list file gives a scan that finds nothing. A chain is a
 // message when it begins like a message header; with_fragments adds the other chains that hold
 // text (the tails of messages whose first block is lost), flagged as fragments.
-DbxScan* dbx_scan(DbxReader* reader, bool with_fragments = false);
+DbxScan* dbx_scan(DbxReader* reader, bool with_fragments = false, const DbxBytesSeen& seen = {});
 std::size_t dbx_scan_count(const DbxScan* scan);  // what dbx_scan_next gives: messages and fragments
 DbxScanStats dbx_scan_stats(const DbxScan* scan);
 // Fills message with the next found message and returns true, or returns false at the end.
@@ -54,7 +60,7 @@ void dbx_scan_free(DbxScan* scan);
 // has one position for every reader). The reader must stay open, and is not written to, until
 // dbx_scan_free; what dbx_scan_next reads later goes through the scan's own window too.
 bool dbx_scan_can_read_apart(const DbxReader* reader);
-DbxScan* dbx_scan_apart(const DbxReader* reader, bool with_fragments = false);
+DbxScan* dbx_scan_apart(const DbxReader* reader, bool with_fragments = false, const DbxBytesSeen& seen = {});
 // A scan apart whose reads came back short: the file shrank or failed under it. (A scan through
 // the reader marks the reader itself.)
 bool dbx_scan_cut_short(const DbxScan* scan);

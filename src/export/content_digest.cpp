@@ -90,6 +90,19 @@ private:
 }  // namespace
 #endif
 
+struct Sha256Stream::State {
+    Checksum checksum;
+};
+
+Sha256Stream::Sha256Stream() : state_(std::make_unique<State>()) {}
+Sha256Stream::~Sha256Stream() = default;
+
+void Sha256Stream::Update(const void* data, std::size_t size) {
+    state_->checksum.Update(static_cast<const unsigned char*>(data), size);
+}
+
+std::string Sha256Stream::Hex() { return state_->checksum ? state_->checksum.Hex() : std::string(); }
+
 std::string Sha256Hex(std::string_view bytes) { return Sha256Hex(bytes, {}); }
 
 std::string Sha256Hex(std::string_view first, std::string_view second) {

@@ -18,6 +18,7 @@
 #include "export/folder_places.h"
 #include "export/message_manifest.h"
 #include "export/output_naming.h"
+#include "export/source_digests.h"
 #include "export/written_messages.h"
 #include "platform/file_checks.h"
 #include "platform/file_stream.h"
@@ -113,12 +114,16 @@ public:
     // With apart, and a file read by positioned reads, it runs on a thread of its own with a
     // read window of its own, beside the walk over the slots: the scan costs about as much as
     // a whole export of a folder of large messages, and the machine has a core to spare for it.
-    void StartScan(bool apart) {
+    // A digest feed, when given, gets every byte the scan reads and is finished as the scan ends,
+    // on the scan's thread: the walk may be waiting for it.
+    void StartScan(bool apart, std::unique_ptr<DigestFeed> feed = nullptr) {
         if (scan_ != nullptr || scan_thread_.joinable()) return;
+        feed_ = std::move(feed);
         if (apart && dbx_scan_can_read_apart(reader_)) {
             try {
                 scan_thread_ = std::thread([this] {
-                    apart_scan_ = dbx_scan_apart(reader_);
+                    apart_scan_ = dbx_scan_apart(reader_, false, BytesSeen());
+                    FinishFeed(dbx_scan_cut_short(apart_scan_));
                     scan_done_.store(true, std::memory_order_release);
                 });
                 return;
@@ -136,11 +141,25 @@ public:
     // The scan, waited for when it runs apart; freed before the reader it reads through.
     DbxScan* Scan() {
         JoinScan();
-        if (scan_ == nullptr) scan_ = dbx_scan(reader_);
+        if (scan_ == nullptr) {
+            scan_ = dbx_scan(reader_, false, BytesSeen());
+            FinishFeed(reader_->cut_short);
+        }
         return scan_;
     }
 
 private:
+    DbxBytesSeen BytesSeen() {
+        if (!feed_) return {};
+        return [feed = feed_.get()](const char* data, std::size_t size) { feed->Update(data, size); };
+    }
+    // Whole when every byte of the file as opened came through; else the feed reads the file.
+    void FinishFeed(bool cut_short) {
+        if (!feed_) return;
+        feed_->Finish(!cut_short && reader_->file_size >= 0 && feed_->fed() == static_cast<std::uint64_t>(reader_->file_size));
+        feed_.reset();
+    }
+
     // The reads of a scan apart count as the reader's own: a file that came back short to the
     // scan is a file that changed under the conversion.
     void JoinScan() {
@@ -156,6 +175,7 @@ private:
     std::thread scan_thread_;
     DbxScan* apart_scan_ = nullptr;  // written by the scan's thread, read after scan_done_
     std::atomic<bool> scan_done_{false};
+    std::unique_ptr<DigestFeed> feed_;  // used by the scan's thread while it runs
 };
 
 // The fields a sink uses, moved out of the item the reader releases at the next fetch.
@@ -543,7 +563,9 @@ private:
             key = prepared.key ? std::move(*prepared.key)
                                : WrittenMessages::KeyOf(message.text ? std::string_view(*message.text) : std::string_view());
         if (written_messages_ != nullptr && prepared.failure.empty()) {
-            if (source_digest_.empty()) source_digest_ = written_messages_->SourceDigest(dbx_path_);
+            if (source_digest_.empty())
+                source_digest_ = context_.digests != nullptr ? context_.digests->Now(dbx_path_)
+                                                             : written_messages_->SourceDigest(dbx_path_);
             if (written_messages_->WrittenByAnother(key, source_digest_)) {
                 tally_.CountDuplicate();
                 return;
@@ -834,7 +856,9 @@ void RunFolderLoop(ExportContext& context, const std::string& dbx_path, MessageS
         tally.CountFolder();
         // The scan runs beside the walk when more than one thread may work (the found messages
         // are written after the live ones either way), else before it.
-        if (recover) folder.StartScan(WorkerThreadCount(context.settings.threads) > 1);
+        if (recover)
+            folder.StartScan(WorkerThreadCount(context.settings.threads) > 1,
+                             context.digests != nullptr ? context.digests->TakeFeed(dbx_path) : nullptr);
         NoteIndexState(tally, dbx_path, folder.reader());
         bool completed = walk.Run(folder);
         DbxScan* scan = recover ? folder.Scan() : nullptr;

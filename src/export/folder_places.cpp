@@ -198,6 +198,12 @@ void FolderPlaces::SettlePendingClaim() {
     Claim(pending.name, pending.base, pending.digest.get());
 }
 
+bool FolderPlaces::DigestMatters(const std::string& base, const std::function<std::string(int)>& numbered,
+                                 const std::function<bool(const std::string&)>& taken_in_job) {
+    SettlePendingClaim();
+    return !PlaceWithoutDigest(base, numbered, taken_in_job);
+}
+
 std::string FolderPlaces::Place(const std::string& base, const std::shared_future<std::string>& source_digest,
                                 const std::function<std::string(int)>& numbered,
                                 const std::function<bool(const std::string&)>& taken_in_job,

@@ -47,6 +47,11 @@ public:
                       const std::function<bool(const std::string&)>& taken_in_job,
                       const std::function<std::vector<std::uint64_t>()>& source_keys);
 
+    // Whether Place would wait for a digest still being computed: false where the folder can be
+    // chosen without it.
+    bool DigestMatters(const std::string& base, const std::function<std::string(int)>& numbered,
+                       const std::function<bool(const std::string&)>& taken_in_job);
+
     // Notes that the folder's output holds the messages of these keys (ShortKey of
     // WrittenMessages::KeyOf).
     void RememberMessages(const std::string& folder_name, const std::vector<std::uint64_t>& keys);

@@ -163,7 +163,7 @@ std::vector<ManifestEntry> MessageManifest::entries() const {
     return entries_;
 }
 
-void FillFileDigests(std::vector<ManifestEntry>& entries) {
+void FillFileDigests(std::vector<ManifestEntry>& entries, const SourceDigestOf& source_digest) {
     std::map<std::string, std::string> digests;
     const auto digest_of = [&](const std::string& path) -> std::string {
         if (path.empty()) return {};
@@ -171,8 +171,15 @@ void FillFileDigests(std::vector<ManifestEntry>& entries) {
         if (found != digests.end()) return found->second;
         return digests[path] = FileSha256Hex(path);
     };
+    std::map<std::string, std::string> sources;
+    const auto source_digest_of = [&](const std::string& path) -> std::string {
+        if (!source_digest || path.empty()) return digest_of(path);
+        const auto found = sources.find(path);
+        if (found != sources.end()) return found->second;
+        return sources[path] = source_digest(path);
+    };
     for (ManifestEntry& entry : entries) {
-        entry.source_sha256 = digest_of(entry.source);
+        entry.source_sha256 = source_digest_of(entry.source);
         entry.output_sha256 = digest_of(entry.output);
     }
 }
@@ -234,9 +241,10 @@ std::string UtcTimestamp() {
 }
 
 std::vector<std::string> WriteManifestFiles(const std::string& destination_path, ManifestHeader header,
-                                            const MessageManifest& manifest, std::string& failure) {
+                                            const MessageManifest& manifest, std::string& failure,
+                                            const SourceDigestOf& source_digest) {
     std::vector<ManifestEntry> entries = manifest.entries();
-    FillFileDigests(entries);
+    FillFileDigests(entries, source_digest);
     if (header.ended.empty()) header.ended = UtcTimestamp();
     platform::OutputFolder folder;
     if (const auto opened = folder.Open(destination_path); opened != platform::WriteFailure::kNone) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -78,9 +79,12 @@ private:
     std::vector<std::string> sources_;
 };
 
+// The digest of a source file as the job already has it.
+using SourceDigestOf = std::function<std::string(const std::string& path)>;
+
 // Reads the digest of every source and output file once (a file named by many entries is read
-// once) and fills them in.
-void FillFileDigests(std::vector<ManifestEntry>& entries);
+// once) and fills them in; a source's from source_digest where one is given.
+void FillFileDigests(std::vector<ManifestEntry>& entries, const SourceDigestOf& source_digest = {});
 
 // The two forms of the record. CSV: the header as lines starting with "#", then a line of column
 // names and one line per entry; a field a spreadsheet would take for a formula (starting with =,
@@ -96,4 +100,5 @@ std::string UtcTimestamp();
 // write path of message files (never over an earlier run's: a name taken gets " (2)"). Returns
 // the paths written, or sets failure to why not.
 std::vector<std::string> WriteManifestFiles(const std::string& destination_path, ManifestHeader header,
-                                            const MessageManifest& manifest, std::string& failure);
+                                            const MessageManifest& manifest, std::string& failure,
+                                            const SourceDigestOf& source_digest = {});

@@ -9,7 +9,9 @@
 #include "conversion/conversion_window.h"
 #include "conversion/job_settings.h"
 #include "export/exporters.h"
+#include "export/folder_loop.h"
 #include "export/output_naming.h"
+#include "export/source_digests.h"
 #include "export/written_messages.h"
 #include "job/imap_job.h"
 #include "job/job_rows.h"
@@ -60,7 +62,7 @@ bool LockDestination(ConversionWindow& window, const std::string& destination, J
 // an earlier row of this job already used gets a name of its own, so no output is replaced. A
 // row of a whole store takes its place in the store's tree.
 void RunRows(ConversionWindow& window, const JobSettings& settings, JobTally& tally, const std::vector<JobRow>& rows,
-             const platform::DeviceFilter* devices, MessageManifest* manifest) {
+             const platform::DeviceFilter* devices, MessageManifest* manifest, SourceDigests& digests) {
     const FolderExporter exporter = FindFolderExporter(settings.saving_option);
     if (!exporter || settings.saving_option == "pst" || settings.saving_option == "imap") return;
     std::unique_ptr<platform::FileLock> destination_lock;
@@ -72,18 +74,24 @@ void RunRows(ConversionWindow& window, const JobSettings& settings, JobTally& ta
     const std::unique_ptr<FolderPlaces> places =
         OpenFolderPlaces(platform::JoinPath(settings.destination_path, FolderPlaces::kFileName), tally);
     OutputFolderNames folder_names;
+    // A recover scan beside the walk reads each folder file whole and in order: where the file's
+    // digest is wanted, it is computed from those bytes rather than from a read of its own.
+    const bool scan_gives_digest = settings.recover && WorkerThreadCount(settings.threads) > 1;
     for (const JobRow& row : rows) {
         if (window.StopRequested()) break;
         ExportContext context{window, settings, tally, nullptr, {}, devices};
         context.manifest = manifest;
         context.written = written.get();
+        context.digests = &digests;
+        if (scan_gives_digest && (row.store_path.empty() || manifest != nullptr || written != nullptr))
+            digests.Expect(row.dbx_path);
         std::string folder_name;
         std::vector<std::uint64_t> folder_keys;
         if (row.store_path.empty()) {
             const std::string base = CleanFileFolderName(FolderNameFromFileName(row.file_name));
             folder_name = PlaceRowFolder(
                 *places, row, base, [&](int n) { return n == 1 ? base : base + " (" + std::to_string(n) + ")"; },
-                [&](const std::string& name) { return folder_names.IsTopFolderTaken(name); });
+                [&](const std::string& name) { return folder_names.IsTopFolderTaken(name); }, &digests);
             folder_names.TakeTopFolder(folder_name);
             context.folder_keys = &folder_keys;
         } else {
@@ -95,8 +103,10 @@ void RunRows(ConversionWindow& window, const JobSettings& settings, JobTally& ta
         } catch (const std::exception& error) {
             // An exporter that lets a failure out ends the job; the completion step still runs.
             tally.CountFailure(row.dbx_path, error.what());
+            digests.Settle(row.dbx_path);
             break;
         }
+        digests.Settle(row.dbx_path);
         places->RememberMessages(folder_name, folder_keys);
     }
     SaveFolderPlaces(*places, tally);
@@ -124,15 +134,19 @@ JobTally RunConversionJob(ConversionWindow& window, JobSettings& settings, const
     const std::string started = UtcTimestamp();
     MessageManifest manifest;
     MessageManifest* const recorder = KeepsManifest(settings) ? &manifest : nullptr;
+    SourceDigests digests;
+    SourceDigestOf source_digest;
     if (settings.saving_option == "pst") {
         if (!RunPstExport(window, settings, tally, rows, devices, recorder)) return tally;
     } else if (settings.saving_option == "imap") {
         if (!RunImapUpload(window, settings, tally, rows)) return tally;
     } else {
-        RunRows(window, settings, tally, rows, devices, recorder);
+        RunRows(window, settings, tally, rows, devices, recorder, digests);
+        source_digest = [&](const std::string& path) { return digests.Now(path); };
     }
     // Written also after a stop: what was written so far is in the destination and is recorded.
-    if (recorder != nullptr) WriteRunManifest(settings, RunManifestHeader(settings, manifest.sources(), started), manifest, tally);
+    if (recorder != nullptr) WriteRunManifest(settings, RunManifestHeader(settings, manifest.sources(), started), manifest, tally,
+                                            source_digest);
     ShowCompletion(window, tally);
     return tally;
 }

@@ -6,6 +6,7 @@
 #include "conversion/job_tally.h"
 #include "export/content_digest.h"
 #include "export/folder_loop.h"
+#include "export/source_digests.h"
 #include "job/job_rows.h"
 #include "platform/file_checks.h"
 
@@ -19,10 +20,17 @@ std::unique_ptr<FolderPlaces> OpenFolderPlaces(const std::string& path, JobTally
 
 std::string PlaceRowFolder(FolderPlaces& places, const JobRow& row, const std::string& base,
                            const std::function<std::string(int)>& numbered,
-                           const std::function<bool(const std::string&)>& taken_in_job) {
+                           const std::function<bool(const std::string&)>& taken_in_job, SourceDigests* digests) {
     const auto source_keys = [&] { return FolderFileMessageKeys(row.dbx_path); };
     // Never read unless it is a plain file: a FIFO would block, and it is refused later anyway.
     if (!platform::ReadableFileRefusal(row.dbx_path).empty()) return places.Place(base, std::string(), numbered, taken_in_job, source_keys);
+    if (digests != nullptr) {
+        // A digest that is to come from the conversion's own read is not there yet: where the
+        // folder depends on it, it is read now.
+        if (places.DigestMatters(base, numbered, taken_in_job))
+            return places.Place(base, digests->Now(row.dbx_path), numbered, taken_in_job, source_keys);
+        return places.Place(base, digests->Of(row.dbx_path), numbered, taken_in_job, source_keys);
+    }
     // The digest reads the whole file: on a thread of its own, beside the conversion, where the
     // folder can be chosen without it. A digest that fails is an unreadable file, not remembered.
     std::shared_future<std::string> digest;

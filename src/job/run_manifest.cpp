@@ -33,10 +33,10 @@ ManifestHeader RunManifestHeader(const JobSettings& settings, std::vector<std::s
 }
 
 void WriteRunManifest(const JobSettings& settings, const ManifestHeader& header, const MessageManifest& manifest,
-                      JobTally& tally) {
+                      JobTally& tally, const SourceDigestOf& source_digest) {
     platform::CreateDirectory(settings.destination_path);
     std::string failure;
-    const std::vector<std::string> written = WriteManifestFiles(settings.destination_path, header, manifest, failure);
+    const std::vector<std::string> written = WriteManifestFiles(settings.destination_path, header, manifest, failure, source_digest);
     if (!failure.empty()) {
         tally.CountFailure(settings.destination_path, "the manifest could not be written: " + failure);
         return;

@@ -18,5 +18,6 @@ bool KeepsManifest(const JobSettings& settings);
 ManifestHeader RunManifestHeader(const JobSettings& settings, std::vector<std::string> sources, const std::string& started);
 
 // Writes the manifest files into the destination; a note names them, a failure says why not.
+// A source's digest from source_digest where one is given (the job's own), else read again.
 void WriteRunManifest(const JobSettings& settings, const ManifestHeader& header, const MessageManifest& manifest,
-                      JobTally& tally);
+                      JobTally& tally, const SourceDigestOf& source_digest = {});

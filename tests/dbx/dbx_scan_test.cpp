@@ -397,7 +397,8 @@ TEST(DbxScan, FileOnDiskMemoryStreamAndScanApartAgree) {
             builder.AddEmail(Email(n, 200 + std::size_t(n) * 7));
         }
     }
-    const std::string bytes = builder.Build();
+    // A few bytes past the last block: too few to start one, but part of the file all the same.
+    const std::string bytes = builder.Build() + "tail";
     fixtures::TempFolder dir;
     fixtures::WriteFile(dir / "Inbox.dbx", bytes);
     DbxReader* on_disk = dbx_open_with((dir / "Inbox.dbx").c_str(), DbxCountCheck::TreeIsTruth);
@@ -407,7 +408,8 @@ TEST(DbxScan, FileOnDiskMemoryStreamAndScanApartAgree) {
     // same; a memory stream, one position for every reader, allows none.
     ASSERT_TRUE(dbx_scan_can_read_apart(on_disk));
     DbxScan* apart = nullptr;
-    std::thread scanning([&] { apart = dbx_scan_apart(on_disk); });
+    std::string seen;  // every byte the scan read, in the order it saw them
+    std::thread scanning([&] { apart = dbx_scan_apart(on_disk, false, [&](const char* data, std::size_t size) { seen.append(data, size); }); });
     std::vector<std::string> fetched;
     for (int slot = on_disk->item_count - 1; slot >= 0; --slot) {
         DbxItem* item = dbx_get(on_disk, slot);
@@ -416,6 +418,7 @@ TEST(DbxScan, FileOnDiskMemoryStreamAndScanApartAgree) {
     }
     scanning.join();
     EXPECT_FALSE(dbx_scan_cut_short(apart));
+    EXPECT_TRUE(seen == bytes);
     EXPECT_EQ(Collect(apart).Texts(), from_disk.Texts());
     EXPECT_EQ(fetched.size(), 266u);
     dbx_close(on_disk);
