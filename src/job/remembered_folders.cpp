@@ -1,10 +1,6 @@
 #include "job/remembered_folders.h"
 
-#include <future>
-#include <system_error>
-
 #include "conversion/job_tally.h"
-#include "export/content_digest.h"
 #include "export/folder_loop.h"
 #include "export/source_digests.h"
 #include "job/job_rows.h"
@@ -31,21 +27,10 @@ std::string PlaceRowFolder(FolderPlaces& places, const JobRow& row, const std::s
             return places.Place(base, digests->Now(row.dbx_path), numbered, taken_in_job, source_keys);
         return places.Place(base, digests->Of(row.dbx_path), numbered, taken_in_job, source_keys);
     }
-    // The digest reads the whole file: on a thread of its own, beside the conversion, where the
-    // folder can be chosen without it. A digest that fails is an unreadable file, not remembered.
-    std::shared_future<std::string> digest;
-    try {
-        digest = std::async(std::launch::async, [path = row.dbx_path]() -> std::string {
-                     try {
-                         return FileSha256Hex(path);
-                     } catch (const std::exception&) {
-                         return {};
-                     }
-                 }).share();
-    } catch (const std::system_error&) {
-        return places.Place(base, FileSha256Hex(row.dbx_path), numbered, taken_in_job, source_keys);
-    }
-    return places.Place(base, digest, numbered, taken_in_job, source_keys);
+    // A job without digests of its own (PST) reads the file on a thread beside the conversion; the
+    // folder holds the digest's future, so the set that began it may go.
+    SourceDigests own;
+    return places.Place(base, own.Of(row.dbx_path), numbered, taken_in_job, source_keys);
 }
 
 void SaveFolderPlaces(FolderPlaces& places, JobTally& tally) {
