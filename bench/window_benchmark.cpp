@@ -18,6 +18,7 @@
 #include "app/job_control.h"
 #include "app/ombrik_dlg.h"
 #include "app/prompter.h"
+#include "app/theme_marks.h"
 #include "app/toolkit_setup.h"
 #include "conversion/job_settings.h"
 #include "conversion/job_tally.h"
@@ -78,6 +79,7 @@ public:
         // As the program itself starts.
         SetAppName("ombrik");
         wxStandardPaths::Get().SetFileLayout(wxStandardPaths::FileLayout_XDG);
+        DrawThemeMarksFromBitmaps();
         const std::string form = argv[1].ToStdString();
         prompter_.destination = argv[2].ToStdString();
         prompter_.folder_file = argv[3].ToStdString();

@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   # build
-  cmake g++ make pkg-config libgmime-3.0-dev libwxgtk3.2-dev libmimalloc-dev libetpan-dev libssl-dev libsecret-1-dev
+  cmake g++ make pkg-config libgmime-3.0-dev libwxgtk3.2-dev libmimalloc-dev libetpan-dev libssl-dev libsecret-1-dev libgtk-3-dev
   # tests, fuzzing and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   # the desktop program: its artwork (drawn at build time), its package, its tests on a virtual display

@@ -9,6 +9,7 @@
 #include "app/job_control.h"
 #include "app/ombrik_dlg.h"
 #include "app/prompter.h"
+#include "app/theme_marks.h"
 #include "app/toolkit_setup.h"
 #include "app/wx_text.h"
 #include "conversion/job_settings.h"
@@ -53,6 +54,7 @@ bool COmbrikApp::OnInit() {
     // Remembered choices go where the desktop keeps settings (~/.config/ombrik.conf).
     wxStandardPaths::Get().SetFileLayout(wxStandardPaths::FileLayout_XDG);
     wxInitAllImageHandlers();
+    DrawThemeMarksFromBitmaps();
     prompter_ = std::make_unique<WxPrompter>();
     jobs_ = std::make_unique<WorkerJobControl>();
     auto* window = new COmbrikDlg(CurrentJobSettings(), *prompter_, DefaultOutlookProbe(), *jobs_);

@@ -3,17 +3,21 @@
 // that says where it is, and a window that fits the screen at every font scale.
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include <unistd.h>
 
 #include <wx/dialog.h>
+#include <wx/checkbox.h>
 #include <wx/display.h>
+#include <wx/frame.h>
 #include "app/progress_bar.h"
 #include <wx/radiobut.h>
 #include <wx/scrolwin.h>
 #include <wx/statusbr.h>
 
 #include "app/desktop_opener.h"
+#include "app/theme_marks.h"
 #include "app/toolkit_setup.h"
 #include "fixtures/temp_folder.h"
 #include "gui_test_support.h"
@@ -368,6 +372,28 @@ TEST_F(RememberedChoices, HelpThatCannotOpenSaysWhereItIs) {
     ASSERT_EQ(prompter_.messages.size(), 3u);
     EXPECT_NE(prompter_.messages[2].text.find("share/ombrik/help"), std::string::npos);
     EXPECT_EQ(prompter_.opened.size(), 2u);
+}
+
+// Checked marks drawn under GTK's own theme leave the SVG renderer unloaded (it would add about
+// 8 MiB to the window). Run alone: another window drawn earlier in the process may have loaded it.
+TEST(ThemeMarks, CheckedMarksDrawWithoutTheSvgRenderer) {
+    DrawThemeMarksFromBitmaps();
+    auto* frame = new wxFrame(nullptr, wxID_ANY, "marks");
+    auto* check = new wxCheckBox(frame, wxID_ANY, "check", wxPoint(10, 10));
+    check->SetValue(true);
+    auto* third = new wxCheckBox(frame, wxID_ANY, "third", wxPoint(10, 40), wxDefaultSize, wxCHK_3STATE);
+    third->Set3StateValue(wxCHK_UNDETERMINED);
+    new wxRadioButton(frame, wxID_ANY, "radio", wxPoint(10, 70), wxDefaultSize, wxRB_GROUP);
+    frame->Show();
+    frame->Update();
+    Pump();
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    bool svg_renderer = false;
+    while (std::getline(maps, line)) svg_renderer = svg_renderer || line.find("librsvg") != std::string::npos;
+    frame->Destroy();
+    Pump();
+    EXPECT_FALSE(svg_renderer);
 }
 
 // Help and Open Destination Folder hand their target to xdg-open where there is one; that it

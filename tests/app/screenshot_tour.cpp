@@ -26,6 +26,7 @@
 #include "app/prompter.h"
 #include "app/save_pst_option.h"
 #include "app/store_choice_dlg.h"
+#include "app/theme_marks.h"
 #include "app/toolkit_setup.h"
 #include "fixtures/dbx_builder.h"
 #include "fixtures/store_builder.h"
@@ -113,6 +114,7 @@ public:
         delete wxConfigBase::Set(new wxFileConfig("ombrik", wxEmptyString, work_ + "/settings.ini", wxEmptyString,
                                                   wxCONFIG_USE_LOCAL_FILE));
         wxInitAllImageHandlers();
+        DrawThemeMarksFromBitmaps();
         SetAppDisplayName("Ombrik");
         fs::create_directories(output_);
         MakeFolderFiles();
