@@ -8,34 +8,64 @@
 
 namespace pst::messaging {
 
+namespace {
+void PutLe32(std::uint8_t* out, std::uint64_t value) {
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+}  // namespace
+
 Store::RowSpool::RowSpool() : file_(platform::OpenTemporaryStream()) {
     if (!file_) throw PstError("cannot create a temporary file for table rows");
 }
 
 Store::RowSpool::~RowSpool() { std::fclose(file_); }
 
+// A stream must be positioned between a write and a read, but a seek also flushes the buffer
+// (and, on a stream open for both, reads a buffer's worth back), so the stream is only moved when
+// it is not already where the next row goes or comes from: rows are appended, and read, in runs.
+void Store::RowSpool::MoveTo(std::uint64_t at, Mode mode) {
+    if (mode_ == mode && position_ == at) return;
+    mode_ = Mode::kUnknown;
+    if (std::fseek(file_, static_cast<long>(at), SEEK_SET) != 0) return;
+    mode_ = mode;
+    position_ = at;
+}
+
 void Store::RowSpool::Append(std::uint32_t row_id, const Bytes& packed) {
-    Bytes record;
-    ltp::AppendLe(record, row_id, 4);
-    ltp::AppendLe(record, packed.size(), 4);
-    record.insert(record.end(), packed.begin(), packed.end());
-    if (std::fseek(file_, static_cast<long>(size_), SEEK_SET) != 0 ||
-        std::fwrite(record.data(), 1, record.size(), file_) != record.size())
+    std::uint8_t head[8];
+    PutLe32(head, row_id);
+    PutLe32(head + 4, packed.size());
+    MoveTo(size_, Mode::kWriting);
+    if (mode_ != Mode::kWriting || std::fwrite(head, 1, 8, file_) != 8 ||
+        std::fwrite(packed.data(), 1, packed.size(), file_) != packed.size()) {
+        mode_ = Mode::kUnknown;
         throw PstSystemError("cannot write the temporary table rows", errno);
-    size_ += record.size();
+    }
+    size_ += 8 + packed.size();
+    position_ = size_;
 }
 
 std::uint64_t Store::RowSpool::Read(std::uint64_t at, ltp::TableRow* row) {
     std::uint8_t head[8];
-    if (std::fseek(file_, static_cast<long>(at), SEEK_SET) != 0 || std::fread(head, 1, 8, file_) != 8)
+    MoveTo(at, Mode::kReading);
+    if (mode_ != Mode::kReading || std::fread(head, 1, 8, file_) != 8) {
+        mode_ = Mode::kUnknown;
         throw PstError("cannot read the temporary table rows");
+    }
     const auto length = static_cast<std::uint32_t>(ltp::LoadLe({head + 4, 4}));
-    if (length > size_ - at - 8) throw PstError("temporary table row out of bounds");
+    if (length > size_ - at - 8) {
+        mode_ = Mode::kUnknown;
+        throw PstError("temporary table row out of bounds");
+    }
     Bytes packed(length);
-    if (std::fread(packed.data(), 1, length, file_) != length) throw PstError("cannot read the temporary table rows");
+    if (std::fread(packed.data(), 1, length, file_) != length) {
+        mode_ = Mode::kUnknown;
+        throw PstError("cannot read the temporary table rows");
+    }
+    position_ = at + 8 + length;
     row->row_id = static_cast<std::uint32_t>(ltp::LoadLe({head, 4}));
     row->values = ltp::UnpackValues(packed);
-    return at + 8 + length;
+    return position_;
 }
 
 ltp::TableRow Store::ContentsCursor::Next() {

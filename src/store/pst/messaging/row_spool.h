@@ -27,8 +27,14 @@ public:
     std::uint64_t Read(std::uint64_t at, ltp::TableRow* row);
 
 private:
+    enum class Mode { kUnknown, kWriting, kReading };
+    void MoveTo(std::uint64_t at, Mode mode);
+
     std::FILE* file_;
     std::uint64_t size_ = 0;
+    // Where the stream stands and what it did last; kUnknown after a failure (seek again).
+    Mode mode_ = Mode::kUnknown;
+    std::uint64_t position_ = 0;
 };
 
 // A folder's rows in the spool: stretches of the file, in row order.

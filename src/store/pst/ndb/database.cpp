@@ -295,20 +295,38 @@ void Database::WriteRaw(std::uint64_t ib, std::span<const std::uint8_t> data) co
 
 // Writes that continue the previous one are gathered and go out in large pieces: blocks are
 // appended one after another, so a message costs a few memory copies instead of system calls.
+namespace {
+// Gathered writes go to the file once they reach this size.
+constexpr std::size_t kPendingLimit = 1 << 20;
+}  // namespace
+
 void Database::WriteAt(std::uint64_t ib, std::span<const std::uint8_t> data) {
-    constexpr std::size_t kPendingLimit = 1 << 20;
+    const std::span<std::uint8_t> space = PendingSpace(ib, data.size());
+    if (!data.empty()) std::memcpy(space.data(), data.data(), data.size());
+    FlushPendingWhenFull();
+}
+
+std::span<std::uint8_t> Database::PendingSpace(std::uint64_t ib, std::size_t size) {
     if (!pending_.empty() && ib != pending_at_ + pending_.size()) FlushPending();
     if (pending_.empty()) pending_at_ = ib;
-    pending_.insert(pending_.end(), data.begin(), data.end());
+    const std::size_t at = pending_.size();
+    pending_.resize(at + size);
+    return {pending_.data() + at, size};
+}
+
+void Database::FlushPendingWhenFull() {
     if (pending_.size() >= kPendingLimit) FlushPending();
 }
 
 void Database::FlushPending() const {
     if (pending_.empty()) return;
-    // Cleared first: a failed write is reported once and not retried by the next read.
+    // Taken out first: a failed write is reported once and not retried by the next read. After
+    // a good one the buffer comes back, emptied, so that it is not grown again for every megabyte.
     std::vector<std::uint8_t> data;
     data.swap(pending_);
     WriteRaw(pending_at_, data);
+    data.clear();
+    data.swap(pending_);
 }
 
 // ---- nodes ----
@@ -397,7 +415,8 @@ std::uint64_t Database::WriteBlock(std::span<const std::uint8_t> data, bool inte
     const std::uint64_t size = BlockSize(data.size());
     const std::uint64_t bid = NextBlockBid(internal);
     const std::uint64_t ib = Allocate(size, false);
-    std::vector<std::uint8_t> buf(size, 0);
+    // Encoded straight into the gathered writes: the padding before the trailer stays zero.
+    const std::span<std::uint8_t> buf = PendingSpace(ib, size);
     EncodeBlockDataInto(internal ? CryptMethod::None : crypt_, data, buf);
     BLOCKTRAILER trailer{};
     trailer.cb = static_cast<std::uint16_t>(data.size());
@@ -405,7 +424,7 @@ std::uint64_t Database::WriteBlock(std::span<const std::uint8_t> data, bool inte
     trailer.dwCRC = ComputeCrc({buf.data(), data.size()});
     trailer.bid = bid;
     std::memcpy(buf.data() + size - sizeof(trailer), &trailer, sizeof(trailer));
-    WriteAt(ib, buf);
+    FlushPendingWhenFull();
     blocks_.Put({bid, ib, trailer.cb, 2});
     return bid;
 }

@@ -155,6 +155,10 @@ private:
     void Release(std::uint64_t ib, std::uint64_t size);
     void FreeBlock(std::uint64_t bid);
     void WriteAt(std::uint64_t ib, std::span<const std::uint8_t> data);
+    // size zeroed bytes at the end of the gathered writes, to be written at ib (the gathered
+    // writes go to the file first when they do not end there); valid until the next write.
+    std::span<std::uint8_t> PendingSpace(std::uint64_t ib, std::size_t size);
+    void FlushPendingWhenFull();
     void WriteRaw(std::uint64_t ib, std::span<const std::uint8_t> data) const;
     void FlushPending() const;
     void WritePage(std::uint64_t ib, std::uint8_t* page, std::uint8_t ptype, std::uint64_t bid, bool signed_page);
