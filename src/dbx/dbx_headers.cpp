@@ -121,8 +121,8 @@ std::vector<std::string_view> DateTokens(std::string_view value) {
 
 }  // namespace
 
-DbxText dbx_header_value(const std::string& text, const char* name) {
-    const std::string_view all(text);
+DbxText dbx_header_value(std::string_view text, const char* name) {
+    const std::string_view all = text;
     const std::string_view wanted(name);
     std::size_t at = 0;
     while (at < all.size()) {

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "dbx/dbx.h"
 
@@ -67,5 +68,5 @@ bool dbx_scan_cut_short(const DbxScan* scan);
 
 // The Subject and Date headers of a message text, as the scan fills them in; exposed for the
 // callers that name or date a message from its text alone.
-DbxText dbx_header_value(const std::string& text, const char* name);
+DbxText dbx_header_value(std::string_view text, const char* name);
 std::uint64_t dbx_parse_date(const std::string& value);  // 0 when not a date

@@ -34,11 +34,11 @@ public:
         if (!ok_ || SHA256_Final(digest, &context_) != 1) return {};
         ok_ = false;
         static constexpr char kDigits[] = "0123456789abcdef";
-        std::string hex;
-        hex.reserve(2 * sizeof digest);
-        for (const unsigned char byte : digest) {
-            hex += kDigits[byte >> 4];
-            hex += kDigits[byte & 15];
+        // Every message's key is one of these: filled in place, not appended a digit at a time.
+        std::string hex(2 * sizeof digest, '0');
+        for (std::size_t i = 0; i < sizeof digest; ++i) {
+            hex[2 * i] = kDigits[digest[i] >> 4];
+            hex[2 * i + 1] = kDigits[digest[i] & 15];
         }
         return hex;
     }

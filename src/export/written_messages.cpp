@@ -12,20 +12,6 @@ namespace {
 
 constexpr const char* kFirstLine = "ombrik written messages 1";
 
-// The header block of a message: its lines up to and with the first empty one (a bare line end),
-// or the whole text when it has none. The header readers stop at that line, so they find the same
-// values in it as in the whole text, without a copy of the body.
-std::string_view HeaderBlock(std::string_view text) {
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const std::size_t end = text.find('\n', at);
-        if (end == std::string_view::npos) break;
-        if (end == at || (end == at + 1 && text[at] == '\r')) return text.substr(0, end + 1);
-        at = end + 1;
-    }
-    return text;
-}
-
 }  // namespace
 
 WrittenMessages::WrittenMessages(std::string destination_path) : destination_path_(std::move(destination_path)) {
@@ -53,13 +39,20 @@ std::uint32_t WrittenMessages::SourceIndex(const Digits& source) {
 std::string WrittenMessages::KeyOf(std::string_view text) {
     const std::string id = imap::MessageIdOf(text);
     if (id.empty()) return Sha256Hex("content\n", text);
-    const std::string header(HeaderBlock(text));
-    const DbxText date = dbx_header_value(header, "Date");
-    const DbxText subject = dbx_header_value(header, "Subject");
+    // The header readers stop at the blank line that ends the header: the body is never looked at.
+    const DbxText date = dbx_header_value(text, "Date");
+    const DbxText subject = dbx_header_value(text, "Subject");
     // Each part's length first, so that no two different triples give one text.
+    const std::string_view parts[] = {id, date ? std::string_view(*date) : std::string_view(),
+                                      subject ? std::string_view(*subject) : std::string_view()};
     std::string identity = "id\n";
-    for (const std::string& part : {id, date.value_or(""), subject.value_or("")})
-        identity += std::to_string(part.size()) + ":" + part + "\n";
+    identity.reserve(identity.size() + parts[0].size() + parts[1].size() + parts[2].size() + 3 * 24);
+    for (const std::string_view part : parts) {
+        identity += std::to_string(part.size());
+        identity += ':';
+        identity += part;
+        identity += '\n';
+    }
     return Sha256Hex(identity);
 }
 
