@@ -323,7 +323,7 @@ TEST_F(PstConversionWindow, SeparateStoresGoBesideTheDestination) {
         const std::string target = folder_ / "readpst";
         fs::create_directories(target);
         std::string out;
-        ASSERT_EQ(RunCommand("readpst -q -D -o " + Quoted(target) + " " + Quoted(destination + "/Inbox.dbx.pst"), &out), 0)
+        ASSERT_EQ(RunCommand("readpst -q -j 0 -D -o " + Quoted(target) + " " + Quoted(destination + "/Inbox.dbx.pst"), &out), 0)
             << out;
         // When another folder of the store (its top, named like the store) maps to the same file
         // name, readpst numbers the later one ("Inbox.dbx.mbox00000001"): read them all.

@@ -252,7 +252,7 @@ TEST(FieldsExport, PstReadersSeeEveryFieldInEveryMode) {
         if (HaveTool("readpst")) {
             const std::string out = run.dir / "readpst";
             fs::create_directories(out);
-            const std::string command = "readpst -q -e -o " + Quote(out) + " " + Quote(run.Store()) + " >/dev/null 2>&1";
+            const std::string command = "readpst -q -j 0 -e -o " + Quote(out) + " " + Quote(run.Store()) + " >/dev/null 2>&1";
             ASSERT_EQ(std::system(command.c_str()), 0);
             const std::string all = AllText(out);
             EXPECT_TRUE(Contains(all, kAs + kBs)) << "readpst: the body past its zero byte";

@@ -264,7 +264,7 @@ TEST(StoreTreePst, OneStoreHoldsTheTreeAndASecondRunAddsNothing) {
         // readpst -r writes one folder per store folder, with an mbox file of its messages.
         const std::string out = job.dir / "readpst";
         fs::create_directories(out);
-        const std::string command = "readpst -q -r -o " + Quoted(out) + " " + Quoted(pst) + " >/dev/null 2>&1";
+        const std::string command = "readpst -q -j 0 -r -o " + Quoted(out) + " " + Quoted(pst) + " >/dev/null 2>&1";
         ASSERT_EQ(std::system(command.c_str()), 0);
         std::string tree;
         for (const auto& entry : fs::recursive_directory_iterator(out))

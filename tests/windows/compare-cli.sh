@@ -97,7 +97,7 @@ readers_agree() {
     local name
     name=$(echo "$pst" | tr '/ ' '__')
     mkdir -p "$l/$name.readpst" "$w/$name.readpst"
-    readpst -q -S -o "$l/$name.readpst" "$1/$pst" && readpst -q -S -o "$w/$name.readpst" "$2/$pst" || exit 1
+    readpst -q -j 0 -S -o "$l/$name.readpst" "$1/$pst" && readpst -q -j 0 -S -o "$w/$name.readpst" "$2/$pst" || exit 1
     pffexport -q -t "$l/$name.pff" "$1/$pst" >/dev/null && pffexport -q -t "$w/$name.pff" "$2/$pst" >/dev/null || exit 1
   done || return 1
   # The fields must agree; readpst makes up a new MIME boundary on every run.

@@ -231,7 +231,7 @@ TEST_P(PstExtendRealStore, GainsAFolderAndKeepsEverythingElse) {
         auto out_dir = pst.parent_path() / "readpst";
         fs::create_directories(out_dir);
         std::string out;
-        EXPECT_EQ(pst_test::Run("readpst -q -D -o '" + out_dir.string() + "' '" + pst.string() + "' 2>&1", &out), 0) << out;
+        EXPECT_EQ(pst_test::Run("readpst -q -j 0 -D -o '" + out_dir.string() + "' '" + pst.string() + "' 2>&1", &out), 0) << out;
         std::string mbox, files;  // files: what readpst wrote, to tell a missing folder from a short one
         for (const auto& e : fs::recursive_directory_iterator(out_dir)) {
             if (!e.is_regular_file()) continue;
@@ -616,7 +616,7 @@ TEST(PstExtendOlderOutlook, StoreWithoutADensityListIsExtendedAndGainsOne) {
     }
     if (HaveTool("readpst")) {
         fs::create_directories(pst.parent_path() / "before");
-        EXPECT_EQ(pst_test::Run("readpst -q -o '" + (pst.parent_path() / "before").string() + "' '" + pst.string() + "' 2>&1", &out), 0) << out;
+        EXPECT_EQ(pst_test::Run("readpst -q -j 0 -o '" + (pst.parent_path() / "before").string() + "' '" + pst.string() + "' 2>&1", &out), 0) << out;
     }
     if (!NpmReaderModules().empty()) {
         EXPECT_EQ(ExtractorListing(pst, &out), 0) << out;

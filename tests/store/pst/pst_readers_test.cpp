@@ -97,7 +97,7 @@ TEST_F(PstReaders, ReadpstGivesBackFoldersMessagesAndAttachments) {
     const fs::path target = dir_ / "readpst";
     fs::create_directories(target);
     std::string out;
-    ASSERT_EQ(pst_test::Run("readpst -q -S -D -o '" + target.string() + "' '" + path_.string() + "' 2>&1", &out), 0) << out;
+    ASSERT_EQ(pst_test::Run("readpst -q -j 0 -S -D -o '" + target.string() + "' '" + path_.string() + "' 2>&1", &out), 0) << out;
     const fs::path root = target / "Reader check";
     ASSERT_TRUE(fs::exists(root / "Rich.dbx")) << out;
     // One file per message (attachments are beside it with the message number and a dash).
