@@ -46,7 +46,8 @@ std::string WrittenMessages::KeyOf(std::string_view text) {
     const std::string_view parts[] = {id, date ? std::string_view(*date) : std::string_view(),
                                       subject ? std::string_view(*subject) : std::string_view()};
     std::string identity = "id\n";
-    identity.reserve(identity.size() + parts[0].size() + parts[1].size() + parts[2].size() + 3 * 24);
+    constexpr std::size_t kLengthAndSeparators = 22;  // at most 20 digits, ':' and '\n'
+    identity.reserve(identity.size() + parts[0].size() + parts[1].size() + parts[2].size() + 3 * kLengthAndSeparators);
     for (const std::string_view part : parts) {
         identity += std::to_string(part.size());
         identity += ':';

@@ -34,10 +34,14 @@ std::uint64_t LoadLe(std::span<const std::uint8_t> bytes) {
     return v;
 }
 
+void StoreLe(std::span<std::uint8_t> out, std::uint64_t value) {
+    std::memcpy(out.data(), &value, std::min<std::size_t>(out.size(), 8));  // the host is little-endian
+}
+
 void AppendLe(Bytes& out, std::uint64_t value, std::size_t size) {
     const std::size_t at = out.size();
     out.resize(at + size);
-    std::memcpy(out.data() + at, &value, std::min<std::size_t>(size, 8));  // the host is little-endian
+    StoreLe({out.data() + at, size}, value);
 }
 
 HeapWriter::HeapWriter(std::uint8_t client_sig, ndb::Database* sink) : client_sig_(client_sig), sink_(sink) {

@@ -176,6 +176,8 @@ void ForEachBthRecord(const HeapReader& heap, std::uint32_t hid,
 
 // Little-endian integer of up to 8 bytes.
 std::uint64_t LoadLe(std::span<const std::uint8_t> bytes);
+// The low out.size() bytes (up to 8) of value into out.
+void StoreLe(std::span<std::uint8_t> out, std::uint64_t value);
 void AppendLe(Bytes& out, std::uint64_t value, std::size_t size);
 
 }  // namespace pst::ltp

@@ -8,12 +8,6 @@
 
 namespace pst::messaging {
 
-namespace {
-void PutLe32(std::uint8_t* out, std::uint64_t value) {
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-}  // namespace
-
 Store::RowSpool::RowSpool() : file_(platform::OpenTemporaryStream()) {
     if (!file_) throw PstError("cannot create a temporary file for table rows");
 }
@@ -23,49 +17,42 @@ Store::RowSpool::~RowSpool() { std::fclose(file_); }
 // A stream must be positioned between a write and a read, but a seek also flushes the buffer
 // (and, on a stream open for both, reads a buffer's worth back), so the stream is only moved when
 // it is not already where the next row goes or comes from: rows are appended, and read, in runs.
-void Store::RowSpool::MoveTo(std::uint64_t at, Mode mode) {
-    if (mode_ == mode && position_ == at) return;
+// Until the row's reading or writing has worked (Settle), where the stream stands is unknown, so
+// a row that failed half-way is followed by a seek.
+bool Store::RowSpool::MoveTo(std::uint64_t at, Mode mode) {
+    const bool there = mode_ == mode && position_ == at;
     mode_ = Mode::kUnknown;
-    if (std::fseek(file_, static_cast<long>(at), SEEK_SET) != 0) return;
+    return there || std::fseek(file_, static_cast<long>(at), SEEK_SET) == 0;
+}
+
+void Store::RowSpool::Settle(std::uint64_t at, Mode mode) {
     mode_ = mode;
     position_ = at;
 }
 
 void Store::RowSpool::Append(std::uint32_t row_id, const Bytes& packed) {
     std::uint8_t head[8];
-    PutLe32(head, row_id);
-    PutLe32(head + 4, packed.size());
-    MoveTo(size_, Mode::kWriting);
-    if (mode_ != Mode::kWriting || std::fwrite(head, 1, 8, file_) != 8 ||
-        std::fwrite(packed.data(), 1, packed.size(), file_) != packed.size()) {
-        mode_ = Mode::kUnknown;
+    ltp::StoreLe({head, 4}, row_id);
+    ltp::StoreLe({head + 4, 4}, packed.size());
+    if (!MoveTo(size_, Mode::kWriting) || std::fwrite(head, 1, 8, file_) != 8 ||
+        std::fwrite(packed.data(), 1, packed.size(), file_) != packed.size())
         throw PstSystemError("cannot write the temporary table rows", errno);
-    }
     size_ += 8 + packed.size();
-    position_ = size_;
+    Settle(size_, Mode::kWriting);
 }
 
 std::uint64_t Store::RowSpool::Read(std::uint64_t at, ltp::TableRow* row) {
     std::uint8_t head[8];
-    MoveTo(at, Mode::kReading);
-    if (mode_ != Mode::kReading || std::fread(head, 1, 8, file_) != 8) {
-        mode_ = Mode::kUnknown;
+    if (!MoveTo(at, Mode::kReading) || std::fread(head, 1, 8, file_) != 8)
         throw PstError("cannot read the temporary table rows");
-    }
     const auto length = static_cast<std::uint32_t>(ltp::LoadLe({head + 4, 4}));
-    if (length > size_ - at - 8) {
-        mode_ = Mode::kUnknown;
-        throw PstError("temporary table row out of bounds");
-    }
+    if (length > size_ - at - 8) throw PstError("temporary table row out of bounds");
     Bytes packed(length);
-    if (std::fread(packed.data(), 1, length, file_) != length) {
-        mode_ = Mode::kUnknown;
-        throw PstError("cannot read the temporary table rows");
-    }
-    position_ = at + 8 + length;
+    if (std::fread(packed.data(), 1, length, file_) != length) throw PstError("cannot read the temporary table rows");
+    Settle(at + 8 + length, Mode::kReading);
     row->row_id = static_cast<std::uint32_t>(ltp::LoadLe({head, 4}));
     row->values = ltp::UnpackValues(packed);
-    return position_;
+    return at + 8 + length;
 }
 
 ltp::TableRow Store::ContentsCursor::Next() {

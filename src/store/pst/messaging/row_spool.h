@@ -28,11 +28,14 @@ public:
 
 private:
     enum class Mode { kUnknown, kWriting, kReading };
-    void MoveTo(std::uint64_t at, Mode mode);
+    // False when the stream could not be moved to at.
+    bool MoveTo(std::uint64_t at, Mode mode);
+    void Settle(std::uint64_t at, Mode mode);
 
     std::FILE* file_;
     std::uint64_t size_ = 0;
-    // Where the stream stands and what it did last; kUnknown after a failure (seek again).
+    // Where the stream stands and what it did last; kUnknown while a row is read or written and
+    // after a failure (seek again).
     Mode mode_ = Mode::kUnknown;
     std::uint64_t position_ = 0;
 };
